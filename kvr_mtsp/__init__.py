@@ -1,0 +1,1 @@
+"""Python package around the `_kvr_core` MTSP solver extension."""

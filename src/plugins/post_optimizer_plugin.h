@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "graph/planner_graph.h"
+#include "plugins/plugin_base.h"
+#include "search/agent_info.h"
+#include "search/node_info.h"
+#include "search/result.h"
+#include "search/time_window_table.h"
+
+namespace tarsel {
+
+// Improves a complete solution in place.
+class PostOptimizerPlugin : public PluginBase {
+ public:
+  virtual void Optimize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
+                        const std::vector<AgentInfo>& agents, Result& result) = 0;
+  virtual void SetReturnToEnd(bool return_to_end) = 0;
+  virtual void SetStarts(const std::vector<size_t>& starts) = 0;
+  virtual void SetGoals(const std::vector<size_t>& goals) = 0;
+  virtual void SetTimeWindows(const TimeWindowTable& time_windows) = 0;
+};
+
+}  // namespace tarsel

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
+namespace tarsel {
+
+// A solution (routes of node indices keyed by agent index) and the search
+// counters.
+struct Result {
+  std::unordered_map<uint64_t, std::vector<uint64_t>> paths;
+  std::unordered_map<uint64_t, double> times;
+  int64_t n_generated = 0;
+  int64_t n_expanded = 0;
+  double cpu_seconds = 0;
+  bool timeout = false;
+  double last_update_time = 0;
+};
+
+}  // namespace tarsel
