@@ -21,7 +21,7 @@ class DefaultHeuristic : public HeuristicPlugin {
 
   void SetGoals(const std::vector<size_t>& goals) { this->goals = goals; }
   // Edges ascending by weight.
-  void SetMstEdges(const std::vector<MstEdge>& edges) { mst_edges = edges; }
+  void SetMstEdges(const std::vector<MstEdge>& edges);
 
  private:
   const PlannerGraph* graph = nullptr;
@@ -31,6 +31,15 @@ class DefaultHeuristic : public HeuristicPlugin {
   size_t num_agents = 0;
   int64_t num_types = 2;
   std::vector<MstEdge> mst_edges;
+
+  // Per node (< 256), the indices into mst_edges of its usable edges
+  // (w < kNoConnection), ascending: incident_edges[incident_begin[x] ..
+  // incident_begin[x + 1]).
+  std::vector<uint32_t> incident_begin;
+  std::vector<uint32_t> incident_edges;
+  // Min-heap of edge indices for Estimate; capacity reserved by SetMstEdges
+  // so that Estimate never allocates.
+  mutable std::vector<uint32_t> heap;
 };
 
 }  // namespace tarsel
