@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "plugins/constraint_checker_plugin.h"
+#include "search/visited_set.h"
 
 namespace tarsel {
 
@@ -32,6 +33,9 @@ class DefaultConstraintChecker : public ConstraintCheckerPlugin {
   std::vector<AgentInfo> agents;
   std::vector<size_t> goals;
   size_t num_agents = 0;
+
+  // Nodes whose allowed_types is exactly [0], for the dead-end rule.
+  VisitedSet type0_only;
 };
 
 }  // namespace tarsel

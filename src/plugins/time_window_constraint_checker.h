@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "plugins/default_constraint_checker.h"
 #include "search/time_window_table.h"
+#include "search/visited_set.h"
 
 namespace tarsel {
 
@@ -44,6 +47,22 @@ class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
   bool return_to_end = true;
   size_t num_agents = 0;
   bool has_time_limit = false;
+
+  // Dense copies of the lookups made for every node inside ApplyMove, so
+  // that its loops do not hash. Nodes outside the dense ranges fall back to
+  // the hash containers above.
+  void RebuildWindowArray();
+  void RebuildServeTable();
+  // Window of `node`, or nullptr when it has none.
+  const std::pair<double, double>* Window(size_t node) const;
+  bool IsGoal(size_t node) const;
+  bool IsStart(size_t node) const;
+
+  std::vector<std::pair<double, double>> window_of;  // per node of `nodes`
+  std::vector<uint8_t> has_window;                   // per node of `nodes`
+  VisitedSet goal_bits;                              // goal_set below 256
+  VisitedSet start_bits;                             // start_set below 256
+  std::vector<uint8_t> can_serve;  // CanServe(agent, node) at agent * nodes.size() + node
 };
 
 }  // namespace tarsel
