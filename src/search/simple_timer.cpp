@@ -1,0 +1,21 @@
+#include "search/simple_timer.h"
+
+#include <iostream>
+
+namespace tarsel {
+
+int SimpleTimer::Start() {
+  start_ticks = std::clock();
+  return 0;
+}
+
+double SimpleTimer::Elapsed() const {
+  // clock() ticks are microseconds on the platforms we build for.
+  return static_cast<double>(std::clock() - start_ticks) / 1000000;
+}
+
+void SimpleTimer::PrintDuration() const {
+  std::cout << " System Clock Duration: " << Elapsed() << std::endl;
+}
+
+}  // namespace tarsel

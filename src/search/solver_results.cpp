@@ -1,0 +1,107 @@
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+#include "search/solver.h"
+
+namespace tarsel {
+
+void Solver::BuildSolution(int64_t label_id) {
+  const size_t agent_count = static_cast<size_t>(num_agents);
+  // Moves from the goal label back to the root, then every agent's start.
+  std::vector<std::pair<size_t, size_t>> moves;
+  for (int64_t k = label_id; k > 0; k = parents[static_cast<size_t>(k)]) {
+    const Label& label = labels[static_cast<size_t>(k)];
+    const size_t agent = static_cast<size_t>(label.last_agent);
+    moves.emplace_back(agent, label.current_nodes[agent]);
+  }
+  for (size_t a = 0; a < agent_count; ++a) moves.emplace_back(a, starts[a]);
+  std::reverse(moves.begin(), moves.end());
+
+  const Label& goal = labels[static_cast<size_t>(label_id)];
+  for (size_t a = 0; a < agent_count; ++a) result.times[a] = goal.costs[a];
+  std::vector<std::vector<uint64_t>> routes(agent_count);
+  for (const auto& [agent, node] : moves) routes[agent].push_back(node);
+  for (size_t a = 0; a < agent_count; ++a) result.paths[a] = std::move(routes[a]);
+}
+
+Result Solver::GetResult() {
+  result.last_update_time = last_update_time;
+  return result;
+}
+
+AnytimeLog Solver::GetResultProcess() const { return anytime_log; }
+
+SolveSummary Solver::GetSummary() const { return summary; }
+
+void Solver::FillSummary() {
+  if (solution_found == 0) return;
+  summary.found = solution_found;
+  summary.max_path_length = max_path_length;
+  summary.num_agents = num_agents;
+  summary.num_type1_agents = 0;
+  summary.num_type0_agents = 0;
+  summary.num_nodes_types01 = 0;
+  summary.num_nodes_type0 = 0;
+  summary.num_nodes = static_cast<int32_t>(nodes.size());
+  for (const NodeInfo& node : nodes) {
+    const std::vector<size_t>& types = node.allowed_types;
+    if (types.size() == 1 && types[0] == 0) {
+      summary.num_nodes_type0 += 1;
+    } else if (types.size() == 2 && types[0] == 0 && types[1] == 1) {
+      summary.num_nodes_types01 += 1;
+    }
+  }
+  for (const AgentInfo& agent : agents) {
+    if (agent.type == 1) summary.num_type1_agents += 1;
+    if (agent.type == 0) summary.num_type0_agents += 1;
+  }
+  double sum = 0;
+  const size_t entries = result.times.size();
+  for (size_t key = 0; key < entries; ++key) {
+    const auto found = result.times.find(key);
+    if (found != result.times.end()) sum += found->second;
+  }
+  summary.sum_cost = sum;
+  summary.last_update_time = last_update_time;
+}
+
+void Solver::WriteDebugDump() const {
+  nlohmann::json dump;
+  dump["num_agents"] = num_agents;
+  dump["starts"] = starts;
+  dump["goals"] = goals;
+  dump["max_path_length"] = max_path_length;
+  nlohmann::json paths = nlohmann::json::object();
+  for (size_t i = 0; i < result.paths.size(); ++i) {
+    const auto found = result.paths.find(i);
+    std::vector<uint64_t> route;
+    if (found != result.paths.end() && !found->second.empty()) {
+      route.assign(found->second.begin(), found->second.end() - 1);
+    }
+    paths[std::to_string(i)] = route;
+  }
+  dump["paths"] = paths;
+  nlohmann::json total_costs = nlohmann::json::array();
+  for (size_t i = 0; i < result.times.size(); ++i) {
+    const auto found = result.times.find(i);
+    total_costs.push_back(found != result.times.end() ? found->second : 0.0);
+  }
+  dump["total_costs"] = total_costs;
+
+  std::filesystem::create_directories("paths/paths_astar");
+  const std::string path = "paths/paths_astar/" + dump_name + "_astar.json";
+  std::ofstream out(path, std::ios::trunc);
+  if (!out) {
+    std::cerr << "Error: cannot open " << path << " for writing." << std::endl;
+    return;
+  }
+  out << dump.dump(2) << "\n";
+  out.close();
+  std::cout << "Saved to " << path << std::endl;
+}
+
+}  // namespace tarsel
