@@ -1,0 +1,15 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "model/problem.h"
+
+namespace tarsel {
+
+// Fills `problem` from a parsed instance document: "nodes" and "agents"
+// (required), then "costs", "constraints" and "options" (optional). Only the
+// JSON shape is checked; the JSON library's exceptions propagate unchanged and
+// nothing added before a failing element is rolled back.
+void ParseProblemJson(const nlohmann::json& doc, Problem& problem);
+
+}  // namespace tarsel

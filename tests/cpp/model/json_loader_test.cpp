@@ -1,0 +1,291 @@
+#include "model/json_loader.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace tarsel {
+namespace {
+
+using nlohmann::json;
+
+// A document with one depot, one target and one agent; tests edit a copy.
+json MinimalDoc() {
+  return json::parse(R"({
+    "nodes": [
+      {"id": 0, "x": 0, "y": 1.5, "z": -2, "type": "DEPOT"},
+      {"id": 1, "x": 3, "y": 4, "z": 0, "demand": 2.5}
+    ],
+    "agents": [
+      {"id": 9, "type": "truck", "start_node": 0, "end_node": 0}
+    ]
+  })");
+}
+
+Problem Load(const json& doc) {
+  Problem problem;
+  ParseProblemJson(doc, problem);
+  return problem;
+}
+
+// what() of the JSON exception raised while loading `doc`.
+std::string LoadError(const json& doc) {
+  Problem problem;
+  try {
+    ParseProblemJson(doc, problem);
+  } catch (const json::exception& e) {
+    return e.what();
+  }
+  return "no exception";
+}
+
+TEST(JsonLoaderTest, MinimalDocument) {
+  Problem problem;
+  problem.options.objective = ObjectiveType::MinMax;
+  problem.options.time_limit = 5;
+  problem.assignment_constraint.set_assignment(1, {"x"});
+  ParseProblemJson(MinimalDoc(), problem);
+
+  ASSERT_EQ(problem.nodes.size(), 2u);
+  EXPECT_EQ(problem.num_nodes, 2u);
+  EXPECT_EQ(problem.nodes[0].type, NodeType::DEPOT);
+  EXPECT_EQ(problem.nodes[0].position.y, 1.5);
+  EXPECT_EQ(problem.nodes[0].position.z, -2.0);
+  EXPECT_EQ(problem.nodes[0].demand, 0.0);
+  EXPECT_EQ(problem.nodes[1].id, 1u);
+  EXPECT_EQ(problem.nodes[1].type, NodeType::TARGET);
+  EXPECT_EQ(problem.nodes[1].demand, 2.5);
+
+  ASSERT_EQ(problem.agents_ordered.size(), 1u);
+  const Agent& agent = problem.agents_by_id.at(9);
+  EXPECT_EQ(agent.type, "truck");
+  EXPECT_EQ(agent.capacity_limit, 0.0);
+  EXPECT_EQ(agent.time_limit, 0.0);
+  EXPECT_EQ(problem.type_ids.at("truck"), 0u);
+
+  EXPECT_TRUE(problem.cost_matrices.empty());
+  // The constraint collections are replaced even without "constraints".
+  EXPECT_TRUE(problem.assignment_constraint.allowed_types.empty());
+  EXPECT_TRUE(problem.timewindow_constraint.windows.empty());
+  // Without "options" the options keep their earlier values.
+  EXPECT_EQ(problem.options.objective, ObjectiveType::MinMax);
+  EXPECT_EQ(problem.options.time_limit, 5.0);
+}
+
+TEST(JsonLoaderTest, NodeTypeIsDepotOnlyForExactWord) {
+  json doc = MinimalDoc();
+  doc["nodes"][0]["type"] = "depot";
+  doc["nodes"][1]["type"] = "DEPOT ";
+  Problem problem = Load(doc);
+  EXPECT_EQ(problem.nodes[0].type, NodeType::TARGET);
+  EXPECT_EQ(problem.nodes[1].type, NodeType::TARGET);
+
+  doc["nodes"][0]["type"] = 5;
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be string, but is number");
+}
+
+TEST(JsonLoaderTest, UnsignedIdConversions) {
+  const auto id_of = [](json id) {
+    json doc = MinimalDoc();
+    doc["nodes"][1]["id"] = id;
+    return Load(doc).nodes[1].id;
+  };
+  const uint64_t max = std::numeric_limits<uint64_t>::max();
+  EXPECT_EQ(id_of(json::parse("2.9")), 2u);
+  EXPECT_EQ(id_of(json::parse("-1")), max);
+  EXPECT_EQ(id_of(json::parse("-2.5")), 0u);
+  EXPECT_EQ(id_of(json::parse("-3.0")), 0u);
+  EXPECT_EQ(id_of(json::parse("18446744073709551615")), max);
+  EXPECT_EQ(id_of(json::parse("1e30")), max);
+  EXPECT_EQ(id_of(true), 1u);
+  EXPECT_EQ(id_of(false), 0u);
+
+  json doc = MinimalDoc();
+  doc["nodes"][1]["id"] = "1";
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is string");
+  doc = MinimalDoc();
+  doc["agents"][0]["start_node"] = nullptr;
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is null");
+}
+
+TEST(JsonLoaderTest, CapacityAndLengthAreReadAsInt32) {
+  const auto capacity_of = [](json value) {
+    json doc = MinimalDoc();
+    doc["agents"][0]["capacity"] = value;
+    doc["agents"][0]["max_length"] = value;
+    const Agent agent = Load(doc).agents_ordered[0];
+    EXPECT_EQ(agent.capacity_limit, agent.time_limit);
+    return agent.capacity_limit;
+  };
+  EXPECT_EQ(capacity_of(json::parse("3.9")), 3.0);
+  EXPECT_EQ(capacity_of(json::parse("-2.7")), -2.0);
+  EXPECT_EQ(capacity_of(json::parse("-1")), -1.0);
+  EXPECT_EQ(capacity_of(json::parse("4294967298")), 2.0);          // 2^32 + 2
+  EXPECT_EQ(capacity_of(json::parse("3000000000")), -1294967296.0);  // low 32 bits
+  EXPECT_EQ(capacity_of(json::parse("18446744073709551615")), -1.0);
+  EXPECT_EQ(capacity_of(json::parse("1e12")), 2147483647.0);
+  EXPECT_EQ(capacity_of(json::parse("-1e12")), -2147483648.0);
+  EXPECT_EQ(capacity_of(true), 1.0);
+
+  json doc = MinimalDoc();
+  doc["agents"][0]["capacity"] = json::array();
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is array");
+}
+
+TEST(JsonLoaderTest, DoublesRejectBooleansAndOtherTypes) {
+  json doc = MinimalDoc();
+  doc["nodes"][0]["x"] = true;
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is boolean");
+  doc = MinimalDoc();
+  doc["nodes"][1]["demand"] = "a";
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is string");
+  doc = MinimalDoc();
+  doc["nodes"][1]["z"] = json::parse("18446744073709551615");
+  EXPECT_EQ(Load(doc).nodes[1].position.z, 18446744073709551615.0);
+}
+
+TEST(JsonLoaderTest, MissingKeysAndNonObjects) {
+  json doc = MinimalDoc();
+  doc["agents"][0].erase("end_node");
+  EXPECT_EQ(LoadError(doc), "[json.exception.out_of_range.403] key 'end_node' not found");
+  doc = MinimalDoc();
+  doc.erase("agents");
+  EXPECT_EQ(LoadError(doc), "[json.exception.out_of_range.403] key 'agents' not found");
+  doc = MinimalDoc();
+  doc["nodes"][1] = 4;
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.304] cannot use at() with number");
+  EXPECT_EQ(LoadError(json::array()), "[json.exception.type_error.304] cannot use at() with array");
+  doc = MinimalDoc();
+  doc["nodes"] = json::object();
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be array, but is object");
+}
+
+TEST(JsonLoaderTest, FailureKeepsWhatWasAddedBefore) {
+  json doc = MinimalDoc();
+  doc["agents"].push_back({{"id", 10}, {"type", "drone"}, {"start_node", 0}});
+  Problem problem;
+  EXPECT_THROW(ParseProblemJson(doc, problem), json::out_of_range);
+  EXPECT_EQ(problem.nodes.size(), 2u);
+  EXPECT_EQ(problem.agents_ordered.size(), 1u);
+}
+
+TEST(JsonLoaderTest, CostsByNameOrByPosition) {
+  json doc = MinimalDoc();
+  doc["costs"] = {{"truck", {{0, 1.5}, {2, 0}}}, {"ghost", json::array()}};
+  Problem problem = Load(doc);
+  EXPECT_EQ(problem.cost_matrices.at("truck"), (CostMatrix{{0, 1.5}, {2, 0}}));
+  EXPECT_TRUE(problem.cost_matrices.at("ghost").empty());
+
+  doc["costs"] = {json::array({{0, 1}}), json::array({{0, 2, 3}})};
+  problem = Load(doc);
+  ASSERT_EQ(problem.cost_matrices.size(), 2u);
+  EXPECT_EQ(problem.cost_matrices.at("0"), (CostMatrix{{0, 1}}));
+  EXPECT_EQ(problem.cost_matrices.at("1"), (CostMatrix{{0, 2, 3}}));
+
+  doc["costs"] = {{"truck", {{0, "1"}}}};
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is string");
+  doc["costs"] = {{"truck", {1, 2}}};
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be array, but is number");
+}
+
+TEST(JsonLoaderTest, ConstraintsAccumulateByKind) {
+  json doc = MinimalDoc();
+  doc["constraints"] = json::parse(R"([
+    {"kind": "assignment", "items": [
+      {"node": 1, "types": ["truck", "drone"]}, {"node": 2, "types": []}]},
+    {"kind": "assignment", "items": [{"node": 1, "types": ["drone"]}]},
+    {"kind": "timewindow", "items": [{"node": 1, "start": 2, "end": 8.5}]},
+    {"kind": "timewindow"},
+    {"kind": "sequence", "precedence": [
+      {"before": 3, "after": 5, "type": "same"},
+      {"before": 3, "after": 5},
+      {"before": 4, "after": 6, "type": "diff"},
+      {"before": 7, "after": 8, "type": "SAME"}]},
+    {"kind": "capacity", "items": 5},
+    {"kind": "Assignment", "items": [{"node": 9, "types": ["x"]}]}
+  ])");
+  const Problem problem = Load(doc);
+  const auto& allowed = problem.assignment_constraint.allowed_types;
+  EXPECT_EQ(allowed.size(), 2u);
+  EXPECT_EQ(allowed.at(1), (std::vector<std::string>{"drone"}));
+  EXPECT_TRUE(allowed.at(2).empty());
+  EXPECT_EQ(problem.timewindow_constraint.windows.size(), 1u);
+  EXPECT_EQ(problem.timewindow_constraint.windows.at(1), std::make_pair(2.0, 8.5));
+  EXPECT_EQ(problem.precedence_same, (PrecedencePairs{{3, 5}}));
+  EXPECT_EQ(problem.precedence_diff, (PrecedencePairs{{4, 6}}));
+  EXPECT_EQ(problem.precedence, (PrecedencePairs{{3, 5}, {7, 8}}));
+}
+
+TEST(JsonLoaderTest, MalformedConstraints) {
+  json doc = MinimalDoc();
+  doc["constraints"] = json::parse(R"([{"items": []}])");
+  EXPECT_EQ(LoadError(doc), "[json.exception.out_of_range.403] key 'kind' not found");
+  doc["constraints"] = json::parse(R"([{"kind": 1}])");
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be string, but is number");
+  doc["constraints"] = json::parse(R"([{"kind": "assignment", "items": [{"node": 1, "types": "truck"}]}])");
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be array, but is string");
+  doc["constraints"] = json::parse(R"([{"kind": "assignment", "items": [{"node": 1, "types": [2]}]}])");
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be string, but is number");
+  doc["constraints"] = json::parse(R"([{"kind": "timewindow", "items": [{"node": 1, "start": 0}]}])");
+  EXPECT_EQ(LoadError(doc), "[json.exception.out_of_range.403] key 'end' not found");
+  doc["constraints"] = json::parse(R"([{"kind": "sequence", "precedence": [[3, 5]]}])");
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.304] cannot use at() with array");
+  doc["constraints"] = json::parse(R"([{"kind": "sequence", "precedence": [{"before": 1, "after": 2, "type": 1}]}])");
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be string, but is number");
+  doc["constraints"] = json::parse(R"([{"kind": "timewindow", "items": {"node": 1}}])");
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be array, but is object");
+}
+
+TEST(JsonLoaderTest, ObjectiveStrings) {
+  const auto objective_of = [](const json& options) {
+    json doc = MinimalDoc();
+    doc["options"] = options;
+    return Load(doc).options.objective;
+  };
+  for (const char* name : {"min_max", "MIN_MAX"}) {
+    EXPECT_EQ(objective_of({{"objective", name}}), ObjectiveType::MinMax) << name;
+  }
+  for (const char* name : {"MinMax", "minmax", "Min_Max", "min_sum", "MIN_SUM", ""}) {
+    EXPECT_EQ(objective_of({{"objective", name}}), ObjectiveType::MinSum) << name;
+  }
+  EXPECT_EQ(objective_of(json::object()), ObjectiveType::MinSum);
+}
+
+TEST(JsonLoaderTest, OptionsAssignEveryField) {
+  json doc = MinimalDoc();
+  doc["options"] = {{"return_to_end", false}, {"objective", "min_max"}, {"time_limit", 7}};
+  Problem problem = Load(doc);
+  EXPECT_FALSE(problem.options.return_to_end);
+  EXPECT_EQ(problem.options.time_limit, 7.0);
+
+  problem.options = Options{false, ObjectiveType::MinMax, 3.0};
+  doc["options"] = json::object();
+  ParseProblemJson(doc, problem);
+  EXPECT_TRUE(problem.options.return_to_end);
+  EXPECT_EQ(problem.options.objective, ObjectiveType::MinSum);
+  EXPECT_EQ(problem.options.time_limit, 60.0);
+
+  doc["options"] = json::array();
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.306] cannot use value() with array");
+  doc["options"] = {{"return_to_end", 1}};
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be boolean, but is number");
+  doc["options"] = {{"time_limit", true}};
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is boolean");
+}
+
+TEST(JsonLibraryTest, EmptyInputMessage) {
+  try {
+    const json parsed = json::parse("");
+    FAIL() << "parsing an empty string gave " << parsed.dump();
+  } catch (const json::parse_error& e) {
+    EXPECT_NE(std::string(e.what()).find("attempting to parse an empty input; check that your "
+                                         "input string or stream contains the expected JSON"),
+              std::string::npos)
+        << e.what();
+  }
+}
+
+}  // namespace
+}  // namespace tarsel
