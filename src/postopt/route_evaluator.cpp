@@ -1,0 +1,220 @@
+#include "postopt/route_evaluator.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "postopt/path_views.h"
+#include "search/special_values.h"
+
+namespace tarsel {
+
+namespace {
+
+// Relative safety margin of the cost filters. The rounding error of a sum of
+// a few hundred terms is below 1e-13 of their magnitude, so a filter using
+// this margin never skips a candidate that the exact evaluation would accept.
+constexpr double kFilterMargin = 1e-9;
+
+// A move must shorten a route by more than this to be taken.
+constexpr double kImprovement = 1e-9;
+
+}  // namespace
+
+void RouteEvaluator::SetReturnToEnd(bool return_to_end_value) { return_to_end = return_to_end_value; }
+
+void RouteEvaluator::SetStarts(const std::vector<size_t>& starts_value) { starts = starts_value; }
+
+void RouteEvaluator::SetGoals(const std::vector<size_t>& goals_value) { goals = goals_value; }
+
+void RouteEvaluator::SetTimeWindows(const TimeWindowTable& time_windows_value) {
+  time_windows = time_windows_value;
+  has_time_windows = !time_windows.empty();
+}
+
+void RouteEvaluator::Begin(const PlannerGraph* graph_value, const std::vector<NodeInfo>& nodes_value,
+                           const std::vector<AgentInfo>& agents_value) {
+  graph = graph_value;
+  nodes = nodes_value;
+  agents = agents_value;
+  // Dense lookups per node index; nodes outside the table make a route
+  // invalid anyway.
+  const size_t n = nodes.size();
+  start_set.assign(n, 0);
+  goal_set.assign(n, 0);
+  for (size_t s : starts) {
+    if (s < n) start_set[s] = 1;
+  }
+  for (size_t g : goals) {
+    if (g < n) goal_set[g] = 1;
+  }
+  windows.assign(n, WindowSlot{});
+  for (const auto& [node, window] : time_windows) {
+    if (node < n) windows[node] = WindowSlot{true, window.first, window.second};
+  }
+}
+
+RouteEvaluator::AgentRules RouteEvaluator::RulesOf(size_t k) const {
+  const AgentInfo& agent = agents[k];
+  return AgentRules{k < starts.size() ? starts[k] : kNoIndex,
+                    k < goals.size() ? goals[k] : kNoIndex,
+                    agent.type < 0 ? kNoIndex : static_cast<size_t>(agent.type), agent.time_limit};
+}
+
+bool RouteEvaluator::AllowsType(size_t node, size_t type) const {
+  if (node >= nodes.size()) return false;
+  const std::vector<size_t>& allowed = nodes[node].allowed_types;
+  return std::find(allowed.begin(), allowed.end(), type) != allowed.end();
+}
+
+bool RouteEvaluator::CanVisit(size_t k, size_t node) const {
+  const AgentRules rules = RulesOf(k);
+  if (rules.type == kNoIndex || !AllowsType(node, rules.type)) return false;
+  if (start_set[node] && node != rules.start) return false;
+  if (goal_set[node] && node != rules.goal) return false;
+  return true;
+}
+
+double RouteEvaluator::StepCost(size_t from, size_t to, const AgentRules& rules) const {
+  if (to == from || graph == nullptr) return 0.0;
+  // Open routes do not pay for coming back to the own start or goal.
+  if (!return_to_end && (to == rules.start || to == rules.goal)) return 0.0;
+  return graph->ArcCost(from, to, rules.type);
+}
+
+template <class Path>
+RouteEvaluation RouteEvaluator::EvaluateRoute(const Path& path, size_t k) const {
+  constexpr RouteEvaluation kInvalid{false, 0.0};
+  const size_t length = path.size();
+  if (length == 0) return RouteEvaluation{true, 0.0};
+  const AgentRules rules = RulesOf(k);
+  if (!starts.empty() && path[0] != rules.start) return kInvalid;
+  const size_t last = path[length - 1];
+  const bool ends_at_goal = !goals.empty() && last == rules.goal;
+  const bool ends_at_start = !return_to_end && !starts.empty() && last == rules.start;
+  if (!ends_at_goal && !ends_at_start) return kInvalid;
+  if (rules.type == kNoIndex) return kInvalid;  // no node allows a missing type
+
+  double cost = 0.0;
+  for (size_t i = 0; i < length; ++i) {
+    const size_t node = path[i];
+    if (node >= nodes.size()) return kInvalid;
+    // The own start may appear only first and last.
+    if (i > 0 && i + 1 < length && !starts.empty() && node == rules.start) return kInvalid;
+    if (!AllowsType(node, rules.type)) return kInvalid;
+    if (start_set[node] && node != rules.start) return kInvalid;
+    if (goal_set[node] && node != rules.goal) return kInvalid;
+    if (i > 0) cost += StepCost(path[i - 1], node, rules);
+    if (has_time_windows) {
+      const WindowSlot& window = windows[node];
+      if (window.present) {
+        if (cost > window.end) return kInvalid;
+        if (cost < window.start) cost = window.start;  // wait for the window to open
+      }
+    }
+    if (i > 0 && rules.time_limit > 0 && cost > rules.time_limit) return kInvalid;
+  }
+  return RouteEvaluation{true, cost};
+}
+
+CostEstimate RouteEvaluator::PlainCost(const std::vector<size_t>& path, size_t k) const {
+  const AgentRules rules = RulesOf(k);
+  CostEstimate sum;
+  for (size_t i = 1; i < path.size(); ++i) {
+    const double step = StepCost(path[i - 1], path[i], rules);
+    sum.cost += step;
+    sum.magnitude += std::fabs(step);
+  }
+  return sum;
+}
+
+CostEstimate RouteEvaluator::RemovalEstimate(const std::vector<size_t>& path,
+                                             const CostEstimate& whole, size_t removed,
+                                             size_t k) const {
+  const AgentRules rules = RulesOf(k);
+  const size_t before = path[removed - 1];
+  const size_t node = path[removed];
+  const size_t after = path[removed + 1];
+  const double bridge = StepCost(before, after, rules);
+  return CostEstimate{
+      whole.cost - StepCost(before, node, rules) - StepCost(node, after, rules) + bridge,
+      whole.magnitude + std::fabs(bridge)};
+}
+
+CostEstimate RouteEvaluator::InsertionEstimate(const std::vector<size_t>& path,
+                                               const CostEstimate& whole, size_t node,
+                                               size_t position, size_t k) const {
+  const AgentRules rules = RulesOf(k);
+  const size_t before = path[position - 1];
+  const size_t after = path[position];
+  const double in = StepCost(before, node, rules);
+  const double out = StepCost(node, after, rules);
+  return CostEstimate{whole.cost - StepCost(before, after, rules) + in + out,
+                      whole.magnitude + std::fabs(in) + std::fabs(out)};
+}
+
+bool RouteEvaluator::CertainlyAbove(const CostEstimate& estimate, double bound,
+                                    double bound_magnitude) {
+  const double slack = kFilterMargin * (estimate.magnitude + bound_magnitude);
+  // NaN or infinite values compare false and leave the decision to the
+  // exact evaluation.
+  return estimate.cost - slack > bound;
+}
+
+double RouteEvaluator::FillPrefixSums(const std::vector<size_t>& path, const AgentRules& rules) {
+  const size_t n = path.size();
+  forward_prefix.resize(n);
+  backward_prefix.resize(n);
+  forward_prefix[0] = 0.0;
+  backward_prefix[0] = 0.0;
+  double magnitude = 0.0;
+  for (size_t i = 1; i < n; ++i) {
+    const double forward = StepCost(path[i - 1], path[i], rules);
+    const double backward = StepCost(path[i], path[i - 1], rules);
+    forward_prefix[i] = forward_prefix[i - 1] + forward;
+    backward_prefix[i] = backward_prefix[i - 1] + backward;
+    magnitude += std::fabs(forward) + std::fabs(backward);
+  }
+  return magnitude;
+}
+
+void RouteEvaluator::ImproveRouteTwoOpt(std::vector<size_t>& path, double& cost, size_t k) {
+  const size_t n = path.size();
+  if (n < 4) return;
+  const AgentRules rules = RulesOf(k);
+  bool improved = true;
+  while (improved) {
+    improved = false;
+    const double magnitude = FillPrefixSums(path, rules);
+    const double total = forward_prefix[n - 1];
+    for (size_t i = 1; i + 2 < n && !improved; ++i) {
+      for (size_t j = i + 1; j + 1 < n; ++j) {
+        // Reversing i..j replaces the arcs (i-1, i) and (j, j+1) by
+        // (i-1, j) and (i, j+1) and runs the segment's arcs backwards.
+        const double entry = StepCost(path[i - 1], path[j], rules);
+        const double exit = StepCost(path[i], path[j + 1], rules);
+        const CostEstimate estimate{forward_prefix[i - 1] + entry +
+                                        (backward_prefix[j] - backward_prefix[i]) + exit +
+                                        (total - forward_prefix[j + 1]),
+                                    magnitude + std::fabs(entry) + std::fabs(exit)};
+        if (CertainlyAbove(estimate, cost - kImprovement, std::fabs(cost) + kImprovement)) {
+          continue;
+        }
+        const RouteEvaluation reversed = EvaluateRoute(ReversedSegmentView(path, i, j), k);
+        if (reversed.valid && reversed.cost + kImprovement < cost) {
+          std::reverse(path.begin() + static_cast<std::ptrdiff_t>(i),
+                       path.begin() + static_cast<std::ptrdiff_t>(j) + 1);
+          cost = reversed.cost;
+          improved = true;  // restart the scan on the new path
+          break;
+        }
+      }
+    }
+  }
+}
+
+template RouteEvaluation RouteEvaluator::EvaluateRoute(const std::vector<size_t>&, size_t) const;
+template RouteEvaluation RouteEvaluator::EvaluateRoute(const ReversedSegmentView&, size_t) const;
+template RouteEvaluation RouteEvaluator::EvaluateRoute(const RemovedNodeView&, size_t) const;
+template RouteEvaluation RouteEvaluator::EvaluateRoute(const InsertedNodeView&, size_t) const;
+
+}  // namespace tarsel

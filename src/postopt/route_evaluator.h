@@ -1,0 +1,122 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "graph/planner_graph.h"
+#include "search/agent_info.h"
+#include "search/node_info.h"
+#include "search/time_window_table.h"
+
+namespace tarsel {
+
+// Outcome of checking one route for one agent.
+struct RouteEvaluation {
+  bool valid = false;
+  double cost = 0;  // accumulated travel cost including waiting
+};
+
+// Travel cost of a (possibly changed) route summed without waiting, and the
+// sum of the absolute values of the terms it came from, which bounds the
+// rounding error of the sum.
+struct CostEstimate {
+  double cost = 0;
+  double magnitude = 0;
+};
+
+// Route rules and route costs shared by the post-optimisers: which routes an
+// agent may drive, what they cost (arcs of the agent's type, waiting for time
+// windows, free arcs into the own start or goal on open routes), and 2-opt.
+//
+// The configuration (setters) persists; Begin() takes the graph and copies
+// of the node and agent tables for one optimisation call.
+class RouteEvaluator {
+ public:
+  void SetReturnToEnd(bool return_to_end_value);
+  void SetStarts(const std::vector<size_t>& starts_value);
+  void SetGoals(const std::vector<size_t>& goals_value);
+  void SetTimeWindows(const TimeWindowTable& time_windows_value);
+
+  void Begin(const PlannerGraph* graph_value, const std::vector<NodeInfo>& nodes_value,
+             const std::vector<AgentInfo>& agents_value);
+
+  size_t NumAgents() const { return agents.size(); }
+  const AgentInfo& Agent(size_t k) const { return agents[k]; }
+
+  // True when node `node` lists type `type` as allowed.
+  bool AllowsType(size_t node, size_t type) const;
+  // True when agent `k` may visit `node`: its type is allowed there and the
+  // node is no other agent's start or goal.
+  bool CanVisit(size_t k, size_t node) const;
+
+  // Checks `path` for agent `k` and returns its cost. `Path` is a
+  // std::vector<size_t> or one of the views of path_views.h.
+  template <class Path>
+  RouteEvaluation EvaluateRoute(const Path& path, size_t k) const;
+
+  // First-improvement 2-opt on `path` of agent `k` whose current cost is
+  // `cost`: the first and last node stay, and a reversal is taken when the
+  // reversed route is valid and cheaper by more than 1e-9.
+  void ImproveRouteTwoOpt(std::vector<size_t>& path, double& cost, size_t k);
+
+  // Cheap estimates used to skip candidates before evaluating them fully.
+  // Without time windows the exact cost differs from the estimate only by
+  // rounding; waiting only adds to the cost, so with time windows the
+  // estimate stays a lower bound.
+  CostEstimate PlainCost(const std::vector<size_t>& path, size_t k) const;
+  // `path` (of plain cost `whole`) without position `removed`, 0 < removed < len-1.
+  CostEstimate RemovalEstimate(const std::vector<size_t>& path, const CostEstimate& whole,
+                               size_t removed, size_t k) const;
+  // `path` with `node` inserted before `position`, 0 < position < len.
+  CostEstimate InsertionEstimate(const std::vector<size_t>& path, const CostEstimate& whole,
+                                 size_t node, size_t position, size_t k) const;
+  // True when a route with this estimate certainly costs more than `bound`,
+  // with a safety margin far above the rounding of the estimate, of the
+  // exact evaluation and of `bound` (whose operands sum to
+  // `bound_magnitude` in absolute value).
+  static bool CertainlyAbove(const CostEstimate& estimate, double bound, double bound_magnitude);
+
+ private:
+  // What the cost rules need to know about one agent.
+  struct AgentRules {
+    size_t start;  // kNoIndex when no starts are set
+    size_t goal;   // kNoIndex when no goals are set
+    size_t type;   // kNoIndex for an agent without a type
+    double time_limit;
+  };
+  struct WindowSlot {
+    bool present = false;
+    double start = 0;
+    double end = 0;
+  };
+
+  AgentRules RulesOf(size_t k) const;
+  // Cost of the step from `from` to `to` without waiting.
+  double StepCost(size_t from, size_t to, const AgentRules& rules) const;
+  // Fills the prefix sums of `path` used by 2-opt; returns the magnitude.
+  double FillPrefixSums(const std::vector<size_t>& path, const AgentRules& rules);
+
+  // Configuration.
+  bool return_to_end = true;
+  bool has_time_windows = false;
+  TimeWindowTable time_windows;
+  std::vector<size_t> starts;
+  std::vector<size_t> goals;
+
+  // Tables of the current call.
+  const PlannerGraph* graph = nullptr;
+  std::vector<NodeInfo> nodes;
+  std::vector<AgentInfo> agents;
+  // Per node index: is some agent's start / goal, and its time window.
+  std::vector<uint8_t> start_set;
+  std::vector<uint8_t> goal_set;
+  std::vector<WindowSlot> windows;
+
+  // 2-opt buffers, reused between calls: sums of the forward arcs and of the
+  // reversed arcs up to each position.
+  std::vector<double> forward_prefix;
+  std::vector<double> backward_prefix;
+};
+
+}  // namespace tarsel
