@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "graph/sparse_graph.h"
+#include "search/agent_info.h"
+#include "search/label.h"
+#include "search/node_info.h"
+
+namespace tarsel::testing {
+
+// A label over `num_nodes` nodes with nothing visited yet (bits from
+// num_nodes up are set, as in the search), every agent active at node 0 with
+// cost 0.
+inline Label MakeLabel(int32_t num_nodes, size_t num_agents) {
+  Label label;
+  label.num_nodes = num_nodes;
+  label.visited.SetFrom(static_cast<size_t>(num_nodes));
+  label.current_nodes.assign(num_agents, 0);
+  label.costs.assign(num_agents, 0.0);
+  label.finished.assign(num_agents, 0);
+  label.active_agents = static_cast<int64_t>(num_agents);
+  return label;
+}
+
+// Complete directed graph whose arc i -> j costs per_type[t][i][j] in
+// dimension t; no arc from a node to itself.
+inline SparseGraph MakeGraph(const std::vector<std::vector<std::vector<double>>>& per_type) {
+  SparseGraph graph;
+  const size_t n = per_type.at(0).size();
+  for (size_t i = 0; i < n; ++i) graph.AddVertex(i);
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = 0; j < n; ++j) {
+      if (i == j) continue;
+      std::vector<double> cost;
+      for (const auto& matrix : per_type) cost.push_back(matrix[i][j]);
+      graph.AddArc(i, j, cost);
+    }
+  }
+  return graph;
+}
+
+inline std::vector<NodeInfo> MakeNodes(const std::vector<std::vector<size_t>>& allowed_types) {
+  std::vector<NodeInfo> nodes(allowed_types.size());
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    nodes[i].id = i;
+    nodes[i].allowed_types = allowed_types[i];
+  }
+  return nodes;
+}
+
+inline std::vector<AgentInfo> MakeAgents(const std::vector<int64_t>& types,
+                                         const std::vector<double>& time_limits = {}) {
+  std::vector<AgentInfo> agents(types.size());
+  for (size_t k = 0; k < agents.size(); ++k) {
+    agents[k].id = k;
+    agents[k].type = types[k];
+    agents[k].time_limit = k < time_limits.size() ? time_limits[k] : 0.0;
+  }
+  return agents;
+}
+
+}  // namespace tarsel::testing
