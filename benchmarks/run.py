@@ -1,0 +1,232 @@
+"""Benchmark: our solver and OR-Tools on the benchmark instances.
+
+Usage: python -m benchmarks.run [--quick] [--budget S] [--instances NAME ...]
+                                [--instance-file PATH ...] [--no-peer] [--no-plots] [--out DIR]
+
+Each solve runs in a child process (one at a time) with the CPU budget; every
+solution is checked by benchmarks.check before any figure of it is reported.
+Writes results.json, table.md and the plots to the output directory
+(default benchmarks/results/<mode>-<timestamp>/) and prints the table.
+"""
+from __future__ import annotations
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import subprocess
+import sys
+from pathlib import Path
+
+from benchmarks import report
+from benchmarks.check import check_solution, objective_kind
+from benchmarks.suites import DEFAULT_BUDGET, FULL, QUICK
+
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parent
+MIN_RATE_WINDOW = 0.05  # CPU seconds; shorter windows give no throughput figure
+
+
+def parse_args(argv):
+    p = argparse.ArgumentParser(prog="python -m benchmarks.run", description=__doc__.splitlines()[0])
+    p.add_argument("--quick", action="store_true", help="a few instances with a shorter budget")
+    p.add_argument("--budget", type=float, help="CPU seconds per solve (default 10, quick: 5)")
+    p.add_argument("--instances", nargs="+", metavar="NAME", help="suite instances to run")
+    p.add_argument("--instance-file", nargs="+", type=Path, default=[], metavar="PATH",
+                   help="extra instance documents to run")
+    p.add_argument("--no-peer", action="store_true", help="skip OR-Tools")
+    p.add_argument("--no-plots", action="store_true", help="skip the plots")
+    p.add_argument("--out", type=Path, help="output directory")
+    return p.parse_args(argv)
+
+
+def instance_paths(args) -> list[Path]:
+    specs = QUICK if args.quick else FULL
+    if args.instances:
+        known = {s.name: s for s in FULL}
+        unknown = [n for n in args.instances if n not in known]
+        if unknown:
+            raise SystemExit(f"unknown instances: {', '.join(unknown)}")
+        specs = [known[n] for n in args.instances]
+    elif args.instance_file:
+        specs = []
+    paths = [HERE / "instances" / f"{s.name}.json" for s in specs]
+    missing = [p.stem for p in paths if not p.exists()]
+    if missing:
+        from benchmarks import make_instances  # needs vrplib
+
+        make_instances.main(["--only", *missing])
+    return paths + [p.resolve() for p in args.instance_file]
+
+
+def run_child(engine: str, path: Path, budget: float, work: Path) -> tuple[dict | None, str | None]:
+    """Runs one solve in a fresh interpreter; returns (record, error)."""
+    out = work / f"{path.stem}.{engine}.json"
+    log = work / f"{path.stem}.{engine}.log"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
+    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out)]
+    try:
+        with open(log, "w") as log_file:
+            proc = subprocess.run(cmd, cwd=work, env=env, stdout=log_file, stderr=subprocess.STDOUT,
+                                  timeout=3 * budget + 60)
+    except subprocess.TimeoutExpired:
+        return None, "killed after time-out"
+    if proc.returncode != 0 or not out.exists():
+        tail = log.read_text(errors="replace").strip().splitlines()[-1:] or [""]
+        return None, f"exit status {proc.returncode} {tail[0][:120]}".strip()
+    return json.loads(out.read_text()), None
+
+
+def _mb(kb):
+    return None if kb is None else kb / 1024.0
+
+
+def _gap(value, reference):
+    return None if value is None or not reference else 100.0 * (value - reference["value"]) / reference["value"]
+
+
+def _checked(doc: dict, routes, reported, scale: float, side: dict) -> None:
+    """Fills side["objective"] from the checker, or flags the solution."""
+    check = check_solution(doc, routes, reported)
+    if not check.feasible:
+        side.update(status="infeasible", errors=check.errors)
+        return
+    side.update(status="ok", objective=check.objective / scale, max_cost=check.max_cost / scale,
+                sum_cost=check.sum_cost / scale)
+
+
+def evaluate_ours(doc: dict, record: dict | None, error: str | None) -> dict:
+    side: dict = {"objective": None}
+    if record is None:
+        return dict(side, status="error", errors=[error])
+    scale, kind = doc.get("scale", 1.0), objective_kind(doc)
+    res, stats = record["result"], record["result"]["statistics"]
+    key = "max_cost" if kind == "min_max" else "sum_cost"
+    side.update(
+        timeout=res["timeout"], cpu_time=record["cpu_time"], wall_time=record["wall_time"],
+        solve_time=stats["solve_time"], n_generated=stats["n_generated"], n_expanded=stats["n_expanded"],
+        last_update_time=stats["last_update_time"], peak_rss_mb=_mb(record["peak_rss_kb"]),
+        rss_before_mb=_mb(record.get("rss_before_kb")),
+        anytime=[[a["time"], a[key] / scale] for a in res["anytime"]],
+        last_improvement_s=res["anytime"][-1]["time"] if res["anytime"] else None,
+    )
+    # n_generated restarts from 0 at every solution, so it measures the labels
+    # generated after the last solution: divide by the CPU time spent after it.
+    window = record["cpu_time"] - stats["last_update_time"]
+    side["labels_per_cpu_s"] = stats["n_generated"] / window if window >= MIN_RATE_WINDOW else None
+    if res["status"] != "success":
+        side["status"] = "no solution"
+        return side
+    _checked(doc, [r["path"] for r in res["routes"]], [r["cost"] for r in res["routes"]], scale, side)
+    return side
+
+
+def evaluate_peer(doc: dict, record: dict | None, error: str | None) -> dict:
+    side: dict = {"objective": None}
+    if record is None:
+        return dict(side, status="error", errors=[error])
+    if "unsupported" in record:
+        return dict(side, status="n/a", reason=record["unsupported"])
+    scale, kind = doc.get("scale", 1.0), objective_kind(doc)
+    res = record["result"]
+    key = "max_cost" if kind == "min_max" else "sum_cost"
+    side.update(cpu_time=record["cpu_time"], wall_time=record["wall_time"], peak_rss_mb=_mb(record["peak_rss_kb"]),
+                rss_before_mb=_mb(record.get("rss_before_kb")), integer_scale=res["integer_scale"],
+                anytime=[[a["time"], a[key] / scale] for a in res["anytime"]],
+                last_improvement_s=res["anytime"][-1]["time"] if res["anytime"] else None)
+    if res["status"] != "success":
+        side["status"] = "no solution"
+        return side
+    _checked(doc, res["routes"], None, scale, side)
+    return side
+
+
+def peer_available() -> str | None:
+    try:
+        import ortools  # noqa: F401
+    except ImportError:
+        return "ortools not installed"
+    return None
+
+
+def bench_instance(path: Path, budget: float, work: Path, peer_skip: str | None) -> dict:
+    doc = json.loads(path.read_text())
+    meta = doc.get("benchmark", {})
+    row = {
+        "instance": doc.get("name", path.stem), "file": str(path), "n": len(doc["nodes"]), "m": len(doc["agents"]),
+        "objective": objective_kind(doc), "scale": doc.get("scale", 1.0), "reference": meta.get("reference"),
+        "notes": meta.get("notes", []),
+    }
+    row["ours"] = evaluate_ours(doc, *run_child("kvr", path, budget, work))
+    if peer_skip:
+        row["ortools"] = {"objective": None, "status": "n/a", "reason": peer_skip}
+    else:
+        row["ortools"] = evaluate_peer(doc, *run_child("ortools", path, budget, work))
+    for side in (row["ours"], row["ortools"]):
+        side["gap_pct"] = _gap(side["objective"], row["reference"])
+    ours, peer = row["ours"]["objective"], row["ortools"]["objective"]
+    row["ratio"] = ours / peer if ours is not None and peer else None
+    return row
+
+
+def _progress(items):
+    try:
+        from tqdm import tqdm
+    except ImportError:
+        return items
+    return tqdm(items, desc="instances", unit="inst", file=sys.stderr)
+
+
+def main(argv=None) -> int:
+    args = parse_args(argv)
+    mode = "quick" if args.quick else "full"
+    budget = args.budget if args.budget is not None else DEFAULT_BUDGET[mode]
+    paths = instance_paths(args)
+    stamp = datetime.datetime.now().strftime("%Y%m%d-%H%M%S")
+    out = (args.out or HERE / "results" / f"{mode}-{stamp}").resolve()
+    work = out / "runs"
+    work.mkdir(parents=True, exist_ok=True)
+    peer_skip = "skipped" if args.no_peer else peer_available()
+
+    rows = []
+    iterator = _progress(paths)
+    for path in iterator:
+        if hasattr(iterator, "set_postfix_str"):
+            iterator.set_postfix_str(path.stem)
+        rows.append(bench_instance(path, budget, work, peer_skip))
+
+    summary = {
+        "mode": mode, "budget_cpu_s": budget, "date": datetime.datetime.now().isoformat(timespec="seconds"),
+        "nproc": os.cpu_count(), "machine": platform.machine(), "python": platform.python_version(),
+        "definitions": {
+            "objective": "checker-recomputed objective in the instance's original units (divided by its scale)",
+            "gap_pct": "100 * (objective - reference) / reference; reference BKS (best known) or UB (upper bound)",
+            "last_improvement_s": "CPU seconds from the start of the search to the last improving solution",
+            "labels_per_cpu_s": "labels generated after the last solution per CPU second spent after it",
+            "peak_rss_mb": "peak resident set size of the solving child process (interpreter included)",
+            "ratio": "our objective / OR-Tools objective (below 1: ours is better)",
+        },
+        "instances": rows,
+    }
+    (out / "results.json").write_text(json.dumps(summary, indent=1) + "\n")
+    (out / "table.md").write_text(report.markdown_table(rows))
+    written = []
+    if not args.no_plots:
+        try:
+            written = report.plot(rows, out)
+        except ImportError:
+            print("matplotlib not installed: no plots", file=sys.stderr)
+    print(f"\n{mode} mode, CPU budget {budget:g} s per solve, {os.cpu_count()} cores\n")
+    print(report.text_table(rows))
+    for row in rows:
+        for name, side in (("ours", row["ours"]), ("OR-Tools", row["ortools"])):
+            if side.get("errors") or side.get("reason") not in (None, "skipped"):
+                detail = "; ".join(side.get("errors") or [side["reason"]])
+                print(f"{row['instance']} {name}: {side['status']}: {detail}")
+    print(f"\nwrote {out / 'results.json'}, {out / 'table.md'}" + "".join(f", {p.name}" for p in written))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,74 @@
+"""Which benchmark instances exist and which of them each mode runs."""
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+MTSPLIB = ("eil51", "berlin52", "eil76", "rat99")
+
+
+@dataclass(frozen=True)
+class InstanceSpec:
+    """One instance to generate: a TSPLIB file plus a variant.
+
+    variant: "plain" (m identical salesmen), "het" (trucks at full cost plus
+    drones at half cost that may only serve the half of the targets nearest
+    to the depot, within a route-length limit) or "tw" (identical salesmen,
+    time windows on half of the targets).
+    """
+
+    tsplib: str
+    variant: str
+    objective: str  # "min_max" or "min_sum"
+    trucks: int  # salesmen of the first (full-cost) type
+    drones: int = 0  # salesmen of the second type ("het" only)
+
+    @property
+    def m(self) -> int:
+        return self.trucks + self.drones
+
+    @property
+    def name(self) -> str:
+        obj = "minmax" if self.objective == "min_max" else "minsum"
+        if self.variant == "het":
+            return f"{self.tsplib}-het-t{self.trucks}d{self.drones}-{obj}"
+        if self.variant == "tw":
+            return f"{self.tsplib}-tw-m{self.m}-{obj}"
+        return f"{self.tsplib}-m{self.m}-{obj}"
+
+
+def _full() -> list[InstanceSpec]:
+    specs = [InstanceSpec(t, "plain", "min_max", m) for t in MTSPLIB for m in (2, 3, 5, 7)]
+    specs += [InstanceSpec(t, "plain", "min_sum", m) for t in MTSPLIB for m in (3, 7)]
+    specs += [
+        InstanceSpec("kroA100", "plain", "min_max", 3),
+        InstanceSpec("ch150", "plain", "min_max", 3),
+        InstanceSpec("kroA200", "plain", "min_max", 5),
+        InstanceSpec("pr226", "plain", "min_max", 5),
+        InstanceSpec("eil51", "het", "min_max", 2, 2),
+        InstanceSpec("eil76", "het", "min_max", 2, 2),
+        InstanceSpec("rat99", "het", "min_max", 3, 3),
+        InstanceSpec("kroA100", "het", "min_max", 2, 2),
+        InstanceSpec("eil51", "het", "min_sum", 2, 2),
+        InstanceSpec("kroA100", "het", "min_sum", 2, 2),
+        InstanceSpec("eil51", "tw", "min_max", 3),
+        InstanceSpec("berlin52", "tw", "min_max", 3),
+        InstanceSpec("eil76", "tw", "min_max", 5),
+        InstanceSpec("eil51", "tw", "min_sum", 3),
+    ]
+    return specs
+
+
+FULL: list[InstanceSpec] = _full()
+
+QUICK_NAMES = (
+    "eil51-m3-minmax",
+    "berlin52-m5-minmax",
+    "eil76-m3-minsum",
+    "kroA100-m3-minmax",
+    "eil51-het-t2d2-minmax",
+    "eil51-tw-m3-minmax",
+)
+QUICK: list[InstanceSpec] = [s for s in FULL if s.name in QUICK_NAMES]
+
+# Default CPU budget per solve, in seconds.
+DEFAULT_BUDGET = {"full": 10.0, "quick": 5.0}

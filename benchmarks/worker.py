@@ -1,0 +1,63 @@
+"""Runs one solve in its own process and writes what it measured as JSON.
+
+Usage: python -m benchmarks.worker {kvr,ortools} INSTANCE BUDGET OUT
+
+A process of its own per solve gives each run a clean peak resident set size
+(ru_maxrss) and survives a solver that ends the process.
+"""
+from __future__ import annotations
+
+import json
+import resource
+import sys
+import time
+
+
+def _rss_kb() -> int | None:
+    try:
+        import psutil
+    except ImportError:
+        return None
+    return psutil.Process().memory_info().rss // 1024
+
+
+def run_kvr(text: str, budget: float) -> dict:
+    import _kvr_core
+
+    rss_before = _rss_kb()
+    cpu0, wall0 = time.process_time(), time.perf_counter()
+    result = _kvr_core.solve_json_str(text, budget)
+    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
+    return {"result": dict(result), "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
+
+
+def run_ortools(text: str, budget: float) -> dict:
+    from benchmarks import peer_ortools
+
+    doc = json.loads(text)
+    reason = peer_ortools.unsupported_reason(doc)
+    if reason is not None:
+        return {"unsupported": reason}
+    import ortools.constraint_solver.pywrapcp  # noqa: F401  (load before measuring)
+
+    rss_before = _rss_kb()
+    cpu0, wall0 = time.process_time(), time.perf_counter()
+    result = peer_ortools.solve(doc, budget)
+    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
+    return {"result": result, "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
+
+
+def main(argv: list[str]) -> int:
+    engine, instance, budget, out = argv[0], argv[1], float(argv[2]), argv[3]
+    with open(instance, encoding="utf-8") as f:
+        text = f.read()
+    run = {"kvr": run_kvr, "ortools": run_ortools}[engine]
+    record = run(text, budget)
+    record["peak_rss_kb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    with open(out, "w", encoding="utf-8") as f:
+        json.dump(record, f)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
