@@ -33,10 +33,14 @@ int Solver::SetupAndSolve(PlannerGraph* new_graph, const std::vector<NodeInfo>& 
   SetNodes(new_nodes);
   SetAgents(new_agents);
   num_types = graph->GetCostDim();
+  // The sets describe the caller's agents only, not those of the Problem
+  // the Solver was built from.
   starts = new_starts;
+  start_set.clear();
   start_set.insert(starts.begin(), starts.end());
   num_agents = static_cast<int32_t>(starts.size());
   goals = new_goals;
+  goal_set.clear();
   goal_set.insert(goals.begin(), goals.end());
   return_to_end = false;
   Prepare();

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "instance_builder.h"
+#include "plugins/composite_constraint_checker.h"
+#include "search/solver.h"
+#include "search/special_values.h"
+
+namespace tarsel {
+namespace {
+
+using testing::InstanceBuilder;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+
+InstanceBuilder Square() {
+  InstanceBuilder b;
+  b.Node(0, 0, NodeType::DEPOT).Node(2.9, -2.9).Node(0, 4).Node(4, 4);
+  b.AgentOf("truck", 0, 0).AgentOf("drone", 0, 0).AgentOf("truck", 0, 0);
+  b.EuclideanCosts("truck").EuclideanCosts("drone", 0.5);
+  return b;
+}
+
+TEST(SolverConstruction, BuildsDenseTablesAndTruncatesCoordinates) {
+  InstanceBuilder b = Square();
+  b.Allow(1, {"drone", "ghost", "drone"}).Allow(2, {"ghost"}).AllowAllElsewhere({"truck", "drone"});
+  Solver solver(b.problem, Options{});
+  ASSERT_EQ(solver.Nodes().size(), 4u);
+  EXPECT_EQ(solver.Nodes()[1].x, 2);
+  EXPECT_EQ(solver.Nodes()[1].y, -2);
+  // Unknown names are dropped, duplicates removed, indices sorted.
+  EXPECT_EQ(solver.Nodes()[1].allowed_types, std::vector<size_t>({1}));
+  EXPECT_TRUE(solver.Nodes()[2].allowed_types.empty());
+  EXPECT_EQ(solver.Nodes()[3].allowed_types, std::vector<size_t>({0, 1}));
+  ASSERT_EQ(solver.Agents().size(), 3u);
+  EXPECT_EQ(solver.Agents()[1].type, 1);
+  EXPECT_EQ(solver.Agents()[2].type, 0);
+  // One cost dimension per type, read from the right matrix.
+  EXPECT_EQ(solver.Graph()->GetCostDim(), 2u);
+  EXPECT_DOUBLE_EQ(solver.Graph()->GetArcCost(2, 3)[0], 4.0);
+  EXPECT_DOUBLE_EQ(solver.Graph()->GetArcCost(2, 3)[1], 2.0);
+  EXPECT_TRUE(solver.Graph()->GetArcCost(1, 1).empty());
+  EXPECT_EQ(solver.Graph()->NumEdge(), 12u);
+}
+
+TEST(SolverConstruction, WarnsOncePerNodeWithoutAssignment) {
+  InstanceBuilder b = Square();
+  b.problem.nodes[3].id = 42;  // warnings name ids, not positions
+  b.problem.timewindow_constraint.set_timewindow(77, 0, 10);
+  CaptureStderr();
+  Solver solver(b.problem, Options{});
+  const std::string err = GetCapturedStderr();
+  EXPECT_EQ(err,
+            "[warning] node 0 has no assignment constraint; allowing all types\n"
+            "[warning] node 1 has no assignment constraint; allowing all types\n"
+            "[warning] node 2 has no assignment constraint; allowing all types\n"
+            "[warning] node 42 has no assignment constraint; allowing all types\n"
+            "[warning] time window node id 77 not found in nodes\n");
+  EXPECT_EQ(solver.Nodes()[2].allowed_types, std::vector<size_t>({0, 1}));
+  EXPECT_TRUE(solver.TimeWindows().empty());
+}
+
+TEST(SolverConstruction, UnknownIdsAndTypesFailWithTheLookupMessage) {
+  InstanceBuilder bad_start = Square();
+  bad_start.problem.agents_ordered[0].start_node = 99;
+  try {
+    Solver solver(bad_start.problem, Options{});
+    FAIL() << "expected std::out_of_range";
+  } catch (const std::out_of_range& e) {
+    EXPECT_STREQ(e.what(), "unordered_map::at: key not found");
+  }
+  InstanceBuilder bad_matrix = Square();
+  bad_matrix.problem.set_cost_matrix("boat", {{0}});
+  EXPECT_THROW(Solver(bad_matrix.problem, Options{}), std::out_of_range);
+}
+
+TEST(SolverConstruction, SmallAndLargeMatricesFillOnlyTheTable) {
+  InstanceBuilder b = Square();
+  b.problem.set_cost_matrix("truck", {{0, 1}, {1, 0}});
+  CostMatrix big(6, std::vector<double>(6, 3.0));
+  b.problem.set_cost_matrix("drone", big);
+  Solver solver(b.problem, Options{});
+  EXPECT_DOUBLE_EQ(solver.Graph()->GetArcCost(0, 1)[0], 1.0);
+  EXPECT_DOUBLE_EQ(solver.Graph()->GetArcCost(0, 2)[0], kNoConnection);
+  EXPECT_DOUBLE_EQ(solver.Graph()->GetArcCost(3, 2)[1], 3.0);
+  EXPECT_EQ(solver.Graph()->NumVertex(), 4u);
+}
+
+TEST(SolverConstruction, ChoosesCheckersByInstance) {
+  InstanceBuilder plain = Square();
+  EXPECT_EQ(Solver(plain.problem, Options{}).ConstraintChecker().Name(), "DefaultConstraintChecker");
+
+  InstanceBuilder limited = Square();
+  limited.problem.agents_ordered[1].time_limit = 0.5;
+  Solver with_limit(limited.problem, Options{});
+  const auto& composite = dynamic_cast<const CompositeConstraintChecker&>(with_limit.ConstraintChecker());
+  ASSERT_EQ(composite.Children().size(), 2u);
+  EXPECT_EQ(composite.Children()[1]->Name(), "TimeLimitConstraintChecker");
+
+  limited.Window(2, 0, 100);
+  Solver both(limited.problem, Options{});
+  const auto& three = dynamic_cast<const CompositeConstraintChecker&>(both.ConstraintChecker());
+  ASSERT_EQ(three.Children().size(), 3u);
+  EXPECT_EQ(three.Children()[0]->Name(), "DefaultConstraintChecker");
+  EXPECT_EQ(three.Children()[1]->Name(), "TimeConstraintChecker");
+  EXPECT_EQ(three.Children()[2]->Name(), "TimeLimitConstraintChecker");
+
+  Options min_max;
+  min_max.objective = ObjectiveType::MinMax;
+  EXPECT_EQ(Solver(plain.problem, min_max).Objective().Name(), "DefaultObjective");
+  EXPECT_EQ(Solver(plain.problem, Options{}).Objective().Name(), "MinSumObjective");
+  EXPECT_EQ(Solver(plain.problem, Options{}).PostOptimizer().Name(), "CompositePostOptimizer");
+}
+
+TEST(SolverConstruction, CandidateEdgesTakeTheCheaperDirectionAndCountBlockedPairs) {
+  InstanceBuilder b;
+  b.Node(0, 0).Node(1, 0).Node(2, 0);
+  b.AgentOf("truck", 0, 0);
+  b.problem.set_cost_matrix("truck", {{0, 5, 9999}, {3, 0, 4}, {10000, 7, 0}});
+  b.AllowAllElsewhere({"truck"});
+  CaptureStdout();
+  Solver solver(b.problem, Options{});
+  EXPECT_EQ(GetCapturedStdout(), "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
+  const auto& edges = solver.MstEdges();
+  ASSERT_EQ(edges.size(), 2u);
+  EXPECT_EQ(edges[0].u, 1u);
+  EXPECT_EQ(edges[0].v, 0u);
+  EXPECT_DOUBLE_EQ(edges[0].w, 3.0);
+  EXPECT_EQ(edges[1].u, 2u);
+  EXPECT_DOUBLE_EQ(edges[1].w, 4.0);
+
+  setenv("MTSP_DEBUG_TW_EDGES", "1", 1);
+  CaptureStdout();
+  Solver listing(b.problem, Options{});
+  unsetenv("MTSP_DEBUG_TW_EDGES");
+  EXPECT_EQ(GetCapturedStdout(),
+            "edge: 2->0 cost: 1.79769e+308\n"
+            "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
+}
+
+TEST(SolverConstruction, WindowEdgeCostAddsUnavoidableWaitingAndBlocksLateWindows) {
+  InstanceBuilder b;
+  b.Node(0, 0).Node(3, 0).Node(6, 0);
+  b.AgentOf("truck", 0, 0).EuclideanCosts("truck").AllowAllElsewhere({"truck"});
+  b.Window(1, 0, 2).Window(2, 20, 30);
+  CaptureStdout();
+  Solver solver(b.problem, Options{});
+  GetCapturedStdout();
+  // Leaving 1 at its window end (2) arrives at 2 at time 5, waits 15.
+  EXPECT_DOUBLE_EQ(solver.TimeWindowEdgeCost(1, 2), 3.0 + 15.0);
+  // From 0 (no window) any departure time is possible: no waiting counted.
+  EXPECT_DOUBLE_EQ(solver.TimeWindowEdgeCost(0, 2), 6.0);
+  // Node 1 closes at 2; even leaving 2 at 20 arrives at 23.
+  EXPECT_EQ(solver.TimeWindowEdgeCost(2, 1), kMaxDouble);
+}
+
+TEST(SolverConstruction, ReportsStartsWithoutOutgoingArcsByIndex) {
+  InstanceBuilder b;
+  b.Node(0, 0).Node(1, 0).Node(2, 0);
+  b.problem.nodes[1].id = 50;
+  b.AgentOf("truck", 50, 50);
+  b.problem.set_cost_matrix("truck", {{0, 1, 1}, {9999, 0, 9999}, {9999, 9999, 0}});
+  b.AllowAllElsewhere({"truck"});
+  CaptureStderr();
+  Solver solver(b.problem, Options{});
+  // Node 2 is a target in the same situation: not examined.
+  EXPECT_EQ(GetCapturedStderr(), "point: 1 can't be reached\n");
+  EXPECT_EQ(solver.UnreachableNodes(), std::vector<size_t>({1}));
+}
+
+TEST(SolverConstruction, RejectsMoreThan256NodesBeforeBuildingTables) {
+  InstanceBuilder b;
+  for (int i = 0; i < 257; ++i) b.Node(i, 0);
+  b.AgentOf("truck", 0, 0);
+  try {
+    Solver solver(b.problem, Options{});
+    FAIL() << "expected std::length_error";
+  } catch (const std::length_error& e) {
+    EXPECT_NE(std::string(e.what()).find("257"), std::string::npos);
+    EXPECT_NE(std::string(e.what()).find("256"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace tarsel
