@@ -1,0 +1,108 @@
+#include "model/solve_json.h"
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "model/anytime_points.h"
+#include "model/json_loader.h"
+#include "model/problem.h"
+#include "search/solver.h"
+
+namespace py = pybind11;
+
+namespace tarsel {
+
+namespace {
+
+// One entry of "routes" per element of agents_ordered, keyed by its position;
+// `totals` accumulates the listed costs.
+py::list BuildRoutes(const Problem& problem, const Result& result, CostTotals& totals) {
+  py::list routes;
+  for (size_t k = 0; k < problem.agents_ordered.size(); ++k) {
+    py::list path;
+    const auto path_it = result.paths.find(k);
+    if (path_it != result.paths.end()) {
+      for (uint64_t node : path_it->second) path.append(py::int_(node));
+    }
+    const auto cost_it = result.times.find(k);
+    const double cost = cost_it != result.times.end() ? cost_it->second : 0.0;
+    totals.Add(cost);
+
+    py::dict route;
+    route["agent_id"] = py::int_(problem.agents_ordered[k].id);
+    route["path"] = std::move(path);
+    route["cost"] = py::float_(cost);
+    routes.append(std::move(route));
+  }
+  return routes;
+}
+
+py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective) {
+  py::list anytime;
+  for (const AnytimePoint& point : ImprovingPoints(log, objective)) {
+    py::dict entry;
+    entry["time"] = py::float_(point.time);
+    entry["max_cost"] = py::float_(point.max_cost);
+    entry["sum_cost"] = py::float_(point.sum_cost);
+    anytime.append(std::move(entry));
+  }
+  return anytime;
+}
+
+}  // namespace
+
+py::dict SolveJson(const std::string& json_text, double time_limit) {
+  const nlohmann::json document = nlohmann::json::parse(json_text);
+  Problem problem;
+  ParseProblemJson(document, problem);
+  if (time_limit > 0) problem.options.time_limit = time_limit;
+
+  // Wall-clock time of the whole solve, construction and preprocessing included.
+  const auto start = std::chrono::steady_clock::now();
+  Options options;
+  options.return_to_end = problem.options.return_to_end;
+  options.objective = problem.options.objective;
+  options.time_limit = problem.options.time_limit;
+  Solver solver(problem, options);
+  solver.Solve();
+  const auto end = std::chrono::steady_clock::now();
+  const double solve_time =
+      static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count()) /
+      1e9;
+
+  const Result result = solver.GetResult();
+  const AnytimeLog log = solver.GetResultProcess();
+
+  CostTotals totals;
+  py::list routes = BuildRoutes(problem, result, totals);
+
+  py::dict statistics;
+  statistics["solve_time"] = py::float_(solve_time);
+  statistics["max_cost"] = py::float_(totals.max_cost);
+  statistics["sum_cost"] = py::float_(totals.sum_cost);
+  statistics["n_generated"] = py::int_(result.n_generated);
+  statistics["n_expanded"] = py::int_(result.n_expanded);
+  statistics["last_update_time"] = py::float_(result.last_update_time);
+
+  py::dict output;
+  output["status"] = py::str(result.paths.empty() ? "failed" : "success");
+  output["timeout"] = py::bool_(result.timeout);
+  output["routes"] = std::move(routes);
+  output["statistics"] = std::move(statistics);
+  output["anytime"] = BuildAnytime(log, problem.options.objective);
+  return output;
+}
+
+py::dict solve_json_file(const std::string& input_path, double time_limit) {
+  std::ifstream input(input_path, std::ios::binary);
+  if (!input.is_open()) throw std::runtime_error("Cannot open file: " + input_path);
+  const std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
+  return SolveJson(text, time_limit);
+}
+
+}  // namespace tarsel
