@@ -55,7 +55,7 @@ void DefaultPostOptimizer::LoadRoutes(Result& result) {
     }
     routes[i] = AgentRoute{i, evaluation.cost, path};
 
-    const size_t type = static_cast<size_t>(evaluator.Agent(i).type);
+    const size_t type = static_cast<size_t>(evaluator.AgentOf(i).type);
     auto found = groups.find(type);
     if (found == groups.end()) {
       groups.emplace(type, AgentGroup{1, type, i, i, {i}});
@@ -86,7 +86,7 @@ void DefaultPostOptimizer::ImproveGroup(size_t type) {
       route.cost = evaluation.cost;
       evaluator.ImproveRouteTwoOpt(route.path, route.cost, m);
     }
-    const double time_limit = evaluator.Agent(m).time_limit;
+    const double time_limit = evaluator.AgentOf(m).time_limit;
     if (!std::isfinite(route.cost) || (time_limit > 0 && route.cost > time_limit)) {
       std::cerr << "[post-opt] path invalid or over capacity, skip agent " << m << "\n"
                 << std::flush;
@@ -185,7 +185,8 @@ RelocationMove DefaultPostOptimizer::FindBestRelocation(size_t donor_type,
       continue;
     }
     // The shortened donor is the same for every insertion position.
-    const RouteEvaluation new_donor = evaluator.EvaluateRoute(RemovedNodeView(donor, i), donor_agent);
+    const RouteEvaluation new_donor =
+        evaluator.EvaluateRoute(RemovedNodeView(donor, i), donor_agent);
     if (!new_donor.valid || !(donor_cost - new_donor.cost > best_gain)) continue;
 
     for (size_t j = 1; j < receiver.size(); ++j) {

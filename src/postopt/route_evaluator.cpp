@@ -20,7 +20,9 @@ constexpr double kImprovement = 1e-9;
 
 }  // namespace
 
-void RouteEvaluator::SetReturnToEnd(bool return_to_end_value) { return_to_end = return_to_end_value; }
+void RouteEvaluator::SetReturnToEnd(bool return_to_end_value) {
+  return_to_end = return_to_end_value;
+}
 
 void RouteEvaluator::SetStarts(const std::vector<size_t>& starts_value) { starts = starts_value; }
 
@@ -31,7 +33,8 @@ void RouteEvaluator::SetTimeWindows(const TimeWindowTable& time_windows_value) {
   has_time_windows = !time_windows.empty();
 }
 
-void RouteEvaluator::Begin(const PlannerGraph* graph_value, const std::vector<NodeInfo>& nodes_value,
+void RouteEvaluator::Begin(const PlannerGraph* graph_value,
+                           const std::vector<NodeInfo>& nodes_value,
                            const std::vector<AgentInfo>& agents_value) {
   graph = graph_value;
   nodes = nodes_value;

@@ -42,7 +42,7 @@ class RouteEvaluator {
              const std::vector<AgentInfo>& agents_value);
 
   size_t NumAgents() const { return agents.size(); }
-  const AgentInfo& Agent(size_t k) const { return agents[k]; }
+  const AgentInfo& AgentOf(size_t k) const { return agents[k]; }
 
   // True when node `node` lists type `type` as allowed.
   bool AllowsType(size_t node, size_t type) const;

@@ -117,7 +117,8 @@ InsertionChoice RouteMergingPostOptimizer::FindBestInsertion(size_t node, size_t
                                          limit + kTolerance, std::fabs(limit) + kTolerance)) {
         continue;
       }
-      const RouteEvaluation candidate = evaluator.EvaluateRoute(InsertedNodeView(route, node, j), i);
+      const RouteEvaluation candidate =
+          evaluator.EvaluateRoute(InsertedNodeView(route, node, j), i);
       if (!candidate.valid || !(candidate.cost <= bound + kTolerance)) continue;
       const double increase = candidate.cost - route_costs[i];
       const bool cheaper = candidate.cost < best_cost;

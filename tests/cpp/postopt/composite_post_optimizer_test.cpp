@@ -17,7 +17,8 @@ using namespace postopt_testing;
 // Writes every call it receives, with its own tag, into a shared log.
 class RecordingOptimizer : public PostOptimizerPlugin {
  public:
-  RecordingOptimizer(std::string tag, std::vector<std::string>* log) : tag(std::move(tag)), log(log) {}
+  RecordingOptimizer(std::string tag, std::vector<std::string>* log)
+      : tag(std::move(tag)), log(log) {}
   ~RecordingOptimizer() override { log->push_back(tag + " destroyed"); }
   std::string Name() const override { return tag; }
   void Optimize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
@@ -27,7 +28,9 @@ class RecordingOptimizer : public PostOptimizerPlugin {
                    std::to_string(result.n_generated));
     ++result.n_generated;  // the next child must see this
   }
-  void SetReturnToEnd(bool value) override { log->push_back(tag + " return " + std::to_string(value)); }
+  void SetReturnToEnd(bool value) override {
+    log->push_back(tag + " return " + std::to_string(value));
+  }
   void SetStarts(const std::vector<size_t>& starts) override {
     log->push_back(tag + " starts " + std::to_string(starts.size()));
   }

@@ -23,8 +23,8 @@ using Access = DefaultPostOptimizerTestAccess;
 
 // Runs the optimiser on `paths` and returns the rewritten result.
 Result Optimized(const SparseGraph& graph, const std::vector<NodeInfo>& nodes,
-           const std::vector<AgentInfo>& agents, const RouteRules& rules,
-           const std::vector<Path>& paths) {
+                 const std::vector<AgentInfo>& agents, const RouteRules& rules,
+                 const std::vector<Path>& paths) {
   DefaultPostOptimizer optimizer;
   Configure(optimizer, rules);
   Result result = ResultWithPaths(paths);
@@ -40,7 +40,7 @@ TEST(DefaultPostOptimizerTest, NameIsFixed) {
 // gains 2 at either insertion position; the first candidate must win.
 TEST(DefaultPostOptimizerTest, RelocationTiesPreferSmallerDonorThenInsertionPosition) {
   const Result result = Optimized(LineGraph({0, 1, -3, -2}), OpenNodes(4), MakeAgents({0, 0}),
-                            DepotRules(2), {{0, 1, 2, 0}, {0, 3, 0}});
+                                  DepotRules(2), {{0, 1, 2, 0}, {0, 3, 0}});
   EXPECT_EQ(result.paths.at(0), (Path{0, 2, 0}));
   EXPECT_EQ(result.paths.at(1), (Path{0, 1, 3, 0}));
   EXPECT_EQ(result.times.at(0), 6.0);
@@ -97,7 +97,7 @@ class CrossTypeBalancingTest : public ::testing::Test {
       for (size_t j = 0; j < 4; ++j) matrix[i][j] = d[i][j];
     }
     return Optimized(MatrixGraph({matrix, matrix}), MakeNodes({{0, 1}, {0, 1}, b_types, {1}}),
-               MakeAgents({0, 1}), DepotRules(2), {{0, 1, 2, 0}, {0, 3, 0}});
+                     MakeAgents({0, 1}), DepotRules(2), {{0, 1, 2, 0}, {0, 3, 0}});
   }
 };
 
@@ -123,10 +123,12 @@ TEST_F(CrossTypeBalancingTest, NeverMovesANodeToATypeItDoesNotAllow) {
 // reversing, because its arc back to the depot is free.
 TEST(DefaultPostOptimizerTest, OpenRoutesGainFromTheFreeClosingArc) {
   const SparseGraph graph = MatrixGraph({{{0, 10, 1}, {10, 0, 2}, {1, 2, 0}}});
-  const Result open = Optimized(graph, OpenNodes(3), MakeAgents({0}), DepotRules(1, false), {{0, 1, 2, 0}});
+  const Result open =
+      Optimized(graph, OpenNodes(3), MakeAgents({0}), DepotRules(1, false), {{0, 1, 2, 0}});
   EXPECT_EQ(open.paths.at(0), (Path{0, 2, 1, 0}));
   EXPECT_EQ(open.times.at(0), 3.0);
-  const Result closed = Optimized(graph, OpenNodes(3), MakeAgents({0}), DepotRules(1), {{0, 1, 2, 0}});
+  const Result closed =
+      Optimized(graph, OpenNodes(3), MakeAgents({0}), DepotRules(1), {{0, 1, 2, 0}});
   EXPECT_EQ(closed.paths.at(0), (Path{0, 1, 2, 0}));
   EXPECT_EQ(closed.times.at(0), 13.0);
 }

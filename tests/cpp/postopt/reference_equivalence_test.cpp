@@ -30,9 +30,13 @@ struct Instance {
 // arcs, optional time windows and time limits, open or closed routes, and
 // random initial routes (some invalid, some agents without a path).
 Instance RandomInstance(std::mt19937& rng) {
-  auto uniform = [&rng](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+  auto uniform = [&rng](double lo, double hi) {
+    return std::uniform_real_distribution<double>(lo, hi)(rng);
+  };
   auto chance = [&](double p) { return uniform(0, 1) < p; };
-  auto pick = [&rng](size_t lo, size_t hi) { return std::uniform_int_distribution<size_t>(lo, hi)(rng); };
+  auto pick = [&rng](size_t lo, size_t hi) {
+    return std::uniform_int_distribution<size_t>(lo, hi)(rng);
+  };
 
   Instance instance;
   const size_t num_types = pick(1, 3);
@@ -148,7 +152,7 @@ TEST(ReferenceEquivalenceTest, FilteredOptimizersMatchThePlainAlgorithm) {
       if (merged.paths != input->paths) ++merge_changed;
     }
     Result untouched = instance.input;
-    for (size_t k = 0; k < instance.agents.size(); ++k) untouched.paths[k];
+    for (size_t k = 0; k < instance.agents.size(); ++k) untouched.paths.try_emplace(k);
     if (balanced.paths != untouched.paths) ++default_changed;
   }
   // The comparison means something only if the optimisers had work to do.

@@ -18,7 +18,8 @@ using Path = std::vector<size_t>;
 class RouteEvaluatorTest : public ::testing::Test {
  protected:
   RouteEvaluatorTest() {
-    std::vector<std::vector<std::vector<double>>> costs(2, std::vector<std::vector<double>>(6, std::vector<double>(6)));
+    std::vector<std::vector<std::vector<double>>> costs(
+        2, std::vector<std::vector<double>>(6, std::vector<double>(6)));
     for (size_t u = 0; u < 6; ++u) {
       for (size_t v = 0; v < 6; ++v) {
         costs[0][u][v] = 10.0 * u + v;

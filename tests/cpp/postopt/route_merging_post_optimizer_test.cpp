@@ -30,7 +30,7 @@ using Path = std::vector<uint64_t>;
 using Access = RouteMergingPostOptimizerTestAccess;
 
 Result Optimized(const SparseGraph& graph, const std::vector<NodeInfo>& nodes,
-           const std::vector<AgentInfo>& agents, const RouteRules& rules, Result result) {
+                 const std::vector<AgentInfo>& agents, const RouteRules& rules, Result result) {
   RouteMergingPostOptimizer optimizer;
   Configure(optimizer, rules);
   optimizer.Optimize(&graph, nodes, agents, result);
@@ -46,7 +46,8 @@ TEST(RouteMergingTest, DissolvesAShortRouteAndLeavesOtherMembersAlone) {
   Result input = ResultWithPaths({{0, 1, 2, 0}, {0, 3, 0}});
   input.n_generated = 9;
   input.timeout = true;
-  const Result result = Optimized(LineGraph({0, 5, 10, 7}), OpenNodes(4), MakeAgents({0, 0}), DepotRules(2), input);
+  const Result result =
+      Optimized(LineGraph({0, 5, 10, 7}), OpenNodes(4), MakeAgents({0, 0}), DepotRules(2), input);
   EXPECT_EQ(result.paths.at(0), (Path{0, 1, 3, 2, 0}));
   EXPECT_EQ(result.times.at(0), 20.0);
   EXPECT_EQ(result.paths.at(1), (Path{0, 0}));
@@ -57,8 +58,9 @@ TEST(RouteMergingTest, DissolvesAShortRouteAndLeavesOtherMembersAlone) {
 
 // Node 3 at -0.25: any insertion makes route 0 cost 20.5 > 20.
 TEST(RouteMergingTest, RefusesToExceedTheLongestRouteAtEntry) {
-  const Result result = Optimized(LineGraph({0, 5, 10, -0.25}), OpenNodes(4), MakeAgents({0, 0}),
-                            DepotRules(2), ResultWithPaths({{0, 1, 2, 0}, {0, 3, 0}}));
+  const Result result =
+      Optimized(LineGraph({0, 5, 10, -0.25}), OpenNodes(4), MakeAgents({0, 0}), DepotRules(2),
+                ResultWithPaths({{0, 1, 2, 0}, {0, 3, 0}}));
   EXPECT_EQ(result.paths.at(0), (Path{0, 1, 2, 0}));
   EXPECT_EQ(result.paths.at(1), (Path{0, 3, 0}));
   EXPECT_EQ(result.times.at(0), 20.0);
@@ -70,7 +72,7 @@ TEST(RouteMergingTest, RefusesToExceedTheLongestRouteAtEntry) {
 TEST(RouteMergingTest, NeverDissolvesTheLongestRoute) {
   const auto run = [](double x2) {
     return Optimized(LineGraph({0, 5, x2}), OpenNodes(3), MakeAgents({0, 0}), DepotRules(2),
-               ResultWithPaths({{0, 1, 0}, {0, 2, 0}}));
+                     ResultWithPaths({{0, 1, 0}, {0, 2, 0}}));
   };
   for (double x2 : {5.0, 5.0 - 5e-11}) {
     const Result kept = run(x2);
@@ -88,7 +90,8 @@ TEST(RouteMergingTest, WithoutAPositiveRouteNothingChanges) {
   Result input;
   input.paths[0] = {1, 0};  // wrong start
   input.times[0] = 42.0;
-  const Result result = Optimized(LineGraph({0, 5}), OpenNodes(2), MakeAgents({0, 0}), DepotRules(2), input);
+  const Result result =
+      Optimized(LineGraph({0, 5}), OpenNodes(2), MakeAgents({0, 0}), DepotRules(2), input);
   EXPECT_EQ(result.paths.at(0), (Path{1, 0}));
   EXPECT_EQ(result.times.at(0), 42.0);
   EXPECT_TRUE(result.paths.at(1).empty());  // inserted for the missing agent
@@ -101,8 +104,9 @@ TEST(RouteMergingTest, DissolvedRouteReportsTheCostOfWhatIsLeft) {
   RouteRules rules;
   rules.starts = {0, 3};
   rules.goals = {0, 4};
-  const Result result = Optimized(LineGraph({0, 5, 10, 6, 9, 5.5}), OpenNodes(6), MakeAgents({0, 0}),
-                            rules, ResultWithPaths({{0, 1, 2, 0}, {3, 5, 4}}));
+  const Result result =
+      Optimized(LineGraph({0, 5, 10, 6, 9, 5.5}), OpenNodes(6), MakeAgents({0, 0}), rules,
+                ResultWithPaths({{0, 1, 2, 0}, {3, 5, 4}}));
   EXPECT_EQ(result.paths.at(0), (Path{0, 1, 5, 2, 0}));
   EXPECT_EQ(result.times.at(0), 20.0);
   EXPECT_EQ(result.paths.at(1), (Path{3, 4}));
@@ -114,8 +118,8 @@ TEST(RouteMergingTest, DissolvedRouteReportsTheCostOfWhatIsLeft) {
 TEST(RouteMergingTest, NodeThatNoLongerFitsStaysAndItsRouteKeepsItsCost) {
   const std::vector<NodeInfo> nodes = MakeNodes({{0, 1, 2}, {0}, {1}, {0, 2}, {0, 2}});
   const Result result =
-      Optimized(LineGraph({0, 1, 10, 3, -3}, 3), nodes, MakeAgents({1, 0, 2}, {0, 9, 0}), DepotRules(3),
-          ResultWithPaths({{0, 2, 0}, {0, 1, 0}, {0, 3, 4, 0}}));
+      Optimized(LineGraph({0, 1, 10, 3, -3}, 3), nodes, MakeAgents({1, 0, 2}, {0, 9, 0}),
+                DepotRules(3), ResultWithPaths({{0, 2, 0}, {0, 1, 0}, {0, 3, 4, 0}}));
   EXPECT_EQ(result.paths.at(0), (Path{0, 2, 0}));
   EXPECT_EQ(result.paths.at(1), (Path{0, 3, 1, 0}));
   EXPECT_EQ(result.paths.at(2), (Path{0, 4, 0}));
