@@ -1,7 +1,7 @@
 #include "plugins/default_heuristic.h"
 
 #include <algorithm>
-#include <functional>
+#include <cstdint>
 
 #include "search/special_values.h"
 #include "search/visited_set.h"
@@ -12,6 +12,7 @@ namespace {
 
 // Estimate's answer when the remaining nodes cannot all be connected.
 constexpr double kUnconnectable = kMaxDouble / 16;
+constexpr uint32_t kNoEdge = UINT32_MAX;
 
 }  // namespace
 
@@ -29,38 +30,26 @@ void DefaultHeuristic::Initialize(const PlannerGraph* graph, const std::vector<N
 
 void DefaultHeuristic::SetMstEdges(const std::vector<MstEdge>& edges) {
   mst_edges = edges;
-  // Counting sort of the usable edge indices by endpoint; each list stays
-  // ascending because edges are visited in order.
-  incident_begin.assign(VisitedSet::kBits + 1, 0);
-  auto usable = [](const MstEdge& e) {
-    return e.w < kNoConnection && e.u < VisitedSet::kBits && e.v < VisitedSet::kBits &&
-           e.u != e.v;
-  };
-  for (const MstEdge& e : mst_edges) {
-    if (!usable(e)) continue;
-    ++incident_begin[e.u + 1];
-    ++incident_begin[e.v + 1];
-  }
-  for (size_t x = 0; x < VisitedSet::kBits; ++x) incident_begin[x + 1] += incident_begin[x];
-  incident_edges.assign(incident_begin.back(), 0);
-  std::vector<uint32_t> fill(incident_begin.begin(), incident_begin.end() - 1);
+  edge_rank.assign(VisitedSet::kBits * VisitedSet::kBits, kNoEdge);
   for (size_t i = 0; i < mst_edges.size(); ++i) {
     const MstEdge& e = mst_edges[i];
-    if (!usable(e)) continue;
-    incident_edges[fill[e.u]++] = static_cast<uint32_t>(i);
-    incident_edges[fill[e.v]++] = static_cast<uint32_t>(i);
+    if (!(e.w < kNoConnection) || e.u >= VisitedSet::kBits || e.v >= VisitedSet::kBits ||
+        e.u == e.v) {
+      continue;
+    }
+    // A repeated pair keeps its first (lowest-ranked) edge.
+    uint32_t& forward = edge_rank[e.u * VisitedSet::kBits + e.v];
+    uint32_t& backward = edge_rank[e.v * VisitedSet::kBits + e.u];
+    forward = std::min(forward, static_cast<uint32_t>(i));
+    backward = std::min(backward, static_cast<uint32_t>(i));
   }
-  // Every node enters the tree at most once, so the heap never holds more
-  // than all incidence entries.
-  heap.clear();
-  heap.reserve(incident_edges.size());
 }
 
 // Prim's algorithm over the edge list in its given order: each round attaches
-// the lowest-index edge with exactly one endpoint in the tree and no endpoint
-// in `closed`. Because the tree only grows and `closed` is fixed, that edge is
-// the smallest index on a lazy min-heap fed with the edges of every node as it
-// joins the tree; entries whose both ends have joined are dropped on the way.
+// the lowest-ranked edge with exactly one endpoint in the tree and no endpoint
+// in `closed`. Since `closed` lies inside the tree and the tree only grows,
+// that edge is found by keeping, for every node outside the tree, the best
+// rank of an edge to a non-closed tree node (dense Prim, O(nodes^2) per call).
 double DefaultHeuristic::Estimate(const Label& label) const {
   VisitedSet tree = label.visited;
   VisitedSet closed = label.visited;
@@ -68,8 +57,7 @@ double DefaultHeuristic::Estimate(const Label& label) const {
       std::min({num_agents, label.current_nodes.size(), label.finished.size()});
   for (size_t k = 0; k < agent_count; ++k) {
     const size_t at = label.current_nodes[k];
-    if (at >= VisitedSet::kBits) continue;
-    tree.Set(at);
+    if (at < VisitedSet::kBits) tree.Set(at);
   }
   for (size_t k = 0; k < agent_count; ++k) {
     const size_t at = label.current_nodes[k];
@@ -80,39 +68,46 @@ double DefaultHeuristic::Estimate(const Label& label) const {
   if (n < 1) return 0;
   int64_t missing = n - tree.CountBelow(n);
   if (missing <= 0) return 0;
-  if (incident_begin.empty()) return kUnconnectable;
+  if (edge_rank.empty()) return kUnconnectable;
 
-  const std::greater<uint32_t> later;
-  heap.clear();
-  auto push_edges_of = [&](size_t x) {
-    for (uint32_t p = incident_begin[x]; p < incident_begin[x + 1]; ++p) {
-      heap.push_back(incident_edges[p]);
-      std::push_heap(heap.begin(), heap.end(), later);
+  // Nodes outside the tree with the best rank of an edge into it.
+  uint16_t outside[VisitedSet::kBits];
+  uint32_t best_rank[VisitedSet::kBits];
+  size_t outside_count = 0;
+  for (size_t x = 0; x < VisitedSet::kBits; ++x) {
+    if (!tree.Test(x)) {
+      outside[outside_count] = static_cast<uint16_t>(x);
+      best_rank[outside_count] = kNoEdge;
+      ++outside_count;
+    }
+  }
+  auto relax_from = [&](size_t attached) {
+    const uint32_t* row = &edge_rank[attached * VisitedSet::kBits];
+    for (size_t k = 0; k < outside_count; ++k) {
+      best_rank[k] = std::min(best_rank[k], row[outside[k]]);
     }
   };
-  // Seeds: the tree nodes that are not closed, i.e. agent positions that are
-  // either active or not visited. Nodes attached later are never closed.
-  VisitedSet seeded;
+  // The tree nodes that are not closed are agent positions; nodes attached
+  // later are never closed.
   for (size_t k = 0; k < agent_count; ++k) {
     const size_t at = label.current_nodes[k];
-    if (at >= VisitedSet::kBits || closed.Test(at) || seeded.Test(at)) continue;
-    seeded.Set(at);
-    push_edges_of(at);
+    if (at < VisitedSet::kBits && !closed.Test(at)) relax_from(at);
   }
 
   double sum = 0;
-  while (!heap.empty()) {
-    std::pop_heap(heap.begin(), heap.end(), later);
-    const MstEdge& e = mst_edges[heap.back()];
-    heap.pop_back();
-    if (closed.Test(e.u) || closed.Test(e.v)) continue;
-    const bool u_in = tree.Test(e.u);
-    if (u_in == tree.Test(e.v)) continue;  // both ends already attached
-    const size_t added = u_in ? e.v : e.u;
-    sum += e.w;
-    tree.Set(added);
+  while (outside_count > 0) {
+    size_t pick = 0;
+    for (size_t k = 1; k < outside_count; ++k) {
+      if (best_rank[k] < best_rank[pick]) pick = k;
+    }
+    if (best_rank[pick] == kNoEdge) break;
+    sum += mst_edges[best_rank[pick]].w;
+    const size_t added = outside[pick];
+    --outside_count;
+    outside[pick] = outside[outside_count];
+    best_rank[pick] = best_rank[outside_count];
     if (static_cast<int64_t>(added) < n && --missing == 0) return sum;
-    push_edges_of(added);
+    relax_from(added);
   }
   return kUnconnectable;
 }

@@ -32,14 +32,11 @@ class DefaultHeuristic : public HeuristicPlugin {
   int64_t num_types = 2;
   std::vector<MstEdge> mst_edges;
 
-  // Per node (< 256), the indices into mst_edges of its usable edges
-  // (w < kNoConnection), ascending: incident_edges[incident_begin[x] ..
-  // incident_begin[x + 1]).
-  std::vector<uint32_t> incident_begin;
-  std::vector<uint32_t> incident_edges;
-  // Min-heap of edge indices for Estimate; capacity reserved by SetMstEdges
-  // so that Estimate never allocates.
-  mutable std::vector<uint32_t> heap;
+  // edge_rank[u * 256 + v]: index into mst_edges of the usable edge
+  // (w < kNoConnection) between u and v, kNoEdge when there is none. The
+  // index is the edge's rank in the sorted list, which is what decides which
+  // edge the forest takes next.
+  std::vector<uint32_t> edge_rank;
 };
 
 }  // namespace tarsel

@@ -8,12 +8,14 @@ namespace {
 
 // a dominates b: no worse objective, no agent costs more, covers b's nodes.
 // Agents are those of a's cost vector.
+// The inline fields are tested before the per-agent costs, which live
+// behind a pointer.
 bool Dominates(const Label& a, const Label& b) {
-  if (!(a.g <= b.g)) return false;
+  if (!(a.g <= b.g) || !a.visited.Contains(b.visited)) return false;
   for (size_t k = 0; k < a.costs.size(); ++k) {
     if (!(a.costs[k] <= b.costs[k])) return false;
   }
-  return a.visited.Contains(b.visited);
+  return true;
 }
 
 }  // namespace
