@@ -1,0 +1,4 @@
+"""Entry point of `python -m kvr_mtsp`."""
+from kvr_mtsp.cli import main
+
+raise SystemExit(main())
