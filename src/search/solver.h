@@ -23,6 +23,7 @@
 #include "search/focal_entry.h"
 #include "search/frontier.h"
 #include "search/label.h"
+#include "search/label_store.h"
 #include "search/mst_edge.h"
 #include "search/node_info.h"
 #include "search/result.h"
@@ -110,8 +111,12 @@ class Solver {
   const std::vector<double>& Weights() const { return weights; }
   double FocalBound() const { return focal_bound; }
   double Incumbent() const { return incumbent; }
-  const Label& LabelAt(int64_t id) const { return labels[static_cast<size_t>(id)]; }
-  int64_t ParentOf(int64_t id) const { return parents[static_cast<size_t>(id)]; }
+  Label LabelAt(int64_t id) const {
+    Label label;
+    label_store.Get(id, label);
+    return label;
+  }
+  int64_t ParentOf(int64_t id) const { return label_store.Parent(id); }
   size_t LabelCapacity() const { return label_capacity; }
   const std::set<std::pair<double, int64_t>>& OpenList() const { return open_list; }
   const std::set<FocalEntry, FocalOrder>& FocalList() const { return focal_list; }
@@ -157,9 +162,8 @@ class Solver {
   double time_limit = 60.0;
   bool return_to_end = true;
 
-  // Label store: label k at index k, its parent's id in parents[k].
-  std::vector<Label> labels;
-  std::vector<int64_t> parents;
+  // Label store: label k and its parent's id under id k.
+  LabelStore label_store;
   int64_t label_count = 0;
   size_t label_capacity = 0;
   size_t label_chunk = 1024;

@@ -15,16 +15,14 @@ int64_t Solver::NewLabel() {
   const int64_t id = label_count++;
   if (label_capacity < static_cast<size_t>(id) + 1) {
     label_capacity += label_chunk;
-    labels.resize(label_capacity);
-    parents.resize(label_capacity, 0);
+    label_store.Resize(label_capacity);
     if (label_chunk < max_label_chunk) label_chunk *= 2;
   }
   return id;
 }
 
 void Solver::StoreLabel(const Label& label, int64_t parent) {
-  labels[static_cast<size_t>(label.id)] = label;
-  parents[static_cast<size_t>(label.id)] = parent;
+  label_store.Put(label, parent);
 }
 
 int64_t Solver::CountVisited(const Label& label) const {

@@ -13,16 +13,14 @@ void Solver::BuildSolution(int64_t label_id) {
   const size_t agent_count = static_cast<size_t>(num_agents);
   // Moves from the goal label back to the root, then every agent's start.
   std::vector<std::pair<size_t, size_t>> moves;
-  for (int64_t k = label_id; k > 0; k = parents[static_cast<size_t>(k)]) {
-    const Label& label = labels[static_cast<size_t>(k)];
-    const size_t agent = static_cast<size_t>(label.last_agent);
-    moves.emplace_back(agent, label.current_nodes[agent]);
+  for (int64_t k = label_id; k > 0; k = label_store.Parent(k)) {
+    const size_t agent = static_cast<size_t>(label_store.LastAgent(k));
+    moves.emplace_back(agent, label_store.CurrentNode(k, agent));
   }
   for (size_t a = 0; a < agent_count; ++a) moves.emplace_back(a, starts[a]);
   std::reverse(moves.begin(), moves.end());
 
-  const Label& goal = labels[static_cast<size_t>(label_id)];
-  for (size_t a = 0; a < agent_count; ++a) result.times[a] = goal.costs[a];
+  for (size_t a = 0; a < agent_count; ++a) result.times[a] = label_store.Cost(label_id, a);
   std::vector<std::vector<uint64_t>> routes(agent_count);
   for (const auto& [agent, node] : moves) routes[agent].push_back(node);
   for (size_t a = 0; a < agent_count; ++a) result.paths[a] = std::move(routes[a]);

@@ -49,8 +49,7 @@ int Solver::SetupAndSolve(PlannerGraph* new_graph, const std::vector<NodeInfo>& 
 }
 
 void Solver::ResetSearchState() {
-  labels.clear();
-  parents.clear();
+  label_store.Reset(static_cast<size_t>(num_agents < 0 ? 0 : num_agents));
   label_count = 0;
   label_capacity = 0;
   label_chunk = 1024;
@@ -79,6 +78,12 @@ int Solver::Solve() {
   const size_t agent_count = static_cast<size_t>(num_agents);
   if (starts.size() < agent_count || goals.size() < agent_count || agents.size() < agent_count) {
     throw std::invalid_argument("every agent needs a start node, an end node and an agent record");
+  }
+  const size_t node_limit = std::max(n, nodes.size());
+  for (size_t k = 0; k < agent_count; ++k) {
+    if (starts[k] >= node_limit || goals[k] >= node_limit) {
+      throw std::invalid_argument("start and end nodes must be node indices below the node count");
+    }
   }
 
   Label root;
@@ -124,7 +129,7 @@ int Solver::Solve() {
       }
       const FocalEntry first = *focal_list.begin();
       focal_list.erase(focal_list.begin());
-      selected = labels[static_cast<size_t>(first.label_id)];
+      label_store.Get(first.label_id, selected);
       open_list.erase({selected.f, selected.id});
 
       if (IsDominated(selected) || (incumbent != -1 && selected.f >= incumbent)) continue;
@@ -265,8 +270,8 @@ void Solver::UpdateFocalBound(double old_bound, double new_bound) {
     for (auto it = open_list.upper_bound({old_bound, INT64_MAX}); it != open_list.end(); ++it) {
       if (it->first > new_bound) break;
       if (!(it->first > old_bound)) continue;
-      const Label& label = labels[static_cast<size_t>(it->second)];
-      InsertFocal(FocalEntry{it->second, CountVisited(label), label.active_agents, it->first, 0.0});
+      const int64_t visited = label_store.Visited(it->second).CountBelow(label_store.NumNodes(it->second));
+      InsertFocal(FocalEntry{it->second, visited, label_store.ActiveAgents(it->second), it->first, 0.0});
     }
   } else {
     for (auto it = focal_list.begin(); it != focal_list.end();) {
