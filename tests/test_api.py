@@ -1,0 +1,410 @@
+"""The Python API: Result and Solver objects, the JSON entry points and their result document."""
+from __future__ import annotations
+
+import copy
+import json
+
+import pytest
+
+import _kvr_core as core
+
+EMPTY_INPUT = "attempting to parse an empty input; check that your input string or stream contains the expected JSON"
+NOT_FOUND = "unordered_map::at: key not found"
+
+
+def solve(doc: dict, *args, **kwargs) -> dict:
+    return core.solve_json_str(json.dumps(doc), *args, **kwargs)
+
+
+def problem_from_doc(doc: dict) -> tuple[core.Problem, core.Options]:
+    """The same instance built object by object through the Python classes."""
+    problem = core.Problem()
+    for item in doc["nodes"]:
+        node = core.Node()
+        node.id = item["id"]
+        node.position.x, node.position.y, node.position.z = item["x"], item["y"], item["z"]
+        node.type = core.NodeType.DEPOT if item.get("type") == "DEPOT" else core.NodeType.TARGET
+        problem.add_node(node)
+    for item in doc["agents"]:
+        agent = core.Agent()
+        agent.id, agent.type = item["id"], item["type"]
+        agent.start_node, agent.end_node = item["start_node"], item["end_node"]
+        agent.time_limit = item.get("max_length", 0)
+        problem.add_agent(agent, item["id"])
+    for name, matrix in doc["costs"].items():
+        problem.set_cost_matrix(name, matrix)
+    assignment, windows = core.AssignmentConstraint(), core.TimeWindowConstraint()
+    for constraint in doc.get("constraints", []):
+        for item in constraint.get("items", []):
+            if constraint["kind"] == "assignment":
+                assignment.set_assignment(item["node"], item["types"])
+            elif constraint["kind"] == "timewindow":
+                windows.set_timewindow(item["node"], item["start"], item["end"])
+    problem.set_assignment_constraint(assignment)
+    problem.set_timewindow_constraint(windows)
+    options = core.Options()
+    doc_options = doc.get("options", {})
+    options.return_to_end = doc_options.get("return_to_end", True)
+    options.objective = (
+        core.ObjectiveType.MinMax if doc_options.get("objective") in ("min_max", "MIN_MAX") else core.ObjectiveType.MinSum
+    )
+    options.time_limit = doc_options.get("time_limit", 60.0)
+    return problem, options
+
+
+def routes_of(result: core.Result, doc: dict) -> list[dict]:
+    """A Solver's result in the shape of the JSON document's "routes"."""
+    return [
+        {"agent_id": agent["id"], "path": result.paths.get(k, []), "cost": result.times.get(k, 0.0)}
+        for k, agent in enumerate(doc["agents"])
+    ]
+
+
+def objective_values(points, objective: str) -> list[float]:
+    key = "max_cost" if objective == "min_max" else "sum_cost"
+    return [p[key] for p in points]
+
+
+@pytest.fixture
+def solved(make_doc):
+    doc = make_doc(6)
+    problem, options = problem_from_doc(doc)
+    solver = core.Solver(problem, options)
+    assert solver.solve() == 1
+    return doc, solver
+
+
+class TestResultObject:
+    def test_cannot_be_constructed(self):
+        with pytest.raises(TypeError, match="No constructor defined!"):
+            core.Result()
+
+    @pytest.mark.parametrize("name", ["n_generated", "n_expanded", "timeout", "last_update_time", "paths", "times"])
+    def test_attributes_are_read_only(self, solved, name):
+        result = solved[1].get_result()
+        before = getattr(result, name)
+        with pytest.raises(AttributeError):
+            setattr(result, name, before)
+
+    def test_attribute_types_and_fresh_dicts(self, solved):
+        doc, solver = solved
+        result = solver.get_result()
+        assert isinstance(result.n_generated, int) and isinstance(result.n_expanded, int)
+        assert result.timeout is False
+        assert isinstance(result.last_update_time, float)
+        assert set(result.paths) == set(result.times) == {0, 1}
+        assert all(isinstance(node, int) for path in result.paths.values() for node in path)
+        assert all(isinstance(cost, float) for cost in result.times.values())
+        result.paths[0].append(99)
+        result.times.clear()
+        assert 99 not in result.paths[0] and len(result.times) == 2
+
+
+class TestArgumentTypes:
+    @pytest.mark.parametrize(
+        "call",
+        [
+            lambda: core.Solver(),
+            lambda: core.Solver(core.Problem()),
+            lambda: core.Solver(core.Options(), core.Problem()),
+            lambda: core.Solver(core.Problem(), "options"),
+            lambda: core.solve_json_str(42),
+            lambda: core.solve_json_str("{}", "5"),
+            lambda: core.solve_json_str("{}", time_limit=None),
+            lambda: core.solve_json_file(None),
+            lambda: core.solve_json_file("x.json", 1, 2),
+            lambda: core.solve_json_str(text="{}"),
+        ],
+    )
+    def test_wrong_arguments_raise_type_error(self, call):
+        with pytest.raises(TypeError):
+            call()
+
+    def test_keyword_arguments_and_int_time_limit(self, make_doc, tmp_path):
+        doc = make_doc(4)
+        by_keyword = core.solve_json_str(json_str=json.dumps(doc), time_limit=5)
+        assert by_keyword["status"] == "success"
+        path = tmp_path / "doc.json"
+        path.write_text(json.dumps(doc))
+        from_file = core.solve_json_file(input_path=str(path), time_limit=5)
+        assert from_file["routes"] == by_keyword["routes"]
+
+
+class TestSolverFromPythonObjects:
+    def test_solves_feasibly_and_logs_snapshots(self, solved, checker):
+        doc, solver = solved
+        result = solver.get_result()
+        assert checker(doc, routes_of(result, doc)) == []
+        log = solver.get_result_process()
+        assert isinstance(log, list) and len(log) >= 2 and len(log) % 2 == 0
+        assert all(isinstance(t, float) and isinstance(r, core.Result) for t, r in log)
+        assert [t for t, _ in log] == sorted(t for t, _ in log)
+        assert log[-1][1].paths == result.paths and log[-1][1].times == result.times
+        assert result.last_update_time == log[-1][0]
+
+    def test_agrees_with_the_json_entry(self, load_doc, example_path):
+        doc = load_doc(example_path)
+        problem, options = problem_from_doc(doc)
+        solver = core.Solver(problem, options)
+        solver.solve()
+        result = solver.get_result()
+        document = core.solve_json_file(str(example_path))
+        assert not result.timeout and not document["timeout"]
+        assert document["routes"] == routes_of(result, doc)
+        improving = [
+            {"max_cost": max([0.0, *r.times.values()]), "sum_cost": sum(r.times[k] for k in sorted(r.times))}
+            for _, r in solver.get_result_process()
+        ]
+        key = "max_cost" if doc["options"]["objective"] == "min_max" else "sum_cost"
+        expected, best = [], 1e18
+        for point in improving:
+            if point[key] < best - 1e-9:
+                expected.append(point)
+                best = point[key]
+        assert [{k: p[k] for k in ("max_cost", "sum_cost")} for p in document["anytime"]] == expected
+
+    def test_solver_keeps_copies_of_problem_and_options(self, make_doc):
+        doc = make_doc(5)
+        problem, options = problem_from_doc(doc)
+        solver = core.Solver(problem, options)
+        problem.set_cost_matrix("truck", [[5000.0] * 6 for _ in range(6)])
+        problem.options().time_limit = -1.0
+        options.time_limit = -1.0
+        assert solver.solve() == 1
+        assert max(solver.get_result().times.values()) < 100
+
+    def test_negative_time_limit_times_out_at_once(self, make_doc):
+        problem, options = problem_from_doc(make_doc(5))
+        options.time_limit = -1.0
+        solver = core.Solver(problem, options)
+        assert solver.solve() == 0
+        result = solver.get_result()
+        assert (result.timeout, result.n_generated, result.n_expanded, result.paths) == (True, 1, 0, {})
+        assert solver.get_result_process() == []
+
+    def test_construction_errors(self, make_doc):
+        problem, options = problem_from_doc(make_doc(3))
+        problem.agents_ordered()[0].start_node = 77
+        with pytest.raises(IndexError, match=f"^{NOT_FOUND}$"):
+            core.Solver(problem, options)
+
+        large = core.Problem()
+        for i in range(257):
+            node = core.Node()
+            node.id = i
+            large.add_node(node)
+        with pytest.raises(ValueError):
+            core.Solver(large, core.Options())
+
+
+class TestTimeLimitArgument:
+    @pytest.mark.parametrize("argument", [None, -1, -1.0, 0, 0.0])
+    def test_non_positive_argument_keeps_the_documents_limit(self, make_doc, argument):
+        doc = make_doc(5)
+        doc["options"]["time_limit"] = -1.0  # keeping it times out before any solution
+        args = () if argument is None else (argument,)
+        result = solve(doc, *args)
+        assert (result["status"], result["timeout"]) == ("failed", True)
+
+    @pytest.mark.parametrize("argument", [5, 5.0, 0.5])
+    def test_positive_argument_replaces_it(self, make_doc, argument):
+        doc = make_doc(5)
+        doc["options"]["time_limit"] = -1.0
+        result = solve(doc, argument)
+        assert (result["status"], result["timeout"]) == ("success", False)
+
+    def test_positive_argument_shortens_a_longer_limit(self, load_doc, examples_dir):
+        # single_depot runs for several tenths of a second with its own limit.
+        doc = load_doc(examples_dir / "single_depot.json")
+        doc["options"]["time_limit"] = 30.0
+        assert solve(doc, 1e-6)["timeout"] is True
+
+    @pytest.mark.parametrize("options", [None, {}, {"objective": "min_max"}])
+    def test_default_limit_applies_without_a_document_limit(self, make_doc, options):
+        doc = make_doc(5)
+        if options is None:
+            del doc["options"]
+        else:
+            doc["options"] = options
+        for argument in (-1, 0):
+            assert solve(doc, argument)["timeout"] is False
+
+
+class TestResultDocument:
+    def test_keys_and_types(self, make_doc):
+        result = solve(make_doc(5))
+        assert list(result) == ["status", "timeout", "routes", "statistics", "anytime"]
+        assert all(list(route) == ["agent_id", "path", "cost"] for route in result["routes"])
+        assert list(result["statistics"]) == [
+            "solve_time", "max_cost", "sum_cost", "n_generated", "n_expanded", "last_update_time"
+        ]
+        stats = result["statistics"]
+        assert all(isinstance(stats[k], float) for k in ("solve_time", "max_cost", "sum_cost", "last_update_time"))
+        assert all(isinstance(stats[k], int) for k in ("n_generated", "n_expanded"))
+        assert stats["solve_time"] > 0
+        for point in result["anytime"]:
+            assert list(point) == ["time", "max_cost", "sum_cost"]
+            assert all(isinstance(v, float) for v in point.values())
+
+    def test_cost_totals_follow_the_routes(self, load_doc, example_path):
+        result = core.solve_json_file(str(example_path))
+        costs = [route["cost"] for route in result["routes"]]
+        assert result["statistics"]["max_cost"] == max([0.0, *costs])
+        assert result["statistics"]["sum_cost"] == pytest.approx(sum(costs), abs=1e-12)
+
+    def test_agents_reported_in_document_order(self, make_doc, checker):
+        # Agent 4 may only serve node 1 and agent 2 only nodes 2 and 3: a
+        # report in id order would give each the other's route.
+        doc = make_doc(3, agent_ids=(4, 2))
+        doc["agents"][1]["type"] = "van"
+        doc["costs"]["van"] = copy.deepcopy(doc["costs"]["truck"])
+        doc["constraints"][0]["items"] = [
+            {"node": 0, "types": ["truck", "van"]},
+            {"node": 1, "types": ["truck"]},
+            {"node": 2, "types": ["van"]},
+            {"node": 3, "types": ["van"]},
+        ]
+        result = solve(doc)
+        assert [route["agent_id"] for route in result["routes"]] == [4, 2]
+        assert result["routes"][0]["path"] == [0, 1, 0]
+        assert checker(doc, result["routes"]) == []
+
+    def test_routes_use_node_positions_not_ids(self, make_doc, checker):
+        doc = make_doc(2, agent_ids=(7,), node_ids=(10, 20, 30))
+        result = solve(doc)
+        path = result["routes"][0]["path"]
+        assert path[0] == path[-1] == 0 and sorted(path[1:-1]) == [1, 2]
+        assert checker(doc, result["routes"]) == []
+
+    def test_status_does_not_depend_on_timeout(self, load_doc, make_doc, examples_dir):
+        doc = load_doc(examples_dir / "single_depot.json")
+        found_then_stopped = solve(doc, 0.05)  # the first solution comes within milliseconds
+        assert (found_then_stopped["status"], found_then_stopped["timeout"]) == ("success", True)
+        assert all(route["path"] for route in found_then_stopped["routes"])
+
+        doc = make_doc(4)
+        doc["options"]["time_limit"] = -5
+        stopped_early = solve(doc)
+        assert (stopped_early["status"], stopped_early["timeout"]) == ("failed", True)
+        assert [route["path"] for route in stopped_early["routes"]] == [[], []]
+
+    def test_infeasible_instance_fails_without_error(self, make_doc):
+        doc = make_doc(3)
+        doc["constraints"][0]["items"][2]["types"] = ["nobody"]
+        result = solve(doc)
+        assert (result["status"], result["timeout"]) == ("failed", False)
+        assert [route["path"] for route in result["routes"]] == [[], []]
+        assert result["statistics"]["max_cost"] == 0.0 and result["statistics"]["n_generated"] > 0
+        assert result["anytime"] == []
+
+    def test_no_agents_gives_zero_totals(self, make_doc):
+        doc = make_doc(2)
+        doc["agents"], doc["costs"] = [], {}  # a matrix needs an agent of its type
+        result = solve(doc)
+        assert result["routes"] == [] and result["status"] == "failed"
+        assert (result["statistics"]["max_cost"], result["statistics"]["sum_cost"]) == (0.0, 0.0)
+
+    def test_anytime_strictly_improves_in_the_objective(self, load_doc, example_path):
+        doc = load_doc(example_path)
+        result = core.solve_json_file(str(example_path))
+        assert result["anytime"], "a solved instance logs at least one improvement"
+        values = objective_values(result["anytime"], doc["options"]["objective"])
+        assert all(later < earlier - 1e-9 for earlier, later in zip(values, values[1:]))
+        times = [p["time"] for p in result["anytime"]]
+        assert times == sorted(times) and times[-1] <= result["statistics"]["last_update_time"]
+
+
+class TestErrors:
+    def test_missing_and_empty_files(self, tmp_path):
+        missing = str(tmp_path / "no such dir" / "instance.json")
+        with pytest.raises(RuntimeError) as error:
+            core.solve_json_file(missing)
+        assert str(error.value) == "Cannot open file: " + missing
+        empty = tmp_path / "empty.json"
+        empty.write_bytes(b"")
+        with pytest.raises(RuntimeError, match="parse_error.101") as error:
+            core.solve_json_file(str(empty))
+        assert EMPTY_INPUT in str(error.value)
+
+    @pytest.mark.parametrize(
+        "text",
+        ['{"nodes": [], "agents": [],}', '{"nodes": [] /* c */, "agents": []}', "{'nodes': []}", '{"nodes": [}'],
+    )
+    def test_strict_parser(self, text):
+        with pytest.raises(RuntimeError, match=r"^\[json\.exception\.parse_error\.101\] parse error at line \d+, column \d+"):
+            core.solve_json_str(text)
+
+    def test_byte_order_mark_is_accepted(self, make_doc, tmp_path):
+        text = json.dumps(make_doc(3))
+        assert core.solve_json_str("\ufeff" + text)["status"] == "success"
+        path = tmp_path / "bom.json"
+        path.write_bytes(b"\xef\xbb\xbf" + text.encode())
+        assert core.solve_json_file(str(path))["status"] == "success"
+
+    @pytest.mark.parametrize(
+        "mutate, message",
+        [
+            (lambda d: d["agents"][0].pop("end_node"), "[json.exception.out_of_range.403] key 'end_node' not found"),
+            (lambda d: d["nodes"][1].update(x=True), "[json.exception.type_error.302] type must be number, but is boolean"),
+            (lambda d: d.pop("nodes"), "[json.exception.out_of_range.403] key 'nodes' not found"),
+            (lambda d: d.update(options=[1]), "[json.exception.type_error.306] cannot use value() with array"),
+        ],
+    )
+    def test_shape_errors_keep_the_library_message(self, make_doc, mutate, message):
+        doc = make_doc(3)
+        mutate(doc)
+        with pytest.raises(RuntimeError) as error:
+            solve(doc)
+        assert str(error.value) == message
+
+    @pytest.mark.parametrize(
+        "mutate",
+        [
+            lambda d: d["agents"][1].update(start_node=99),
+            lambda d: d["agents"][0].update(end_node=99),
+            lambda d: d["costs"].update(plane=[[0.0]]),
+        ],
+    )
+    def test_unknown_ids_raise_index_error(self, make_doc, mutate):
+        doc = make_doc(3)
+        mutate(doc)
+        with pytest.raises(IndexError) as error:
+            solve(doc)
+        assert str(error.value) == NOT_FOUND
+
+    def test_too_many_nodes_raise_value_error(self):
+        doc = {
+            "nodes": [{"id": i, "x": 0, "y": 0, "z": 0} for i in range(257)],
+            "agents": [{"id": 0, "type": "truck", "start_node": 0, "end_node": 0}],
+        }
+        with pytest.raises(ValueError):
+            solve(doc)
+
+
+class TestExamples:
+    def test_feasible_and_finished_within_limit(self, load_doc, example_path, checker):
+        doc = load_doc(example_path)
+        assert doc["options"]["time_limit"] > 0
+        assert all(cost < 9999.0 for matrix in doc["costs"].values() for row in matrix for cost in row)
+        result = core.solve_json_file(str(example_path))
+        assert (result["status"], result["timeout"]) == ("success", False)
+        assert checker(doc, result["routes"]) == []
+
+    def test_deterministic_when_finished_before_the_limit(self, example_path):
+        first = core.solve_json_file(str(example_path))
+        second = core.solve_json_file(str(example_path))
+        assert not first["timeout"] and not second["timeout"]
+        assert first["routes"] == second["routes"]
+        assert objective_values(first["anytime"], "min_max") == objective_values(second["anytime"], "min_max")
+        assert objective_values(first["anytime"], "min_sum") == objective_values(second["anytime"], "min_sum")
+
+    def test_examples_cover_their_features(self, load_doc, examples_dir):
+        docs = {p.stem: load_doc(p) for p in examples_dir.glob("*.json")}
+        assert set(docs) == {"single_depot", "multi_depot", "two_types", "time_windows", "open_routes"}
+        multi = docs["multi_depot"]["agents"]
+        assert len({a["start_node"] for a in multi}) > 1 and any(a["start_node"] != a["end_node"] for a in multi)
+        two = docs["two_types"]
+        assert len(two["costs"]) == 2 and len({a["type"] for a in two["agents"]}) == 2
+        kinds = [c["kind"] for c in docs["time_windows"]["constraints"]]
+        assert "timewindow" in kinds
+        assert docs["open_routes"]["options"]["return_to_end"] is False
