@@ -2,6 +2,7 @@
 
 #include "instance_builder.h"
 #include "search/frontier.h"
+#include "search/label_store.h"
 #include "search/solver.h"
 
 namespace tarsel {
@@ -77,6 +78,43 @@ TEST(LabelStore, GrowsInDoublingChunksCappedAt4096) {
   while (solver.NewLabel() < 11264) {
   }
   EXPECT_EQ(solver.LabelCapacity(), 15360u);
+}
+
+TEST(LabelStore, KeepsEveryFieldOfAStoredLabel) {
+  LabelStore store;
+  store.Reset(3);
+  store.Resize(4);
+  Label label = MakeLabel(7.5, {1.25, 2.5, 3.75}, {0, 9, 255});
+  label.id = 2;
+  label.current_nodes = {255, 0, 17};
+  label.finished = {1, 0, 1};
+  label.num_nodes = 200;
+  label.h = 1.5;
+  label.f = 9;
+  label.active_agents = 1;
+  label.last_agent = 2;
+  store.Put(label, 1);
+  Label back;
+  back.costs = {99};  // reused buffers are overwritten, not appended to
+  store.Get(2, back);
+  EXPECT_EQ(back.id, 2);
+  EXPECT_EQ(back.current_nodes, label.current_nodes);
+  EXPECT_EQ(back.costs, label.costs);
+  EXPECT_EQ(back.finished, label.finished);
+  EXPECT_TRUE(back.visited == label.visited);
+  EXPECT_EQ(back.num_nodes, 200);
+  EXPECT_DOUBLE_EQ(back.g, 7.5);
+  EXPECT_DOUBLE_EQ(back.h, 1.5);
+  EXPECT_DOUBLE_EQ(back.f, 9);
+  EXPECT_EQ(back.active_agents, 1);
+  EXPECT_EQ(back.last_agent, 2);
+  EXPECT_EQ(store.Parent(2), 1);
+  EXPECT_EQ(store.CurrentNode(2, 0), 255u);
+  // Growing keeps what is stored.
+  store.Resize(1000);
+  EXPECT_DOUBLE_EQ(store.Cost(2, 2), 3.75);
+  label.costs.pop_back();
+  EXPECT_THROW(store.Put(label, 0), std::logic_error);
 }
 
 TEST(LabelStore, CountsAndGoalTestLookOnlyBelowNumNodes) {

@@ -329,6 +329,15 @@ TEST(SetupAndSolve, RejectsBadNodeTypesAndOversizedGraphs) {
   nodes[1].allowed_types = {};
   EXPECT_THROW(solver.SetNodes(nodes), std::invalid_argument);
 
+  // Start and end nodes must lie in the graph.
+  SparseGraph small;
+  small.AddArc(0, 1, {1.0});
+  std::vector<NodeInfo> pair(2);
+  pair[0].allowed_types = pair[1].allowed_types = {0};
+  std::vector<AgentInfo> one(1);
+  one[0].type = 0;
+  EXPECT_THROW(solver.SetupAndSolve(&small, pair, one, {0}, {70000}, "", 10), std::invalid_argument);
+
   SparseGraph big;
   big.AddArc(256, 0, {1.0});
   std::vector<NodeInfo> ok(1);
