@@ -148,6 +148,25 @@ def test_problem_accessors_write_through():
     assert problem.options().return_to_end is False
 
 
+def test_fetched_elements_stay_valid_after_more_additions():
+    """Adding records must not leave earlier fetched elements dangling."""
+    problem = core.Problem()
+    problem.add_node(core.Node())
+    problem.add_agent(make_agent(1), 1)
+    node = problem.nodes()[0]
+    agent = problem.agents_ordered()[0]
+    for i in range(2000):
+        extra = core.Node()
+        extra.id = i + 1
+        problem.add_node(extra)
+        problem.add_agent(make_agent(i + 2), i + 2)
+    node.demand = 4.0
+    agent.time_limit = 9.0
+    assert problem.nodes()[0].demand == 4.0
+    assert problem.agents_ordered()[0].time_limit == 9.0
+    assert problem.nodes()[1500].id == 1500
+
+
 def test_returned_references_keep_problem_alive():
     problem = core.Problem()
     problem.add_node(core.Node())

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -18,9 +19,11 @@ using CostMatrix = std::vector<std::vector<double>>;
 using PrecedencePairs = std::vector<std::pair<uint64_t, uint64_t>>;
 
 // One MTSP instance as plain data. Nothing is validated here; the Solver
-// checks consistency when it is built.
+// checks consistency when it is built. Nodes and agents live in deques so
+// that references handed out to them (the Python accessors give such
+// references) stay valid when more are added.
 struct Problem {
-  std::vector<Node> nodes;
+  std::deque<Node> nodes;
   std::unordered_map<uint64_t, Agent> agents_by_id;
   uint64_t num_agents = 0;
   uint64_t num_nodes = 0;
@@ -31,7 +34,7 @@ struct Problem {
   PrecedencePairs precedence_same;
   PrecedencePairs precedence_diff;
   Options options;
-  std::vector<Agent> agents_ordered;
+  std::deque<Agent> agents_ordered;
   std::unordered_map<uint64_t, size_t> agent_order;
   std::unordered_map<std::string, size_t> type_ids;
   std::vector<std::string> type_names;
@@ -45,8 +48,8 @@ struct Problem {
   void set_timewindow_constraint(const TimeWindowConstraint& constraint);
 
   Options& get_options() { return options; }
-  std::vector<Node>& get_nodes() { return nodes; }
-  std::vector<Agent>& get_agents_ordered() { return agents_ordered; }
+  std::deque<Node>& get_nodes() { return nodes; }
+  std::deque<Agent>& get_agents_ordered() { return agents_ordered; }
 };
 
 }  // namespace tarsel

@@ -2,6 +2,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/typing.h>
 
+#include <deque>
 #include <vector>
 
 #include "model/constraints.h"
@@ -15,10 +16,10 @@ namespace tarsel::python {
 namespace {
 
 // A new list whose elements refer to the stored records; each element keeps
-// the owning Problem alive. The references are invalidated by a later
-// add_node/add_agent, so callers re-fetch the list after adding.
+// the owning Problem alive. The records live in a deque, so the references
+// survive later add_node/add_agent calls.
 template <typename Record>
-py::typing::List<Record> ReferenceList(Problem& problem, std::vector<Record>& records) {
+py::typing::List<Record> ReferenceList(Problem& problem, std::deque<Record>& records) {
   // `problem` came from a Python object; casting its address finds that
   // object again instead of creating a new wrapper.
   const py::object owner = py::cast(&problem, py::return_value_policy::reference);
