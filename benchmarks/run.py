@@ -170,6 +170,14 @@ def bench_instance(path: Path, budget: float, work: Path, peer_skip: str | None)
     return row
 
 
+def _commit() -> str | None:
+    try:
+        proc = subprocess.run(["git", "rev-parse", "--short", "HEAD"], cwd=ROOT, capture_output=True, text=True)
+    except OSError:
+        return None
+    return proc.stdout.strip() or None
+
+
 def _progress(items):
     try:
         from tqdm import tqdm
@@ -199,6 +207,7 @@ def main(argv=None) -> int:
     summary = {
         "mode": mode, "budget_cpu_s": budget, "date": datetime.datetime.now().isoformat(timespec="seconds"),
         "nproc": os.cpu_count(), "machine": platform.machine(), "python": platform.python_version(),
+        "commit": _commit(),
         "definitions": {
             "objective": "checker-recomputed objective in the instance's original units (divided by its scale)",
             "gap_pct": "100 * (objective - reference) / reference; reference BKS (best known) or UB (upper bound)",
