@@ -77,7 +77,7 @@ def plot(rows: list[dict], out_dir: Path) -> list[Path]:
     written = []
     cols = min(6, max(1, len(rows)))
     nrows = math.ceil(len(rows) / cols)
-    fig, axes = plt.subplots(nrows, cols, figsize=(3.2 * cols, 2.5 * nrows), squeeze=False)
+    fig, axes = plt.subplots(nrows, cols, figsize=(3.2 * cols, 2.5 * nrows + 1.0), squeeze=False)
     for ax, row in zip(axes.flat, rows):
         base = _baseline(row)
         for side, label, style in ((row["ours"], "ours", "-"), (row["ortools"], "OR-Tools", "--")):
@@ -94,7 +94,8 @@ def plot(rows: list[dict], out_dir: Path) -> list[Path]:
         ax.axis("off")
     axes.flat[0].legend(fontsize=7)
     fig.supxlabel("CPU seconds since the solve started")
-    fig.supylabel("objective / reference (BKS, else best final)")
+    for ax in axes[:, 0]:
+        ax.set_ylabel("objective / reference", fontsize=8)
     fig.tight_layout()
     written.append(out_dir / "anytime.png")
     fig.savefig(written[-1], dpi=80)
