@@ -3,6 +3,8 @@ from __future__ import annotations
 
 import copy
 import json
+import threading
+import time
 
 import pytest
 
@@ -137,6 +139,7 @@ class TestSolverFromPythonObjects:
         assert checker(doc, routes_of(result, doc)) == []
         log = solver.get_result_process()
         assert isinstance(log, list) and len(log) >= 2 and len(log) % 2 == 0
+        assert all(type(entry) is tuple for entry in log)
         assert all(isinstance(t, float) and isinstance(r, core.Result) for t, r in log)
         assert [t for t, _ in log] == sorted(t for t, _ in log)
         assert log[-1][1].paths == result.paths and log[-1][1].times == result.times
@@ -312,6 +315,32 @@ class TestResultDocument:
         assert all(later < earlier - 1e-9 for earlier, later in zip(values, values[1:]))
         times = [p["time"] for p in result["anytime"]]
         assert times == sorted(times) and times[-1] <= result["statistics"]["last_update_time"]
+
+
+def test_solve_holds_the_interpreter_lock(load_doc, examples_dir):
+    """No other Python thread runs while a solve is in progress."""
+    text = json.dumps(load_doc(examples_dir / "single_depot.json"))
+    stamps, stop = [], threading.Event()
+
+    def tick():
+        while not stop.is_set():
+            stamps.append(time.perf_counter())
+            time.sleep(0.001)
+
+    worker = threading.Thread(target=tick)
+    worker.start()
+    try:
+        time.sleep(0.02)
+        began = time.perf_counter()
+        core.solve_json_str(text, 0.2)
+        ended = time.perf_counter()
+    finally:
+        stop.set()
+        worker.join()
+    # The worker may still run at the call boundaries, never in between.
+    assert ended - began > 0.1
+    assert [t for t in stamps if began + 0.02 < t < ended - 0.02] == []
+    assert any(t < began for t in stamps)  # the worker was running
 
 
 class TestErrors:
