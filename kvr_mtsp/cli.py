@@ -94,7 +94,7 @@ def fmt(value: float) -> str:
     return repr(float(f"{value:.10g}"))
 
 
-def status_line(result: dict) -> str:
+def status_line(result: dict[str, Any]) -> str:
     if result["status"] == "success":
         if result["timeout"]:
             return "success (time limit reached; best solution found so far)"
@@ -112,7 +112,7 @@ def limit_line(requested: float, view: InstanceView) -> str:
     return f"{fmt(view.time_limit)} s processor time (from the instance)"
 
 
-def write_summary(path: str, result: dict, view: InstanceView, requested_limit: float, out: TextIO) -> None:
+def write_summary(path: str, result: dict[str, Any], view: InstanceView, requested_limit: float, out: TextIO) -> None:
     stats = result["statistics"]
     objective_text = {
         "min_max": "min_max (minimise the longest route)",

@@ -108,8 +108,9 @@ def compare(function, stub_function: ast.FunctionDef, owner: str | None) -> None
 def test_stub_is_installed_next_to_an_installed_module():
     if "site-packages" not in Path(core.__file__).parts:
         pytest.skip("module loaded from a build tree")
-    beside = Path(core.__file__).with_name("_kvr_core.pyi")
-    assert beside.read_text(encoding="utf-8") == STUB_SOURCE.read_text(encoding="utf-8")
+    site = Path(core.__file__).parent
+    for installed in (site / "_kvr_core.pyi", site / "_kvr_core-stubs" / "__init__.pyi"):
+        assert installed.read_text(encoding="utf-8") == STUB_SOURCE.read_text(encoding="utf-8")
 
 
 def test_module_names_match(stub):
