@@ -101,7 +101,7 @@ def status_line(result: dict[str, Any]) -> str:
         return "success (search finished within the time limit)"
     if result["timeout"]:
         return "failed (time limit reached before any solution)"
-    return "failed (no solution satisfies the constraints)"
+    return "failed (the search ended without a solution)"
 
 
 def limit_line(requested: float, view: InstanceView) -> str:
@@ -112,7 +112,9 @@ def limit_line(requested: float, view: InstanceView) -> str:
     return f"{fmt(view.time_limit)} s processor time (from the instance)"
 
 
-def write_summary(path: str, result: dict[str, Any], view: InstanceView, requested_limit: float, out: TextIO) -> None:
+def write_summary(
+    path: str, result: dict[str, Any], view: InstanceView, requested_limit: float, out: TextIO
+) -> None:
     stats = result["statistics"]
     objective_text = {
         "min_max": "min_max (minimise the longest route)",
