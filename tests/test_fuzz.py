@@ -1,0 +1,169 @@
+"""Fuzzing of the JSON entry points with generated and mutated documents.
+
+Every call must either return a result dictionary that agrees with the
+instance (checked by fuzz_oracle, which reads the document on its own) or
+raise the exception the document calls for: RuntimeError for a document the
+reader rejects, IndexError for an unknown node id or cost type, TypeError for
+text that is not valid Unicode, always with a message.
+
+The short profile runs by default (about 250 documents). The long one:
+    KVR_FUZZ_PROFILE=long python -m pytest -q tests/test_fuzz.py --hypothesis-show-statistics
+"""
+from __future__ import annotations
+
+import faulthandler
+import json
+import os
+
+import pytest
+from hypothesis import HealthCheck, event, given, settings
+from hypothesis import strategies as st
+
+import _kvr_core as core
+from fuzz_oracle import ReferenceError_, ShapeError, check_result, parse_json, read_instance
+from fuzz_strategies import easy_instances, instances, mutated_bytes, mutated_documents
+
+settings.register_profile(
+    "kvr-fuzz-short",
+    deadline=None,
+    print_blob=True,
+    suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large, HealthCheck.large_base_example],
+)
+settings.register_profile("kvr-fuzz-long", parent=settings.get_profile("kvr-fuzz-short"))
+PROFILE = os.environ.get("KVR_FUZZ_PROFILE", "short")
+SCALE = {"short": 1, "long": 45}[PROFILE]
+
+SEARCH_SECONDS = 0.1  # processor time of one search
+HANG_SECONDS = 120  # a call that takes this long is reported with a traceback and ends the run
+ALLOWED_ERRORS = (RuntimeError, IndexError, ValueError, TypeError)
+
+
+def fuzz_settings(examples: int):
+    return settings(settings.get_profile(f"kvr-fuzz-{PROFILE}"), max_examples=examples * SCALE)
+
+
+def expected_error(text):
+    """The exception class the document calls for, or None when it must solve."""
+    try:
+        read_instance(parse_json(text))
+    except (ValueError, UnicodeError):  # not JSON, for the parser too
+        return RuntimeError
+    except ShapeError:
+        return RuntimeError
+    except ReferenceError_:
+        return IndexError
+    return None
+
+
+def effective_time_limit(text, argument: float) -> float:
+    """A non-positive argument leaves the document's limit, which must stay small here."""
+    if argument > 0:
+        return argument
+    try:
+        limit = read_instance(parse_json(text)).time_limit
+    except Exception:
+        return argument  # rejected before any search
+    return argument if limit <= SEARCH_SECONDS else SEARCH_SECONDS
+
+
+def solve_and_check(call, text, time_limit: float):
+    expected = expected_error(text)
+    time_limit = effective_time_limit(text, time_limit)
+    faulthandler.dump_traceback_later(HANG_SECONDS, exit=True)
+    try:
+        result = call(time_limit)
+    except ALLOWED_ERRORS as error:
+        event(f"raises {type(error).__name__}")
+        assert str(error), f"{type(error).__name__} without a message"
+        assert expected is not None, f"a valid document was rejected: {error!r}"
+        assert isinstance(error, expected), f"expected {expected.__name__}, got {error!r}"
+        return None
+    finally:
+        faulthandler.cancel_dump_traceback_later()
+    event(f"returns {result['status'] if isinstance(result, dict) else type(result).__name__}")
+    assert expected is None, f"expected {expected.__name__}, got a result"
+    errors = check_result(read_instance(parse_json(text)), result)
+    assert not errors, "\n".join(errors)
+    return result
+
+
+time_arguments = st.sampled_from([SEARCH_SECONDS, SEARCH_SECONDS, SEARCH_SECONDS, 0, -1])
+
+
+@fuzz_settings(90)
+@given(doc=instances(), time_limit=time_arguments)
+def test_generated_documents(doc, time_limit):
+    text = json.dumps(doc)
+    solve_and_check(lambda t: core.solve_json_str(text, t), text, time_limit)
+
+
+@fuzz_settings(80)
+@given(doc=mutated_documents(), time_limit=time_arguments)
+def test_mutated_documents(doc, time_limit):
+    text = json.dumps(doc)
+    solve_and_check(lambda t: core.solve_json_str(text, time_limit=t), text, time_limit)
+
+
+@fuzz_settings(60)
+@given(data=mutated_bytes())
+def test_mutated_bytes_through_a_file(tmp_path_factory, data):
+    path = tmp_path_factory.getbasetemp() / "fuzz_instance.json"
+    path.write_bytes(data)
+    solve_and_check(lambda t: core.solve_json_file(str(path), t), data, SEARCH_SECONDS)
+
+
+@fuzz_settings(25)
+@given(doc=easy_instances())
+def test_solvable_documents_are_solved(doc):
+    text = json.dumps(doc)
+    result = solve_and_check(lambda t: core.solve_json_str(text, t), text, SEARCH_SECONDS)
+    assert result["status"] == "success"
+
+
+def test_text_that_is_not_unicode_is_a_type_error():
+    with pytest.raises(TypeError, match="incompatible function arguments"):
+        core.solve_json_str('{"nodes": [], "agents": [], "x": "\ud800"}')
+
+
+@pytest.mark.parametrize("text", ['{"a": é}', "é", '{"nodes": [ü]}'])
+def test_parse_error_inside_a_multibyte_character_is_a_runtime_error(text, tmp_path):
+    with pytest.raises(RuntimeError, match=r"parse_error\.101.*last read: .*\\xc3") as raised:
+        core.solve_json_str(text)
+    assert not isinstance(raised.value, UnicodeError)
+    path = tmp_path / "broken.json"
+    path.write_bytes(b"\xef\xbb\xbf\xc2\xa0{}")  # byte-order mark, then a no-break space
+    with pytest.raises(RuntimeError, match=r"last read: .*\\xc2"):
+        core.solve_json_file(str(path))
+
+
+def test_oracle_reports_tampered_results():
+    costs = [[0.0, 3.1, 4.2, 5.3, 6.4], [3.3, 0.0, 2.5, 7.1, 8.2], [4.4, 2.6, 0.0, 1.7, 9.3],
+             [5.5, 7.2, 1.8, 0.0, 2.9], [6.6, 8.4, 9.5, 3.0, 0.0]]
+    doc = {
+        "nodes": [{"id": 10 * i, "x": i, "y": 0, "z": 0} for i in range(5)],
+        "agents": [{"id": 7, "type": "truck", "start_node": 0, "end_node": 0, "max_length": 40},
+                   {"id": 3, "type": "truck", "start_node": 0, "end_node": 0}],
+        "costs": {"truck": costs},
+        "constraints": [{"kind": "timewindow", "items": [{"node": 20, "start": 6, "end": 30}]}],
+        "options": {"objective": "min_max"},
+    }
+    text = json.dumps(doc)
+    result = core.solve_json_str(text, SEARCH_SECONDS)
+    instance = read_instance(parse_json(text))
+    assert result["status"] == "success"
+    assert check_result(instance, result) == []
+
+    def tampered(change):
+        copy = json.loads(json.dumps(result))
+        change(copy)
+        return check_result(instance, copy)
+
+    longer = max(result["routes"], key=lambda r: len(r["path"]))
+    k = result["routes"].index(longer)
+    assert tampered(lambda r: r["routes"][k].update(cost=longer["cost"] + 0.5))
+    assert tampered(lambda r: r["routes"][k]["path"].pop(1))  # a target left out
+    assert tampered(lambda r: r["routes"][1 - k]["path"].insert(1, longer["path"][1]))  # served twice
+    assert tampered(lambda r: r["routes"][k]["path"].reverse() or r["routes"][k]["path"].append(2))
+    assert tampered(lambda r: r["routes"].reverse())
+    assert tampered(lambda r: r.update(status="failed"))
+    assert tampered(lambda r: r["statistics"].update(max_cost=r["statistics"]["max_cost"] + 1))
