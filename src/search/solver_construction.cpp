@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <iostream>
 #include <limits>
@@ -143,7 +144,8 @@ Solver::Solver(Problem problem, Options options)
   for (size_t i = 0; i < n; ++i) {
     for (size_t j = 0; j < n; ++j) {
       if (i == j) continue;
-      std::copy_n(&table[(i * n + j) * dims], dims, cost.begin());
+      // Iterator arithmetic stays defined when there are no types (empty table).
+      std::copy_n(table.begin() + static_cast<std::ptrdiff_t>((i * n + j) * dims), dims, cost.begin());
       sparse_graph->AddArc(i, j, cost);
     }
   }
