@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import json
 import math
+import random
 from pathlib import Path
 
 import pytest
@@ -133,6 +134,25 @@ def grid_doc(n_targets: int = 6, agent_ids=(1, 2), node_ids=None, objective="min
         if time_limit is not None:
             doc["options"]["time_limit"] = time_limit
     return doc
+
+
+def long_search_doc(time_limit: float = 30.0) -> dict:
+    """Sixteen scattered targets and three agents under min_max: the first
+    solution comes within milliseconds, but the search runs for seconds."""
+    rng = random.Random(7)
+    points = [(0.0, 0.0)] + [(rng.uniform(-50, 50), rng.uniform(-50, 50)) for _ in range(16)]
+    return {
+        "nodes": [{"id": i, "x": x, "y": y, "z": 0} for i, (x, y) in enumerate(points)],
+        "agents": [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(3)],
+        "costs": {"truck": [[round(math.dist(p, q), 1) for q in points] for p in points]},
+        "constraints": [{"kind": "assignment", "items": [{"node": i, "types": ["truck"]} for i in range(17)]}],
+        "options": {"objective": "min_max", "time_limit": time_limit},
+    }
+
+
+@pytest.fixture
+def long_doc():
+    return long_search_doc()
 
 
 @pytest.fixture

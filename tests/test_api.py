@@ -216,11 +216,9 @@ class TestTimeLimitArgument:
         result = solve(doc, argument)
         assert (result["status"], result["timeout"]) == ("success", False)
 
-    def test_positive_argument_shortens_a_longer_limit(self, load_doc, examples_dir):
-        # single_depot runs for several tenths of a second with its own limit.
-        doc = load_doc(examples_dir / "single_depot.json")
-        doc["options"]["time_limit"] = 30.0
-        assert solve(doc, 1e-6)["timeout"] is True
+    def test_positive_argument_shortens_a_longer_limit(self, long_doc):
+        assert long_doc["options"]["time_limit"] == 30.0
+        assert solve(long_doc, 0.05)["timeout"] is True
 
     @pytest.mark.parametrize("options", [None, {}, {"objective": "min_max"}])
     def test_default_limit_applies_without_a_document_limit(self, make_doc, options):
@@ -279,11 +277,10 @@ class TestResultDocument:
         assert path[0] == path[-1] == 0 and sorted(path[1:-1]) == [1, 2]
         assert checker(doc, result["routes"]) == []
 
-    def test_status_does_not_depend_on_timeout(self, load_doc, make_doc, examples_dir):
-        doc = load_doc(examples_dir / "single_depot.json")
-        found_then_stopped = solve(doc, 0.05)  # the first solution comes within milliseconds
+    def test_status_does_not_depend_on_timeout(self, long_doc, make_doc, checker):
+        found_then_stopped = solve(long_doc, 0.05)  # the first solution comes within milliseconds
         assert (found_then_stopped["status"], found_then_stopped["timeout"]) == ("success", True)
-        assert all(route["path"] for route in found_then_stopped["routes"])
+        assert checker(long_doc, found_then_stopped["routes"]) == []
 
         doc = make_doc(4)
         doc["options"]["time_limit"] = -5
@@ -317,9 +314,9 @@ class TestResultDocument:
         assert times == sorted(times) and times[-1] <= result["statistics"]["last_update_time"]
 
 
-def test_solve_holds_the_interpreter_lock(load_doc, examples_dir):
+def test_solve_holds_the_interpreter_lock(long_doc):
     """No other Python thread runs while a solve is in progress."""
-    text = json.dumps(load_doc(examples_dir / "single_depot.json"))
+    text = json.dumps(long_doc)
     stamps, stop = [], threading.Event()
 
     def tick():
