@@ -104,8 +104,10 @@ RouteEvaluation RouteEvaluator::EvaluateRoute(const Path& path, size_t k) const 
     // The own start may appear only first and last.
     if (i > 0 && i + 1 < length && !starts.empty() && node == rules.start) return kInvalid;
     if (!AllowsType(node, rules.type)) return kInvalid;
-    if (start_set[node] && node != rules.start) return kInvalid;
-    if (goal_set[node] && node != rules.goal) return kInvalid;
+    // No other agent's start or goal, except where that node is this
+    // agent's own start or goal (one agent may start where another ends).
+    const bool own_depot = node == rules.start || node == rules.goal;
+    if (!own_depot && (start_set[node] || goal_set[node])) return kInvalid;
     if (i > 0) cost += StepCost(path[i - 1], node, rules);
     if (has_time_windows) {
       const WindowSlot& window = windows[node];

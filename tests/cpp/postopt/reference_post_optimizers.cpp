@@ -39,8 +39,9 @@ std::pair<bool, double> ReferencePostOptimizers::Evaluate(const Path& path, size
     if (!starts.empty() && i > 0 && n == starts[k] && i != path.size() - 1) return {false, 0.0};
     const auto& allowed = nodes[n].allowed_types;
     if (std::find(allowed.begin(), allowed.end(), t) == allowed.end()) return {false, 0.0};
-    if (!starts.empty() && start_set.count(n) && n != starts[k]) return {false, 0.0};
-    if (!goals.empty() && goal_set.count(n) && n != goals[k]) return {false, 0.0};
+    const bool own_start = !starts.empty() && n == starts[k];
+    const bool own_goal = !goals.empty() && n == goals[k];
+    if (!own_start && !own_goal && (start_set.count(n) || goal_set.count(n))) return {false, 0.0};
     if (i > 0) {
       const size_t p = path[i - 1];
       const bool own_end = (!starts.empty() && n == starts[k]) || (!goals.empty() && n == goals[k]);

@@ -248,6 +248,24 @@ TEST(Search, AgentsWithSeparateStartAndEndDepots) {
               BruteForceOptimum(b.problem, true, ObjectiveType::MinMax), 1e-6);
 }
 
+TEST(Search, AnAgentMayStartWhereAnotherEnds) {
+  // Agent 0 ends at depot 1, where agent 1 starts; agent 1 ends at depot 2.
+  for (bool return_to_end : {true, false}) {
+    InstanceBuilder b;
+    b.Node(0, 0, NodeType::DEPOT).Node(50, 0, NodeType::DEPOT).Node(100, 0, NodeType::DEPOT);
+    b.Node(20, 10).Node(30, -10).Node(70, 10).Node(80, -10);
+    b.AgentOf("truck", 0, 1).AgentOf("truck", 1, 2);
+    b.EuclideanCosts("truck").AllowAllElsewhere({"truck"});
+    Solver solver(b.problem, MakeOptions(ObjectiveType::MinMax, return_to_end));
+    ASSERT_EQ(SolveQuietly(solver), 1);
+    const Result result = solver.GetResult();
+    // Both routes carry their real cost: none is mistaken for an invalid one.
+    EXPECT_EQ(CheckSolution(b.problem, return_to_end, result), "") << return_to_end;
+    EXPECT_GT(result.times.at(0), 0.0);
+    EXPECT_GT(result.times.at(1), 0.0);
+  }
+}
+
 TEST(Search, SecondSolveReproducesTheFirst) {
   InstanceBuilder b = RandomInstance(21, 8, 2, true);
   Solver solver(b.problem, MakeOptions(ObjectiveType::MinMax));
