@@ -10,8 +10,8 @@ min-max: arc costs plus a cost dimension with a global span cost coefficient
 there are time windows. Waiting is modelled as dimension slack, every route's
 cumul starts at 0, route-length limits are per-vehicle dimension capacities,
 and assignment constraints restrict the vehicles allowed at a node.
-Guided local search, one thread (the routing solver is single-threaded),
-stopped after `budget` seconds of processor time.
+Guided local search after a first-solution heuristic, one thread (the routing
+solver is single-threaded), stopped after `budget` seconds of processor time.
 """
 from __future__ import annotations
 
@@ -44,7 +44,21 @@ def _integer_scale(doc: dict) -> int:
 
 
 def solve(doc: dict, budget: float) -> dict:
-    """Runs OR-Tools for `budget` seconds; returns routes and an anytime log."""
+    """Runs OR-Tools for `budget` seconds of processor time; returns routes
+    and an anytime log. On time-window instances the first-solution
+    heuristics often find nothing: when one gives up, the next one is tried
+    with what is left of the budget."""
+    windows = bool(_constraint_items(doc, "timewindow"))
+    strategies = ("LOCAL_CHEAPEST_INSERTION", "SAVINGS", "PATH_CHEAPEST_ARC") if windows else ("PATH_CHEAPEST_ARC",)
+    t0 = time.process_time()
+    for strategy in strategies:
+        result = _solve_once(doc, budget, strategy, t0)
+        if result["status"] == "success" or time.process_time() - t0 >= budget:
+            break
+    return result
+
+
+def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
     from ortools.constraint_solver import pywrapcp, routing_enums_pb2
 
     nodes, agents = doc["nodes"], doc["agents"]
@@ -106,7 +120,6 @@ def solve(doc: dict, budget: float) -> dict:
 
     anytime: list[dict] = []
     best_internal = [math.inf]
-    t0 = time.process_time()
 
     def on_solution() -> None:
         internal = routing.CostVar().Value()
@@ -117,9 +130,6 @@ def solve(doc: dict, budget: float) -> dict:
 
     routing.AddAtSolutionCallback(on_solution)
     params = pywrapcp.DefaultRoutingSearchParameters()
-    # Path-cheapest-arc fails to build a first solution on our time-window
-    # instances; local cheapest insertion succeeds there.
-    strategy = "LOCAL_CHEAPEST_INSERTION" if windows else "PATH_CHEAPEST_ARC"
     params.first_solution_strategy = getattr(routing_enums_pb2.FirstSolutionStrategy, strategy)
     params.local_search_metaheuristic = routing_enums_pb2.LocalSearchMetaheuristic.GUIDED_LOCAL_SEARCH
     # The budget is processor time, as for our solver, so that a busy machine
@@ -133,5 +143,6 @@ def solve(doc: dict, budget: float) -> dict:
         "routes": current_routes(solution.Value) if solution is not None else [],
         "internal_objective": solution.ObjectiveValue() if solution is not None else None,
         "integer_scale": scale,
+        "first_solution_strategy": strategy,
         "anytime": anytime,
     }
