@@ -323,10 +323,9 @@ def _post_optimiser_accepts(inst: Instance, agent: Agent, path: list[int]) -> bo
     for i, node in enumerate(path):
         if agent.type_index not in inst.allowed[node]:
             return False
-        if node in inst.start_set and node != agent.start:
-            return False
-        if node in inst.goal_set and node != agent.goal:
-            return False
+        own_depot = node in (agent.start, agent.goal)
+        if not own_depot and (node in inst.start_set or node in inst.goal_set):
+            return False  # another agent's start or end node
         if 0 < i < len(path) - 1 and node == agent.start:
             return False
     return not _walk(inst, agent, path, wait_at_start=True)[0]
