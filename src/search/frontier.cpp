@@ -1,5 +1,6 @@
 #include "search/frontier.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace tarsel {
@@ -8,12 +9,19 @@ namespace {
 
 // a dominates b: no worse objective, no agent costs more, covers b's nodes.
 // Agents are those of a's cost vector.
-// The inline fields are tested before the per-agent costs, which live
-// behind a pointer.
+// A label in which more routes have ended is never dominated by one in which
+// they have not: ending a route where the agent stands changes nothing else,
+// so without this rule the parent would discard that move and an agent with
+// nothing to visit could never finish. The inline fields are tested before
+// the per-agent vectors, which live behind pointers.
 bool Dominates(const Label& a, const Label& b) {
   if (!(a.g <= b.g) || !a.visited.Contains(b.visited)) return false;
   for (size_t k = 0; k < a.costs.size(); ++k) {
     if (!(a.costs[k] <= b.costs[k])) return false;
+  }
+  const size_t flags = std::min(a.finished.size(), b.finished.size());
+  for (size_t k = 0; k < flags; ++k) {
+    if (b.finished[k] > a.finished[k]) return false;
   }
   return true;
 }

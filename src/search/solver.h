@@ -130,6 +130,9 @@ class Solver {
   // Handles the goal label with id `label_id`; returns the incumbent cost.
   void HandleSolution(int64_t label_id);
   void GenerateSuccessors(const Label& parent, size_t agent);
+  // When the focal list has run empty while open labels lie within the
+  // focal bound of `phase`, puts them back; returns whether it holds any.
+  bool RefillFocalList(size_t phase);
   // Clears every piece of search state so that a search starts afresh.
   void ResetSearchState();
   void WriteDebugDump() const;

@@ -121,7 +121,7 @@ int Solver::Solve() {
   while (max_phases > 0) {
     if (result.timeout) break;
     bool stop = false;
-    while (!focal_list.empty()) {
+    while (!focal_list.empty() || RefillFocalList(phase)) {
       if (timer.Elapsed() > time_limit) {
         result.timeout = true;
         stop = true;
@@ -263,6 +263,21 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
       InsertFocal(FocalEntry{child.id, CountVisited(child), child.active_agents, f, TotalCost(child)});
     }
   }
+}
+
+bool Solver::RefillFocalList(size_t phase) {
+  if (open_list.empty()) return false;
+  const double bound = open_list.begin()->first * weights[phase];
+  if (bound != focal_bound) UpdateFocalBound(focal_bound, bound);
+  // Labels the focal list turned away as equivalent to an entry that has
+  // since been selected are still open; without them the search would stall
+  // with an empty focal list.
+  for (const auto& [f, id] : open_list) {
+    if (f > focal_bound) break;
+    InsertFocal(FocalEntry{id, label_store.Visited(id).CountBelow(label_store.NumNodes(id)),
+                           label_store.ActiveAgents(id), f, 0.0});
+  }
+  return !focal_list.empty();
 }
 
 void Solver::UpdateFocalBound(double old_bound, double new_bound) {

@@ -266,6 +266,38 @@ TEST(Search, AnAgentMayStartWhereAnotherEnds) {
   }
 }
 
+TEST(Search, AgentsWithNothingToVisitEndWhereTheyStand) {
+  // Four agents for two targets: two of them must end their routes at once.
+  InstanceBuilder b;
+  b.Node(0, 0, NodeType::DEPOT).Node(10, 0).Node(0, 10);
+  b.AgentOf("truck", 0, 0).AgentOf("truck", 0, 0).AgentOf("truck", 0, 0).AgentOf("truck", 0, 0);
+  b.EuclideanCosts("truck").AllowAllElsewhere({"truck"});
+  Solver solver(b.problem, MakeOptions(ObjectiveType::MinMax));
+  ASSERT_EQ(SolveQuietly(solver), 1);
+  const Result result = solver.GetResult();
+  EXPECT_EQ(CheckSolution(b.problem, true, result), "");
+  EXPECT_NEAR(std::max({result.times.at(0), result.times.at(1), result.times.at(2), result.times.at(3)}), 20.0, 1e-9);
+}
+
+TEST(Search, EquivalentLabelsDoNotStallTheSearch) {
+  // With small integer costs many labels share visited count, f and total
+  // cost; the focal list keeps one of each kind, the others must still be
+  // searched once it runs empty.
+  InstanceBuilder b;
+  for (int i = 0; i < 6; ++i) b.Node(i, 0);
+  b.AgentOf("truck", 0, 0).AgentOf("truck", 0, 0);
+  b.problem.set_cost_matrix("truck", {{0, 1, 3, 2, 3, 0},
+                                      {0, 0, 1, 3, 0, 0},
+                                      {0, 1, 0, 0, 1, 1},
+                                      {2, 1, 3, 0, 2, 3},
+                                      {1, 1, 2, 2, 0, 0},
+                                      {1, 3, 0, 0, 2, 0}});
+  b.AllowAllElsewhere({"truck"});
+  Solver solver(b.problem, MakeOptions(ObjectiveType::MinMax));
+  ASSERT_EQ(SolveQuietly(solver), 1);
+  EXPECT_EQ(CheckSolution(b.problem, true, solver.GetResult()), "");
+}
+
 TEST(Search, SecondSolveReproducesTheFirst) {
   InstanceBuilder b = RandomInstance(21, 8, 2, true);
   Solver solver(b.problem, MakeOptions(ObjectiveType::MinMax));
