@@ -80,7 +80,7 @@ def plot(rows: list[dict], out_dir: Path) -> list[Path]:
     fig, axes = plt.subplots(nrows, cols, figsize=(3.2 * cols, 2.5 * nrows + 1.0), squeeze=False)
     for ax, row in zip(axes.flat, rows):
         base = _baseline(row)
-        for side, label, style in ((row["ours"], "ours", "-"), (row["ortools"], "OR-Tools", "--")):
+        for side, label, style in ((row["ours"], "ours", "C0-"), (row["ortools"], "OR-Tools", "C1--")):
             points = side.get("anytime") or []
             if base and points and side.get("objective") is not None:
                 times = [max(t, 1e-3) for t, _ in points]
