@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "common/matrix_graph.h"
 #include "graph/sparse_graph.h"
 #include "search/agent_info.h"
 #include "search/label.h"
@@ -27,18 +28,7 @@ inline Label MakeLabel(int32_t num_nodes, size_t num_agents) {
 // Complete directed graph whose arc i -> j costs per_type[t][i][j] in
 // dimension t; no arc from a node to itself.
 inline SparseGraph MakeGraph(const std::vector<std::vector<std::vector<double>>>& per_type) {
-  SparseGraph graph;
-  const size_t n = per_type.at(0).size();
-  for (size_t i = 0; i < n; ++i) graph.AddVertex(i);
-  for (size_t i = 0; i < n; ++i) {
-    for (size_t j = 0; j < n; ++j) {
-      if (i == j) continue;
-      std::vector<double> cost;
-      for (const auto& matrix : per_type) cost.push_back(matrix[i][j]);
-      graph.AddArc(i, j, cost);
-    }
-  }
-  return graph;
+  return test_common::MatrixGraph(per_type);
 }
 
 inline std::vector<NodeInfo> MakeNodes(const std::vector<std::vector<size_t>>& allowed_types) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/matrix_graph.h"
 #include "graph/sparse_graph.h"
 #include "plugins/post_optimizer_plugin.h"
 #include "search/agent_info.h"
@@ -16,18 +17,7 @@ namespace tarsel::postopt_testing {
 
 // Complete directed graph; arc i -> j costs per_type[t][i][j] in dimension t.
 inline SparseGraph MatrixGraph(const std::vector<std::vector<std::vector<double>>>& per_type) {
-  SparseGraph graph;
-  const size_t n = per_type.at(0).size();
-  for (size_t i = 0; i < n; ++i) graph.AddVertex(i);
-  for (size_t i = 0; i < n; ++i) {
-    for (size_t j = 0; j < n; ++j) {
-      if (i == j) continue;
-      std::vector<double> cost;
-      for (const auto& matrix : per_type) cost.push_back(matrix[i][j]);
-      graph.AddArc(i, j, cost);
-    }
-  }
-  return graph;
+  return test_common::MatrixGraph(per_type);
 }
 
 // Nodes on a line at positions xs; every type pays the distance.
