@@ -18,7 +18,7 @@ import math
 import sys
 from pathlib import Path
 
-from benchmarks.suites import FULL, InstanceSpec
+from benchmarks.suites import FULL, InstanceRecipe
 
 HERE = Path(__file__).resolve().parent
 DATA_DIR = HERE / "data"
@@ -111,15 +111,15 @@ def time_windows(coords, dist, m: int) -> tuple[list[dict], float]:
     return items, makespan
 
 
-def reference_value(spec: InstanceSpec, bks: dict) -> dict | None:
-    if spec.variant != "plain":
+def reference_value(recipe: InstanceRecipe, bks: dict) -> dict | None:
+    if recipe.variant != "plain":
         return None
-    key, kind = ("min_max", "BKS") if spec.objective == "min_max" else ("min_sum_upper", "UB")
-    value = bks.get(key, {}).get(spec.tsplib, {}).get(str(spec.m))
+    key, kind = ("min_max", "BKS") if recipe.objective == "min_max" else ("min_sum_upper", "UB")
+    value = bks.get(key, {}).get(recipe.tsplib, {}).get(str(recipe.m))
     return None if value is None else {"value": value, "kind": kind}
 
 
-def build_document(spec: InstanceSpec, coords: list[tuple[float, float]], bks: dict | None = None) -> dict:
+def build_document(recipe: InstanceRecipe, coords: list[tuple[float, float]], bks: dict | None = None) -> dict:
     """The JSON instance document of one suite entry over the given coordinates."""
     unscaled = euclidean_matrix(coords)
     scale = choose_scale(max(max(row) for row in unscaled))
@@ -128,18 +128,18 @@ def build_document(spec: InstanceSpec, coords: list[tuple[float, float]], bks: d
         {"id": i, "x": x, "y": y, "z": 0.0, "type": "DEPOT" if i == 0 else "TARGET"}
         for i, (x, y) in enumerate(coords)
     ]
-    agents = [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(spec.trucks)]
+    agents = [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(recipe.trucks)]
     costs = {"truck": dist}
     constraints: list[dict] = []
     notes = []
-    if spec.variant == "het":
+    if recipe.variant == "het":
         by_depot = sorted(range(1, len(coords)), key=lambda i: (dist[0][i], i))
         near = set(by_depot[: len(by_depot) // 2])
         drone_dist = [[c * DRONE_COST_FACTOR for c in row] for row in dist]
         limit = math.ceil(3 * max(drone_dist[0][i] + drone_dist[i][0] for i in near))
         agents += [
-            {"id": spec.trucks + k, "type": "drone", "start_node": 0, "end_node": 0, "max_length": limit}
-            for k in range(spec.drones)
+            {"id": recipe.trucks + k, "type": "drone", "start_node": 0, "end_node": 0, "max_length": limit}
+            for k in range(recipe.drones)
         ]
         costs["drone"] = drone_dist
         items = [
@@ -151,8 +151,8 @@ def build_document(spec: InstanceSpec, coords: list[tuple[float, float]], bks: d
             f"drones travel at {DRONE_COST_FACTOR} x the truck cost, may serve only the "
             f"{len(near)} targets nearest to the depot, route length <= {limit}"
         )
-    elif spec.variant == "tw":
-        items, makespan = time_windows(coords, dist, spec.m)
+    elif recipe.variant == "tw":
+        items, makespan = time_windows(coords, dist, recipe.m)
         constraints.append({"kind": "timewindow", "items": items})
         notes.append(
             f"time windows on {len(items)} targets, half-width {TW_HALF_WIDTH} x the "
@@ -161,21 +161,21 @@ def build_document(spec: InstanceSpec, coords: list[tuple[float, float]], bks: d
     if scale != 1.0:
         notes.append(f"costs scaled by {scale} to stay below {NO_CONNECTION}")
     return {
-        "name": spec.name,
+        "name": recipe.name,
         "scale": scale,
         "benchmark": {
-            "tsplib": spec.tsplib,
-            "variant": spec.variant,
-            "m": spec.m,
-            "objective": spec.objective,
-            "reference": reference_value(spec, bks or {}),
+            "tsplib": recipe.tsplib,
+            "variant": recipe.variant,
+            "m": recipe.m,
+            "objective": recipe.objective,
+            "reference": reference_value(recipe, bks or {}),
             "notes": notes,
         },
         "nodes": nodes,
         "agents": agents,
         "costs": costs,
         "constraints": constraints,
-        "options": {"return_to_end": True, "objective": spec.objective, "time_limit": 10.0},
+        "options": {"return_to_end": True, "objective": recipe.objective, "time_limit": 10.0},
     }
 
 
@@ -188,16 +188,16 @@ def main(argv: list[str] | None = None) -> int:
     bks = json.loads((args.data / "mtsplib-bks.json").read_text())
     args.out.mkdir(parents=True, exist_ok=True)
     coords_cache: dict[str, list[tuple[float, float]]] = {}
-    for spec in FULL:
-        if args.only and spec.name not in args.only:
+    for recipe in FULL:
+        if args.only and recipe.name not in args.only:
             continue
-        if spec.tsplib not in coords_cache:
-            _, coords_cache[spec.tsplib] = load_tsplib(args.data / "tsplib" / f"{spec.tsplib}.tsp")
-        doc = build_document(spec, coords_cache[spec.tsplib], bks)
-        path = args.out / f"{spec.name}.json"
+        if recipe.tsplib not in coords_cache:
+            _, coords_cache[recipe.tsplib] = load_tsplib(args.data / "tsplib" / f"{recipe.tsplib}.tsp")
+        doc = build_document(recipe, coords_cache[recipe.tsplib], bks)
+        path = args.out / f"{recipe.name}.json"
         path.write_text(json.dumps(doc, separators=(",", ":")) + "\n")
         extra = "; ".join(doc["benchmark"]["notes"])
-        print(f"{path.name}: n={len(doc['nodes'])} m={spec.m} {spec.objective}" + (f" ({extra})" if extra else ""))
+        print(f"{path.name}: n={len(doc['nodes'])} m={recipe.m} {recipe.objective}" + (f" ({extra})" if extra else ""))
     return 0
 
 

@@ -42,16 +42,16 @@ def parse_args(argv):
 
 
 def instance_paths(args) -> list[Path]:
-    specs = QUICK if args.quick else FULL
+    recipes = QUICK if args.quick else FULL
     if args.instances:
         known = {s.name: s for s in FULL}
         unknown = [n for n in args.instances if n not in known]
         if unknown:
             raise SystemExit(f"unknown instances: {', '.join(unknown)}")
-        specs = [known[n] for n in args.instances]
+        recipes = [known[n] for n in args.instances]
     elif args.instance_file:
-        specs = []
-    paths = [HERE / "instances" / f"{s.name}.json" for s in specs]
+        recipes = []
+    paths = [HERE / "instances" / f"{s.name}.json" for s in recipes]
     missing = [p.stem for p in paths if not p.exists()]
     if missing:
         from benchmarks import make_instances  # needs vrplib

@@ -7,7 +7,7 @@ MTSPLIB = ("eil51", "berlin52", "eil76", "rat99")
 
 
 @dataclass(frozen=True)
-class InstanceSpec:
+class InstanceRecipe:
     """One instance to generate: a TSPLIB file plus a variant.
 
     variant: "plain" (m identical salesmen), "het" (trucks at full cost plus
@@ -36,29 +36,29 @@ class InstanceSpec:
         return f"{self.tsplib}-m{self.m}-{obj}"
 
 
-def _full() -> list[InstanceSpec]:
-    specs = [InstanceSpec(t, "plain", "min_max", m) for t in MTSPLIB for m in (2, 3, 5, 7)]
-    specs += [InstanceSpec(t, "plain", "min_sum", m) for t in MTSPLIB for m in (3, 7)]
-    specs += [
-        InstanceSpec("kroA100", "plain", "min_max", 3),
-        InstanceSpec("ch150", "plain", "min_max", 3),
-        InstanceSpec("kroA200", "plain", "min_max", 5),
-        InstanceSpec("pr226", "plain", "min_max", 5),
-        InstanceSpec("eil51", "het", "min_max", 2, 2),
-        InstanceSpec("eil76", "het", "min_max", 2, 2),
-        InstanceSpec("rat99", "het", "min_max", 3, 3),
-        InstanceSpec("kroA100", "het", "min_max", 2, 2),
-        InstanceSpec("eil51", "het", "min_sum", 2, 2),
-        InstanceSpec("kroA100", "het", "min_sum", 2, 2),
-        InstanceSpec("eil51", "tw", "min_max", 3),
-        InstanceSpec("berlin52", "tw", "min_max", 3),
-        InstanceSpec("eil76", "tw", "min_max", 5),
-        InstanceSpec("eil51", "tw", "min_sum", 3),
+def _full() -> list[InstanceRecipe]:
+    recipes = [InstanceRecipe(t, "plain", "min_max", m) for t in MTSPLIB for m in (2, 3, 5, 7)]
+    recipes += [InstanceRecipe(t, "plain", "min_sum", m) for t in MTSPLIB for m in (3, 7)]
+    recipes += [
+        InstanceRecipe("kroA100", "plain", "min_max", 3),
+        InstanceRecipe("ch150", "plain", "min_max", 3),
+        InstanceRecipe("kroA200", "plain", "min_max", 5),
+        InstanceRecipe("pr226", "plain", "min_max", 5),
+        InstanceRecipe("eil51", "het", "min_max", 2, 2),
+        InstanceRecipe("eil76", "het", "min_max", 2, 2),
+        InstanceRecipe("rat99", "het", "min_max", 3, 3),
+        InstanceRecipe("kroA100", "het", "min_max", 2, 2),
+        InstanceRecipe("eil51", "het", "min_sum", 2, 2),
+        InstanceRecipe("kroA100", "het", "min_sum", 2, 2),
+        InstanceRecipe("eil51", "tw", "min_max", 3),
+        InstanceRecipe("berlin52", "tw", "min_max", 3),
+        InstanceRecipe("eil76", "tw", "min_max", 5),
+        InstanceRecipe("eil51", "tw", "min_sum", 3),
     ]
-    return specs
+    return recipes
 
 
-FULL: list[InstanceSpec] = _full()
+FULL: list[InstanceRecipe] = _full()
 
 QUICK_NAMES = (
     "eil51-m3-minmax",
@@ -68,7 +68,7 @@ QUICK_NAMES = (
     "eil51-het-t2d2-minmax",
     "eil51-tw-m3-minmax",
 )
-QUICK: list[InstanceSpec] = [s for s in FULL if s.name in QUICK_NAMES]
+QUICK: list[InstanceRecipe] = [s for s in FULL if s.name in QUICK_NAMES]
 
 # Default CPU budget per solve, in seconds.
 DEFAULT_BUDGET = {"full": 10.0, "quick": 5.0}

@@ -9,7 +9,7 @@ import pytest
 
 from benchmarks.check import check_solution
 from benchmarks.make_instances import build_document, choose_scale, reference_routes
-from benchmarks.suites import FULL, QUICK, InstanceSpec
+from benchmarks.suites import FULL, QUICK, InstanceRecipe
 
 ROOT = Path(__file__).resolve().parent.parent
 HAVE_ORTOOLS = importlib.util.find_spec("ortools") is not None
@@ -99,21 +99,21 @@ class TestInstanceBuilder:
         assert choose_scale(99990.0) == 0.05
 
     def test_plain_document(self):
-        doc = build_document(InstanceSpec("tiny", "plain", "min_sum", 3), COORDS)
+        doc = build_document(InstanceRecipe("tiny", "plain", "min_sum", 3), COORDS)
         assert [n["type"] for n in doc["nodes"]].count("DEPOT") == 1 and doc["nodes"][0]["type"] == "DEPOT"
         assert all(a["start_node"] == a["end_node"] == 0 for a in doc["agents"]) and len(doc["agents"]) == 3
         assert doc["costs"]["truck"][0][1] == 5.0 and doc["options"]["objective"] == "min_sum"
 
     def test_time_windows_keep_the_reference_solution_feasible(self):
-        spec = InstanceSpec("tiny", "tw", "min_max", 3)
-        doc = build_document(spec, COORDS)
+        recipe = InstanceRecipe("tiny", "tw", "min_max", 3)
+        doc = build_document(recipe, COORDS)
         assert doc["constraints"][0]["items"]
         routes = reference_routes(COORDS, doc["costs"]["truck"], 3)
         check = check_solution(doc, routes)
         assert check.feasible, check.errors
 
     def test_heterogeneous_types(self):
-        doc = build_document(InstanceSpec("tiny", "het", "min_max", 1, 1), COORDS)
+        doc = build_document(InstanceRecipe("tiny", "het", "min_max", 1, 1), COORDS)
         truck, drone = doc["costs"]["truck"], doc["costs"]["drone"]
         assert drone[2][7] == pytest.approx(truck[2][7] / 2)
         items = {it["node"]: it["types"] for it in doc["constraints"][0]["items"]}
@@ -132,21 +132,21 @@ class TestInstanceBuilder:
 def test_peer_solutions_pass_the_checker():
     from benchmarks import peer_ortools
 
-    for spec in (InstanceSpec("tiny", "het", "min_max", 1, 1), InstanceSpec("tiny", "tw", "min_sum", 2)):
-        doc = build_document(spec, COORDS)
+    for recipe in (InstanceRecipe("tiny", "het", "min_max", 1, 1), InstanceRecipe("tiny", "tw", "min_sum", 2)):
+        doc = build_document(recipe, COORDS)
         assert peer_ortools.unsupported_reason(doc) is None
         result = peer_ortools.solve(doc, 0.3)
         assert result["status"] == "success"
         check = check_solution(doc, result["routes"])
-        assert check.feasible, (spec.name, check.errors)
-    doc = build_document(InstanceSpec("tiny", "plain", "min_max", 2), COORDS)
+        assert check.feasible, (recipe.name, check.errors)
+    doc = build_document(InstanceRecipe("tiny", "plain", "min_max", 2), COORDS)
     doc["options"]["return_to_end"] = False
     assert peer_ortools.unsupported_reason(doc) == "open routes not modelled"
 
 
 @pytest.mark.skipif(importlib.util.find_spec("_kvr_core") is None, reason="_kvr_core not built")
 def test_benchmark_command_writes_its_outputs(tmp_path):
-    doc = build_document(InstanceSpec("tiny", "plain", "min_max", 2), COORDS[:8])
+    doc = build_document(InstanceRecipe("tiny", "plain", "min_max", 2), COORDS[:8])
     doc["name"] = "tiny-m2"
     instance = tmp_path / "tiny.json"
     instance.write_text(json.dumps(doc))
