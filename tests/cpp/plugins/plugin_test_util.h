@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "common/matrix_graph.h"
+#include "common/test_tables.h"
 #include "graph/sparse_graph.h"
 #include "search/agent_info.h"
 #include "search/label.h"
@@ -31,14 +31,7 @@ inline SparseGraph MakeGraph(const std::vector<std::vector<std::vector<double>>>
   return test_common::MatrixGraph(per_type);
 }
 
-inline std::vector<NodeInfo> MakeNodes(const std::vector<std::vector<size_t>>& allowed_types) {
-  std::vector<NodeInfo> nodes(allowed_types.size());
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    nodes[i].id = i;
-    nodes[i].allowed_types = allowed_types[i];
-  }
-  return nodes;
-}
+using test_common::MakeNodes;
 
 inline std::vector<AgentInfo> MakeAgents(const std::vector<int64_t>& types,
                                          const std::vector<double>& time_limits = {}) {

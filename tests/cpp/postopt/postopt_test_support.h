@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/matrix_graph.h"
+#include "common/test_tables.h"
 #include "graph/sparse_graph.h"
 #include "plugins/post_optimizer_plugin.h"
 #include "search/agent_info.h"
@@ -15,10 +15,7 @@
 
 namespace tarsel::postopt_testing {
 
-// Complete directed graph; arc i -> j costs per_type[t][i][j] in dimension t.
-inline SparseGraph MatrixGraph(const std::vector<std::vector<std::vector<double>>>& per_type) {
-  return test_common::MatrixGraph(per_type);
-}
+using test_common::MatrixGraph;
 
 // Nodes on a line at positions xs; every type pays the distance.
 inline SparseGraph LineGraph(const std::vector<double>& xs, size_t num_types = 1) {
@@ -29,14 +26,7 @@ inline SparseGraph LineGraph(const std::vector<double>& xs, size_t num_types = 1
   return MatrixGraph(std::vector<std::vector<std::vector<double>>>(num_types, matrix));
 }
 
-inline std::vector<NodeInfo> MakeNodes(const std::vector<std::vector<size_t>>& allowed_types) {
-  std::vector<NodeInfo> nodes(allowed_types.size());
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    nodes[i].id = i;
-    nodes[i].allowed_types = allowed_types[i];
-  }
-  return nodes;
-}
+using test_common::MakeNodes;
 
 // `count` nodes that allow every type in `types`.
 inline std::vector<NodeInfo> OpenNodes(size_t count, const std::vector<size_t>& types = {0}) {

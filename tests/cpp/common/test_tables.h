@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "graph/sparse_graph.h"
+#include "search/node_info.h"
 
 namespace tarsel::test_common {
 
@@ -22,6 +23,16 @@ inline SparseGraph MatrixGraph(const std::vector<std::vector<std::vector<double>
     }
   }
   return graph;
+}
+
+// Node table with node i allowing allowed_types[i]; ids equal indices.
+inline std::vector<NodeInfo> MakeNodes(const std::vector<std::vector<size_t>>& allowed_types) {
+  std::vector<NodeInfo> nodes(allowed_types.size());
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    nodes[i].id = i;
+    nodes[i].allowed_types = allowed_types[i];
+  }
+  return nodes;
 }
 
 }  // namespace tarsel::test_common
