@@ -193,6 +193,9 @@ class Solver {
   std::string dump_name;
 
   Label child_scratch;  // successor under construction, reused across moves
+  // start_set and goal_set as bit sets for successor generation.
+  VisitedSet start_bits;
+  VisitedSet goal_bits;
 };
 
 }  // namespace tarsel

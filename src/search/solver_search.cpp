@@ -85,6 +85,14 @@ int Solver::Solve() {
       throw std::invalid_argument("start and end nodes must be node indices below the node count");
     }
   }
+  start_bits.Clear();
+  goal_bits.Clear();
+  for (size_t node : start_set) {
+    if (node < VisitedSet::kBits) start_bits.Set(node);
+  }
+  for (size_t node : goal_set) {
+    if (node < VisitedSet::kBits) goal_bits.Set(node);
+  }
 
   Label root;
   root.current_nodes = starts;
@@ -207,10 +215,10 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
     const bool is_start = i == start;
     if (return_to_end) {
       if (is_start && !is_goal) continue;
-      if (!is_goal && goal_set.count(i) != 0) continue;
+      if (!is_goal && goal_bits.Test(i)) continue;
     } else {
-      if (!is_start && start_set.count(i) != 0) continue;
-      if (!is_goal && goal_set.count(i) != 0) continue;
+      if (!is_start && start_bits.Test(i)) continue;
+      if (!is_goal && goal_bits.Test(i)) continue;
     }
 
     child = parent;
