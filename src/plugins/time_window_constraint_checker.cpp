@@ -18,25 +18,30 @@ void TimeWindowConstraintChecker::Initialize(const PlannerGraph* graph,
   RebuildServeTable();
 }
 
+namespace {
+
+// The values of `list` as a hash set and, for indices below 256, a bit set.
+void FillNodeSets(const std::vector<size_t>& list, std::unordered_set<size_t>& set,
+                  VisitedSet& bits) {
+  set.clear();
+  set.insert(list.begin(), list.end());
+  bits.Clear();
+  for (const size_t node : list) {
+    if (node < VisitedSet::kBits) bits.Set(node);
+  }
+}
+
+}  // namespace
+
 void TimeWindowConstraintChecker::SetGoals(const std::vector<size_t>& goals) {
   this->goals = goals;
-  goal_set.clear();
-  goal_set.insert(goals.begin(), goals.end());
-  goal_bits.Clear();
-  for (const size_t goal : goals) {
-    if (goal < VisitedSet::kBits) goal_bits.Set(goal);
-  }
+  FillNodeSets(goals, goal_set, goal_bits);
   RebuildServeTable();
 }
 
 void TimeWindowConstraintChecker::SetStarts(const std::vector<size_t>& starts) {
   this->starts = starts;
-  start_set.clear();
-  start_set.insert(starts.begin(), starts.end());
-  start_bits.Clear();
-  for (const size_t start : starts) {
-    if (start < VisitedSet::kBits) start_bits.Set(start);
-  }
+  FillNodeSets(starts, start_set, start_bits);
   RebuildServeTable();
 }
 

@@ -99,8 +99,6 @@ class Solver {
   // Read access for callers and tests.
   const std::vector<NodeInfo>& Nodes() const { return nodes; }
   const std::vector<AgentInfo>& Agents() const { return agents; }
-  const std::vector<size_t>& Starts() const { return starts; }
-  const std::vector<size_t>& Goals() const { return goals; }
   const std::vector<MstEdge>& MstEdges() const { return mst_edges; }
   const std::vector<size_t>& UnreachableNodes() const { return unreachable_nodes; }
   const TimeWindowTable& TimeWindows() const { return time_windows; }
@@ -108,19 +106,11 @@ class Solver {
   const ConstraintCheckerPlugin& ConstraintChecker() const { return *constraint_checker; }
   const ObjectivePlugin& Objective() const { return *objective; }
   const PostOptimizerPlugin& PostOptimizer() const { return *post_optimizer; }
-  const std::vector<double>& Weights() const { return weights; }
   double FocalBound() const { return focal_bound; }
   double Incumbent() const { return incumbent; }
-  Label LabelAt(int64_t id) const {
-    Label label;
-    label_store.Get(id, label);
-    return label;
-  }
-  int64_t ParentOf(int64_t id) const { return label_store.Parent(id); }
   size_t LabelCapacity() const { return label_capacity; }
   const std::set<std::pair<double, int64_t>>& OpenList() const { return open_list; }
   const std::set<FocalEntry, FocalOrder>& FocalList() const { return focal_list; }
-  void SetMaxPhases(int32_t phases) { max_phases = phases; }
 
  protected:
   // Stores `label` under its id with the given parent (the id comes from NewLabel).
@@ -133,6 +123,9 @@ class Solver {
   // When the focal list has run empty while open labels lie within the
   // focal bound of `phase`, puts them back; returns whether it holds any.
   bool RefillFocalList(size_t phase);
+  // Focal entry of a stored open label, as entries taken from the open list
+  // carry it: total cost 0.
+  FocalEntry StoredFocalEntry(double f, int64_t label_id) const;
   // Clears every piece of search state so that a search starts afresh.
   void ResetSearchState();
   void WriteDebugDump() const;

@@ -273,6 +273,11 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
   }
 }
 
+FocalEntry Solver::StoredFocalEntry(double f, int64_t label_id) const {
+  const int64_t visited = label_store.Visited(label_id).CountBelow(label_store.NumNodes(label_id));
+  return FocalEntry{label_id, visited, label_store.ActiveAgents(label_id), f, 0.0};
+}
+
 bool Solver::RefillFocalList(size_t phase) {
   if (open_list.empty()) return false;
   const double bound = open_list.begin()->first * weights[phase];
@@ -282,8 +287,7 @@ bool Solver::RefillFocalList(size_t phase) {
   // with an empty focal list.
   for (const auto& [f, id] : open_list) {
     if (f > focal_bound) break;
-    InsertFocal(FocalEntry{id, label_store.Visited(id).CountBelow(label_store.NumNodes(id)),
-                           label_store.ActiveAgents(id), f, 0.0});
+    InsertFocal(StoredFocalEntry(f, id));
   }
   return !focal_list.empty();
 }
@@ -293,8 +297,7 @@ void Solver::UpdateFocalBound(double old_bound, double new_bound) {
     for (auto it = open_list.upper_bound({old_bound, INT64_MAX}); it != open_list.end(); ++it) {
       if (it->first > new_bound) break;
       if (!(it->first > old_bound)) continue;
-      const int64_t visited = label_store.Visited(it->second).CountBelow(label_store.NumNodes(it->second));
-      InsertFocal(FocalEntry{it->second, visited, label_store.ActiveAgents(it->second), it->first, 0.0});
+      InsertFocal(StoredFocalEntry(it->first, it->second));
     }
   } else {
     for (auto it = focal_list.begin(); it != focal_list.end();) {
