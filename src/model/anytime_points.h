@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "model/options.h"
-#include "search/result.h"
+#include "common/result.h"
 
 namespace tarsel {
 

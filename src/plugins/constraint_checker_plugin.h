@@ -5,10 +5,10 @@
 
 #include "graph/planner_graph.h"
 #include "plugins/plugin_base.h"
-#include "search/agent_info.h"
-#include "search/label.h"
-#include "search/move_check.h"
-#include "search/node_info.h"
+#include "common/agent_info.h"
+#include "common/label.h"
+#include "common/move_check.h"
+#include "common/node_info.h"
 
 namespace tarsel {
 

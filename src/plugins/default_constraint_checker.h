@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "plugins/constraint_checker_plugin.h"
-#include "search/visited_set.h"
+#include "common/visited_set.h"
 
 namespace tarsel {
 

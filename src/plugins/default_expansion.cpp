@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 

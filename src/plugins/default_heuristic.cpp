@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "search/special_values.h"
-#include "search/visited_set.h"
+#include "common/special_values.h"
+#include "common/visited_set.h"
 
 namespace tarsel {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "plugins/heuristic_plugin.h"
-#include "search/mst_edge.h"
+#include "common/mst_edge.h"
 
 namespace tarsel {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "plugins/plugin_base.h"
-#include "search/focal_entry.h"
+#include "common/focal_entry.h"
 
 namespace tarsel {
 

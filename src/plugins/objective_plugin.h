@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "plugins/plugin_base.h"
-#include "search/label.h"
+#include "common/label.h"
 
 namespace tarsel {
 

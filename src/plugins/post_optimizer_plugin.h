@@ -5,10 +5,10 @@
 
 #include "graph/planner_graph.h"
 #include "plugins/plugin_base.h"
-#include "search/agent_info.h"
-#include "search/node_info.h"
-#include "search/result.h"
-#include "search/time_window_table.h"
+#include "common/agent_info.h"
+#include "common/node_info.h"
+#include "common/result.h"
+#include "common/time_window_table.h"
 
 namespace tarsel {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "plugins/default_constraint_checker.h"
-#include "search/time_window_table.h"
-#include "search/visited_set.h"
+#include "common/time_window_table.h"
+#include "common/visited_set.h"
 
 namespace tarsel {
 

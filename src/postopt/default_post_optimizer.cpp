@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "postopt/path_views.h"
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 

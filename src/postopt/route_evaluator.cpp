@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "postopt/path_views.h"
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 

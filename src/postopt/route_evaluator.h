@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "graph/planner_graph.h"
-#include "search/agent_info.h"
-#include "search/node_info.h"
-#include "search/time_window_table.h"
+#include "common/agent_info.h"
+#include "common/node_info.h"
+#include "common/time_window_table.h"
 
 namespace tarsel {
 

@@ -6,7 +6,7 @@
 
 #include "plugins/post_optimizer_plugin.h"
 #include "postopt/route_evaluator.h"
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 

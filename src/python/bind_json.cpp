@@ -4,7 +4,7 @@
 #include <exception>
 #include <nlohmann/json.hpp>
 
-#include "model/solve_json.h"
+#include "python/solve_json.h"
 #include "python/bindings.h"
 
 namespace py = pybind11;

@@ -4,7 +4,7 @@
 #include "model/options.h"
 #include "model/problem.h"
 #include "python/bindings.h"
-#include "search/result.h"
+#include "common/result.h"
 #include "search/solver.h"
 
 namespace py = pybind11;

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "search/label.h"
+#include "common/label.h"
 
 namespace tarsel {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "search/label.h"
-#include "search/visited_set.h"
+#include "common/label.h"
+#include "common/visited_set.h"
 
 namespace tarsel {
 

@@ -17,9 +17,9 @@
 #include "postopt/composite_post_optimizer.h"
 #include "postopt/default_post_optimizer.h"
 #include "postopt/route_merging_post_optimizer.h"
-#include "search/lookup.h"
+#include "common/lookup.h"
 #include "search/solver.h"
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 

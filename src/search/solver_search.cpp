@@ -4,7 +4,7 @@
 
 #include "search/focal_weight.h"
 #include "search/solver.h"
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "graph/sparse_graph.h"
-#include "search/node_info.h"
+#include "common/node_info.h"
 
 namespace tarsel::test_common {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "plugin_test_util.h"
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 namespace {

@@ -5,9 +5,9 @@
 
 #include "common/test_tables.h"
 #include "graph/sparse_graph.h"
-#include "search/agent_info.h"
-#include "search/label.h"
-#include "search/node_info.h"
+#include "common/agent_info.h"
+#include "common/label.h"
+#include "common/node_info.h"
 
 namespace tarsel::testing {
 

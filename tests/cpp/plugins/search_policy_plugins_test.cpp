@@ -8,7 +8,7 @@
 #include "plugins/default_focal_comparator.h"
 #include "plugins/default_objective.h"
 #include "plugins/min_sum_objective.h"
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 namespace {

@@ -8,10 +8,10 @@
 #include "common/test_tables.h"
 #include "graph/sparse_graph.h"
 #include "plugins/post_optimizer_plugin.h"
-#include "search/agent_info.h"
-#include "search/node_info.h"
-#include "search/result.h"
-#include "search/time_window_table.h"
+#include "common/agent_info.h"
+#include "common/node_info.h"
+#include "common/result.h"
+#include "common/time_window_table.h"
 
 namespace tarsel::postopt_testing {
 

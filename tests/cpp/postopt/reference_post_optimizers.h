@@ -8,9 +8,9 @@
 
 #include "graph/planner_graph.h"
 #include "postopt_test_support.h"
-#include "search/agent_info.h"
-#include "search/node_info.h"
-#include "search/result.h"
+#include "common/agent_info.h"
+#include "common/node_info.h"
+#include "common/result.h"
 
 namespace tarsel::postopt_testing {
 

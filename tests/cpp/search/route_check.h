@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "model/problem.h"
-#include "search/result.h"
+#include "common/result.h"
 
 namespace tarsel::testing {
 

@@ -6,7 +6,7 @@
 #include "instance_builder.h"
 #include "plugins/composite_constraint_checker.h"
 #include "search/solver.h"
-#include "search/special_values.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 namespace {

@@ -1,4 +1,4 @@
-#include "model/solve_json.h"
+#include "python/solve_json.h"
 
 #include <chrono>
 #include <fstream>

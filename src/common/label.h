@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "search/visited_set.h"
+#include "common/visited_set.h"
 
 namespace tarsel {
 
