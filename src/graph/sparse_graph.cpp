@@ -1,4 +1,5 @@
 #include "graph/sparse_graph.h"
+#include "common/console.h"
 
 #include <iostream>
 #include <stdexcept>
@@ -8,7 +9,7 @@ namespace tarsel {
 namespace {
 
 [[noreturn]] void Fail(const std::string& line, const std::string& message) {
-  std::cout << line << std::endl;
+  ConsoleLine(ConsoleStream::kOut, line);
   throw std::runtime_error(message);
 }
 

@@ -43,6 +43,10 @@ MoveCheck CompositeConstraintChecker::ApplyMove(const Label& child, size_t agent
   return MoveCheck{true, std::nullopt};
 }
 
+void CompositeConstraintChecker::AttachTables(const InstanceTables& tables) {
+  for (const auto& child : children) child->AttachTables(tables);
+}
+
 bool CompositeConstraintChecker::IsAgentFeasible(const Label& child, size_t agent) const {
   for (const auto& checker : children) {
     if (!checker->IsAgentFeasible(child, agent)) return false;

@@ -15,6 +15,7 @@ class CompositeConstraintChecker : public ConstraintCheckerPlugin {
   std::string Name() const override { return "CompositeConstraintChecker"; }
   void Initialize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                   const std::vector<AgentInfo>& agents) override;
+  void AttachTables(const InstanceTables& tables) override;
   bool IsForbidden(size_t agent, size_t node) const override;
   MoveCheck ApplyMove(const Label& child, size_t agent, size_t node) const override;
   bool IsAgentFeasible(const Label& child, size_t agent) const override;

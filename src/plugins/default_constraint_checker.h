@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "plugins/constraint_checker_plugin.h"
-#include "common/visited_set.h"
+#include "tables/tables_reader.h"
 
 namespace tarsel {
 
@@ -16,26 +16,22 @@ class DefaultConstraintChecker : public ConstraintCheckerPlugin {
   std::string Name() const override { return "DefaultConstraintChecker"; }
   void Initialize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                   const std::vector<AgentInfo>& agents) override;
+  void AttachTables(const InstanceTables& tables) override { reader.Attach(tables); }
   bool IsForbidden(size_t agent, size_t node) const override;
   bool IsDeadEnd(const Label& child) const override;
 
-  void SetGoals(const std::vector<size_t>& goals) { this->goals = goals; }
+  void SetGoals(const std::vector<size_t>& goals) { reader.OwnTables().SetGoals(goals); }
 
   // Whether an agent of type index `type` may visit `node` (false for type -1
   // and for nodes outside the table).
-  bool TypeAllowed(int64_t type, size_t node) const;
-  const std::vector<NodeInfo>& Nodes() const { return nodes; }
-  const std::vector<AgentInfo>& Agents() const { return agents; }
+  bool TypeAllowed(int64_t type, size_t node) const {
+    return reader.Tables().TypeAllowed(type, node);
+  }
+  const std::vector<NodeInfo>& Nodes() const { return reader.Tables().Nodes(); }
+  const std::vector<AgentInfo>& Agents() const { return reader.Tables().Agents(); }
 
  private:
-  const PlannerGraph* graph = nullptr;
-  std::vector<NodeInfo> nodes;
-  std::vector<AgentInfo> agents;
-  std::vector<size_t> goals;
-  size_t num_agents = 0;
-
-  // Nodes whose allowed_types is exactly [0], for the dead-end rule.
-  VisitedSet type0_only;
+  TablesReader reader;
 };
 
 }  // namespace tarsel

@@ -18,14 +18,9 @@ constexpr uint32_t kNoEdge = UINT32_MAX;
 
 void DefaultHeuristic::Initialize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                                   const std::vector<AgentInfo>& agents) {
-  this->graph = graph;
-  this->nodes = nodes;
-  this->agents = agents;
+  (void)graph;
+  (void)nodes;
   num_agents = agents.size();
-  num_types = 0;
-  for (const AgentInfo& agent : agents) {
-    if (agent.type >= num_types) num_types = agent.type + 1;
-  }
 }
 
 void DefaultHeuristic::SetMstEdges(const std::vector<MstEdge>& edges) {

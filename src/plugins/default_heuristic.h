@@ -17,19 +17,16 @@ class DefaultHeuristic : public HeuristicPlugin {
   std::string Name() const override { return "DefaultHeuristic"; }
   void Initialize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                   const std::vector<AgentInfo>& agents) override;
+  void AttachTables(const InstanceTables& tables) override { num_agents = tables.NumAgents(); }
   double Estimate(const Label& label) const override;
 
-  void SetGoals(const std::vector<size_t>& goals) { this->goals = goals; }
+  // The forest does not depend on the agents' goals.
+  void SetGoals(const std::vector<size_t>& goals) { (void)goals; }
   // Edges ascending by weight.
   void SetMstEdges(const std::vector<MstEdge>& edges);
 
  private:
-  const PlannerGraph* graph = nullptr;
-  std::vector<NodeInfo> nodes;
-  std::vector<AgentInfo> agents;
-  std::vector<size_t> goals;
   size_t num_agents = 0;
-  int64_t num_types = 2;
   std::vector<MstEdge> mst_edges;
 
   // edge_rank[u * 256 + v]: index into mst_edges of the usable edge

@@ -6,7 +6,10 @@ void TimeLimitConstraintChecker::Initialize(const PlannerGraph* graph,
                                             const std::vector<NodeInfo>& nodes,
                                             const std::vector<AgentInfo>& agents) {
   inner.Initialize(graph, nodes, agents);
-  this->agents = agents;
+}
+
+void TimeLimitConstraintChecker::AttachTables(const InstanceTables& tables) {
+  inner.AttachTables(tables);
 }
 
 bool TimeLimitConstraintChecker::IsForbidden(size_t agent, size_t node) const {
@@ -15,6 +18,7 @@ bool TimeLimitConstraintChecker::IsForbidden(size_t agent, size_t node) const {
 
 // The cost already includes any waiting for time windows.
 bool TimeLimitConstraintChecker::IsAgentFeasible(const Label& child, size_t agent) const {
+  const std::vector<AgentInfo>& agents = inner.Agents();
   if (agent >= agents.size() || agent >= child.costs.size()) return true;
   const double limit = agents[agent].time_limit;
   if (limit <= 0) return true;

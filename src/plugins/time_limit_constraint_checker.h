@@ -14,6 +14,7 @@ class TimeLimitConstraintChecker : public ConstraintCheckerPlugin {
   std::string Name() const override { return "TimeLimitConstraintChecker"; }
   void Initialize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                   const std::vector<AgentInfo>& agents) override;
+  void AttachTables(const InstanceTables& tables) override;
   bool IsForbidden(size_t agent, size_t node) const override;
   bool IsAgentFeasible(const Label& child, size_t agent) const override;
   bool IsDeadEnd(const Label& child) const override;
@@ -22,7 +23,6 @@ class TimeLimitConstraintChecker : public ConstraintCheckerPlugin {
 
  private:
   DefaultConstraintChecker inner;
-  std::vector<AgentInfo> agents;
 };
 
 }  // namespace tarsel

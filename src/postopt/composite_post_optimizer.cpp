@@ -24,6 +24,10 @@ void CompositePostOptimizer::SetGoals(const std::vector<size_t>& goals) {
   for (auto& child : children) child->SetGoals(goals);
 }
 
+void CompositePostOptimizer::AttachTables(const InstanceTables& tables) {
+  for (auto& child : children) child->AttachTables(tables);
+}
+
 void CompositePostOptimizer::SetTimeWindows(const TimeWindowTable& time_windows) {
   for (auto& child : children) child->SetTimeWindows(time_windows);
 }

@@ -15,6 +15,7 @@ class CompositePostOptimizer : public PostOptimizerPlugin {
   std::string Name() const override { return "CompositePostOptimizer"; }
   void Optimize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                 const std::vector<AgentInfo>& agents, Result& result) override;
+  void AttachTables(const InstanceTables& tables) override;
   void SetReturnToEnd(bool return_to_end) override;
   void SetStarts(const std::vector<size_t>& starts) override;
   void SetGoals(const std::vector<size_t>& goals) override;

@@ -1,4 +1,5 @@
 #include "postopt/default_post_optimizer.h"
+#include "common/console.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +13,7 @@ namespace tarsel {
 namespace {
 
 void ReportInvalidPath(size_t agent) {
-  std::cerr << "[post-opt] invalid path for agent " << agent << ", skip optimize\n" << std::flush;
+  ConsoleLine(ConsoleStream::kErr, "[post-opt] invalid path for agent ", agent, ", skip optimize");
 }
 
 }  // namespace
@@ -88,8 +89,7 @@ void DefaultPostOptimizer::ImproveGroup(size_t type) {
     }
     const double time_limit = evaluator.AgentOf(m).time_limit;
     if (!std::isfinite(route.cost) || (time_limit > 0 && route.cost > time_limit)) {
-      std::cerr << "[post-opt] path invalid or over capacity, skip agent " << m << "\n"
-                << std::flush;
+      ConsoleLine(ConsoleStream::kErr, "[post-opt] path invalid or over capacity, skip agent ", m);
     }
   }
   UpdateGroupExtremes(type);
@@ -216,7 +216,7 @@ void DefaultPostOptimizer::ApplyRelocation(AgentRoute& donor, AgentRoute& receiv
   const int64_t receiver_length = static_cast<int64_t>(receiver.path.size());
   if (remove_pos < 1 || remove_pos > donor_length - 2 || insert_pos < 1 ||
       insert_pos > receiver_length - 1) {
-    std::cerr << "Invalid indices." << std::endl;
+    ConsoleLine(ConsoleStream::kErr, "Invalid indices.");
     return;
   }
   const size_t i = static_cast<size_t>(remove_pos);

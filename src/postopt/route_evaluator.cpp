@@ -21,67 +21,59 @@ constexpr double kImprovement = 1e-9;
 }  // namespace
 
 void RouteEvaluator::SetReturnToEnd(bool return_to_end_value) {
-  return_to_end = return_to_end_value;
+  reader.OwnTables().SetReturnToEnd(return_to_end_value);
 }
 
-void RouteEvaluator::SetStarts(const std::vector<size_t>& starts_value) { starts = starts_value; }
+void RouteEvaluator::SetStarts(const std::vector<size_t>& starts_value) {
+  reader.OwnTables().SetStarts(starts_value);
+}
 
-void RouteEvaluator::SetGoals(const std::vector<size_t>& goals_value) { goals = goals_value; }
+void RouteEvaluator::SetGoals(const std::vector<size_t>& goals_value) {
+  reader.OwnTables().SetGoals(goals_value);
+}
 
 void RouteEvaluator::SetTimeWindows(const TimeWindowTable& time_windows_value) {
-  time_windows = time_windows_value;
-  has_time_windows = !time_windows.empty();
+  reader.OwnTables().SetTimeWindows(time_windows_value);
 }
 
 void RouteEvaluator::Begin(const PlannerGraph* graph_value,
                            const std::vector<NodeInfo>& nodes_value,
                            const std::vector<AgentInfo>& agents_value) {
-  graph = graph_value;
-  nodes = nodes_value;
-  agents = agents_value;
-  // Dense lookups per node index; nodes outside the table make a route
-  // invalid anyway.
-  const size_t n = nodes.size();
-  start_set.assign(n, 0);
-  goal_set.assign(n, 0);
-  for (size_t s : starts) {
-    if (s < n) start_set[s] = 1;
-  }
-  for (size_t g : goals) {
-    if (g < n) goal_set[g] = 1;
-  }
-  windows.assign(n, WindowSlot{});
-  for (const auto& [node, window] : time_windows) {
-    if (node < n) windows[node] = WindowSlot{true, window.first, window.second};
-  }
+  if (reader.Attached()) return;
+  InstanceTables& own = reader.OwnTables();
+  own.SetGraph(graph_value);
+  own.SetNodes(nodes_value);
+  own.SetAgents(agents_value);
 }
 
 RouteEvaluator::AgentRules RouteEvaluator::RulesOf(size_t k) const {
-  const AgentInfo& agent = agents[k];
+  const std::vector<size_t>& starts = reader.Tables().Starts();
+  const std::vector<size_t>& goals = reader.Tables().Goals();
+  const AgentInfo& agent = reader.Tables().Agents()[k];
   return AgentRules{k < starts.size() ? starts[k] : kNoIndex,
                     k < goals.size() ? goals[k] : kNoIndex,
                     agent.type < 0 ? kNoIndex : static_cast<size_t>(agent.type), agent.time_limit};
 }
 
 bool RouteEvaluator::AllowsType(size_t node, size_t type) const {
-  if (node >= nodes.size()) return false;
-  const std::vector<size_t>& allowed = nodes[node].allowed_types;
-  return std::find(allowed.begin(), allowed.end(), type) != allowed.end();
+  return type != kNoIndex && reader.Tables().TypeAllowed(static_cast<int64_t>(type), node);
 }
 
 bool RouteEvaluator::CanVisit(size_t k, size_t node) const {
   const AgentRules rules = RulesOf(k);
   if (rules.type == kNoIndex || !AllowsType(node, rules.type)) return false;
-  if (start_set[node] && node != rules.start) return false;
-  if (goal_set[node] && node != rules.goal) return false;
+  const InstanceTables& tables = reader.Tables();
+  if (tables.IsStart(node) && node != rules.start) return false;
+  if (tables.IsGoal(node) && node != rules.goal) return false;
   return true;
 }
 
 double RouteEvaluator::StepCost(size_t from, size_t to, const AgentRules& rules) const {
-  if (to == from || graph == nullptr) return 0.0;
+  const InstanceTables& tables = reader.Tables();
+  if (to == from || tables.Graph() == nullptr) return 0.0;
   // Open routes do not pay for coming back to the own start or goal.
-  if (!return_to_end && (to == rules.start || to == rules.goal)) return 0.0;
-  return graph->ArcCost(from, to, rules.type);
+  if (!tables.ReturnToEnd() && (to == rules.start || to == rules.goal)) return 0.0;
+  return tables.Cost(rules.type, from, to);
 }
 
 template <class Path>
@@ -90,30 +82,34 @@ RouteEvaluation RouteEvaluator::EvaluateRoute(const Path& path, size_t k) const 
   const size_t length = path.size();
   if (length == 0) return RouteEvaluation{true, 0.0};
   const AgentRules rules = RulesOf(k);
-  if (!starts.empty() && path[0] != rules.start) return kInvalid;
+  const InstanceTables& tables = reader.Tables();
+  const bool has_starts = !tables.Starts().empty();
+  const bool has_time_windows = tables.HasTimeWindows();
+  const size_t num_nodes = tables.NumNodes();
+  if (has_starts && path[0] != rules.start) return kInvalid;
   const size_t last = path[length - 1];
-  const bool ends_at_goal = !goals.empty() && last == rules.goal;
-  const bool ends_at_start = !return_to_end && !starts.empty() && last == rules.start;
+  const bool ends_at_goal = !tables.Goals().empty() && last == rules.goal;
+  const bool ends_at_start = !tables.ReturnToEnd() && has_starts && last == rules.start;
   if (!ends_at_goal && !ends_at_start) return kInvalid;
   if (rules.type == kNoIndex) return kInvalid;  // no node allows a missing type
 
   double cost = 0.0;
   for (size_t i = 0; i < length; ++i) {
     const size_t node = path[i];
-    if (node >= nodes.size()) return kInvalid;
+    if (node >= num_nodes) return kInvalid;
     // The own start may appear only first and last.
-    if (i > 0 && i + 1 < length && !starts.empty() && node == rules.start) return kInvalid;
+    if (i > 0 && i + 1 < length && has_starts && node == rules.start) return kInvalid;
     if (!AllowsType(node, rules.type)) return kInvalid;
     // No other agent's start or goal, except where that node is this
     // agent's own start or goal (one agent may start where another ends).
     const bool own_depot = node == rules.start || node == rules.goal;
-    if (!own_depot && (start_set[node] || goal_set[node])) return kInvalid;
+    if (!own_depot && (tables.IsStart(node) || tables.IsGoal(node))) return kInvalid;
     if (i > 0) cost += StepCost(path[i - 1], node, rules);
     if (has_time_windows) {
-      const WindowSlot& window = windows[node];
-      if (window.present) {
-        if (cost > window.end) return kInvalid;
-        if (cost < window.start) cost = window.start;  // wait for the window to open
+      const WindowSlot* window = tables.Window(node);
+      if (window != nullptr) {
+        if (cost > window->end) return kInvalid;
+        if (cost < window->start) cost = window->start;  // wait for the window to open
       }
     }
     if (i > 0 && rules.time_limit > 0 && cost > rules.time_limit) return kInvalid;

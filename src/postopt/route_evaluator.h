@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "graph/planner_graph.h"
+#include "tables/tables_reader.h"
 #include "common/agent_info.h"
 #include "common/node_info.h"
 #include "common/time_window_table.h"
@@ -29,20 +30,25 @@ struct CostEstimate {
 // agent may drive, what they cost (arcs of the agent's type, waiting for time
 // windows, free arcs into the own start or goal on open routes), and 2-opt.
 //
-// The configuration (setters) persists; Begin() takes the graph and copies
-// of the node and agent tables for one optimisation call.
+// Everything is read from the instance tables: the Solver's shared ones
+// (Attach), or, for a standalone evaluator, a private copy filled by the
+// setters and by Begin(), which takes the graph, node and agent tables of
+// one optimisation call.
 class RouteEvaluator {
  public:
+  void Attach(const InstanceTables& tables) { reader.Attach(tables); }
   void SetReturnToEnd(bool return_to_end_value);
   void SetStarts(const std::vector<size_t>& starts_value);
   void SetGoals(const std::vector<size_t>& goals_value);
   void SetTimeWindows(const TimeWindowTable& time_windows_value);
 
+  // Takes the call's tables unless shared tables are attached (they are the
+  // same then).
   void Begin(const PlannerGraph* graph_value, const std::vector<NodeInfo>& nodes_value,
              const std::vector<AgentInfo>& agents_value);
 
-  size_t NumAgents() const { return agents.size(); }
-  const AgentInfo& AgentOf(size_t k) const { return agents[k]; }
+  size_t NumAgents() const { return reader.Tables().NumAgents(); }
+  const AgentInfo& AgentOf(size_t k) const { return reader.Tables().Agents()[k]; }
 
   // True when node `node` lists type `type` as allowed.
   bool AllowsType(size_t node, size_t type) const;
@@ -85,11 +91,6 @@ class RouteEvaluator {
     size_t type;   // kNoIndex for an agent without a type
     double time_limit;
   };
-  struct WindowSlot {
-    bool present = false;
-    double start = 0;
-    double end = 0;
-  };
 
   AgentRules RulesOf(size_t k) const;
   // Cost of the step from `from` to `to` without waiting.
@@ -97,21 +98,7 @@ class RouteEvaluator {
   // Fills the prefix sums of `path` used by 2-opt; returns the magnitude.
   double FillPrefixSums(const std::vector<size_t>& path, const AgentRules& rules);
 
-  // Configuration.
-  bool return_to_end = true;
-  bool has_time_windows = false;
-  TimeWindowTable time_windows;
-  std::vector<size_t> starts;
-  std::vector<size_t> goals;
-
-  // Tables of the current call.
-  const PlannerGraph* graph = nullptr;
-  std::vector<NodeInfo> nodes;
-  std::vector<AgentInfo> agents;
-  // Per node index: is some agent's start / goal, and its time window.
-  std::vector<uint8_t> start_set;
-  std::vector<uint8_t> goal_set;
-  std::vector<WindowSlot> windows;
+  TablesReader reader;
 
   // 2-opt buffers, reused between calls: sums of the forward arcs and of the
   // reversed arcs up to each position.

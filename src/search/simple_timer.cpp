@@ -1,4 +1,5 @@
 #include "search/simple_timer.h"
+#include "common/console.h"
 
 #include <iostream>
 
@@ -15,7 +16,7 @@ double SimpleTimer::Elapsed() const {
 }
 
 void SimpleTimer::PrintDuration() const {
-  std::cout << " System Clock Duration: " << Elapsed() << std::endl;
+  ConsoleLine(ConsoleStream::kOut, " System Clock Duration: ", Elapsed());
 }
 
 }  // namespace tarsel

@@ -11,19 +11,7 @@ void ThrowTooManyNodes(size_t num_nodes) {
                           std::to_string(kMaxSearchNodes));
 }
 
-int64_t Solver::NewLabel() {
-  const int64_t id = label_count++;
-  if (label_capacity < static_cast<size_t>(id) + 1) {
-    label_capacity += label_chunk;
-    label_store.Resize(label_capacity);
-    if (label_chunk < max_label_chunk) label_chunk *= 2;
-  }
-  return id;
-}
-
-void Solver::StoreLabel(const Label& label, int64_t parent) {
-  label_store.Put(label, parent);
-}
+int64_t Solver::NewLabel() { return label_store.Allocate(); }
 
 int64_t Solver::CountVisited(const Label& label) const {
   return label.visited.CountBelow(label.num_nodes);
@@ -31,9 +19,8 @@ int64_t Solver::CountVisited(const Label& label) const {
 
 double Solver::TotalCost(const Label& label) const {
   double total = 0;
-  for (int32_t k = 0; k < num_agents && static_cast<size_t>(k) < label.costs.size(); ++k) {
-    total += label.costs[static_cast<size_t>(k)];
-  }
+  const size_t agent_count = NumAgents();
+  for (size_t k = 0; k < agent_count && k < label.costs.size(); ++k) total += label.costs[k];
   return total;
 }
 
@@ -42,27 +29,10 @@ bool Solver::IsGoal(const Label& label) const {
   return label.active_agents == 0;
 }
 
-bool Solver::IsDominated(const Label& label) {
-  const auto found = frontier_index.find(label.current_nodes);
-  if (found != frontier_index.end()) return frontiers[found->second]->IsDominated(label);
-  // First label of this configuration: open an empty frontier for it.
-  frontier_index.emplace(label.current_nodes, frontier_count);
-  if (frontiers.size() <= frontier_count) frontiers.resize(frontier_count + 1);
-  frontiers[frontier_count] = std::make_unique<Frontier>();
-  ++frontier_count;
-  return false;
-}
+bool Solver::IsDominated(const Label& label) { return frontiers.IsDominated(label); }
 
-void Solver::AddToFrontier(const Label& label) {
-  const auto found = frontier_index.find(label.current_nodes);
-  if (found == frontier_index.end()) return;  // IsDominated registers every key first
-  frontiers[found->second]->Insert(label);
-}
+void Solver::AddToFrontier(const Label& label) { frontiers.Insert(label); }
 
-void Solver::ResetFrontiers() {
-  frontier_index.clear();
-  frontiers.clear();
-  frontier_count = 0;
-}
+void Solver::ResetFrontiers() { frontiers.Reset(NumAgents()); }
 
 }  // namespace tarsel

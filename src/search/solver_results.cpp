@@ -1,16 +1,17 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "common/console.h"
 #include "search/solver.h"
 
 namespace tarsel {
 
 void Solver::BuildSolution(int64_t label_id) {
-  const size_t agent_count = static_cast<size_t>(num_agents);
+  const size_t agent_count = NumAgents();
+  const std::vector<size_t>& starts = tables.Starts();
   // Moves from the goal label back to the root, then every agent's start.
   std::vector<std::pair<size_t, size_t>> moves;
   for (int64_t k = label_id; k > 0; k = label_store.Parent(k)) {
@@ -39,13 +40,13 @@ void Solver::FillSummary() {
   if (solution_found == 0) return;
   summary.found = solution_found;
   summary.max_path_length = max_path_length;
-  summary.num_agents = num_agents;
+  summary.num_agents = static_cast<int32_t>(NumAgents());
   summary.num_type1_agents = 0;
   summary.num_type0_agents = 0;
   summary.num_nodes_types01 = 0;
   summary.num_nodes_type0 = 0;
-  summary.num_nodes = static_cast<int32_t>(nodes.size());
-  for (const NodeInfo& node : nodes) {
+  summary.num_nodes = static_cast<int32_t>(tables.NumNodes());
+  for (const NodeInfo& node : tables.Nodes()) {
     const std::vector<size_t>& types = node.allowed_types;
     if (types.size() == 1 && types[0] == 0) {
       summary.num_nodes_type0 += 1;
@@ -53,7 +54,7 @@ void Solver::FillSummary() {
       summary.num_nodes_types01 += 1;
     }
   }
-  for (const AgentInfo& agent : agents) {
+  for (const AgentInfo& agent : tables.Agents()) {
     if (agent.type == 1) summary.num_type1_agents += 1;
     if (agent.type == 0) summary.num_type0_agents += 1;
   }
@@ -69,9 +70,9 @@ void Solver::FillSummary() {
 
 void Solver::WriteDebugDump() const {
   nlohmann::json dump;
-  dump["num_agents"] = num_agents;
-  dump["starts"] = starts;
-  dump["goals"] = goals;
+  dump["num_agents"] = NumAgents();
+  dump["starts"] = tables.Starts();
+  dump["goals"] = tables.Goals();
   dump["max_path_length"] = max_path_length;
   nlohmann::json paths = nlohmann::json::object();
   for (size_t i = 0; i < result.paths.size(); ++i) {
@@ -94,12 +95,12 @@ void Solver::WriteDebugDump() const {
   const std::string path = "paths/paths_astar/" + dump_name + "_astar.json";
   std::ofstream out(path, std::ios::trunc);
   if (!out) {
-    std::cerr << "Error: cannot open " << path << " for writing." << std::endl;
+    ConsoleLine(ConsoleStream::kErr, "Error: cannot open ", path, " for writing.");
     return;
   }
   out << dump.dump(2) << "\n";
   out.close();
-  std::cout << "Saved to " << path << std::endl;
+  ConsoleLine(ConsoleStream::kOut, "Saved to ", path);
 }
 
 }  // namespace tarsel

@@ -1,14 +1,17 @@
 #include <algorithm>
-#include <iostream>
 #include <stdexcept>
 
+#include "common/console.h"
+#include "common/special_values.h"
 #include "search/focal_weight.h"
 #include "search/solver.h"
-#include "common/special_values.h"
 
 namespace tarsel {
 
-void Solver::SetGraph(PlannerGraph* new_graph) { graph = new_graph; }
+void Solver::SetGraph(PlannerGraph* new_graph) {
+  graph = new_graph;
+  tables.SetGraph(new_graph);
+}
 
 void Solver::SetNodes(const std::vector<NodeInfo>& new_nodes) {
   // Checked before copying so that a rejected table leaves the Solver as it was.
@@ -18,10 +21,10 @@ void Solver::SetNodes(const std::vector<NodeInfo>& new_nodes) {
     const bool zero_and_one = types.size() == 2 && types[0] == 0 && types[1] == 1;
     if (!only_zero && !zero_and_one) throw std::invalid_argument("Wrong Point type");
   }
-  nodes = new_nodes;
+  tables.SetNodes(new_nodes);
 }
 
-void Solver::SetAgents(const std::vector<AgentInfo>& new_agents) { agents = new_agents; }
+void Solver::SetAgents(const std::vector<AgentInfo>& new_agents) { tables.SetAgents(new_agents); }
 
 int Solver::SetupAndSolve(PlannerGraph* new_graph, const std::vector<NodeInfo>& new_nodes,
                           const std::vector<AgentInfo>& new_agents,
@@ -32,32 +35,21 @@ int Solver::SetupAndSolve(PlannerGraph* new_graph, const std::vector<NodeInfo>& 
   SetGraph(new_graph);
   SetNodes(new_nodes);
   SetAgents(new_agents);
-  num_types = graph->GetCostDim();
-  // The sets describe the caller's agents only, not those of the Problem
-  // the Solver was built from.
-  starts = new_starts;
-  start_set.clear();
-  start_set.insert(starts.begin(), starts.end());
-  num_agents = static_cast<int32_t>(starts.size());
-  goals = new_goals;
-  goal_set.clear();
-  goal_set.insert(goals.begin(), goals.end());
-  return_to_end = false;
+  // The start and goal lists describe the caller's agents only, not those
+  // of the Problem the Solver was built from.
+  tables.SetStarts(new_starts);
+  tables.SetGoals(new_goals);
+  tables.SetReturnToEnd(false);
   Prepare();
   time_limit = new_time_limit;
   return Solve();
 }
 
 void Solver::ResetSearchState() {
-  label_store.Reset(static_cast<size_t>(num_agents < 0 ? 0 : num_agents));
-  label_count = 0;
-  label_capacity = 0;
-  label_chunk = 1024;
-  open_list.clear();
-  focal_list.clear();
+  label_store.Reset(NumAgents(), static_cast<int32_t>(graph->NumVertex()));
+  lists.Clear();
   ResetFrontiers();
   weights.assign(1, 100.0);
-  focal_bound = 0;
   incumbent = -1;
   solution_found = 0;
   max_path_length = -1;
@@ -67,36 +59,29 @@ void Solver::ResetSearchState() {
   anytime_log.clear();
 }
 
-int Solver::Solve() {
-  ResetSearchState();
-  timer.Start();
-
+void Solver::ValidateSearch() const {
   const size_t n = graph->NumVertex();
-  if (n > kMaxSearchNodes || nodes.size() > kMaxSearchNodes) {
-    ThrowTooManyNodes(std::max(n, nodes.size()));
-  }
-  const size_t agent_count = static_cast<size_t>(num_agents);
-  if (starts.size() < agent_count || goals.size() < agent_count || agents.size() < agent_count) {
+  const size_t num_nodes = tables.NumNodes();
+  if (n > kMaxSearchNodes || num_nodes > kMaxSearchNodes) ThrowTooManyNodes(std::max(n, num_nodes));
+  const size_t agent_count = NumAgents();
+  if (tables.Goals().size() < agent_count || tables.NumAgents() < agent_count) {
     throw std::invalid_argument("every agent needs a start node, an end node and an agent record");
   }
-  const size_t node_limit = std::max(n, nodes.size());
+  const size_t node_limit = std::max(n, num_nodes);
   for (size_t k = 0; k < agent_count; ++k) {
-    if (starts[k] >= node_limit || goals[k] >= node_limit) {
+    if (tables.Starts()[k] >= node_limit || tables.Goals()[k] >= node_limit) {
       throw std::invalid_argument("start and end nodes must be node indices below the node count");
     }
   }
-  start_bits.Clear();
-  goal_bits.Clear();
-  for (size_t node : start_set) {
-    if (node < VisitedSet::kBits) start_bits.Set(node);
-  }
-  for (size_t node : goal_set) {
-    if (node < VisitedSet::kBits) goal_bits.Set(node);
-  }
+}
 
+Label Solver::RootLabel() {
+  const size_t n = graph->NumVertex();
+  const size_t agent_count = NumAgents();
+  const std::vector<size_t>& starts = tables.Starts();
+  const std::vector<size_t>& goals = tables.Goals();
   Label root;
   root.current_nodes = starts;
-  root.current_nodes.resize(agent_count);
   root.costs.assign(agent_count, 0.0);
   root.finished.assign(agent_count, 0);
   root.visited.Clear();
@@ -111,17 +96,26 @@ int Solver::Solve() {
   }
   root.num_nodes = static_cast<int32_t>(n);
   root.id = NewLabel();
-  root.g = objective->Aggregate(root.costs);
-  root.h = heuristic->Estimate(root);
-  root.active_agents = num_agents;
+  root.g = plugins.objective->Aggregate(root.costs);
+  root.h = plugins.heuristic->Estimate(root);
+  root.active_agents = static_cast<int64_t>(agent_count);
   root.last_agent = 0;
-  root.f = objective->Evaluate(root, agent_count, root.h);
+  root.f = plugins.objective->Evaluate(root, agent_count, root.h);
+  return root;
+}
+
+int Solver::Solve() {
+  ResetSearchState();
+  timer.Start();
+  ValidateSearch();
+
+  const Label root = RootLabel();
   StoreLabel(root, -1);
   result.n_generated += 1;
-
-  focal_bound = root.f * weights[0];
-  InsertOpen(root.f, root.id);
-  InsertFocal(FocalEntry{root.id, CountVisited(root), num_agents, root.f, TotalCost(root)});
+  lists.SetFocalBound(root.f * weights[0]);
+  lists.InsertOpen(root.f, root.id);
+  lists.InsertFocal(FocalEntry{root.id, CountVisited(root), root.active_agents, root.f,
+                               TotalCost(root)});
 
   bool found_solution = false;
   size_t phase = 0;
@@ -129,22 +123,18 @@ int Solver::Solve() {
   while (max_phases > 0) {
     if (result.timeout) break;
     bool stop = false;
-    while (!focal_list.empty() || RefillFocalList(phase)) {
+    while (!lists.FocalEmpty() || RefillFocalList(weights[phase])) {
       if (timer.Elapsed() > time_limit) {
         result.timeout = true;
         stop = true;
         break;
       }
-      const FocalEntry first = *focal_list.begin();
-      focal_list.erase(focal_list.begin());
+      const FocalEntry first = lists.PopFocal();
       label_store.Get(first.label_id, selected);
-      open_list.erase({selected.f, selected.id});
+      lists.EraseOpen(selected.f, selected.id);
 
       if (IsDominated(selected) || (incumbent != -1 && selected.f >= incumbent)) continue;
-      if (!open_list.empty()) {
-        const double bound = open_list.begin()->first * weights[phase];
-        if (bound != focal_bound) UpdateFocalBound(focal_bound, bound);
-      }
+      RefocusOn(weights[phase]);
       AddToFrontier(selected);
       if (IsGoal(selected)) {
         found_solution = true;
@@ -152,23 +142,20 @@ int Solver::Solve() {
         break;
       }
       result.n_expanded += 1;
-      const size_t agent = expansion->SelectAgent(selected);
+      const size_t agent = plugins.expansion->SelectAgent(selected);
       if (agent == kNoIndex) {
-        std::cerr << "can't find next expanded agent" << std::endl;
+        ConsoleLine(ConsoleStream::kErr, "can't find next expanded agent");
         break;
       }
       GenerateSuccessors(selected, agent);
-      if (!open_list.empty()) {
-        const double bound = open_list.begin()->first * weights[phase];
-        if (bound != focal_bound) UpdateFocalBound(focal_bound, bound);
-      }
+      RefocusOn(weights[phase]);
     }
-    if (stop || result.timeout || open_list.empty()) break;
+    if (stop || result.timeout || lists.OpenEmpty()) break;
 
-    const FocalWeightStep step = NextFocalWeight(incumbent, open_list.begin()->first);
+    const FocalWeightStep step = NextFocalWeight(incumbent, lists.MinOpenF());
     weights.push_back(step.weight);
     if (step.reached_one) {
-      std::cout << "w = 1" << std::endl;
+      ConsoleLine(ConsoleStream::kOut, "w = 1");
     } else {
       summary.bound_ratio = step.ratio;
     }
@@ -182,6 +169,12 @@ int Solver::Solve() {
   return 1;
 }
 
+void Solver::RefocusOn(double weight) {
+  if (lists.OpenEmpty()) return;
+  const double bound = lists.MinOpenF() * weight;
+  if (bound != lists.FocalBound()) UpdateFocalBound(lists.FocalBound(), bound);
+}
+
 void Solver::HandleSolution(int64_t label_id) {
   solution_found = 1;
   BuildSolution(label_id);
@@ -189,7 +182,7 @@ void Solver::HandleSolution(int64_t label_id) {
   anytime_log.emplace_back(t, result);
   last_update_time = t;
 
-  post_optimizer->Optimize(graph, nodes, agents, result);
+  plugins.post_optimizer->Optimize(graph, tables.Nodes(), tables.Agents(), result);
   t = timer.Elapsed();
   anytime_log.emplace_back(t, result);
   last_update_time = t;
@@ -202,15 +195,19 @@ void Solver::HandleSolution(int64_t label_id) {
 }
 
 void Solver::GenerateSuccessors(const Label& parent, size_t a) {
-  const size_t start = starts[a];
-  const size_t goal = goals[a];
-  const int64_t type = agents[a].type;
-  const size_t node_count = nodes.size();
+  const size_t start = tables.Starts()[a];
+  const size_t goal = tables.Goals()[a];
+  const int64_t type = tables.Agents()[a].type;
+  const bool return_to_end = tables.ReturnToEnd();
+  const VisitedSet& start_bits = tables.StartBits();
+  const VisitedSet& goal_bits = tables.GoalBits();
+  const ConstraintCheckerPlugin& checker = *plugins.constraint_checker;
+  const size_t node_count = tables.NumNodes();
   Label& child = child_scratch;
 
   for (size_t i = 0; i < node_count; ++i) {
     if (parent.visited.Test(i) && i != start && i != goal) continue;
-    if (constraint_checker->IsForbidden(a, i)) continue;
+    if (checker.IsForbidden(a, i)) continue;
     const bool is_goal = i == goal;
     const bool is_start = i == start;
     if (return_to_end) {
@@ -235,30 +232,30 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
         final_move = child.active_agents == 0;
       }
       if (final_move && child.num_nodes > 0 && !child.visited.AllBelow(child.num_nodes)) continue;
-      if (constraint_checker->IsDeadEnd(child)) continue;
+      if (checker.IsDeadEnd(child)) continue;
     }
 
     const size_t from = child.current_nodes[a];
     if (i != from && (return_to_end || (!is_start && !is_goal))) {
-      child.costs[a] += type >= 0 ? graph->ArcCost(from, i, static_cast<size_t>(type)) : 0.0;
+      child.costs[a] += type >= 0 ? tables.Cost(static_cast<size_t>(type), from, i) : 0.0;
     }
 
-    const MoveCheck check = constraint_checker->ApplyMove(child, a, i);
+    const MoveCheck check = checker.ApplyMove(child, a, i);
     if (!check.feasible) continue;
     if (check.new_cost) child.costs[a] = *check.new_cost;
-    if (!constraint_checker->IsAgentFeasible(child, a)) continue;
+    if (!checker.IsAgentFeasible(child, a)) continue;
 
     child.current_nodes[a] = i;
     if (IsDominated(child)) continue;
 
-    child.g = objective->Aggregate(child.costs);
+    child.g = plugins.objective->Aggregate(child.costs);
     double f;
     if (child.active_agents < 1) {
       child.h = 0;
       f = child.g;
     } else {
-      child.h = heuristic->Estimate(child);
-      f = objective->Evaluate(child, static_cast<size_t>(child.active_agents), child.h);
+      child.h = plugins.heuristic->Estimate(child);
+      f = plugins.objective->Evaluate(child, static_cast<size_t>(child.active_agents), child.h);
     }
     child.f = f;
     if (incumbent != -1 && f >= incumbent) continue;
@@ -266,52 +263,29 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
     child.id = NewLabel();
     StoreLabel(child, parent.id);
     result.n_generated += 1;
-    InsertOpen(f, child.id);
-    if (f <= focal_bound) {
-      InsertFocal(FocalEntry{child.id, CountVisited(child), child.active_agents, f, TotalCost(child)});
+    lists.InsertOpen(f, child.id);
+    if (f <= lists.FocalBound()) {
+      lists.InsertFocal(
+          FocalEntry{child.id, CountVisited(child), child.active_agents, f, TotalCost(child)});
     }
   }
 }
 
-FocalEntry Solver::StoredFocalEntry(double f, int64_t label_id) const {
-  const int64_t visited = label_store.Visited(label_id).CountBelow(label_store.NumNodes(label_id));
-  return FocalEntry{label_id, visited, label_store.ActiveAgents(label_id), f, 0.0};
-}
-
-bool Solver::RefillFocalList(size_t phase) {
-  if (open_list.empty()) return false;
-  const double bound = open_list.begin()->first * weights[phase];
-  if (bound != focal_bound) UpdateFocalBound(focal_bound, bound);
+bool Solver::RefillFocalList(double weight) {
+  if (lists.OpenEmpty()) return false;
+  RefocusOn(weight);
   // Labels the focal list turned away as equivalent to an entry that has
   // since been selected are still open; without them the search would stall
   // with an empty focal list.
-  for (const auto& [f, id] : open_list) {
-    if (f > focal_bound) break;
-    InsertFocal(StoredFocalEntry(f, id));
-  }
-  return !focal_list.empty();
+  return lists.RefillFocal(label_store);
 }
 
 void Solver::UpdateFocalBound(double old_bound, double new_bound) {
-  if (old_bound < new_bound) {
-    for (auto it = open_list.upper_bound({old_bound, INT64_MAX}); it != open_list.end(); ++it) {
-      if (it->first > new_bound) break;
-      if (!(it->first > old_bound)) continue;
-      InsertFocal(StoredFocalEntry(it->first, it->second));
-    }
-  } else {
-    for (auto it = focal_list.begin(); it != focal_list.end();) {
-      it = it->f > new_bound ? focal_list.erase(it) : std::next(it);
-    }
-  }
-  focal_bound = new_bound;
+  lists.UpdateFocalBound(old_bound, new_bound, label_store);
 }
 
 void Solver::PruneByIncumbent(double cost) {
-  for (auto it = focal_list.begin(); it != focal_list.end();) {
-    it = it->f > cost ? focal_list.erase(it) : std::next(it);
-  }
-  open_list.erase(open_list.upper_bound({cost + 0.2, INT64_MAX}), open_list.end());
+  lists.PruneAbove(cost);
   incumbent = cost;
 }
 

@@ -1,46 +1,55 @@
 #include <gtest/gtest.h>
 
-#include "instance_builder.h"
 #include "search/focal_weight.h"
-#include "search/solver.h"
+#include "plugins/default_focal_comparator.h"
+#include "search/search_lists.h"
 
 namespace tarsel {
 namespace {
 
-class ListProbe : public Solver {
+// The open and focal lists with their label store, as the search holds them.
+class ListProbe {
  public:
-  using Solver::Solver;
+  ListProbe() : lists(&comparator) { store.Reset(1, 10); }
   // Stores a label with the given f and visited count and puts it in the
   // open list (and in the focal list when `focal`).
   int64_t Add(double f, int visited, bool focal) {
     Label label;
-    label.id = NewLabel();
+    label.id = store.Allocate();
     label.f = f;
     label.num_nodes = 10;
     label.visited.SetFrom(10);
     for (int i = 0; i < visited; ++i) label.visited.Set(static_cast<size_t>(i));
     label.active_agents = 1;
-    StoreLabel(label, -1);
-    InsertOpen(f, label.id);
-    if (focal) InsertFocal(FocalEntry{label.id, visited, 1, f, 1.0});
+    label.current_nodes = {0};
+    label.costs = {0.0};
+    label.finished = {0};
+    store.Put(label, -1);
+    lists.InsertOpen(f, label.id);
+    if (focal) lists.InsertFocal(FocalEntry{label.id, visited, 1, f, 1.0});
     return label.id;
   }
+  void UpdateFocalBound(double old_bound, double new_bound) {
+    lists.UpdateFocalBound(old_bound, new_bound, store);
+  }
+  void PruneByIncumbent(double cost) { lists.PruneAbove(cost); }
+  double FocalBound() const { return lists.FocalBound(); }
+  const SearchLists::OpenSet& OpenList() const { return lists.Open(); }
+  const SearchLists::FocalSet& FocalList() const { return lists.Focal(); }
   std::vector<double> FocalFs() const {
     std::vector<double> fs;
     for (const FocalEntry& e : FocalList()) fs.push_back(e.f);
     return fs;
   }
+
+ private:
+  DefaultFocalComparator comparator;
+  LabelStore store;
+  SearchLists lists;
 };
 
-Problem TinyProblem() {
-  testing::InstanceBuilder b;
-  b.Node(0, 0).Node(1, 0);
-  b.AgentOf("truck", 0, 0).EuclideanCosts("truck").AllowAllElsewhere({"truck"});
-  return b.problem;
-}
-
 TEST(FocalList, RaisingTheBoundAddsOnlyEntriesBetweenTheBounds) {
-  ListProbe solver(TinyProblem(), Options{});
+  ListProbe solver;
   solver.Add(5, 1, true);
   solver.Add(8, 3, false);
   solver.Add(10, 2, false);
@@ -58,7 +67,7 @@ TEST(FocalList, RaisingTheBoundAddsOnlyEntriesBetweenTheBounds) {
 }
 
 TEST(FocalList, EquivalentEntriesAreKeptOnce) {
-  ListProbe solver(TinyProblem(), Options{});
+  ListProbe solver;
   solver.Add(7, 2, true);
   solver.Add(7, 2, true);  // same visited count, f and total cost
   EXPECT_EQ(solver.FocalList().size(), 1u);
@@ -66,7 +75,7 @@ TEST(FocalList, EquivalentEntriesAreKeptOnce) {
 }
 
 TEST(FocalList, IncumbentPrunesOpenEntriesOnlyBeyondTheMargin) {
-  ListProbe solver(TinyProblem(), Options{});
+  ListProbe solver;
   solver.Add(9, 1, true);
   solver.Add(10.15, 2, true);
   solver.Add(10.25, 3, true);
@@ -74,7 +83,6 @@ TEST(FocalList, IncumbentPrunesOpenEntriesOnlyBeyondTheMargin) {
   EXPECT_EQ(solver.FocalFs(), std::vector<double>({9}));
   ASSERT_EQ(solver.OpenList().size(), 2u);
   EXPECT_DOUBLE_EQ(solver.OpenList().rbegin()->first, 10.15);
-  EXPECT_DOUBLE_EQ(solver.Incumbent(), 10);
 }
 
 TEST(FocalWeight, ShrinksWithTheGapAndSettlesAtOne) {

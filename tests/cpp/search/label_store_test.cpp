@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "instance_builder.h"
-#include "search/frontier.h"
+#include "search/frontier_table.h"
 #include "search/label_store.h"
 #include "search/solver.h"
 
@@ -17,41 +17,82 @@ Label MakeLabel(double g, std::vector<double> costs, std::vector<size_t> visited
   return label;
 }
 
-TEST(Frontier, DominanceNeedsEveryCriterion) {
-  Frontier frontier;
-  frontier.entries.push_back(MakeLabel(5, {5, 2}, {1, 2}));
+// A table with one frontier (configuration {0, 0}) holding `entries`.
+FrontierTable TableWith(const std::vector<Label>& entries) {
+  FrontierTable table;
+  table.Reset(2);
+  for (const Label& entry : entries) table.Insert(entry);
+  return table;
+}
+
+TEST(FrontierTable, DominanceNeedsEveryCriterion) {
+  const Label entry = MakeLabel(5, {5, 2}, {1, 2});
+  const FrontierTable table = TableWith({entry});
   // Equal labels dominate each other.
-  EXPECT_TRUE(frontier.IsDominated(MakeLabel(5, {5, 2}, {1, 2})));
+  EXPECT_TRUE(table.IsDominated(MakeLabel(5, {5, 2}, {1, 2})));
   // Worse everywhere, fewer nodes: dominated.
-  EXPECT_TRUE(frontier.IsDominated(MakeLabel(6, {6, 3}, {1})));
+  EXPECT_TRUE(table.IsDominated(MakeLabel(6, {6, 3}, {1})));
   // Lower g but one higher agent cost: neither way.
   Label mixed = MakeLabel(4, {4, 3}, {1, 2});
-  EXPECT_FALSE(frontier.IsDominated(mixed));
-  Frontier other;
-  other.entries.push_back(mixed);
-  EXPECT_FALSE(other.IsDominated(frontier.entries[0]));
+  EXPECT_FALSE(table.IsDominated(mixed));
+  EXPECT_FALSE(TableWith({mixed}).IsDominated(entry));
   // A node the entry has not visited saves the label.
-  EXPECT_FALSE(frontier.IsDominated(MakeLabel(9, {9, 9}, {1, 2, 3})));
+  EXPECT_FALSE(table.IsDominated(MakeLabel(9, {9, 9}, {1, 2, 3})));
+  // A route the entry has not ended saves the label; the other way round
+  // the entry still dominates.
+  Label finished = MakeLabel(6, {6, 3}, {1});
+  finished.finished = {0, 1};
+  EXPECT_FALSE(table.IsDominated(finished));
+  Label ended_entry = entry;
+  ended_entry.finished = {1, 1};
+  EXPECT_TRUE(TableWith({ended_entry}).IsDominated(finished));
+  // Another configuration has its own, empty frontier.
+  Label elsewhere = MakeLabel(9, {9, 9}, {});
+  elsewhere.current_nodes = {0, 1};
+  EXPECT_FALSE(table.IsDominated(elsewhere));
 }
 
-TEST(Frontier, InsertRemovesWhatTheNewLabelDominates) {
-  Frontier frontier;
-  frontier.entries.push_back(MakeLabel(5, {5, 5}, {1}));     // dominated
-  frontier.entries.push_back(MakeLabel(1, {1, 1}, {}));      // survives: cheaper
-  frontier.entries.push_back(MakeLabel(6, {6, 4}, {1, 2}));  // dominated
-  frontier.entries.push_back(MakeLabel(9, {9, 9}, {7}));     // survives: node 7
-  frontier.entries.push_back(MakeLabel(5, {4, 5}, {2}));     // dominated
-  EXPECT_EQ(frontier.Insert(MakeLabel(4, {4, 4}, {1, 2})), 3);
-  ASSERT_EQ(frontier.entries.size(), 3u);
-  EXPECT_DOUBLE_EQ(frontier.entries.back().g, 4);
-  double survivors = frontier.entries[0].g + frontier.entries[1].g;
-  EXPECT_DOUBLE_EQ(survivors, 10);
+TEST(FrontierTable, InsertRemovesWhatTheNewLabelDominates) {
+  FrontierTable table = TableWith({
+      MakeLabel(5, {5, 5}, {1}),     // dominated
+      MakeLabel(1, {1, 1}, {}),      // survives: cheaper
+      MakeLabel(6, {6, 4}, {1, 2}),  // dominated
+      MakeLabel(9, {9, 9}, {7}),     // survives: node 7
+      MakeLabel(5, {4, 5}, {2}),     // dominated
+  });
+  EXPECT_EQ(table.NumEntries(), 5u);
+  EXPECT_EQ(table.Insert(MakeLabel(4, {4, 4}, {1, 2})), 3);
+  EXPECT_EQ(table.NumEntries(), 3u);
+  EXPECT_EQ(table.NumFrontiers(), 1u);
+  // What is left: the new label, the cheaper one and the one with node 7.
+  EXPECT_TRUE(table.IsDominated(MakeLabel(4, {4, 4}, {1, 2})));
+  EXPECT_TRUE(table.IsDominated(MakeLabel(1, {1, 1}, {})));
+  EXPECT_TRUE(table.IsDominated(MakeLabel(9, {9, 9}, {7})));
+  EXPECT_FALSE(table.IsDominated(MakeLabel(5, {4, 5}, {2, 7})));
 }
 
-class StoreProbe : public Solver {
- public:
-  using Solver::Solver;
-};
+TEST(FrontierTable, ManyConfigurationsKeepTheirOwnFrontiers) {
+  FrontierTable table;
+  table.Reset(3);
+  // Enough configurations to grow the lookup table several times.
+  for (size_t a = 0; a < 40; ++a) {
+    for (size_t b = 0; b < 40; ++b) {
+      Label label = MakeLabel(static_cast<double>(a + b), {1, 1, 1}, {a});
+      label.current_nodes = {a, b, 7};
+      table.Insert(label);
+    }
+  }
+  EXPECT_EQ(table.NumFrontiers(), 1600u);
+  for (size_t a = 0; a < 40; ++a) {
+    for (size_t b = 0; b < 40; ++b) {
+      Label probe = MakeLabel(static_cast<double>(a + b), {1, 1, 1}, {a});
+      probe.current_nodes = {a, b, 7};
+      EXPECT_TRUE(table.IsDominated(probe));
+      probe.g -= 0.5;  // cheaper than the one entry there
+      EXPECT_FALSE(table.IsDominated(probe));
+    }
+  }
+}
 
 Problem TinyProblem() {
   testing::InstanceBuilder b;
@@ -62,7 +103,7 @@ Problem TinyProblem() {
 }
 
 TEST(LabelStore, GrowsInDoublingChunksCappedAt4096) {
-  StoreProbe solver(TinyProblem(), Options{});
+  Solver solver(TinyProblem(), Options{});
   EXPECT_EQ(solver.NewLabel(), 0);
   EXPECT_EQ(solver.LabelCapacity(), 1024u);
   for (int i = 1; i < 1024; ++i) solver.NewLabel();
@@ -82,7 +123,7 @@ TEST(LabelStore, GrowsInDoublingChunksCappedAt4096) {
 
 TEST(LabelStore, KeepsEveryFieldOfAStoredLabel) {
   LabelStore store;
-  store.Reset(3);
+  store.Reset(3, 200);
   store.Resize(4);
   Label label = MakeLabel(7.5, {1.25, 2.5, 3.75}, {0, 9, 255});
   label.id = 2;
@@ -104,7 +145,7 @@ TEST(LabelStore, KeepsEveryFieldOfAStoredLabel) {
   EXPECT_TRUE(back.visited == label.visited);
   EXPECT_EQ(back.num_nodes, 200);
   EXPECT_DOUBLE_EQ(back.g, 7.5);
-  EXPECT_DOUBLE_EQ(back.h, 1.5);
+  EXPECT_DOUBLE_EQ(back.h, 0);  // recomputed by the search, not kept
   EXPECT_DOUBLE_EQ(back.f, 9);
   EXPECT_EQ(back.active_agents, 1);
   EXPECT_EQ(back.last_agent, 2);
@@ -118,7 +159,7 @@ TEST(LabelStore, KeepsEveryFieldOfAStoredLabel) {
 }
 
 TEST(LabelStore, CountsAndGoalTestLookOnlyBelowNumNodes) {
-  StoreProbe solver(TinyProblem(), Options{});
+  Solver solver(TinyProblem(), Options{});
   Label label;
   label.num_nodes = 10;
   label.visited.SetFrom(10);
@@ -141,7 +182,7 @@ TEST(LabelStore, CountsAndGoalTestLookOnlyBelowNumNodes) {
 }
 
 TEST(LabelStore, FirstLabelOfAConfigurationOpensAnEmptyFrontier) {
-  StoreProbe solver(TinyProblem(), Options{});
+  Solver solver(TinyProblem(), Options{});
   Label label = MakeLabel(3, {1, 2}, {0});
   label.current_nodes = {0, 5};
   EXPECT_FALSE(solver.IsDominated(label));

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <utility>
+
+#include "common/focal_entry.h"
+#include "plugins/focal_comparator_plugin.h"
+#include "search/label_store.h"
+
+namespace tarsel {
+
+// Orders the focal list through the installed comparator plugin.
+struct FocalOrder {
+  const FocalComparatorPlugin* comparator = nullptr;
+  bool operator()(const FocalEntry& a, const FocalEntry& b) const {
+    return comparator->Compare(a, b);
+  }
+};
+
+// The open list (every open label as (f, id), ascending) and the focal list
+// (the open labels with f within the focal bound, in the comparator's
+// order), with the bound that links them.
+//
+// The focal list is a set under the comparator: an entry equivalent to one
+// it holds is turned away; such labels stay open and come back through
+// Refill when the focal list runs empty.
+class SearchLists {
+ public:
+  using OpenSet = std::set<std::pair<double, int64_t>>;
+  using FocalSet = std::set<FocalEntry, FocalOrder>;
+
+  explicit SearchLists(const FocalComparatorPlugin* comparator)
+      : focal_(FocalOrder{comparator}) {}
+
+  void Clear();
+
+  void InsertOpen(double f, int64_t label_id) { open_.emplace(f, label_id); }
+  void EraseOpen(double f, int64_t label_id) { open_.erase({f, label_id}); }
+  bool OpenEmpty() const { return open_.empty(); }
+  // Smallest f of the open list; the list must not be empty.
+  double MinOpenF() const { return open_.begin()->first; }
+
+  void InsertFocal(const FocalEntry& entry) { focal_.insert(entry); }
+  bool FocalEmpty() const { return focal_.empty(); }
+  // Removes and returns the first focal entry; the list must not be empty.
+  FocalEntry PopFocal();
+
+  double FocalBound() const { return focal_bound_; }
+  void SetFocalBound(double bound) { focal_bound_ = bound; }
+
+  // Moves the bound from `old_bound` to `new_bound`: a higher bound brings
+  // the open labels in between into the focal list, a lower one drops the
+  // focal entries above it.
+  void UpdateFocalBound(double old_bound, double new_bound, const LabelStore& store);
+  // Puts every open label within the focal bound back into the focal list;
+  // returns whether the focal list holds any entry.
+  bool RefillFocal(const LabelStore& store);
+  // Drops focal entries with f above `cost` and open labels with f above
+  // cost + 0.2.
+  void PruneAbove(double cost);
+
+  // Focal entry of a stored open label, as entries taken from the open list
+  // carry it: total cost 0.
+  static FocalEntry StoredFocalEntry(double f, int64_t label_id, const LabelStore& store);
+
+  const OpenSet& Open() const { return open_; }
+  const FocalSet& Focal() const { return focal_; }
+
+ private:
+  OpenSet open_;
+  FocalSet focal_;
+  double focal_bound_ = 0;
+};
+
+}  // namespace tarsel

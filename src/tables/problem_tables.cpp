@@ -1,0 +1,156 @@
+#include "tables/problem_tables.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "common/console.h"
+#include "common/lookup.h"
+#include "common/special_values.h"
+
+namespace tarsel {
+
+namespace {
+
+// Truncation toward zero that stays defined for NaN and huge coordinates.
+int64_t TruncateCoordinate(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 9.2e18) return std::numeric_limits<int64_t>::max();
+  if (value <= -9.2e18) return std::numeric_limits<int64_t>::min();
+  return static_cast<int64_t>(value);
+}
+
+std::vector<NodeInfo> NodeTable(const Problem& problem,
+                                std::unordered_map<size_t, size_t>& node_index) {
+  std::vector<NodeInfo> nodes;
+  for (size_t i = 0; i < problem.nodes.size(); ++i) {
+    const Node& node = problem.nodes[i];
+    node_index[node.id] = i;
+    NodeInfo info;
+    info.x = TruncateCoordinate(node.position.x);
+    info.y = TruncateCoordinate(node.position.y);
+    info.z = TruncateCoordinate(node.position.z);
+    info.id = node.id;
+    nodes.push_back(std::move(info));
+  }
+  return nodes;
+}
+
+void AgentTable(const Problem& problem, const std::unordered_map<size_t, size_t>& node_index,
+                std::vector<AgentInfo>& agents, std::vector<size_t>& starts,
+                std::vector<size_t>& goals) {
+  for (const Agent& agent : problem.agents_ordered) {
+    const auto type_entry = problem.agent_type_ids.find(agent.id);
+    const int64_t type =
+        type_entry == problem.agent_type_ids.end() ? -1 : static_cast<int64_t>(type_entry->second);
+    agents.push_back(AgentInfo{agent.id, type, agent.capacity_limit, agent.time_limit});
+    starts.push_back(LookupOrThrow(node_index, agent.start_node));
+    goals.push_back(LookupOrThrow(node_index, agent.end_node));
+  }
+}
+
+// Allowed types per node; nodes without an entry allow every type.
+void FillAllowedTypes(const Problem& problem, std::vector<NodeInfo>& nodes) {
+  const auto& allowed = problem.assignment_constraint.allowed_types;
+  for (NodeInfo& info : nodes) {
+    std::vector<size_t> types;
+    const auto entry = allowed.find(info.id);
+    if (entry != allowed.end()) {
+      for (const std::string& name : entry->second) {
+        const auto type = problem.type_ids.find(name);
+        if (type != problem.type_ids.end()) types.push_back(type->second);
+      }
+    } else {
+      ConsoleLine(ConsoleStream::kErr, "[warning] node ", info.id,
+                  " has no assignment constraint; allowing all types");
+      for (const auto& [name, index] : problem.type_ids) types.push_back(index);
+    }
+    std::sort(types.begin(), types.end());
+    types.erase(std::unique(types.begin(), types.end()), types.end());
+    info.allowed_types = std::move(types);
+  }
+}
+
+TimeWindowTable WindowTable(const Problem& problem,
+                            const std::unordered_map<size_t, size_t>& node_index) {
+  TimeWindowTable windows;
+  for (const auto& [id, window] : problem.timewindow_constraint.windows) {
+    const auto index = node_index.find(id);
+    if (index != node_index.end()) {
+      windows[index->second] = window;
+    } else {
+      ConsoleLine(ConsoleStream::kErr, "[warning] time window node id ", id, " not found in nodes");
+    }
+  }
+  return windows;
+}
+
+// One n*n matrix per type; the diagonal is 0 (there is no arc from a node to
+// itself), entries no matrix gives are "no connection", and matrix entries
+// beyond the node count are ignored.
+std::vector<std::vector<double>> CostMatrices(const Problem& problem, size_t n) {
+  std::vector<std::vector<double>> matrices(problem.type_ids.size(),
+                                            std::vector<double>(n * n, kNoConnection));
+  for (const auto& [name, matrix] : problem.cost_matrices) {
+    std::vector<double>& dense = matrices[LookupOrThrow(problem.type_ids, name)];
+    for (size_t r = 0; r < matrix.size() && r < n; ++r) {
+      for (size_t c = 0; c < matrix[r].size() && c < n; ++c) dense[r * n + c] = matrix[r][c];
+    }
+  }
+  for (std::vector<double>& dense : matrices) {
+    for (size_t i = 0; i < n; ++i) dense[i * n + i] = 0.0;
+  }
+  return matrices;
+}
+
+// Complete graph whose arc i -> j carries every type's cost of (i, j).
+std::unique_ptr<SparseGraph> CompleteGraph(const std::vector<std::vector<double>>& matrices,
+                                           size_t n) {
+  const size_t dims = matrices.size();
+  auto graph = std::make_unique<SparseGraph>();
+  graph->ChangeCostDim(dims, kNoConnection);
+  for (size_t i = 0; i < n; ++i) graph->AddVertex(i);
+  std::vector<double> cost(dims);
+  for (size_t i = 0; i < n; ++i) {
+    for (size_t j = 0; j < n; ++j) {
+      if (i == j) continue;
+      for (size_t t = 0; t < dims; ++t) cost[t] = matrices[t][i * n + j];
+      graph->AddArc(i, j, cost);
+    }
+  }
+  return graph;
+}
+
+}  // namespace
+
+ProblemTables BuildProblemTables(const Problem& problem, const Options& options) {
+  std::unordered_map<size_t, size_t> node_index;
+  std::vector<NodeInfo> nodes = NodeTable(problem, node_index);
+  std::vector<AgentInfo> agents;
+  std::vector<size_t> starts;
+  std::vector<size_t> goals;
+  AgentTable(problem, node_index, agents, starts, goals);
+  FillAllowedTypes(problem, nodes);
+  const TimeWindowTable windows = WindowTable(problem, node_index);
+
+  const size_t n = problem.nodes.size();
+  std::vector<std::vector<double>> matrices = CostMatrices(problem, n);
+  ProblemTables built;
+  built.graph = CompleteGraph(matrices, n);
+  InstanceTables& tables = built.tables;
+  tables.SetCostMatrices(std::move(matrices), n, built.graph.get());
+  tables.SetNodes(nodes);
+  tables.SetAgents(agents);
+  tables.SetStarts(starts);
+  tables.SetGoals(goals);
+  tables.SetTimeWindows(windows);
+  tables.SetReturnToEnd(options.return_to_end);
+  return built;
+}
+
+}  // namespace tarsel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <memory>
+
+#include "graph/sparse_graph.h"
+#include "model/options.h"
+#include "model/problem.h"
+#include "tables/instance_tables.h"
+
+namespace tarsel {
+
+// The tables of one Problem and the complete graph built with them (one
+// cost dimension per agent type; pairs no matrix gives stay "no
+// connection"). The tables point at the graph, which the value owns.
+struct ProblemTables {
+  std::unique_ptr<SparseGraph> graph;
+  InstanceTables tables;
+};
+
+// Builds the tables of `problem`, in this order: types, nodes, agents with
+// their start and end nodes (std::out_of_range for an unknown id), allowed
+// types per node (a warning per node without an assignment constraint),
+// time windows by node index (a warning per unknown node id), the cost
+// matrices and the graph.
+ProblemTables BuildProblemTables(const Problem& problem, const Options& options);
+
+}  // namespace tarsel
