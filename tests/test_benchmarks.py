@@ -169,3 +169,121 @@ def test_benchmark_command_writes_its_outputs(tmp_path):
     assert "tiny-m2" in (out / "table.md").read_text()
     if have_plots:
         assert (out / "anytime.png").stat().st_size > 0 and (out / "gaps.png").stat().st_size > 0
+
+
+class TestBaselineComparison:
+    """The comparison machinery of benchmarks.compare_baseline, without
+    building the baseline module."""
+
+    RESULT = {
+        "status": "success",
+        "timeout": False,
+        "routes": [{"agent_id": 1, "path": [0, 2, 1, 0], "cost": 7.5}, {"agent_id": 2, "path": [0, 3, 0], "cost": 4.0}],
+        "statistics": {"solve_time": 0.0123, "max_cost": 7.5, "sum_cost": 11.5, "n_generated": 41, "n_expanded": 17,
+                       "last_update_time": 0.0021},
+        "anytime": [{"time": 0.001, "max_cost": 9.0, "sum_cost": 12.0}, {"time": 0.0021, "max_cost": 7.5, "sum_cost": 11.5}],
+    }
+    TIMES = {("statistics", "solve_time"), ("statistics", "last_update_time"), ("anytime", 0, "time"),
+             ("anytime", 1, "time")}
+
+    @staticmethod
+    def leaves(value, prefix=()):
+        if isinstance(value, dict):
+            for key, item in value.items():
+                yield from TestBaselineComparison.leaves(item, prefix + (key,))
+        elif isinstance(value, list):
+            for i, item in enumerate(value):
+                yield from TestBaselineComparison.leaves(item, prefix + (i,))
+        else:
+            yield prefix
+
+    @staticmethod
+    def changed(doc, path):
+        import copy
+
+        doc = copy.deepcopy(doc)
+        target = doc
+        for step in path[:-1]:
+            target = target[step]
+        old = target[path[-1]]
+        target[path[-1]] = (not old) if isinstance(old, bool) else (old + "x" if isinstance(old, str) else old + 1)
+        return doc
+
+    def test_normaliser_drops_the_time_values_and_nothing_else(self):
+        from benchmarks.compare_baseline import canonical, normalise
+
+        reference = canonical(normalise(self.RESULT))
+        paths = list(self.leaves(self.RESULT))
+        assert self.TIMES <= set(paths)
+        for path in paths:
+            same = canonical(normalise(self.changed(self.RESULT, path))) == reference
+            assert same == (path in self.TIMES), path
+        assert canonical(normalise(dict(self.RESULT, extra=[1]))) != reference
+        assert self.RESULT["anytime"][0]["time"] == 0.001  # the input is left as it was
+
+    def test_complete_runs_must_agree_apart_from_times(self):
+        from benchmarks.compare_baseline import compare_complete
+
+        record = {"result": self.RESULT, "console": {"stdout": "", "stderr": "w = 1\n"}}
+        retimed = {"result": self.changed(self.RESULT, ("statistics", "solve_time")), "console": record["console"]}
+        assert compare_complete("doc", record, retimed).verdict == "identical"
+        outcome = compare_complete("doc", record, {"result": self.changed(self.RESULT, ("routes", 1, "path", 1))})
+        assert outcome.verdict == "different"
+        assert [where for where, _, _ in outcome.detail] == [".result.routes[1].path[1]", ".console"]
+        errors = [{"error": "IndexError: unordered_map::at: key not found"}, {"error": "ValueError: other"}]
+        assert compare_complete("doc", errors[0], dict(errors[0])).verdict == "identical"
+        assert compare_complete("doc", errors[0], errors[1]).verdict == "different"
+        assert compare_complete("doc", record, {"crash": "process ended with exit status -11"}).verdict == "different"
+
+    def test_time_limited_runs_follow_the_prefix_rule(self):
+        import copy
+
+        from benchmarks.compare_baseline import compare_prefix
+
+        cut = copy.deepcopy(self.RESULT)
+        cut["anytime"], cut["timeout"] = cut["anytime"][:1], True
+        longer = copy.deepcopy(self.RESULT)
+        longer["timeout"] = True
+        longer["anytime"].append({"time": 3.0, "max_cost": 7.0, "sum_cost": 11.0})
+        assert compare_prefix("i", {"result": cut}, {"result": longer}).verdict == "prefix"
+        assert compare_prefix("i", {"result": longer}, {"result": cut}).verdict == "prefix"
+        # A search that ended by itself found all its solutions.
+        assert compare_prefix("i", {"result": self.RESULT}, {"result": longer}).verdict == "different"
+        other = copy.deepcopy(longer)
+        other["anytime"][1]["sum_cost"] = 11.25
+        outcome = compare_prefix("i", {"result": longer}, {"result": other})
+        assert outcome.verdict == "different" and outcome.detail[0][0] == ".anytime[1].sum_cost"
+
+    def test_generator_is_deterministic_and_varied(self):
+        from benchmarks.compare_baseline import random_document, random_documents
+
+        docs = random_documents(5, 200)
+        assert docs == random_documents(5, 200) and random_document(5, 17) == docs[17]
+        assert docs != random_documents(6, 200)
+        for doc in docs:
+            assert 5 <= len(doc["nodes"]) <= 12 and 1 <= len(doc["agents"]) <= 3
+            assert {a["type"] for a in doc["agents"]} == set(doc["costs"]), doc["name"]
+        kinds = {c["kind"] for doc in docs for c in doc["constraints"]}
+        assert kinds == {"assignment", "timewindow"}
+        assert {doc["options"]["objective"] for doc in docs} == {"min_max", "min_sum"}
+        assert {doc["options"]["return_to_end"] for doc in docs} == {True, False}
+        assert any("max_length" in a for doc in docs for a in doc["agents"])
+        assert any(a["start_node"] != a["end_node"] for doc in docs for a in doc["agents"])
+        assert any(len(doc["costs"]) == 2 for doc in docs)
+
+    @pytest.mark.skipif(importlib.util.find_spec("_kvr_core") is None, reason="_kvr_core not built")
+    def test_generated_documents_solve_in_a_worker(self, tmp_path):
+        from benchmarks.baseline import run_tasks
+        from benchmarks.compare_baseline import random_documents
+
+        docs = random_documents(3, 40)
+        tasks = [{"key": d["name"], "text": json.dumps(d), "time_limit": 20.0, "console": True} for d in docs]
+        tasks.append({"key": "broken", "text": "{", "time_limit": 1.0})
+        records = run_tasks(None, tasks, tmp_path, "smoke")
+        assert records.pop("broken")["error"].startswith("RuntimeError")
+        assert list(records) == [d["name"] for d in docs]
+        results = [r["result"] for r in records.values()]
+        assert not any(r["timeout"] for r in results)
+        assert sum(r["status"] == "success" for r in results) >= len(docs) // 2
+        assert all(len(r["routes"]) == len(d["agents"]) for r, d in zip(results, docs))
+        assert all(set(r["console"]) == {"stdout", "stderr"} for r in records.values())
