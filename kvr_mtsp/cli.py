@@ -16,6 +16,8 @@ from typing import Any, TextIO
 
 import _kvr_core
 
+from kvr_mtsp.json_ints import as_u64
+
 PROG = "kvr-mtsp"
 EXIT_BAD_INPUT = 2
 EXIT_OUTPUT_FAILED = 1
@@ -79,14 +81,11 @@ class InstanceView:
 
 
 def node_id(value: Any) -> int | None:
-    """A node id as the instance reader stores it (unsigned 64-bit)."""
-    if isinstance(value, bool):
-        return int(value)
-    if isinstance(value, int):
-        return value % 2**64
-    if isinstance(value, float):
-        return int(value) if value > 0 else 0
-    return None
+    """A node id as the instance reader stores it (unsigned 64-bit), None for a non-number."""
+    try:
+        return as_u64(value)
+    except (TypeError, OverflowError):
+        return None
 
 
 def fmt(value: float) -> str:
