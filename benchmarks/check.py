@@ -1,26 +1,511 @@
-"""Independent feasibility checker for solutions of JSON instance documents.
+"""Independent checker for solutions of JSON instance documents.
 
-It reads only the instance document and the routes (node positions, one list
-per agent in the document's agent order) and recomputes everything itself:
-start and end nodes, every target served exactly once, allowed agent types,
-arcs that exist, route costs from the agent type's matrix with waiting for
-time windows, window ends and route-length limits. A route cost that differs
-from the reported one is an error too.
+It reads the instance document itself, the way the solver's loader and its
+construction read it, and never uses the solver's code: `parse_json` reads
+text as the solver's strict parser does, `read_instance` applies the
+loader's conversions (ids unsigned 64-bit, limits signed 32-bit, booleans
+where integers are read, the last node with an id wins) and raises
+`ShapeError` for a document the loader rejects and `UnknownReference` for
+one the solver construction rejects.
+
+Routes are lists of node positions (indices into the document's "nodes").
+Everything is recomputed along each route: start and end nodes, every target
+(a node that is nobody's start or end) served exactly once, the agent
+types allowed per node, depots of other agents, arcs that exist, the cost
+from the agent type's matrix with waiting for time windows (with open
+routes, `return_to_end: false`, the leg back to the own start or end node
+is free), window ends and route-length limits, waiting included. A reported
+cost must equal the recomputed one.
+
+Entry points, by the shape of what is checked:
+- `check_result`: a result dictionary of the JSON entry points (keys,
+  status, statistics, anytime log, then its routes);
+- `check_routes`: only its "routes" list (agent ids, paths, costs);
+- `check_solution`: bare paths, one per agent, as the benchmarks have them
+  (an idle agent may have an empty path); gives the recomputed costs too.
+
+Strict checking (the default) asks what a proper solution of a well-formed
+instance satisfies. `strict=False` asks only what the solver promises for
+any document it accepts, which the fuzz tests rely on: there the solver may
+take an arc without connection at its cost of 9999, pass through another
+agent's start node when routes return to their end, start where its type
+may not serve, and the post-optimisers report cost 0 for a route they
+reject (one of those, or one that waiting at its start node makes late).
+The post-optimisers wait at the start node when it has a window, the search
+does not: strictly, and for the cost of an accepted route, the start node's
+wait counts.
 """
 from __future__ import annotations
 
+import json
+import math
+from collections import Counter
 from dataclasses import dataclass, field
 
+from kvr_mtsp.json_ints import as_i32, as_u64
+
 NO_CONNECTION = 9999.0
-TOLERANCE = 1e-9  # slack on window ends and length limits, relative to magnitude
-COST_TOLERANCE = 1e-6  # relative difference tolerated between reported and recomputed cost
+COST_REL = 1e-9  # relative difference tolerated between reported and recomputed costs ...
+COST_ABS = 1e-6  # ... but never more than this
+SOLUTION_SLACK = 1e-9  # check_solution: slack on window ends and limits, relative to their size
+RESULT_KEYS = ["status", "timeout", "routes", "statistics", "anytime"]
+ROUTE_KEYS = ["agent_id", "path", "cost"]
+STATISTICS_KEYS = ["solve_time", "max_cost", "sum_cost", "n_generated", "n_expanded", "last_update_time"]
+
+
+class ShapeError(Exception):
+    """The loader must reject the document (RuntimeError in Python)."""
+
+
+class UnknownReference(Exception):
+    """The solver construction must reject the document (IndexError in Python)."""
+
+
+def parse_json(text: str | bytes):
+    """Strict JSON as the solver's parser reads it: no NaN or Infinity, no
+    number that overflows a double, no lone surrogate escapes; a leading
+    byte-order mark is skipped."""
+
+    def reject_constant(name):
+        raise ValueError(f"non-standard constant {name}")
+
+    def finite_float(literal):
+        value = float(literal)
+        if not math.isfinite(value):
+            raise ValueError(f"number overflow {literal}")
+        return value
+
+    def check_strings(value):
+        if isinstance(value, str):
+            value.encode("utf-8")  # lone surrogates fail here
+        elif isinstance(value, list):
+            for item in value:
+                check_strings(item)
+        elif isinstance(value, dict):
+            for key, item in value.items():
+                check_strings(key)
+                check_strings(item)
+
+    def float_or_int(literal):
+        # Integers beyond the 64-bit ranges are stored as doubles by the parser.
+        value = int(literal)
+        if -(2**63) <= value < 2**64:
+            return value
+        return finite_float(literal)
+
+    if isinstance(text, bytes):
+        text = text.removeprefix(b"\xef\xbb\xbf").decode("utf-8")
+    doc = json.loads(text, parse_constant=reject_constant, parse_float=finite_float, parse_int=float_or_int)
+    check_strings(doc)
+    return doc
+
+
+# Reading the document as the loader does.
+
+def _u64(value) -> int:
+    try:
+        return as_u64(value)
+    except TypeError as error:
+        raise ShapeError(str(error)) from None
+
+
+def _i32(value) -> int:
+    try:
+        return as_i32(value)
+    except TypeError as error:
+        raise ShapeError(str(error)) from None
+
+
+def _double(value) -> float:
+    if not isinstance(value, (int, float)) or isinstance(value, bool):
+        raise ShapeError(f"number expected, got {value!r}")
+    return float(value)
+
+
+def _str(value) -> str:
+    if not isinstance(value, str):
+        raise ShapeError(f"string expected, got {value!r}")
+    return value
+
+
+def _bool(value) -> bool:
+    if not isinstance(value, bool):
+        raise ShapeError(f"boolean expected, got {value!r}")
+    return value
+
+
+def _array(value) -> list:
+    if not isinstance(value, list):
+        raise ShapeError(f"array expected, got {value!r}")
+    return value
+
+
+def _required(obj, key):
+    if not isinstance(obj, dict):
+        raise ShapeError(f"object expected for key {key!r}, got {obj!r}")
+    if key not in obj:
+        raise ShapeError(f"key {key!r} missing")
+    return obj[key]
+
+
+def _matrix(value) -> list[list[float]]:
+    return [[_double(x) for x in _array(row)] for row in _array(value)]
+
+
+def _is_min_max(objective) -> bool:
+    return objective in ("min_max", "MIN_MAX")
+
+
+def objective_kind(doc: dict) -> str:
+    """"min_max" or "min_sum", as the document's options ask."""
+    return "min_max" if _is_min_max(doc.get("options", {}).get("objective", "min_sum")) else "min_sum"
+
+
+def constraint_items(doc: dict, kind: str) -> list[dict]:
+    """The items of every constraint of `kind`, in document order."""
+    return [item for c in doc.get("constraints", []) if c.get("kind") == kind for item in c.get("items", [])]
+
+
+@dataclass
+class InstanceAgent:
+    id: int
+    type_name: str
+    start: int  # node position
+    goal: int  # node position
+    time_limit: float  # route-length limit, 0 or less for none
+    type_index: int = -1  # what the solver uses: the type last registered for this id
+
+
+@dataclass
+class Instance:
+    node_ids: list[int]
+    agents: list[InstanceAgent]
+    type_names: list[str]
+    matrices: dict[int, list[list[float]]]  # type index -> matrix
+    allowed: list[set[int]]  # type indices per node position
+    windows: dict[int, tuple[float, float]]  # node position -> (start, end)
+    return_to_end: bool
+    min_max: bool
+    time_limit: float
+    start_set: set[int] = field(default_factory=set)
+    goal_set: set[int] = field(default_factory=set)
+
+    @property
+    def n(self) -> int:
+        return len(self.node_ids)
+
+    @property
+    def objective_kind(self) -> str:
+        return "min_max" if self.min_max else "min_sum"
+
+    def arc(self, type_index: int, a: int, b: int) -> float:
+        """Arc cost; an entry the type's matrix does not give is no connection."""
+        matrix = self.matrices.get(type_index, [])
+        if a < len(matrix) and b < len(matrix[a]):
+            return matrix[a][b]
+        return NO_CONNECTION
+
+
+def read_instance(doc) -> Instance:
+    """The instance as the solver sees it; raises ShapeError or UnknownReference."""
+    nodes = []
+    for item in _array(_required(doc, "nodes")):
+        node_id = _u64(_required(item, "id"))
+        for key in ("x", "y", "z"):
+            _double(_required(item, key))
+        if "type" in item:
+            _str(item["type"])
+        if "demand" in item:
+            _double(item["demand"])
+        nodes.append(node_id)
+
+    raw_agents = []
+    for item in _array(_required(doc, "agents")):
+        agent_id = _u64(_required(item, "id"))
+        type_name = _str(_required(item, "type"))
+        start = _u64(_required(item, "start_node"))
+        end = _u64(_required(item, "end_node"))
+        if "capacity" in item:
+            _i32(item["capacity"])
+        max_length = _i32(item["max_length"]) if "max_length" in item else 0
+        raw_agents.append((agent_id, type_name, start, end, float(max_length)))
+
+    costs = {}
+    if "costs" in doc:
+        value = doc["costs"]
+        if isinstance(value, dict):
+            for name, matrix in value.items():
+                costs[name] = _matrix(matrix)
+        else:
+            for i, matrix in enumerate(_array(value)):
+                costs[str(i)] = _matrix(matrix)
+
+    allowed_by_id: dict[int, list[str]] = {}
+    windows_by_id: dict[int, tuple[float, float]] = {}
+    if "constraints" in doc:
+        for constraint in _array(doc["constraints"]):
+            kind = _str(_required(constraint, "kind"))
+            if kind == "assignment":
+                for item in _array(constraint.get("items", [])):
+                    node = _u64(_required(item, "node"))
+                    allowed_by_id[node] = [_str(name) for name in _array(_required(item, "types"))]
+            elif kind == "timewindow":
+                for item in _array(constraint.get("items", [])):
+                    node = _u64(_required(item, "node"))
+                    windows_by_id[node] = (_double(_required(item, "start")), _double(_required(item, "end")))
+            elif kind == "sequence":
+                for item in _array(constraint.get("precedence", [])):
+                    _u64(_required(item, "before"))
+                    _u64(_required(item, "after"))
+                    if "type" in item:
+                        _str(item["type"])
+
+    return_to_end, min_max, time_limit = True, False, 60.0
+    if "options" in doc:
+        options = doc["options"]
+        if not isinstance(options, dict):
+            raise ShapeError(f"options must be an object, got {options!r}")
+        return_to_end = _bool(options["return_to_end"]) if "return_to_end" in options else True
+        min_max = _is_min_max(_str(options["objective"])) if "objective" in options else False
+        time_limit = _double(options["time_limit"]) if "time_limit" in options else 60.0
+
+    # Solver construction: dense indices, the last node with an id wins.
+    node_index = {node_id: i for i, node_id in enumerate(nodes)}
+    type_ids: dict[str, int] = {}
+    type_of_id: dict[int, int] = {}
+    agents = []
+    for agent_id, type_name, start, end, limit in raw_agents:
+        type_ids.setdefault(type_name, len(type_ids))
+        type_of_id[agent_id] = type_ids[type_name]
+        if start not in node_index or end not in node_index:
+            raise UnknownReference(f"agent {agent_id}: start {start} or end {end} is no node id")
+        agents.append(InstanceAgent(agent_id, type_name, node_index[start], node_index[end], limit))
+    for agent in agents:
+        agent.type_index = type_of_id[agent.id]
+    for name in costs:
+        if name not in type_ids:
+            raise UnknownReference(f"cost matrix for unknown type {name!r}")
+
+    every_type = set(type_ids.values())
+    allowed = []
+    for node_id in nodes:
+        if node_id in allowed_by_id:
+            allowed.append({type_ids[name] for name in allowed_by_id[node_id] if name in type_ids})
+        else:
+            allowed.append(every_type)
+    windows = {node_index[node_id]: w for node_id, w in windows_by_id.items() if node_id in node_index}
+    instance = Instance(
+        node_ids=nodes,
+        agents=agents,
+        type_names=list(type_ids),
+        matrices={type_ids[name]: matrix for name, matrix in costs.items()},
+        allowed=allowed,
+        windows=windows,
+        return_to_end=return_to_end,
+        min_max=min_max,
+        time_limit=time_limit,
+    )
+    instance.start_set = {a.start for a in agents}
+    instance.goal_set = {a.goal for a in agents}
+    return instance
+
+
+def _as_instance(instance: Instance | dict) -> Instance:
+    return instance if isinstance(instance, Instance) else read_instance(instance)
+
+
+# Checking routes.
+
+def _close(a: float, b: float) -> bool:
+    return a == b or abs(a - b) <= min(COST_ABS, COST_REL * max(1.0, abs(a), abs(b)))
+
+
+def _late(value: float, bound: float, slack: float) -> bool:
+    return value > bound + slack * max(1.0, abs(bound))
+
+
+@dataclass
+class _Walk:
+    cost: float  # arrival time at the last node
+    errors: list[str]  # window ends and limits missed
+    unconnected: list[tuple[int, int]]  # arcs taken that do not exist
+
+
+def _walk(inst: Instance, agent: InstanceAgent, path: list[int], wait_at_start: bool, slack: float) -> _Walk:
+    """Travels `path`, waiting for windows to open."""
+    walk = _Walk(0.0, [], [])
+    first = inst.windows.get(path[0])
+    if wait_at_start and first is not None:
+        if _late(0.0, first[1], slack):
+            walk.errors.append(f"start window of node {path[0]} ends at {first[1]!r}, before time 0")
+        walk.cost = max(0.0, first[0])
+    for previous, node in zip(path, path[1:]):
+        free = node == previous or (not inst.return_to_end and node in (agent.start, agent.goal))
+        if not free:
+            step = inst.arc(agent.type_index, previous, node)
+            if step >= NO_CONNECTION:
+                walk.unconnected.append((previous, node))
+            walk.cost += step
+        window = inst.windows.get(node)
+        if window is not None:
+            if _late(walk.cost, window[1], slack):
+                walk.errors.append(f"reaches node {node} at {walk.cost!r}, after its window end {window[1]!r}")
+            walk.cost = max(walk.cost, window[0])
+        if agent.time_limit > 0 and _late(walk.cost, agent.time_limit, slack):
+            walk.errors.append(
+                f"route length {walk.cost!r} exceeds its limit {agent.time_limit:g} at node {node}")
+    return walk
+
+
+def _post_optimiser_accepts(inst: Instance, agent: InstanceAgent, path: list[int]) -> bool:
+    """Whether the route rules of the post-optimisers hold for the whole path,
+    the start node and its window included."""
+    for i, node in enumerate(path):
+        if agent.type_index not in inst.allowed[node]:
+            return False
+        own_depot = node in (agent.start, agent.goal)
+        if not own_depot and (node in inst.start_set or node in inst.goal_set):
+            return False  # another agent's start or end node
+        if 0 < i < len(path) - 1 and node == agent.start:
+            return False
+    return not _walk(inst, agent, path, wait_at_start=True, slack=0.0).errors
+
+
+def _check_path(inst: Instance, k: int, path: list[int], reported: float | None, strict: bool,
+                slack: float = 0.0) -> tuple[list[str], float]:
+    """Errors of agent k's route and its recomputed cost."""
+    agent = inst.agents[k]
+    name = f"route {k} (agent {agent.id})"
+    if len(path) < 2:
+        return [f"{name}: {path} is not a complete route"], 0.0
+    for v in path:
+        if not isinstance(v, int) or isinstance(v, bool) or not 0 <= v < inst.n:
+            return [f"{name}: node position {v!r} does not exist (positions 0..{inst.n - 1})"], 0.0
+    errors = []
+    if path[0] != agent.start:
+        errors.append(f"{name}: starts at {path[0]}, not at its start node {agent.start}")
+    closing = {agent.goal} if inst.return_to_end else {agent.start, agent.goal}
+    if path[-1] not in closing:
+        errors.append(f"{name}: ends at {path[-1]}, not at {' or '.join(map(str, sorted(closing)))}")
+    for node in path[1:-1]:
+        if node in (agent.start, agent.goal):
+            errors.append(f"{name}: passes its own start or end node {node}")
+        elif node in inst.goal_set:
+            errors.append(f"{name}: visits {node}, the end node of another agent")
+        elif node in inst.start_set and (strict or not inst.return_to_end):
+            errors.append(f"{name}: visits {node}, the start node of another agent")
+    for node in path if strict else path[1:]:
+        if agent.type_index not in inst.allowed[node]:
+            errors.append(f"{name}: type {agent.type_name!r} may not serve node {node}")
+
+    walk = _walk(inst, agent, path, wait_at_start=strict, slack=slack)
+    if strict:
+        if agent.type_index not in inst.matrices:
+            errors.append(f"{name}: no cost matrix for type {agent.type_name!r}")
+        else:
+            errors += [f"{name}: no connection from {a} to {b}" for a, b in walk.unconnected]
+    errors += [f"{name}: {e}" for e in walk.errors]
+    if errors or reported is None:
+        return errors, walk.cost
+
+    dissolved = len(path) == 2 and reported == 0.0  # a route without targets may report nothing
+    if strict:
+        if not _close(reported, walk.cost) and not dissolved:
+            errors.append(f"{name}: reported cost {reported!r}, recomputed {walk.cost!r}")
+        return errors, walk.cost
+    if not _post_optimiser_accepts(inst, agent, path):
+        if reported != 0.0:
+            errors.append(f"{name}: reported cost {reported!r} for a route the post-optimisers reject")
+        return errors, walk.cost
+    expected = _walk(inst, agent, path, wait_at_start=True, slack=0.0).cost
+    if not _close(reported, expected) and not dissolved:
+        errors.append(f"{name}: reported cost {reported!r}, recomputed {expected!r}")
+    return errors, expected
+
+
+def _service_errors(inst: Instance, served: list[int]) -> list[str]:
+    """Every target served exactly once; `served` holds the inner nodes of all routes."""
+    counts = Counter(served)
+    errors = []
+    repeated = sorted(v for v, count in counts.items() if count > 1)
+    if repeated:
+        errors.append(f"nodes served more than once: {repeated}")
+    missing = sorted(set(range(inst.n)) - inst.start_set - inst.goal_set - set(counts))
+    if missing:
+        errors.append(f"{len(missing)} targets not served: {missing[:10]}")
+    return errors
+
+
+def _route_entry_errors(inst: Instance, routes) -> list[str]:
+    """One route entry per agent, in the document's agent order, with the keys of the result."""
+    if not isinstance(routes, list) or len(routes) != len(inst.agents):
+        count = len(routes) if isinstance(routes, list) else routes
+        return [f"{count} routes for {len(inst.agents)} agents"]
+    errors = []
+    for k, route in enumerate(routes):
+        if not isinstance(route, dict) or list(route) != ROUTE_KEYS or route["agent_id"] != inst.agents[k].id:
+            errors.append(f"route {k}: {route!r} does not belong to agent {inst.agents[k].id}")
+        elif not isinstance(route["path"], list):
+            errors.append(f"route {k}: path {route['path']!r} is not a list")
+    return errors
+
+
+def _solution_errors(inst: Instance, routes: list[dict], strict: bool) -> list[str]:
+    errors, served = [], []
+    for k, route in enumerate(routes):
+        errors += _check_path(inst, k, route["path"], route["cost"], strict)[0]
+        served += route["path"][1:-1]
+    return errors + _service_errors(inst, served)
+
+
+def check_routes(instance: Instance | dict, routes: list[dict], *, strict: bool = True) -> list[str]:
+    """Every way a result's "routes" fail as a solution of `instance` (a
+    document or what read_instance made of one)."""
+    inst = _as_instance(instance)
+    return _route_entry_errors(inst, routes) or _solution_errors(inst, routes, strict)
+
+
+def check_result(instance: Instance | dict, result, *, strict: bool = True) -> list[str]:
+    """Every disagreement of a result dictionary with `instance`: its keys,
+    status, statistics and anytime log, and for a success its routes."""
+    inst = _as_instance(instance)
+    if not isinstance(result, dict) or list(result) != RESULT_KEYS:
+        return [f"result keys {list(result) if isinstance(result, dict) else type(result)}"]
+    errors = []
+    status, routes, stats = result["status"], result["routes"], result["statistics"]
+    if status not in ("success", "failed") or not isinstance(result["timeout"], bool):
+        errors.append(f"status {status!r}, timeout {result['timeout']!r}")
+    errors += _route_entry_errors(inst, routes)
+    if errors:
+        return errors
+
+    costs = [route["cost"] for route in routes]
+    if not isinstance(stats, dict) or list(stats) != STATISTICS_KEYS:
+        errors.append(f"statistics keys {list(stats) if isinstance(stats, dict) else stats}")
+    else:
+        if not _close(stats["max_cost"], max([0.0] + costs)) or not _close(stats["sum_cost"], math.fsum(costs)):
+            errors.append(f"statistics {stats} disagree with route costs {costs}")
+        if stats["n_generated"] < 0 or stats["n_expanded"] < 0 or stats["solve_time"] < 0:
+            errors.append(f"negative statistics {stats}")
+    best = math.inf
+    for point in result["anytime"]:
+        value = point["max_cost"] if inst.min_max else point["sum_cost"]
+        if not value < best - 1e-9:
+            errors.append(f"anytime entry {point} does not improve on {best}")
+        best = value
+
+    if status == "failed":
+        if any(route["path"] or route["cost"] != 0.0 for route in routes):
+            errors.append(f"status failed with routes {routes}")
+        return errors
+    return errors + _solution_errors(inst, routes, strict)
 
 
 @dataclass
 class CheckReport:
     feasible: bool = True
     errors: list[str] = field(default_factory=list)
-    route_costs: list[float] = field(default_factory=list)
+    route_costs: list[float] = field(default_factory=list)  # recomputed, per agent
     objective_kind: str = "min_max"
 
     @property
@@ -40,99 +525,33 @@ class CheckReport:
         self.errors.append(message)
 
 
-def objective_kind(doc: dict) -> str:
-    objective = doc.get("options", {}).get("objective", "min_sum")
-    return "min_max" if objective in ("min_max", "MIN_MAX") else "min_sum"
+def check_solution(instance: Instance | dict, paths: list[list[int]], reported_costs: list[float] | None = None,
+                   slack: float = SOLUTION_SLACK) -> CheckReport:
+    """Strictly checks `paths` (agent k's route is paths[k]) against `instance`.
 
-
-def _constraint_items(doc: dict, kind: str) -> list[dict]:
-    return [item for c in doc.get("constraints", []) if c.get("kind") == kind for item in c.get("items", [])]
-
-
-def _within(value: float, bound: float) -> bool:
-    return value <= bound + TOLERANCE * max(1.0, abs(bound))
-
-
-def check_solution(doc: dict, routes: list[list[int]], reported_costs: list[float] | None = None) -> CheckReport:
-    """Checks `routes` (agent k's route is routes[k]) against instance `doc`."""
-    report = CheckReport(objective_kind=objective_kind(doc))
-    nodes, agents = doc["nodes"], doc["agents"]
-    position = {node["id"]: i for i, node in enumerate(nodes)}
-    return_to_end = doc.get("options", {}).get("return_to_end", True)
-    allowed = {item["node"]: set(item["types"]) for item in _constraint_items(doc, "assignment")}
-    windows = {position[item["node"]]: (item["start"], item["end"]) for item in _constraint_items(doc, "timewindow")}
-
-    if len(routes) != len(agents):
-        report.fail(f"{len(routes)} routes for {len(agents)} agents")
+    An empty path, or one holding only a node, is an agent that stays where
+    it is. `slack` is tolerated on window ends and limits, relative to their
+    size: a peer working in scaled integers may overrun them by rounding.
+    """
+    inst = _as_instance(instance)
+    report = CheckReport(objective_kind=inst.objective_kind)
+    if len(paths) != len(inst.agents):
+        report.fail(f"{len(paths)} routes for {len(inst.agents)} agents")
         return report
-    starts = [position[a["start_node"]] for a in agents]
-    ends = [position[a["end_node"]] for a in agents]
-    depots = set(starts) | set(ends)
-    visits = {i: 0 for i in range(len(nodes)) if i not in depots}
-
-    for k, (agent, route) in enumerate(zip(agents, routes)):
-        cost = _check_route(report, k, agent, route, starts[k], ends[k], depots, visits,
-                            doc["costs"].get(agent["type"]), allowed, nodes, windows, return_to_end)
+    served: list[int] = []
+    for k, path in enumerate(paths):
+        path = list(path)
+        if not path:
+            report.route_costs.append(0.0)
+            continue
+        if len(path) == 1:
+            path = path * 2
+        reported = reported_costs[k] if reported_costs is not None and k < len(reported_costs) else None
+        errors, cost = _check_path(inst, k, path, reported, strict=True, slack=slack)
+        for error in errors:
+            report.fail(error)
         report.route_costs.append(cost)
-        if reported_costs is not None and k < len(reported_costs):
-            got = reported_costs[k]
-            if abs(got - cost) > COST_TOLERANCE * max(1.0, abs(cost)):
-                report.fail(f"agent {agent['id']}: reported cost {got!r}, recomputed {cost!r}")
-
-    missing = sorted(i for i, n in visits.items() if n == 0)
-    repeated = sorted(i for i, n in visits.items() if n > 1)
-    if missing:
-        report.fail(f"{len(missing)} targets not served, e.g. {missing[:5]}")
-    if repeated:
-        report.fail(f"targets served more than once: {repeated[:5]}")
+        served += path[1:-1]
+    for error in _service_errors(inst, served):
+        report.fail(error)
     return report
-
-
-def _check_route(report, k, agent, route, start, end, depots, visits, matrix, allowed, nodes, windows,
-                 return_to_end) -> float:
-    """Validates one route and returns its recomputed cost (arrival time at its last node)."""
-    label = f"agent {agent['id']}"
-    if not route:
-        return 0.0  # the agent has no route at all: it stays idle
-    if route[0] != start:
-        report.fail(f"{label}: starts at {route[0]}, not at its start node {start}")
-    if len(route) == 1:
-        if return_to_end and start != end:
-            report.fail(f"{label}: never reaches its end node {end}")
-        return 0.0
-    if return_to_end and route[-1] != end:
-        report.fail(f"{label}: ends at {route[-1]}, not at its end node {end}")
-    if matrix is None:
-        report.fail(f"{label}: no cost matrix for type {agent['type']!r}")
-        return 0.0
-    cost = 0.0
-    for i, (a, b) in enumerate(zip(route, route[1:]), start=1):
-        if not 0 <= b < len(nodes):
-            report.fail(f"{label}: node position {b} does not exist")
-            return cost
-        last = i == len(route) - 1
-        if b in depots:
-            if b not in (start, end) or not last:
-                report.fail(f"{label}: visits depot {b} inside its route")
-        else:
-            visits[b] += 1
-        types = allowed.get(nodes[b]["id"])
-        if types is not None and agent["type"] not in types:
-            report.fail(f"{label}: type {agent['type']!r} may not serve node {b}")
-        if a != b and not (not return_to_end and b in (start, end)):
-            try:
-                step = matrix[a][b]
-            except IndexError:
-                step = NO_CONNECTION
-            if step >= NO_CONNECTION:
-                report.fail(f"{label}: no connection from {a} to {b}")
-            cost += step
-        if b in windows:
-            open_, close = windows[b]
-            if not _within(cost, close):
-                report.fail(f"{label}: reaches node {b} at {cost:.6g}, after its window end {close}")
-            cost = max(cost, open_)
-    limit = agent.get("max_length", 0)
-    if limit > 0 and not _within(cost, float(int(limit))):
-        report.fail(f"{label}: route length {cost:.6g} exceeds its limit {int(limit)}")
-    return cost

@@ -18,7 +18,7 @@ from __future__ import annotations
 import math
 import time
 
-from benchmarks.check import NO_CONNECTION, _constraint_items, check_solution, objective_kind
+from benchmarks.check import NO_CONNECTION, check_solution, constraint_items, objective_kind, read_instance
 
 SPAN_COEFFICIENT = 100
 
@@ -33,7 +33,7 @@ def unsupported_reason(doc: dict) -> str | None:
             return f"incomplete cost matrix {name!r}"
         if any(c >= NO_CONNECTION for i, row in enumerate(matrix) for j, c in enumerate(row[:n]) if i != j):
             return "missing connections"
-    if any(not item["types"] for item in _constraint_items(doc, "assignment")):
+    if any(not item["types"] for item in constraint_items(doc, "assignment")):
         return "node that no type may serve"
     return None
 
@@ -48,7 +48,7 @@ def solve(doc: dict, budget: float) -> dict:
     and an anytime log. On time-window instances the first-solution
     heuristics often find nothing: when one gives up, the next one is tried
     with what is left of the budget."""
-    windows = bool(_constraint_items(doc, "timewindow"))
+    windows = bool(constraint_items(doc, "timewindow"))
     strategies = ("LOCAL_CHEAPEST_INSERTION", "SAVINGS", "PATH_CHEAPEST_ARC") if windows else ("PATH_CHEAPEST_ARC",)
     t0 = time.process_time()
     for strategy in strategies:
@@ -68,7 +68,7 @@ def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
     ends = [position[a["end_node"]] for a in agents]
     scale = _integer_scale(doc)
     min_max = objective_kind(doc) == "min_max"
-    windows = {position[w["node"]]: (w["start"], w["end"]) for w in _constraint_items(doc, "timewindow")}
+    windows = {position[w["node"]]: (w["start"], w["end"]) for w in constraint_items(doc, "timewindow")}
     limits = [int(a.get("max_length", 0)) for a in agents]
 
     manager = pywrapcp.RoutingIndexManager(n, num_vehicles, starts, ends)
@@ -102,7 +102,7 @@ def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
             dim.SetSlackCostCoefficientForAllVehicles(1)
 
     depots = set(starts) | set(ends)
-    for item in _constraint_items(doc, "assignment"):
+    for item in constraint_items(doc, "assignment"):
         node = position[item["node"]]
         if node not in depots:
             allowed = [v for v, a in enumerate(agents) if a["type"] in item["types"]]
@@ -118,6 +118,7 @@ def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
             routes.append(route + [manager.IndexToNode(index)])
         return routes
 
+    instance = read_instance(doc)  # read once: every improvement is checked
     anytime: list[dict] = []
     best_internal = [math.inf]
 
@@ -125,7 +126,7 @@ def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
         internal = routing.CostVar().Value()
         if internal < best_internal[0]:
             best_internal[0] = internal
-            report = check_solution(doc, current_routes(lambda var: var.Value()))
+            report = check_solution(instance, current_routes(lambda var: var.Value()))
             anytime.append({"time": time.process_time() - t0, "max_cost": report.max_cost, "sum_cost": report.sum_cost})
 
     routing.AddAtSolutionCallback(on_solution)

@@ -1,8 +1,8 @@
-"""Shared fixtures: an independent route checker, instance documents and the examples.
+"""Shared fixtures: the independent route checker, instance documents and the examples.
 
-The checker reads only the instance document and the reported routes and
-recomputes everything itself, so it does not share code or assumptions with
-the solver beyond the instance format.
+The checker (benchmarks.check) reads only the instance document and the
+reported routes and recomputes everything itself, so it does not share code
+or assumptions with the solver beyond the instance format.
 """
 from __future__ import annotations
 
@@ -13,102 +13,10 @@ from pathlib import Path
 
 import pytest
 
+from benchmarks.check import check_routes
+
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = sorted((ROOT / "examples").glob("*.json"))
-NO_CONNECTION = 9999.0
-COST_TOLERANCE = 1e-6
-
-
-def _as_id(value) -> int:
-    """Node and agent ids as the reader stores them: unsigned 64-bit, truncated."""
-    if isinstance(value, float):
-        return int(value) if value > 0 else 0
-    return int(value) % 2**64
-
-
-def _as_int32(value) -> int:
-    return int(value)
-
-
-def _lists_by_node(doc: dict, kind: str) -> dict[int, dict]:
-    """Constraint items of one kind keyed by node id (later items win)."""
-    by_node = {}
-    for constraint in doc.get("constraints", []):
-        if constraint.get("kind") == kind:
-            for item in constraint.get("items", []):
-                by_node[_as_id(item["node"])] = item
-    return by_node
-
-
-def check_routes(doc: dict, routes: list[dict]) -> list[str]:
-    """Returns every violation of `routes` (the result's "routes") against `doc`.
-
-    Checks agent order, start and end nodes, that every node that is nobody's
-    start or end is served exactly once, allowed agent types, existing arcs,
-    the cost recomputed from the agent type's matrix (waiting for time
-    windows; with open routes the arc into the agent's own start or end is
-    free), window ends and route-length limits. A route without inner nodes
-    may report cost 0 (a route the solver dissolved).
-    """
-    errors = []
-    nodes, agents = doc["nodes"], doc["agents"]
-    options = doc.get("options", {})
-    return_to_end = options.get("return_to_end", True)
-    position = {_as_id(node["id"]): i for i, node in enumerate(nodes)}
-    allowed = {position[n]: set(item["types"]) for n, item in _lists_by_node(doc, "assignment").items()}
-    windows = {position[n]: (item["start"], item["end"]) for n, item in _lists_by_node(doc, "timewindow").items()}
-    starts = [position[_as_id(a["start_node"])] for a in agents]
-    ends = [position[_as_id(a["end_node"])] for a in agents]
-    depots = set(starts) | set(ends)
-
-    if [r["agent_id"] for r in routes] != [_as_id(a["id"]) for a in agents]:
-        return [f"agent order {[r['agent_id'] for r in routes]} differs from the document"]
-
-    served = []
-    for k, (agent, route) in enumerate(zip(agents, routes)):
-        path, name = route["path"], f"agent {route['agent_id']}"
-        matrix = doc["costs"][agent["type"]]
-        if not path:
-            errors.append(f"{name}: empty route")
-            continue
-        if path[0] != starts[k]:
-            errors.append(f"{name}: starts at {path[0]}, not at {starts[k]}")
-        closing = {ends[k]} if return_to_end else {starts[k], ends[k]}
-        if len(path) < 2 or path[-1] not in closing:
-            errors.append(f"{name}: ends at {path[-1]}, expected one of {sorted(closing)}")
-        inner = path[1:-1]
-        served += inner
-        for node in path:
-            if agent["type"] not in allowed.get(node, {agent["type"]}):
-                errors.append(f"{name}: type {agent['type']} may not visit {node}")
-        for node in inner:
-            if node in depots:
-                errors.append(f"{name}: visits start or end node {node} on the way")
-
-        cost = 0.0
-        limit = _as_int32(agent.get("max_length", 0))
-        for previous, node in zip(path, path[1:]):
-            free = node == previous or (not return_to_end and node in (starts[k], ends[k]))
-            if not free:
-                arc = matrix[previous][node]
-                if arc >= NO_CONNECTION:
-                    errors.append(f"{name}: no connection {previous} -> {node}")
-                cost += arc
-            if node in windows:
-                start, end = windows[node]
-                if cost > end + COST_TOLERANCE:
-                    errors.append(f"{name}: reaches {node} at {cost}, after its window closes at {end}")
-                cost = max(cost, start)
-            if limit > 0 and cost > limit + COST_TOLERANCE:
-                errors.append(f"{name}: length {cost} exceeds its limit {limit}")
-        dissolved = not inner and route["cost"] == 0.0
-        if not dissolved and not math.isclose(cost, route["cost"], rel_tol=0, abs_tol=COST_TOLERANCE):
-            errors.append(f"{name}: reported cost {route['cost']}, recomputed {cost}")
-
-    targets = [i for i in range(len(nodes)) if i not in depots]
-    if sorted(served) != targets:
-        errors.append(f"targets served {sorted(served)}, expected each of {targets} once")
-    return errors
 
 
 def grid_doc(n_targets: int = 6, agent_ids=(1, 2), node_ids=None, objective="min_max", time_limit=5.0):

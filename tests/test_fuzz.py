@@ -1,7 +1,7 @@
 """Fuzzing of the JSON entry points with generated and mutated documents.
 
 Every call must either return a result dictionary that agrees with the
-instance (checked by fuzz_oracle, which reads the document on its own) or
+instance (checked by benchmarks.check, which reads the document on its own) or
 raise the exception the document calls for: RuntimeError for a document the
 reader rejects, IndexError for an unknown node id or cost type, TypeError for
 text that is not valid Unicode, always with a message.
@@ -20,7 +20,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import _kvr_core as core
-from fuzz_oracle import ReferenceError_, ShapeError, check_result, parse_json, read_instance
+from benchmarks.check import ShapeError, UnknownReference, check_result, parse_json, read_instance
 from fuzz_strategies import easy_instances, instances, mutated_bytes, mutated_documents
 
 settings.register_profile(
@@ -50,7 +50,7 @@ def expected_error(text):
         return RuntimeError
     except ShapeError:
         return RuntimeError
-    except ReferenceError_:
+    except UnknownReference:
         return IndexError
     return None
 
@@ -82,7 +82,9 @@ def solve_and_check(call, text, time_limit: float):
         faulthandler.cancel_dump_traceback_later()
     event(f"returns {result['status'] if isinstance(result, dict) else type(result).__name__}")
     assert expected is None, f"expected {expected.__name__}, got a result"
-    errors = check_result(read_instance(parse_json(text)), result)
+    # The solver's promises for any document, not what a proper solution of a
+    # well-formed instance would be.
+    errors = check_result(read_instance(parse_json(text)), result, strict=False)
     assert not errors, "\n".join(errors)
     return result
 
@@ -151,12 +153,12 @@ def test_oracle_reports_tampered_results():
     result = core.solve_json_str(text, SEARCH_SECONDS)
     instance = read_instance(parse_json(text))
     assert result["status"] == "success"
-    assert check_result(instance, result) == []
+    assert check_result(instance, result, strict=False) == []
 
     def tampered(change):
         copy = json.loads(json.dumps(result))
         change(copy)
-        return check_result(instance, copy)
+        return check_result(instance, copy, strict=False)
 
     longer = max(result["routes"], key=lambda r: len(r["path"]))
     k = result["routes"].index(longer)

@@ -1,0 +1,236 @@
+"""The independent result checker (benchmarks.check) on hand-made results.
+
+Every fault is offered in both shapes the checker takes: a whole result
+dictionary (check_result) and bare paths with reported costs
+(check_solution, as the benchmarks have them).
+"""
+from __future__ import annotations
+
+import copy
+import math
+import os
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+from benchmarks.check import check_result, check_routes, check_solution
+
+ROOT = Path(__file__).resolve().parent.parent
+GOOD_PATHS = [[0, 1, 2, 0], [0, 3, 0]]
+GOOD_COSTS = [4.0, 3.0]
+
+
+def tiny_doc(**overrides):
+    """Depot 0 and targets 1..3 on a line, two agents of types a and b (b at half the cost)."""
+    doc = {
+        "nodes": [{"id": i, "x": 0, "y": 0, "z": 0} for i in range(4)],
+        "agents": [
+            {"id": 0, "type": "a", "start_node": 0, "end_node": 0},
+            {"id": 1, "type": "b", "start_node": 0, "end_node": 0},
+        ],
+        "costs": {
+            "a": [[abs(i - j) * 1.0 for j in range(4)] for i in range(4)],
+            "b": [[abs(i - j) * 0.5 for j in range(4)] for i in range(4)],
+        },
+        "constraints": [],
+        "options": {"objective": "min_max"},
+    }
+    doc.update(overrides)
+    return doc
+
+
+def result_for(doc, paths, costs, status="success"):
+    """A result dictionary as the JSON entry points write it."""
+    totals = {"max_cost": max([0.0, *costs]), "sum_cost": math.fsum(costs)}
+    return {
+        "status": status,
+        "timeout": False,
+        "routes": [{"agent_id": a["id"], "path": p, "cost": c} for a, p, c in zip(doc["agents"], paths, costs)],
+        "statistics": {"solve_time": 0.01, **totals, "n_generated": 12, "n_expanded": 4, "last_update_time": 0.001},
+        "anytime": [{"time": 0.001, **totals}] if status == "success" else [],
+    }
+
+
+def errors_in_result(doc, paths, costs):
+    return check_result(doc, result_for(doc, paths, costs))
+
+
+def errors_in_solution(doc, paths, costs):
+    report = check_solution(doc, paths, costs)
+    assert report.feasible == (not report.errors)
+    return report.errors
+
+
+BOTH_SHAPES = pytest.mark.parametrize("errors_of", [errors_in_result, errors_in_solution], ids=["result", "paths"])
+
+
+def window(node, start, end):
+    return {"kind": "timewindow", "items": [{"node": node, "start": start, "end": end}]}
+
+
+def changed(**changes):
+    """A tiny_doc with agent fields or whole sections replaced."""
+    doc = tiny_doc()
+    for key, value in changes.items():
+        if key.startswith("agent"):
+            doc["agents"][int(key[5:])].update(value)
+        else:
+            doc[key] = value
+    return doc
+
+
+def open_routes():
+    return changed(options={"objective": "min_max", "return_to_end": False})
+
+
+class TestFaultsAreCaught:
+    @BOTH_SHAPES
+    @pytest.mark.parametrize("doc, paths, costs", [
+        (tiny_doc(), GOOD_PATHS, GOOD_COSTS),
+        (tiny_doc(), [[0, 1, 2, 3, 0], [0, 0]], [6.0, 0.0]),  # an idle agent
+        (changed(constraints=[window(1, 5.0, 9.0)]), GOOD_PATHS, [8.0, 3.0]),  # waits at 1 until 5
+        (changed(constraints=[window(0, 2.0, 100.0)]), GOOD_PATHS, [6.0, 5.0]),  # waits at the start node
+        (changed(agent0={"max_length": 8}, constraints=[window(1, 5.0, 9.0)]), GOOD_PATHS, [8.0, 3.0]),
+        (open_routes(), GOOD_PATHS, [2.0, 1.5]),  # the leg back is free
+        (changed(agent1={"end_node": 3}), [[0, 1, 2, 0], [0, 3]], [4.0, 1.5]),  # ends where it must
+    ], ids=["plain", "idle", "window", "start-window", "limit", "open", "own-end"])
+    def test_correct_solutions_pass(self, errors_of, doc, paths, costs):
+        assert errors_of(doc, paths, costs) == []
+
+    @BOTH_SHAPES
+    @pytest.mark.parametrize("doc, paths, costs, fragment", [
+        (tiny_doc(), GOOD_PATHS, [4.5, 3.0], "reported cost 4.5, recomputed 4.0"),
+        (tiny_doc(), [[0, 1, 0], [0, 3, 0]], [2.0, 3.0], "targets not served: [2]"),
+        (tiny_doc(), [[0, 1, 2, 0], [0, 2, 3, 0]], [4.0, 3.0], "served more than once: [2]"),
+        (tiny_doc(), [[1, 2, 0], [0, 3, 0]], [3.0, 3.0], "starts at 1"),
+        (tiny_doc(), [[0, 1, 2], [0, 3, 0]], [2.0, 3.0], "ends at 2"),
+        (tiny_doc(), [[0, 1, 0, 2, 0], [0, 3, 0]], [4.0, 3.0], "own start or end node 0"),
+        (tiny_doc(), [[0, 1, 2, 7, 0], [0, 3, 0]], [4.0, 3.0], "node position 7 does not exist"),
+        (tiny_doc(), [[0, 1, 2, 0]], [4.0], "1 routes for 2 agents"),
+        (changed(constraints=[{"kind": "assignment", "items": [{"node": 3, "types": ["a"]}]}]),
+         GOOD_PATHS, GOOD_COSTS, "type 'b' may not serve node 3"),
+        (changed(constraints=[window(2, 0.0, 1.5)]), GOOD_PATHS, GOOD_COSTS, "after its window end 1.5"),
+        (changed(constraints=[window(1, 5.0, 9.0)]), GOOD_PATHS, GOOD_COSTS, "reported cost 4.0, recomputed 8.0"),
+        (changed(constraints=[window(0, 2.0, 100.0)]), GOOD_PATHS, GOOD_COSTS, "reported cost 4.0, recomputed 6.0"),
+        (changed(agent0={"max_length": 3}), GOOD_PATHS, GOOD_COSTS, "exceeds its limit 3"),
+        (changed(agent0={"max_length": 7}, constraints=[window(1, 5.0, 9.0)]), GOOD_PATHS, [8.0, 3.0],
+         "exceeds its limit 7"),
+        (open_routes(), GOOD_PATHS, GOOD_COSTS, "reported cost 4.0, recomputed 2.0"),
+        (open_routes(), [[0, 1, 2], [0, 3, 0]], [2.0, 1.5], "ends at 2"),
+        (changed(agent1={"end_node": 3}), [[0, 1, 3, 2, 0], [0, 3]], [6.0, 1.5], "end node of another agent"),
+        (changed(agent1={"start_node": 3}), [[0, 1, 3, 2, 0], [3, 0]], [6.0, 1.5], "start node of another agent"),
+        (changed(costs={"a": tiny_doc()["costs"]["a"]}), GOOD_PATHS, GOOD_COSTS, "no cost matrix for type 'b'"),
+    ], ids=["cost", "missed", "twice", "start", "end", "own-depot", "position", "count", "type", "window-end",
+            "window-wait", "start-wait", "limit", "limit-waiting", "open-free-leg", "open-end", "other-end",
+            "other-start", "no-matrix"])
+    def test_faults_are_flagged(self, errors_of, doc, paths, costs, fragment):
+        errors = errors_of(doc, paths, costs)
+        assert any(fragment in e for e in errors), errors
+
+    def test_route_order_and_entries_follow_the_document(self):
+        doc = tiny_doc()
+        result = result_for(doc, GOOD_PATHS, GOOD_COSTS)
+        assert check_routes(doc, result["routes"]) == []
+        swapped = copy.deepcopy(result["routes"])
+        swapped[0]["agent_id"], swapped[1]["agent_id"] = 1, 0
+        assert "does not belong to agent 0" in check_routes(doc, swapped)[0]
+        renamed = [{"agent": r["agent_id"], "path": r["path"], "cost": r["cost"]} for r in result["routes"]]
+        assert check_routes(doc, renamed)
+        assert check_routes(doc, result["routes"][:1]) == ["1 routes for 2 agents"]
+
+    @pytest.mark.parametrize("change, fragment", [
+        (lambda r: r.update(status="done"), "status 'done'"),
+        (lambda r: r.update(timeout=0), "timeout 0"),
+        (lambda r: r.pop("anytime"), "result keys"),
+        (lambda r: r["statistics"].update(max_cost=5.0), "disagree with route costs"),
+        (lambda r: r["statistics"].update(sum_cost=6.0), "disagree with route costs"),
+        (lambda r: r["statistics"].update(n_expanded=-1), "negative statistics"),
+        (lambda r: r["anytime"].append(dict(r["anytime"][0], time=0.002)), "does not improve"),
+        (lambda r: r.update(status="failed"), "status failed with routes"),
+    ], ids=["status", "timeout", "keys", "max", "sum", "negative", "anytime", "failed"])
+    def test_result_document_faults(self, change, fragment):
+        result = result_for(tiny_doc(), GOOD_PATHS, GOOD_COSTS)
+        change(result)
+        errors = check_result(tiny_doc(), result)
+        assert any(fragment in e for e in errors), errors
+
+    def test_failed_result_has_empty_routes(self):
+        doc = tiny_doc()
+        assert check_result(doc, result_for(doc, [[], []], [0.0, 0.0], status="failed")) == []
+
+
+class TestStrictness:
+    """What the solver may do on odd documents (strict=False) against what a
+    proper solution satisfies (strict, the default, and check_solution)."""
+
+    @pytest.mark.parametrize("doc, paths, costs, fragment", [
+        # An arc without connection, taken at its cost.
+        (changed(costs={"a": [[9999.0 if (i, j) == (1, 2) else abs(i - j) * 1.0 for j in range(4)] for i in range(4)],
+                        "b": tiny_doc()["costs"]["b"]}),
+         GOOD_PATHS, [10002.0, 3.0], "no connection from 1 to 2"),
+        # Routes return to their end: passing another agent's start node is
+        # allowed, and the post-optimisers report such a route at cost 0.
+        (changed(agent1={"start_node": 3}), [[0, 1, 3, 2, 0], [3, 0]], [0.0, 1.5], "start node of another agent"),
+        # Starting where the own type may not serve; again cost 0.
+        (changed(agent0={"end_node": 3}, constraints=[{"kind": "assignment", "items": [{"node": 0, "types": ["b"]}]}]),
+         [[0, 1, 2, 3], [0, 0]], [0.0, 0.0], "type 'a' may not serve node 0"),
+    ], ids=["no-connection", "other-start", "start-type"])
+    def test_tolerated_only_when_not_strict(self, doc, paths, costs, fragment):
+        result = result_for(doc, paths, costs)
+        assert check_result(doc, result, strict=False) == []
+        strict = check_result(doc, result)
+        assert any(fragment in e for e in strict), strict
+        assert any(fragment in e for e in check_solution(doc, paths, costs).errors)
+
+    def test_rejected_route_must_report_cost_zero(self):
+        doc = changed(agent1={"start_node": 3})
+        result = result_for(doc, [[0, 1, 3, 2, 0], [3, 0]], [6.0, 1.5])
+        errors = check_result(doc, result, strict=False)
+        assert any("reported cost 6.0 for a route the post-optimisers reject" in e for e in errors), errors
+
+    def test_lenient_checks_still_catch_plain_faults(self):
+        doc = changed(agent0={"max_length": 3}, constraints=[window(2, 0.0, 1.5)])
+        errors = check_result(doc, result_for(doc, [[0, 1, 0], [0, 3, 0]], [2.5, 3.0]), strict=False)
+        assert any("reported cost 2.5" in e for e in errors), errors
+        assert any("targets not served: [2]" in e for e in errors), errors
+        errors = check_result(doc, result_for(doc, GOOD_PATHS, GOOD_COSTS), strict=False)
+        assert any("after its window end 1.5" in e for e in errors), errors
+        assert any("exceeds its limit 3" in e for e in errors), errors
+
+
+class TestSolutionForm:
+    def test_recomputed_costs_and_objectives(self):
+        check = check_solution(tiny_doc(), GOOD_PATHS)
+        assert check.feasible, check.errors
+        assert (check.route_costs, check.objective) == ([4.0, 3.0], 4.0)
+        assert check_solution(changed(options={"objective": "min_sum"}), GOOD_PATHS).objective == 7.0
+
+    @pytest.mark.parametrize("idle", [[0], [0, 0], []])
+    def test_idle_agents_cost_nothing(self, idle):
+        check = check_solution(tiny_doc(), [[0, 1, 2, 3, 0], idle], [6.0, 0.0])
+        assert check.feasible, check.errors
+        assert check.route_costs == [6.0, 0.0]
+
+    def test_idle_agent_must_still_reach_a_different_end_node(self):
+        check = check_solution(changed(agent1={"end_node": 3}), [[0, 1, 2, 0], [0]])
+        assert any("ends at 0, not at 3" in e for e in check.errors), check.errors
+
+    def test_rounding_slack_on_limits_only_for_paths(self):
+        # A peer working in scaled integers may overrun a limit by rounding.
+        doc = changed(agent0={"max_length": 4})
+        doc["costs"]["a"][2][0] += 1e-12
+        assert check_solution(doc, GOOD_PATHS).feasible
+        assert not check_solution(doc, GOOD_PATHS, slack=0.0).feasible
+        errors = check_result(doc, result_for(doc, GOOD_PATHS, [4.0 + 1e-12, 3.0]))
+        assert any("exceeds its limit 4" in e for e in errors), errors
+
+
+def test_checker_runs_without_the_solver_extension():
+    code = "import sys, benchmarks.check; print('_kvr_core' in sys.modules)"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
+    completed = subprocess.run([sys.executable, "-c", code], cwd=ROOT, env=env, capture_output=True, text=True,
+                               timeout=60)
+    assert completed.returncode == 0, completed.stderr
+    assert completed.stdout.strip() == "False"
