@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import argparse
 import glob
+import hashlib
 import io
 import json
 import os
@@ -214,9 +215,13 @@ def after_label(args) -> str:
 
 
 def describe(module_dir: Path | None) -> str:
+    """The module file and the start of its SHA-256, which ties figures to a build."""
     if module_dir is None:
         return "installed _kvr_core"
-    return str(module_file(module_dir) or module_dir)
+    path = module_file(module_dir)
+    if path is None:
+        return str(module_dir)
+    return f"{path} (sha256 {hashlib.sha256(path.read_bytes()).hexdigest()[:12]})"
 
 
 def main(argv: list[str] | None = None) -> int:
