@@ -7,40 +7,40 @@ namespace tarsel {
 
 namespace {
 
-// Entry layout in words.
-constexpr size_t kG = 0;
-constexpr size_t kVisited = 1;  // four words
-constexpr size_t kFlags = 5;
+constexpr size_t kNoPosition = ~size_t{0};
 
-double AsDouble(uint64_t word) {
-  double value;
-  std::memcpy(&value, &word, sizeof(value));
-  return value;
+// Order of entries by g, with NaN after every number.
+bool LessG(double a, double b) {
+  if (b != b) return a == a;
+  return a < b;
 }
 
-uint64_t AsWord(double value) {
-  uint64_t word;
-  std::memcpy(&word, &value, sizeof(word));
-  return word;
+double CostAt(const uint8_t* costs, size_t k) {
+  double cost;
+  std::memcpy(&cost, costs + k * sizeof(double), sizeof(cost));
+  return cost;
 }
 
 }  // namespace
 
-void FrontierTable::Reset(size_t num_agents) {
-  num_agents_ = num_agents;
-  flag_words_ = (num_agents + 63) / 64;
-  stride_ = kFlags + flag_words_ + num_agents;
+void FrontierTable::Reset(const LabelStore* store) {
+  store_ = store;
+  num_agents_ = store != nullptr ? store->NumAgents() : 0;
   keys_.clear();
   frontiers_.clear();
   slots_.assign(64, kEmpty);
   num_entries_ = 0;
-  scratch_.assign(stride_, 0);
+  probe_flags_.assign((num_agents_ + 7) / 8, 0);
 }
 
 uint64_t FrontierTable::Hash(const Label& label) const {
-  uint64_t h = 1469598103934665603ull;
-  for (size_t k = 0; k < num_agents_; ++k) h = (h ^ label.current_nodes[k]) * 1099511628211ull;
-  return h ^ (h >> 29);
+  uint64_t h = 0x9E3779B97F4A7C15ull;
+  for (size_t k = 0; k < num_agents_; ++k) {
+    h = (h ^ label.current_nodes[k]) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 31;
+  }
+  h *= 0x94D049BB133111EBull;
+  return h ^ (h >> 32);
 }
 
 bool FrontierTable::KeyEquals(uint32_t frontier, const Label& label) const {
@@ -52,8 +52,8 @@ bool FrontierTable::KeyEquals(uint32_t frontier, const Label& label) const {
 }
 
 uint32_t FrontierTable::Find(const Label& label) const {
-  if (label.current_nodes.size() != num_agents_) {
-    throw std::logic_error("label does not hold one position per agent");
+  if (label.current_nodes.size() != num_agents_ || label.costs.size() != num_agents_) {
+    throw std::logic_error("label does not hold one position and one cost per agent");
   }
   const size_t mask = slots_.size() - 1;
   for (size_t i = Hash(label) & mask;; i = (i + 1) & mask) {
@@ -100,17 +100,12 @@ void FrontierTable::Grow() {
   }
 }
 
-void FrontierTable::WriteEntry(const Label& label, uint64_t* out) const {
-  out[kG] = AsWord(label.g);
-  for (size_t w = 0; w < 4; ++w) out[kVisited + w] = label.visited.words[w];
-  uint64_t* flags = out + kFlags;
-  for (size_t w = 0; w < flag_words_; ++w) flags[w] = 0;
-  const size_t flag_count = label.finished.size() < num_agents_ ? label.finished.size() : num_agents_;
-  for (size_t k = 0; k < flag_count; ++k) {
-    if (label.finished[k] != 0) flags[k >> 6] |= uint64_t{1} << (k & 63);
+void FrontierTable::PackFlags(const Label& label) const {
+  for (uint8_t& byte : probe_flags_) byte = 0;
+  const size_t count = label.finished.size() < num_agents_ ? label.finished.size() : num_agents_;
+  for (size_t k = 0; k < count; ++k) {
+    if (label.finished[k] != 0) probe_flags_[k >> 3] |= static_cast<uint8_t>(1u << (k & 7));
   }
-  uint64_t* costs = out + kFlags + flag_words_;
-  for (size_t k = 0; k < num_agents_; ++k) costs[k] = AsWord(label.costs[k]);
 }
 
 // a dominates b: no worse objective, no agent costs more, covers b's nodes,
@@ -118,83 +113,81 @@ void FrontierTable::WriteEntry(const Label& label, uint64_t* out) const {
 // have ended is never dominated by one in which they have not: ending a
 // route where the agent stands changes nothing else, so without this rule
 // the parent would discard that move and an agent with nothing to visit
-// could never finish. Tests run cheapest first: g, the finished mask, the
-// visited words, then the costs.
-bool FrontierTable::Dominates(const uint64_t* entry, const Label& label) const {
-  const uint64_t* probe = scratch_.data();
-  if (!(AsDouble(entry[kG]) <= label.g)) return false;
-  for (size_t w = 0; w < flag_words_; ++w) {
-    if ((probe[kFlags + w] & ~entry[kFlags + w]) != 0) return false;
+// could never finish. Tests run cheapest first: g (by the caller), the
+// finished flags, the visited words, then the costs.
+bool FrontierTable::Dominates(int32_t id, const Label& label) const {
+  const uint8_t* flags = store_->FlagBytes(id);
+  for (size_t b = 0; b < probe_flags_.size(); ++b) {
+    if ((probe_flags_[b] & ~flags[b]) != 0) return false;
   }
-  for (size_t w = 0; w < 4; ++w) {
-    if ((probe[kVisited + w] & ~entry[kVisited + w]) != 0) return false;
-  }
-  const uint64_t* entry_costs = entry + kFlags + flag_words_;
+  if (!store_->Visited(id).Contains(label.visited)) return false;
+  const uint8_t* costs = store_->CostBytes(id);
   for (size_t k = 0; k < num_agents_; ++k) {
-    if (!(AsDouble(entry_costs[k]) <= label.costs[k])) return false;
+    if (!(CostAt(costs, k) <= label.costs[k])) return false;
   }
   return true;
 }
 
-bool FrontierTable::DominatedBy(const uint64_t* entry, const Label& label) const {
-  const uint64_t* probe = scratch_.data();
-  if (!(label.g <= AsDouble(entry[kG]))) return false;
-  for (size_t w = 0; w < flag_words_; ++w) {
-    if ((entry[kFlags + w] & ~probe[kFlags + w]) != 0) return false;
+bool FrontierTable::DominatedBy(int32_t id, const Label& label) const {
+  const uint8_t* flags = store_->FlagBytes(id);
+  for (size_t b = 0; b < probe_flags_.size(); ++b) {
+    if ((flags[b] & ~probe_flags_[b]) != 0) return false;
   }
-  for (size_t w = 0; w < 4; ++w) {
-    if ((entry[kVisited + w] & ~probe[kVisited + w]) != 0) return false;
-  }
-  const uint64_t* entry_costs = entry + kFlags + flag_words_;
+  if (!label.visited.Contains(store_->Visited(id))) return false;
+  const uint8_t* costs = store_->CostBytes(id);
   for (size_t k = 0; k < num_agents_; ++k) {
-    if (!(label.costs[k] <= AsDouble(entry_costs[k]))) return false;
+    if (!(label.costs[k] <= CostAt(costs, k))) return false;
   }
   return true;
 }
 
 bool FrontierTable::IsDominated(const Label& label) const {
-  const uint32_t frontier = Find(label);
-  if (frontier == kEmpty) return false;
-  if (label.costs.size() != num_agents_) {
-    throw std::logic_error("label does not hold one cost per agent");
-  }
-  WriteEntry(label, scratch_.data());
-  const std::vector<uint64_t>& entries = frontiers_[frontier];
-  for (size_t at = 0; at < entries.size(); at += stride_) {
-    if (Dominates(&entries[at], label)) return true;
+  const uint32_t index = Find(label);
+  if (index == kEmpty) return false;
+  // Only an entry with g <= label.g can dominate, and those come first (an
+  // entry whose g is NaN dominates nothing and sorts last).
+  const std::vector<Entry>& entries = frontiers_[index];
+  if (entries.empty() || !(entries[0].g <= label.g)) return false;
+  PackFlags(label);
+  for (const Entry& entry : entries) {
+    if (!(entry.g <= label.g)) break;
+    if (Dominates(entry.label_id, label)) return true;
   }
   return false;
 }
 
 int FrontierTable::Insert(const Label& label) {
-  if (label.costs.size() != num_agents_) {
-    throw std::logic_error("label does not hold one cost per agent");
-  }
-  const uint32_t frontier = FindOrOpen(label);
-  WriteEntry(label, scratch_.data());
-  std::vector<uint64_t>& entries = frontiers_[frontier];
-  // Dominated entries are overwritten by the last one, as order does not
-  // matter to the dominance question.
-  size_t end = entries.size();
+  std::vector<Entry>& entries = frontiers_[FindOrOpen(label)];
+  PackFlags(label);
+  // Entries with a smaller g cannot be dominated by the label and stay
+  // where they are; of the others, the survivors move up in order, and the
+  // new entry goes after every entry whose g is not above its own.
+  const size_t count = entries.size();
+  size_t kept = 0;
+  while (kept < count && entries[kept].g < label.g) ++kept;
+  size_t insert_at = kNoPosition;
   int removed = 0;
-  for (size_t at = end; at >= stride_;) {
-    at -= stride_;
-    if (DominatedBy(&entries[at], label)) {
-      end -= stride_;
-      if (at != end) std::memcpy(&entries[at], &entries[end], stride_ * sizeof(uint64_t));
+  for (size_t e = kept; e < count; ++e) {
+    const Entry entry = entries[e];
+    if (label.g <= entry.g && DominatedBy(entry.label_id, label)) {
       ++removed;
+      continue;
     }
+    if (insert_at == kNoPosition && LessG(label.g, entry.g)) insert_at = kept;
+    entries[kept++] = entry;
   }
-  entries.resize(end);
-  entries.insert(entries.end(), scratch_.begin(), scratch_.end());
+  entries.resize(kept);
+  if (insert_at == kNoPosition) insert_at = kept;
+  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(insert_at),
+                 Entry{label.g, static_cast<int32_t>(label.id)});
   num_entries_ = num_entries_ + 1 - static_cast<size_t>(removed);
   return removed;
 }
 
 size_t FrontierTable::MemoryBytes() const {
   size_t bytes = keys_.capacity() * sizeof(uint16_t) + slots_.capacity() * sizeof(uint32_t) +
-                 frontiers_.capacity() * sizeof(std::vector<uint64_t>);
-  for (const std::vector<uint64_t>& entries : frontiers_) bytes += entries.capacity() * sizeof(uint64_t);
+                 frontiers_.capacity() * sizeof(std::vector<Entry>);
+  for (const std::vector<Entry>& entries : frontiers_) bytes += entries.capacity() * sizeof(Entry);
   return bytes;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/label.h"
+#include "search/label_store.h"
 
 namespace tarsel {
 
@@ -12,22 +13,26 @@ namespace tarsel {
 // positions, over objective value, per-agent costs, finished routes and
 // visited nodes.
 //
-// An entry is a fixed record of 64-bit words in its frontier's flat array:
-// g, the finished flags as a bit mask, the visited set, then one cost per
-// agent. No entry owns heap memory. Configurations are looked up in an
-// open-addressing table whose keys (agent positions, 16 bits each) live in
-// one flat array.
+// An entry is the label's g and its id in the label store, where the rest
+// of the label lies in one record; a frontier keeps its entries sorted by
+// g in one flat array, so the scan for entries that may dominate a label
+// reads them contiguously and stops at the first larger g. No entry owns
+// heap memory. Configurations are looked up in an open-addressing table
+// whose keys (agent positions, 16 bits each) live in one flat array.
 class FrontierTable {
  public:
-  FrontierTable() { Reset(0); }
-  // Empties the table for labels with `num_agents` agents.
-  void Reset(size_t num_agents);
+  FrontierTable() { Reset(nullptr); }
+  // Empties the table for labels kept in `store` (its agent count must not
+  // change while the table is in use).
+  void Reset(const LabelStore* store);
 
   // True if some entry of the label's configuration dominates it (equal
   // labels dominate each other); false when the configuration has none.
+  // `label` need not be stored.
   bool IsDominated(const Label& label) const;
   // Removes the entries `label` dominates from its configuration's frontier
-  // (opened on first use), appends it and returns how many went.
+  // (opened on first use), adds it and returns how many went. `label` must
+  // be stored under label.id.
   int Insert(const Label& label);
 
   size_t NumFrontiers() const { return frontiers_.size(); }
@@ -36,6 +41,10 @@ class FrontierTable {
 
  private:
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+  struct Entry {
+    double g;
+    int32_t label_id;
+  };
 
   uint64_t Hash(const Label& label) const;
   bool KeyEquals(uint32_t frontier, const Label& label) const;
@@ -43,21 +52,20 @@ class FrontierTable {
   uint32_t Find(const Label& label) const;
   uint32_t FindOrOpen(const Label& label);
   void Grow();
-  // Writes `label` as an entry record at `out`.
-  void WriteEntry(const Label& label, uint64_t* out) const;
-  // The entry record at `entry` dominates `label`.
-  bool Dominates(const uint64_t* entry, const Label& label) const;
-  // `label` dominates the entry record at `entry`.
-  bool DominatedBy(const uint64_t* entry, const Label& label) const;
+  // Writes the label's finished flags as the store keeps them into probe_flags_.
+  void PackFlags(const Label& label) const;
+  // Stored label `id` dominates `label` (g already compared).
+  bool Dominates(int32_t id, const Label& label) const;
+  // `label` dominates stored label `id` (g already compared).
+  bool DominatedBy(int32_t id, const Label& label) const;
 
+  const LabelStore* store_ = nullptr;
   size_t num_agents_ = 0;
-  size_t flag_words_ = 0;  // words of the finished mask
-  size_t stride_ = 0;      // words per entry
-  std::vector<uint16_t> keys_;                   // num_agents_ per frontier
-  std::vector<std::vector<uint64_t>> frontiers_;  // entries, stride_ words each
-  std::vector<uint32_t> slots_;                  // frontier index or kEmpty
+  std::vector<uint16_t> keys_;                 // num_agents_ per frontier
+  std::vector<std::vector<Entry>> frontiers_;  // ascending g, NaN last
+  std::vector<uint32_t> slots_;                // frontier index or kEmpty
   size_t num_entries_ = 0;
-  mutable std::vector<uint64_t> scratch_;  // the probe label as a record
+  mutable std::vector<uint8_t> probe_flags_;
 };
 
 }  // namespace tarsel

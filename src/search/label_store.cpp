@@ -1,6 +1,7 @@
 #include "search/label_store.h"
 
 #include <limits>
+#include <new>
 #include <stdexcept>
 
 namespace tarsel {
@@ -17,8 +18,11 @@ void LabelStore::Reset(size_t num_agents, int32_t num_nodes) {
     throw std::length_error("a search supports at most 65535 agents");
   }
   num_agents_ = num_agents;
-  flag_bytes_ = (num_agents + 7) / 8;
   num_nodes_ = num_nodes;
+  costs_at_ = sizeof(RecordHead);
+  nodes_at_ = costs_at_ + num_agents * sizeof(double);
+  flags_at_ = nodes_at_ + num_agents;
+  stride_ = (flags_at_ + (num_agents + 7) / 8 + 7) / 8 * 8;
   count_ = 0;
   chunk_ = kFirstChunk;
   capacity_ = 0;
@@ -41,11 +45,9 @@ int64_t LabelStore::Allocate() {
 void LabelStore::Resize(size_t capacity) {
   capacity_ = capacity;
   while (blocks_.size() * kBlockLabels < capacity) {
-    Block block;
-    block.records.resize(kBlockLabels);
-    block.costs.resize(kBlockLabels * num_agents_, 0.0);
-    block.nodes.resize(kBlockLabels * num_agents_, 0);
-    block.finished.resize(kBlockLabels * flag_bytes_, 0);
+    // Zeroed, so that a slot never written reads as an empty label.
+    std::unique_ptr<uint8_t[]> block(new uint8_t[kBlockLabels * stride_]());
+    for (size_t slot = 0; slot < kBlockLabels; ++slot) new (block.get() + slot * stride_) RecordHead();
     blocks_.push_back(std::move(block));
   }
 }
@@ -55,50 +57,44 @@ void LabelStore::Put(const Label& label, int64_t parent) {
       label.finished.size() != num_agents_) {
     throw std::logic_error("label does not hold one entry per agent");
   }
-  Block& block = blocks_[static_cast<size_t>(label.id) >> kBlockShift];
-  const size_t slot = Slot(label.id);
-  Record& record = block.records[slot];
-  record.visited = label.visited;
-  record.g = label.g;
-  record.f = label.f;
-  record.parent = static_cast<int32_t>(parent);
-  record.active_agents = static_cast<uint16_t>(label.active_agents);
-  record.last_agent = static_cast<uint16_t>(label.last_agent);
-  const size_t base = slot * num_agents_;
-  uint8_t* flags = block.finished.data() + slot * flag_bytes_;
-  for (size_t b = 0; b < flag_bytes_; ++b) flags[b] = 0;
+  uint8_t* record = const_cast<uint8_t*>(Record(label.id));
+  RecordHead& head = *reinterpret_cast<RecordHead*>(record);
+  head.visited = label.visited;
+  head.parent = static_cast<int32_t>(parent);
+  head.active_agents = static_cast<uint16_t>(label.active_agents);
+  head.last_agent = static_cast<uint16_t>(label.last_agent);
+  std::memcpy(record + costs_at_, label.costs.data(), num_agents_ * sizeof(double));
+  uint8_t* flags = record + flags_at_;
+  for (size_t b = 0; b < (num_agents_ + 7) / 8; ++b) flags[b] = 0;
   for (size_t k = 0; k < num_agents_; ++k) {
     // Node indices of a search are below 256 (checked when it starts).
-    block.nodes[base + k] = static_cast<uint8_t>(label.current_nodes[k]);
-    block.costs[base + k] = label.costs[k];
+    record[nodes_at_ + k] = static_cast<uint8_t>(label.current_nodes[k]);
     if (label.finished[k] != 0) flags[k >> 3] |= static_cast<uint8_t>(1u << (k & 7));
   }
 }
 
 void LabelStore::Get(int64_t id, Label& out) const {
-  const Block& block = BlockOf(id);
-  const size_t slot = Slot(id);
-  const Record& record = block.records[slot];
+  const uint8_t* record = Record(id);
+  const RecordHead& head = Head(id);
   out.id = id;
-  out.visited = record.visited;
+  out.visited = head.visited;
   out.h = 0;
-  out.g = record.g;
-  out.f = record.f;
+  out.g = 0;
+  out.f = 0;
   out.num_nodes = num_nodes_;
-  out.active_agents = record.active_agents;
-  out.last_agent = record.last_agent;
-  const size_t base = slot * num_agents_;
-  out.current_nodes.assign(block.nodes.begin() + base, block.nodes.begin() + base + num_agents_);
-  out.costs.assign(block.costs.begin() + base, block.costs.begin() + base + num_agents_);
+  out.active_agents = head.active_agents;
+  out.last_agent = head.last_agent;
+  out.current_nodes.assign(record + nodes_at_, record + nodes_at_ + num_agents_);
+  out.costs.resize(num_agents_);
+  std::memcpy(out.costs.data(), record + costs_at_, num_agents_ * sizeof(double));
   out.finished.resize(num_agents_);
-  const uint8_t* flags = block.finished.data() + slot * flag_bytes_;
+  const uint8_t* flags = record + flags_at_;
   for (size_t k = 0; k < num_agents_; ++k) out.finished[k] = (flags[k >> 3] >> (k & 7)) & 1u;
 }
 
 size_t LabelStore::MemoryBytes() const {
-  const size_t per_label =
-      sizeof(Record) + num_agents_ * (sizeof(double) + sizeof(uint8_t)) + flag_bytes_;
-  return blocks_.size() * kBlockLabels * per_label + blocks_.capacity() * sizeof(Block);
+  return blocks_.size() * kBlockLabels * stride_ +
+         blocks_.capacity() * sizeof(std::unique_ptr<uint8_t[]>);
 }
 
 }  // namespace tarsel

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "common/label.h"
@@ -9,16 +11,19 @@
 
 namespace tarsel {
 
-// All labels of one search, by id, with their parents. A label is kept as
-// one fixed record plus per-agent slices of flat arrays (node indices in one
-// byte, finished flags as bits), so that millions of labels cost a fraction
-// of what Label objects with their own vectors would, and storing one
-// allocates nothing once the capacity is there. Storage comes in blocks of
-// 4096 labels that never move, so growing neither copies nor leaves unused
-// reserve behind.
+// All labels of one search, by id, with their parents. A label is one
+// contiguous record of fixed size: the visited set, the parent id, the
+// active agent count and the last agent moved, then per agent its cost, its
+// node index (one byte; nodes of a search are below 256) and its finished
+// flag (one bit). Records live in blocks of 4096 that never move, so storing
+// a label allocates nothing once the capacity is there, growing neither
+// copies nor leaves unused reserve behind, and everything a dominance test
+// reads about a label lies in one or two cache lines.
 //
-// Not kept: h (the search recomputes it for every child, Get answers 0) and
-// num_nodes, which is the same for every label of a search and is kept once.
+// Not kept, because the search has them at hand: g (the objective's
+// aggregate of the costs), f (carried by the list entry the label is taken
+// from) and h (recomputed for every child). Get answers 0 for all three;
+// num_nodes is the same for every label of a search and is kept once.
 class LabelStore {
  public:
   // Empties the store for labels with `num_agents` agents each; Get answers
@@ -36,57 +41,62 @@ class LabelStore {
   // Stores `label` under label.id, which must be below Capacity(), with the
   // per-agent vectors of the agent count given to Reset.
   void Put(const Label& label, int64_t parent);
-  // Writes label `id` into `out`, reusing out's vectors.
+  // Writes label `id` into `out`, reusing out's vectors (g, f and h: 0).
   void Get(int64_t id, Label& out) const;
 
-  int64_t Parent(int64_t id) const { return At(id).parent; }
-  int64_t LastAgent(int64_t id) const { return At(id).last_agent; }
-  int64_t ActiveAgents(int64_t id) const { return At(id).active_agents; }
-  size_t CurrentNode(int64_t id, size_t agent) const {
-    const Block& block = BlockOf(id);
-    return block.nodes[Slot(id) * num_agents_ + agent];
-  }
+  int64_t Parent(int64_t id) const { return Head(id).parent; }
+  int64_t LastAgent(int64_t id) const { return Head(id).last_agent; }
+  int64_t ActiveAgents(int64_t id) const { return Head(id).active_agents; }
+  size_t CurrentNode(int64_t id, size_t agent) const { return Record(id)[nodes_at_ + agent]; }
   double Cost(int64_t id, size_t agent) const {
-    const Block& block = BlockOf(id);
-    return block.costs[Slot(id) * num_agents_ + agent];
+    double cost;
+    std::memcpy(&cost, Record(id) + costs_at_ + agent * sizeof(double), sizeof(cost));
+    return cost;
   }
-  const VisitedSet& Visited(int64_t id) const { return At(id).visited; }
+  bool Finished(int64_t id, size_t agent) const {
+    return (Record(id)[flags_at_ + (agent >> 3)] >> (agent & 7)) & 1u;
+  }
+  const VisitedSet& Visited(int64_t id) const { return Head(id).visited; }
+  // The finished flags of label `id`, one bit per agent in (NumAgents() + 7)
+  // / 8 bytes, and its costs as NumAgents() doubles (unaligned: read them
+  // with memcpy).
+  const uint8_t* FlagBytes(int64_t id) const { return Record(id) + flags_at_; }
+  const uint8_t* CostBytes(int64_t id) const { return Record(id) + costs_at_; }
   int32_t NumNodes() const { return num_nodes_; }
+  size_t NumAgents() const { return num_agents_; }
 
   // Bytes reserved by the store.
   size_t MemoryBytes() const;
 
  private:
-  struct Record {
+  // The fixed part at the start of every record.
+  struct RecordHead {
     VisitedSet visited;
-    double g = 0;
-    double f = 0;
     int32_t parent = 0;
     uint16_t active_agents = 0;
     uint16_t last_agent = 0;
   };
   static constexpr size_t kBlockShift = 12;
   static constexpr size_t kBlockLabels = size_t{1} << kBlockShift;
-  // Labels kBlockLabels * b .. kBlockLabels * (b + 1) - 1.
-  struct Block {
-    std::vector<Record> records;
-    std::vector<double> costs;      // per agent
-    std::vector<uint8_t> nodes;     // per agent
-    std::vector<uint8_t> finished;  // flag_bytes_ per label
-  };
-  const Block& BlockOf(int64_t id) const {
-    return blocks_[static_cast<size_t>(id) >> kBlockShift];
+
+  const uint8_t* Record(int64_t id) const {
+    const size_t index = static_cast<size_t>(id);
+    return blocks_[index >> kBlockShift].get() + (index & (kBlockLabels - 1)) * stride_;
   }
-  static size_t Slot(int64_t id) { return static_cast<size_t>(id) & (kBlockLabels - 1); }
-  const Record& At(int64_t id) const { return BlockOf(id).records[Slot(id)]; }
+  const RecordHead& Head(int64_t id) const {
+    return *reinterpret_cast<const RecordHead*>(Record(id));
+  }
 
   size_t num_agents_ = 0;
-  size_t flag_bytes_ = 0;  // bytes of finished flags per label
   int32_t num_nodes_ = 0;
+  size_t costs_at_ = 0;  // offsets inside a record
+  size_t nodes_at_ = 0;
+  size_t flags_at_ = 0;
+  size_t stride_ = 0;    // bytes per record, a multiple of 8
   int64_t count_ = 0;
   size_t chunk_ = 1024;
   size_t capacity_ = 0;
-  std::vector<Block> blocks_;
+  std::vector<std::unique_ptr<uint8_t[]>> blocks_;
 };
 
 }  // namespace tarsel

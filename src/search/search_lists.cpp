@@ -1,18 +1,18 @@
 #include "search/search_lists.h"
 
-#include <iterator>
+#include <cstdint>
 
 namespace tarsel {
 
 void SearchLists::Clear() {
-  open_.clear();
-  focal_.clear();
+  open_.Clear();
+  focal_.Clear();
   focal_bound_ = 0;
 }
 
 FocalEntry SearchLists::PopFocal() {
-  const FocalEntry first = *focal_.begin();
-  focal_.erase(focal_.begin());
+  const FocalEntry first = focal_.Front();
+  focal_.PopFront();
   return first;
 }
 
@@ -23,15 +23,13 @@ FocalEntry SearchLists::StoredFocalEntry(double f, int64_t label_id, const Label
 
 void SearchLists::UpdateFocalBound(double old_bound, double new_bound, const LabelStore& store) {
   if (old_bound < new_bound) {
-    for (auto it = open_.upper_bound({old_bound, INT64_MAX}); it != open_.end(); ++it) {
+    for (auto it = open_.UpperBound({old_bound, INT64_MAX}); it != open_.end(); ++it) {
       if (it->first > new_bound) break;
       if (!(it->first > old_bound)) continue;
-      focal_.insert(StoredFocalEntry(it->first, it->second, store));
+      focal_.Insert(StoredFocalEntry(it->first, it->second, store));
     }
   } else {
-    for (auto it = focal_.begin(); it != focal_.end();) {
-      it = it->f > new_bound ? focal_.erase(it) : std::next(it);
-    }
+    focal_.EraseIf([new_bound](const FocalEntry& entry) { return entry.f > new_bound; });
   }
   focal_bound_ = new_bound;
 }
@@ -39,16 +37,14 @@ void SearchLists::UpdateFocalBound(double old_bound, double new_bound, const Lab
 bool SearchLists::RefillFocal(const LabelStore& store) {
   for (const auto& [f, id] : open_) {
     if (f > focal_bound_) break;
-    focal_.insert(StoredFocalEntry(f, id, store));
+    focal_.Insert(StoredFocalEntry(f, id, store));
   }
-  return !focal_.empty();
+  return !focal_.Empty();
 }
 
 void SearchLists::PruneAbove(double cost) {
-  for (auto it = focal_.begin(); it != focal_.end();) {
-    it = it->f > cost ? focal_.erase(it) : std::next(it);
-  }
-  open_.erase(open_.upper_bound({cost + 0.2, INT64_MAX}), open_.end());
+  focal_.EraseIf([cost](const FocalEntry& entry) { return entry.f > cost; });
+  open_.EraseFrom(open_.UpperBound({cost + 0.2, INT64_MAX}));
 }
 
 }  // namespace tarsel

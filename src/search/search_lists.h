@@ -2,11 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
 #include <utility>
 
 #include "common/focal_entry.h"
 #include "plugins/focal_comparator_plugin.h"
+#include "search/flat_ordered_set.h"
 #include "search/label_store.h"
 
 namespace tarsel {
@@ -28,22 +28,22 @@ struct FocalOrder {
 // Refill when the focal list runs empty.
 class SearchLists {
  public:
-  using OpenSet = std::set<std::pair<double, int64_t>>;
-  using FocalSet = std::set<FocalEntry, FocalOrder>;
+  using OpenSet = FlatOrderedSet<std::pair<double, int64_t>>;
+  using FocalSet = FlatOrderedSet<FocalEntry, FocalOrder>;
 
   explicit SearchLists(const FocalComparatorPlugin* comparator)
       : focal_(FocalOrder{comparator}) {}
 
   void Clear();
 
-  void InsertOpen(double f, int64_t label_id) { open_.emplace(f, label_id); }
-  void EraseOpen(double f, int64_t label_id) { open_.erase({f, label_id}); }
-  bool OpenEmpty() const { return open_.empty(); }
+  void InsertOpen(double f, int64_t label_id) { open_.Insert({f, label_id}); }
+  void EraseOpen(double f, int64_t label_id) { open_.Erase({f, label_id}); }
+  bool OpenEmpty() const { return open_.Empty(); }
   // Smallest f of the open list; the list must not be empty.
-  double MinOpenF() const { return open_.begin()->first; }
+  double MinOpenF() const { return open_.Front().first; }
 
-  void InsertFocal(const FocalEntry& entry) { focal_.insert(entry); }
-  bool FocalEmpty() const { return focal_.empty(); }
+  void InsertFocal(const FocalEntry& entry) { focal_.Insert(entry); }
+  bool FocalEmpty() const { return focal_.Empty(); }
   // Removes and returns the first focal entry; the list must not be empty.
   FocalEntry PopFocal();
 
@@ -67,6 +67,7 @@ class SearchLists {
 
   const OpenSet& Open() const { return open_; }
   const FocalSet& Focal() const { return focal_; }
+  size_t MemoryBytes() const { return open_.MemoryBytes() + focal_.MemoryBytes(); }
 
  private:
   OpenSet open_;

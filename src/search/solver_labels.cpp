@@ -33,6 +33,6 @@ bool Solver::IsDominated(const Label& label) { return frontiers.IsDominated(labe
 
 void Solver::AddToFrontier(const Label& label) { frontiers.Insert(label); }
 
-void Solver::ResetFrontiers() { frontiers.Reset(NumAgents()); }
+void Solver::ResetFrontiers() { frontiers.Reset(&label_store); }
 
 }  // namespace tarsel

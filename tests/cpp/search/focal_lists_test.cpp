@@ -59,19 +59,19 @@ TEST(FocalList, RaisingTheBoundAddsOnlyEntriesBetweenTheBounds) {
   EXPECT_EQ(solver.FocalFs(), std::vector<double>({8, 10, 5}));
   EXPECT_DOUBLE_EQ(solver.FocalBound(), 10);
   // Entries added on a raise carry total cost 0.
-  EXPECT_DOUBLE_EQ(solver.FocalList().begin()->total_cost, 0.0);
+  EXPECT_DOUBLE_EQ(solver.FocalList().Front().total_cost, 0.0);
 
   solver.UpdateFocalBound(10, 8);
   EXPECT_EQ(solver.FocalFs(), std::vector<double>({8, 5}));
-  EXPECT_EQ(solver.OpenList().size(), 4u);
+  EXPECT_EQ(solver.OpenList().Size(), 4u);
 }
 
 TEST(FocalList, EquivalentEntriesAreKeptOnce) {
   ListProbe solver;
   solver.Add(7, 2, true);
   solver.Add(7, 2, true);  // same visited count, f and total cost
-  EXPECT_EQ(solver.FocalList().size(), 1u);
-  EXPECT_EQ(solver.OpenList().size(), 2u);
+  EXPECT_EQ(solver.FocalList().Size(), 1u);
+  EXPECT_EQ(solver.OpenList().Size(), 2u);
 }
 
 TEST(FocalList, IncumbentPrunesOpenEntriesOnlyBeyondTheMargin) {
@@ -81,8 +81,10 @@ TEST(FocalList, IncumbentPrunesOpenEntriesOnlyBeyondTheMargin) {
   solver.Add(10.25, 3, true);
   solver.PruneByIncumbent(10);
   EXPECT_EQ(solver.FocalFs(), std::vector<double>({9}));
-  ASSERT_EQ(solver.OpenList().size(), 2u);
-  EXPECT_DOUBLE_EQ(solver.OpenList().rbegin()->first, 10.15);
+  ASSERT_EQ(solver.OpenList().Size(), 2u);
+  double last_f = 0;
+  for (const auto& [f, id] : solver.OpenList()) last_f = f;
+  EXPECT_DOUBLE_EQ(last_f, 10.15);
 }
 
 TEST(FocalWeight, ShrinksWithTheGapAndSettlesAtOne) {

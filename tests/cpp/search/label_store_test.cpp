@@ -17,17 +17,37 @@ Label MakeLabel(double g, std::vector<double> costs, std::vector<size_t> visited
   return label;
 }
 
-// A table with one frontier (configuration {0, 0}) holding `entries`.
-FrontierTable TableWith(const std::vector<Label>& entries) {
+// A label store and a frontier table over it, as the search holds them.
+struct Frontiers {
+  explicit Frontiers(size_t agents) {
+    store.Reset(agents, 10);
+    table.Reset(&store);
+  }
+  // Stores `label` (positions {0, ...} unless set) and adds it to its frontier.
+  int Add(Label label) {
+    label.id = store.Allocate();
+    if (label.current_nodes.size() != label.costs.size()) {
+      label.current_nodes.assign(label.costs.size(), 0);
+    }
+    if (label.finished.size() != label.costs.size()) label.finished.assign(label.costs.size(), 0);
+    store.Put(label, -1);
+    return table.Insert(label);
+  }
+  LabelStore store;
   FrontierTable table;
-  table.Reset(2);
-  for (const Label& entry : entries) table.Insert(entry);
-  return table;
-}
+};
+
+// A table with one frontier (configuration {0, 0}) holding `entries`.
+struct TableWith : Frontiers {
+  explicit TableWith(const std::vector<Label>& entries) : Frontiers(2) {
+    for (const Label& entry : entries) Add(entry);
+  }
+  bool IsDominated(const Label& label) const { return table.IsDominated(label); }
+};
 
 TEST(FrontierTable, DominanceNeedsEveryCriterion) {
   const Label entry = MakeLabel(5, {5, 2}, {1, 2});
-  const FrontierTable table = TableWith({entry});
+  const TableWith table({entry});
   // Equal labels dominate each other.
   EXPECT_TRUE(table.IsDominated(MakeLabel(5, {5, 2}, {1, 2})));
   // Worse everywhere, fewer nodes: dominated.
@@ -53,17 +73,17 @@ TEST(FrontierTable, DominanceNeedsEveryCriterion) {
 }
 
 TEST(FrontierTable, InsertRemovesWhatTheNewLabelDominates) {
-  FrontierTable table = TableWith({
+  TableWith table({
       MakeLabel(5, {5, 5}, {1}),     // dominated
       MakeLabel(1, {1, 1}, {}),      // survives: cheaper
       MakeLabel(6, {6, 4}, {1, 2}),  // dominated
       MakeLabel(9, {9, 9}, {7}),     // survives: node 7
       MakeLabel(5, {4, 5}, {2}),     // dominated
   });
-  EXPECT_EQ(table.NumEntries(), 5u);
-  EXPECT_EQ(table.Insert(MakeLabel(4, {4, 4}, {1, 2})), 3);
-  EXPECT_EQ(table.NumEntries(), 3u);
-  EXPECT_EQ(table.NumFrontiers(), 1u);
+  EXPECT_EQ(table.table.NumEntries(), 5u);
+  EXPECT_EQ(table.Add(MakeLabel(4, {4, 4}, {1, 2})), 3);
+  EXPECT_EQ(table.table.NumEntries(), 3u);
+  EXPECT_EQ(table.table.NumFrontiers(), 1u);
   // What is left: the new label, the cheaper one and the one with node 7.
   EXPECT_TRUE(table.IsDominated(MakeLabel(4, {4, 4}, {1, 2})));
   EXPECT_TRUE(table.IsDominated(MakeLabel(1, {1, 1}, {})));
@@ -72,14 +92,14 @@ TEST(FrontierTable, InsertRemovesWhatTheNewLabelDominates) {
 }
 
 TEST(FrontierTable, ManyConfigurationsKeepTheirOwnFrontiers) {
-  FrontierTable table;
-  table.Reset(3);
+  Frontiers frontiers(3);
+  const FrontierTable& table = frontiers.table;
   // Enough configurations to grow the lookup table several times.
   for (size_t a = 0; a < 40; ++a) {
     for (size_t b = 0; b < 40; ++b) {
       Label label = MakeLabel(static_cast<double>(a + b), {1, 1, 1}, {a});
       label.current_nodes = {a, b, 7};
-      table.Insert(label);
+      frontiers.Add(label);
     }
   }
   EXPECT_EQ(table.NumFrontiers(), 1600u);
@@ -144,9 +164,10 @@ TEST(LabelStore, KeepsEveryFieldOfAStoredLabel) {
   EXPECT_EQ(back.finished, label.finished);
   EXPECT_TRUE(back.visited == label.visited);
   EXPECT_EQ(back.num_nodes, 200);
-  EXPECT_DOUBLE_EQ(back.g, 7.5);
-  EXPECT_DOUBLE_EQ(back.h, 0);  // recomputed by the search, not kept
-  EXPECT_DOUBLE_EQ(back.f, 9);
+  // g, f and h are not kept: the search has them at hand.
+  EXPECT_DOUBLE_EQ(back.g, 0);
+  EXPECT_DOUBLE_EQ(back.h, 0);
+  EXPECT_DOUBLE_EQ(back.f, 0);
   EXPECT_EQ(back.active_agents, 1);
   EXPECT_EQ(back.last_agent, 2);
   EXPECT_EQ(store.Parent(2), 1);
@@ -181,16 +202,17 @@ TEST(LabelStore, CountsAndGoalTestLookOnlyBelowNumNodes) {
   EXPECT_EQ(solver.CountVisited(empty), 0);
 }
 
-TEST(LabelStore, FirstLabelOfAConfigurationOpensAnEmptyFrontier) {
-  Solver solver(TinyProblem(), Options{});
+TEST(FrontierTable, FirstLabelOfAConfigurationFindsAnEmptyFrontier) {
+  Frontiers frontiers(2);
   Label label = MakeLabel(3, {1, 2}, {0});
   label.current_nodes = {0, 5};
-  EXPECT_FALSE(solver.IsDominated(label));
-  EXPECT_FALSE(solver.IsDominated(label));  // nothing was inserted yet
-  solver.AddToFrontier(label);
-  EXPECT_TRUE(solver.IsDominated(label));
+  EXPECT_FALSE(frontiers.table.IsDominated(label));
+  EXPECT_FALSE(frontiers.table.IsDominated(label));  // asking opens nothing
+  EXPECT_EQ(frontiers.table.NumFrontiers(), 0u);
+  frontiers.Add(label);
+  EXPECT_TRUE(frontiers.table.IsDominated(label));
   label.current_nodes = {5, 0};  // another configuration
-  EXPECT_FALSE(solver.IsDominated(label));
+  EXPECT_FALSE(frontiers.table.IsDominated(label));
 }
 
 }  // namespace
