@@ -389,18 +389,21 @@ def write_difference(out: Path, outcome: Outcome, doc: dict | None, runs: dict) 
 
 
 def main(argv=None) -> int:
-    args = parse_args(argv)
+    try:
+        return compare(parse_args(argv))
+    except baseline.BuildError as error:  # a module that does not build or import
+        print(error, file=sys.stderr)
+        return 2
+
+
+def compare(args) -> int:
     if args.count is None:
         args.count = QUICK_COUNT if args.quick else DEFAULT_COUNT
     if args.time_limit is None:
         args.time_limit = QUICK_TIME_LIMIT if args.quick else DEFAULT_TIME_LIMIT
     out = args.out.resolve()
     shutil.rmtree(out / "differences", ignore_errors=True)  # those of an earlier comparison
-    try:
-        modules = baseline.modules_from_args(args)
-    except baseline.BuildError as error:
-        print(error, file=sys.stderr)
-        return 2
+    modules = baseline.modules_from_args(args)
     print(f"before: {baseline.describe(modules['before'])} (ref {args.ref})")
     print(f"after:  {baseline.describe(modules['after'])} ({baseline.after_label(args)})")
 

@@ -172,14 +172,17 @@ def parse_args(argv):
 
 
 def main(argv=None) -> int:
-    args = parse_args(argv)
-    limit = args.time_limit or (QUICK_TIME_LIMIT if args.quick else DEFAULT_TIME_LIMIT)
-    names = args.instances or (QUICK_INSTANCES if args.quick else INSTANCES)
     try:
-        modules = baseline.modules_from_args(args)
-    except baseline.BuildError as error:
+        return measure(parse_args(argv))
+    except baseline.BuildError as error:  # a module that does not build or import
         print(error, file=sys.stderr)
         return 2
+
+
+def measure(args) -> int:
+    limit = args.time_limit or (QUICK_TIME_LIMIT if args.quick else DEFAULT_TIME_LIMIT)
+    names = args.instances or (QUICK_INSTANCES if args.quick else INSTANCES)
+    modules = baseline.modules_from_args(args)
     work = args.work.resolve()
 
     rows = []
