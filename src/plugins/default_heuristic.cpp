@@ -69,9 +69,9 @@ double DefaultHeuristic::Estimate(const Label& label) const {
   uint16_t outside[VisitedSet::kBits];
   uint32_t best_rank[VisitedSet::kBits];
   size_t outside_count = 0;
-  for (size_t x = 0; x < VisitedSet::kBits; ++x) {
-    if (!tree.Test(x)) {
-      outside[outside_count] = static_cast<uint16_t>(x);
+  for (size_t w = 0; w < 4; ++w) {
+    for (uint64_t free = ~tree.words[w]; free != 0; free &= free - 1) {
+      outside[outside_count] = static_cast<uint16_t>(w * 64 + __builtin_ctzll(free));
       best_rank[outside_count] = kNoEdge;
       ++outside_count;
     }
@@ -89,12 +89,16 @@ double DefaultHeuristic::Estimate(const Label& label) const {
     if (at < VisitedSet::kBits && !closed.Test(at)) relax_from(at);
   }
 
+  // Each round relaxes from the node attached last and finds the best rank
+  // in the same pass. Ranks of usable edges are unique and two outside nodes
+  // never share one (an edge has one end in the tree), so the pick is the
+  // node the separate passes would find.
+  size_t pick = 0;
+  for (size_t k = 1; k < outside_count; ++k) {
+    if (best_rank[k] < best_rank[pick]) pick = k;
+  }
   double sum = 0;
   while (outside_count > 0) {
-    size_t pick = 0;
-    for (size_t k = 1; k < outside_count; ++k) {
-      if (best_rank[k] < best_rank[pick]) pick = k;
-    }
     if (best_rank[pick] == kNoEdge) break;
     sum += mst_edges[best_rank[pick]].w;
     const size_t added = outside[pick];
@@ -102,7 +106,12 @@ double DefaultHeuristic::Estimate(const Label& label) const {
     outside[pick] = outside[outside_count];
     best_rank[pick] = best_rank[outside_count];
     if (static_cast<int64_t>(added) < n && --missing == 0) return sum;
-    relax_from(added);
+    const uint32_t* row = &edge_rank[added * VisitedSet::kBits];
+    pick = 0;
+    for (size_t k = 0; k < outside_count; ++k) {
+      best_rank[k] = std::min(best_rank[k], row[outside[k]]);
+      if (best_rank[k] < best_rank[pick]) pick = k;
+    }
   }
   return kUnconnectable;
 }

@@ -100,6 +100,12 @@ void FrontierTable::Grow() {
   }
 }
 
+FrontierTable::Probe FrontierTable::ProbeOf(const Label& label) const {
+  double sum = 0;
+  for (size_t k = 0; k < num_agents_; ++k) sum += label.costs[k];
+  return Probe{sum, static_cast<uint32_t>(label.visited.CountBelow(VisitedSet::kBits))};
+}
+
 void FrontierTable::PackFlags(const Label& label) const {
   for (uint8_t& byte : probe_flags_) byte = 0;
   const size_t count = label.finished.size() < num_agents_ ? label.finished.size() : num_agents_;
@@ -149,8 +155,15 @@ bool FrontierTable::IsDominated(const Label& label) const {
   const std::vector<Entry>& entries = frontiers_[index];
   if (entries.empty() || !(entries[0].g <= label.g)) return false;
   PackFlags(label);
+  // Costs summed in the same order are monotone: an entry whose costs are
+  // all at most the label's has a sum at most the label's, unless a sum is
+  // NaN; and an entry covering the label's nodes visits at least as many.
+  const Probe probe = ProbeOf(label);
   for (const Entry& entry : entries) {
     if (!(entry.g <= label.g)) break;
+    if (!MayDominate(entry.cost_sum, entry.visited_count, probe.cost_sum, probe.visited_count)) {
+      continue;
+    }
     if (Dominates(entry.label_id, label)) return true;
   }
   return false;
@@ -162,6 +175,7 @@ int FrontierTable::Insert(const Label& label) {
   // Entries with a smaller g cannot be dominated by the label and stay
   // where they are; of the others, the survivors move up in order, and the
   // new entry goes after every entry whose g is not above its own.
+  const Probe probe = ProbeOf(label);
   const size_t count = entries.size();
   size_t kept = 0;
   while (kept < count && entries[kept].g < label.g) ++kept;
@@ -169,7 +183,9 @@ int FrontierTable::Insert(const Label& label) {
   int removed = 0;
   for (size_t e = kept; e < count; ++e) {
     const Entry entry = entries[e];
-    if (label.g <= entry.g && DominatedBy(entry.label_id, label)) {
+    if (label.g <= entry.g &&
+        MayDominate(probe.cost_sum, probe.visited_count, entry.cost_sum, entry.visited_count) &&
+        DominatedBy(entry.label_id, label)) {
       ++removed;
       continue;
     }
@@ -179,7 +195,8 @@ int FrontierTable::Insert(const Label& label) {
   entries.resize(kept);
   if (insert_at == kNoPosition) insert_at = kept;
   entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(insert_at),
-                 Entry{label.g, static_cast<int32_t>(label.id)});
+                 Entry{label.g, probe.cost_sum, static_cast<int32_t>(label.id),
+                       probe.visited_count});
   num_entries_ = num_entries_ + 1 - static_cast<size_t>(removed);
   return removed;
 }

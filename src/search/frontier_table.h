@@ -13,10 +13,12 @@ namespace tarsel {
 // positions, over objective value, per-agent costs, finished routes and
 // visited nodes.
 //
-// An entry is the label's g and its id in the label store, where the rest
-// of the label lies in one record; a frontier keeps its entries sorted by
-// g in one flat array, so the scan for entries that may dominate a label
-// reads them contiguously and stops at the first larger g. No entry owns
+// An entry is the label's g, the sum of its costs, its visited count and
+// its id in the label store, where the rest of the label lies in one
+// record; a frontier keeps its entries sorted by g in one flat array, so the
+// scan for entries that may dominate a label reads them contiguously, stops
+// at the first larger g, and passes over entries with a larger cost sum or
+// fewer visited nodes (neither can dominate) without reading the store. No entry owns
 // heap memory. Configurations are looked up in an open-addressing table
 // whose keys (agent positions, 16 bits each) live in one flat array.
 class FrontierTable {
@@ -43,8 +45,22 @@ class FrontierTable {
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
   struct Entry {
     double g;
+    double cost_sum;  // costs summed in agent order
     int32_t label_id;
+    uint32_t visited_count;
   };
+  // Values of a label that entries are compared with before the store is read.
+  struct Probe {
+    double cost_sum;
+    uint32_t visited_count;
+  };
+  Probe ProbeOf(const Label& label) const;
+  // Neither a larger cost sum (unless a sum is NaN) nor fewer visited nodes
+  // allow `a` to dominate `b`.
+  static bool MayDominate(double a_sum, uint32_t a_count, double b_sum, uint32_t b_count) {
+    if (a_count < b_count) return false;
+    return !(a_sum > b_sum);
+  }
 
   uint64_t Hash(const Label& label) const;
   bool KeyEquals(uint32_t frontier, const Label& label) const;
