@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/console_capture.h"
+
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -12,21 +14,19 @@ namespace tarsel {
 namespace {
 
 using Costs = std::vector<double>;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
 
 // Runs `action`, which must throw runtime_error; returns the exception
 // message and the text written to stdout.
 template <typename Action>
 std::pair<std::string, std::string> Failure(Action action) {
-  CaptureStdout();
+  testing::ConsoleCapture console;
   std::string message = "no exception";
   try {
     action();
   } catch (const std::runtime_error& e) {
     message = e.what();
   }
-  return {message, GetCapturedStdout()};
+  return {message, console.TakeOut()};
 }
 
 // Checks that ArcCost agrees with GetArcCost on every pair (and one beyond).

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/console_capture.h"
+
 #include <limits>
 
 #include "postopt_test_support.h"
@@ -64,9 +66,9 @@ TEST(DefaultPostOptimizerTest, WriteBackStartsAFreshResult) {
   result.timeout = true;
   result.last_update_time = 2.5;
 
-  ::testing::internal::CaptureStderr();
+  testing::ConsoleCapture console;
   optimizer.Optimize(&graph, OpenNodes(3), MakeAgents({0, 0, -1}), result);
-  const std::string messages = ::testing::internal::GetCapturedStderr();
+  const std::string messages = console.TakeErr();
 
   EXPECT_EQ(messages,
             "[post-opt] invalid path for agent 2, skip optimize\n"
@@ -163,9 +165,9 @@ TEST(DefaultPostOptimizerTest, WaitingThatBreaksTheReceiversLimitBlocksTheMove) 
 TEST(DefaultPostOptimizerTest, RouteWithInfiniteCostIsReportedAndKept) {
   const double inf = std::numeric_limits<double>::infinity();
   const SparseGraph graph = MatrixGraph({{{0, inf}, {1, 0}}});
-  ::testing::internal::CaptureStderr();
+  testing::ConsoleCapture console;
   const Result result = Optimized(graph, OpenNodes(2), MakeAgents({0}), DepotRules(1), {{0, 1, 0}});
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+  EXPECT_EQ(console.TakeErr(),
             "[post-opt] path invalid or over capacity, skip agent 0\n");
   EXPECT_EQ(result.paths.at(0), (Path{0, 1, 0}));
   EXPECT_EQ(result.times.at(0), inf);
@@ -182,9 +184,9 @@ TEST(DefaultPostOptimizerTest, ApplyRelocationChecksPositions) {
   AgentRoute receiver{1, 6.0, {0, 3, 0}};
   const std::pair<int64_t, int64_t> outside[] = {{0, 1}, {3, 1}, {1, 0}, {1, 3}};
   for (const auto& [i, j] : outside) {
-    ::testing::internal::CaptureStderr();
+    testing::ConsoleCapture console;
     Access::ApplyRelocation(optimizer, donor, receiver, i, j);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Invalid indices.\n") << i << "," << j;
+    EXPECT_EQ(console.TakeErr(), "Invalid indices.\n") << i << "," << j;
   }
   EXPECT_EQ(donor.path, (Path{0, 1, 2, 0}));
   EXPECT_EQ(receiver.path, (Path{0, 3, 0}));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/console_capture.h"
+
 #include <algorithm>
 #include <random>
 #include <string>
@@ -113,9 +115,9 @@ Result RunOptimized(const Instance& instance, const Result& input, std::string& 
   Optimizer optimizer;
   Configure(optimizer, instance.rules);
   Result result = input;
-  ::testing::internal::CaptureStderr();
+  testing::ConsoleCapture console;
   optimizer.Optimize(&instance.graph, instance.nodes, instance.agents, result);
-  messages = ::testing::internal::GetCapturedStderr();
+  messages = console.TakeErr();
   return result;
 }
 
@@ -137,9 +139,9 @@ TEST(ReferenceEquivalenceTest, FilteredOptimizersMatchThePlainAlgorithm) {
     std::string messages;
     const Result balanced = RunOptimized<DefaultPostOptimizer>(instance, instance.input, messages);
     Result expected = instance.input;
-    ::testing::internal::CaptureStderr();
+    testing::ConsoleCapture console;
     reference.OptimizeDefault(expected);
-    EXPECT_EQ(messages, ::testing::internal::GetCapturedStderr()) << "seed " << seed;
+    EXPECT_EQ(messages, console.TakeErr()) << "seed " << seed;
     ExpectSameResult(balanced, expected, seed);
 
     // The merger on raw routes (more to dissolve) and after the balancing.

@@ -5,6 +5,8 @@
 #include <iostream>
 #include <limits>
 
+#include "common/console.h"
+
 namespace tarsel::postopt_testing {
 
 namespace {
@@ -146,7 +148,7 @@ void ReferencePostOptimizers::OptimizeDefault(Result& result) {
     const Path path = result.paths[i];
     auto [valid, cost] = Evaluate(path, i);
     if (!valid) {
-      std::cerr << "[post-opt] invalid path for agent " << i << ", skip optimize\n";
+      ConsoleLine(ConsoleStream::kErr, "[post-opt] invalid path for agent ", i, ", skip optimize");
       cost = 0.0;
     }
     routes.push_back(Route{i, cost, path});
@@ -168,7 +170,7 @@ void ReferencePostOptimizers::OptimizeDefault(Result& result) {
     for (size_t m : groups[t].members) {
       auto [valid, cost] = Evaluate(routes[m].path, m);
       if (!valid) {
-        std::cerr << "[post-opt] invalid path for agent " << m << ", skip optimize\n";
+        ConsoleLine(ConsoleStream::kErr, "[post-opt] invalid path for agent ", m, ", skip optimize");
         cost = 0.0;
       }
       if (std::isfinite(cost)) {
@@ -177,7 +179,7 @@ void ReferencePostOptimizers::OptimizeDefault(Result& result) {
       }
       const double limit = agents[m].time_limit;
       if (!std::isfinite(routes[m].cost) || (limit > 0 && routes[m].cost > limit)) {
-        std::cerr << "[post-opt] path invalid or over capacity, skip agent " << m << "\n";
+        ConsoleLine(ConsoleStream::kErr, "[post-opt] path invalid or over capacity, skip agent ", m);
       }
     }
     UpdateExtremes(t);

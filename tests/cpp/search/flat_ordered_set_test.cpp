@@ -28,12 +28,13 @@ int Uniform(Rng& rng, int lo, int hi) { return std::uniform_int_distribution<int
 // elements are frequent), an element equivalent to a given one, a random
 // removal predicate, and the element's fields for exact comparison.
 
-// Integers in an order chosen at construction (ascending or descending).
+// Orders integers ascending or, as chosen at construction, descending.
 struct DirectedLess {
   bool descending = false;
   bool operator()(int a, int b) const { return descending ? b < a : a < b; }
 };
 
+// Integers below 2000 in either order.
 template <bool Descending>
 struct IntCase {
   using T = int;
@@ -71,12 +72,15 @@ struct OpenCase {
 
 // Focal entries ordered through a virtual comparator that ignores the label
 // id, so that entries differing only in it are duplicates.
+
+// Strict weak ordering of focal entries.
 class EntryOrder {
  public:
   virtual ~EntryOrder() = default;
   virtual bool Before(const FocalEntry& a, const FocalEntry& b) const = 0;
 };
 
+// Visited count descending, then f and total cost ascending.
 class MostVisitedFirst : public EntryOrder {
  public:
   bool Before(const FocalEntry& a, const FocalEntry& b) const override {
@@ -86,11 +90,13 @@ class MostVisitedFirst : public EntryOrder {
   }
 };
 
+// Comparator object holding the order it calls.
 struct EntryLess {
   const EntryOrder* order = nullptr;
   bool operator()(const FocalEntry& a, const FocalEntry& b) const { return order->Before(a, b); }
 };
 
+// Focal entries from a small domain of equivalence classes.
 struct FocalCase {
   using T = FocalEntry;
   using Less = EntryLess;
@@ -136,6 +142,7 @@ typename Case::T RandomKey(Rng& rng, long) { return Case::Random(rng); }
 // both hold the same elements field by field (so that the element kept of
 // two equivalent ones is checked too), and the same size and front.
 
+// An element case with a block capacity.
 template <class Case, size_t B>
 struct Config {
   using C = Case;
@@ -401,7 +408,7 @@ TEST(FlatOrderedSet, PopFrontAcrossBlocksKeepsFrontAndBounds) {
 
 TEST(FlatOrderedSet, KeepsTheFirstOfEquivalentElements) {
   FlatOrderedSet<FocalEntry, EntryLess, 3> set(FocalCase::MakeLess());
-  for (int64_t id = 0; id < 10; ++id) set.Insert(FocalEntry{id, 2, 1, id % 3 * 1.0, 1.0});
+  for (int64_t id = 0; id < 10; ++id) set.Insert(FocalEntry{id, 2, 1, static_cast<double>(id % 3), 1.0});
   EXPECT_FALSE(set.Insert(FocalEntry{99, 2, 1, 0.0, 1.0}));
   std::vector<int64_t> ids;
   for (const FocalEntry& e : set) ids.push_back(e.label_id);

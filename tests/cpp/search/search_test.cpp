@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "common/console_capture.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -17,10 +19,7 @@ namespace {
 using testing::CheckedRouteCost;
 using testing::CheckSolution;
 using testing::InstanceBuilder;
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
+using testing::ConsoleCapture;
 
 Options MakeOptions(ObjectiveType objective, bool return_to_end = true, double limit = 30) {
   Options options;
@@ -100,12 +99,8 @@ InstanceBuilder RandomInstance(unsigned seed, size_t targets, size_t agents, boo
 }
 
 int SolveQuietly(Solver& solver) {
-  CaptureStdout();
-  CaptureStderr();
-  const int found = solver.Solve();
-  GetCapturedStdout();
-  GetCapturedStderr();
-  return found;
+  ConsoleCapture console;
+  return solver.Solve();
 }
 
 TEST(Search, NegativeTimeLimitStopsAtTheFirstStep) {
@@ -340,9 +335,9 @@ TEST(SetupAndSolve, SolvesACallersGraphAndDumpsThePaths) {
   std::filesystem::create_directories(dir);
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(dir);
-  CaptureStdout();
+  ConsoleCapture console;
   const int found = solver.SetupAndSolve(&graph, nodes, agents, {4}, {4}, "tiny", 30);
-  const std::string out = GetCapturedStdout();
+  const std::string out = console.TakeOut();
   std::filesystem::current_path(previous);
   ASSERT_EQ(found, 1);
   EXPECT_NE(out.find("Saved to paths/paths_astar/tiny_astar.json"), std::string::npos);
@@ -394,9 +389,8 @@ TEST(SetupAndSolve, RejectsBadNodeTypesAndOversizedGraphs) {
   ok[0].allowed_types = {0};
   std::vector<AgentInfo> agents(1);
   agents[0].type = 0;
-  CaptureStdout();
+  ConsoleCapture console;
   EXPECT_THROW(solver.SetupAndSolve(&big, ok, agents, {0}, {0}, "", 10), std::length_error);
-  GetCapturedStdout();
 }
 
 }  // namespace

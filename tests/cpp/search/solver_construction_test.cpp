@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "common/console_capture.h"
+
 #include <cstdlib>
 #include <stdexcept>
 
@@ -12,10 +14,7 @@ namespace tarsel {
 namespace {
 
 using testing::InstanceBuilder;
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::CaptureStdout;
-using ::testing::internal::GetCapturedStderr;
-using ::testing::internal::GetCapturedStdout;
+using testing::ConsoleCapture;
 
 InstanceBuilder Square() {
   InstanceBuilder b;
@@ -51,9 +50,9 @@ TEST(SolverConstruction, WarnsOncePerNodeWithoutAssignment) {
   InstanceBuilder b = Square();
   b.problem.nodes[3].id = 42;  // warnings name ids, not positions
   b.problem.timewindow_constraint.set_timewindow(77, 0, 10);
-  CaptureStderr();
+  ConsoleCapture console;
   Solver solver(b.problem, Options{});
-  const std::string err = GetCapturedStderr();
+  const std::string err = console.TakeErr();
   EXPECT_EQ(err,
             "[warning] node 0 has no assignment constraint; allowing all types\n"
             "[warning] node 1 has no assignment constraint; allowing all types\n"
@@ -122,9 +121,9 @@ TEST(SolverConstruction, CandidateEdgesTakeTheCheaperDirectionAndCountBlockedPai
   b.AgentOf("truck", 0, 0);
   b.problem.set_cost_matrix("truck", {{0, 5, 9999}, {3, 0, 4}, {10000, 7, 0}});
   b.AllowAllElsewhere({"truck"});
-  CaptureStdout();
+  ConsoleCapture console;
   Solver solver(b.problem, Options{});
-  EXPECT_EQ(GetCapturedStdout(), "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
+  EXPECT_EQ(console.TakeOut(), "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
   const auto& edges = solver.MstEdges();
   ASSERT_EQ(edges.size(), 2u);
   EXPECT_EQ(edges[0].u, 1u);
@@ -134,10 +133,9 @@ TEST(SolverConstruction, CandidateEdgesTakeTheCheaperDirectionAndCountBlockedPai
   EXPECT_DOUBLE_EQ(edges[1].w, 4.0);
 
   setenv("MTSP_DEBUG_TW_EDGES", "1", 1);
-  CaptureStdout();
   Solver listing(b.problem, Options{});
   unsetenv("MTSP_DEBUG_TW_EDGES");
-  EXPECT_EQ(GetCapturedStdout(),
+  EXPECT_EQ(console.TakeOut(),
             "edge: 2->0 cost: 1.79769e+308\n"
             "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
 }
@@ -147,9 +145,8 @@ TEST(SolverConstruction, WindowEdgeCostAddsUnavoidableWaitingAndBlocksLateWindow
   b.Node(0, 0).Node(3, 0).Node(6, 0);
   b.AgentOf("truck", 0, 0).EuclideanCosts("truck").AllowAllElsewhere({"truck"});
   b.Window(1, 0, 2).Window(2, 20, 30);
-  CaptureStdout();
+  ConsoleCapture console;
   Solver solver(b.problem, Options{});
-  GetCapturedStdout();
   // Leaving 1 at its window end (2) arrives at 2 at time 5, waits 15.
   EXPECT_DOUBLE_EQ(solver.TimeWindowEdgeCost(1, 2), 3.0 + 15.0);
   // From 0 (no window) any departure time is possible: no waiting counted.
@@ -165,10 +162,10 @@ TEST(SolverConstruction, ReportsStartsWithoutOutgoingArcsByIndex) {
   b.AgentOf("truck", 50, 50);
   b.problem.set_cost_matrix("truck", {{0, 1, 1}, {9999, 0, 9999}, {9999, 9999, 0}});
   b.AllowAllElsewhere({"truck"});
-  CaptureStderr();
+  ConsoleCapture console;
   Solver solver(b.problem, Options{});
   // Node 2 is a target in the same situation: not examined.
-  EXPECT_EQ(GetCapturedStderr(), "point: 1 can't be reached\n");
+  EXPECT_EQ(console.TakeErr(), "point: 1 can't be reached\n");
   EXPECT_EQ(solver.UnreachableNodes(), std::vector<size_t>({1}));
 }
 
