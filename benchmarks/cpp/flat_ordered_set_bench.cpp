@@ -3,7 +3,12 @@
 // element. Not a test: it checks nothing but that both containers end in
 // the same state.
 //
-//   kvr_flat_set_bench [inserts]    (default 10000000)
+//   cmake -S . -B build/bench -DKVR_BUILD_BENCH=ON -DKVR_BUILD_PYTHON=OFF -DCMAKE_BUILD_TYPE=Release
+//   cmake --build build/bench --target kvr_flat_set_bench
+//   build/bench/kvr_flat_set_bench [inserts]    (default 10000000)
+//
+// Times are CPU seconds of the benchmark's thread; memory is malloc's count
+// of heap in use (glibc's mallinfo2), so it includes allocator overhead.
 
 #include <malloc.h>
 #include <time.h>
@@ -13,6 +18,7 @@
 #include <cstdlib>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "common/focal_entry.h"
@@ -123,8 +129,9 @@ struct Figures {
 
 void Print(const char* pattern, const char* name, size_t inserts, const Figures& r) {
   std::printf("%-8s %-22s %7.2f CPU s %6.2f M inserts/s %10zu elements %7.1f B/element\n", pattern,
-              name, r.seconds, inserts / r.seconds / 1e6, r.final_size,
-              r.final_size ? static_cast<double>(r.heap_bytes) / r.final_size : 0.0);
+              name, r.seconds, static_cast<double>(inserts) / r.seconds / 1e6, r.final_size,
+              r.final_size ? static_cast<double>(r.heap_bytes) / static_cast<double>(r.final_size)
+                           : 0.0);
 }
 
 template <class Set>
@@ -201,6 +208,19 @@ Figures FocalPattern(Set set, size_t inserts) {
 template <size_t B>
 using FlatOpen = FlatOrderedSet<OpenKey, std::less<OpenKey>, B>;
 
+// Calls run(set, name) with an empty flat set of T for each of the given
+// block capacities.
+template <class T, size_t... Capacities, class Run, class Less>
+void ForEachCapacity(Run run, Less less) {
+  auto one = [&](auto capacity) {
+    constexpr size_t b = decltype(capacity)::value;
+    std::string name = "FlatOrderedSet B=" + std::to_string(b);
+    if (b == DefaultFlatBlockCapacity<T>()) name += "*";
+    run(FlatOrderedSet<T, Less, b>(less), name);
+  };
+  (one(std::integral_constant<size_t, Capacities>()), ...);
+}
+
 }  // namespace
 }  // namespace tarsel
 
@@ -209,7 +229,8 @@ int main(int argc, char** argv) {
   const size_t n = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 10000000;
   std::printf("%zu inserts per run; sizeof(pair<double,int64_t>) = %zu, sizeof(FocalEntry) = %zu\n",
               n, sizeof(OpenKey), sizeof(FocalEntry));
-  std::printf("B/element: heap in use at the end (malloc's count) over the elements held\n\n");
+  std::printf("B/element: heap in use at the end (malloc's count) over the elements held;\n"
+              "B=: block capacity in elements, * the default\n\n");
   bool same = true;
 
   const Figures a = InsertOnly(std::set<OpenKey>(), n);
@@ -218,26 +239,24 @@ int main(int argc, char** argv) {
   Print("insert", "FlatOrderedSet", n, b);
   same &= a.final_size == b.final_size;
 
-  const Figures ref = OpenPattern(std::set<OpenKey>(), n);
-  Print("open", "std::set", n, ref);
-  auto open_flat = [&](auto set, const char* name) {
+  // Each pattern on std::set, then on the flat set with several block
+  // capacities; the default one is marked.
+  const Figures open_ref = OpenPattern(std::set<OpenKey>(), n);
+  Print("open", "std::set", n, open_ref);
+  ForEachCapacity<OpenKey, 64, 128, 256, 512>([&](auto set, const std::string& name) {
     const Figures r = OpenPattern(std::move(set), n);
-    Print("open", name, n, r);
-    same &= r.checksum == ref.checksum && r.final_size == ref.final_size;
-  };
-  open_flat(FlatOpen<64>(), "FlatOrderedSet B=64");
-  open_flat(FlatOpen<128>(), "FlatOrderedSet B=128");
-  open_flat(FlatOpen<256>(), "FlatOrderedSet B=256");
-  open_flat(FlatOpen<512>(), "FlatOrderedSet B=512");
-  open_flat(FlatOpen<1024>(), "FlatOrderedSet B=1024");
+    Print("open", name.c_str(), n, r);
+    same &= r.checksum == open_ref.checksum && r.final_size == open_ref.final_size;
+  }, std::less<OpenKey>());
 
   static const MostVisitedFirst order;
   const Figures focal_ref = FocalPattern(std::set<FocalEntry, EntryLess>(EntryLess{&order}), n);
   Print("focal", "std::set", n, focal_ref);
-  const Figures focal =
-      FocalPattern(FlatOrderedSet<FocalEntry, EntryLess>(EntryLess{&order}), n);
-  Print("focal", "FlatOrderedSet", n, focal);
-  same &= focal.checksum == focal_ref.checksum && focal.final_size == focal_ref.final_size;
+  ForEachCapacity<FocalEntry, 32, 64, 128, 256>([&](auto set, const std::string& name) {
+    const Figures r = FocalPattern(std::move(set), n);
+    Print("focal", name.c_str(), n, r);
+    same &= r.checksum == focal_ref.checksum && r.final_size == focal_ref.final_size;
+  }, EntryLess{&order});
 
   std::printf("\nboth containers ended in the same state: %s\n", same ? "yes" : "NO");
   return same ? 0 : 1;
