@@ -26,9 +26,15 @@ double CostAt(const uint8_t* costs, size_t k) {
 void FrontierTable::Reset(const LabelStore* store) {
   store_ = store;
   num_agents_ = store != nullptr ? store->NumAgents() : 0;
+  fold_mask_.Clear();
+  const int32_t num_nodes = store != nullptr ? store->NumNodes() : 0;
+  for (int32_t i = 0; i < num_nodes && i < static_cast<int32_t>(VisitedSet::kBits); ++i) {
+    fold_mask_.Set(static_cast<size_t>(i));
+  }
   keys_.clear();
   frontiers_.clear();
   slots_.assign(64, kEmpty);
+  tags_.assign(64, 0);
   num_entries_ = 0;
   probe_flags_.assign((num_agents_ + 7) / 8, 0);
 }
@@ -56,9 +62,12 @@ uint32_t FrontierTable::Find(const Label& label) const {
     throw std::logic_error("label does not hold one position and one cost per agent");
   }
   const size_t mask = slots_.size() - 1;
-  for (size_t i = Hash(label) & mask;; i = (i + 1) & mask) {
+  const uint64_t hash = Hash(label);
+  const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const uint32_t frontier = slots_[i];
-    if (frontier == kEmpty || KeyEquals(frontier, label)) return frontier;
+    if (frontier == kEmpty) return kEmpty;
+    if (tags_[i] == tag && KeyEquals(frontier, label)) return frontier;
   }
 }
 
@@ -77,9 +86,11 @@ uint32_t FrontierTable::FindOrOpen(const Label& label) {
   }
   frontiers_.emplace_back();
   const size_t mask = slots_.size() - 1;
-  size_t i = Hash(label) & mask;
+  const uint64_t hash = Hash(label);
+  size_t i = hash & mask;
   while (slots_[i] != kEmpty) i = (i + 1) & mask;
   slots_[i] = frontier;
+  tags_[i] = static_cast<uint32_t>(hash >> 32);
   return frontier;
 }
 
@@ -87,6 +98,7 @@ void FrontierTable::Grow() {
   std::vector<uint32_t> old;
   old.swap(slots_);
   slots_.assign(old.size() * 2, kEmpty);
+  tags_.assign(slots_.size(), 0);
   const size_t mask = slots_.size() - 1;
   Label probe;
   probe.current_nodes.resize(num_agents_);
@@ -94,16 +106,20 @@ void FrontierTable::Grow() {
     if (frontier == kEmpty) continue;
     const uint16_t* key = &keys_[static_cast<size_t>(frontier) * num_agents_];
     for (size_t k = 0; k < num_agents_; ++k) probe.current_nodes[k] = key[k];
-    size_t i = Hash(probe) & mask;
+    const uint64_t hash = Hash(probe);
+    size_t i = hash & mask;
     while (slots_[i] != kEmpty) i = (i + 1) & mask;
     slots_[i] = frontier;
+    tags_[i] = static_cast<uint32_t>(hash >> 32);
   }
 }
 
-FrontierTable::Probe FrontierTable::ProbeOf(const Label& label) const {
+FrontierTable::Summary FrontierTable::SummaryOf(const Label& label) const {
   double sum = 0;
   for (size_t k = 0; k < num_agents_; ++k) sum += label.costs[k];
-  return Probe{sum, static_cast<uint32_t>(label.visited.CountBelow(VisitedSet::kBits))};
+  uint64_t fold = 0;
+  for (size_t w = 0; w < 4; ++w) fold |= label.visited.words[w] & fold_mask_.words[w];
+  return Summary{sum, fold, static_cast<uint32_t>(label.visited.CountBelow(VisitedSet::kBits))};
 }
 
 void FrontierTable::PackFlags(const Label& label) const {
@@ -158,13 +174,19 @@ bool FrontierTable::IsDominated(const Label& label) const {
   // Costs summed in the same order are monotone: an entry whose costs are
   // all at most the label's has a sum at most the label's, unless a sum is
   // NaN; and an entry covering the label's nodes visits at least as many.
-  const Probe probe = ProbeOf(label);
+  // The entries the summaries let through are gathered first and their
+  // records fetched together, so that their cache misses overlap.
+  const Summary probe = SummaryOf(label);
+  std::vector<int32_t>& candidates = candidates_;
+  candidates.clear();
   for (const Entry& entry : entries) {
     if (!(entry.g <= label.g)) break;
-    if (!MayDominate(entry.cost_sum, entry.visited_count, probe.cost_sum, probe.visited_count)) {
-      continue;
-    }
-    if (Dominates(entry.label_id, label)) return true;
+    if (!MayDominate(entry.summary, probe)) continue;
+    candidates.push_back(entry.label_id);
+    store_->Prefetch(entry.label_id);
+  }
+  for (const int32_t id : candidates) {
+    if (Dominates(id, label)) return true;
   }
   return false;
 }
@@ -175,7 +197,7 @@ int FrontierTable::Insert(const Label& label) {
   // Entries with a smaller g cannot be dominated by the label and stay
   // where they are; of the others, the survivors move up in order, and the
   // new entry goes after every entry whose g is not above its own.
-  const Probe probe = ProbeOf(label);
+  const Summary probe = SummaryOf(label);
   const size_t count = entries.size();
   size_t kept = 0;
   while (kept < count && entries[kept].g < label.g) ++kept;
@@ -183,8 +205,7 @@ int FrontierTable::Insert(const Label& label) {
   int removed = 0;
   for (size_t e = kept; e < count; ++e) {
     const Entry entry = entries[e];
-    if (label.g <= entry.g &&
-        MayDominate(probe.cost_sum, probe.visited_count, entry.cost_sum, entry.visited_count) &&
+    if (label.g <= entry.g && MayDominate(probe, entry.summary) &&
         DominatedBy(entry.label_id, label)) {
       ++removed;
       continue;
@@ -195,14 +216,14 @@ int FrontierTable::Insert(const Label& label) {
   entries.resize(kept);
   if (insert_at == kNoPosition) insert_at = kept;
   entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(insert_at),
-                 Entry{label.g, probe.cost_sum, static_cast<int32_t>(label.id),
-                       probe.visited_count});
+                 Entry{label.g, probe, static_cast<int32_t>(label.id)});
   num_entries_ = num_entries_ + 1 - static_cast<size_t>(removed);
   return removed;
 }
 
 size_t FrontierTable::MemoryBytes() const {
-  size_t bytes = keys_.capacity() * sizeof(uint16_t) + slots_.capacity() * sizeof(uint32_t) +
+  size_t bytes = keys_.capacity() * sizeof(uint16_t) +
+                 (slots_.capacity() + tags_.capacity()) * sizeof(uint32_t) +
                  frontiers_.capacity() * sizeof(std::vector<Entry>);
   for (const std::vector<Entry>& entries : frontiers_) bytes += entries.capacity() * sizeof(Entry);
   return bytes;

@@ -13,12 +13,14 @@ namespace tarsel {
 // positions, over objective value, per-agent costs, finished routes and
 // visited nodes.
 //
-// An entry is the label's g, the sum of its costs, its visited count and
-// its id in the label store, where the rest of the label lies in one
-// record; a frontier keeps its entries sorted by g in one flat array, so the
-// scan for entries that may dominate a label reads them contiguously, stops
-// at the first larger g, and passes over entries with a larger cost sum or
-// fewer visited nodes (neither can dominate) without reading the store. No entry owns
+// An entry is the label's g, the sum of its costs, its visited count, its
+// visited set folded into one word, and its id in the label store, where
+// the rest of the label lies in one record; a frontier keeps its entries
+// sorted by g in one flat array, so the scan for entries that may dominate
+// a label reads them contiguously, stops at the first larger g, and passes
+// over entries that cannot dominate by these summaries (a larger cost sum,
+// fewer visited nodes, a fold that misses one of the label's bits) without
+// reading the store. No entry owns
 // heap memory. Configurations are looked up in an open-addressing table
 // whose keys (agent positions, 16 bits each) live in one flat array.
 class FrontierTable {
@@ -43,23 +45,26 @@ class FrontierTable {
 
  private:
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+  // Summaries of a label that allow an early "cannot dominate".
+  struct Summary {
+    double cost_sum;         // costs summed in agent order
+    uint64_t visited_fold;   // the OR of the visited words, without the
+                             // bits every label of the search has set
+    uint32_t visited_count;
+  };
   struct Entry {
     double g;
-    double cost_sum;  // costs summed in agent order
+    Summary summary;
     int32_t label_id;
-    uint32_t visited_count;
   };
-  // Values of a label that entries are compared with before the store is read.
-  struct Probe {
-    double cost_sum;
-    uint32_t visited_count;
-  };
-  Probe ProbeOf(const Label& label) const;
-  // Neither a larger cost sum (unless a sum is NaN) nor fewer visited nodes
-  // allow `a` to dominate `b`.
-  static bool MayDominate(double a_sum, uint32_t a_count, double b_sum, uint32_t b_count) {
-    if (a_count < b_count) return false;
-    return !(a_sum > b_sum);
+  Summary SummaryOf(const Label& label) const;
+  // Whether a label with summary `a` may dominate one with summary `b`:
+  // covering b's nodes needs as many nodes and every bit of b's fold, and
+  // costs summed in the same order are monotone (unless a sum is NaN).
+  static bool MayDominate(const Summary& a, const Summary& b) {
+    if (a.visited_count < b.visited_count) return false;
+    if ((b.visited_fold & ~a.visited_fold) != 0) return false;
+    return !(a.cost_sum > b.cost_sum);
   }
 
   uint64_t Hash(const Label& label) const;
@@ -77,11 +82,16 @@ class FrontierTable {
 
   const LabelStore* store_ = nullptr;
   size_t num_agents_ = 0;
+  VisitedSet fold_mask_;  // the bits below the store's node count
   std::vector<uint16_t> keys_;                 // num_agents_ per frontier
   std::vector<std::vector<Entry>> frontiers_;  // ascending g, NaN last
-  std::vector<uint32_t> slots_;                // frontier index or kEmpty
+  // Per slot: the frontier index (kEmpty when free) and the upper half of
+  // its key's hash, compared before the key itself.
+  std::vector<uint32_t> slots_;
+  std::vector<uint32_t> tags_;
   size_t num_entries_ = 0;
   mutable std::vector<uint8_t> probe_flags_;
+  mutable std::vector<int32_t> candidates_;  // scratch of IsDominated
 };
 
 }  // namespace tarsel

@@ -65,6 +65,13 @@ class LabelStore {
   int32_t NumNodes() const { return num_nodes_; }
   size_t NumAgents() const { return num_agents_; }
 
+  // Asks the processor to fetch the record of label `id`.
+  void Prefetch(int64_t id) const {
+    const uint8_t* record = Record(id);
+    __builtin_prefetch(record);
+    __builtin_prefetch(record + stride_ - 1);
+  }
+
   // Bytes reserved by the store.
   size_t MemoryBytes() const;
 

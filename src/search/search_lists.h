@@ -11,11 +11,31 @@
 
 namespace tarsel {
 
+// A focal entry as the focal list keeps it: 24 bytes instead of 40 (label
+// ids stay below 2^31, visited counts below 2^16 and agent counts below
+// 2^16 in a search).
+struct StoredFocalEntry {
+  double f = 0;
+  double total_cost = 0;
+  int32_t label_id = 0;
+  uint16_t visited_count = 0;
+  uint16_t active_agents = 0;
+
+  static StoredFocalEntry From(const FocalEntry& entry) {
+    return StoredFocalEntry{entry.f, entry.total_cost, static_cast<int32_t>(entry.label_id),
+                            static_cast<uint16_t>(entry.visited_count),
+                            static_cast<uint16_t>(entry.active_agents)};
+  }
+  FocalEntry Expand() const {
+    return FocalEntry{label_id, visited_count, active_agents, f, total_cost};
+  }
+};
+
 // Orders the focal list through the installed comparator plugin.
 struct FocalOrder {
   const FocalComparatorPlugin* comparator = nullptr;
-  bool operator()(const FocalEntry& a, const FocalEntry& b) const {
-    return comparator->Compare(a, b);
+  bool operator()(const StoredFocalEntry& a, const StoredFocalEntry& b) const {
+    return comparator->Compare(a.Expand(), b.Expand());
   }
 };
 
@@ -29,7 +49,7 @@ struct FocalOrder {
 class SearchLists {
  public:
   using OpenSet = FlatOrderedSet<std::pair<double, int64_t>>;
-  using FocalSet = FlatOrderedSet<FocalEntry, FocalOrder>;
+  using FocalSet = FlatOrderedSet<StoredFocalEntry, FocalOrder>;
 
   explicit SearchLists(const FocalComparatorPlugin* comparator)
       : focal_(FocalOrder{comparator}) {}
@@ -42,7 +62,7 @@ class SearchLists {
   // Smallest f of the open list; the list must not be empty.
   double MinOpenF() const { return open_.Front().first; }
 
-  void InsertFocal(const FocalEntry& entry) { focal_.Insert(entry); }
+  void InsertFocal(const FocalEntry& entry) { focal_.Insert(StoredFocalEntry::From(entry)); }
   bool FocalEmpty() const { return focal_.Empty(); }
   // Removes and returns the first focal entry; the list must not be empty.
   FocalEntry PopFocal();
@@ -63,7 +83,7 @@ class SearchLists {
 
   // Focal entry of a stored open label, as entries taken from the open list
   // carry it: total cost 0.
-  static FocalEntry StoredFocalEntry(double f, int64_t label_id, const LabelStore& store);
+  static FocalEntry EntryOfStoredLabel(double f, int64_t label_id, const LabelStore& store);
 
   const OpenSet& Open() const { return open_; }
   const FocalSet& Focal() const { return focal_; }

@@ -38,7 +38,7 @@ class ListProbe {
   const SearchLists::FocalSet& FocalList() const { return lists.Focal(); }
   std::vector<double> FocalFs() const {
     std::vector<double> fs;
-    for (const FocalEntry& e : FocalList()) fs.push_back(e.f);
+    for (const auto& e : FocalList()) fs.push_back(e.f);
     return fs;
   }
 
