@@ -201,6 +201,13 @@ int FrontierTable::Insert(const Label& label) {
   const size_t count = entries.size();
   size_t kept = 0;
   while (kept < count && entries[kept].g < label.g) ++kept;
+  // Records of the entries the summaries cannot rule out are fetched
+  // together first, so that their cache misses overlap.
+  for (size_t e = kept; e < count; ++e) {
+    if (label.g <= entries[e].g && MayDominate(probe, entries[e].summary)) {
+      store_->Prefetch(entries[e].label_id);
+    }
+  }
   size_t insert_at = kNoPosition;
   int removed = 0;
   for (size_t e = kept; e < count; ++e) {
