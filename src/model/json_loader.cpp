@@ -185,6 +185,7 @@ void ReadOptions(const json& options, Options& out) {
   out.objective = (objective == "min_max" || objective == "MIN_MAX") ? ObjectiveType::MinMax
                                                                      : ObjectiveType::MinSum;
   out.time_limit = options.value("time_limit", 60.0);
+  out.memory_limit_mb = options.value("memory_limit_mb", DefaultMemoryLimitMb());
 }
 
 }  // namespace

@@ -6,10 +6,16 @@ namespace tarsel {
 
 enum class ObjectiveType : int32_t { MinMax = 0, MinSum = 1 };
 
+// Megabytes a search may hold by default: a quarter of the machine's
+// physical memory, at most 8192.
+double DefaultMemoryLimitMb();
+
 struct Options {
   bool return_to_end = true;
   ObjectiveType objective = ObjectiveType::MinSum;
   double time_limit = 60.0;  // processor seconds of search
+  // Budget of the search's label store, lists and frontiers in megabytes.
+  double memory_limit_mb = DefaultMemoryLimitMb();
 };
 
 }  // namespace tarsel

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/interrupt_check.h"
 #include "tables/instance_tables.h"
 
 namespace tarsel {
@@ -14,6 +15,9 @@ class PluginBase {
   // Makes the plugin read the instance tables of one solve; they outlive
   // the plugin's use. Plugins that need no tables ignore them.
   virtual void AttachTables(const InstanceTables& tables) { (void)tables; }
+  // Gives a plugin whose work can take long the solve's interrupt check, to
+  // poll while it works (it then stops early with a valid state).
+  virtual void AttachInterruptCheck(InterruptCheck* check) { (void)check; }
 };
 
 }  // namespace tarsel

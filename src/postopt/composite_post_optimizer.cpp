@@ -28,6 +28,10 @@ void CompositePostOptimizer::AttachTables(const InstanceTables& tables) {
   for (auto& child : children) child->AttachTables(tables);
 }
 
+void CompositePostOptimizer::AttachInterruptCheck(InterruptCheck* check) {
+  for (auto& child : children) child->AttachInterruptCheck(check);
+}
+
 void CompositePostOptimizer::SetTimeWindows(const TimeWindowTable& time_windows) {
   for (auto& child : children) child->SetTimeWindows(time_windows);
 }

@@ -106,7 +106,7 @@ void DefaultPostOptimizer::ImproveGroup(size_t type) {
 void DefaultPostOptimizer::BalanceGroups() {
   // Every accepted move leaves both touched routes strictly shorter than the
   // longest route was, so the loop ends.
-  while (true) {
+  while (!evaluator.StopRequested()) {
     size_t longest_type = kNoIndex;
     size_t shortest_type = kNoIndex;
     double longest = -1.0;

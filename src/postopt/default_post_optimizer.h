@@ -45,6 +45,7 @@ class DefaultPostOptimizer : public PostOptimizerPlugin {
   void Optimize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                 const std::vector<AgentInfo>& agents, Result& result) override;
   void AttachTables(const InstanceTables& tables) override { evaluator.Attach(tables); }
+  void AttachInterruptCheck(InterruptCheck* check) override { evaluator.SetInterruptCheck(check); }
   void SetReturnToEnd(bool return_to_end) override;
   void SetStarts(const std::vector<size_t>& starts) override;
   void SetGoals(const std::vector<size_t>& goals) override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 #include "postopt/path_views.h"
 #include "common/special_values.h"
@@ -44,6 +45,11 @@ void RouteEvaluator::Begin(const PlannerGraph* graph_value,
   own.SetGraph(graph_value);
   own.SetNodes(nodes_value);
   own.SetAgents(agents_value);
+}
+
+bool RouteEvaluator::StopRequested() const {
+  if (interrupt == nullptr || !interrupt->Active()) return false;
+  return interrupt->Poll(static_cast<double>(std::clock()) / CLOCKS_PER_SEC);
 }
 
 RouteEvaluator::AgentRules RouteEvaluator::RulesOf(size_t k) const {
@@ -183,7 +189,7 @@ void RouteEvaluator::ImproveRouteTwoOpt(std::vector<size_t>& path, double& cost,
   if (n < 4) return;
   const AgentRules rules = RulesOf(k);
   bool improved = true;
-  while (improved) {
+  while (improved && !StopRequested()) {
     improved = false;
     const double magnitude = FillPrefixSums(path, rules);
     const double total = forward_prefix[n - 1];

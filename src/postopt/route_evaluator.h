@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "graph/planner_graph.h"
+#include "common/interrupt_check.h"
 #include "tables/tables_reader.h"
 #include "common/agent_info.h"
 #include "common/node_info.h"
@@ -37,6 +38,10 @@ struct CostEstimate {
 class RouteEvaluator {
  public:
   void Attach(const InstanceTables& tables) { reader.Attach(tables); }
+  // The solve's interrupt check, polled by long loops (may be null).
+  void SetInterruptCheck(InterruptCheck* check) { interrupt = check; }
+  // True when the solve is to stop: the optimisation then ends with what it has.
+  bool StopRequested() const;
   void SetReturnToEnd(bool return_to_end_value);
   void SetStarts(const std::vector<size_t>& starts_value);
   void SetGoals(const std::vector<size_t>& goals_value);
@@ -99,6 +104,7 @@ class RouteEvaluator {
   double FillPrefixSums(const std::vector<size_t>& path, const AgentRules& rules);
 
   TablesReader reader;
+  InterruptCheck* interrupt = nullptr;
 
   // 2-opt buffers, reused between calls: sums of the forward arcs and of the
   // reversed arcs up to each position.

@@ -63,6 +63,7 @@ class Options:
     return_to_end: bool
     objective: ObjectiveType
     time_limit: float
+    memory_limit_mb: float
     def __init__(self) -> None: ...
 
 class AssignmentConstraint:
@@ -104,14 +105,17 @@ class Result:
 class Solver:
     def __init__(self, problem: Problem, options: Options) -> None: ...
     def solve(self) -> int:
-        """Run the KVR solver. Returns 1 on success, 0 on failure."""
+        """Run the KVR solver. Returns 1 on success, 0 on failure.
+        Ctrl-C stops a running solve within a fraction of a second: a solution found so far is kept (the result's timeout is True); before any solution the KeyboardInterrupt propagates. The Solver can solve again afterwards."""
     def get_result(self) -> Result: ...
     def get_result_process(self) -> list[tuple[float, Result]]: ...
 
 def solve_json_file(input_path: str, time_limit: float = -1) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON file path.
-    Returns a dict with keys: status, routes, statistics, anytime, timeout."""
+    Returns a dict with keys: status, routes, statistics, anytime, timeout.
+    Ctrl-C stops a running solve within a fraction of a second: the best solution found so far is returned with timeout True; before any solution the KeyboardInterrupt propagates."""
 
 def solve_json_str(json_str: str, time_limit: float = -1) -> dict[str, Any]:
     """Solve an MTSP instance from a JSON string.
-    Returns a dict with keys: status, routes, statistics, anytime, timeout."""
+    Returns a dict with keys: status, routes, statistics, anytime, timeout.
+    Ctrl-C stops a running solve within a fraction of a second: the best solution found so far is returned with timeout True; before any solution the KeyboardInterrupt propagates."""

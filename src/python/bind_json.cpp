@@ -41,10 +41,16 @@ void BindJsonEntry(py::module_& m) {
   py::register_exception_translator(&TranslateJsonError);
   m.def("solve_json_file", &solve_json_file, py::arg("input_path"), py::arg("time_limit") = -1,
         "Solve an MTSP instance from a JSON file path.\n"
-        "Returns a dict with keys: status, routes, statistics, anytime, timeout.");
+"Returns a dict with keys: status, routes, statistics, anytime, timeout.\n"
+        "Ctrl-C stops a running solve within a fraction of a second: the best solution "
+        "found so far is returned with timeout True; before any solution the "
+        "KeyboardInterrupt propagates.");
   m.def("solve_json_str", &SolveJson, py::arg("json_str"), py::arg("time_limit") = -1,
         "Solve an MTSP instance from a JSON string.\n"
-        "Returns a dict with keys: status, routes, statistics, anytime, timeout.");
+"Returns a dict with keys: status, routes, statistics, anytime, timeout.\n"
+        "Ctrl-C stops a running solve within a fraction of a second: the best solution "
+        "found so far is returned with timeout True; before any solution the "
+        "KeyboardInterrupt propagates.");
 }
 
 }  // namespace tarsel::python

@@ -4,6 +4,7 @@
 #include "model/options.h"
 #include "model/problem.h"
 #include "python/bindings.h"
+#include "python/signal_watch.h"
 #include "common/result.h"
 #include "search/solver.h"
 
@@ -25,7 +26,18 @@ void BindSolver(py::module_& m) {
   // own copies.
   py::class_<Solver>(m, "Solver")
       .def(py::init<Problem, Options>(), py::arg("problem"), py::arg("options"))
-      .def("solve", &Solver::Solve, "Run the KVR solver. Returns 1 on success, 0 on failure.")
+      .def(
+          "solve",
+          [](Solver& solver) {
+            SignalWatch watch(solver);
+            const int found = solver.Solve();
+            watch.Finish(found == 1);
+            return found;
+          },
+          "Run the KVR solver. Returns 1 on success, 0 on failure.\n"
+               "Ctrl-C stops a running solve within a fraction of a second: a solution found so "
+               "far is kept (the result's timeout is True); before any solution the "
+               "KeyboardInterrupt propagates. The Solver can solve again afterwards.")
       .def("get_result", &Solver::GetResult)
       .def("get_result_process", &Solver::GetResultProcess);
 }

@@ -11,6 +11,7 @@
 #include "model/anytime_points.h"
 #include "model/json_loader.h"
 #include "model/problem.h"
+#include "python/signal_watch.h"
 #include "search/solver.h"
 
 namespace py = pybind11;
@@ -64,12 +65,10 @@ py::dict SolveJson(const std::string& json_text, double time_limit) {
 
   // Wall-clock time of the whole solve, construction and preprocessing included.
   const auto start = std::chrono::steady_clock::now();
-  Options options;
-  options.return_to_end = problem.options.return_to_end;
-  options.objective = problem.options.objective;
-  options.time_limit = problem.options.time_limit;
-  Solver solver(problem, options);
-  solver.Solve();
+  Solver solver(problem, problem.options);
+  python::SignalWatch watch(solver);
+  const int found = solver.Solve();
+  watch.Finish(found == 1);
   const auto end = std::chrono::steady_clock::now();
   const double solve_time =
       static_cast<double>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count()) /

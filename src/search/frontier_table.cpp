@@ -36,6 +36,7 @@ void FrontierTable::Reset(const LabelStore* store) {
   slots_.assign(64, kEmpty);
   tags_.assign(64, 0);
   num_entries_ = 0;
+  entry_bytes_ = 0;
   probe_flags_.assign((num_agents_ + 7) / 8, 0);
 }
 
@@ -222,18 +223,18 @@ int FrontierTable::Insert(const Label& label) {
   }
   entries.resize(kept);
   if (insert_at == kNoPosition) insert_at = kept;
+  const size_t capacity_before = entries.capacity();
   entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(insert_at),
                  Entry{label.g, probe, static_cast<int32_t>(label.id)});
+  entry_bytes_ += (entries.capacity() - capacity_before) * sizeof(Entry);
   num_entries_ = num_entries_ + 1 - static_cast<size_t>(removed);
   return removed;
 }
 
 size_t FrontierTable::MemoryBytes() const {
-  size_t bytes = keys_.capacity() * sizeof(uint16_t) +
-                 (slots_.capacity() + tags_.capacity()) * sizeof(uint32_t) +
-                 frontiers_.capacity() * sizeof(std::vector<Entry>);
-  for (const std::vector<Entry>& entries : frontiers_) bytes += entries.capacity() * sizeof(Entry);
-  return bytes;
+  return keys_.capacity() * sizeof(uint16_t) +
+         (slots_.capacity() + tags_.capacity()) * sizeof(uint32_t) +
+         frontiers_.capacity() * sizeof(std::vector<Entry>) + entry_bytes_;
 }
 
 }  // namespace tarsel

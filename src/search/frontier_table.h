@@ -41,6 +41,7 @@ class FrontierTable {
 
   size_t NumFrontiers() const { return frontiers_.size(); }
   size_t NumEntries() const { return num_entries_; }
+  // Bytes reserved by the table (kept up to date as it grows: O(1)).
   size_t MemoryBytes() const;
 
  private:
@@ -90,6 +91,7 @@ class FrontierTable {
   std::vector<uint32_t> slots_;
   std::vector<uint32_t> tags_;
   size_t num_entries_ = 0;
+  size_t entry_bytes_ = 0;  // capacity of every frontier's entries, in bytes
   mutable std::vector<uint8_t> probe_flags_;
   mutable std::vector<int32_t> candidates_;  // scratch of IsDominated
 };

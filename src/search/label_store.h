@@ -72,6 +72,9 @@ class LabelStore {
     __builtin_prefetch(record + stride_ - 1);
   }
 
+  // Bytes one more block of labels takes.
+  size_t BlockBytes() const { return kBlockLabels * stride_; }
+
   // Bytes reserved by the store.
   size_t MemoryBytes() const;
 

@@ -2,12 +2,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/agent_info.h"
+#include "common/interrupt_check.h"
 #include "common/label.h"
 #include "common/mst_edge.h"
 #include "common/node_info.h"
@@ -80,6 +82,19 @@ class Solver {
 
   double TimeWindowEdgeCost(size_t a, size_t b) const;
 
+  // Asked at least every 50 ms of processor time while a solve runs
+  // (search and post-optimisation); answering true stops the solve as its
+  // time limit would. An empty callback is never asked.
+  void SetInterruptCallback(std::function<bool()> callback) {
+    interrupt.SetCallback(std::move(callback));
+  }
+  // Whether the last solve stopped because the callback asked it to.
+  bool Interrupted() const { return interrupt.Interrupted(); }
+  // Whether the last solve stopped at its memory budget.
+  bool MemoryLimitReached() const { return memory_limit_reached; }
+  // Bytes held by the label store, the lists and the frontiers.
+  size_t SearchMemoryBytes() const;
+
   // Read access for callers and tests.
   const InstanceTables& Tables() const { return tables; }
   const std::vector<NodeInfo>& Nodes() const { return tables.Nodes(); }
@@ -109,6 +124,9 @@ class Solver {
   // anytime log, incumbent.
   void HandleSolution(int64_t label_id);
   void GenerateSuccessors(const Label& parent, size_t agent);
+  // Whether the search must stop now (time limit, interrupt, memory budget);
+  // reads the clock, so it is asked every few selections only.
+  bool MustStop();
   // Refocuses the lists on the smallest open f times `weight`.
   void RefocusOn(double weight);
   // When the focal list has run empty while open labels lie within the
@@ -126,7 +144,10 @@ class Solver {
   std::vector<MstEdge> mst_edges;
   std::vector<size_t> unreachable_nodes;
   double time_limit = 60.0;
+  double memory_limit_bytes = 0;
   bool list_blocked_edges = false;  // MTSP_DEBUG_TW_EDGES is set
+  InterruptCheck interrupt;
+  bool memory_limit_reached = false;
 
   LabelStore label_store;
   SearchLists lists;

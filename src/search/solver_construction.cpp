@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <limits>
+#include <sstream>
+#include <stdexcept>
 #include <utility>
 
 #include "common/console.h"
@@ -19,6 +21,13 @@ Solver::Solver(Problem problem, Options options)
   // Fail before any table is built: the search cannot take more nodes, and
   // the tables below grow with the square of the node count.
   if (problem.nodes.size() > kMaxSearchNodes) ThrowTooManyNodes(problem.nodes.size());
+  if (!(options.memory_limit_mb > 0) || !std::isfinite(options.memory_limit_mb)) {
+    std::ostringstream message;
+    message << "memory_limit_mb must be a positive number of megabytes, got "
+            << options.memory_limit_mb;
+    throw std::invalid_argument(message.str());
+  }
+  memory_limit_bytes = options.memory_limit_mb * (1 << 20);
 
   ProblemTables built = BuildProblemTables(problem, options);
   own_graph = std::move(built.graph);
@@ -36,7 +45,7 @@ Solver::~Solver() = default;
 void Solver::Prepare() {
   BuildTimeWindowEdges();
   CheckReachability();
-  HandOverTables(plugins, tables, mst_edges);
+  HandOverTables(plugins, tables, mst_edges, &interrupt);
 }
 
 double Solver::TimeWindowEdgeCost(size_t a, size_t b) const {

@@ -50,6 +50,8 @@ void Solver::ResetSearchState() {
   lists.Clear();
   ResetFrontiers();
   weights.assign(1, 100.0);
+  interrupt.Reset();
+  memory_limit_reached = false;
   incumbent = -1;
   solution_found = 0;
   max_path_length = -1;
@@ -126,8 +128,8 @@ int Solver::Solve() {
     bool stop = false;
     while (!lists.FocalEmpty() || RefillFocalList(weights[phase])) {
       // Reading the processor clock is a system call; every 16th selection
-      // is often enough for a limit given in seconds.
-      if ((selections++ & 15) == 0 && timer.Elapsed() > time_limit) {
+      // is often enough for limits given in seconds.
+      if ((selections++ & 15) == 0 && MustStop()) {
         result.timeout = true;
         stop = true;
         break;
@@ -172,6 +174,26 @@ int Solver::Solve() {
   if (!found_solution) return 0;
   if (!dump_name.empty()) WriteDebugDump();
   return 1;
+}
+
+bool Solver::MustStop() {
+  const double now = timer.Elapsed();
+  if (now > time_limit) return true;
+  if (interrupt.Poll(now)) return true;
+  // The next block of labels must still fit, with what the lists and the
+  // frontiers hold.
+  if (static_cast<double>(SearchMemoryBytes() + label_store.BlockBytes()) > memory_limit_bytes) {
+    memory_limit_reached = true;
+    ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", memory_limit_bytes / (1 << 20),
+                " MB reached with ", label_store.Count(),
+                " labels stored; the search stops with the best solution found");
+    return true;
+  }
+  return false;
+}
+
+size_t Solver::SearchMemoryBytes() const {
+  return label_store.MemoryBytes() + lists.MemoryBytes() + frontiers.MemoryBytes();
 }
 
 void Solver::RefocusOn(double weight) {

@@ -50,7 +50,7 @@ void ChooseInstancePlugins(SearchPlugins& plugins, const InstanceTables& tables,
 }
 
 void HandOverTables(SearchPlugins& plugins, const InstanceTables& tables,
-                    const std::vector<MstEdge>& mst_edges) {
+                    const std::vector<MstEdge>& mst_edges, InterruptCheck* interrupt) {
   plugins.heuristic->AttachTables(tables);
   if (auto* forest = dynamic_cast<DefaultHeuristic*>(plugins.heuristic.get())) {
     forest->SetMstEdges(mst_edges);
@@ -59,6 +59,7 @@ void HandOverTables(SearchPlugins& plugins, const InstanceTables& tables,
   plugins.expansion->SetGoals(tables.Goals());
   plugins.objective->SetGoals(tables.Goals());
   plugins.post_optimizer->AttachTables(tables);
+  plugins.post_optimizer->AttachInterruptCheck(interrupt);
 }
 
 }  // namespace tarsel

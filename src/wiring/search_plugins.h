@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/interrupt_check.h"
 #include "common/mst_edge.h"
 #include "model/options.h"
 #include "plugins/constraint_checker_plugin.h"
@@ -35,9 +36,10 @@ SearchPlugins DefaultSearchPlugins();
 void ChooseInstancePlugins(SearchPlugins& plugins, const InstanceTables& tables,
                            const Options& options);
 
-// Hands the shared tables of one solve to every plugin, and the sorted
-// candidate edges to the spanning-forest heuristic.
+// Hands the shared tables of one solve to every plugin, the sorted
+// candidate edges to the spanning-forest heuristic, and the solve's
+// interrupt check to the post-optimisers.
 void HandOverTables(SearchPlugins& plugins, const InstanceTables& tables,
-                    const std::vector<MstEdge>& mst_edges);
+                    const std::vector<MstEdge>& mst_edges, InterruptCheck* interrupt);
 
 }  // namespace tarsel

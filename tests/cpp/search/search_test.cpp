@@ -175,7 +175,14 @@ TEST(Search, SolutionsAreFeasibleAndRunsAreRepeatable) {
         if (seed % 3 == 1) b.Window(2, 0, 90).Window(4, 60, 300);
         const Options options = MakeOptions(objective, return_to_end);
         Solver first(b.problem, options);
+        // The second run is asked for interrupts and never gets one: that
+        // must not change anything.
         Solver second(b.problem, options);
+        int polls = 0;
+        second.SetInterruptCallback([&polls]() {
+          ++polls;
+          return false;
+        });
         const int found = SolveQuietly(first);
         ASSERT_EQ(SolveQuietly(second), found);
         const Result a = first.GetResult();
@@ -185,6 +192,8 @@ TEST(Search, SolutionsAreFeasibleAndRunsAreRepeatable) {
         EXPECT_EQ(a.times, c.times);
         EXPECT_EQ(a.n_generated, c.n_generated);
         EXPECT_EQ(a.n_expanded, c.n_expanded);
+        EXPECT_GT(polls, 0);
+        EXPECT_FALSE(second.Interrupted());
         if (found == 1) {
           EXPECT_EQ(CheckSolution(b.problem, return_to_end, a), "")
               << "seed " << seed << " open " << !return_to_end;
@@ -291,6 +300,46 @@ TEST(Search, EquivalentLabelsDoNotStallTheSearch) {
   Solver solver(b.problem, MakeOptions(ObjectiveType::MinMax));
   ASSERT_EQ(SolveQuietly(solver), 1);
   EXPECT_EQ(CheckSolution(b.problem, true, solver.GetResult()), "");
+}
+
+TEST(Search, InterruptStopsTheSearchAndKeepsTheSolution) {
+  InstanceBuilder b = RandomInstance(5, 30, 4, false);
+  Solver solver(b.problem, MakeOptions(ObjectiveType::MinMax, true, 1.0));
+  int polls = 0;
+  // Polls come every few tens of milliseconds; the fifth is well after the
+  // first solution of this instance.
+  solver.SetInterruptCallback([&polls]() { return ++polls >= 5; });
+  ASSERT_EQ(SolveQuietly(solver), 1);
+  const Result interrupted = solver.GetResult();
+  EXPECT_TRUE(solver.Interrupted());
+  EXPECT_TRUE(interrupted.timeout);
+  EXPECT_EQ(polls, 5);
+  EXPECT_LT(interrupted.cpu_seconds, 0.9);
+  EXPECT_EQ(CheckSolution(b.problem, true, interrupted), "");
+
+  // A new solve starts afresh and runs to its time limit.
+  solver.SetInterruptCallback([]() { return false; });
+  ASSERT_EQ(SolveQuietly(solver), 1);
+  EXPECT_FALSE(solver.Interrupted());
+  EXPECT_GE(solver.GetResult().cpu_seconds, 1.0);
+}
+
+TEST(Search, MemoryBudgetStopsTheSearchAndKeepsTheSolution) {
+  InstanceBuilder b = RandomInstance(5, 30, 4, false);
+  Options options = MakeOptions(ObjectiveType::MinMax, true, 30.0);
+  options.memory_limit_mb = 2;
+  Solver solver(b.problem, options);
+  ConsoleCapture console;
+  ASSERT_EQ(solver.Solve(), 1);
+  const std::string err = console.TakeErr();
+  EXPECT_TRUE(solver.MemoryLimitReached());
+  EXPECT_TRUE(solver.GetResult().timeout);
+  EXPECT_LE(solver.SearchMemoryBytes(), size_t{2} << 20);
+  EXPECT_NE(err.find("[memory] memory limit of 2 MB reached with "), std::string::npos) << err;
+  EXPECT_EQ(CheckSolution(b.problem, true, solver.GetResult()), "");
+
+  options.memory_limit_mb = 0;
+  EXPECT_THROW(Solver(b.problem, options), std::invalid_argument);
 }
 
 TEST(Search, SecondSolveReproducesTheFirst) {
