@@ -5,9 +5,9 @@ import importlib.util
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-spec = importlib.util.spec_from_file_location("include_graph", ROOT / "scripts" / "include_graph.py")
-include_graph = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(include_graph)
+_location = importlib.util.spec_from_file_location("include_graph", ROOT / "scripts" / "include_graph.py")
+include_graph = importlib.util.module_from_spec(_location)
+_location.loader.exec_module(include_graph)
 
 
 def test_source_tree_has_no_include_running_up():
