@@ -1,30 +1,60 @@
 """Command line: solve a JSON instance and print a readable summary.
 
-    kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json]
+    kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose]
 
-Bad input (unreadable file, malformed or mis-shaped document, unknown ids,
-too many nodes) ends with a one-line message on standard error and exit
-status 2; a result file that cannot be written gives exit status 1.
+Exit status: 0 when a solution was found; 1 when the search ended without
+one ("failed"), or when the result file could not be written after the
+solve; 2 for bad input or arguments (an instance that cannot be read or that
+the solver rejects, a time limit that is not a positive finite number, a
+result file that cannot be written, found before the solve starts). Every
+error is one line on standard error naming what to fix (argument errors
+also show the usage).
+
+The solver's own exceptions keep their types and texts for programs; the
+command line reads the document itself (kvr_mtsp.instance) to say which
+element, id or type they are about.
 """
 from __future__ import annotations
 
 import argparse
 import json
+import math
+import os
+import re
 import sys
 from collections.abc import Sequence
 from typing import Any, TextIO
 
 import _kvr_core
 
-from kvr_mtsp.json_ints import as_u64
+from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
+from kvr_mtsp.instance import InstanceView, read_document
 
 PROG = "kvr-mtsp"
-EXIT_BAD_INPUT = 2
+EXIT_SOLVED = 0
+EXIT_NO_SOLUTION = 1
 EXIT_OUTPUT_FAILED = 1
+EXIT_BAD_INPUT = 2
 
-# What the extension raises for bad input: RuntimeError (file, parse and
-# shape errors), IndexError (unknown ids), ValueError (too many nodes).
+# What the extension raises for input it rejects: RuntimeError (file, parse
+# and shape errors), IndexError (unknown ids and type names), ValueError (too
+# many nodes), OverflowError.
 INPUT_ERRORS = (RuntimeError, IndexError, ValueError, OverflowError)
+JSON_ERROR = re.compile(r"\[json\.exception\.(\w+)\.(\d+)\] (.*)", re.DOTALL)
+
+
+class BadInput(Exception):
+    """Input the command cannot solve; the message says what to fix."""
+
+
+def positive_seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number of seconds") from None
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError(f"{text!r} is not a positive finite number of seconds")
+    return value
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -34,58 +64,22 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument("instance", metavar="INSTANCE.json", help="instance document")
     solve.add_argument(
         "--time-limit",
-        type=float,
-        default=-1.0,
+        type=positive_seconds,
+        default=None,
         metavar="S",
-        help="processor seconds of search; a positive value replaces the instance's own limit",
+        help="processor seconds of search (positive); replaces the instance's own limit",
     )
-    solve.add_argument("--output", metavar="RESULT.json", help="also write the result dictionary as JSON")
+    solve.add_argument(
+        "--output",
+        metavar="RESULT.json",
+        help="also write the result document as JSON, with node ids and agent indices added to each route",
+    )
+    solve.add_argument(
+        "--verbose",
+        action="store_true",
+        help="show the solver's console lines as they are, without summarising repeated warnings",
+    )
     return parser
-
-
-class InstanceView:
-    """What the summary needs from the document: node ids, agent types, objective.
-
-    The solver reports nodes by position in the document's "nodes" array; the
-    summary shows their ids instead.
-    """
-
-    def __init__(self, document: Any) -> None:
-        document = document if isinstance(document, dict) else {}
-        nodes = document.get("nodes", [])
-        agents = document.get("agents", [])
-        options = document.get("options", {})
-        self.node_ids = [node_id(node.get("id")) if isinstance(node, dict) else None for node in nodes]
-        self.agent_types = [agent.get("type") if isinstance(agent, dict) else None for agent in agents]
-        objective = options.get("objective") if isinstance(options, dict) else None
-        self.objective = "min_max" if objective in ("min_max", "MIN_MAX") else "min_sum"
-        limit = options.get("time_limit", 60.0) if isinstance(options, dict) else 60.0
-        self.time_limit = float(limit) if isinstance(limit, (int, float)) else None
-
-    @classmethod
-    def read(cls, path: str) -> InstanceView:
-        """Reads the document again; an unreadable one gives an empty view."""
-        try:
-            with open(path, "rb") as stream:
-                return cls(json.loads(stream.read().decode("utf-8-sig")))
-        except (OSError, ValueError):
-            return cls({})
-
-    def label(self, position: int) -> str:
-        if 0 <= position < len(self.node_ids) and self.node_ids[position] is not None:
-            return str(self.node_ids[position])
-        return f"#{position}"
-
-    def agent_type(self, index: int) -> str | None:
-        return self.agent_types[index] if index < len(self.agent_types) else None
-
-
-def node_id(value: Any) -> int | None:
-    """A node id as the instance reader stores it (unsigned 64-bit), None for a non-number."""
-    try:
-        return as_u64(value)
-    except (TypeError, OverflowError):
-        return None
 
 
 def fmt(value: float) -> str:
@@ -103,16 +97,22 @@ def status_line(result: dict[str, Any]) -> str:
     return "failed (the search ended without a solution)"
 
 
-def limit_line(requested: float, view: InstanceView) -> str:
-    if requested > 0:
+def limit_line(requested: float | None, view: InstanceView) -> str:
+    if requested is not None:
         return f"{fmt(requested)} s processor time (from --time-limit)"
     if view.time_limit is None:
         return "the instance's own"
     return f"{fmt(view.time_limit)} s processor time (from the instance)"
 
 
+def route_text(labels: list[str], free_last_leg: bool) -> str:
+    if free_last_leg:
+        return " -> ".join(labels[:-1]) + f" (-> {labels[-1]} free)"
+    return " -> ".join(labels) or "(no route)"
+
+
 def write_summary(
-    path: str, result: dict[str, Any], view: InstanceView, requested_limit: float, out: TextIO
+    path: str, result: dict[str, Any], view: InstanceView, requested_limit: float | None, out: TextIO
 ) -> None:
     stats = result["statistics"]
     objective_text = {
@@ -128,12 +128,26 @@ def write_summary(
         f"sum cost     {fmt(stats['sum_cost'])}",
         "routes (node ids)",
     ]
+    any_free = any_positions = False
     for index, route in enumerate(result["routes"]):
         agent_type = view.agent_type(index)
         who = f"agent {route['agent_id']}" + (f" [{agent_type}]" if agent_type is not None else "")
-        path_text = " -> ".join(view.label(p) for p in route["path"]) or "(no route)"
-        idle = "  (serves no target)" if route["path"] and len(route["path"]) <= 2 else ""
-        lines.append(f"  {who:<20} cost {fmt(route['cost']):>10}   {path_text}{idle}")
+        path_positions = route["path"]
+        free = view.free_last_leg(index, path_positions)
+        any_free |= free
+        ids = [view.label(p) for p in path_positions]
+        idle = "  (serves no target)" if path_positions and len(path_positions) <= 2 else ""
+        lines.append(f"  {who:<20} cost {fmt(route['cost']):>10}   {route_text(ids, free)}{idle}")
+        positions = [str(p) for p in path_positions]
+        if positions != ids:
+            any_positions = True
+            lines.append(f"  {'':<20} {'positions':>15}   {route_text(positions, free)}")
+    if any_free:
+        lines.append("  (-> N free): the route is open; its last leg, into the agent's start or end node,")
+        lines.append("               costs nothing and is not in its cost")
+    if any_positions:
+        lines.append('  positions: places in the document\'s "nodes" array, which the result document')
+        lines.append("             (--output) and Result.paths use for routes")
     lines += [
         f"solve time   {stats['solve_time']:.3f} s wall clock (set-up included)",
         f"search       {stats['n_generated']} search nodes generated, {stats['n_expanded']} expanded "
@@ -149,27 +163,128 @@ def write_summary(
     out.write("\n".join(lines) + "\n")
 
 
-def one_line(error: BaseException) -> str:
-    return " ".join(str(error).split()) or type(error).__name__
+def result_document(result: dict[str, Any], view: InstanceView) -> dict[str, Any]:
+    """The module's result document with two keys added to every route:
+    "node_ids" (the path as node ids) and "agent_index" (the agent's place in
+    the document's "agents" array, the key of Result.paths)."""
+    document = dict(result)
+    document["routes"] = [
+        {**route, "node_ids": [view.node_ids[p] if 0 <= p < len(view.node_ids) else None for p in route["path"]],
+         "agent_index": index}
+        for index, route in enumerate(result["routes"])
+    ]
+    return document
+
+
+def one_line(text: str) -> str:
+    return " ".join(text.split())
+
+
+def check_output_path(path: str) -> None:
+    """Raises BadInput when `path` cannot be written. An existing file is
+    opened for appending and left as it is; a new one is created and removed."""
+    if os.path.isdir(path):
+        raise BadInput(f"cannot write the result to {path}: it is a directory")
+    existed = os.path.lexists(path)
+    try:
+        with open(path, "ab"):
+            pass
+    except OSError as error:
+        raise BadInput(f"cannot write the result to {path}: {error.strerror or error}") from None
+    if not existed:
+        try:
+            os.remove(path)
+        except OSError:
+            pass
+
+
+def read_instance(path: str) -> InstanceView:
+    try:
+        with open(path, "rb") as stream:
+            raw = stream.read()
+    except OSError as error:
+        raise BadInput(f"cannot read {path}: {error.strerror or error}") from None
+    return InstanceView(read_document(raw))
+
+
+def explain(error: Exception, path: str, view: InstanceView) -> str:
+    """A message for an exception of the solver, naming what the document gets wrong."""
+    text = one_line(str(error)) or type(error).__name__
+    if isinstance(error, IndexError):
+        where = view.unknown_reference()
+        return f"{path}: {where}" if where else f"{path}: an unknown node id or agent type ({text})"
+    match = JSON_ERROR.fullmatch(text)
+    if match is None:
+        if text.startswith("Cannot open file: ") or "error reading the file" in text:
+            return f"cannot read {path}: {text}"
+        return f"{path}: {text}"
+    kind, _, detail = match.groups()
+    if kind == "parse_error":
+        return f"{path} is not valid JSON: {detail}"
+    return f"{path}: {view.locate(detail) or detail}"
+
+
+def why_failed(result: dict[str, Any], requested: float | None, view: InstanceView) -> str:
+    if result["timeout"]:
+        limit = requested if requested is not None else view.time_limit
+        if limit is not None and limit <= 0:
+            return (
+                f"no solution: the instance's time limit ({fmt(limit)} s) leaves the search no time; "
+                "give one with --time-limit"
+            )
+        return "no solution: the time limit ran out before the search found one; a larger --time-limit may help"
+    reason = "no solution: the search ended without routes that serve every target within the constraints"
+    hint = view.unservable_node()
+    return f"{reason}; {hint}" if hint else reason
+
+
+def solve_quietly(path: str, time_limit: float, view: InstanceView) -> dict[str, Any]:
+    """Runs the solve with the solver's console lines condensed (see kvr_mtsp.console)."""
+    capture = ConsoleCapture()
+    try:
+        with capture:
+            return _kvr_core.solve_json_file(path, time_limit)
+    finally:
+        stdout, stderr = condense(capture.stdout, capture.stderr, view)
+        write_bytes(1, stdout)
+        write_bytes(2, stderr)
 
 
 def solve_command(args: argparse.Namespace) -> int:
     try:
-        result = _kvr_core.solve_json_file(args.instance, args.time_limit)
-    except INPUT_ERRORS as error:
-        print(f"{PROG}: error: {one_line(error)}", file=sys.stderr)
+        if args.output:
+            check_output_path(args.output)
+        view = read_instance(args.instance)
+        problem = view.problem_before_solve()
+        if problem:
+            raise BadInput(f"{args.instance}: {problem}")
+    except BadInput as error:
+        print(f"{PROG}: error: {error}", file=sys.stderr)
         return EXIT_BAD_INPUT
-    write_summary(args.instance, result, InstanceView.read(args.instance), args.time_limit, sys.stdout)
+    time_limit = -1.0 if args.time_limit is None else args.time_limit  # -1: the instance's own limit
+    try:
+        if args.verbose:
+            result = _kvr_core.solve_json_file(args.instance, time_limit)
+        else:
+            result = solve_quietly(args.instance, time_limit, view)
+    except INPUT_ERRORS as error:
+        print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
+        return EXIT_BAD_INPUT
+    write_summary(args.instance, result, view, args.time_limit, sys.stdout)
     if args.output:
         try:
             with open(args.output, "w", encoding="utf-8") as stream:
-                json.dump(result, stream, indent=2)
+                json.dump(result_document(result, view), stream, indent=2)
                 stream.write("\n")
         except OSError as error:
-            print(f"{PROG}: error: cannot write {args.output}: {one_line(error)}", file=sys.stderr)
+            print(f"{PROG}: error: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
             return EXIT_OUTPUT_FAILED
         print(f"result written to {args.output}")
-    return 0
+    if result["status"] != "success":
+        sys.stdout.flush()
+        print(f"{PROG}: {why_failed(result, args.time_limit, view)}", file=sys.stderr)
+        return EXIT_NO_SOLUTION
+    return EXIT_SOLVED
 
 
 def main(argv: Sequence[str] | None = None) -> int:

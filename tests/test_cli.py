@@ -1,6 +1,7 @@
 """The kvr-mtsp command line, run as a separate process."""
 from __future__ import annotations
 
+import ctypes
 import json
 import os
 import subprocess
@@ -9,17 +10,36 @@ import tomllib
 from pathlib import Path
 
 import pytest
+from hypothesis import HealthCheck, given, settings
 
 import _kvr_core as core
+from fuzz_strategies import mutated_documents
+from kvr_mtsp.cli import explain
+from kvr_mtsp.console import ConsoleCapture
+from kvr_mtsp.instance import InstanceView
 
 ROOT = Path(__file__).resolve().parent.parent
+NO_ASSIGNMENT = "[warning] node {} has no assignment constraint; allowing all types"
+
+
+def child_env() -> dict:
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(ROOT), env.get("PYTHONPATH")]))
+    return env
 
 
 def run_cli(*args: str, cwd: Path) -> subprocess.CompletedProcess:
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(ROOT), env.get("PYTHONPATH")]))
     return subprocess.run(
-        [sys.executable, "-m", "kvr_mtsp", *args], cwd=cwd, env=env, capture_output=True, text=True, timeout=120
+        [sys.executable, "-m", "kvr_mtsp", *args], cwd=cwd, env=child_env(), capture_output=True, text=True,
+        timeout=120,
+    )
+
+
+def run_module(instance: Path, cwd: Path) -> subprocess.CompletedProcess:
+    """The extension's own solve in a fresh process: its console lines as it writes them."""
+    code = f"import _kvr_core; _kvr_core.solve_json_file({str(instance)!r})"
+    return subprocess.run(
+        [sys.executable, "-c", code], cwd=cwd, env=child_env(), capture_output=True, text=True, timeout=120
     )
 
 
@@ -32,8 +52,17 @@ def lines_of(text: str) -> list[str]:
     return text.splitlines()
 
 
+def route_lines(stdout: str) -> list[str]:
+    return [line for line in lines_of(stdout) if line.startswith("  agent ")]
+
+
+def without_assignments(doc: dict) -> dict:
+    doc["constraints"] = [c for c in doc["constraints"] if c["kind"] != "assignment"]
+    return doc
+
+
 class TestSummary:
-    def test_routes_are_shown_with_node_ids(self, make_doc, tmp_path):
+    def test_routes_are_shown_with_node_ids_and_differing_positions(self, make_doc, tmp_path):
         doc = make_doc(3, agent_ids=(5, 8), node_ids=(10, 20, 30, 40))
         instance = write(tmp_path / "ids.json", doc)
         expected = core.solve_json_file(str(instance))
@@ -47,10 +76,20 @@ class TestSummary:
         ids = [10, 20, 30, 40]
         for route in expected["routes"]:
             shown = " -> ".join(str(ids[p]) for p in route["path"])
-            assert any(f"agent {route['agent_id']} [truck]" in line and line.endswith(shown) for line in out), shown
+            at = next(i for i, line in enumerate(out) if f"agent {route['agent_id']} [truck]" in line)
+            assert out[at].endswith(shown), shown
+            # Positions, as the result document holds them, on the line below.
+            assert out[at + 1].split() == ["positions", *" -> ".join(map(str, route["path"])).split()]
+        assert any("Result.paths" in line for line in out)
         assert any(line.startswith("solve time") for line in out)
         assert f"search       {expected['statistics']['n_generated']} search nodes generated" in completed.stdout
         assert len([line for line in out if line.startswith("  ") and " s: " in line]) == len(expected["anytime"])
+
+    def test_positions_are_not_repeated_where_they_equal_the_ids(self, examples_dir, tmp_path):
+        completed = run_cli("solve", str(examples_dir / "single_depot.json"), cwd=tmp_path)
+        assert completed.returncode == 0, completed.stderr
+        assert route_lines(completed.stdout)
+        assert "positions" not in completed.stdout
 
     def test_objective_and_limit_come_from_the_document(self, make_doc, tmp_path):
         doc = make_doc(3, objective="MIN_SUM", time_limit=7)
@@ -62,73 +101,366 @@ class TestSummary:
     def test_time_limit_option_overrides_the_document(self, make_doc, tmp_path):
         doc = make_doc(4, time_limit=-1)
         instance = write(tmp_path / "negative.json", doc)
-        kept = run_cli("solve", str(instance), cwd=tmp_path)
-        assert kept.returncode == 0
-        assert "status       failed (time limit reached before any solution)" in lines_of(kept.stdout)
-        assert any(line.endswith("(no route)") for line in lines_of(kept.stdout))
         replaced = run_cli("solve", str(instance), "--time-limit", "5", cwd=tmp_path)
+        assert replaced.returncode == 0, replaced.stderr
         assert "status       success (search finished within the time limit)" in lines_of(replaced.stdout)
         assert "time limit   5.0 s processor time (from --time-limit)" in lines_of(replaced.stdout)
 
 
+class TestOpenRoutes:
+    @staticmethod
+    def leg_costs(doc: dict, route: dict) -> list[float]:
+        matrix = doc["costs"]["truck"]
+        return [matrix[a][b] for a, b in zip(route["path"], route["path"][1:])]
+
+    @pytest.mark.parametrize("return_to_end", [False, True])
+    def test_only_open_routes_show_their_last_leg_as_free(self, make_doc, tmp_path, return_to_end):
+        doc = make_doc(6, agent_ids=(1, 2))
+        doc["options"]["return_to_end"] = return_to_end
+        instance = write(tmp_path / "routes.json", doc)
+        expected = core.solve_json_file(str(instance))
+        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        assert completed.returncode == 0, completed.stderr
+        shown = route_lines(completed.stdout)
+        assert len(shown) == len(expected["routes"]) == 2
+        for line, route in zip(shown, expected["routes"]):
+            legs = self.leg_costs(doc, route)
+            nodes = " -> ".join(map(str, route["path"]))
+            if return_to_end:
+                assert line.endswith(nodes) and "free" not in line
+                assert sum(legs) == pytest.approx(route["cost"])
+            else:
+                # The path up to the last node, then the free leg back to the depot.
+                assert line.endswith(" -> ".join(map(str, route["path"][:-1])) + " (-> 0 free)"), line
+                assert sum(legs[:-1]) == pytest.approx(route["cost"]) and legs[-1] > 0
+        assert ("is not in its cost" in completed.stdout) == (not return_to_end)
+
+    def test_free_leg_ends_at_the_agents_own_end_node(self, make_doc, tmp_path):
+        doc = make_doc(4, agent_ids=(1, 2))
+        doc["options"]["return_to_end"] = False
+        doc["agents"][1].update(start_node=1, end_node=2)
+        instance = write(tmp_path / "ends.json", doc)
+        second = core.solve_json_file(str(instance))["routes"][1]
+        assert second["path"][0] == 1 and second["path"][-1] == 2
+        shown = route_lines(run_cli("solve", str(instance), cwd=tmp_path).stdout)[1]
+        assert shown.endswith(" -> ".join(map(str, second["path"][:-1])) + " (-> 2 free)"), shown
+
+
+class TestExitStatus:
+    def test_a_time_limit_without_time_gives_status_1(self, make_doc, tmp_path):
+        instance = write(tmp_path / "negative.json", make_doc(4, time_limit=-1))
+        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        assert completed.returncode == 1
+        out = lines_of(completed.stdout)
+        assert "status       failed (time limit reached before any solution)" in out
+        assert any(line.endswith("(no route)") for line in out)
+        assert lines_of(completed.stderr) == [
+            "kvr-mtsp: no solution: the instance's time limit (-1.0 s) leaves the search no time; "
+            "give one with --time-limit"
+        ]
+
+    def test_an_exhausted_search_gives_status_1_and_names_an_unservable_node(self, make_doc, tmp_path):
+        doc = make_doc(4)
+        doc["constraints"][0]["items"][2]["types"] = ["Truck"]  # node 2: a type no agent has
+        instance = write(tmp_path / "typo.json", doc)
+        completed = run_cli("solve", str(instance), "--output", str(tmp_path / "result.json"), cwd=tmp_path)
+        assert completed.returncode == 1
+        assert "status       failed (the search ended without a solution)" in lines_of(completed.stdout)
+        [line] = lines_of(completed.stderr)
+        assert line.startswith("kvr-mtsp: no solution: the search ended without routes")
+        assert "node 2 may be served only by the types 'Truck', which no agent has (agent types: 'truck')" in line
+        # The result document of a failed search is written all the same.
+        assert json.loads((tmp_path / "result.json").read_text())["status"] == "failed"
+
+
+class TestTimeLimitArgument:
+    @pytest.mark.parametrize("value", ["-5", "0", "-0.0", "nan", "inf", "-inf", "soon"])
+    def test_anything_but_a_positive_finite_number_is_rejected(self, make_doc, tmp_path, value):
+        instance = write(tmp_path / "doc.json", without_assignments(make_doc(3)))
+        completed = run_cli("solve", str(instance), "--time-limit", value, cwd=tmp_path)
+        assert completed.returncode == 2
+        assert completed.stdout == ""
+        assert lines_of(completed.stderr)[-1].startswith("kvr-mtsp solve: error: argument --time-limit: ")
+        assert "[warning]" not in completed.stderr and "kvr-mtsp: warning" not in completed.stderr  # not solved
+
+    def test_usage_errors_exit_2(self, tmp_path):
+        assert run_cli(cwd=tmp_path).returncode == 2
+
+
 class TestOutputFile:
-    def test_writes_the_result_dictionary(self, example_path, tmp_path):
+    def test_writes_the_result_document_with_node_ids_and_agent_indices(self, make_doc, tmp_path):
+        doc = make_doc(3, agent_ids=(5, 8), node_ids=(10, 20, 30, 40))
+        instance = write(tmp_path / "ids.json", doc)
         target = tmp_path / "out"
         target.mkdir()
-        completed = run_cli("solve", str(example_path), "--output", str(target / "result.json"), cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--output", str(target / "result.json"), cwd=tmp_path)
         assert completed.returncode == 0, completed.stderr
         written = json.loads((target / "result.json").read_text())
-        direct = core.solve_json_file(str(example_path))
+        direct = core.solve_json_file(str(instance))
         assert list(written) == list(direct)
-        assert written["routes"] == direct["routes"]
         assert (written["status"], written["timeout"]) == (direct["status"], direct["timeout"])
         assert list(written["statistics"]) == list(direct["statistics"])
+        ids = [10, 20, 30, 40]
+        assert len(written["routes"]) == len(direct["routes"]) == 2
+        for index, (route, module_route) in enumerate(zip(written["routes"], direct["routes"])):
+            assert list(route) == ["agent_id", "path", "cost", "node_ids", "agent_index"]
+            assert {key: route[key] for key in module_route} == module_route
+            assert route["node_ids"] == [ids[p] for p in module_route["path"]]
+            assert route["agent_index"] == index
 
-    def test_unwritable_output_is_reported(self, make_doc, tmp_path):
+    @pytest.mark.parametrize("where", ["directory", "missing-folder"])
+    def test_unwritable_output_is_found_before_the_solve(self, make_doc, tmp_path, where):
+        # Without assignment constraints the solver would warn about every node.
+        instance = write(tmp_path / "doc.json", without_assignments(make_doc(3)))
+        target = tmp_path if where == "directory" else tmp_path / "nowhere" / "result.json"
+        completed = run_cli("solve", str(instance), "--output", str(target), cwd=tmp_path)
+        assert completed.returncode == 2
+        assert completed.stdout == ""
+        [line] = lines_of(completed.stderr)
+        reason = "it is a directory" if where == "directory" else "No such file or directory"
+        assert line == f"kvr-mtsp: error: cannot write the result to {target}: {reason}"
+
+    def test_the_check_leaves_no_file_behind_and_existing_files_alone(self, tmp_path):
+        bad = write(tmp_path / "bad.json", '{"nodes": [')
+        fresh, kept = tmp_path / "fresh.json", write(tmp_path / "kept.json", "earlier result\n")
+        for target in (fresh, kept):
+            assert run_cli("solve", str(bad), "--output", str(target), cwd=tmp_path).returncode == 2
+        assert not fresh.exists()
+        assert kept.read_text() == "earlier result\n"
+
+    def test_a_write_that_fails_after_the_solve_gives_status_1(self, make_doc, tmp_path):
+        if not Path("/dev/full").exists():
+            pytest.skip("no /dev/full on this system")
         instance = write(tmp_path / "doc.json", make_doc(3))
-        completed = run_cli("solve", str(instance), "--output", str(tmp_path), cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--output", "/dev/full", cwd=tmp_path)
         assert completed.returncode == 1
-        assert completed.stderr.startswith("kvr-mtsp: error: cannot write ")
-        assert "Traceback" not in completed.stderr
+        assert lines_of(completed.stderr) == ["kvr-mtsp: error: cannot write /dev/full: No space left on device"]
 
 
 def _too_many_nodes() -> dict:
     return {
         "nodes": [{"id": i, "x": 0, "y": 0, "z": 0} for i in range(257)],
         "agents": [{"id": 0, "type": "truck", "start_node": 0, "end_node": 0}],
+        "costs": {"truck": [[0.0, 1.0], [1.0, 0.0]]},
     }
 
 
+def _tiny(**changes) -> dict:
+    """Two nodes with ids 10 and 20, agent 7 of type "t" at node 10; each
+    keyword sets (None: removes) the value at its "__"-separated path."""
+    doc = {
+        "nodes": [{"id": 10, "x": 0, "y": 0, "z": 0}, {"id": 20, "x": 1, "y": 0, "z": 0}],
+        "agents": [{"id": 7, "type": "t", "start_node": 10, "end_node": 10}],
+        "costs": {"t": [[0.0, 1.0], [1.0, 0.0]]},
+        "constraints": [{"kind": "assignment", "items": [{"node": 10, "types": ["t"]}, {"node": 20, "types": ["t"]}]}],
+    }
+    for path, value in changes.items():
+        *parents, last = [int(step) if step.isdigit() else step for step in path.split("__")]
+        place = doc
+        for step in parents:
+            place = place[step]
+        if value is None:
+            del place[last]
+        else:
+            place[last] = value
+    return doc
+
+
+BAD_DOCUMENTS = {
+    "empty": ("", "instance.json is not valid JSON: parse error at line 1, column 1: attempting to parse an empty input"),
+    "malformed": ('{"nodes": [', "instance.json is not valid JSON: parse error at line 1, column 12: syntax error"),
+    "no-agents": ({"nodes": []}, "instance.json: the document has no key 'agents'"),
+    "missing-key": (_tiny(agents__0__end_node=None), "instance.json: agents[0] (agent 7) has no key 'end_node'"),
+    "wrong-type": (
+        _tiny(nodes__1__x=True), 'instance.json: nodes[1] (node 20), key "x": type must be number, but is boolean'
+    ),
+    "not-an-object": (_tiny(nodes__1=5), "instance.json: nodes[1] must be an object, but is number"),
+    "options-not-an-object": (_tiny(options=[]), "instance.json: \"options\" must be an object, but is array"),
+    "unknown-start": (
+        _tiny(agents__0__start_node=3), "instance.json: agent 7 (agents[0]) starts at node 3, but no node has the id 3"
+    ),
+    "unknown-end": (
+        _tiny(agents__0__end_node=30), "instance.json: agent 7 (agents[0]) ends at node 30, but no node has the id 30"
+    ),
+    "matrix-of-no-agent": (
+        _tiny(costs={"t": [[0.0, 1.0], [1.0, 0.0]], "van": [[0.0]]}),
+        "instance.json: \"costs\" has a matrix for the type 'van', but no agent has that type (agent types: 't')",
+    ),
+    "type-without-matrix": (
+        _tiny(costs={"truck": [[0.0, 1.0], [1.0, 0.0]]}),
+        "instance.json: agent type 't' (agent 7) has no cost matrix in \"costs\" (matrices given: 'truck'), "
+        "so its agents have no connection anywhere",
+    ),
+    "no-costs": (_tiny(costs=None), "instance.json: agent type 't' (agent 7) has no cost matrix in \"costs\""),
+    "assignment-node": (
+        _tiny(constraints=[{"kind": "assignment", "items": [{"node": 10, "types": ["t"]}, {"node": 2, "types": ["t"]}]}]),
+        'instance.json: constraints[0] ("assignment"), item 1: "node" names node 2, but no node has that id',
+    ),
+    "window-node": (
+        _tiny(constraints=[{"kind": "timewindow", "items": [{"node": 99, "start": 0, "end": 5}]}]),
+        'instance.json: constraints[0] ("timewindow"), item 0: "node" names node 99, but no node has that id',
+    ),
+    "sequence-node": (
+        _tiny(constraints=[{"kind": "sequence", "precedence": [{"before": 10, "after": 21}]}]),
+        'instance.json: constraints[0] ("sequence"), item 0: "after" names node 21, but no node has that id',
+    ),
+    "too-many-nodes": (_too_many_nodes(), "instance.json: instance has 257 nodes, but the solver supports at most 256"),
+}
+
+
 class TestBadInput:
-    @pytest.mark.parametrize(
-        "content, message",
-        [
-            (None, "Cannot open file: "),
-            ("", "attempting to parse an empty input"),
-            ('{"nodes": [', "[json.exception.parse_error.101] parse error at line 1"),
-            ({"nodes": []}, "[json.exception.out_of_range.403] key 'agents' not found"),
-            (
-                {"nodes": [{"id": 0, "x": 0, "y": 0, "z": 0}], "agents": [{"id": 1, "type": "t", "start_node": 3, "end_node": 0}]},
-                "unordered_map::at: key not found",
-            ),
-            (_too_many_nodes(), "257"),
-        ],
-        ids=["missing", "empty", "malformed", "mis-shaped", "unknown-id", "too-many-nodes"],
-    )
-    def test_one_line_error_and_status_2(self, tmp_path, content, message):
-        instance = tmp_path / "instance.json"
-        if content is not None:
-            write(instance, content)
-        completed = run_cli("solve", str(instance), cwd=tmp_path)
+    @pytest.mark.parametrize("content, message", BAD_DOCUMENTS.values(), ids=BAD_DOCUMENTS.keys())
+    def test_one_line_naming_the_fault_and_status_2(self, tmp_path, content, message):
+        instance = write(tmp_path / "instance.json", content)
+        completed = run_cli("solve", "instance.json", cwd=tmp_path)
         assert completed.returncode == 2
-        errors = [line for line in lines_of(completed.stderr) if not line.startswith("[warning] ")]
-        assert len(errors) == 1 and errors[0].startswith("kvr-mtsp: error: ")
-        assert message in errors[0]
+        [line] = lines_of(completed.stderr)
+        assert line.startswith(f"kvr-mtsp: error: {message}"), line
         assert completed.stdout == ""
 
-    def test_usage_errors_exit_2(self, tmp_path):
-        assert run_cli(cwd=tmp_path).returncode == 2
-        assert run_cli("solve", "x.json", "--time-limit", "soon", cwd=tmp_path).returncode == 2
+    def test_the_module_keeps_its_own_exceptions(self, tmp_path):
+        # What programs see is unchanged; the command line only words it for people.
+        with pytest.raises(IndexError, match="^unordered_map::at: key not found$"):
+            core.solve_json_str(json.dumps(_tiny(agents__0__start_node=3)))
+        with pytest.raises(RuntimeError, match=r"^\[json.exception.out_of_range.403\] key 'end_node' not found$"):
+            core.solve_json_str(json.dumps(_tiny(agents__0__end_node=None)))
+
+    @settings(max_examples=300, deadline=None, suppress_health_check=list(HealthCheck))
+    @given(mutated_documents())
+    def test_every_rejection_of_a_broken_document_is_traced_to_its_place(self, doc):
+        # The reader names neither the element nor the id it stumbled over;
+        # the message must, whatever the document looks like. The checks made
+        # before the solve look only at documents the reader accepts.
+        text = json.dumps(doc)
+        view = InstanceView(json.loads(text))
+        view.problem_before_solve()  # reading any document must not fail
+        try:
+            core.solve_json_str(text, 0.01)
+        except (RuntimeError, IndexError) as error:
+            message = explain(error, "doc.json", view)
+            assert "unordered_map" not in message and "json.exception" not in message, message
+            if isinstance(error, IndexError):
+                assert view.readable and view.unknown_reference() is not None
+            elif "parse_error" in str(error):  # lone surrogate escapes, which the reader refuses
+                assert message.startswith("doc.json is not valid JSON: ")
+            else:
+                detail = str(error).split("] ", 1)[1]
+                assert not view.readable and view.locate(detail) is not None, str(error)
+        else:
+            assert view.readable
+
+    @pytest.mark.parametrize(
+        "make, reason",
+        [
+            (lambda tmp: tmp / "missing.json", "No such file or directory"),
+            (lambda tmp: tmp, "Is a directory"),
+            (lambda tmp: write(tmp / "file.json", "{}") / "inner.json", "Not a directory"),
+        ],
+        ids=["missing", "directory", "not-a-directory"],
+    )
+    def test_a_file_that_cannot_be_read_is_named_with_the_reason(self, tmp_path, make, reason):
+        path = make(tmp_path)
+        completed = run_cli("solve", str(path), cwd=tmp_path)
+        assert completed.returncode == 2
+        assert lines_of(completed.stderr) == [f"kvr-mtsp: error: cannot read {path}: {reason}"]
+        assert completed.stdout == ""
+
+    @pytest.mark.skipif(os.geteuid() == 0, reason="root reads files whatever their mode")
+    def test_an_unreadable_file_is_named_with_the_reason(self, make_doc, tmp_path):
+        instance = write(tmp_path / "secret.json", make_doc(3))
+        instance.chmod(0)
+        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        assert completed.returncode == 2
+        assert lines_of(completed.stderr) == [f"kvr-mtsp: error: cannot read {instance}: Permission denied"]
+
+
+def _noisy_doc(make_doc) -> dict:
+    """No assignment constraints (one warning per node), the depot without any
+    way out for the first type ("point: 0 can't be reached") and one node pair
+    without connection (the "[TW-MST]" line)."""
+    doc = without_assignments(make_doc(3))
+    matrix = doc["costs"]["truck"]
+    for column in (1, 2, 3):
+        matrix[0][column] = 9999.0
+    matrix[1][2] = matrix[2][1] = 9999.0
+    return doc
+
+
+class TestSolverConsoleLines:
+    def test_repeated_warnings_are_summarised_in_place(self, make_doc, tmp_path):
+        instance = write(tmp_path / "noisy.json", _noisy_doc(make_doc))
+        module = run_module(instance, tmp_path)
+        assert lines_of(module.stderr) == [NO_ASSIGNMENT.format(n) for n in range(4)] + ["point: 0 can't be reached"]
+        blocked = "[TW-MST] blocked edges: 1 / 6 (set MTSP_DEBUG_TW_EDGES=1 for details)"
+        assert lines_of(module.stdout)[0] == blocked
+
+        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        errors = lines_of(completed.stderr)
+        assert errors[:2] == [
+            "kvr-mtsp: warning: all 4 nodes have no assignment constraint, so every agent type may serve them "
+            "(node ids 0, 1, 2, 3); --verbose shows the solver's lines",
+            "point: 0 can't be reached",
+        ]
+        assert all(line.startswith("kvr-mtsp: ") for line in errors[2:])  # at most the no-solution line
+        # Standard output: the solver's lines with the "[TW-MST]" one summarised, then the summary.
+        solver_lines = [
+            "kvr-mtsp: warning: 1 of 6 node pairs has no connection in either direction for any agent type "
+            "(no cost below 9999); --verbose shows the solver's line"
+        ] + lines_of(module.stdout)[1:]
+        out = lines_of(completed.stdout)
+        assert out[: len(solver_lines)] == solver_lines
+        assert out[len(solver_lines)].startswith("instance ")
+
+    def test_verbose_passes_the_solvers_lines_unchanged(self, make_doc, tmp_path):
+        instance = write(tmp_path / "noisy.json", _noisy_doc(make_doc))
+        module = run_module(instance, tmp_path)
+        completed = run_cli("solve", str(instance), "--verbose", cwd=tmp_path)
+        errors = lines_of(completed.stderr)
+        assert errors[: len(lines_of(module.stderr))] == lines_of(module.stderr)
+        assert all(line.startswith("kvr-mtsp: ") for line in errors[len(lines_of(module.stderr)):])
+        solver_lines = lines_of(module.stdout)
+        assert lines_of(completed.stdout)[: len(solver_lines) + 1] == solver_lines + [f"instance     {instance}"]
+
+    def test_blocked_pairs_of_time_windows_are_left_as_they_are(self, make_doc, tmp_path):
+        # Two windows that close before any agent can arrive block the pair between them.
+        doc = make_doc(3)
+        doc["constraints"].append(
+            {"kind": "timewindow", "items": [{"node": 1, "start": 0, "end": 1}, {"node": 2, "start": 0, "end": 1}]}
+        )
+        instance = write(tmp_path / "windows.json", doc)
+        blocked = "[TW-MST] blocked edges: 1 / 6 (set MTSP_DEBUG_TW_EDGES=1 for details)"
+        assert lines_of(run_module(instance, tmp_path).stdout)[0] == blocked
+        assert lines_of(run_cli("solve", str(instance), cwd=tmp_path).stdout)[0] == blocked
+
+    def test_a_single_node_without_constraint_is_told_as_such(self, make_doc, tmp_path):
+        doc = make_doc(3)
+        doc["constraints"][0]["items"].pop()  # node 3 keeps no assignment entry
+        instance = write(tmp_path / "one.json", doc)
+        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        assert completed.returncode == 0, completed.stderr
+        assert lines_of(completed.stderr) == [
+            "kvr-mtsp: warning: 1 node has no assignment constraint, so every agent type may serve it "
+            "(node id 3); --verbose shows the solver's lines"
+        ]
+
+
+class TestConsoleCapture:
+    def test_descriptors_are_restored_after_an_exception(self, capfd):
+        libc = ctypes.CDLL(None)
+        capture = ConsoleCapture()
+        os.write(1, b"before\n")
+        with pytest.raises(RuntimeError):
+            with capture:
+                os.write(1, b"inside\n")
+                os.write(2, b"to standard error\n")
+                libc.printf(b"buffered by the C library")  # no newline: still in its buffer
+                raise RuntimeError("solver failed")
+        os.write(1, b"after\n")
+        os.write(2, b"error after\n")
+        seen = capfd.readouterr()
+        assert (seen.out, seen.err) == ("before\nafter\n", "error after\n")
+        assert capture.stdout == b"inside\nbuffered by the C library"
+        assert capture.stderr == b"to standard error\n"
 
 
 def test_console_script_is_declared():
