@@ -6,9 +6,11 @@ Exit status: 0 when a solution was found; 1 when the search ended without
 one ("failed"), or when the result file could not be written after the
 solve; 2 for bad input or arguments (an instance that cannot be read or that
 the solver rejects, a time limit that is not a positive finite number, a
-result file that cannot be written, found before the solve starts). Every
-error is one line on standard error naming what to fix (argument errors
-also show the usage).
+result file that cannot be written, found before the solve starts); 130
+after Ctrl-C and 143 after SIGTERM (the summary of the best solution found
+so far is printed and the result file written first). Every error is one
+line on standard error naming what to fix (argument errors also show the
+usage).
 
 The solver's own exceptions keep their types and texts for programs; the
 command line reads the document itself (kvr_mtsp.instance) to say which
@@ -21,6 +23,7 @@ import json
 import math
 import os
 import re
+import signal
 import sys
 from collections.abc import Sequence
 from typing import Any, TextIO
@@ -35,6 +38,8 @@ EXIT_SOLVED = 0
 EXIT_NO_SOLUTION = 1
 EXIT_OUTPUT_FAILED = 1
 EXIT_BAD_INPUT = 2
+# A process stopped by signal N exits with 128 + N, as shells report it.
+STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
 
 # What the extension raises for input it rejects: RuntimeError (file, parse
 # and shape errors), IndexError (unknown ids and type names), ValueError (too
@@ -87,7 +92,9 @@ def fmt(value: float) -> str:
     return repr(float(f"{value:.10g}"))
 
 
-def status_line(result: dict[str, Any]) -> str:
+def status_line(result: dict[str, Any], stopped_by: str | None = None) -> str:
+    if stopped_by is not None:
+        return f"{result['status']} (interrupted by {stopped_by}; best solution found so far)"
     if result["status"] == "success":
         if result["timeout"]:
             return "success (time limit reached; best solution found so far)"
@@ -112,7 +119,12 @@ def route_text(labels: list[str], free_last_leg: bool) -> str:
 
 
 def write_summary(
-    path: str, result: dict[str, Any], view: InstanceView, requested_limit: float | None, out: TextIO
+    path: str,
+    result: dict[str, Any],
+    view: InstanceView,
+    requested_limit: float | None,
+    out: TextIO,
+    stopped_by: str | None = None,
 ) -> None:
     stats = result["statistics"]
     objective_text = {
@@ -121,7 +133,7 @@ def write_summary(
     }[view.objective]
     lines = [
         f"instance     {path}",
-        f"status       {status_line(result)}",
+        f"status       {status_line(result, stopped_by)}",
         f"objective    {objective_text}",
         f"time limit   {limit_line(requested_limit, view)}",
         f"max cost     {fmt(stats['max_cost'])}",
@@ -262,15 +274,24 @@ def solve_command(args: argparse.Namespace) -> int:
         print(f"{PROG}: error: {error}", file=sys.stderr)
         return EXIT_BAD_INPUT
     time_limit = -1.0 if args.time_limit is None else args.time_limit  # -1: the instance's own limit
+    received: list[int] = []
     try:
-        if args.verbose:
-            result = _kvr_core.solve_json_file(args.instance, time_limit)
-        else:
-            result = solve_quietly(args.instance, time_limit, view)
+        with stop_signals_raise(received):
+            if args.verbose:
+                result = _kvr_core.solve_json_file(args.instance, time_limit)
+            else:
+                result = solve_quietly(args.instance, time_limit, view)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
         return EXIT_BAD_INPUT
-    write_summary(args.instance, result, view, args.time_limit, sys.stdout)
+    except KeyboardInterrupt:
+        # The solver stops at once and keeps nothing when it had no solution yet.
+        signum = received[0] if received else signal.SIGINT
+        print(f"{PROG}: interrupted by {signal.Signals(signum).name} before any solution was found",
+              file=sys.stderr)
+        return 128 + signum
+    stopped_by = signal.Signals(received[0]).name if received else None
+    write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by)
     if args.output:
         try:
             with open(args.output, "w", encoding="utf-8") as stream:
@@ -280,11 +301,36 @@ def solve_command(args: argparse.Namespace) -> int:
             print(f"{PROG}: error: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
             return EXIT_OUTPUT_FAILED
         print(f"result written to {args.output}")
+    if received:
+        return 128 + received[0]
     if result["status"] != "success":
         sys.stdout.flush()
         print(f"{PROG}: {why_failed(result, args.time_limit, view)}", file=sys.stderr)
         return EXIT_NO_SOLUTION
     return EXIT_SOLVED
+
+
+class stop_signals_raise:  # noqa: N801 - used as a context manager
+    """While active, SIGINT and SIGTERM raise KeyboardInterrupt and are noted
+    in `received`: the solver checks the interpreter's signals while it
+    runs, stops at such an exception and returns its best solution so far."""
+
+    def __init__(self, received: list[int]) -> None:
+        self.received = received
+        self.previous: dict[int, Any] = {}
+
+    def _handler(self, signum: int, frame: Any) -> None:
+        self.received.append(signum)
+        raise KeyboardInterrupt
+
+    def __enter__(self) -> stop_signals_raise:
+        for signum in STOP_SIGNALS:
+            self.previous[signum] = signal.signal(signum, self._handler)
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        for signum, handler in self.previous.items():
+            signal.signal(signum, handler)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

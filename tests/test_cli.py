@@ -4,8 +4,10 @@ from __future__ import annotations
 import ctypes
 import json
 import os
+import signal
 import subprocess
 import sys
+import time
 import tomllib
 from pathlib import Path
 
@@ -13,6 +15,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings
 
 import _kvr_core as core
+from conftest import long_search_doc
 from fuzz_strategies import mutated_documents
 from kvr_mtsp.cli import explain
 from kvr_mtsp.console import ConsoleCapture
@@ -470,3 +473,45 @@ def test_console_script_is_declared():
     from kvr_mtsp.cli import main
 
     assert callable(main)
+
+
+class TestStopSignals:
+    """Ctrl-C and SIGTERM end a solve with the best solution found so far."""
+
+    @staticmethod
+    def start(instance: Path, output: Path, cwd: Path) -> subprocess.Popen:
+        return subprocess.Popen(
+            [sys.executable, "-m", "kvr_mtsp", "solve", str(instance), "--output", str(output)],
+            cwd=cwd, env=child_env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        )
+
+    @pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+    def test_summary_and_output_of_the_best_solution(self, signum, status, tmp_path, checker):
+        doc = long_search_doc(60.0)  # first solution within milliseconds, search for a minute
+        output = tmp_path / "result.json"
+        child = self.start(write(tmp_path / "long.json", doc), output, tmp_path)
+        time.sleep(2.0)
+        child.send_signal(signum)
+        # Far less than the minute the search would otherwise take.
+        out, err = child.communicate(timeout=30)
+        assert child.returncode == status, err
+        name = signal.Signals(signum).name
+        assert f"status       success (interrupted by {name}; best solution found so far)" in lines_of(out)
+        assert "[interrupted] KeyboardInterrupt" in err
+        result = json.loads(output.read_text())
+        assert result["status"] == "success" and result["timeout"] is True
+        routes = [{key: route[key] for key in ("agent_id", "path", "cost")} for route in result["routes"]]
+        assert checker(doc, routes) == []
+
+    def test_stop_before_any_solution(self, tmp_path):
+        doc = long_search_doc(60.0)
+        for agent in doc["agents"]:
+            agent["max_length"] = 90  # too short to serve every target: no solution for a long time
+        output = tmp_path / "result.json"
+        child = self.start(write(tmp_path / "none.json", doc), output, tmp_path)
+        time.sleep(2.0)
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=30)
+        assert child.returncode == 130
+        assert "kvr-mtsp: interrupted by SIGINT before any solution was found" in err
+        assert not output.exists()
