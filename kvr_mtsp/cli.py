@@ -1,6 +1,7 @@
 """Command line: solve a JSON instance and print a readable summary.
 
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json]
+                   [--improve | --no-improve] [--seed N] [--max-iterations N]
 
 Bad input (unreadable file, malformed or mis-shaped document, unknown ids,
 too many nodes) ends with a one-line message on standard error and exit
@@ -40,7 +41,37 @@ def build_parser() -> argparse.ArgumentParser:
         help="processor seconds of search; a positive value replaces the instance's own limit",
     )
     solve.add_argument("--output", metavar="RESULT.json", help="also write the result dictionary as JSON")
+    solve.add_argument(
+        "--improve",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help="improve the focal search's first solution with the improvement engine (default: on)",
+    )
+    solve.add_argument("--seed", type=int, metavar="N", help="random seed of the improvement engine")
+    solve.add_argument(
+        "--max-iterations", type=int, metavar="N", help="iterations of the improvement engine (0: no limit)"
+    )
     return parser
+
+
+def engine_document(path: str, args: argparse.Namespace) -> str | None:
+    """The instance text with the engine flags written into its "options",
+    or None when it is not a readable JSON object (the solver then reads the
+    file itself and reports what is wrong with it)."""
+    try:
+        with open(path, "rb") as stream:
+            document = json.loads(stream.read().decode("utf-8-sig"))
+    except (OSError, ValueError):
+        return None
+    if not isinstance(document, dict) or not isinstance(document.get("options", {}), dict):
+        return None
+    options = document.setdefault("options", {})
+    options["improve"] = args.improve
+    if args.seed is not None:
+        options["seed"] = args.seed
+    if args.max_iterations is not None:
+        options["max_iterations"] = args.max_iterations
+    return json.dumps(document)
 
 
 class InstanceView:
@@ -155,7 +186,11 @@ def one_line(error: BaseException) -> str:
 
 def solve_command(args: argparse.Namespace) -> int:
     try:
-        result = _kvr_core.solve_json_file(args.instance, args.time_limit)
+        text = engine_document(args.instance, args)
+        if text is None:
+            result = _kvr_core.solve_json_file(args.instance, args.time_limit)
+        else:
+            result = _kvr_core.solve_json_str(text, args.time_limit)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {one_line(error)}", file=sys.stderr)
         return EXIT_BAD_INPUT

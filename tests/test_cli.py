@@ -37,7 +37,7 @@ class TestSummary:
         doc = make_doc(3, agent_ids=(5, 8), node_ids=(10, 20, 30, 40))
         instance = write(tmp_path / "ids.json", doc)
         expected = core.solve_json_file(str(instance))
-        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--no-improve", cwd=tmp_path)
         assert completed.returncode == 0, completed.stderr
         out = lines_of(completed.stdout)
         assert "status       success (search finished within the time limit)" in out
@@ -55,18 +55,18 @@ class TestSummary:
     def test_objective_and_limit_come_from_the_document(self, make_doc, tmp_path):
         doc = make_doc(3, objective="MIN_SUM", time_limit=7)
         instance = write(tmp_path / "sum.json", doc)
-        out = lines_of(run_cli("solve", str(instance), cwd=tmp_path).stdout)
+        out = lines_of(run_cli("solve", str(instance), "--no-improve", cwd=tmp_path).stdout)
         assert "objective    min_sum (minimise the total of all routes)" in out
         assert "time limit   7.0 s processor time (from the instance)" in out
 
     def test_time_limit_option_overrides_the_document(self, make_doc, tmp_path):
         doc = make_doc(4, time_limit=-1)
         instance = write(tmp_path / "negative.json", doc)
-        kept = run_cli("solve", str(instance), cwd=tmp_path)
+        kept = run_cli("solve", str(instance), "--no-improve", cwd=tmp_path)
         assert kept.returncode == 0
         assert "status       failed (time limit reached before any solution)" in lines_of(kept.stdout)
         assert any(line.endswith("(no route)") for line in lines_of(kept.stdout))
-        replaced = run_cli("solve", str(instance), "--time-limit", "5", cwd=tmp_path)
+        replaced = run_cli("solve", str(instance), "--time-limit", "5", "--no-improve", cwd=tmp_path)
         assert "status       success (search finished within the time limit)" in lines_of(replaced.stdout)
         assert "time limit   5.0 s processor time (from --time-limit)" in lines_of(replaced.stdout)
 
@@ -75,7 +75,7 @@ class TestOutputFile:
     def test_writes_the_result_dictionary(self, example_path, tmp_path):
         target = tmp_path / "out"
         target.mkdir()
-        completed = run_cli("solve", str(example_path), "--output", str(target / "result.json"), cwd=tmp_path)
+        completed = run_cli("solve", str(example_path), "--output", str(target / "result.json"), "--no-improve", cwd=tmp_path)
         assert completed.returncode == 0, completed.stderr
         written = json.loads((target / "result.json").read_text())
         direct = core.solve_json_file(str(example_path))
@@ -86,7 +86,7 @@ class TestOutputFile:
 
     def test_unwritable_output_is_reported(self, make_doc, tmp_path):
         instance = write(tmp_path / "doc.json", make_doc(3))
-        completed = run_cli("solve", str(instance), "--output", str(tmp_path), cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--output", str(tmp_path), "--no-improve", cwd=tmp_path)
         assert completed.returncode == 1
         assert completed.stderr.startswith("kvr-mtsp: error: cannot write ")
         assert "Traceback" not in completed.stderr
@@ -138,3 +138,25 @@ def test_console_script_is_declared():
     from kvr_mtsp.cli import main
 
     assert callable(main)
+
+
+def test_engine_flags_reach_the_solve(make_doc, tmp_path):
+    from benchmarks.check import check_result
+
+    doc = make_doc(8, time_limit=5)
+    instance = write(tmp_path / "engine.json", doc)
+    outputs = []
+    for flags in (["--seed", "4", "--max-iterations", "15"], ["--seed", "4", "--max-iterations", "15"], ["--no-improve"]):
+        target = tmp_path / f"result{len(outputs)}.json"
+        completed = run_cli("solve", str(instance), *flags, "--output", str(target), cwd=tmp_path)
+        assert completed.returncode == 0, completed.stderr
+        outputs.append(json.loads(target.read_text()))
+    engine, repeated, focal = outputs
+    assert check_result(doc, engine) == []
+    assert engine["routes"] == repeated["routes"]
+    # The engine stops after its iterations, long before the 5 s limit, and
+    # is at least as good as the focal search's first solution.
+    assert engine["timeout"] is False
+    assert engine["statistics"]["max_cost"] <= focal["anytime"][0]["max_cost"] + 1e-9
+    bad = run_cli("solve", str(instance), "--max-iterations", "many", cwd=tmp_path)
+    assert bad.returncode == 2
