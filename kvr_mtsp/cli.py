@@ -1,6 +1,7 @@
 """Command line: solve a JSON instance and print a readable summary.
 
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose]
+                   [--improve | --no-improve] [--seed N] [--max-iterations N]
 
 Exit status: 0 when a solution was found; 1 when the search ended without
 one ("failed"), or when the result file could not be written after the
@@ -84,7 +85,37 @@ def build_parser() -> argparse.ArgumentParser:
         action="store_true",
         help="show the solver's console lines as they are, without summarising repeated warnings",
     )
+    solve.add_argument(
+        "--improve",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help="improve the focal search's first solution with the improvement engine (default: on)",
+    )
+    solve.add_argument("--seed", type=int, metavar="N", help="random seed of the improvement engine")
+    solve.add_argument(
+        "--max-iterations", type=int, metavar="N", help="iterations of the improvement engine (0: no limit)"
+    )
     return parser
+
+
+def engine_document(path: str, args: argparse.Namespace) -> str | None:
+    """The instance text with the engine flags written into its "options",
+    or None when Python's reader does not take the document as an object
+    (the solver then reads the file itself and reports what it finds)."""
+    try:
+        with open(path, "rb") as stream:
+            document = json.loads(stream.read().decode("utf-8-sig"))
+    except (OSError, ValueError):
+        return None
+    if not isinstance(document, dict) or not isinstance(document.get("options", {}), dict):
+        return None
+    options = document.setdefault("options", {})
+    options["improve"] = args.improve
+    if args.seed is not None:
+        options["seed"] = args.seed
+    if args.max_iterations is not None:
+        options["max_iterations"] = args.max_iterations
+    return json.dumps(document)
 
 
 def fmt(value: float) -> str:
@@ -250,12 +281,19 @@ def why_failed(result: dict[str, Any], requested: float | None, view: InstanceVi
     return f"{reason}; {hint}" if hint else reason
 
 
-def solve_quietly(path: str, time_limit: float, view: InstanceView) -> dict[str, Any]:
+def solve(path: str, text: str | None, time_limit: float) -> dict[str, Any]:
+    """Solves the rewritten document text, or the file when there is none."""
+    if text is None:
+        return _kvr_core.solve_json_file(path, time_limit)
+    return _kvr_core.solve_json_str(text, time_limit)
+
+
+def solve_quietly(path: str, text: str | None, time_limit: float, view: InstanceView) -> dict[str, Any]:
     """Runs the solve with the solver's console lines condensed (see kvr_mtsp.console)."""
     capture = ConsoleCapture()
     try:
         with capture:
-            return _kvr_core.solve_json_file(path, time_limit)
+            return solve(path, text, time_limit)
     finally:
         stdout, stderr = condense(capture.stdout, capture.stderr, view)
         write_bytes(1, stdout)
@@ -276,11 +314,12 @@ def solve_command(args: argparse.Namespace) -> int:
     time_limit = -1.0 if args.time_limit is None else args.time_limit  # -1: the instance's own limit
     received: list[int] = []
     try:
+        text = engine_document(args.instance, args)
         with stop_signals_raise(received):
             if args.verbose:
-                result = _kvr_core.solve_json_file(args.instance, time_limit)
+                result = solve(args.instance, text, time_limit)
             else:
-                result = solve_quietly(args.instance, time_limit, view)
+                result = solve_quietly(args.instance, text, time_limit, view)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
         return EXIT_BAD_INPUT

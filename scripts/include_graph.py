@@ -23,8 +23,9 @@ LAYERS: dict[str, int] = {
     "plugins": 3,  # heuristic, objectives, expansion, focal order, checkers
     "postopt": 4,  # post-optimisers
     "wiring": 5,  # choosing and connecting the plugins
-    "search": 6,  # the Solver and its label store, lists and frontiers
-    "python": 7,  # the extension module
+    "engine": 6,  # the improvement engine: hybrid genetic search on complete solutions
+    "search": 7,  # the Solver and its label store, lists and frontiers
+    "python": 8,  # the extension module
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.MULTILINE)

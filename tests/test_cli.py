@@ -69,7 +69,7 @@ class TestSummary:
         doc = make_doc(3, agent_ids=(5, 8), node_ids=(10, 20, 30, 40))
         instance = write(tmp_path / "ids.json", doc)
         expected = core.solve_json_file(str(instance))
-        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--no-improve", cwd=tmp_path)
         assert completed.returncode == 0, completed.stderr
         out = lines_of(completed.stdout)
         assert "status       success (search finished within the time limit)" in out
@@ -97,14 +97,14 @@ class TestSummary:
     def test_objective_and_limit_come_from_the_document(self, make_doc, tmp_path):
         doc = make_doc(3, objective="MIN_SUM", time_limit=7)
         instance = write(tmp_path / "sum.json", doc)
-        out = lines_of(run_cli("solve", str(instance), cwd=tmp_path).stdout)
+        out = lines_of(run_cli("solve", str(instance), "--no-improve", cwd=tmp_path).stdout)
         assert "objective    min_sum (minimise the total of all routes)" in out
         assert "time limit   7.0 s processor time (from the instance)" in out
 
     def test_time_limit_option_overrides_the_document(self, make_doc, tmp_path):
         doc = make_doc(4, time_limit=-1)
         instance = write(tmp_path / "negative.json", doc)
-        replaced = run_cli("solve", str(instance), "--time-limit", "5", cwd=tmp_path)
+        replaced = run_cli("solve", str(instance), "--time-limit", "5", "--no-improve", cwd=tmp_path)
         assert replaced.returncode == 0, replaced.stderr
         assert "status       success (search finished within the time limit)" in lines_of(replaced.stdout)
         assert "time limit   5.0 s processor time (from --time-limit)" in lines_of(replaced.stdout)
@@ -196,7 +196,7 @@ class TestOutputFile:
         instance = write(tmp_path / "ids.json", doc)
         target = tmp_path / "out"
         target.mkdir()
-        completed = run_cli("solve", str(instance), "--output", str(target / "result.json"), cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--output", str(target / "result.json"), "--no-improve", cwd=tmp_path)
         assert completed.returncode == 0, completed.stderr
         written = json.loads((target / "result.json").read_text())
         direct = core.solve_json_file(str(instance))
@@ -235,7 +235,7 @@ class TestOutputFile:
         if not Path("/dev/full").exists():
             pytest.skip("no /dev/full on this system")
         instance = write(tmp_path / "doc.json", make_doc(3))
-        completed = run_cli("solve", str(instance), "--output", "/dev/full", cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--output", "/dev/full", "--no-improve", cwd=tmp_path)
         assert completed.returncode == 1
         assert lines_of(completed.stderr) == ["kvr-mtsp: error: cannot write /dev/full: No space left on device"]
 
@@ -397,7 +397,7 @@ class TestSolverConsoleLines:
         blocked = "[TW-MST] blocked edges: 1 / 6 (set MTSP_DEBUG_TW_EDGES=1 for details)"
         assert lines_of(module.stdout)[0] == blocked
 
-        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--no-improve", cwd=tmp_path)
         errors = lines_of(completed.stderr)
         assert errors[:2] == [
             "kvr-mtsp: warning: all 4 nodes have no assignment constraint, so every agent type may serve them "
@@ -417,7 +417,7 @@ class TestSolverConsoleLines:
     def test_verbose_passes_the_solvers_lines_unchanged(self, make_doc, tmp_path):
         instance = write(tmp_path / "noisy.json", _noisy_doc(make_doc))
         module = run_module(instance, tmp_path)
-        completed = run_cli("solve", str(instance), "--verbose", cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--verbose", "--no-improve", cwd=tmp_path)
         errors = lines_of(completed.stderr)
         assert errors[: len(lines_of(module.stderr))] == lines_of(module.stderr)
         assert all(line.startswith("kvr-mtsp: ") for line in errors[len(lines_of(module.stderr)):])
@@ -433,13 +433,13 @@ class TestSolverConsoleLines:
         instance = write(tmp_path / "windows.json", doc)
         blocked = "[TW-MST] blocked edges: 1 / 6 (set MTSP_DEBUG_TW_EDGES=1 for details)"
         assert lines_of(run_module(instance, tmp_path).stdout)[0] == blocked
-        assert lines_of(run_cli("solve", str(instance), cwd=tmp_path).stdout)[0] == blocked
+        assert lines_of(run_cli("solve", str(instance), "--no-improve", cwd=tmp_path).stdout)[0] == blocked
 
     def test_a_single_node_without_constraint_is_told_as_such(self, make_doc, tmp_path):
         doc = make_doc(3)
         doc["constraints"][0]["items"].pop()  # node 3 keeps no assignment entry
         instance = write(tmp_path / "one.json", doc)
-        completed = run_cli("solve", str(instance), cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--no-improve", cwd=tmp_path)
         assert completed.returncode == 0, completed.stderr
         assert lines_of(completed.stderr) == [
             "kvr-mtsp: warning: 1 node has no assignment constraint, so every agent type may serve it "
@@ -515,3 +515,28 @@ class TestStopSignals:
         assert child.returncode == 130
         assert "kvr-mtsp: interrupted by SIGINT before any solution was found" in err
         assert not output.exists()
+
+
+def test_engine_flags_reach_the_solve(make_doc, tmp_path):
+    from benchmarks.check import check_result
+
+    doc = make_doc(8, time_limit=5)
+    instance = write(tmp_path / "engine.json", doc)
+    outputs = []
+    for flags in (["--seed", "4", "--max-iterations", "15"], ["--seed", "4", "--max-iterations", "15"], ["--no-improve"]):
+        target = tmp_path / f"result{len(outputs)}.json"
+        completed = run_cli("solve", str(instance), *flags, "--output", str(target), cwd=tmp_path)
+        assert completed.returncode == 0, completed.stderr
+        written = json.loads(target.read_text())
+        for route in written["routes"]:  # the command line's additions to the module's document
+            del route["node_ids"], route["agent_index"]
+        outputs.append(written)
+    engine, repeated, focal = outputs
+    assert check_result(doc, engine) == []
+    assert engine["routes"] == repeated["routes"]
+    # The engine stops after its iterations, long before the 5 s limit, and
+    # is at least as good as the focal search's first solution.
+    assert engine["timeout"] is False
+    assert engine["statistics"]["max_cost"] <= focal["anytime"][0]["max_cost"] + 1e-9
+    bad = run_cli("solve", str(instance), "--max-iterations", "many", cwd=tmp_path)
+    assert bad.returncode == 2

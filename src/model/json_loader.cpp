@@ -186,6 +186,9 @@ void ReadOptions(const json& options, Options& out) {
                                                                      : ObjectiveType::MinSum;
   out.time_limit = options.value("time_limit", 60.0);
   out.memory_limit_mb = options.value("memory_limit_mb", DefaultMemoryLimitMb());
+  out.improve = options.value("improve", false);
+  out.seed = options.value("seed", int64_t{0});
+  out.max_iterations = options.value("max_iterations", int64_t{0});
 }
 
 }  // namespace

@@ -16,6 +16,11 @@ struct Options {
   double time_limit = 60.0;  // processor seconds of search
   // Budget of the search's label store, lists and frontiers in megabytes.
   double memory_limit_mb = DefaultMemoryLimitMb();
+  // After the focal search's first solution, the improvement engine uses
+  // the rest of the time limit.
+  bool improve = false;
+  int64_t seed = 0;            // the engine's random seed
+  int64_t max_iterations = 0;  // the engine's iterations; 0: no limit
 };
 
 }  // namespace tarsel

@@ -64,6 +64,9 @@ class Options:
     objective: ObjectiveType
     time_limit: float
     memory_limit_mb: float
+    improve: bool
+    seed: int
+    max_iterations: int
     def __init__(self) -> None: ...
 
 class AssignmentConstraint:

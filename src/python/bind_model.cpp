@@ -62,7 +62,10 @@ void BindModel(py::module_& m) {
       .def_readwrite("return_to_end", &Options::return_to_end)
       .def_readwrite("objective", &Options::objective)
       .def_readwrite("time_limit", &Options::time_limit)
-      .def_readwrite("memory_limit_mb", &Options::memory_limit_mb);
+      .def_readwrite("memory_limit_mb", &Options::memory_limit_mb)
+      .def_readwrite("improve", &Options::improve)
+      .def_readwrite("seed", &Options::seed)
+      .def_readwrite("max_iterations", &Options::max_iterations);
 
   py::class_<AssignmentConstraint>(m, "AssignmentConstraint")
       .def(py::init<>())

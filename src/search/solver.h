@@ -136,6 +136,9 @@ class Solver {
   // Clears every piece of search state so that a search starts afresh.
   void ResetSearchState();
   void WriteDebugDump() const;
+  // Runs the improvement engine on the rest of the time limit, from the
+  // focal search's solution when `found` (solver_improve.cpp).
+  bool RunImprovement(bool found);
 
   SearchPlugins plugins;
   std::unique_ptr<SparseGraph> own_graph;  // the Problem's complete graph
@@ -144,6 +147,7 @@ class Solver {
   std::vector<MstEdge> mst_edges;
   std::vector<size_t> unreachable_nodes;
   double time_limit = 60.0;
+  Options solve_options;
   double memory_limit_bytes = 0;
   bool list_blocked_edges = false;  // MTSP_DEBUG_TW_EDGES is set
   InterruptCheck interrupt;

@@ -35,6 +35,7 @@ Solver::Solver(Problem problem, Options options)
   graph = own_graph.get();
   ChooseInstancePlugins(plugins, tables, options);
   time_limit = options.time_limit;
+  solve_options = options;
   Prepare();
   label_store.Reset(NumAgents(), static_cast<int32_t>(graph->NumVertex()));
   ResetFrontiers();

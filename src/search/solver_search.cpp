@@ -8,6 +8,14 @@
 
 namespace tarsel {
 
+namespace {
+
+// Share of the time limit the focal search may spend on its first solution
+// when the improvement engine is on.
+constexpr double kFocalShare = 0.1;
+
+}  // namespace
+
 void Solver::SetGraph(PlannerGraph* new_graph) {
   graph = new_graph;
   tables.SetGraph(new_graph);
@@ -158,6 +166,8 @@ int Solver::Solve() {
       RefocusOn(weights[phase]);
     }
     if (stop || result.timeout || lists.OpenEmpty()) break;
+    // With the engine on, the focal search's task ends with its first solution.
+    if (solve_options.improve && found_solution) break;
 
     const FocalWeightStep step = NextFocalWeight(incumbent, lists.MinOpenF());
     weights.push_back(step.weight);
@@ -170,6 +180,7 @@ int Solver::Solve() {
     if (phase >= static_cast<size_t>(max_phases)) break;
   }
 
+  if (solve_options.improve && RunImprovement(found_solution)) found_solution = true;
   result.cpu_seconds = timer.Elapsed();
   if (!found_solution) return 0;
   if (!dump_name.empty()) WriteDebugDump();
@@ -178,7 +189,10 @@ int Solver::Solve() {
 
 bool Solver::MustStop() {
   const double now = timer.Elapsed();
-  if (now > time_limit) return true;
+  // With the engine on, the focal search may take a tenth of the budget for
+  // its first solution; the engine uses the rest.
+  const double limit = solve_options.improve ? kFocalShare * time_limit : time_limit;
+  if (now > limit) return true;
   if (interrupt.Poll(now)) return true;
   // The next block of labels must still fit, with what the lists and the
   // frontiers hold.

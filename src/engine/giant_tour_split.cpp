@@ -1,0 +1,67 @@
+#include "engine/giant_tour_split.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace tarsel {
+
+GiantTourSplit::GiantTourSplit(const RouteRules& rules) : rules_(rules) {
+  const size_t cells = (rules.NumAgents() + 1) * (rules.Targets().size() + 1);
+  value_.resize(cells);
+  cut_.resize(cells);
+}
+
+bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<size_t>& order,
+                           Solution& solution) {
+  const size_t n = tour.size();
+  const size_t m = order.size();
+  const size_t width = n + 1;
+  const double infinity = std::numeric_limits<double>::infinity();
+  const bool min_max = rules_.MinMax();
+  if ((m + 1) * width > value_.size()) return false;
+  for (size_t cell = 0; cell < (m + 1) * width; ++cell) value_[cell] = ObjectiveValue{infinity, infinity};
+  value_[0] = ObjectiveValue{0, 0};
+  for (size_t used = 1; used <= m; ++used) {
+    const size_t agent = order[used - 1];
+    const size_t goal = rules_.Agent(agent).goal;
+    const Segment goal_segment = rules_.NodeSeg(goal);
+    for (size_t from = 0; from <= n; ++from) {
+      const ObjectiveValue before = value_[(used - 1) * width + from];
+      if (!(before.total < infinity)) continue;
+      Segment route = rules_.StartSeg(agent);
+      size_t last = rules_.Agent(agent).start;
+      for (size_t to = from;; ++to) {
+        const double cost = rules_.RouteCost(agent, rules_.Join(agent, route, last, goal, goal_segment));
+        if (cost < infinity) {
+          const ObjectiveValue candidate{std::max(before.longest, cost), before.total + cost};
+          ObjectiveValue& cell = value_[used * width + to];
+          const bool better = min_max ? (candidate.longest < cell.longest ||
+                                         (candidate.longest == cell.longest && candidate.total < cell.total))
+                                      : candidate.total < cell.total;
+          if (better) {
+            cell = candidate;
+            cut_[used * width + to] = from;
+          }
+        }
+        if (to == n) break;
+        const size_t next = tour[to];
+        if (!rules_.CanServe(agent, next)) break;
+        route = rules_.Join(agent, route, last, next, rules_.NodeSeg(next));
+        last = next;
+        // Waiting, lateness, length and missing arcs only grow along a route.
+        if (!(rules_.RouteCost(agent, route) < infinity)) break;
+      }
+    }
+  }
+  if (!(value_[m * width + n].total < infinity)) return false;
+  size_t to = n;
+  for (size_t used = m; used >= 1; --used) {
+    const size_t from = cut_[used * width + to];
+    solution.SetTargets(order[used - 1], tour.data() + from, to - from);
+    to = from;
+  }
+  for (size_t k = 0; k < solution.NumRoutes(); ++k) solution.Refresh(k);
+  return true;
+}
+
+}  // namespace tarsel

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/route_rules.h"
+
+namespace tarsel {
+
+// For every agent type and target, the nearest other targets of that type's
+// matrix (arc there plus arc back), computed once per solve; moves are only
+// tried between a target and its neighbours.
+class GranularNeighbours {
+ public:
+  GranularNeighbours(const RouteRules& rules, size_t count);
+
+  // Agent types of the instance's agents, ascending, each once.
+  const std::vector<size_t>& Types() const { return types_; }
+  // Neighbours of `node` for type slot `slot` (index into Types()).
+  const size_t* Begin(size_t slot, size_t node) const { return &lists_[(slot * nodes_ + node) * count_]; }
+  size_t Count() const { return count_; }
+
+ private:
+  size_t nodes_ = 0;
+  size_t count_ = 0;
+  std::vector<size_t> types_;
+  std::vector<size_t> lists_;  // (slot, node) -> count_ neighbours
+};
+
+}  // namespace tarsel

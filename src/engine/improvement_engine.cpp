@@ -1,0 +1,242 @@
+#include "engine/improvement_engine.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "common/special_values.h"
+#include "engine/giant_tour_split.h"
+#include "engine/granular_neighbours.h"
+#include "engine/local_search.h"
+#include "engine/population.h"
+#include "engine/regret_insertion.h"
+#include "engine/route_rules.h"
+#include "engine/solution.h"
+#include "postopt/route_evaluator.h"
+
+namespace tarsel {
+
+namespace {
+
+constexpr size_t kPopulationSize = 12;
+constexpr size_t kNeighbours = 20;
+constexpr double kConstructionNoise = 0.3;
+constexpr double kRepairNoise = 0.2;
+// Share of iterations that ruin and recreate a parent instead of crossing two.
+constexpr double kMutationShare = 0.3;
+
+ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
+  ObjectiveValue value;
+  for (size_t k = 0; k < agents; ++k) {
+    const auto found = result.times.find(k);
+    const double cost = found != result.times.end() ? found->second : 0.0;
+    value.longest = std::max(value.longest, cost);
+    value.total += cost;
+  }
+  return value;
+}
+
+// Loads the routes of `result` into `solution`; false when they are not
+// routes the engine represents (start, targets, end) or not feasible.
+bool LoadResult(const Result& result, const RouteRules& rules, Solution& solution) {
+  solution.Clear();
+  std::vector<size_t> targets;
+  std::vector<char> seen(rules.NumNodes(), 0);
+  for (size_t k = 0; k < rules.NumAgents(); ++k) {
+    const auto found = result.paths.find(k);
+    targets.clear();
+    if (found != result.paths.end() && found->second.size() >= 2) {
+      const std::vector<uint64_t>& path = found->second;
+      if (path.front() != rules.Agent(k).start) return false;
+      for (size_t i = 1; i + 1 < path.size(); ++i) {
+        const size_t node = static_cast<size_t>(path[i]);
+        if (!rules.IsTarget(node) || seen[node] != 0) return false;
+        seen[node] = 1;
+        targets.push_back(node);
+      }
+    }
+    solution.SetTargets(k, targets.data(), targets.size());
+  }
+  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k);
+  return solution.Complete();
+}
+
+// Order crossover: a random stretch of `first` kept in place, the rest
+// filled with the remaining targets in the order of `second`.
+void OrderCrossover(const std::vector<size_t>& first, const std::vector<size_t>& second,
+                    Random& random, std::vector<char>& used, std::vector<size_t>& child) {
+  const size_t n = first.size();
+  child.assign(n, kNoIndex);
+  if (n == 0) return;
+  size_t from = random.Below(n);
+  size_t to = random.Below(n);
+  if (from > to) std::swap(from, to);
+  std::fill(used.begin(), used.end(), 0);
+  for (size_t i = from; i <= to; ++i) {
+    child[i] = first[i];
+    used[first[i]] = 1;
+  }
+  size_t write = (to + 1) % n;
+  for (size_t step = 0; step < n; ++step) {
+    const size_t node = second[(to + 1 + step) % n];
+    if (used[node] != 0) continue;
+    child[write] = node;
+    used[node] = 1;
+    write = (write + 1) % n;
+  }
+}
+
+class Engine {
+ public:
+  Engine(const InstanceTables& tables, const EngineSettings& settings)
+      : settings_(settings),
+        rules_(tables),
+        neighbours_(rules_, kNeighbours),
+        search_(rules_, neighbours_),
+        insertion_(rules_),
+        split_(rules_),
+        random_(settings.seed),
+        population_(kPopulationSize, settings.min_max),
+        work_(rules_),
+        used_(tables.NumNodes(), 0) {
+    rules_.SetMinMax(settings.min_max);
+    evaluator_.Attach(tables);
+    stop_ = [this] { return StopNow(); };
+  }
+
+  EngineOutcome Run(const Result* start) {
+    EngineOutcome outcome;
+    if (!rules_.AllAgentsUsable()) return outcome;
+    const size_t m = rules_.NumAgents();
+    const bool has_start = start != nullptr && !start->paths.empty();
+    if (has_start) {
+      reference_ = ValueOfTimes(*start, m);
+      has_reference_ = true;
+    }
+    if (has_start && LoadResult(*start, rules_, work_)) Improve();
+    for (size_t attempt = 0; attempt < 2 * kPopulationSize && population_.Size() < kPopulationSize;
+         ++attempt) {
+      if (StopNow()) break;
+      work_.Clear();
+      if (insertion_.Fill(work_, random_, attempt == 0 ? 0.0 : kConstructionNoise)) Improve();
+    }
+    std::vector<size_t> order(m);
+    for (size_t k = 0; k < m; ++k) order[k] = k;
+    while (population_.Size() > 0 && !StopNow()) {
+      if (settings_.max_iterations > 0 && outcome.iterations >= settings_.max_iterations) break;
+      ++outcome.iterations;
+      Breed(order);
+    }
+    outcome.stopped_early = stopped_;
+    if (has_best_) {
+      outcome.improved = true;
+      outcome.result = best_;
+    }
+    return outcome;
+  }
+
+ private:
+  bool StopNow() {
+    if (stopped_) return true;
+    const double now = settings_.clock ? settings_.clock() : 0.0;
+    if (settings_.clock && now > settings_.deadline) stopped_ = true;
+    if (settings_.interrupt != nullptr && settings_.interrupt->Poll(now)) stopped_ = true;
+    return stopped_;
+  }
+
+  void Breed(std::vector<size_t>& order) {
+    const Solution& first = population_.Tournament(random_);
+    const Solution& second = population_.Tournament(random_);
+    bool made = false;
+    if (random_.Unit() >= kMutationShare && rules_.Targets().size() >= 2) {
+      first.GiantTour(tour_first_);
+      second.GiantTour(tour_second_);
+      OrderCrossover(tour_first_, tour_second_, random_, used_, child_tour_);
+      for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+      if (random_.Unit() < 0.5) random_.Shuffle(order);
+      work_.Clear();
+      made = split_.Split(child_tour_, order, work_);
+    }
+    if (!made) {
+      work_ = first;
+      Ruin(work_);
+      made = insertion_.Fill(work_, random_, kRepairNoise);
+    }
+    if (made) Improve();
+  }
+
+  // Removes a random share (up to a third) of the targets.
+  void Ruin(Solution& solution) {
+    const std::vector<size_t>& targets = rules_.Targets();
+    if (targets.empty()) return;
+    const size_t count = 1 + random_.Below(std::max<size_t>(1, targets.size() / 3));
+    for (size_t step = 0; step < count; ++step) {
+      const size_t node = targets[random_.Below(targets.size())];
+      const size_t k = solution.RouteOf(node);
+      if (k == kNoIndex) continue;
+      solution.Erase(k, solution.PositionOf(node));
+      solution.Refresh(k);
+    }
+  }
+
+  // Local search on work_, then offers it to the population and to the best.
+  void Improve() {
+    if (!work_.Complete()) return;
+    search_.Run(work_, random_, stop_);
+    population_.Offer(work_);
+    Report(work_);
+  }
+
+  void Report(const Solution& solution) {
+    Result candidate;
+    ObjectiveValue value;
+    for (size_t k = 0; k < solution.NumRoutes(); ++k) {
+      const std::vector<size_t>& nodes = solution.Route(k).nodes;
+      const RouteEvaluation evaluation = evaluator_.EvaluateRoute(nodes, k);
+      if (!evaluation.valid || !(rules_.ExactCost(k, nodes.data(), nodes.size()) < RouteRules::kInfeasible)) {
+        return;  // never hand out a route the shared route rules reject
+      }
+      candidate.paths[k] = std::vector<uint64_t>(nodes.begin(), nodes.end());
+      candidate.times[k] = evaluation.cost;
+      value.longest = std::max(value.longest, evaluation.cost);
+      value.total += evaluation.cost;
+    }
+    if (has_reference_ && !Improves(value, reference_, settings_.min_max)) return;
+    reference_ = value;
+    has_reference_ = true;
+    best_ = std::move(candidate);
+    has_best_ = true;
+    if (settings_.on_improvement) settings_.on_improvement(settings_.clock ? settings_.clock() : 0.0, best_);
+  }
+
+  const EngineSettings& settings_;
+  RouteRules rules_;
+  GranularNeighbours neighbours_;
+  LocalSearch search_;
+  RegretInsertion insertion_;
+  GiantTourSplit split_;
+  RouteEvaluator evaluator_;
+  Random random_;
+  Population population_;
+  Solution work_;
+  std::vector<char> used_;
+  std::vector<size_t> tour_first_;
+  std::vector<size_t> tour_second_;
+  std::vector<size_t> child_tour_;
+  std::function<bool()> stop_;
+  bool stopped_ = false;
+  ObjectiveValue reference_;
+  bool has_reference_ = false;
+  Result best_;
+  bool has_best_ = false;
+};
+
+}  // namespace
+
+EngineOutcome RunImprovementEngine(const InstanceTables& tables, const Result* start,
+                                   const EngineSettings& settings) {
+  Engine engine(tables, settings);
+  return engine.Run(start);
+}
+
+}  // namespace tarsel

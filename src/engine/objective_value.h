@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cmath>
+
+namespace tarsel {
+
+// Value of a solution: min-max compares (longest route, total)
+// lexicographically, min-sum the total alone.
+struct ObjectiveValue {
+  double longest = 0;
+  double total = 0;
+};
+
+// Smallest change that counts as an improvement: far above the rounding of
+// route costs, far below any cost difference that matters.
+inline double ImprovementMargin(double value) { return 1e-9 * std::fmax(1.0, std::fabs(value)); }
+
+// True when `candidate` is better than `current` by more than the margin.
+inline bool Improves(const ObjectiveValue& candidate, const ObjectiveValue& current, bool min_max) {
+  if (!min_max) return candidate.total < current.total - ImprovementMargin(current.total);
+  const double margin = ImprovementMargin(current.longest);
+  if (candidate.longest < current.longest - margin) return true;
+  if (candidate.longest > current.longest + margin) return false;
+  return candidate.total < current.total - ImprovementMargin(current.total);
+}
+
+}  // namespace tarsel

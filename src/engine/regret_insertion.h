@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/random.h"
+#include "engine/solution.h"
+
+namespace tarsel {
+
+// Regret insertion: repeatedly places the unplaced target whose best
+// feasible insertion is most ahead of its best insertion into another
+// route, at that best place. An insertion is judged by (new longest route,
+// added cost) under min-max and by the added cost under min-sum. With
+// `noise` > 0 every judged cost is scaled by a random factor in
+// [1 - noise, 1 + noise], which gives different solutions for a
+// population. Targets no route can take stay unplaced.
+class RegretInsertion {
+ public:
+  explicit RegretInsertion(const RouteRules& rules);
+
+  // Places the unplaced targets of `solution`; returns whether all were placed.
+  bool Fill(Solution& solution, Random& random, double noise);
+
+ private:
+  struct Option {
+    double cost = RouteRules::kInfeasible;  // new cost of the route
+    size_t position = 0;
+    double factor = 1;
+  };
+  void Recompute(const Solution& solution, size_t k, Random& random, double noise);
+
+  const RouteRules& rules_;
+  std::vector<size_t> pending_;
+  std::vector<Option> options_;  // node * agents + route
+};
+
+}  // namespace tarsel

@@ -1,0 +1,72 @@
+#include "engine/route_rules.h"
+
+#include <cmath>
+
+#include "common/special_values.h"
+
+namespace tarsel {
+
+double MissingCost(const InstanceTables& /*tables*/) { return kNoConnection; }
+
+RouteRules::RouteRules(const InstanceTables& tables) : tables_(tables), missing_(MissingCost(tables)) {
+  const size_t n = tables.NumNodes();
+  const double infinity = std::numeric_limits<double>::infinity();
+  node_segments_.resize(n);
+  for (size_t v = 0; v < n; ++v) {
+    const WindowSlot* window = tables.Window(v);
+    node_segments_[v] =
+        window != nullptr ? NodeSegment(window->start, window->end) : NodeSegment(-infinity, infinity);
+  }
+  is_target_.assign(n, 0);
+  for (size_t v = 0; v < n; ++v) {
+    if (!tables.IsStart(v) && !tables.IsGoal(v)) {
+      is_target_[v] = 1;
+      targets_.push_back(v);
+    }
+  }
+  const size_t m = std::min(tables.NumAgents(), std::min(tables.Starts().size(), tables.Goals().size()));
+  agents_.resize(m);
+  start_segments_.resize(m);
+  for (size_t k = 0; k < m; ++k) {
+    AgentRoute& agent = agents_[k];
+    agent.start = tables.Starts()[k];
+    agent.goal = tables.Goals()[k];
+    const int64_t type = tables.Agents()[k].type;
+    agent.limit = tables.Agents()[k].time_limit;
+    agent.usable = type >= 0 && static_cast<size_t>(type) < tables.NumTypes() && agent.start < n &&
+                   agent.goal < n && tables.TypeAllowed(type, agent.start) &&
+                   tables.TypeAllowed(type, agent.goal);
+    agent.type = type >= 0 ? static_cast<size_t>(type) : 0;
+    if (agent.start < n) start_segments_[k] = Concat(ClockSegment(), 0.0, false, node_segments_[agent.start]);
+  }
+}
+
+bool RouteRules::AllAgentsUsable() const {
+  if (agents_.empty() || agents_.size() != tables_.NumAgents()) return false;
+  for (const AgentRoute& agent : agents_) {
+    if (!agent.usable) return false;
+  }
+  return true;
+}
+
+double RouteRules::ExactCost(size_t k, const size_t* nodes, size_t count) const {
+  const AgentRoute& agent = agents_[k];
+  double cost = 0.0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t node = nodes[i];
+    if (i > 0) {
+      bool blocked = false;
+      cost += Travel(k, nodes[i - 1], node, blocked);
+      if (blocked) return kInfeasible;
+    }
+    const WindowSlot* window = tables_.Window(node);
+    if (window != nullptr) {
+      if (cost > window->end) return kInfeasible;
+      if (cost < window->start) cost = window->start;
+    }
+    if (i > 0 && agent.limit > 0 && cost > agent.limit) return kInfeasible;
+  }
+  return cost;
+}
+
+}  // namespace tarsel

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/objective_value.h"
+#include "engine/route_rules.h"
+#include "engine/segment.h"
+
+namespace tarsel {
+
+// One route per agent: start, targets, end node, with the segments of
+// every prefix and suffix (refreshed only for routes a change touched) and
+// the route's exact cost.
+struct EngineRoute {
+  std::vector<size_t> nodes;      // start, targets..., end
+  std::vector<Segment> prefix;    // prefix[i]: nodes[0..i] from the clock at 0
+  std::vector<Segment> suffix;    // suffix[i]: nodes[i..end]
+  double cost = 0;                // exact cost; +inf when infeasible
+  size_t Targets() const { return nodes.size() - 2; }
+};
+
+// A solution of the engine: every agent's route, where each target is, and
+// the objective value. Capacities are reserved up front, so that changing
+// routes does not allocate.
+class Solution {
+ public:
+  explicit Solution(const RouteRules& rules);
+
+  const RouteRules& Rules() const { return *rules_; }
+  size_t NumRoutes() const { return routes_.size(); }
+  const EngineRoute& Route(size_t k) const { return routes_[k]; }
+  // Route and position of target `node`; kNoIndex route when unplaced.
+  size_t RouteOf(size_t node) const { return route_of_[node]; }
+  size_t PositionOf(size_t node) const { return position_of_[node]; }
+
+  // Empties every route.
+  void Clear();
+  // Inserts target `node` into route k before position `position` (1..len-1).
+  void Insert(size_t k, size_t position, size_t node);
+  // Removes the target at `position` of route k.
+  void Erase(size_t k, size_t position);
+  // Replaces the targets of route k.
+  void SetTargets(size_t k, const size_t* targets, size_t count);
+  // Recomputes segments, positions and the exact cost of route k (after
+  // Insert/Erase/SetTargets or direct edits of MutableNodes).
+  void Refresh(size_t k);
+  std::vector<size_t>& MutableNodes(size_t k) { return routes_[k].nodes; }
+
+  // Whether every target is placed and every route feasible.
+  bool Complete() const;
+  size_t Unplaced() const { return unplaced_; }
+  ObjectiveValue Value() const;
+  // Longest cost among routes other than a and b (pass the same twice for one).
+  double LongestExcept(size_t a, size_t b) const;
+
+  // Segment of nodes[from..to] of route k (inclusive, from <= to), priced for agent `agent`.
+  Segment Piece(size_t k, size_t from, size_t to, size_t agent) const;
+
+  // The giant tour: targets of routes 0..m-1 in order.
+  void GiantTour(std::vector<size_t>& out) const;
+  // True when both solutions have the same routes.
+  bool SameRoutes(const Solution& other) const;
+
+ private:
+  void RefreshTop();
+
+  const RouteRules* rules_;
+  std::vector<EngineRoute> routes_;
+  std::vector<size_t> route_of_;
+  std::vector<size_t> position_of_;
+  size_t unplaced_ = 0;
+  size_t top_[3];  // indices of the three costliest routes
+};
+
+}  // namespace tarsel

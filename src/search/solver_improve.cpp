@@ -1,0 +1,39 @@
+#include <algorithm>
+
+#include "engine/improvement_engine.h"
+#include "search/solver.h"
+
+namespace tarsel {
+
+bool Solver::RunImprovement(bool found) {
+  // Ctrl-C during the focal search ends the solve there.
+  if (interrupt.Interrupted()) return false;
+  EngineSettings settings;
+  settings.min_max = solve_options.objective == ObjectiveType::MinMax;
+  settings.seed = static_cast<uint64_t>(solve_options.seed);
+  settings.max_iterations = solve_options.max_iterations;
+  settings.deadline = time_limit;
+  settings.clock = [this] { return timer.Elapsed(); };
+  settings.interrupt = &interrupt;
+  settings.on_improvement = [this](double time, const Result& improved) {
+    Result snapshot = result;
+    snapshot.paths = improved.paths;
+    snapshot.times = improved.times;
+    anytime_log.emplace_back(time, std::move(snapshot));
+    last_update_time = time;
+  };
+  const EngineOutcome outcome = RunImprovementEngine(tables, found ? &result : nullptr, settings);
+  // The focal search's own stop (a tenth of the budget) is no timeout of the solve.
+  result.timeout = outcome.stopped_early || interrupt.Interrupted() || memory_limit_reached;
+  if (!outcome.improved) return false;
+  result.paths = outcome.result.paths;
+  result.times = outcome.result.times;
+  solution_found = 1;
+  double longest = 0;
+  for (const auto& [agent, cost] : result.times) longest = std::max(longest, cost);
+  max_path_length = longest;
+  FillSummary();
+  return true;
+}
+
+}  // namespace tarsel
