@@ -1,6 +1,6 @@
 """Command line: solve a JSON instance and print a readable summary.
 
-    kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json]
+    kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--missing-cost C]
 
 Bad input (unreadable file, malformed or mis-shaped document, unknown ids,
 too many nodes) ends with a one-line message on standard error and exit
@@ -40,6 +40,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="processor seconds of search; a positive value replaces the instance's own limit",
     )
     solve.add_argument("--output", metavar="RESULT.json", help="also write the result dictionary as JSON")
+    solve.add_argument(
+        "--missing-cost",
+        type=float,
+        metavar="C",
+        help='arc costs at or above C count as no connection (sets the option "missing_cost"; default 9999)',
+    )
     return parser
 
 
@@ -153,9 +159,31 @@ def one_line(error: BaseException) -> str:
     return " ".join(str(error).split()) or type(error).__name__
 
 
+def with_option(path: str, key: str, value: Any) -> str | None:
+    """The document at `path` as text with options[key] set, or None when it
+    cannot be read as a JSON object with an "options" object (the solver then
+    reads the file itself and reports what is wrong)."""
+    def reject(constant: str):
+        raise ValueError(constant)
+
+    try:
+        with open(path, "rb") as stream:
+            document = json.loads(stream.read().decode("utf-8-sig"), parse_constant=reject)
+    except (OSError, ValueError):
+        return None
+    if not isinstance(document, dict) or not isinstance(document.setdefault("options", {}), dict):
+        return None
+    document["options"][key] = value
+    return json.dumps(document)
+
+
 def solve_command(args: argparse.Namespace) -> int:
     try:
-        result = _kvr_core.solve_json_file(args.instance, args.time_limit)
+        text = None if args.missing_cost is None else with_option(args.instance, "missing_cost", args.missing_cost)
+        if text is None:
+            result = _kvr_core.solve_json_file(args.instance, args.time_limit)
+        else:
+            result = _kvr_core.solve_json_str(text, args.time_limit)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {one_line(error)}", file=sys.stderr)
         return EXIT_BAD_INPUT

@@ -71,6 +71,27 @@ class TestSummary:
         assert "time limit   5.0 s processor time (from --time-limit)" in lines_of(replaced.stdout)
 
 
+class TestMissingCost:
+    def test_option_reaches_the_solver(self, make_doc, tmp_path):
+        doc = make_doc(3)
+        doc["costs"]["truck"] = [[c * 10000 for c in row] for row in doc["costs"]["truck"]]
+        instance = write(tmp_path / "large.json", doc)
+        status = lambda completed: next(l for l in lines_of(completed.stdout) if l.startswith("status"))  # noqa: E731
+        plain = run_cli("solve", str(instance), cwd=tmp_path)
+        assert "failed" in status(plain)
+        assert 'raise the option "missing_cost"' in plain.stderr
+        raised = run_cli("solve", str(instance), "--missing-cost", "1e9", cwd=tmp_path)
+        assert "success" in status(raised), raised.stderr
+        assert "missing_cost" not in raised.stderr
+        assert json.loads(instance.read_text()) == doc  # the file stays as it was
+
+    def test_invalid_value_is_bad_input(self, make_doc, tmp_path):
+        instance = write(tmp_path / "doc.json", make_doc(3))
+        completed = run_cli("solve", str(instance), "--missing-cost", "-1", cwd=tmp_path)
+        assert completed.returncode == 2
+        assert "missing_cost must be a positive finite number" in completed.stderr
+
+
 class TestOutputFile:
     def test_writes_the_result_dictionary(self, example_path, tmp_path):
         target = tmp_path / "out"

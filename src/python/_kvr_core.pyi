@@ -63,6 +63,8 @@ class Options:
     return_to_end: bool
     objective: ObjectiveType
     time_limit: float
+    # Arc costs at or above this value are no connection (default 9999.0).
+    missing_cost: float
     def __init__(self) -> None: ...
 
 class AssignmentConstraint:

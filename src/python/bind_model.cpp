@@ -61,7 +61,8 @@ void BindModel(py::module_& m) {
       .def(py::init<>())
       .def_readwrite("return_to_end", &Options::return_to_end)
       .def_readwrite("objective", &Options::objective)
-      .def_readwrite("time_limit", &Options::time_limit);
+      .def_readwrite("time_limit", &Options::time_limit)
+      .def_readwrite("missing_cost", &Options::missing_cost);
 
   py::class_<AssignmentConstraint>(m, "AssignmentConstraint")
       .def(py::init<>())

@@ -68,6 +68,7 @@ py::dict SolveJson(const std::string& json_text, double time_limit) {
   options.return_to_end = problem.options.return_to_end;
   options.objective = problem.options.objective;
   options.time_limit = problem.options.time_limit;
+  options.missing_cost = problem.options.missing_cost;
   Solver solver(problem, options);
   solver.Solve();
   const auto end = std::chrono::steady_clock::now();

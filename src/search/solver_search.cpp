@@ -4,7 +4,9 @@
 #include "common/console.h"
 #include "common/special_values.h"
 #include "search/focal_weight.h"
+#include "model/anytime_points.h"
 #include "search/solver.h"
+#include "tables/reachability.h"
 
 namespace tarsel {
 
@@ -55,6 +57,7 @@ void Solver::ResetSearchState() {
   max_path_length = -1;
   last_update_time = 0;
   result = Result();
+  best = Result();
   summary = SolveSummary();
   anytime_log.clear();
 }
@@ -83,6 +86,8 @@ Label Solver::RootLabel() {
   Label root;
   root.current_nodes = starts;
   root.costs.assign(agent_count, 0.0);
+  // An agent whose start node opens later waits there first.
+  for (size_t k = 0; k < agent_count; ++k) root.costs[k] = StartTime(tables, starts[k]);
   root.finished.assign(agent_count, 0);
   root.visited.Clear();
   root.visited.SetFrom(n);
@@ -108,6 +113,10 @@ int Solver::Solve() {
   ResetSearchState();
   timer.Start();
   ValidateSearch();
+  if (unsolvable) {
+    result.cpu_seconds = timer.Elapsed();
+    return 0;
+  }
 
   const Label root = RootLabel();
   StoreLabel(root, -1);
@@ -117,7 +126,6 @@ int Solver::Solve() {
   lists.InsertFocal(FocalEntry{root.id, CountVisited(root), root.active_agents, root.f,
                                TotalCost(root)});
 
-  bool found_solution = false;
   size_t phase = 0;
   uint64_t selections = 0;
   Label selected;
@@ -142,7 +150,6 @@ int Solver::Solve() {
       RefocusOn(weights[phase]);
       AddToFrontier(selected);
       if (IsGoal(selected)) {
-        found_solution = true;
         HandleSolution(selected.id);
         break;
       }
@@ -169,7 +176,7 @@ int Solver::Solve() {
   }
 
   result.cpu_seconds = timer.Elapsed();
-  if (!found_solution) return 0;
+  if (solution_found == 0) return 0;
   if (!dump_name.empty()) WriteDebugDump();
   return 1;
 }
@@ -181,22 +188,43 @@ void Solver::RefocusOn(double weight) {
 }
 
 void Solver::HandleSolution(int64_t label_id) {
-  solution_found = 1;
   BuildSolution(label_id);
-  double t = timer.Elapsed();
-  anytime_log.emplace_back(t, result);
-  last_update_time = t;
-
+  RecordSnapshot(result);
   plugins.post_optimizer->Optimize(graph, tables.Nodes(), tables.Agents(), result);
-  t = timer.Elapsed();
-  anytime_log.emplace_back(t, result);
-  last_update_time = t;
-
-  double longest = 0;
-  for (const auto& [agent, cost] : result.times) longest = std::max(longest, cost);
-  max_path_length = longest;
+  RecordSnapshot(result);
+  if (solution_found == 0) return;
+  max_path_length = TotalsOf(best.times).max_cost;
   FillSummary();
-  PruneByIncumbent(longest);
+  PruneByIncumbent(max_path_length);
+}
+
+size_t Solver::RecostRoutes(Result& snapshot) const {
+  for (size_t k = 0; k < NumAgents(); ++k) {
+    const auto path = snapshot.paths.find(k);
+    if (path == snapshot.paths.end()) return k;
+    const RouteEvaluation evaluation = route_rules.EvaluateRoute(path->second, k);
+    if (!evaluation.valid) return k;
+    snapshot.times[k] = evaluation.cost;
+  }
+  return kNoIndex;
+}
+
+void Solver::RecordSnapshot(const Result& snapshot) {
+  const double t = timer.Elapsed();
+  Result checked = snapshot;
+  // A route the post-optimisers' rules reject (the search and they
+  // disagree) has no cost worth reporting: the solution is dropped.
+  const size_t invalid = RecostRoutes(checked);
+  if (invalid != kNoIndex) {
+    ConsoleLine(ConsoleStream::kErr, "[post-opt] solution dropped: invalid route for agent ",
+                invalid);
+    return;
+  }
+  anytime_log.emplace_back(t, checked);
+  best.paths = checked.paths;
+  best.times = checked.times;
+  solution_found = 1;
+  last_update_time = t;
 }
 
 void Solver::GenerateSuccessors(const Label& parent, size_t a) {
@@ -241,8 +269,10 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
     }
 
     const size_t from = child.current_nodes[a];
-    if (i != from && (return_to_end || (!is_start && !is_goal))) {
-      child.costs[a] += type >= 0 ? tables.Cost(static_cast<size_t>(type), from, i) : 0.0;
+    if (i != from && (return_to_end || (!is_start && !is_goal)) && type >= 0) {
+      const double step = tables.Cost(static_cast<size_t>(type), from, i);
+      if (!tables.Connected(step)) continue;  // no arc for this agent's type
+      child.costs[a] += step;
     }
 
     const MoveCheck check = checker.ApplyMove(child, a, i);
