@@ -484,12 +484,17 @@ def check_result(instance: Instance | dict, result) -> list[str]:
             errors.append(f"statistics {stats} disagree with route costs {costs}")
         if stats["n_generated"] < 0 or stats["n_expanded"] < 0 or stats["solve_time"] < 0:
             errors.append(f"negative statistics {stats}")
+    key = "max_cost" if inst.min_max else "sum_cost"
     best = math.inf
     for point in result["anytime"]:
-        value = point["max_cost"] if inst.min_max else point["sum_cost"]
+        value = point[key]
         if not value < best - 1e-9:
             errors.append(f"anytime entry {point} does not improve on {best}")
-        best = value
+        best = min(best, value)
+    # The solution returned is the best one the log shows.
+    if status == "success" and result["anytime"] and isinstance(stats, dict) and key in stats:
+        if not _close(stats[key], best):
+            errors.append(f"{key} {stats[key]!r} returned, but the anytime log reached {best!r}")
 
     if status == "failed":
         if any(route["path"] or route["cost"] != 0.0 for route in routes):

@@ -156,8 +156,10 @@ class TestFaultsAreCaught:
         (lambda r: r["statistics"].update(sum_cost=6.0), "disagree with route costs"),
         (lambda r: r["statistics"].update(n_expanded=-1), "negative statistics"),
         (lambda r: r["anytime"].append(dict(r["anytime"][0], time=0.002)), "does not improve"),
+        (lambda r: r["anytime"].insert(0, dict(r["anytime"][0], time=0.0005, max_cost=3.5)),
+         "max_cost 4.0 returned, but the anytime log reached 3.5"),
         (lambda r: r.update(status="failed"), "status failed with routes"),
-    ], ids=["status", "timeout", "keys", "max", "sum", "negative", "anytime", "failed"])
+    ], ids=["status", "timeout", "keys", "max", "sum", "negative", "anytime", "anytime-best", "failed"])
     def test_result_document_faults(self, change, fragment):
         result = result_for(tiny_doc(), GOOD_PATHS, GOOD_COSTS)
         change(result)

@@ -118,7 +118,8 @@ class Solver {
   // replaces its costs by the ones they give; returns the index of the
   // first invalid route, or kNoIndex when all are valid.
   size_t RecostRoutes(Result& snapshot) const;
-  // Logs a valid snapshot of a solution and keeps it.
+  // Logs a valid snapshot of a solution and keeps it when it is the best so
+  // far by the objective.
   void RecordSnapshot(const Result& snapshot);
   void GenerateSuccessors(const Label& parent, size_t agent);
   // Refocuses the lists on the smallest open f times `weight`.
@@ -132,6 +133,7 @@ class Solver {
   void WriteDebugDump() const;
 
   SearchPlugins plugins;
+  ObjectiveType objective = ObjectiveType::MinMax;
   RouteEvaluator route_rules;  // the post-optimisers' rules, on `tables`
   std::unique_ptr<SparseGraph> own_graph;  // the Problem's complete graph
   const PlannerGraph* graph = nullptr;     // the graph searched
@@ -147,6 +149,8 @@ class Solver {
   FrontierTable frontiers;
 
   std::vector<double> weights{100.0};
+  // Objective value of the best solution so far (the total for min-sum,
+  // the longest route for min-max); -1 means none.
   double incumbent = -1;
   int32_t max_phases = 100;
   int32_t solution_found = 0;  // 1 once a solution is kept in `best`
@@ -154,7 +158,9 @@ class Solver {
   double last_update_time = 0;
   SimpleTimer timer;
   Result result;  // the solution being handled and the search counters
-  Result best;  // routes and costs of the latest valid solution
+  // Routes and costs of the best solution: for min-sum the first with the
+  // smallest total, for min-max the latest whose longest route is no longer.
+  Result best;
   SolveSummary summary;
   AnytimeLog anytime_log;
   std::string dump_name;

@@ -30,6 +30,7 @@ Solver::Solver(Problem problem, Options options)
   tables = std::move(built.tables);
   graph = own_graph.get();
   ChooseInstancePlugins(plugins, tables, options);
+  objective = options.objective;
   time_limit = options.time_limit;
   Prepare();
   label_store.Reset(NumAgents(), static_cast<int32_t>(graph->NumVertex()));

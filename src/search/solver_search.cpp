@@ -3,8 +3,8 @@
 
 #include "common/console.h"
 #include "common/special_values.h"
-#include "search/focal_weight.h"
 #include "model/anytime_points.h"
+#include "search/focal_weight.h"
 #include "search/solver.h"
 #include "tables/reachability.h"
 
@@ -195,7 +195,7 @@ void Solver::HandleSolution(int64_t label_id) {
   if (solution_found == 0) return;
   max_path_length = TotalsOf(best.times).max_cost;
   FillSummary();
-  PruneByIncumbent(max_path_length);
+  PruneByIncumbent(incumbent);
 }
 
 size_t Solver::RecostRoutes(Result& snapshot) const {
@@ -221,9 +221,19 @@ void Solver::RecordSnapshot(const Result& snapshot) {
     return;
   }
   anytime_log.emplace_back(t, checked);
+  const double value = TotalsOf(checked.times).ValueFor(objective);
+  // Min-sum keeps the first solution of the smallest total (the anytime
+  // filter's rule); min-max takes every solution whose longest route is no
+  // longer, as each later solution of the search is.
+  constexpr double kImprovement = 1e-9;
+  const bool better = incumbent == -1 ||
+                      (objective == ObjectiveType::MinSum ? value < incumbent - kImprovement
+                                                          : value <= incumbent + kImprovement);
+  if (!better) return;
   best.paths = checked.paths;
   best.times = checked.times;
   solution_found = 1;
+  incumbent = value;
   last_update_time = t;
 }
 
