@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <unordered_map>
@@ -152,7 +152,7 @@ struct ConstraintSet {
 // typo, which would otherwise pass silently. "name", "scale" and
 // "benchmark" describe the benchmark instances; the options from
 // "memory_limit_mb" on are reserved for the solver's own use.
-constexpr const char* kDocumentKeys[] = {"nodes", "agents", "costs",     "constraints",
+constexpr const char* kDocumentKeys[] = {"nodes",   "agents", "costs", "constraints",
                                          "options", "name",   "scale", "benchmark"};
 constexpr const char* kOptionKeys[] = {"return_to_end", "objective",       "time_limit",
                                        "missing_cost",  "memory_limit_mb", "improve",
