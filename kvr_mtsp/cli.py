@@ -1,7 +1,7 @@
 """Command line: solve a JSON instance and print a readable summary.
 
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose]
-                   [--improve | --no-improve] [--seed N] [--max-iterations N]
+                   [--missing-cost C] [--improve | --no-improve] [--seed N] [--max-iterations N]
 
 Exit status: 0 when a solution was found; 1 when the search ended without
 one ("failed"), or when the result file could not be written after the
@@ -95,22 +95,33 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument(
         "--max-iterations", type=int, metavar="N", help="iterations of the improvement engine (0: no limit)"
     )
+    solve.add_argument(
+        "--missing-cost",
+        type=float,
+        metavar="C",
+        help='arc costs at or above C count as no connection (sets the option "missing_cost"; default 9999)',
+    )
     return parser
 
 
 def engine_document(path: str, args: argparse.Namespace) -> str | None:
-    """The instance text with the engine flags written into its "options",
+    """The instance text with the options given as flags written into its "options",
     or None when Python's reader does not take the document as an object
     (the solver then reads the file itself and reports what it finds)."""
+    def reject(constant: str) -> None:  # NaN and Infinity, which the solver's reader refuses
+        raise ValueError(constant)
+
     try:
         with open(path, "rb") as stream:
-            document = json.loads(stream.read().decode("utf-8-sig"))
+            document = json.loads(stream.read().decode("utf-8-sig"), parse_constant=reject)
     except (OSError, ValueError):
         return None
     if not isinstance(document, dict) or not isinstance(document.get("options", {}), dict):
         return None
     options = document.setdefault("options", {})
     options["improve"] = args.improve
+    if args.missing_cost is not None:
+        options["missing_cost"] = args.missing_cost
     if args.seed is not None:
         options["seed"] = args.seed
     if args.max_iterations is not None:

@@ -117,6 +117,8 @@ def _options(draw) -> dict:
         options["objective"] = draw(st.sampled_from(OBJECTIVES))
     if draw(st.booleans()):
         options["time_limit"] = draw(st.sampled_from([-1.0, 0, 0.05, 0.1, 60]))
+    if draw(st.integers(0, 4)) == 0:
+        options["missing_cost"] = draw(st.sampled_from([NO_CONNECTION, 30, 5, 1e6, 0, -1]))
     return options
 
 

@@ -2,7 +2,10 @@
 from __future__ import annotations
 
 import copy
+import itertools
 import json
+import math
+import random
 import threading
 import time
 
@@ -312,6 +315,71 @@ class TestResultDocument:
         assert all(later < earlier - 1e-9 for earlier, later in zip(values, values[1:]))
         times = [p["time"] for p in result["anytime"]]
         assert times == sorted(times) and times[-1] <= result["statistics"]["last_update_time"]
+
+
+def open_route_doc(objective: str) -> dict:
+    """Depot 0 and five targets at seeded random places, two trucks whose
+    routes end where they stop (the leg back to the depot is free)."""
+    rng = random.Random(1)
+    points = [(rng.uniform(0, 20), rng.uniform(0, 20)) for _ in range(6)]
+    return {
+        "nodes": [{"id": i, "x": x, "y": y, "z": 0} for i, (x, y) in enumerate(points)],
+        "agents": [{"id": k, "type": "truck", "start_node": 0, "end_node": 0} for k in range(2)],
+        "costs": {"truck": [[round(math.dist(p, q), 1) for q in points] for p in points]},
+        "constraints": [{"kind": "assignment", "items": [{"node": i, "types": ["truck"]} for i in range(6)]}],
+        "options": {"objective": objective, "return_to_end": False, "time_limit": 10},
+    }
+
+
+def brute_force_optimum(doc: dict) -> float:
+    """Best objective over every order of the targets and every split of it
+    between the agents, open routes paying no leg back."""
+    cost, targets, m = doc["costs"]["truck"], range(1, len(doc["nodes"])), len(doc["agents"])
+    aggregate = max if doc["options"]["objective"] == "min_max" else sum
+    best = math.inf
+    for order in itertools.permutations(targets):
+        for cuts in itertools.combinations_with_replacement(range(len(order) + 1), m - 1):
+            bounds = [0, *cuts, len(order)]
+            routes = [[0, *order[bounds[a]:bounds[a + 1]]] for a in range(m)]
+            best = min(best, aggregate(sum(cost[p][q] for p, q in zip(r, r[1:])) for r in routes))
+    return best
+
+
+class TestBestSolution:
+    def test_min_sum_returns_the_best_total_it_found(self, load_doc, examples_dir):
+        # A later solution with a shorter longest route but a larger total
+        # once replaced the best one (anytime 151.5, returned 195.5).
+        doc = load_doc(examples_dir / "single_depot.json")
+        doc["options"]["objective"] = "min_sum"
+        result = solve(doc, 5)
+        sums = objective_values(result["anytime"], "min_sum")
+        assert all(later < earlier - 1e-9 for earlier, later in zip(sums, sums[1:]))
+        assert result["statistics"]["sum_cost"] == sums[-1] <= 151.5
+        assert math.fsum(route["cost"] for route in result["routes"]) == pytest.approx(sums[-1], abs=1e-9)
+
+    @pytest.mark.parametrize("objective, anytime", [
+        ("min_max", [(22.3, 44.5)]),
+        ("min_sum", [(45.2, 45.2), (28.3, 44.7), (42.6, 42.6), (40.4, 40.4)]),
+    ])
+    def test_open_routes_reach_the_brute_force_optimum(self, objective, anytime):
+        doc = open_route_doc(objective)
+        result = solve(doc)
+        key = "max_cost" if objective == "min_max" else "sum_cost"
+        assert not result["timeout"]
+        assert result["statistics"][key] == pytest.approx(brute_force_optimum(doc), abs=1e-9)
+        values = [value for p in result["anytime"] for value in (p["max_cost"], p["sum_cost"])]
+        assert values == pytest.approx([value for point in anytime for value in point], abs=1e-9)
+
+    def test_the_solver_class_returns_the_best_logged_solution(self):
+        problem, options = problem_from_doc(open_route_doc("min_sum"))
+        solver = core.Solver(problem, options)
+        assert solver.solve() == 1
+        log = solver.get_result_process()
+        totals = [sum(r.times.values()) for _, r in log]
+        first_best = min(range(len(log)), key=lambda i: (totals[i] > min(totals) + 1e-9, i))
+        result = solver.get_result()
+        assert (result.paths, result.times) == (log[first_best][1].paths, log[first_best][1].times)
+        assert result.last_update_time == log[first_best][0]
 
 
 def test_solve_holds_the_interpreter_lock(long_doc):

@@ -9,13 +9,21 @@ from __future__ import annotations
 import copy
 import math
 import os
+import re
 import subprocess
 import sys
 from pathlib import Path
 
 import pytest
 
-from benchmarks.check import check_result, check_routes, check_solution
+from benchmarks.check import (
+    InvalidInstance,
+    UnknownReference,
+    check_result,
+    check_routes,
+    check_solution,
+    read_instance,
+)
 
 ROOT = Path(__file__).resolve().parent.parent
 GOOD_PATHS = [[0, 1, 2, 0], [0, 3, 0]]
@@ -148,8 +156,10 @@ class TestFaultsAreCaught:
         (lambda r: r["statistics"].update(sum_cost=6.0), "disagree with route costs"),
         (lambda r: r["statistics"].update(n_expanded=-1), "negative statistics"),
         (lambda r: r["anytime"].append(dict(r["anytime"][0], time=0.002)), "does not improve"),
+        (lambda r: r["anytime"].insert(0, dict(r["anytime"][0], time=0.0005, max_cost=3.5)),
+         "max_cost 4.0 returned, but the anytime log reached 3.5"),
         (lambda r: r.update(status="failed"), "status failed with routes"),
-    ], ids=["status", "timeout", "keys", "max", "sum", "negative", "anytime", "failed"])
+    ], ids=["status", "timeout", "keys", "max", "sum", "negative", "anytime", "anytime-best", "failed"])
     def test_result_document_faults(self, change, fragment):
         result = result_for(tiny_doc(), GOOD_PATHS, GOOD_COSTS)
         change(result)
@@ -161,43 +171,72 @@ class TestFaultsAreCaught:
         assert check_result(doc, result_for(doc, [[], []], [0.0, 0.0], status="failed")) == []
 
 
-class TestStrictness:
-    """What the solver may do on odd documents (strict=False) against what a
-    proper solution satisfies (strict, the default, and check_solution)."""
+class TestRulesTheSolverOnceBent:
+    """Faults the solver's results once had on odd documents; the checker
+    reports them in every result."""
 
+    @BOTH_SHAPES
     @pytest.mark.parametrize("doc, paths, costs, fragment", [
         # An arc without connection, taken at its cost.
         (changed(costs={"a": [[9999.0 if (i, j) == (1, 2) else abs(i - j) * 1.0 for j in range(4)] for i in range(4)],
                         "b": tiny_doc()["costs"]["b"]}),
          GOOD_PATHS, [10002.0, 3.0], "no connection from 1 to 2"),
-        # Routes return to their end: passing another agent's start node is
-        # allowed, and the post-optimisers report such a route at cost 0.
+        # The same arc once "missing_cost" is lowered below its cost.
+        (changed(options={"objective": "min_max", "missing_cost": 2.0}), [[0, 2, 1, 0], [0, 3, 0]], [4.0, 1.5],
+         "no connection from 0 to 2"),
+        # Passing another agent's start node with closed routes, reported at cost 0.
         (changed(agent1={"start_node": 3}), [[0, 1, 3, 2, 0], [3, 0]], [0.0, 1.5], "start node of another agent"),
         # Starting where the own type may not serve; again cost 0.
         (changed(agent0={"end_node": 3}, constraints=[{"kind": "assignment", "items": [{"node": 0, "types": ["b"]}]}]),
          [[0, 1, 2, 3], [0, 0]], [0.0, 0.0], "type 'a' may not serve node 0"),
-    ], ids=["no-connection", "other-start", "start-type"])
-    def test_tolerated_only_when_not_strict(self, doc, paths, costs, fragment):
-        result = result_for(doc, paths, costs)
-        assert check_result(doc, result, strict=False) == []
-        strict = check_result(doc, result)
-        assert any(fragment in e for e in strict), strict
-        assert any(fragment in e for e in check_solution(doc, paths, costs).errors)
+    ], ids=["no-connection", "missing-cost", "other-start", "start-type"])
+    def test_faults_are_flagged(self, errors_of, doc, paths, costs, fragment):
+        errors = errors_of(doc, paths, costs)
+        assert any(fragment in e for e in errors), errors
 
-    def test_rejected_route_must_report_cost_zero(self):
-        doc = changed(agent1={"start_node": 3})
-        result = result_for(doc, [[0, 1, 3, 2, 0], [3, 0]], [6.0, 1.5])
-        errors = check_result(doc, result, strict=False)
-        assert any("reported cost 6.0 for a route the post-optimisers reject" in e for e in errors), errors
+    @BOTH_SHAPES
+    def test_a_raised_missing_cost_connects_large_costs(self, errors_of):
+        large = {name: [[c * 10000 for c in row] for row in matrix] for name, matrix in tiny_doc()["costs"].items()}
+        doc = changed(costs=large)
+        assert any("no connection" in e for e in errors_of(doc, GOOD_PATHS, [40000.0, 30000.0]))
+        doc["options"]["missing_cost"] = 1e6
+        assert errors_of(doc, GOOD_PATHS, [40000.0, 30000.0]) == []
 
-    def test_lenient_checks_still_catch_plain_faults(self):
-        doc = changed(agent0={"max_length": 3}, constraints=[window(2, 0.0, 1.5)])
-        errors = check_result(doc, result_for(doc, [[0, 1, 0], [0, 3, 0]], [2.5, 3.0]), strict=False)
-        assert any("reported cost 2.5" in e for e in errors), errors
-        assert any("targets not served: [2]" in e for e in errors), errors
-        errors = check_result(doc, result_for(doc, GOOD_PATHS, GOOD_COSTS), strict=False)
-        assert any("after its window end 1.5" in e for e in errors), errors
-        assert any("exceeds its limit 3" in e for e in errors), errors
+    @BOTH_SHAPES
+    def test_an_agent_that_stays_needs_no_matrix(self, errors_of):
+        doc = changed(costs={"a": tiny_doc()["costs"]["a"]})
+        assert errors_of(doc, [[0, 1, 2, 3, 0], [0, 0]], [6.0, 0.0]) == []
+
+    def test_a_failed_result_has_no_improvements(self):
+        doc = tiny_doc()
+        result = result_for(doc, [[], []], [0.0, 0.0], status="failed")
+        result["anytime"] = [{"time": 0.001, "max_cost": 4.0, "sum_cost": 7.0}]
+        assert any("status failed with improvements" in e for e in check_result(doc, result))
+
+
+class TestDocumentsTheSolverRejects:
+    @pytest.mark.parametrize("change, fragment", [
+        (lambda d: d["nodes"][2].update(id=0), "node id 0 at positions 0 and 2"),
+        (lambda d: d["nodes"][3].update(id=-0.5), "node id 0 at positions 0 and 3"),  # after conversion
+        (lambda d: d["agents"][1].update(id=0), "agent id 0 at positions 0 and 1"),
+        (lambda d: d["costs"]["b"][1].__setitem__(2, -4.5), "cost -4.5 of type 'b' at row 1, column 2"),
+        (lambda d: d["costs"]["a"][3].__setitem__(3, -1), "cost -1.0 of type 'a' at row 3, column 3"),
+        (lambda d: d["options"].update(missing_cost=0), "missing_cost 0"),
+    ], ids=["node-id", "node-id-converted", "agent-id", "negative-cost", "negative-diagonal", "missing-cost"])
+    def test_invalid_instances(self, change, fragment):
+        doc = tiny_doc()
+        change(doc)
+        with pytest.raises(InvalidInstance, match=re.escape(fragment)):
+            read_instance(doc)
+
+    def test_invalid_before_unknown_references(self):
+        doc = tiny_doc()
+        doc["agents"][1].update(id=0, start_node=99)
+        with pytest.raises(InvalidInstance):
+            read_instance(doc)
+        doc["agents"][1].update(id=1)
+        with pytest.raises(UnknownReference):
+            read_instance(doc)
 
 
 class TestSolutionForm:

@@ -169,7 +169,8 @@ class TestExitStatus:
         completed = run_cli("solve", str(instance), "--output", str(tmp_path / "result.json"), cwd=tmp_path)
         assert completed.returncode == 1
         assert "status       failed (the search ended without a solution)" in lines_of(completed.stdout)
-        [line] = lines_of(completed.stderr)
+        warning, line = lines_of(completed.stderr)
+        assert warning == '[warning] assignment type "Truck" is not the type of any agent'
         assert line.startswith("kvr-mtsp: no solution: the search ended without routes")
         assert "node 2 may be served only by the types 'Truck', which no agent has (agent types: 'truck')" in line
         # The result document of a failed search is written all the same.
@@ -188,6 +189,27 @@ class TestTimeLimitArgument:
 
     def test_usage_errors_exit_2(self, tmp_path):
         assert run_cli(cwd=tmp_path).returncode == 2
+
+
+class TestMissingCost:
+    def test_option_reaches_the_solver(self, make_doc, tmp_path):
+        doc = make_doc(3)
+        doc["costs"]["truck"] = [[c * 10000 for c in row] for row in doc["costs"]["truck"]]
+        instance = write(tmp_path / "large.json", doc)
+        status = lambda completed: next(l for l in lines_of(completed.stdout) if l.startswith("status"))  # noqa: E731
+        plain = run_cli("solve", str(instance), cwd=tmp_path)
+        assert "failed" in status(plain)
+        assert 'raise the option "missing_cost"' in plain.stderr
+        raised = run_cli("solve", str(instance), "--missing-cost", "1e9", cwd=tmp_path)
+        assert "success" in status(raised), raised.stderr
+        assert "missing_cost" not in raised.stderr
+        assert json.loads(instance.read_text()) == doc  # the file stays as it was
+
+    def test_invalid_value_is_bad_input(self, make_doc, tmp_path):
+        instance = write(tmp_path / "doc.json", make_doc(3))
+        completed = run_cli("solve", str(instance), "--missing-cost", "-1", cwd=tmp_path)
+        assert completed.returncode == 2
+        assert "missing_cost must be a positive finite number" in completed.stderr
 
 
 class TestOutputFile:
@@ -339,6 +361,12 @@ class TestBadInput:
         view.problem_before_solve()  # reading any document must not fail
         try:
             core.solve_json_str(text, 0.01)
+        except ValueError as error:
+            # A readable document the solver refuses with a message that names
+            # the place itself (repeated ids, costs that are not finite and
+            # non-negative, too many nodes): passed on as it is.
+            assert view.readable
+            assert explain(error, "doc.json", view) == f"doc.json: {error}"
         except (RuntimeError, IndexError) as error:
             message = explain(error, "doc.json", view)
             assert "unordered_map" not in message and "json.exception" not in message, message
@@ -393,18 +421,19 @@ class TestSolverConsoleLines:
     def test_repeated_warnings_are_summarised_in_place(self, make_doc, tmp_path):
         instance = write(tmp_path / "noisy.json", _noisy_doc(make_doc))
         module = run_module(instance, tmp_path)
-        assert lines_of(module.stderr) == [NO_ASSIGNMENT.format(n) for n in range(4)] + ["point: 0 can't be reached"]
+        # The depot has no way out, so no target can be reached either.
+        unreachable = [f"point: {n} can't be reached" for n in range(4)]
+        assert lines_of(module.stderr) == [NO_ASSIGNMENT.format(n) for n in range(4)] + unreachable
         blocked = "[TW-MST] blocked edges: 1 / 6 (set MTSP_DEBUG_TW_EDGES=1 for details)"
         assert lines_of(module.stdout)[0] == blocked
 
         completed = run_cli("solve", str(instance), "--no-improve", cwd=tmp_path)
         errors = lines_of(completed.stderr)
-        assert errors[:2] == [
+        assert errors[:5] == [
             "kvr-mtsp: warning: all 4 nodes have no assignment constraint, so every agent type may serve them "
             "(node ids 0, 1, 2, 3); --verbose shows the solver's lines",
-            "point: 0 can't be reached",
-        ]
-        assert all(line.startswith("kvr-mtsp: ") for line in errors[2:])  # at most the no-solution line
+        ] + unreachable
+        assert all(line.startswith("kvr-mtsp: ") for line in errors[5:])  # at most the no-solution line
         # Standard output: the solver's lines with the "[TW-MST]" one summarised, then the summary.
         solver_lines = [
             "kvr-mtsp: warning: 1 of 6 node pairs has no connection in either direction for any agent type "

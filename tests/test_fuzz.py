@@ -3,8 +3,11 @@
 Every call must either return a result dictionary that agrees with the
 instance (checked by benchmarks.check, which reads the document on its own) or
 raise the exception the document calls for: RuntimeError for a document the
-reader rejects, IndexError for an unknown node id or cost type, TypeError for
-text that is not valid Unicode, always with a message.
+reader rejects, ValueError for repeated ids, a negative cost or a
+"missing_cost" that is not positive, IndexError for an unknown node id or
+cost type, TypeError for text that is not valid Unicode, always with a
+message. Results are checked as strictly as proper solutions of well-formed
+instances: the solver keeps the same rules on any document it accepts.
 
 The short profile runs by default (about 250 documents). The long one:
     KVR_FUZZ_PROFILE=long python -m pytest -q tests/test_fuzz.py --hypothesis-show-statistics
@@ -20,7 +23,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import _kvr_core as core
-from benchmarks.check import ShapeError, UnknownReference, check_result, parse_json, read_instance
+from benchmarks.check import InvalidInstance, ShapeError, UnknownReference, check_result, parse_json, read_instance
 from fuzz_strategies import easy_instances, instances, mutated_bytes, mutated_documents
 
 settings.register_profile(
@@ -52,6 +55,8 @@ def expected_error(text):
         return RuntimeError
     except UnknownReference:
         return IndexError
+    except InvalidInstance:
+        return ValueError
     return None
 
 
@@ -82,9 +87,8 @@ def solve_and_check(call, text, time_limit: float):
         faulthandler.cancel_dump_traceback_later()
     event(f"returns {result['status'] if isinstance(result, dict) else type(result).__name__}")
     assert expected is None, f"expected {expected.__name__}, got a result"
-    # The solver's promises for any document, not what a proper solution of a
-    # well-formed instance would be.
-    errors = check_result(read_instance(parse_json(text)), result, strict=False)
+    # What a proper solution satisfies, whatever the document.
+    errors = check_result(read_instance(parse_json(text)), result)
     assert not errors, "\n".join(errors)
     return result
 
@@ -153,12 +157,12 @@ def test_oracle_reports_tampered_results():
     result = core.solve_json_str(text, SEARCH_SECONDS)
     instance = read_instance(parse_json(text))
     assert result["status"] == "success"
-    assert check_result(instance, result, strict=False) == []
+    assert check_result(instance, result) == []
 
     def tampered(change):
         copy = json.loads(json.dumps(result))
         change(copy)
-        return check_result(instance, copy, strict=False)
+        return check_result(instance, copy)
 
     longer = max(result["routes"], key=lambda r: len(r["path"]))
     k = result["routes"].index(longer)

@@ -6,7 +6,7 @@
 
 namespace tarsel {
 
-double MissingCost(const InstanceTables& /*tables*/) { return kNoConnection; }
+double MissingCost(const InstanceTables& tables) { return tables.MissingCost(); }
 
 RouteRules::RouteRules(const InstanceTables& tables) : tables_(tables), missing_(MissingCost(tables)) {
   const size_t n = tables.NumNodes();

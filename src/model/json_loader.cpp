@@ -1,12 +1,17 @@
 #include "model/json_loader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <string>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "common/console.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 
@@ -143,6 +148,27 @@ struct ConstraintSet {
   PrecedencePairs precedence_diff;
 };
 
+// Keys the system reads or writes itself; any other key is most likely a
+// typo, which would otherwise pass silently. "name", "scale" and
+// "benchmark" describe the benchmark instances; the options from
+// "memory_limit_mb" on are reserved for the solver's own use.
+constexpr const char* kDocumentKeys[] = {"nodes",   "agents", "costs", "constraints",
+                                         "options", "name",   "scale", "benchmark"};
+constexpr const char* kOptionKeys[] = {"return_to_end", "objective",       "time_limit",
+                                       "missing_cost",  "memory_limit_mb", "improve",
+                                       "seed",          "max_iterations"};
+
+template <size_t N>
+void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], const char* where) {
+  if (!object.is_object()) return;
+  for (const auto& member : object.items()) {
+    const std::string& key = member.key();
+    if (std::find(std::begin(known), std::end(known), key) != std::end(known)) continue;
+    ConsoleLine(ConsoleStream::kErr, "[warning] unknown key \"", key, "\" ", where,
+                " is ignored");
+  }
+}
+
 void ReadConstraint(const json& constraint, ConstraintSet& out) {
   const std::string kind = constraint.at("kind").get<std::string>();
   if (kind == "assignment") {
@@ -174,8 +200,10 @@ void ReadConstraint(const json& constraint, ConstraintSet& out) {
                                                       : out.precedence;
       target.emplace_back(before, after);
     }
+  } else {
+    ConsoleLine(ConsoleStream::kErr, "[warning] unknown constraint kind \"", kind,
+                "\" is ignored (known kinds: assignment, timewindow, sequence)");
   }
-  // Any other kind is ignored.
 }
 
 // Every field is assigned; value() rejects anything but an object.
@@ -184,16 +212,23 @@ void ReadOptions(const json& options, Options& out) {
   const std::string objective = options.value("objective", std::string("min_sum"));
   out.objective = (objective == "min_max" || objective == "MIN_MAX") ? ObjectiveType::MinMax
                                                                      : ObjectiveType::MinSum;
+  if (objective != "min_max" && objective != "MIN_MAX" && objective != "min_sum" &&
+      objective != "MIN_SUM") {
+    ConsoleLine(ConsoleStream::kErr, "[warning] unknown objective \"", objective,
+                "\"; using min_sum (known objectives: min_max, min_sum)");
+  }
   out.time_limit = options.value("time_limit", 60.0);
   out.memory_limit_mb = options.value("memory_limit_mb", DefaultMemoryLimitMb());
   out.improve = options.value("improve", false);
   out.seed = options.value("seed", int64_t{0});
   out.max_iterations = options.value("max_iterations", int64_t{0});
+  out.missing_cost = options.value("missing_cost", kNoConnection);
 }
 
 }  // namespace
 
 void ParseProblemJson(const json& doc, Problem& problem) {
+  WarnAboutUnknownKeys(doc, kDocumentKeys, "in the instance document");
   for (const json& item : RequireArray(doc.at("nodes"))) problem.add_node(ReadNode(item));
 
   for (const json& item : RequireArray(doc.at("agents"))) {
@@ -215,7 +250,10 @@ void ParseProblemJson(const json& doc, Problem& problem) {
   problem.precedence_same = std::move(constraints.precedence_same);
   problem.precedence_diff = std::move(constraints.precedence_diff);
 
-  if (doc.contains("options")) ReadOptions(doc.at("options"), problem.options);
+  if (doc.contains("options")) {
+    WarnAboutUnknownKeys(doc.at("options"), kOptionKeys, "in \"options\"");
+    ReadOptions(doc.at("options"), problem.options);
+  }
 }
 
 }  // namespace tarsel

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/special_values.h"
+
 namespace tarsel {
 
 enum class ObjectiveType : int32_t { MinMax = 0, MinSum = 1 };
@@ -14,6 +16,10 @@ struct Options {
   bool return_to_end = true;
   ObjectiveType objective = ObjectiveType::MinSum;
   double time_limit = 60.0;  // processor seconds of search
+  // Arc costs at or above this value mean "no connection": no route uses
+  // such an arc, and matrix entries an instance does not give take this
+  // value. Must be positive and finite.
+  double missing_cost = kNoConnection;
   // Budget of the search's label store, lists and frontiers in megabytes.
   double memory_limit_mb = DefaultMemoryLimitMb();
   // After the focal search's first solution, the improvement engine uses

@@ -1,5 +1,7 @@
 #include "model/problem.h"
 
+#include "model/problem_checks.h"
+
 namespace tarsel {
 
 void Problem::add_node(const Node& node) {
@@ -25,6 +27,7 @@ void Problem::add_agent(const Agent& agent, uint64_t id) {
 }
 
 void Problem::set_cost_matrix(const std::string& agent_type, const CostMatrix& matrix) {
+  CheckCostMatrix(agent_type, matrix);
   cost_matrices[agent_type] = matrix;
 }
 

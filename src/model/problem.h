@@ -18,8 +18,9 @@ namespace tarsel {
 using CostMatrix = std::vector<std::vector<double>>;
 using PrecedencePairs = std::vector<std::pair<uint64_t, uint64_t>>;
 
-// One MTSP instance as plain data. Nothing is validated here; the Solver
-// checks consistency when it is built. Nodes and agents live in deques so
+// One MTSP instance as plain data. Apart from the cost entries that
+// set_cost_matrix checks, nothing is validated here; the Solver checks
+// consistency when it is built (model/problem_checks.h and the tables). Nodes and agents live in deques so
 // that references handed out to them (the Python accessors give such
 // references) stay valid when more are added.
 struct Problem {
@@ -43,6 +44,8 @@ struct Problem {
   void add_node(const Node& node);
   // Registers `agent` under `id`, which need not equal agent.id.
   void add_agent(const Agent& agent, uint64_t id);
+  // Throws std::invalid_argument for a negative, NaN or infinite entry
+  // (CheckCostMatrix); the matrix is not stored then.
   void set_cost_matrix(const std::string& agent_type, const CostMatrix& matrix);
   void set_assignment_constraint(const AssignmentConstraint& constraint);
   void set_timewindow_constraint(const TimeWindowConstraint& constraint);

@@ -28,7 +28,7 @@ void DefaultHeuristic::SetMstEdges(const std::vector<MstEdge>& edges) {
   edge_rank.assign(VisitedSet::kBits * VisitedSet::kBits, kNoEdge);
   for (size_t i = 0; i < mst_edges.size(); ++i) {
     const MstEdge& e = mst_edges[i];
-    if (!(e.w < kNoConnection) || e.u >= VisitedSet::kBits || e.v >= VisitedSet::kBits ||
+    if (!(e.w < missing_cost) || e.u >= VisitedSet::kBits || e.v >= VisitedSet::kBits ||
         e.u == e.v) {
       continue;
     }

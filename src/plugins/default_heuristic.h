@@ -7,6 +7,7 @@
 
 #include "plugins/heuristic_plugin.h"
 #include "common/mst_edge.h"
+#include "common/special_values.h"
 
 namespace tarsel {
 
@@ -17,7 +18,10 @@ class DefaultHeuristic : public HeuristicPlugin {
   std::string Name() const override { return "DefaultHeuristic"; }
   void Initialize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                   const std::vector<AgentInfo>& agents) override;
-  void AttachTables(const InstanceTables& tables) override { num_agents = tables.NumAgents(); }
+  void AttachTables(const InstanceTables& tables) override {
+    num_agents = tables.NumAgents();
+    missing_cost = tables.MissingCost();
+  }
   double Estimate(const Label& label) const override;
 
   // The forest does not depend on the agents' goals.
@@ -27,10 +31,11 @@ class DefaultHeuristic : public HeuristicPlugin {
 
  private:
   size_t num_agents = 0;
+  double missing_cost = kNoConnection;  // edges at or above it are no edges
   std::vector<MstEdge> mst_edges;
 
   // edge_rank[u * 256 + v]: index into mst_edges of the usable edge
-  // (w < kNoConnection) between u and v, kNoEdge when there is none. The
+  // (w < missing_cost) between u and v, kNoEdge when there is none. The
   // index is the edge's rank in the sorted list, which is what decides which
   // edge the forest takes next.
   std::vector<uint32_t> edge_rank;

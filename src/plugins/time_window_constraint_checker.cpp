@@ -1,6 +1,7 @@
 #include "plugins/time_window_constraint_checker.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace tarsel {
 
@@ -57,7 +58,9 @@ double TimeWindowConstraintChecker::TravelTime(size_t agent, size_t x, size_t y)
   // With open routes the final leg to the end node is free.
   if (!tables.ReturnToEnd() && !goals.empty() && agent < goals.size() && y == goals[agent]) return 0;
   if (tables.Graph() == nullptr || agent >= agents.size() || agents[agent].type < 0) return 0;
-  return tables.Cost(static_cast<size_t>(agents[agent].type), x, y);
+  const double cost = tables.Cost(static_cast<size_t>(agents[agent].type), x, y);
+  // No arc: nothing is reached over it in any time.
+  return tables.Connected(cost) ? cost : std::numeric_limits<double>::infinity();
 }
 
 bool TimeWindowConstraintChecker::CanServe(size_t agent, size_t node) const {

@@ -31,7 +31,8 @@ class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
   void SetTimeWindows(const TimeWindowTable& time_windows);
   void SetReturnToEnd(bool return_to_end);
 
-  // Travel time T_a(x, y) of agent a.
+  // Travel time T_a(x, y) of agent a; infinite when the arc does not exist
+  // for a's type.
   double TravelTime(size_t agent, size_t x, size_t y) const;
   bool CanServe(size_t agent, size_t node) const;
 

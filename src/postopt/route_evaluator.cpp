@@ -110,7 +110,11 @@ RouteEvaluation RouteEvaluator::EvaluateRoute(const Path& path, size_t k) const 
     // agent's own start or goal (one agent may start where another ends).
     const bool own_depot = node == rules.start || node == rules.goal;
     if (!own_depot && (tables.IsStart(node) || tables.IsGoal(node))) return kInvalid;
-    if (i > 0) cost += StepCost(path[i - 1], node, rules);
+    if (i > 0) {
+      const double step = StepCost(path[i - 1], node, rules);
+      if (!tables.Connected(step)) return kInvalid;  // no arc for this agent's type
+      cost += step;
+    }
     if (has_time_windows) {
       const WindowSlot* window = tables.Window(node);
       if (window != nullptr) {

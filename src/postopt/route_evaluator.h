@@ -30,6 +30,8 @@ struct CostEstimate {
 // Route rules and route costs shared by the post-optimisers: which routes an
 // agent may drive, what they cost (arcs of the agent's type, waiting for time
 // windows, free arcs into the own start or goal on open routes), and 2-opt.
+// A route over an arc at or above the tables' missing-cost threshold (a paid
+// one; free legs use no arc) is invalid.
 //
 // Everything is read from the instance tables: the Solver's shared ones
 // (Attach), or, for a standalone evaluator, a private copy filled by the

@@ -75,11 +75,15 @@ void RouteMergingPostOptimizer::LoadRoutes(Result& result) {
 }
 
 void RouteMergingPostOptimizer::DissolveRoute(size_t agent, double bound) {
-  std::vector<size_t>& dissolved = routes[agent];
-  inner_nodes.assign(dissolved.begin() + 1, dissolved.end() - 1);
+  inner_nodes.assign(routes[agent].begin() + 1, routes[agent].end() - 1);
   for (size_t node : inner_nodes) {
     if (!FindBestInsertion(node, agent, bound).found) return;
   }
+  // What is left must still be a route of the agent (its direct trip may be
+  // over the limit or have no arc); otherwise nothing changes.
+  const std::vector<std::vector<size_t>> routes_before = routes;
+  const std::vector<double> costs_before = route_costs;
+  std::vector<size_t>& dissolved = routes[agent];
   // Earlier insertions change the routes, so every place is searched again;
   // a node that no longer fits stays where it is.
   for (size_t node : inner_nodes) {
@@ -93,7 +97,12 @@ void RouteMergingPostOptimizer::DissolveRoute(size_t agent, double bound) {
   }
   // What is left (at least the first and last node) keeps its real cost.
   const RouteEvaluation rest = evaluator.EvaluateRoute(dissolved, agent);
-  route_costs[agent] = rest.valid ? rest.cost : 0.0;
+  if (!rest.valid) {
+    routes = routes_before;
+    route_costs = costs_before;
+    return;
+  }
+  route_costs[agent] = rest.cost;
 }
 
 bool RouteMergingPostOptimizer::CanVisit(size_t agent, size_t node) const {

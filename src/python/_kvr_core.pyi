@@ -67,6 +67,8 @@ class Options:
     improve: bool
     seed: int
     max_iterations: int
+    # Arc costs at or above this value are no connection (default 9999.0).
+    missing_cost: float
     def __init__(self) -> None: ...
 
 class AssignmentConstraint:

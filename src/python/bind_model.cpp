@@ -65,7 +65,8 @@ void BindModel(py::module_& m) {
       .def_readwrite("memory_limit_mb", &Options::memory_limit_mb)
       .def_readwrite("improve", &Options::improve)
       .def_readwrite("seed", &Options::seed)
-      .def_readwrite("max_iterations", &Options::max_iterations);
+      .def_readwrite("max_iterations", &Options::max_iterations)
+      .def_readwrite("missing_cost", &Options::missing_cost);
 
   py::class_<AssignmentConstraint>(m, "AssignmentConstraint")
       .def(py::init<>())

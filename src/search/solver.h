@@ -19,6 +19,7 @@
 #include "graph/sparse_graph.h"
 #include "model/options.h"
 #include "model/problem.h"
+#include "postopt/route_evaluator.h"
 #include "search/frontier_table.h"
 #include "search/label_store.h"
 #include "search/search_lists.h"
@@ -101,6 +102,7 @@ class Solver {
   const std::vector<AgentInfo>& Agents() const { return tables.Agents(); }
   const std::vector<MstEdge>& MstEdges() const { return mst_edges; }
   const std::vector<size_t>& UnreachableNodes() const { return unreachable_nodes; }
+  bool Unsolvable() const { return unsolvable; }
   const TimeWindowTable& TimeWindows() const { return tables.TimeWindows(); }
   const PlannerGraph* Graph() const { return graph; }
   const ConstraintCheckerPlugin& ConstraintChecker() const { return *plugins.constraint_checker; }
@@ -119,10 +121,21 @@ class Solver {
   size_t NumAgents() const { return tables.Starts().size(); }
   // Checks the node count and the agents' start and end nodes; throws.
   void ValidateSearch() const;
+  // Reports targets nobody can reach and agents that cannot get to their
+  // end node (over existing arcs, within their route-length limit); any of
+  // them makes the instance unsolvable.
+  void CheckConnectivity();
   Label RootLabel();
   // Handles the goal label with id `label_id`: routes, post-optimisation,
-  // anytime log, incumbent.
+  // anytime log, best solution, incumbent.
   void HandleSolution(int64_t label_id);
+  // Checks every route of `snapshot` by the post-optimisers' route rules and
+  // replaces its costs by the ones they give; returns the index of the
+  // first invalid route, or kNoIndex when all are valid.
+  size_t RecostRoutes(Result& snapshot) const;
+  // Logs a valid snapshot of a solution and keeps it when it is the best so
+  // far by the objective.
+  void RecordSnapshot(const Result& snapshot);
   void GenerateSuccessors(const Label& parent, size_t agent);
   // Whether the search must stop now (time limit, interrupt, memory budget);
   // reads the clock, so it is asked every few selections only.
@@ -141,11 +154,14 @@ class Solver {
   bool RunImprovement(bool found);
 
   SearchPlugins plugins;
+  ObjectiveType objective = ObjectiveType::MinMax;
+  RouteEvaluator route_rules;  // the post-optimisers' rules, on `tables`
   std::unique_ptr<SparseGraph> own_graph;  // the Problem's complete graph
   const PlannerGraph* graph = nullptr;     // the graph searched
   InstanceTables tables;
   std::vector<MstEdge> mst_edges;
   std::vector<size_t> unreachable_nodes;
+  bool unsolvable = false;  // CheckConnectivity found what no search can mend
   double time_limit = 60.0;
   Options solve_options;
   double memory_limit_bytes = 0;
@@ -158,13 +174,18 @@ class Solver {
   FrontierTable frontiers;
 
   std::vector<double> weights{100.0};
+  // Objective value of the best solution so far (the total for min-sum,
+  // the longest route for min-max); -1 means none.
   double incumbent = -1;
   int32_t max_phases = 100;
-  int32_t solution_found = 0;
+  int32_t solution_found = 0;  // 1 once a solution is kept in `best`
   double max_path_length = -1;
   double last_update_time = 0;
   SimpleTimer timer;
-  Result result;
+  Result result;  // the solution being handled and the search counters
+  // Routes and costs of the best solution: for min-sum the first with the
+  // smallest total, for min-max the latest whose longest route is no longer.
+  Result best;
   SolveSummary summary;
   AnytimeLog anytime_log;
   std::string dump_name;

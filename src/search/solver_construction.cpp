@@ -9,8 +9,10 @@
 
 #include "common/console.h"
 #include "common/special_values.h"
+#include "model/problem_checks.h"
 #include "search/solver.h"
 #include "tables/problem_tables.h"
+#include "tables/reachability.h"
 
 namespace tarsel {
 
@@ -21,6 +23,9 @@ Solver::Solver(Problem problem, Options options)
   // Fail before any table is built: the search cannot take more nodes, and
   // the tables below grow with the square of the node count.
   if (problem.nodes.size() > kMaxSearchNodes) ThrowTooManyNodes(problem.nodes.size());
+  // Then what would make the tables ambiguous or the costs meaningless.
+  CheckOptions(options);
+  CheckProblem(problem);
   if (!(options.memory_limit_mb > 0) || !std::isfinite(options.memory_limit_mb)) {
     std::ostringstream message;
     message << "memory_limit_mb must be a positive number of megabytes, got "
@@ -34,6 +39,7 @@ Solver::Solver(Problem problem, Options options)
   tables = std::move(built.tables);
   graph = own_graph.get();
   ChooseInstancePlugins(plugins, tables, options);
+  objective = options.objective;
   time_limit = options.time_limit;
   solve_options = options;
   Prepare();
@@ -46,7 +52,9 @@ Solver::~Solver() = default;
 void Solver::Prepare() {
   BuildTimeWindowEdges();
   CheckReachability();
+  CheckConnectivity();
   HandOverTables(plugins, tables, mst_edges, &interrupt);
+  route_rules.Attach(tables);
 }
 
 double Solver::TimeWindowEdgeCost(size_t a, size_t b) const {
@@ -62,7 +70,7 @@ double Solver::TimeWindowEdgeCost(size_t a, size_t b) const {
   double best = kMaxDouble;
   for (size_t t = 0; t < tables.NumTypes(); ++t) {
     const double c = tables.Cost(t, a, b);
-    if (c >= kNoConnection) continue;
+    if (!tables.Connected(c)) continue;
     // Even leaving a at its window start, b's window has closed.
     if (has_b && start_a + c > end_b) continue;
     // Waiting that remains even when leaving a as late as its window allows.
@@ -112,11 +120,50 @@ void Solver::CheckReachability() {
     for (size_t j = 0; j < n; ++j) {
       if (j != i) cheapest = std::min(cheapest, tables.Cost(0, i, j));
     }
-    if (cheapest == kNoConnection) {
+    // A node without any other node (cheapest stays kMaxDouble) has no arcs
+    // to miss.
+    if (cheapest != kMaxDouble && !tables.Connected(cheapest)) {
       ConsoleLine(ConsoleStream::kErr, "point: ", i, " can't be reached");
       unreachable_nodes.push_back(i);
     }
   }
+}
+
+void Solver::CheckConnectivity() {
+  const ConnectionReport report = CheckConnections(tables, NumAgents());
+  for (const size_t node : report.unreachable_targets) {
+    ConsoleLine(ConsoleStream::kErr, "point: ", node, " can't be reached");
+  }
+  for (const BlockedAgent& blocked : report.blocked_agents) {
+    const AgentInfo& agent = tables.Agents()[blocked.agent];
+    const size_t start = tables.Nodes()[tables.Starts()[blocked.agent]].id;
+    const size_t end = tables.Nodes()[tables.Goals()[blocked.agent]].id;
+    switch (blocked.reason) {
+      case BlockReason::kStartNotAllowed:
+        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id,
+                    " can't start: its type may not visit its start node ", start);
+        break;
+      case BlockReason::kEndNotAllowed:
+        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id,
+                    " can't finish: its type may not visit its end node ", end);
+        break;
+      case BlockReason::kStartWindowClosed:
+        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id,
+                    " can't start: the time window of its start node ", start,
+                    " ends before time 0");
+        break;
+      case BlockReason::kNoTrip:
+        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id, " can't reach its end node ",
+                    end, " from its start node ", start, ": no connection");
+        break;
+      case BlockReason::kTripOverLimit:
+        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id, " can't reach its end node ",
+                    end, " from its start node ", start, " within its route-length limit ",
+                    agent.time_limit, ": the shortest trip costs ", blocked.shortest_trip);
+        break;
+    }
+  }
+  unsolvable = !report.Solvable();
 }
 
 }  // namespace tarsel

@@ -22,15 +22,15 @@ bool Solver::RunImprovement(bool found) {
     anytime_log.emplace_back(time, std::move(snapshot));
     last_update_time = time;
   };
-  const EngineOutcome outcome = RunImprovementEngine(tables, found ? &result : nullptr, settings);
+  const EngineOutcome outcome = RunImprovementEngine(tables, found ? &best : nullptr, settings);
   // The focal search's own stop (a tenth of the budget) is no timeout of the solve.
   result.timeout = outcome.stopped_early || interrupt.Interrupted() || memory_limit_reached;
   if (!outcome.improved) return false;
-  result.paths = outcome.result.paths;
-  result.times = outcome.result.times;
+  best.paths = outcome.result.paths;
+  best.times = outcome.result.times;
   solution_found = 1;
   double longest = 0;
-  for (const auto& [agent, cost] : result.times) longest = std::max(longest, cost);
+  for (const auto& [agent, cost] : best.times) longest = std::max(longest, cost);
   max_path_length = longest;
   FillSummary();
   return true;

@@ -29,7 +29,11 @@ void Solver::BuildSolution(int64_t label_id) {
 
 Result Solver::GetResult() {
   result.last_update_time = last_update_time;
-  return result;
+  // The best solution with the counters of the search.
+  Result answer = result;
+  answer.paths = best.paths;
+  answer.times = best.times;
+  return answer;
 }
 
 AnytimeLog Solver::GetResultProcess() const { return anytime_log; }
@@ -59,10 +63,10 @@ void Solver::FillSummary() {
     if (agent.type == 0) summary.num_type0_agents += 1;
   }
   double sum = 0;
-  const size_t entries = result.times.size();
+  const size_t entries = best.times.size();
   for (size_t key = 0; key < entries; ++key) {
-    const auto found = result.times.find(key);
-    if (found != result.times.end()) sum += found->second;
+    const auto found = best.times.find(key);
+    if (found != best.times.end()) sum += found->second;
   }
   summary.sum_cost = sum;
   summary.last_update_time = last_update_time;
@@ -75,19 +79,19 @@ void Solver::WriteDebugDump() const {
   dump["goals"] = tables.Goals();
   dump["max_path_length"] = max_path_length;
   nlohmann::json paths = nlohmann::json::object();
-  for (size_t i = 0; i < result.paths.size(); ++i) {
-    const auto found = result.paths.find(i);
+  for (size_t i = 0; i < best.paths.size(); ++i) {
+    const auto found = best.paths.find(i);
     std::vector<uint64_t> route;
-    if (found != result.paths.end() && !found->second.empty()) {
+    if (found != best.paths.end() && !found->second.empty()) {
       route.assign(found->second.begin(), found->second.end() - 1);
     }
     paths[std::to_string(i)] = route;
   }
   dump["paths"] = paths;
   nlohmann::json total_costs = nlohmann::json::array();
-  for (size_t i = 0; i < result.times.size(); ++i) {
-    const auto found = result.times.find(i);
-    total_costs.push_back(found != result.times.end() ? found->second : 0.0);
+  for (size_t i = 0; i < best.times.size(); ++i) {
+    const auto found = best.times.find(i);
+    total_costs.push_back(found != best.times.end() ? found->second : 0.0);
   }
   dump["total_costs"] = total_costs;
 

@@ -3,8 +3,10 @@
 
 #include "common/console.h"
 #include "common/special_values.h"
+#include "model/anytime_points.h"
 #include "search/focal_weight.h"
 #include "search/solver.h"
+#include "tables/reachability.h"
 
 namespace tarsel {
 
@@ -65,6 +67,7 @@ void Solver::ResetSearchState() {
   max_path_length = -1;
   last_update_time = 0;
   result = Result();
+  best = Result();
   summary = SolveSummary();
   anytime_log.clear();
 }
@@ -93,6 +96,8 @@ Label Solver::RootLabel() {
   Label root;
   root.current_nodes = starts;
   root.costs.assign(agent_count, 0.0);
+  // An agent whose start node opens later waits there first.
+  for (size_t k = 0; k < agent_count; ++k) root.costs[k] = StartTime(tables, starts[k]);
   root.finished.assign(agent_count, 0);
   root.visited.Clear();
   root.visited.SetFrom(n);
@@ -118,6 +123,10 @@ int Solver::Solve() {
   ResetSearchState();
   timer.Start();
   ValidateSearch();
+  if (unsolvable) {
+    result.cpu_seconds = timer.Elapsed();
+    return 0;
+  }
 
   const Label root = RootLabel();
   StoreLabel(root, -1);
@@ -127,7 +136,6 @@ int Solver::Solve() {
   lists.InsertFocal(FocalEntry{root.id, CountVisited(root), root.active_agents, root.f,
                                TotalCost(root)});
 
-  bool found_solution = false;
   size_t phase = 0;
   uint64_t selections = 0;
   Label selected;
@@ -152,7 +160,6 @@ int Solver::Solve() {
       RefocusOn(weights[phase]);
       AddToFrontier(selected);
       if (IsGoal(selected)) {
-        found_solution = true;
         HandleSolution(selected.id);
         break;
       }
@@ -167,7 +174,7 @@ int Solver::Solve() {
     }
     if (stop || result.timeout || lists.OpenEmpty()) break;
     // With the engine on, the focal search's task ends with its first solution.
-    if (solve_options.improve && found_solution) break;
+    if (solve_options.improve && solution_found != 0) break;
 
     const FocalWeightStep step = NextFocalWeight(incumbent, lists.MinOpenF());
     weights.push_back(step.weight);
@@ -180,9 +187,9 @@ int Solver::Solve() {
     if (phase >= static_cast<size_t>(max_phases)) break;
   }
 
-  if (solve_options.improve && RunImprovement(found_solution)) found_solution = true;
+  if (solve_options.improve) RunImprovement(solution_found != 0);
   result.cpu_seconds = timer.Elapsed();
-  if (!found_solution) return 0;
+  if (solution_found == 0) return 0;
   if (!dump_name.empty()) WriteDebugDump();
   return 1;
 }
@@ -217,22 +224,53 @@ void Solver::RefocusOn(double weight) {
 }
 
 void Solver::HandleSolution(int64_t label_id) {
-  solution_found = 1;
   BuildSolution(label_id);
-  double t = timer.Elapsed();
-  anytime_log.emplace_back(t, result);
-  last_update_time = t;
-
+  RecordSnapshot(result);
   plugins.post_optimizer->Optimize(graph, tables.Nodes(), tables.Agents(), result);
-  t = timer.Elapsed();
-  anytime_log.emplace_back(t, result);
-  last_update_time = t;
-
-  double longest = 0;
-  for (const auto& [agent, cost] : result.times) longest = std::max(longest, cost);
-  max_path_length = longest;
+  RecordSnapshot(result);
+  if (solution_found == 0) return;
+  max_path_length = TotalsOf(best.times).max_cost;
   FillSummary();
-  PruneByIncumbent(longest);
+  PruneByIncumbent(incumbent);
+}
+
+size_t Solver::RecostRoutes(Result& snapshot) const {
+  for (size_t k = 0; k < NumAgents(); ++k) {
+    const auto path = snapshot.paths.find(k);
+    if (path == snapshot.paths.end()) return k;
+    const RouteEvaluation evaluation = route_rules.EvaluateRoute(path->second, k);
+    if (!evaluation.valid) return k;
+    snapshot.times[k] = evaluation.cost;
+  }
+  return kNoIndex;
+}
+
+void Solver::RecordSnapshot(const Result& snapshot) {
+  const double t = timer.Elapsed();
+  Result checked = snapshot;
+  // A route the post-optimisers' rules reject (the search and they
+  // disagree) has no cost worth reporting: the solution is dropped.
+  const size_t invalid = RecostRoutes(checked);
+  if (invalid != kNoIndex) {
+    ConsoleLine(ConsoleStream::kErr, "[post-opt] solution dropped: invalid route for agent ",
+                invalid);
+    return;
+  }
+  anytime_log.emplace_back(t, checked);
+  const double value = TotalsOf(checked.times).ValueFor(objective);
+  // Min-sum keeps the first solution of the smallest total (the anytime
+  // filter's rule); min-max takes every solution whose longest route is no
+  // longer, as each later solution of the search is.
+  constexpr double kImprovement = 1e-9;
+  const bool better = incumbent == -1 ||
+                      (objective == ObjectiveType::MinSum ? value < incumbent - kImprovement
+                                                          : value <= incumbent + kImprovement);
+  if (!better) return;
+  best.paths = checked.paths;
+  best.times = checked.times;
+  solution_found = 1;
+  incumbent = value;
+  last_update_time = t;
 }
 
 void Solver::GenerateSuccessors(const Label& parent, size_t a) {
@@ -277,8 +315,10 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
     }
 
     const size_t from = child.current_nodes[a];
-    if (i != from && (return_to_end || (!is_start && !is_goal))) {
-      child.costs[a] += type >= 0 ? tables.Cost(static_cast<size_t>(type), from, i) : 0.0;
+    if (i != from && (return_to_end || (!is_start && !is_goal)) && type >= 0) {
+      const double step = tables.Cost(static_cast<size_t>(type), from, i);
+      if (!tables.Connected(step)) continue;  // no arc for this agent's type
+      child.costs[a] += step;
     }
 
     const MoveCheck check = checker.ApplyMove(child, a, i);

@@ -7,6 +7,7 @@
 
 #include "common/agent_info.h"
 #include "common/node_info.h"
+#include "common/special_values.h"
 #include "common/time_window_table.h"
 #include "common/visited_set.h"
 #include "graph/planner_graph.h"
@@ -48,6 +49,8 @@ class InstanceTables {
   void SetGoals(const std::vector<size_t>& goals);
   void SetTimeWindows(const TimeWindowTable& time_windows);
   void SetReturnToEnd(bool return_to_end) { return_to_end_ = return_to_end; }
+  // Costs at or above `missing_cost` are no connection (default kNoConnection).
+  void SetMissingCost(double missing_cost) { missing_cost_ = missing_cost; }
 
   const PlannerGraph* Graph() const { return graph_; }
   const std::vector<NodeInfo>& Nodes() const { return nodes_; }
@@ -89,6 +92,13 @@ class InstanceTables {
   const std::vector<double>& CostMatrix(size_t type) const { return matrices_[type]; }
   size_t DenseSize() const { return size_; }
 
+  // The "no connection" threshold: an arc whose cost for the moving agent's
+  // type is at or above it does not exist for that type. The heuristic, the
+  // edge preparation, the search, the checkers and the post-optimisers all
+  // read this one value.
+  double MissingCost() const { return missing_cost_; }
+  bool Connected(double cost) const { return cost < missing_cost_; }
+
  private:
   static bool IsListed(const std::vector<size_t>& list, size_t node);
   void RebuildAllowed();
@@ -110,6 +120,7 @@ class InstanceTables {
   std::vector<WindowSlot> windows_;  // per node of the node table
   std::unordered_map<size_t, WindowSlot> windows_beyond_;  // windows of other indices
   bool return_to_end_ = true;
+  double missing_cost_ = kNoConnection;
 };
 
 }  // namespace tarsel

@@ -76,6 +76,49 @@ void FillAllowedTypes(const Problem& problem, std::vector<NodeInfo>& nodes) {
   }
 }
 
+// Constraints naming a node id that no node has, or an agent type that no
+// agent has, would otherwise lose that part silently (time windows have
+// their own message in WindowTable). Ids ascending, names in the order of
+// first appearance, each once.
+void WarnAboutUnknownReferences(const Problem& problem,
+                                const std::unordered_map<size_t, size_t>& node_index) {
+  const auto& allowed = problem.assignment_constraint.allowed_types;
+  std::vector<uint64_t> assigned_ids;
+  for (const auto& entry : allowed) assigned_ids.push_back(entry.first);
+  std::sort(assigned_ids.begin(), assigned_ids.end());
+  std::vector<std::string> unknown_types;
+  for (const uint64_t id : assigned_ids) {
+    if (node_index.count(id) == 0) {
+      ConsoleLine(ConsoleStream::kErr, "[warning] assignment node id ", id, " not found in nodes");
+    }
+    for (const std::string& name : allowed.at(id)) {
+      if (problem.type_ids.count(name) == 0 &&
+          std::find(unknown_types.begin(), unknown_types.end(), name) == unknown_types.end()) {
+        unknown_types.push_back(name);
+      }
+    }
+  }
+  for (const std::string& name : unknown_types) {
+    ConsoleLine(ConsoleStream::kErr, "[warning] assignment type \"", name,
+                "\" is not the type of any agent");
+  }
+
+  std::vector<uint64_t> sequence_ids;
+  for (const PrecedencePairs* pairs :
+       {&problem.precedence, &problem.precedence_same, &problem.precedence_diff}) {
+    for (const auto& [before, after] : *pairs) {
+      for (const uint64_t id : {before, after}) {
+        if (node_index.count(id) == 0) sequence_ids.push_back(id);
+      }
+    }
+  }
+  std::sort(sequence_ids.begin(), sequence_ids.end());
+  sequence_ids.erase(std::unique(sequence_ids.begin(), sequence_ids.end()), sequence_ids.end());
+  for (const uint64_t id : sequence_ids) {
+    ConsoleLine(ConsoleStream::kErr, "[warning] sequence node id ", id, " not found in nodes");
+  }
+}
+
 TimeWindowTable WindowTable(const Problem& problem,
                             const std::unordered_map<size_t, size_t>& node_index) {
   TimeWindowTable windows;
@@ -91,11 +134,12 @@ TimeWindowTable WindowTable(const Problem& problem,
 }
 
 // One n*n matrix per type; the diagonal is 0 (there is no arc from a node to
-// itself), entries no matrix gives are "no connection", and matrix entries
-// beyond the node count are ignored.
-std::vector<std::vector<double>> CostMatrices(const Problem& problem, size_t n) {
+// itself), entries no matrix gives are "no connection" (`missing_cost`), and
+// matrix entries beyond the node count are ignored.
+std::vector<std::vector<double>> CostMatrices(const Problem& problem, size_t n,
+                                              double missing_cost) {
   std::vector<std::vector<double>> matrices(problem.type_ids.size(),
-                                            std::vector<double>(n * n, kNoConnection));
+                                            std::vector<double>(n * n, missing_cost));
   for (const auto& [name, matrix] : problem.cost_matrices) {
     std::vector<double>& dense = matrices[LookupOrThrow(problem.type_ids, name)];
     for (size_t r = 0; r < matrix.size() && r < n; ++r) {
@@ -108,12 +152,31 @@ std::vector<std::vector<double>> CostMatrices(const Problem& problem, size_t n) 
   return matrices;
 }
 
+// Costs above the threshold are most likely real costs in large units
+// (metres, seconds) that the search would silently treat as missing arcs;
+// the threshold itself is the usual mark of a missing arc and passes.
+void WarnAboutCostsAboveThreshold(const Problem& problem,
+                                  const std::vector<std::vector<double>>& matrices,
+                                  double missing_cost) {
+  for (size_t t = 0; t < problem.type_names.size() && t < matrices.size(); ++t) {
+    const std::vector<double>& dense = matrices[t];
+    const bool above = std::any_of(dense.begin(), dense.end(),
+                                   [missing_cost](double c) { return c > missing_cost; });
+    if (above) {
+      ConsoleLine(ConsoleStream::kErr, "[warning] cost matrix of type ", problem.type_names[t],
+                  " has entries above ", missing_cost,
+                  ", which count as no connection; raise the option \"missing_cost\" above "
+                  "them to use them");
+    }
+  }
+}
+
 // Complete graph whose arc i -> j carries every type's cost of (i, j).
 std::unique_ptr<SparseGraph> CompleteGraph(const std::vector<std::vector<double>>& matrices,
-                                           size_t n) {
+                                           size_t n, double missing_cost) {
   const size_t dims = matrices.size();
   auto graph = std::make_unique<SparseGraph>();
-  graph->ChangeCostDim(dims, kNoConnection);
+  graph->ChangeCostDim(dims, missing_cost);
   for (size_t i = 0; i < n; ++i) graph->AddVertex(i);
   std::vector<double> cost(dims);
   for (size_t i = 0; i < n; ++i) {
@@ -136,12 +199,14 @@ ProblemTables BuildProblemTables(const Problem& problem, const Options& options)
   std::vector<size_t> goals;
   AgentTable(problem, node_index, agents, starts, goals);
   FillAllowedTypes(problem, nodes);
+  WarnAboutUnknownReferences(problem, node_index);
   const TimeWindowTable windows = WindowTable(problem, node_index);
 
   const size_t n = problem.nodes.size();
-  std::vector<std::vector<double>> matrices = CostMatrices(problem, n);
+  std::vector<std::vector<double>> matrices = CostMatrices(problem, n, options.missing_cost);
+  WarnAboutCostsAboveThreshold(problem, matrices, options.missing_cost);
   ProblemTables built;
-  built.graph = CompleteGraph(matrices, n);
+  built.graph = CompleteGraph(matrices, n, options.missing_cost);
   InstanceTables& tables = built.tables;
   tables.SetCostMatrices(std::move(matrices), n, built.graph.get());
   tables.SetNodes(nodes);
@@ -150,6 +215,7 @@ ProblemTables BuildProblemTables(const Problem& problem, const Options& options)
   tables.SetGoals(goals);
   tables.SetTimeWindows(windows);
   tables.SetReturnToEnd(options.return_to_end);
+  tables.SetMissingCost(options.missing_cost);
   return built;
 }
 

@@ -19,9 +19,11 @@ struct ProblemTables {
 
 // Builds the tables of `problem`, in this order: types, nodes, agents with
 // their start and end nodes (std::out_of_range for an unknown id), allowed
-// types per node (a warning per node without an assignment constraint),
-// time windows by node index (a warning per unknown node id), the cost
-// matrices and the graph.
+// types per node (a warning per node without an assignment constraint, then
+// one per unknown node id or agent type that an assignment or sequence
+// constraint names), time windows by node index (a warning per unknown node
+// id), the cost matrices (a warning per type whose matrix holds costs above
+// the missing-cost threshold) and the graph.
 ProblemTables BuildProblemTables(const Problem& problem, const Options& options);
 
 }  // namespace tarsel

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "common/console_capture.h"
+
 namespace tarsel {
 namespace {
 
@@ -206,7 +208,13 @@ TEST(JsonLoaderTest, ConstraintsAccumulateByKind) {
     {"kind": "capacity", "items": 5},
     {"kind": "Assignment", "items": [{"node": 9, "types": ["x"]}]}
   ])");
+  testing::ConsoleCapture console;
   const Problem problem = Load(doc);
+  EXPECT_EQ(console.TakeErr(),
+            "[warning] unknown constraint kind \"capacity\" is ignored (known kinds: assignment, "
+            "timewindow, sequence)\n"
+            "[warning] unknown constraint kind \"Assignment\" is ignored (known kinds: "
+            "assignment, timewindow, sequence)\n");
   const auto& allowed = problem.assignment_constraint.allowed_types;
   EXPECT_EQ(allowed.size(), 2u);
   EXPECT_EQ(allowed.at(1), (std::vector<std::string>{"drone"}));
@@ -243,10 +251,43 @@ TEST(JsonLoaderTest, ObjectiveStrings) {
   for (const char* name : {"min_max", "MIN_MAX"}) {
     EXPECT_EQ(objective_of({{"objective", name}}), ObjectiveType::MinMax) << name;
   }
-  for (const char* name : {"MinMax", "minmax", "Min_Max", "min_sum", "MIN_SUM", ""}) {
+  testing::ConsoleCapture console;
+  for (const char* name : {"min_sum", "MIN_SUM"}) {
     EXPECT_EQ(objective_of({{"objective", name}}), ObjectiveType::MinSum) << name;
   }
   EXPECT_EQ(objective_of(json::object()), ObjectiveType::MinSum);
+  EXPECT_EQ(console.TakeErr(), "");
+  // Anything else is min-sum too, with a warning naming the value.
+  for (const char* name : {"MinMax", "minmax", "Min_Max", ""}) {
+    EXPECT_EQ(objective_of({{"objective", name}}), ObjectiveType::MinSum) << name;
+    EXPECT_EQ(console.TakeErr(), std::string("[warning] unknown objective \"") + name +
+                                     "\"; using min_sum (known objectives: min_max, min_sum)\n");
+  }
+}
+
+TEST(JsonLoaderTest, UnknownKeysAreNamed) {
+  json doc = MinimalDoc();
+  doc["name"] = "berlin52";
+  doc["scale"] = 0.5;
+  doc["benchmark"] = json::object();
+  doc["options"] = {{"return_to_end", true}, {"objective", "min_max"}, {"time_limit", 5},
+                    {"missing_cost", 1e6},   {"memory_limit_mb", 100},  {"improve", true},
+                    {"seed", 3},             {"max_iterations", 10}};
+  testing::ConsoleCapture console;
+  Problem problem = Load(doc);
+  EXPECT_EQ(console.TakeErr(), "");
+  EXPECT_EQ(problem.options.missing_cost, 1e6);
+
+  doc["constraint"] = json::array();
+  doc["options"] = {{"objetive", "min_max"}, {"time_limit", 5}, {"returnToEnd", false}};
+  problem = Load(doc);
+  // Keys come in the document object's order, which is by name.
+  EXPECT_EQ(console.TakeErr(),
+            "[warning] unknown key \"constraint\" in the instance document is ignored\n"
+            "[warning] unknown key \"objetive\" in \"options\" is ignored\n"
+            "[warning] unknown key \"returnToEnd\" in \"options\" is ignored\n");
+  EXPECT_EQ(problem.options.objective, ObjectiveType::MinSum);
+  EXPECT_EQ(problem.options.missing_cost, 9999.0);
 }
 
 TEST(JsonLoaderTest, OptionsAssignEveryField) {
@@ -256,12 +297,13 @@ TEST(JsonLoaderTest, OptionsAssignEveryField) {
   EXPECT_FALSE(problem.options.return_to_end);
   EXPECT_EQ(problem.options.time_limit, 7.0);
 
-  problem.options = Options{false, ObjectiveType::MinMax, 3.0};
+  problem.options = Options{false, ObjectiveType::MinMax, 3.0, 5.0};
   doc["options"] = json::object();
   ParseProblemJson(doc, problem);
   EXPECT_TRUE(problem.options.return_to_end);
   EXPECT_EQ(problem.options.objective, ObjectiveType::MinSum);
   EXPECT_EQ(problem.options.time_limit, 60.0);
+  EXPECT_EQ(problem.options.missing_cost, 9999.0);
 
   doc["options"] = json::array();
   EXPECT_EQ(LoadError(doc), "[json.exception.type_error.306] cannot use value() with array");
@@ -269,6 +311,8 @@ TEST(JsonLoaderTest, OptionsAssignEveryField) {
   EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be boolean, but is number");
   doc["options"] = {{"time_limit", true}};
   EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is boolean");
+  doc["options"] = {{"missing_cost", "high"}};
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is string");
 }
 
 TEST(JsonLibraryTest, EmptyInputMessage) {

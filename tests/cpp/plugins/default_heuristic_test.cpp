@@ -121,6 +121,22 @@ TEST(DefaultHeuristicTest, TrivialLabels) {
   EXPECT_EQ(kUnconnectable, kMaxDouble / 16);
 }
 
+// Edges at or above the tables' missing-cost threshold are no edges; a
+// raised threshold makes them count.
+TEST(DefaultHeuristicTest, EdgesAtTheMissingCostThresholdAreNotUsed) {
+  const std::vector<MstEdge> edges = {{1, 0, 3.0}, {2, 0, 12000.0}};
+  Label stranded = MakeLabel(3, 1);
+  stranded.visited.Set(0);
+  EXPECT_EQ(MakeHeuristic(1, edges).Estimate(stranded), kUnconnectable);
+  InstanceTables tables;
+  tables.SetAgents(MakeAgents({0}));
+  tables.SetMissingCost(20000);
+  DefaultHeuristic raised;
+  raised.AttachTables(tables);
+  raised.SetMstEdges(edges);
+  EXPECT_EQ(raised.Estimate(stranded), 12003.0);
+}
+
 // Nodes 0..3; agent 0 stands on visited node 0, agent 1 on visited node 1,
 // nodes 2 and 3 unvisited. Cheap edges touch node 1 only.
 TEST(DefaultHeuristicTest, OnlyActiveAgentsPositionsAreAttachPoints) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <vector>
 
+#include "common/special_values.h"
 #include "plugin_test_util.h"
 
 namespace tarsel {
@@ -214,6 +216,23 @@ TEST(TimeWindowCheckerTest, CoverageRejectsMovesThatStrandAWindow) {
   CheckerSetup wide = s;
   wide.windows = {{2, {0.0, 11.0}}};
   EXPECT_TRUE(verdict(wide, 100.0, false));
+}
+
+// A missing arc reaches nothing in any time: with a window end of 20000 the
+// 9999 arc from agent 1's node 3 to node 2 once covered node 2.
+TEST(TimeWindowCheckerTest, MissingArcsCoverNothing) {
+  Matrix d = {{0, 5, 11, 9}, {5, 0, 6, 9}, {11, 6, 0, 4}, {9, 9, 4, 0}};
+  d[3][2] = kNoConnection;
+  d[1][2] = kNoConnection;
+  const SparseGraph graph = MakeGraph({d});
+  TimeWindowConstraintChecker checker;
+  Prepare(checker, graph, {{{0}, {0}, {0}, {0}}, {0, 0}, {0, 3}, {0, 0}, {{2, {0.0, 20000.0}}}});
+  EXPECT_EQ(checker.TravelTime(1, 3, 2), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(checker.TravelTime(0, 2, 3), 4.0);
+  Label label = MoveLabel(4, 2, 1, 5.0);
+  label.visited.Set(3);
+  label.current_nodes[1] = 3;
+  EXPECT_FALSE(checker.ApplyMove(label, 0, 1).feasible);
 }
 
 TEST(TimeWindowCheckerTest, AgentWithoutTypeMovesFreely) {

@@ -6,6 +6,7 @@
 
 #include <limits>
 
+#include "common/special_values.h"
 #include "postopt_test_support.h"
 
 namespace tarsel {
@@ -162,15 +163,20 @@ TEST(DefaultPostOptimizerTest, WaitingThatBreaksTheReceiversLimitBlocksTheMove) 
   EXPECT_EQ(result.times.at(1), 10.0);
 }
 
-TEST(DefaultPostOptimizerTest, RouteWithInfiniteCostIsReportedAndKept) {
+// An infinite cost, like any cost at or above the missing-cost threshold, is
+// no arc: the route over it is invalid and stays as it came.
+TEST(DefaultPostOptimizerTest, RouteOverAMissingArcIsReportedAndKept) {
   const double inf = std::numeric_limits<double>::infinity();
-  const SparseGraph graph = MatrixGraph({{{0, inf}, {1, 0}}});
-  testing::ConsoleCapture console;
-  const Result result = Optimized(graph, OpenNodes(2), MakeAgents({0}), DepotRules(1), {{0, 1, 0}});
-  EXPECT_EQ(console.TakeErr(),
-            "[post-opt] path invalid or over capacity, skip agent 0\n");
-  EXPECT_EQ(result.paths.at(0), (Path{0, 1, 0}));
-  EXPECT_EQ(result.times.at(0), inf);
+  for (const double missing : {inf, kNoConnection, 12000.0}) {
+    const SparseGraph graph = MatrixGraph({{{0, missing}, {1, 0}}});
+    testing::ConsoleCapture console;
+    const Result result =
+        Optimized(graph, OpenNodes(2), MakeAgents({0}), DepotRules(1), {{0, 1, 0}});
+    EXPECT_EQ(console.TakeErr(),
+              "[post-opt] invalid path for agent 0, skip optimize\n"
+              "[post-opt] invalid path for agent 0, skip optimize\n");
+    EXPECT_EQ(result.paths.at(0), (Path{0, 1, 0}));
+  }
 }
 
 TEST(DefaultPostOptimizerTest, ApplyRelocationChecksPositions) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/special_values.h"
 #include "postopt/path_views.h"
 #include "postopt_test_support.h"
 
@@ -59,6 +60,38 @@ TEST_F(RouteEvaluatorTest, ClosedRoutePaysEveryArcOfItsType) {
   EXPECT_EQ(Eval({1, 2, 5}, 1).cost, 112.0 + 125.0);
   // Staying on a node is free.
   EXPECT_EQ(Eval({0, 2, 2, 0}, 0).cost, 2.0 + 20.0);
+}
+
+// A paid arc at or above the tables' missing-cost threshold is no arc; the
+// free legs of open routes use none.
+TEST(RouteEvaluatorMissingArcs, RoutesOverMissingArcsAreInvalid) {
+  std::vector<std::vector<double>> matrix = {{0, 1, 2}, {1, 0, kNoConnection}, {2, 20000, 0}};
+  const SparseGraph graph = MatrixGraph({matrix});
+  RouteEvaluator evaluator;
+  evaluator.SetStarts({0});
+  evaluator.SetGoals({0});
+  evaluator.SetReturnToEnd(true);
+  evaluator.Begin(&graph, OpenNodes(3), MakeAgents({0}));
+  EXPECT_FALSE(evaluator.EvaluateRoute(Path{0, 1, 2, 0}, 0).valid);
+  EXPECT_FALSE(evaluator.EvaluateRoute(Path{0, 2, 1, 0}, 0).valid);
+  EXPECT_TRUE(evaluator.EvaluateRoute(Path{0, 1, 0}, 0).valid);
+  evaluator.SetReturnToEnd(false);
+  EXPECT_TRUE(evaluator.EvaluateRoute(Path{0, 1, 0}, 0).valid);
+
+  // Shared tables carry the threshold of the solve.
+  InstanceTables tables;
+  tables.SetGraph(&graph);
+  tables.SetNodes(OpenNodes(3));
+  tables.SetAgents(MakeAgents({0}));
+  tables.SetStarts({0});
+  tables.SetGoals({0});
+  tables.SetMissingCost(50000);
+  RouteEvaluator shared;
+  shared.Attach(tables);
+  const RouteEvaluation evaluation = shared.EvaluateRoute(Path{0, 1, 2, 0}, 0);
+  EXPECT_TRUE(evaluation.valid);
+  EXPECT_EQ(evaluation.cost, 1 + kNoConnection + 2);
+  EXPECT_EQ(shared.EvaluateRoute(Path{0, 2, 1, 0}, 0).cost, 2 + 20000 + 1);
 }
 
 TEST_F(RouteEvaluatorTest, EachRouteRuleRejectsOnItsOwn) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "common/special_values.h"
 #include "postopt_test_support.h"
 
 namespace tarsel {
@@ -111,6 +114,37 @@ TEST(RouteMergingTest, DissolvedRouteReportsTheCostOfWhatIsLeft) {
   EXPECT_EQ(result.times.at(0), 20.0);
   EXPECT_EQ(result.paths.at(1), (Path{3, 4}));
   EXPECT_EQ(result.times.at(1), 3.0);
+}
+
+// As above, but agent 1 cannot go from 3 to 4 directly: over a missing arc,
+// or beyond its limit. Dissolving its route would leave no valid route, so
+// nothing moves (the merge once reported the remainder at cost 0).
+TEST(RouteMergingTest, KeepsARouteWhoseRemainderWouldBeInvalid) {
+  RouteRules rules;
+  rules.starts = {0, 3};
+  rules.goals = {0, 4};
+  const Result input = ResultWithPaths({{0, 1, 2, 0}, {3, 5, 4}});
+  std::vector<std::vector<double>> matrix(6, std::vector<double>(6));
+  const std::vector<double> xs = {0, 5, 10, 6, 9, 5.5};
+  for (size_t i = 0; i < 6; ++i) {
+    for (size_t j = 0; j < 6; ++j) matrix[i][j] = std::fabs(xs[i] - xs[j]);
+  }
+  matrix[3][4] = kNoConnection;
+  Result result = Optimized(MatrixGraph({matrix}), OpenNodes(6), MakeAgents({0, 0}), rules, input);
+  EXPECT_EQ(result.paths.at(1), (Path{3, 5, 4}));
+  EXPECT_EQ(result.times.at(1), 4.0);
+  EXPECT_EQ(result.paths.at(0), (Path{0, 1, 2, 0}));
+
+  // The direct arc exists but costs 10, over agent 1's limit of 5.
+  matrix[3][4] = 10;
+  result = Optimized(MatrixGraph({matrix}), OpenNodes(6), MakeAgents({0, 0}, {0, 5}), rules,
+                     input);
+  EXPECT_EQ(result.paths.at(1), (Path{3, 5, 4}));
+  EXPECT_EQ(result.times.at(1), 4.0);
+  // Without the limit the route is dissolved and its remainder pays 10.
+  result = Optimized(MatrixGraph({matrix}), OpenNodes(6), MakeAgents({0, 0}), rules, input);
+  EXPECT_EQ(result.paths.at(1), (Path{3, 4}));
+  EXPECT_EQ(result.times.at(1), 10.0);
 }
 
 // Agent 2 (type 2) holds nodes 3 (x=3) and 4 (x=-3); agent 1 (type 0, limit

@@ -12,11 +12,13 @@
 namespace tarsel::testing {
 
 // Independent recomputation of a route's cost from the Problem: start and
-// end nodes, allowed types, windows with waiting, route-length limit. Node
+// end nodes, allowed types, arcs that exist (given and below `missing_cost`),
+// windows with waiting (at the start node too), route-length limit. Node
 // positions are indices into problem.nodes. Returns nullopt when infeasible.
 inline std::optional<double> CheckedRouteCost(const Problem& problem, bool return_to_end,
                                               size_t agent_index,
-                                              const std::vector<uint64_t>& path) {
+                                              const std::vector<uint64_t>& path,
+                                              double missing_cost = 9999.0) {
   const Agent& agent = problem.agents_ordered[agent_index];
   auto position_of = [&](uint64_t id) {
     for (size_t i = 0; i < problem.nodes.size(); ++i) {
@@ -42,7 +44,12 @@ inline std::optional<double> CheckedRouteCost(const Problem& problem, bool retur
     }
     if (k > 0 && node != path[k - 1]) {
       const bool free_closing = !return_to_end && k + 1 == path.size();
-      if (!free_closing) time += matrix[path[k - 1]][node];
+      if (!free_closing) {
+        const size_t from = path[k - 1];
+        if (from >= matrix.size() || node >= matrix[from].size()) return std::nullopt;
+        if (matrix[from][node] >= missing_cost) return std::nullopt;
+        time += matrix[from][node];
+      }
     }
     const auto window = problem.timewindow_constraint.windows.find(id);
     if (window != problem.timewindow_constraint.windows.end()) {
@@ -57,7 +64,8 @@ inline std::optional<double> CheckedRouteCost(const Problem& problem, bool retur
 // Checks a whole solution: every route feasible with the reported cost, and
 // every node that is nobody's start or end visited exactly once. Returns an
 // empty string when the solution is sound, otherwise what is wrong.
-inline std::string CheckSolution(const Problem& problem, bool return_to_end, const Result& result) {
+inline std::string CheckSolution(const Problem& problem, bool return_to_end, const Result& result,
+                                 double missing_cost = 9999.0) {
   std::set<size_t> depots;
   for (const Agent& agent : problem.agents_ordered) {
     for (size_t i = 0; i < problem.nodes.size(); ++i) {
@@ -73,7 +81,7 @@ inline std::string CheckSolution(const Problem& problem, bool return_to_end, con
     if (path == result.paths.end() || cost == result.times.end()) {
       return "agent " + std::to_string(a) + " has no route";
     }
-    const auto checked = CheckedRouteCost(problem, return_to_end, a, path->second);
+    const auto checked = CheckedRouteCost(problem, return_to_end, a, path->second, missing_cost);
     if (!checked) return "route of agent " + std::to_string(a) + " is infeasible";
     if (std::abs(*checked - cost->second) > 1e-6) {
       return "agent " + std::to_string(a) + " reports " + std::to_string(cost->second) +

@@ -138,6 +138,53 @@ TEST(Search, MinMaxFindsTheOptimumOnTinyInstances) {
   }
 }
 
+// Min-sum once pruned by the longest route and kept the latest solution,
+// whatever its total.
+TEST(Search, MinSumFindsTheOptimumOnTinyInstances) {
+  for (const unsigned seed : {2u, 3u, 4u, 5u, 7u}) {
+    InstanceBuilder b = RandomInstance(seed, 6, seed % 2 == 0 ? 2 : 3, seed >= 4);
+    Solver solver(b.problem, MakeOptions(ObjectiveType::MinSum));
+    ASSERT_EQ(SolveQuietly(solver), 1) << "seed " << seed;
+    const Result result = solver.GetResult();
+    ASSERT_FALSE(result.timeout);
+    EXPECT_EQ(CheckSolution(b.problem, true, result), "") << "seed " << seed;
+    double total = 0;
+    for (const auto& [agent, cost] : result.times) total += cost;
+    EXPECT_NEAR(total, BruteForceOptimum(b.problem, true, ObjectiveType::MinSum), 1e-6)
+        << "seed " << seed;
+  }
+}
+
+// The result is the logged solution that is best by the objective: for
+// min-sum the first of the smallest total, for min-max the latest (each
+// later solution of the search is no longer).
+TEST(Search, ResultIsTheBestLoggedSolution) {
+  for (unsigned seed = 30; seed < 40; ++seed) {
+    for (const ObjectiveType objective : {ObjectiveType::MinMax, ObjectiveType::MinSum}) {
+      InstanceBuilder b = RandomInstance(seed, 8, 3, seed % 2 == 0);
+      Solver solver(b.problem, MakeOptions(objective, seed % 3 != 0));
+      ASSERT_EQ(SolveQuietly(solver), 1) << "seed " << seed;
+      const AnytimeLog log = solver.GetResultProcess();
+      size_t chosen = log.size() - 1;
+      if (objective == ObjectiveType::MinSum) {
+        double best = 1e300;
+        for (size_t i = 0; i < log.size(); ++i) {
+          double total = 0;
+          for (size_t k = 0; k < log[i].second.times.size(); ++k) total += log[i].second.times.at(k);
+          if (total < best - 1e-9) {
+            best = total;
+            chosen = i;
+          }
+        }
+      }
+      const Result result = solver.GetResult();
+      EXPECT_EQ(result.paths, log[chosen].second.paths) << "seed " << seed;
+      EXPECT_EQ(result.times, log[chosen].second.times) << "seed " << seed;
+      EXPECT_EQ(result.last_update_time, log[chosen].first) << "seed " << seed;
+    }
+  }
+}
+
 TEST(Search, ReportsTwoSnapshotsPerSolutionAndTheLatestTime) {
   InstanceBuilder b = RandomInstance(6, 7, 2, false);
   Solver solver(b.problem, MakeOptions(ObjectiveType::MinMax));

@@ -164,9 +164,14 @@ TEST(SolverConstruction, ReportsStartsWithoutOutgoingArcsByIndex) {
   b.AllowAllElsewhere({"truck"});
   ConsoleCapture console;
   Solver solver(b.problem, Options{});
-  // Node 2 is a target in the same situation: not examined.
-  EXPECT_EQ(console.TakeErr(), "point: 1 can't be reached\n");
+  // The depot check names the start only; the targets, which the agent
+  // cannot reach from it, follow from the connectivity check.
+  EXPECT_EQ(console.TakeErr(),
+            "point: 1 can't be reached\n"
+            "point: 0 can't be reached\n"
+            "point: 2 can't be reached\n");
   EXPECT_EQ(solver.UnreachableNodes(), std::vector<size_t>({1}));
+  EXPECT_TRUE(solver.Unsolvable());
 }
 
 TEST(SolverConstruction, RejectsMoreThan256NodesBeforeBuildingTables) {

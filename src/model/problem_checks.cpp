@@ -1,0 +1,66 @@
+#include "model/problem_checks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <sstream>
+#include <stdexcept>
+#include <unordered_map>
+#include <vector>
+
+namespace tarsel {
+
+namespace {
+
+template <class... Pieces>
+[[noreturn]] void Reject(const Pieces&... pieces) {
+  std::ostringstream text;
+  (text << ... << pieces);
+  throw std::invalid_argument(text.str());
+}
+
+// Throws for the first id of `records` (in order) that an earlier record
+// already has.
+template <class Records>
+void CheckUniqueIds(const Records& records, const char* what) {
+  std::unordered_map<uint64_t, size_t> first_position;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const auto [it, inserted] = first_position.emplace(records[i].id, i);
+    if (!inserted) {
+      Reject(what, " id ", records[i].id, " occurs twice: at positions ", it->second, " and ", i,
+             " of the ", what, "s");
+    }
+  }
+}
+
+}  // namespace
+
+void CheckOptions(const Options& options) {
+  if (!(options.missing_cost > 0) || !std::isfinite(options.missing_cost)) {
+    Reject("missing_cost must be a positive finite number, got ", options.missing_cost);
+  }
+}
+
+void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix) {
+  for (size_t r = 0; r < matrix.size(); ++r) {
+    for (size_t c = 0; c < matrix[r].size(); ++c) {
+      const double cost = matrix[r][c];
+      if (!(cost >= 0) || !std::isfinite(cost)) {
+        Reject("cost matrix of type \"", agent_type, "\" holds ", cost, " at row ", r, ", column ",
+               c, "; costs must be finite and non-negative");
+      }
+    }
+  }
+}
+
+void CheckProblem(const Problem& problem) {
+  CheckUniqueIds(problem.nodes, "node");
+  CheckUniqueIds(problem.agents_ordered, "agent");
+  std::vector<const std::string*> names;
+  for (const auto& entry : problem.cost_matrices) names.push_back(&entry.first);
+  std::sort(names.begin(), names.end(),
+            [](const std::string* a, const std::string* b) { return *a < *b; });
+  for (const std::string* name : names) CheckCostMatrix(*name, problem.cost_matrices.at(*name));
+}
+
+}  // namespace tarsel

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+
+#include "model/options.h"
+#include "model/problem.h"
+
+namespace tarsel {
+
+// What a Problem must satisfy before a Solver derives anything from it. Each
+// check throws std::invalid_argument (ValueError in Python) with a message
+// that names the offending value and where it is.
+
+// "missing_cost" must be positive and finite.
+void CheckOptions(const Options& options);
+
+// Every entry must be finite and non-negative: the search's bound, the
+// route-length limits and the time windows rely on costs that only add up.
+void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix);
+
+// Node ids and agent ids must be unique (a repeated one makes every
+// reference to it ambiguous), and every cost matrix must pass
+// CheckCostMatrix (matrices in the order of their type names).
+void CheckProblem(const Problem& problem);
+
+}  // namespace tarsel

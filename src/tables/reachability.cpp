@@ -1,0 +1,112 @@
+#include "tables/reachability.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+namespace tarsel {
+
+namespace {
+
+constexpr double kUnreached = std::numeric_limits<double>::infinity();
+
+// Relative tolerance of the limit test: a trip summed along another path
+// than the search's may differ from it by rounding.
+constexpr double kLimitTolerance = 1e-9;
+
+bool IsTarget(const InstanceTables& tables, size_t node) {
+  return !tables.IsStart(node) && !tables.IsGoal(node);
+}
+
+// Shortest costs from `source` (forward) or to it (backward) for `type`,
+// passing only through nodes for which `passable` is set; other nodes are
+// reached but not left. Dense Dijkstra, O(n^2).
+std::vector<double> Distances(const InstanceTables& tables, size_t type, size_t source,
+                              bool forward, const std::vector<uint8_t>& passable) {
+  const size_t n = tables.NumNodes();
+  std::vector<double> distance(n, kUnreached);
+  std::vector<uint8_t> done(n, 0);
+  distance[source] = 0;
+  while (true) {
+    size_t next = n;
+    for (size_t i = 0; i < n; ++i) {
+      if (!done[i] && distance[i] < kUnreached && (next == n || distance[i] < distance[next])) {
+        next = i;
+      }
+    }
+    if (next == n) break;
+    done[next] = 1;
+    if (next != source && !passable[next]) continue;
+    for (size_t i = 0; i < n; ++i) {
+      if (i == next || done[i]) continue;
+      const double cost = forward ? tables.Cost(type, next, i) : tables.Cost(type, i, next);
+      if (!tables.Connected(cost)) continue;
+      distance[i] = std::min(distance[i], distance[next] + cost);
+    }
+  }
+  return distance;
+}
+
+}  // namespace
+
+double StartTime(const InstanceTables& tables, size_t start) {
+  const WindowSlot* window = tables.Window(start);
+  return window != nullptr && window->start > 0 ? window->start : 0.0;
+}
+
+ConnectionReport CheckConnections(const InstanceTables& tables, size_t agent_count) {
+  ConnectionReport report;
+  const size_t n = tables.NumNodes();
+  const bool closed = tables.ReturnToEnd();
+  std::vector<uint8_t> wanted(n, 0);  // some agent's type may visit the target
+  std::vector<uint8_t> served(n, 0);  // some agent can reach it
+  std::vector<uint8_t> passable(n, 0);
+  const size_t agents = std::min({agent_count, tables.NumAgents(), tables.Starts().size(),
+                                  tables.Goals().size()});
+  for (size_t k = 0; k < agents; ++k) {
+    const int64_t type = tables.Agents()[k].type;
+    const size_t start = tables.Starts()[k];
+    const size_t goal = tables.Goals()[k];
+    if (type < 0 || start >= n || goal >= n) continue;
+    const size_t t = static_cast<size_t>(type);
+    for (size_t i = 0; i < n; ++i) {
+      passable[i] = IsTarget(tables, i) && tables.TypeAllowed(type, i) ? 1 : 0;
+      if (passable[i]) wanted[i] = 1;
+    }
+    const std::vector<double> from_start = Distances(tables, t, start, true, passable);
+    std::vector<double> to_goal;
+    if (closed) to_goal = Distances(tables, t, goal, false, passable);
+    for (size_t i = 0; i < n; ++i) {
+      if (passable[i] && from_start[i] < kUnreached && (!closed || to_goal[i] < kUnreached)) {
+        served[i] = 1;
+      }
+    }
+
+    const WindowSlot* start_window = tables.Window(start);
+    const double limit = tables.Agents()[k].time_limit;
+    // Open routes end anywhere at no cost; an agent that ends where it
+    // starts may stay there.
+    const double trip = !closed || start == goal ? 0.0 : from_start[goal];
+    const double departure = StartTime(tables, start);
+    auto block = [&](BlockReason reason, double cost) {
+      report.blocked_agents.push_back(BlockedAgent{k, reason, cost});
+    };
+    if (!tables.TypeAllowed(type, start)) {
+      block(BlockReason::kStartNotAllowed, 0);
+    } else if (closed && !tables.TypeAllowed(type, goal)) {
+      block(BlockReason::kEndNotAllowed, 0);
+    } else if (start_window != nullptr && start_window->end < 0) {
+      block(BlockReason::kStartWindowClosed, 0);
+    } else if (trip == kUnreached) {
+      block(BlockReason::kNoTrip, 0);
+    } else if (limit > 0 && departure + trip > limit + kLimitTolerance * std::max(1.0, limit)) {
+      block(BlockReason::kTripOverLimit, departure + trip);
+    }
+  }
+  for (size_t i = 0; i < n; ++i) {
+    if (wanted[i] && !served[i]) report.unreachable_targets.push_back(i);
+  }
+  return report;
+}
+
+}  // namespace tarsel

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "common/console_capture.h"
+#include "common/special_values.h"
+#include "instance_builder.h"
+#include "route_check.h"
+#include "search/solver.h"
+
+namespace tarsel {
+namespace {
+
+using testing::CheckSolution;
+using testing::ConsoleCapture;
+using testing::InstanceBuilder;
+
+constexpr double X = kNoConnection;
+
+// Depot 0 and three targets on a line, one truck; `matrix` replaces the
+// Euclidean costs when given.
+InstanceBuilder Line(const CostMatrix& matrix = {}) {
+  InstanceBuilder b;
+  b.Node(0, 0).Node(1, 0).Node(2, 0).Node(3, 0);
+  b.AgentOf("truck", 0, 0);
+  if (matrix.empty()) {
+    b.EuclideanCosts("truck");
+  } else {
+    b.problem.set_cost_matrix("truck", matrix);
+  }
+  b.AllowAllElsewhere({"truck"});
+  return b;
+}
+
+std::string ConstructionError(const Problem& problem, Options options = Options{}) {
+  ConsoleCapture quiet;
+  try {
+    Solver solver(problem, options);
+  } catch (const std::invalid_argument& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(InstanceChecks, RepeatedIdsAreRejectedWithBothPositions) {
+  InstanceBuilder b = Line();
+  b.problem.nodes[3].id = 1;
+  EXPECT_EQ(ConstructionError(b.problem), "node id 1 occurs twice: at positions 1 and 3 of the nodes");
+  b = Line();
+  b.AgentOf("truck", 0, 0).AgentOf("truck", 0, 0);
+  b.problem.agents_ordered[2].id = 0;
+  EXPECT_EQ(ConstructionError(b.problem),
+            "agent id 0 occurs twice: at positions 0 and 2 of the agents");
+}
+
+TEST(InstanceChecks, CostsMustBeFiniteAndNonNegative) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const double bad : {-4.5, nan, inf, -inf}) {
+    Problem problem;
+    const CostMatrix matrix = {{0, 1, 2}, {1, 0, bad}, {2, 1, 0}};
+    try {
+      problem.set_cost_matrix("drone", matrix);
+      FAIL() << "accepted " << bad;
+    } catch (const std::invalid_argument& e) {
+      const std::string text = e.what();
+      EXPECT_EQ(text.substr(0, 30), "cost matrix of type \"drone\" ho") << text;
+      EXPECT_NE(text.find("at row 1, column 2; costs must be finite and non-negative"),
+                std::string::npos)
+          << text;
+    }
+    EXPECT_TRUE(problem.cost_matrices.empty());
+  }
+  // Matrices stored directly (as the JSON reader does) are checked by the Solver,
+  // the diagonal and entries beyond the node count included.
+  InstanceBuilder b = Line();
+  b.problem.cost_matrices["truck"][3][3] = -1;
+  EXPECT_EQ(ConstructionError(b.problem),
+            "cost matrix of type \"truck\" holds -1 at row 3, column 3; costs must be finite and "
+            "non-negative");
+  b = Line();
+  b.problem.cost_matrices["truck"][0].push_back(-2);
+  EXPECT_NE(ConstructionError(b.problem).find("-2 at row 0, column 4"), std::string::npos);
+}
+
+TEST(InstanceChecks, MissingCostMustBePositiveAndFinite) {
+  for (const double bad : {0.0, -1.0, std::numeric_limits<double>::infinity(),
+                           std::numeric_limits<double>::quiet_NaN()}) {
+    Options options;
+    options.missing_cost = bad;
+    EXPECT_EQ(ConstructionError(Line().problem, options).substr(0, 46),
+              "missing_cost must be a positive finite number,")
+        << bad;
+  }
+}
+
+TEST(MissingConnections, TargetReachableOnlyOverMissingArcsFailsAtOnce) {
+  // Target 3 is entered only over arcs of cost 9999.
+  InstanceBuilder b = Line({{0, 1, 2, X}, {1, 0, 1, X}, {2, 1, 0, X}, {3, 2, 1, 0}});
+  ConsoleCapture console;
+  Solver solver(b.problem, Options{});
+  EXPECT_EQ(console.TakeErr(), "point: 3 can't be reached\n");
+  EXPECT_EQ(solver.Solve(), 0);
+  const Result result = solver.GetResult();
+  EXPECT_TRUE(result.paths.empty());
+  EXPECT_FALSE(result.timeout);
+  EXPECT_EQ(result.n_generated, 0);
+  EXPECT_TRUE(solver.GetResultProcess().empty());
+}
+
+TEST(MissingConnections, NoRouteUsesAMissingArc) {
+  // Random instances in which about a fifth of the arcs are missing: every
+  // solution found takes only existing arcs (checked independently), and a
+  // search that finds none ran out of arcs, not of time.
+  size_t solved = 0;
+  for (unsigned seed = 0; seed < 24; ++seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> coord(0, 100);
+    InstanceBuilder b;
+    b.Node(50, 50, NodeType::DEPOT);
+    for (int i = 0; i < 7; ++i) b.Node(coord(rng), coord(rng));
+    b.AgentOf("truck", 0, 0).AgentOf(seed % 2 ? "drone" : "truck", 0, 0);
+    b.EuclideanCosts("truck");
+    if (seed % 2) b.EuclideanCosts("drone", 0.5);
+    for (auto& [type, matrix] : b.problem.cost_matrices) {
+      for (size_t i = 0; i < matrix.size(); ++i) {
+        for (size_t j = 0; j < matrix.size(); ++j) {
+          if (i != j && rng() % 5 == 0) matrix[i][j] = rng() % 2 ? X : 20000.0;
+        }
+      }
+    }
+    b.AllowAllElsewhere({"truck", "drone"});
+    for (const bool return_to_end : {true, false}) {
+      for (const ObjectiveType objective : {ObjectiveType::MinMax, ObjectiveType::MinSum}) {
+        Options options;
+        options.return_to_end = return_to_end;
+        options.objective = objective;
+        ConsoleCapture quiet;
+        Solver solver(b.problem, options);
+        const int found = solver.Solve();
+        const Result result = solver.GetResult();
+        ASSERT_FALSE(result.timeout) << "seed " << seed;
+        if (found == 0) continue;
+        ++solved;
+        EXPECT_EQ(CheckSolution(b.problem, return_to_end, result), "") << "seed " << seed;
+        for (const auto& [time, snapshot] : solver.GetResultProcess()) {
+          EXPECT_EQ(CheckSolution(b.problem, return_to_end, snapshot), "") << "seed " << seed;
+        }
+      }
+    }
+  }
+  EXPECT_GT(solved, 20u);  // the check is not vacuous
+}
+
+TEST(MissingConnections, LargeCostsNeedARaisedThreshold) {
+  InstanceBuilder b = Line();
+  for (auto& row : b.problem.cost_matrices["truck"]) {
+    for (double& cost : row) cost *= 20000;
+  }
+  {
+    ConsoleCapture console;
+    Solver solver(b.problem, Options{});
+    EXPECT_EQ(solver.Solve(), 0);
+    EXPECT_NE(console.TakeErr().find("[warning] cost matrix of type truck has entries above 9999"),
+              std::string::npos);
+  }
+  Options raised;
+  raised.missing_cost = 1e9;
+  ConsoleCapture console;
+  Solver solver(b.problem, raised);
+  ASSERT_EQ(solver.Solve(), 1);
+  EXPECT_EQ(console.TakeErr(), "");
+  const Result result = solver.GetResult();
+  EXPECT_EQ(CheckSolution(b.problem, true, result, raised.missing_cost), "");
+  EXPECT_DOUBLE_EQ(result.times.at(0), 6 * 20000.0);
+}
+
+TEST(AgentTrips, AnAgentThatCannotReachItsEndWithinItsLimitFailsTheInstance) {
+  InstanceBuilder b;
+  b.Node(0, 0).Node(1, 0).Node(5, 0).Node(2, 0);
+  b.AgentOf("truck", 0, 0);
+  Agent agent;  // from 1 to 2, which costs 4 directly or through 3
+  agent.id = 42;
+  agent.type = "truck";
+  agent.start_node = 1;
+  agent.end_node = 2;
+  agent.time_limit = 3.5;
+  b.problem.add_agent(agent, agent.id);
+  b.EuclideanCosts("truck").AllowAllElsewhere({"truck"});
+  ConsoleCapture console;
+  Solver solver(b.problem, Options{});
+  EXPECT_EQ(console.TakeErr(),
+            "[warning] agent 42 can't reach its end node 2 from its start node 1 within its "
+            "route-length limit 3.5: the shortest trip costs 4\n");
+  EXPECT_EQ(solver.Solve(), 0);
+  EXPECT_EQ(solver.GetResult().n_generated, 0);
+
+  b.problem.agents_ordered[1].time_limit = 4;
+  Solver enough(b.problem, Options{});
+  EXPECT_EQ(enough.Solve(), 1);
+  EXPECT_EQ(CheckSolution(b.problem, true, enough.GetResult()), "");
+}
+
+TEST(AgentTrips, AStartNodeThatOpensLaterIsWaitedFor) {
+  // The post-optimisers and the checker wait at the start node; the search
+  // does too, so the limit sees the wait: 5 + 6 fits 11, not 10.
+  InstanceBuilder b = Line();
+  b.Window(0, 5, 100);
+  b.problem.agents_ordered[0].time_limit = 11;
+  ConsoleCapture quiet;
+  Solver solver(b.problem, Options{});
+  ASSERT_EQ(solver.Solve(), 1);
+  EXPECT_DOUBLE_EQ(solver.GetResult().times.at(0), 11.0);
+  EXPECT_EQ(CheckSolution(b.problem, true, solver.GetResult()), "");
+  b.problem.agents_ordered[0].time_limit = 10;
+  Solver tight(b.problem, Options{});
+  EXPECT_EQ(tight.Solve(), 0);
+  EXPECT_FALSE(tight.GetResult().timeout);
+}
+
+}  // namespace
+}  // namespace tarsel
