@@ -63,7 +63,10 @@ void LabelStore::Put(const Label& label, int64_t parent) {
   head.parent = static_cast<int32_t>(parent);
   head.active_agents = static_cast<uint16_t>(label.active_agents);
   head.last_agent = static_cast<uint16_t>(label.last_agent);
-  std::memcpy(record + costs_at_, label.costs.data(), num_agents_ * sizeof(double));
+  // Without agents the cost vector has no storage to copy from.
+  if (num_agents_ > 0) {
+    std::memcpy(record + costs_at_, label.costs.data(), num_agents_ * sizeof(double));
+  }
   uint8_t* flags = record + flags_at_;
   for (size_t b = 0; b < (num_agents_ + 7) / 8; ++b) flags[b] = 0;
   for (size_t k = 0; k < num_agents_; ++k) {
@@ -86,7 +89,9 @@ void LabelStore::Get(int64_t id, Label& out) const {
   out.last_agent = head.last_agent;
   out.current_nodes.assign(record + nodes_at_, record + nodes_at_ + num_agents_);
   out.costs.resize(num_agents_);
-  std::memcpy(out.costs.data(), record + costs_at_, num_agents_ * sizeof(double));
+  if (num_agents_ > 0) {
+    std::memcpy(out.costs.data(), record + costs_at_, num_agents_ * sizeof(double));
+  }
   out.finished.resize(num_agents_);
   const uint8_t* flags = record + flags_at_;
   for (size_t k = 0; k < num_agents_; ++k) out.finished[k] = (flags[k >> 3] >> (k & 7)) & 1u;
