@@ -51,7 +51,9 @@ CASES = [
     ("open routes, min-sum", json.dumps(small(options={"return_to_end": False, "objective": "min_sum"})), "result"),
     ("duplicate node and agent ids", json.dumps(small(
         nodes=small()["nodes"] + [{"id": 20, "x": 9, "y": 9, "z": 9}],
-        agents=small()["agents"] + [{"id": 1, "type": "drone", "start_node": 10, "end_node": 10}])), "result"),
+        agents=small()["agents"] + [{"id": 1, "type": "drone", "start_node": 10, "end_node": 10}])), ValueError),
+    ("negative cost", json.dumps(small(costs={"truck": [[0, -1]]})), ValueError),
+    ("raised missing_cost", json.dumps(small(options={"missing_cost": 1e5})), "result"),
     ("no agents", json.dumps(small(agents=[], costs={})), "result"),
     ("no nodes", json.dumps({"nodes": [], "agents": []}), "result"),
     ("one node, two idle agents", json.dumps({
