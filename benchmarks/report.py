@@ -5,9 +5,12 @@ import math
 from pathlib import Path
 
 COLUMNS = (
-    "instance", "n", "m", "obj", "ref", "ours", "gap %", "last impr. s",
-    "labels/CPU s", "peak MB", "OR-Tools", "OR gap %", "ours/OR",
+    "instance", "n", "m", "obj", "ref", "focal", "gap %", "engine", "gap %", "last impr. s",
+    "OR-Tools", "gap %", "PyVRP", "gap %", "engine/OR", "focal labels/CPU s", "peak MB",
 )
+# Row keys of the solvers, their names in the legends, their line styles.
+SOLVERS = (("focal", "ours: focal", "C0-"), ("engine", "ours: engine", "C2-"),
+           ("ortools", "OR-Tools", "C1--"), ("pyvrp", "PyVRP", "C3:"))
 
 
 def _num(value, digits: int = 2) -> str:
@@ -33,13 +36,16 @@ def _rate(value) -> str:
 def table_rows(rows: list[dict]) -> list[list[str]]:
     out = []
     for row in rows:
-        ours, peer, ref = row["ours"], row["ortools"], row.get("reference")
+        focal, engine, ref = row["focal"], row["engine"], row.get("reference")
         ref_text = "-" if not ref else f"{_num(ref['value'])}" + ("" if ref["kind"] == "BKS" else f" ({ref['kind']})")
+        peaks = [s.get("peak_rss_mb") for s in (focal, engine) if s.get("peak_rss_mb") is not None]
         out.append([
             row["instance"], str(row["n"]), str(row["m"]), row["objective"].replace("min_", "min-"), ref_text,
-            _figure(ours), _num(ours.get("gap_pct")), _num(ours.get("last_improvement_s")),
-            _rate(ours.get("labels_per_cpu_s")), _num(ours.get("peak_rss_mb"), 1),
-            _figure(peer), _num(peer.get("gap_pct")), _num(row.get("ratio"), 3),
+            _figure(focal), _num(focal.get("gap_pct")), _figure(engine), _num(engine.get("gap_pct")),
+            _num(engine.get("last_improvement_s")),
+            _figure(row["ortools"]), _num(row["ortools"].get("gap_pct")),
+            _figure(row["pyvrp"]), _num(row["pyvrp"].get("gap_pct")), _num(row.get("ratio"), 3),
+            _rate(focal.get("labels_per_cpu_s")), _num(max(peaks) if peaks else None, 1),
         ])
     return out
 
@@ -58,17 +64,39 @@ def text_table(rows: list[dict]) -> str:
     return "\n".join(lines) + "\n"
 
 
+def mean_gap_lines(gaps: dict) -> str:
+    """One line per solver: mean gap to the best-known min-max values."""
+    names = {key: name for key, name, _ in SOLVERS}
+    lines = ["mean gap to best-known, min-max instances:"]
+    for key, entry in gaps.items():
+        if entry["of"] == 0:
+            continue
+        value = "-" if entry["mean_gap_pct"] is None else f"{entry['mean_gap_pct']:.2f} %"
+        lines.append(f"  {names.get(key, key)}: {value} over {entry['instances']} of {entry['of']} instances")
+    if len(lines) == 1:
+        lines.append("  (no min-max instance with a best-known value)")
+    return "\n".join(lines) + "\n"
+
+
 def _baseline(row: dict) -> float | None:
     """What curves of an instance are divided by: the reference value, or
-    else the better of the two final objectives."""
+    else the best final objective."""
     if row.get("reference"):
         return row["reference"]["value"]
-    finals = [s["objective"] for s in (row["ours"], row["ortools"]) if s.get("objective") is not None]
+    finals = [row[k]["objective"] for k, _, _ in SOLVERS if row.get(k, {}).get("objective") is not None]
     return min(finals) if finals else None
 
 
+def _ratio(side: dict, peer: dict) -> float | None:
+    if side.get("objective") is None or not peer.get("objective"):
+        return None
+    return side["objective"] / peer["objective"]
+
+
 def plot(rows: list[dict], out_dir: Path) -> list[Path]:
-    """Writes anytime.png (one small panel per instance) and gaps.png."""
+    """Writes anytime.png (convergence: objective over CPU time, one small
+    panel per instance, every solver that logs its improving solutions) and
+    gaps.png."""
     import matplotlib
 
     matplotlib.use("Agg")
@@ -80,7 +108,8 @@ def plot(rows: list[dict], out_dir: Path) -> list[Path]:
     fig, axes = plt.subplots(nrows, cols, figsize=(3.2 * cols, 2.5 * nrows + 1.0), squeeze=False)
     for ax, row in zip(axes.flat, rows):
         base = _baseline(row)
-        for side, label, style in ((row["ours"], "ours", "C0-"), (row["ortools"], "OR-Tools", "C1--")):
+        for key, label, style in SOLVERS:
+            side = row.get(key, {})
             points = side.get("anytime") or []
             if base and points and side.get("objective") is not None:
                 times = [max(t, 1e-3) for t, _ in points]
@@ -92,11 +121,16 @@ def plot(rows: list[dict], out_dir: Path) -> list[Path]:
         ax.tick_params(labelsize=7)
     for ax in axes.flat[len(rows):]:
         ax.axis("off")
-    axes.flat[0].legend(fontsize=7)
+    handles = {}
+    for ax in axes.flat:
+        for line, label in zip(*ax.get_legend_handles_labels()):
+            handles.setdefault(label, line)
+    if handles:
+        fig.legend(list(handles.values()), list(handles), loc="upper center", ncol=len(handles), fontsize=8)
     fig.supxlabel("CPU seconds since the solve started")
     for ax in axes[:, 0]:
         ax.set_ylabel("objective / reference", fontsize=8)
-    fig.tight_layout()
+    fig.tight_layout(rect=(0, 0, 1, 1 - 0.35 / (2.5 * nrows + 1.0)))
     written.append(out_dir / "anytime.png")
     fig.savefig(written[-1], dpi=80)
     plt.close(fig)
@@ -104,17 +138,20 @@ def plot(rows: list[dict], out_dir: Path) -> list[Path]:
     names = [row["instance"] for row in rows]
     fig, (top, bottom) = plt.subplots(2, 1, figsize=(max(6, 0.35 * len(rows) + 2), 7), sharex=True)
     xs = range(len(rows))
-    for offset, key, label in ((-0.2, "ours", "ours"), (0.2, "ortools", "OR-Tools")):
+    for offset, (key, label, _) in zip((-0.3, -0.1, 0.1, 0.3), SOLVERS):
         gaps = [row[key].get("gap_pct") for row in rows]
         top.bar([x + offset for x, g in zip(xs, gaps) if g is not None], [g for g in gaps if g is not None],
-                width=0.4, label=label)
+                width=0.2, label=label)
     top.axhline(0, color="black", linewidth=0.5)
     top.set_ylabel("gap to reference %")
     top.legend(fontsize=8)
-    ratios = [row.get("ratio") for row in rows]
-    bottom.bar([x for x, r in zip(xs, ratios) if r is not None], [r for r in ratios if r is not None], width=0.6)
+    for offset, key, label in ((-0.2, "focal", "focal / OR-Tools"), (0.2, "engine", "engine / OR-Tools")):
+        ratios = [_ratio(row[key], row["ortools"]) for row in rows]
+        bottom.bar([x + offset for x, r in zip(xs, ratios) if r is not None], [r for r in ratios if r is not None],
+                   width=0.4, label=label)
     bottom.axhline(1, color="black", linewidth=0.5)
     bottom.set_ylabel("ours / OR-Tools")
+    bottom.legend(fontsize=8)
     bottom.set_xticks(list(xs))
     bottom.set_xticklabels(names, rotation=75, fontsize=7)
     fig.tight_layout()

@@ -1,10 +1,14 @@
-"""Benchmark: our solver and OR-Tools on the benchmark instances.
+"""Benchmark: our solver, with and without its improvement engine, against OR-Tools and PyVRP.
 
 Usage: python -m benchmarks.run [--quick] [--budget S] [--instances NAME ...]
-                                [--instance-file PATH ...] [--no-peer] [--no-plots] [--out DIR]
+                                [--instance-file PATH ...] [--seed N] [--no-peer]
+                                [--no-ortools] [--no-pyvrp] [--no-plots] [--out DIR]
 
-Each solve runs in a child process (one at a time) with the CPU budget; every
-solution is checked by benchmarks.check before any figure of it is reported.
+Four solvers per instance, each with the same CPU budget on one thread:
+"focal" (our focal search alone, "improve" false), "engine" (the same with
+"improve" true and the given seed), OR-Tools and PyVRP (min-sum only). Each
+solve runs in a child process (one at a time); every solution is checked by
+benchmarks.check before any figure of it is reported.
 Writes results.json, table.md and the plots to the output directory
 (default benchmarks/results/<mode>-<timestamp>/) and prints the table.
 """
@@ -35,7 +39,10 @@ def parse_args(argv):
     p.add_argument("--instances", nargs="+", metavar="NAME", help="suite instances to run")
     p.add_argument("--instance-file", nargs="+", type=Path, default=[], metavar="PATH",
                    help="extra instance documents to run")
-    p.add_argument("--no-peer", action="store_true", help="skip OR-Tools")
+    p.add_argument("--seed", type=int, default=0, help="seed of our improvement engine (default 0)")
+    p.add_argument("--no-peer", action="store_true", help="skip both peers")
+    p.add_argument("--no-ortools", action="store_true", help="skip OR-Tools")
+    p.add_argument("--no-pyvrp", action="store_true", help="skip PyVRP")
     p.add_argument("--no-plots", action="store_true", help="skip the plots")
     p.add_argument("--out", type=Path, help="output directory")
     return p.parse_args(argv)
@@ -60,12 +67,12 @@ def instance_paths(args) -> list[Path]:
     return paths + [p.resolve() for p in args.instance_file]
 
 
-def run_child(engine: str, path: Path, budget: float, work: Path) -> tuple[dict | None, str | None]:
+def run_child(engine: str, path: Path, budget: float, work: Path, seed: int = 0) -> tuple[dict | None, str | None]:
     """Runs one solve in a fresh interpreter; returns (record, error)."""
     out = work / f"{path.stem}.{engine}.json"
     log = work / f"{path.stem}.{engine}.log"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
-    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out)]
+    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out), str(seed)]
     try:
         with open(log, "w") as log_file:
             proc = subprocess.run(cmd, cwd=work, env=env, stdout=log_file, stderr=subprocess.STDOUT,
@@ -142,15 +149,35 @@ def evaluate_peer(doc: dict, record: dict | None, error: str | None) -> dict:
     return side
 
 
-def peer_available() -> str | None:
+# Our two configurations and the peers: row key, worker engine, display name.
+SOLVERS = (
+    ("focal", "kvr-focal", "focal"),
+    ("engine", "kvr-engine", "engine"),
+    ("ortools", "ortools", "OR-Tools"),
+    ("pyvrp", "pyvrp", "PyVRP"),
+)
+OURS = ("focal", "engine")
+
+
+def peer_available(module: str) -> str | None:
     try:
-        import ortools  # noqa: F401
+        __import__(module)
     except ImportError:
-        return "ortools not installed"
+        return f"{module} not installed"
     return None
 
 
-def bench_instance(path: Path, budget: float, work: Path, peer_skip: str | None) -> dict:
+def skipped_peers(args) -> dict[str, str]:
+    """Peer row key -> why it does not run (absent: it runs)."""
+    skip = {}
+    for key, module, flag in (("ortools", "ortools", args.no_ortools), ("pyvrp", "pyvrp", args.no_pyvrp)):
+        reason = "skipped" if args.no_peer or flag else peer_available(module)
+        if reason:
+            skip[key] = reason
+    return skip
+
+
+def bench_instance(path: Path, budget: float, work: Path, skip: dict[str, str], seed: int = 0) -> dict:
     doc = json.loads(path.read_text())
     meta = doc.get("benchmark", {})
     row = {
@@ -158,16 +185,30 @@ def bench_instance(path: Path, budget: float, work: Path, peer_skip: str | None)
         "objective": objective_kind(doc), "scale": doc.get("scale", 1.0), "reference": meta.get("reference"),
         "notes": meta.get("notes", []),
     }
-    row["ours"] = evaluate_ours(doc, *run_child("kvr", path, budget, work))
-    if peer_skip:
-        row["ortools"] = {"objective": None, "status": "n/a", "reason": peer_skip}
-    else:
-        row["ortools"] = evaluate_peer(doc, *run_child("ortools", path, budget, work))
-    for side in (row["ours"], row["ortools"]):
-        side["gap_pct"] = _gap(side["objective"], row["reference"])
-    ours, peer = row["ours"]["objective"], row["ortools"]["objective"]
-    row["ratio"] = ours / peer if ours is not None and peer else None
+    for key, engine, _ in SOLVERS:
+        if key in skip:
+            row[key] = {"objective": None, "status": "n/a", "reason": skip[key]}
+            continue
+        evaluate = evaluate_ours if key in OURS else evaluate_peer
+        row[key] = evaluate(doc, *run_child(engine, path, budget, work, seed))
+        row[key]["gap_pct"] = _gap(row[key]["objective"], row["reference"])
+    engine, peer = row["engine"]["objective"], row["ortools"]["objective"]
+    row["ratio"] = engine / peer if engine is not None and peer else None
     return row
+
+
+def mean_gaps(rows: list[dict]) -> dict:
+    """Per solver: the mean gap to the best-known value over the min-max
+    instances that have one, and on how many of them it was taken."""
+    out = {}
+    for key, _, _ in SOLVERS:
+        gaps = [r[key]["gap_pct"] for r in rows if r["objective"] == "min_max" and r.get("reference")
+                and r["reference"]["kind"] == "BKS" and r[key].get("gap_pct") is not None]
+        with_bks = sum(1 for r in rows if r["objective"] == "min_max" and r.get("reference")
+                       and r["reference"]["kind"] == "BKS")
+        out[key] = {"mean_gap_pct": sum(gaps) / len(gaps) if gaps else None, "instances": len(gaps),
+                    "of": with_bks}
+    return out
 
 
 def _commit() -> str | None:
@@ -186,6 +227,25 @@ def _progress(items):
     return tqdm(items, desc="instances", unit="inst", file=sys.stderr)
 
 
+def _load() -> list[float] | None:
+    try:
+        return [round(x, 2) for x in os.getloadavg()]
+    except OSError:
+        return None
+
+
+def _peer_versions(skip: dict[str, str]) -> dict:
+    from importlib import metadata
+
+    versions = {}
+    for key, dist in (("ortools", "ortools"), ("pyvrp", "pyvrp")):
+        try:
+            versions[key] = None if key in skip else metadata.version(dist)
+        except metadata.PackageNotFoundError:
+            versions[key] = None
+    return versions
+
+
 def main(argv=None) -> int:
     args = parse_args(argv)
     mode = "quick" if args.quick else "full"
@@ -195,31 +255,37 @@ def main(argv=None) -> int:
     out = (args.out or HERE / "results" / f"{mode}-{stamp}").resolve()
     work = out / "runs"
     work.mkdir(parents=True, exist_ok=True)
-    peer_skip = "skipped" if args.no_peer else peer_available()
+    skip = skipped_peers(args)
+    load_before = _load()
 
     rows = []
     iterator = _progress(paths)
     for path in iterator:
         if hasattr(iterator, "set_postfix_str"):
             iterator.set_postfix_str(path.stem)
-        rows.append(bench_instance(path, budget, work, peer_skip))
+        rows.append(bench_instance(path, budget, work, skip, args.seed))
 
     summary = {
         "mode": mode, "budget_cpu_s": budget, "date": datetime.datetime.now().isoformat(timespec="seconds"),
         "nproc": os.cpu_count(), "machine": platform.machine(), "python": platform.python_version(),
-        "commit": _commit(),
+        "commit": _commit(), "engine_seed": args.seed, "load_average": {"before": load_before, "after": _load()},
+        "peers": _peer_versions(skip),
+        "mean_gap_minmax_bks": mean_gaps(rows),
         "definitions": {
             "objective": "checker-recomputed objective in the instance's original units (divided by its scale)",
             "gap_pct": "100 * (objective - reference) / reference; reference BKS (best known) or UB (upper bound)",
             "last_improvement_s": "CPU seconds from the start of the search to the last improving solution",
             "labels_per_cpu_s": "labels generated after the last solution per CPU second spent after it",
             "peak_rss_mb": "peak resident set size of the solving child process (interpreter included)",
-            "ratio": "our objective / OR-Tools objective (below 1: ours is better)",
+            "ratio": "objective of ours with the engine / OR-Tools objective (below 1: ours is better)",
+            "focal": "our solver with \"improve\" false: focal search and post-optimisers",
+            "engine": "our solver with \"improve\" true: the improvement engine gets the rest of the budget",
+            "mean_gap_minmax_bks": "mean gap % to the best-known value over the min-max instances with one",
         },
         "instances": rows,
     }
     (out / "results.json").write_text(json.dumps(summary, indent=1) + "\n")
-    (out / "table.md").write_text(report.markdown_table(rows))
+    (out / "table.md").write_text(report.markdown_table(rows) + "\n" + report.mean_gap_lines(summary["mean_gap_minmax_bks"]))
     written = []
     if not args.no_plots:
         try:
@@ -228,11 +294,17 @@ def main(argv=None) -> int:
             print("matplotlib not installed: no plots", file=sys.stderr)
     print(f"\n{mode} mode, CPU budget {budget:g} s per solve, {os.cpu_count()} cores\n")
     print(report.text_table(rows))
+    print(report.mean_gap_lines(summary["mean_gap_minmax_bks"]))
+    not_posed: dict[tuple[str, str], int] = {}
     for row in rows:
-        for name, side in (("ours", row["ours"]), ("OR-Tools", row["ortools"])):
-            if side.get("errors") or side.get("reason") not in (None, "skipped"):
-                detail = "; ".join(side.get("errors") or [side["reason"]])
-                print(f"{row['instance']} {name}: {side['status']}: {detail}")
+        for key, _, name in SOLVERS:
+            side = row[key]
+            if side.get("errors"):
+                print(f"{row['instance']} {name}: {side['status']}: {'; '.join(side['errors'])}")
+            elif side.get("reason") not in (None, "skipped"):
+                not_posed[name, side["reason"]] = not_posed.get((name, side["reason"]), 0) + 1
+    for (name, reason), count in not_posed.items():
+        print(f"{name} n/a on {count} instance(s): {reason}")
     print(f"\nwrote {out / 'results.json'}, {out / 'table.md'}" + "".join(f", {p.name}" for p in written))
     return 0
 

@@ -1,6 +1,12 @@
 """Runs one solve in its own process and writes what it measured as JSON.
 
-Usage: python -m benchmarks.worker {kvr,ortools} INSTANCE BUDGET OUT
+Usage: python -m benchmarks.worker {kvr-focal,kvr-engine,ortools,pyvrp} INSTANCE BUDGET OUT [SEED]
+
+kvr-focal: our solver with "improve" false (the focal search and its
+post-optimisers alone); kvr-engine: "improve" true with the given "seed"
+(default 0), so the improvement engine gets what the focal search's first
+solution leaves of the budget. Both override only those options of the
+document.
 
 A process of its own per solve gives each run a clean peak resident set size
 (ru_maxrss) and survives a solver that ends the process.
@@ -21,9 +27,15 @@ def _rss_kb() -> int | None:
     return psutil.Process().memory_info().rss // 1024
 
 
-def run_kvr(text: str, budget: float) -> dict:
+def run_kvr(text: str, budget: float, improve: bool, seed: int) -> dict:
     import _kvr_core
 
+    doc = json.loads(text)
+    options = doc.setdefault("options", {})
+    options["improve"] = improve
+    if improve:
+        options["seed"] = seed
+    text = json.dumps(doc)
     rss_before = _rss_kb()
     cpu0, wall0 = time.process_time(), time.perf_counter()
     result = _kvr_core.solve_json_str(text, budget)
@@ -31,7 +43,7 @@ def run_kvr(text: str, budget: float) -> dict:
     return {"result": dict(result), "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
 
 
-def run_ortools(text: str, budget: float) -> dict:
+def run_ortools(text: str, budget: float, seed: int) -> dict:
     from benchmarks import peer_ortools
 
     doc = json.loads(text)
@@ -47,12 +59,36 @@ def run_ortools(text: str, budget: float) -> dict:
     return {"result": result, "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
 
 
+def run_pyvrp(text: str, budget: float, seed: int) -> dict:
+    from benchmarks import peer_pyvrp
+
+    doc = json.loads(text)
+    reason = peer_pyvrp.unsupported_reason(doc)
+    if reason is not None:
+        return {"unsupported": reason}
+    import pyvrp  # noqa: F401  (load before measuring)
+
+    rss_before = _rss_kb()
+    cpu0, wall0 = time.process_time(), time.perf_counter()
+    result = peer_pyvrp.solve(doc, budget, seed)
+    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
+    return {"result": result, "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
+
+
+RUNS = {
+    "kvr-focal": lambda text, budget, seed: run_kvr(text, budget, False, seed),
+    "kvr-engine": lambda text, budget, seed: run_kvr(text, budget, True, seed),
+    "ortools": run_ortools,
+    "pyvrp": run_pyvrp,
+}
+
+
 def main(argv: list[str]) -> int:
     engine, instance, budget, out = argv[0], argv[1], float(argv[2]), argv[3]
+    seed = int(argv[4]) if len(argv) > 4 else 0
     with open(instance, encoding="utf-8") as f:
         text = f.read()
-    run = {"kvr": run_kvr, "ortools": run_ortools}[engine]
-    record = run(text, budget)
+    record = RUNS[engine](text, budget, seed)
     record["peak_rss_kb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     with open(out, "w", encoding="utf-8") as f:
         json.dump(record, f)

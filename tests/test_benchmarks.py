@@ -13,6 +13,7 @@ from benchmarks.suites import FULL, QUICK, InstanceRecipe
 
 ROOT = Path(__file__).resolve().parent.parent
 HAVE_ORTOOLS = importlib.util.find_spec("ortools") is not None
+HAVE_PYVRP = importlib.util.find_spec("pyvrp") is not None
 COORDS = [(0, 0), (3, 4), (6, 8), (-3, 4), (-6, 0), (0, -5), (4, -3), (8, 0), (-2, -7), (5, 5)]
 
 
@@ -69,6 +70,49 @@ def test_peer_solutions_pass_the_checker():
     assert peer_ortools.unsupported_reason(doc) == "open routes not modelled"
 
 
+@pytest.mark.skipif(not HAVE_PYVRP, reason="pyvrp not installed")
+def test_pyvrp_peer_solutions_pass_the_checker():
+    from benchmarks import peer_pyvrp
+
+    for recipe in (InstanceRecipe("tiny", "plain", "min_sum", 3), InstanceRecipe("tiny", "tw", "min_sum", 2),
+                   InstanceRecipe("tiny", "het", "min_sum", 1, 1)):
+        doc = build_document(recipe, COORDS)
+        assert peer_pyvrp.unsupported_reason(doc) is None, recipe.name
+        result = peer_pyvrp.solve(doc, 0.3)
+        assert result["status"] == "success", recipe.name
+        assert len(result["routes"]) == len(doc["agents"])
+        check = check_solution(doc, result["routes"])
+        assert check.feasible, (recipe.name, check.errors)
+        # Its integer costs are rounded up, so its own figure is never below the real one.
+        assert result["anytime"] and result["anytime"][-1]["sum_cost"] >= check.sum_cost - 1e-9
+
+
+@pytest.mark.skipif(not HAVE_PYVRP, reason="pyvrp not installed")
+def test_pyvrp_peer_keeps_drones_off_the_nodes_they_may_not_serve():
+    from benchmarks import peer_pyvrp
+
+    doc = build_document(InstanceRecipe("tiny", "het", "min_sum", 1, 1), COORDS)
+    # Drones at a tenth of the cost would take every node if nothing kept them off.
+    doc["costs"]["drone"] = [[c / 10 for c in row] for row in doc["costs"]["truck"]]
+    doc["agents"][1].pop("max_length", None)
+    drone_nodes = {it["node"] for it in doc["constraints"][0]["items"] if "drone" in it["types"]}
+    result = peer_pyvrp.solve(doc, 0.3)
+    assert result["status"] == "success"
+    assert set(result["routes"][1]) <= drone_nodes and len(result["routes"][1]) > 2
+    assert check_solution(doc, result["routes"]).feasible
+
+
+def test_pyvrp_peer_refuses_what_it_cannot_pose():
+    from benchmarks import peer_pyvrp
+
+    doc = build_document(InstanceRecipe("tiny", "plain", "min_max", 2), COORDS)
+    assert peer_pyvrp.unsupported_reason(doc).startswith("min-max objective")
+    doc["options"]["objective"] = "min_sum"
+    assert peer_pyvrp.unsupported_reason(doc) is None
+    doc["options"]["return_to_end"] = False
+    assert peer_pyvrp.unsupported_reason(doc) == "open routes not modelled"
+
+
 @pytest.mark.skipif(importlib.util.find_spec("_kvr_core") is None, reason="_kvr_core not built")
 def test_benchmark_command_writes_its_outputs(tmp_path):
     doc = build_document(InstanceRecipe("tiny", "plain", "min_max", 2), COORDS[:8])
@@ -79,7 +123,9 @@ def test_benchmark_command_writes_its_outputs(tmp_path):
     cmd = [sys.executable, "-m", "benchmarks.run", "--instance-file", str(instance), "--budget", "0.5",
            "--out", str(out)]
     if not HAVE_ORTOOLS:
-        cmd.append("--no-peer")
+        cmd.append("--no-ortools")
+    if not HAVE_PYVRP:
+        cmd.append("--no-pyvrp")
     have_plots = importlib.util.find_spec("matplotlib") is not None
     if not have_plots:
         cmd.append("--no-plots")
@@ -89,8 +135,16 @@ def test_benchmark_command_writes_its_outputs(tmp_path):
     results = json.loads((out / "results.json").read_text())
     [row] = results["instances"]
     assert row["instance"] == "tiny-m2"
-    assert row["ours"]["status"] == "ok", row["ours"]
+    for key in ("focal", "engine"):
+        assert row[key]["status"] == "ok", row[key]
+        assert row[key]["anytime"] and row[key]["objective"] is not None
+    # The engine starts from the focal search's first solution and never returns worse.
+    assert row["engine"]["objective"] <= row["focal"]["anytime"][0][1] + 1e-6
     assert row["ortools"]["status"] == ("ok" if HAVE_ORTOOLS else "n/a"), row["ortools"]
+    assert row["pyvrp"]["status"] == "n/a", row["pyvrp"]  # min-max: not posed
+    assert "min-max" in row["pyvrp"]["reason"] or not HAVE_PYVRP
+    assert "mean gap to best-known" in proc.stdout
+    assert results["mean_gap_minmax_bks"]["engine"]["of"] == 0  # no reference value
     assert "tiny-m2" in (out / "table.md").read_text()
     if have_plots:
         assert (out / "anytime.png").stat().st_size > 0 and (out / "gaps.png").stat().st_size > 0

@@ -9,7 +9,11 @@ cost type, TypeError for text that is not valid Unicode, always with a
 message. Results are checked as strictly as proper solutions of well-formed
 instances: the solver keeps the same rules on any document it accepts.
 
-The short profile runs by default (about 250 documents). The long one:
+The generated and the solvable documents are also solved with the
+improvement engine on ("improve" true, a random "seed", a few iterations),
+checked the same way.
+
+The short profile runs by default (about 330 documents). The long one:
     KVR_FUZZ_PROFILE=long python -m pytest -q tests/test_fuzz.py --hypothesis-show-statistics
 """
 from __future__ import annotations
@@ -94,12 +98,32 @@ def solve_and_check(call, text, time_limit: float):
 
 
 time_arguments = st.sampled_from([SEARCH_SECONDS, SEARCH_SECONDS, SEARCH_SECONDS, 0, -1])
+# The improvement engine's settings: a few iterations keep each call short.
+engine_options = st.fixed_dictionaries({
+    "improve": st.just(True),
+    "seed": st.integers(0, 2**31 - 1),
+    "max_iterations": st.sampled_from([1, 3, 10, 30]),
+})
+
+
+def with_engine(doc: dict, options: dict) -> dict:
+    """The document with the engine's options added to its own."""
+    doc = dict(doc)
+    doc["options"] = {**doc.get("options", {}), **options}
+    return doc
 
 
 @fuzz_settings(90)
 @given(doc=instances(), time_limit=time_arguments)
 def test_generated_documents(doc, time_limit):
     text = json.dumps(doc)
+    solve_and_check(lambda t: core.solve_json_str(text, t), text, time_limit)
+
+
+@fuzz_settings(60)
+@given(doc=instances(), time_limit=time_arguments, options=engine_options)
+def test_generated_documents_with_the_engine(doc, time_limit, options):
+    text = json.dumps(with_engine(doc, options))
     solve_and_check(lambda t: core.solve_json_str(text, t), text, time_limit)
 
 
@@ -122,6 +146,14 @@ def test_mutated_bytes_through_a_file(tmp_path_factory, data):
 @given(doc=easy_instances())
 def test_solvable_documents_are_solved(doc):
     text = json.dumps(doc)
+    result = solve_and_check(lambda t: core.solve_json_str(text, t), text, SEARCH_SECONDS)
+    assert result["status"] == "success"
+
+
+@fuzz_settings(20)
+@given(doc=easy_instances(), options=engine_options)
+def test_solvable_documents_are_solved_with_the_engine(doc, options):
+    text = json.dumps(with_engine(doc, options))
     result = solve_and_check(lambda t: core.solve_json_str(text, t), text, SEARCH_SECONDS)
     assert result["status"] == "success"
 
