@@ -1,7 +1,8 @@
 """Command line: solve a JSON instance and print a readable summary.
 
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose]
-                   [--missing-cost C] [--improve | --no-improve] [--seed N] [--max-iterations N]
+                   [--missing-cost C] [--memory-limit-mb MB]
+                   [--improve | --no-improve] [--seed N] [--max-iterations N]
 
 Exit status: 0 when a solution was found; 1 when the search ended without
 one ("failed"), or when the result file could not be written after the
@@ -86,6 +87,13 @@ def build_parser() -> argparse.ArgumentParser:
         help="show the solver's console lines as they are, without summarising repeated warnings",
     )
     solve.add_argument(
+        "--memory-limit-mb",
+        type=float,
+        metavar="MB",
+        help='megabytes the search may hold (sets the option "memory_limit_mb"; default: a quarter of the '
+        "physical memory, at most 8192)",
+    )
+    solve.add_argument(
         "--improve",
         action=argparse.BooleanOptionalAction,
         default=True,
@@ -122,6 +130,8 @@ def engine_document(path: str, args: argparse.Namespace) -> str | None:
     options["improve"] = args.improve
     if args.missing_cost is not None:
         options["missing_cost"] = args.missing_cost
+    if args.memory_limit_mb is not None:
+        options["memory_limit_mb"] = args.memory_limit_mb
     if args.seed is not None:
         options["seed"] = args.seed
     if args.max_iterations is not None:

@@ -569,3 +569,15 @@ def test_engine_flags_reach_the_solve(make_doc, tmp_path):
     assert engine["statistics"]["max_cost"] <= focal["anytime"][0]["max_cost"] + 1e-9
     bad = run_cli("solve", str(instance), "--max-iterations", "many", cwd=tmp_path)
     assert bad.returncode == 2
+
+
+def test_memory_limit_flag_reaches_the_solve(tmp_path):
+    doc = long_search_doc(30.0)  # holds far more than 3 MB within its 30 s
+    instance = write(tmp_path / "long.json", doc)
+    completed = run_cli("solve", str(instance), "--no-improve", "--memory-limit-mb", "3", cwd=tmp_path)
+    assert completed.returncode == 0, completed.stderr
+    assert "[memory] memory limit of 3 MB reached" in completed.stderr
+    assert "status       success (time limit reached; best solution found so far)" in lines_of(completed.stdout)
+    bad = run_cli("solve", str(instance), "--memory-limit-mb", "-1", cwd=tmp_path)
+    assert bad.returncode == 2
+    assert "memory_limit_mb must be a positive number of megabytes" in bad.stderr
