@@ -30,25 +30,21 @@ from __future__ import annotations
 import math
 import time
 
-from benchmarks.check import NO_CONNECTION, constraint_items, objective_kind
+from benchmarks import peer_ortools
+from benchmarks.check import constraint_items, objective_kind
 
 SCALE_TARGET = 1e6  # the largest cost becomes about this many integer units
 
 
 def unsupported_reason(doc: dict) -> str | None:
-    """Why this model cannot pose the instance as given, or None."""
+    """Why this model cannot pose the instance as given, or None: what the
+    OR-Tools model cannot pose either, and a min-max objective and windows on
+    start or end nodes."""
     if objective_kind(doc) != "min_sum":
         return "min-max objective: PyVRP minimises the sum of route costs"
-    if not doc.get("options", {}).get("return_to_end", True):
-        return "open routes not modelled"
-    n = len(doc["nodes"])
-    for name, matrix in doc["costs"].items():
-        if len(matrix) < n or any(len(row) < n for row in matrix):
-            return f"incomplete cost matrix {name!r}"
-        if any(c >= NO_CONNECTION for i, row in enumerate(matrix) for j, c in enumerate(row[:n]) if i != j):
-            return "missing connections"
-    if any(not item["types"] for item in constraint_items(doc, "assignment")):
-        return "node that no type may serve"
+    reason = peer_ortools.unsupported_reason(doc)
+    if reason is not None:
+        return reason
     depots = {a["start_node"] for a in doc["agents"]} | {a["end_node"] for a in doc["agents"]}
     if any(w["node"] in depots for w in constraint_items(doc, "timewindow")):
         return "time window on a start or end node not modelled"

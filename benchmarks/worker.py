@@ -13,6 +13,7 @@ A process of its own per solve gives each run a clean peak resident set size
 """
 from __future__ import annotations
 
+import importlib
 import json
 import resource
 import sys
@@ -27,6 +28,16 @@ def _rss_kb() -> int | None:
     return psutil.Process().memory_info().rss // 1024
 
 
+def _measured(solve) -> dict:
+    """Runs `solve()` and records its processor and wall time and the
+    resident size just before it."""
+    rss_before = _rss_kb()
+    cpu0, wall0 = time.process_time(), time.perf_counter()
+    result = solve()
+    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
+    return {"result": result, "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
+
+
 def run_kvr(text: str, budget: float, improve: bool, seed: int) -> dict:
     import _kvr_core
 
@@ -36,43 +47,31 @@ def run_kvr(text: str, budget: float, improve: bool, seed: int) -> dict:
     if improve:
         options["seed"] = seed
     text = json.dumps(doc)
-    rss_before = _rss_kb()
-    cpu0, wall0 = time.process_time(), time.perf_counter()
-    result = _kvr_core.solve_json_str(text, budget)
-    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
-    return {"result": dict(result), "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
+    return _measured(lambda: dict(_kvr_core.solve_json_str(text, budget)))
+
+
+def _run_peer(peer, library: str, text: str, solve) -> dict:
+    """A peer's solve of the document, or why the peer cannot pose it. The
+    peer's `library` is loaded before measuring."""
+    doc = json.loads(text)
+    reason = peer.unsupported_reason(doc)
+    if reason is not None:
+        return {"unsupported": reason}
+    importlib.import_module(library)
+    return _measured(lambda: solve(doc))
 
 
 def run_ortools(text: str, budget: float, seed: int) -> dict:
     from benchmarks import peer_ortools
 
-    doc = json.loads(text)
-    reason = peer_ortools.unsupported_reason(doc)
-    if reason is not None:
-        return {"unsupported": reason}
-    import ortools.constraint_solver.pywrapcp  # noqa: F401  (load before measuring)
-
-    rss_before = _rss_kb()
-    cpu0, wall0 = time.process_time(), time.perf_counter()
-    result = peer_ortools.solve(doc, budget)
-    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
-    return {"result": result, "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
+    return _run_peer(peer_ortools, "ortools.constraint_solver.pywrapcp", text,
+                     lambda doc: peer_ortools.solve(doc, budget))
 
 
 def run_pyvrp(text: str, budget: float, seed: int) -> dict:
     from benchmarks import peer_pyvrp
 
-    doc = json.loads(text)
-    reason = peer_pyvrp.unsupported_reason(doc)
-    if reason is not None:
-        return {"unsupported": reason}
-    import pyvrp  # noqa: F401  (load before measuring)
-
-    rss_before = _rss_kb()
-    cpu0, wall0 = time.process_time(), time.perf_counter()
-    result = peer_pyvrp.solve(doc, budget, seed)
-    cpu, wall = time.process_time() - cpu0, time.perf_counter() - wall0
-    return {"result": result, "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
+    return _run_peer(peer_pyvrp, "pyvrp", text, lambda doc: peer_pyvrp.solve(doc, budget, seed))
 
 
 RUNS = {

@@ -21,13 +21,14 @@ element, id or type they are about.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import math
 import os
 import re
 import signal
 import sys
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from typing import Any, TextIO
 
 import _kvr_core
@@ -370,27 +371,22 @@ def solve_command(args: argparse.Namespace) -> int:
     return EXIT_SOLVED
 
 
-class stop_signals_raise:  # noqa: N801 - used as a context manager
+@contextlib.contextmanager
+def stop_signals_raise(received: list[int]) -> Iterator[None]:
     """While active, SIGINT and SIGTERM raise KeyboardInterrupt and are noted
     in `received`: the solver checks the interpreter's signals while it
     runs, stops at such an exception and returns its best solution so far."""
 
-    def __init__(self, received: list[int]) -> None:
-        self.received = received
-        self.previous: dict[int, Any] = {}
-
-    def _handler(self, signum: int, frame: Any) -> None:
-        self.received.append(signum)
+    def handler(signum: int, frame: Any) -> None:
+        received.append(signum)
         raise KeyboardInterrupt
 
-    def __enter__(self) -> stop_signals_raise:
-        for signum in STOP_SIGNALS:
-            self.previous[signum] = signal.signal(signum, self._handler)
-        return self
-
-    def __exit__(self, *exc: object) -> None:
-        for signum, handler in self.previous.items():
-            signal.signal(signum, handler)
+    previous = {signum: signal.signal(signum, handler) for signum in STOP_SIGNALS}
+    try:
+        yield
+    finally:
+        for signum, old in previous.items():
+            signal.signal(signum, old)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

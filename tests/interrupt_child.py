@@ -12,7 +12,8 @@ from pathlib import Path
 # interpreter then keeps ignoring it. Ctrl-C in a terminal reaches this
 # handler, so the tests use it too.
 signal.signal(signal.SIGINT, signal.default_int_handler)
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+HERE = Path(__file__).resolve().parent
+sys.path[:0] = [str(HERE), str(HERE.parent)]  # the tests and the benchmarks package
 
 import _kvr_core as core  # noqa: E402
 from test_api import problem_from_doc  # noqa: E402

@@ -12,6 +12,7 @@ import time
 import pytest
 
 import _kvr_core as core
+from benchmarks.module_worker import problem_from_document
 
 EMPTY_INPUT = "attempting to parse an empty input; check that your input string or stream contains the expected JSON"
 NOT_FOUND = "unordered_map::at: key not found"
@@ -23,38 +24,8 @@ def solve(doc: dict, *args, **kwargs) -> dict:
 
 def problem_from_doc(doc: dict) -> tuple[core.Problem, core.Options]:
     """The same instance built object by object through the Python classes."""
-    problem = core.Problem()
-    for item in doc["nodes"]:
-        node = core.Node()
-        node.id = item["id"]
-        node.position.x, node.position.y, node.position.z = item["x"], item["y"], item["z"]
-        node.type = core.NodeType.DEPOT if item.get("type") == "DEPOT" else core.NodeType.TARGET
-        problem.add_node(node)
-    for item in doc["agents"]:
-        agent = core.Agent()
-        agent.id, agent.type = item["id"], item["type"]
-        agent.start_node, agent.end_node = item["start_node"], item["end_node"]
-        agent.time_limit = item.get("max_length", 0)
-        problem.add_agent(agent, item["id"])
-    for name, matrix in doc["costs"].items():
-        problem.set_cost_matrix(name, matrix)
-    assignment, windows = core.AssignmentConstraint(), core.TimeWindowConstraint()
-    for constraint in doc.get("constraints", []):
-        for item in constraint.get("items", []):
-            if constraint["kind"] == "assignment":
-                assignment.set_assignment(item["node"], item["types"])
-            elif constraint["kind"] == "timewindow":
-                windows.set_timewindow(item["node"], item["start"], item["end"])
-    problem.set_assignment_constraint(assignment)
-    problem.set_timewindow_constraint(windows)
-    options = core.Options()
-    doc_options = doc.get("options", {})
-    options.return_to_end = doc_options.get("return_to_end", True)
-    options.objective = (
-        core.ObjectiveType.MinMax if doc_options.get("objective") in ("min_max", "MIN_MAX") else core.ObjectiveType.MinSum
-    )
-    options.time_limit = doc_options.get("time_limit", 60.0)
-    return problem, options
+    time_limit = doc.get("options", {}).get("time_limit", 60.0)
+    return problem_from_document(core, doc, time_limit)
 
 
 def routes_of(result: core.Result, doc: dict) -> list[dict]:

@@ -14,7 +14,7 @@ GranularNeighbours::GranularNeighbours(const RouteRules& rules, size_t count) {
   count_ = targets.empty() ? 0 : std::min(count, targets.size() - 1);
   lists_.assign(types_.size() * nodes_ * count_, 0);
   const InstanceTables& tables = rules.Tables();
-  const double missing = MissingCost(tables);
+  const double missing = tables.MissingCost();
   std::vector<std::pair<double, size_t>> order;
   order.reserve(targets.size());
   for (size_t slot = 0; slot < types_.size(); ++slot) {

@@ -6,9 +6,8 @@
 
 namespace tarsel {
 
-double MissingCost(const InstanceTables& tables) { return tables.MissingCost(); }
 
-RouteRules::RouteRules(const InstanceTables& tables) : tables_(tables), missing_(MissingCost(tables)) {
+RouteRules::RouteRules(const InstanceTables& tables) : tables_(tables), missing_(tables.MissingCost()) {
   const size_t n = tables.NumNodes();
   const double infinity = std::numeric_limits<double>::infinity();
   node_segments_.resize(n);

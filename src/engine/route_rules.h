@@ -11,10 +11,6 @@
 
 namespace tarsel {
 
-// Cost at or above which an arc does not exist; the one place the engine
-// reads that threshold.
-double MissingCost(const InstanceTables& tables);
-
 // The engine's view of the route rules: what each agent is, which targets it
 // may serve, what its arcs cost, and the segments of single nodes. Routes
 // are start, targets, end; the end is always the agent's end node.

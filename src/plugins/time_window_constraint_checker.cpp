@@ -8,11 +8,12 @@ namespace tarsel {
 void TimeWindowConstraintChecker::Initialize(const PlannerGraph* graph,
                                              const std::vector<NodeInfo>& nodes,
                                              const std::vector<AgentInfo>& agents) {
-  inner.Initialize(graph, nodes, agents);
   InstanceTables& own = reader.OwnTables();
   own.SetGraph(graph);
   own.SetNodes(nodes);
   own.SetAgents(agents);
+  // The assignment rules read the same copy.
+  inner.AttachTables(own);
   RebuildServeTable();
 }
 

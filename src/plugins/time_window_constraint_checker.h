@@ -18,6 +18,11 @@ namespace tarsel {
 // are rejected.
 class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
  public:
+  TimeWindowConstraintChecker() = default;
+  // The inner checker reads this checker's own tables, so a copy would
+  // read the original's.
+  TimeWindowConstraintChecker(const TimeWindowConstraintChecker&) = delete;
+  TimeWindowConstraintChecker& operator=(const TimeWindowConstraintChecker&) = delete;
   std::string Name() const override { return "TimeConstraintChecker"; }
   void Initialize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                   const std::vector<AgentInfo>& agents) override;
