@@ -17,6 +17,7 @@ from __future__ import annotations
 
 import argparse
 import json
+import reprlib
 from collections.abc import Iterator
 from functools import cache
 from importlib import resources
@@ -26,6 +27,8 @@ from kvr_mtsp.instance import InstanceView, to_id
 from kvr_mtsp.usage import EXIT_BAD_INPUT, BadInput, read_json, report
 
 SCHEMA_NAME = "instance.schema.json"
+_SHORT = reprlib.Repr()
+_SHORT.maxlevel, _SHORT.maxlist, _SHORT.maxdict, _SHORT.maxstring = 2, 3, 3, 40
 
 
 def schema() -> dict[str, Any]:
@@ -53,7 +56,18 @@ def _order(path: Any) -> list[tuple[int, Any]]:
 def schema_errors(document: Any) -> list[str]:
     """'$.path: message' for every place where `document` breaks the schema, in document order."""
     errors = sorted(_validator().iter_errors(document), key=lambda error: _order(error.absolute_path))
-    return [f"{error.json_path}: {error.message}" for error in errors]
+    return [f"{error.json_path}: {_message(error)}" for error in errors]
+
+
+def _message(error: Any) -> str:
+    """The validator's message with the offending value shortened: it opens
+    with the value's repr, which for a whole array of nodes would fill pages."""
+    if error.validator == "maxItems" and list(error.absolute_path) == ["nodes"]:
+        return f"{len(error.instance)} nodes, but the solver supports at most {error.validator_value}"
+    full = repr(error.instance)
+    if error.message.startswith(full) and len(full) > 60:
+        return _SHORT.repr(error.instance) + error.message[len(full):]
+    return error.message
 
 
 def reference_errors(document: Any) -> list[str]:
