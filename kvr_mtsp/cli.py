@@ -2,7 +2,10 @@
 
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose]
                    [--missing-cost C] [--memory-limit-mb MB]
-                   [--improve | --no-improve] [--seed N] [--max-iterations N]
+                   [--improve | --no-improve] [--seed N] [--max-iterations N] [--plot ROUTES.png]
+
+The subcommands plot, convert and validate live in their own modules
+(kvr_mtsp.plot, kvr_mtsp.convert, kvr_mtsp.validate).
 
 Exit status: 0 when a solution was found; 1 when the search ended without
 one ("failed"), or when the result file could not be written after the

@@ -142,3 +142,14 @@ class TestCommand:
         lines = completed.stderr.splitlines()
         assert lines[0].startswith("kvr-mtsp: error: broken.json is not valid JSON: ")
         assert lines[1] == "kvr-mtsp: error: cannot read absent.json: No such file or directory"
+
+
+def test_the_documented_minimal_example_validates_and_solves(checker):
+    """The example in docs/format.md is a complete document, as it says."""
+    text = (ROOT / "docs" / "format.md").read_text(encoding="utf-8")
+    section = text.split("## A minimal complete example", 1)[1].split("\n\n", 2)[1]
+    doc = json.loads(section)
+    assert problems(doc) == []
+    result = core.solve_json_str(json.dumps(doc), 0.5)
+    assert result["status"] == "success" and checker(doc, result["routes"]) == []
+    assert result["statistics"]["sum_cost"] == 16  # 0 -> 1 -> 2 -> 0 in either direction
