@@ -2,12 +2,15 @@
 from __future__ import annotations
 
 import json
+import re
 from pathlib import Path
 
 import pytest
+from hypothesis import HealthCheck, given, settings
 
 import _kvr_core as core
 from conftest import EXAMPLES, grid_doc
+from fuzz_strategies import instances, mutated_documents
 from kvr_mtsp.console import ConsoleCapture
 from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.validate import problems, schema
@@ -153,3 +156,37 @@ def test_the_documented_minimal_example_validates_and_solves(checker):
     result = core.solve_json_str(json.dumps(doc), 0.5)
     assert result["status"] == "success" and checker(doc, result["routes"]) == []
     assert result["statistics"]["sum_cost"] == 16  # 0 -> 1 -> 2 -> 0 in either direction
+
+
+# What docs/format.md calls wrong although the reader takes it: ids and
+# 32/64-bit whole numbers that are fractional, negative (ids), booleans or out
+# of range, and a negative time limit.
+DOCUMENTED_ONLY = re.compile(
+    r"\.(id|start_node|end_node|node|before|after|max_length|capacity|seed|max_iterations): .*"
+    r"(is not of type 'integer'|is less than the minimum of|is greater than the maximum of)"
+    r"|^\$\.options\.time_limit: .* is less than the minimum of 0$"
+)
+SILENTLY_IGNORED = re.compile(rb"\[warning\] (unknown|assignment|time window|sequence)")
+
+
+def solver_objects(doc) -> bool:
+    """Whether the module raises or warns about `doc`, or the command line refuses it."""
+    capture = ConsoleCapture()
+    try:
+        with capture:
+            core.solve_json_str(json.dumps(doc), 0.01)
+    except (RuntimeError, ValueError, IndexError, OverflowError):
+        return True
+    return bool(SILENTLY_IGNORED.search(capture.stderr)) or InstanceView(doc).problem_before_solve() is not None
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=list(HealthCheck))
+@given(doc=instances() | mutated_documents())
+def test_validation_agrees_with_the_solver_on_drawn_documents(doc):
+    """A document the solver objects to has a mistake; one it takes without a word has none
+    beyond those the format's documentation calls wrong."""
+    found = problems(doc)
+    if solver_objects(doc):
+        assert found
+    else:
+        assert all(DOCUMENTED_ONLY.search(line) for line in found), found
