@@ -332,7 +332,7 @@ def solve_command(args: argparse.Namespace) -> int:
             check_output_path(path)
         view = read_instance(args.instance)
         if args.plot:
-            plot.check_plottable(view.raw, args.instance)
+            plot.check_plottable(view, args.instance)
         problem = view.problem_before_solve()
         if problem:
             raise BadInput(f"{args.instance}: {problem}")

@@ -77,10 +77,12 @@ def coordinates(document: Any, path: str) -> list[tuple[float, float]]:
     return points
 
 
-def check_plottable(document: Any, path: str) -> None:
-    """Raises BadInput unless `document` can be drawn: matplotlib and node coordinates."""
+def check_plottable(view: InstanceView, path: str) -> None:
+    """Raises BadInput unless the solve of `view`'s document can be drawn: matplotlib and node
+    coordinates. A document the solver's reader rejects is left to the reader's message."""
     require_matplotlib()
-    coordinates(document, path)
+    if view.readable:
+        coordinates(view.raw, path)
 
 
 def drawn_routes(view: InstanceView, result: Any, result_path: str) -> list[DrawnRoute]:

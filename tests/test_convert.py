@@ -126,10 +126,6 @@ class TestRefusals:
         assert len(completed.stderr.splitlines()) == 1
         assert not out.exists()
 
-    def test_no_agents_is_a_usage_error(self, tmp_path):
-        completed = run_cli("convert", str(DATA / "seven_points.tsp"), "--agents", "0", "-o", "x.json", cwd=tmp_path)
-        assert completed.returncode == 2 and "not a positive number of agents" in completed.stderr
-
 
 def test_benchmark_builder_reads_through_the_converter_unchanged(tmp_path):
     """The benchmark instances are built with the package's reader and distances; a rebuilt one is byte-identical."""
