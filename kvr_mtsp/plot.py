@@ -118,7 +118,10 @@ def drawn_routes(view: InstanceView, result: Any, result_path: str) -> list[Draw
 def objective_curve(result: dict[str, Any], objective: str) -> tuple[list[float], list[float]]:
     """Processor times and objective values of the improving solutions."""
     key = "max_cost" if objective == "min_max" else "sum_cost"
-    points = [p for p in result.get("anytime") or [] if isinstance(p, dict) and is_number(p.get(key))]
+    points = [
+        p for p in result.get("anytime") or []
+        if isinstance(p, dict) and is_number(p.get(key)) and is_number(p.get("time"))
+    ]
     return [float(p["time"]) for p in points], [float(p[key]) for p in points]
 
 
