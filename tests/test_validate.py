@@ -106,8 +106,8 @@ def test_each_kind_of_mistake_is_one_line_with_its_path(change, expected, solver
 
 def test_schema_defaults_are_the_readers():
     """The defaults the schema states for "options" are the ones a solve without options uses."""
-    declared = {key: spec["default"] for key, spec in schema()["$defs"]["options"]["properties"].items()
-                if "default" in spec}
+    declared = {key: entry["default"] for key, entry in schema()["$defs"]["options"]["properties"].items()
+                if "default" in entry}
     options = core.Problem().options()  # the reader's defaults, as the module holds them
     assert declared == {
         "return_to_end": options.return_to_end,
