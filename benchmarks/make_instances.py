@@ -8,7 +8,10 @@ entry (benchmarks/suites.py). Costs of 9999.0 or more mean "no connection" to
 the solver, so an instance whose distances reach that is scaled by the largest
 of 0.5, 0.2, 0.1, 0.05, ... that brings them below; the factor is stored in the
 document's top-level "scale" key (which the solver ignores) and objectives are
-divided by it when reported.
+divided by it when reported. (`kvr-mtsp convert` raises "missing_cost" instead;
+the benchmark keeps its scaled costs so that recorded figures stay comparable.)
+The file reading and the distances are the package's converter's
+(kvr_mtsp.convert).
 """
 from __future__ import annotations
 
@@ -19,28 +22,13 @@ import sys
 from pathlib import Path
 
 from benchmarks.suites import FULL, InstanceRecipe
+from kvr_mtsp.convert import NO_CONNECTION, euclidean_matrix, load_coordinates
 
 HERE = Path(__file__).resolve().parent
 DATA_DIR = HERE / "data"
 INSTANCE_DIR = HERE / "instances"
-NO_CONNECTION = 9999.0
 DRONE_COST_FACTOR = 0.5
 TW_HALF_WIDTH = 0.2  # window half-width as a fraction of the reference makespan
-
-
-def load_tsplib(path: Path) -> tuple[str, list[tuple[float, float]]]:
-    """Name and node coordinates of a TSPLIB EUC_2D file, read with vrplib."""
-    import vrplib  # only the converter needs it
-
-    data = vrplib.read_instance(str(path), compute_edge_weights=False)
-    if data.get("edge_weight_type") != "EUC_2D":
-        raise ValueError(f"{path}: only EUC_2D instances are supported")
-    coords = [(float(x), float(y)) for x, y in data["node_coord"]]
-    return str(data["name"]), coords
-
-
-def euclidean_matrix(coords: list[tuple[float, float]], factor: float = 1.0) -> list[list[float]]:
-    return [[math.hypot(ax - bx, ay - by) * factor for bx, by in coords] for ax, ay in coords]
 
 
 def choose_scale(max_cost: float) -> float:
@@ -192,7 +180,7 @@ def main(argv: list[str] | None = None) -> int:
         if args.only and recipe.name not in args.only:
             continue
         if recipe.tsplib not in coords_cache:
-            _, coords_cache[recipe.tsplib] = load_tsplib(args.data / "tsplib" / f"{recipe.tsplib}.tsp")
+            _, coords_cache[recipe.tsplib] = load_coordinates(str(args.data / "tsplib" / f"{recipe.tsplib}.tsp"))
         doc = build_document(recipe, coords_cache[recipe.tsplib], bks)
         path = args.out / f"{recipe.name}.json"
         path.write_text(json.dumps(doc, separators=(",", ":")) + "\n")

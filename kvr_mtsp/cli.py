@@ -2,7 +2,10 @@
 
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose]
                    [--missing-cost C] [--memory-limit-mb MB]
-                   [--improve | --no-improve] [--seed N] [--max-iterations N]
+                   [--improve | --no-improve] [--seed N] [--max-iterations N] [--plot ROUTES.png]
+
+The subcommands plot, convert and validate live in their own modules
+(kvr_mtsp.plot, kvr_mtsp.convert, kvr_mtsp.validate).
 
 Exit status: 0 when a solution was found; 1 when the search ended without
 one ("failed"), or when the result file could not be written after the
@@ -33,14 +36,14 @@ from typing import Any, TextIO
 
 import _kvr_core
 
+from kvr_mtsp import convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
 from kvr_mtsp.instance import InstanceView, read_document
+from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput
 
-PROG = "kvr-mtsp"
 EXIT_SOLVED = 0
 EXIT_NO_SOLUTION = 1
 EXIT_OUTPUT_FAILED = 1
-EXIT_BAD_INPUT = 2
 # A process stopped by signal N exits with 128 + N, as shells report it.
 STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
 
@@ -49,10 +52,6 @@ STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
 # many nodes), OverflowError.
 INPUT_ERRORS = (RuntimeError, IndexError, ValueError, OverflowError)
 JSON_ERROR = re.compile(r"\[json\.exception\.(\w+)\.(\d+)\] (.*)", re.DOTALL)
-
-
-class BadInput(Exception):
-    """Input the command cannot solve; the message says what to fix."""
 
 
 def positive_seconds(text: str) -> float:
@@ -110,6 +109,11 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="C",
         help='arc costs at or above C count as no connection (sets the option "missing_cost"; default 9999)',
     )
+    solve.add_argument("--plot", metavar="ROUTES.png", help="also draw the routes and the improvements (needs matplotlib)")
+    solve.set_defaults(run=solve_command)
+    plot.register(commands)
+    convert.register(commands, positive_seconds)
+    validate.register(commands)
     return parser
 
 
@@ -324,9 +328,11 @@ def solve_quietly(path: str, text: str | None, time_limit: float, view: Instance
 
 def solve_command(args: argparse.Namespace) -> int:
     try:
-        if args.output:
-            check_output_path(args.output)
+        for path in filter(None, (args.output, args.plot)):
+            check_output_path(path)
         view = read_instance(args.instance)
+        if args.plot:
+            plot.check_plottable(view, args.instance)
         problem = view.problem_before_solve()
         if problem:
             raise BadInput(f"{args.instance}: {problem}")
@@ -362,6 +368,13 @@ def solve_command(args: argparse.Namespace) -> int:
             print(f"{PROG}: error: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
             return EXIT_OUTPUT_FAILED
         print(f"result written to {args.output}")
+    if args.plot:
+        try:
+            plot.draw(view.raw, result_document(result, view), args.plot, args.instance)
+        except OSError as error:
+            print(f"{PROG}: error: cannot write {args.plot}: {error.strerror or error}", file=sys.stderr)
+            return EXIT_OUTPUT_FAILED
+        print(f"routes drawn in {args.plot}")
     if received:
         return 128 + received[0]
     if result["status"] != "success":
@@ -390,5 +403,5 @@ def stop_signals_raise(received: list[int]) -> Iterator[None]:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    args = build_parser().parse_args(argv)  # "solve" is the only command
-    return solve_command(args)
+    args = build_parser().parse_args(argv)
+    return args.run(args)
