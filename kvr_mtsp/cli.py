@@ -35,6 +35,7 @@ import _kvr_core
 
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
 from kvr_mtsp.instance import InstanceView, read_document
+from kvr_mtsp.overrides import parse_document, with_options
 
 PROG = "kvr-mtsp"
 EXIT_SOLVED = 0
@@ -117,27 +118,21 @@ def engine_document(path: str, args: argparse.Namespace) -> str | None:
     """The instance text with the options given as flags written into its "options",
     or None when Python's reader does not take the document as an object
     (the solver then reads the file itself and reports what it finds)."""
-    def reject(constant: str) -> None:  # NaN and Infinity, which the solver's reader refuses
-        raise ValueError(constant)
-
     try:
         with open(path, "rb") as stream:
-            document = json.loads(stream.read().decode("utf-8-sig"), parse_constant=reject)
-    except (OSError, ValueError):
+            document = parse_document(stream.read())
+    except OSError:
         return None
-    if not isinstance(document, dict) or not isinstance(document.get("options", {}), dict):
+    if document is None:
         return None
-    options = document.setdefault("options", {})
-    options["improve"] = args.improve
-    if args.missing_cost is not None:
-        options["missing_cost"] = args.missing_cost
-    if args.memory_limit_mb is not None:
-        options["memory_limit_mb"] = args.memory_limit_mb
-    if args.seed is not None:
-        options["seed"] = args.seed
-    if args.max_iterations is not None:
-        options["max_iterations"] = args.max_iterations
-    return json.dumps(document)
+    flags = {
+        "improve": args.improve,
+        "missing_cost": args.missing_cost,
+        "memory_limit_mb": args.memory_limit_mb,
+        "seed": args.seed,
+        "max_iterations": args.max_iterations,
+    }
+    return json.dumps(with_options(document, flags))
 
 
 def fmt(value: float) -> str:
