@@ -195,7 +195,7 @@ def solve(
     time_limit: float | None = None,
     improve: bool = True,
     seed: int = 0,
-    on_progress: Callable[[Any], Any] | None = None,
+    on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
 
@@ -203,8 +203,13 @@ def solve(
     limit when given (ValueError unless it is a positive finite number).
     `improve`, `seed`: the options of the same names, replacing the
     document's. `on_progress`: passed on to the module's solve functions when
-    given. Exceptions of the module (RuntimeError, IndexError, ValueError,
-    KeyboardInterrupt before any solution) propagate unchanged.
+    given: a callable taking one `kvr_mtsp.ProgressRecord`, called on every
+    improving solution and at most once per second of processor time
+    otherwise. When it raises, the solve stops and the exception propagates
+    with the best solution found so far as its attribute `result`, a
+    SolveResult (a KeyboardInterrupt acts as Ctrl-C does). Exceptions of the
+    module (RuntimeError, IndexError, ValueError, KeyboardInterrupt before any
+    solution) propagate unchanged.
     """
     if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
@@ -213,10 +218,18 @@ def solve(
     extra = {} if on_progress is None else {"on_progress": on_progress}
     if document is not None:
         document = with_options(document, {"improve": improve, "seed": seed})
-        result = _kvr_core.solve_json_str(json.dumps(document), limit, **extra)
-    elif text is not None:
-        result = _kvr_core.solve_json_str(text, limit, **extra)
-    else:
-        assert path is not None
-        result = _kvr_core.solve_json_file(path, limit, **extra)
+    try:
+        if document is not None:
+            result = _kvr_core.solve_json_str(json.dumps(document), limit, **extra)
+        elif text is not None:
+            result = _kvr_core.solve_json_str(text, limit, **extra)
+        else:
+            assert path is not None
+            result = _kvr_core.solve_json_file(path, limit, **extra)
+    except BaseException as error:
+        # An exception of on_progress carries the best solution as the result document.
+        kept = getattr(error, "result", None)
+        if isinstance(kept, dict):
+            error.result = SolveResult.from_dict(kept, document)
+        raise
     return SolveResult.from_dict(result, document)
