@@ -32,6 +32,13 @@ from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.overrides import parse_document, with_options
 
 InstanceInput = Union[str, "os.PathLike[str]", Mapping[str, Any]]
+# Keys of a result document that a record does not know, with their values,
+# in document order: kept so that to_dict() gives back what was read.
+Extra = tuple[tuple[str, Any], ...]
+
+
+def _extra(record: Mapping[str, Any], known: tuple[str, ...]) -> Extra:
+    return tuple((key, value) for key, value in record.items() if key not in known)
 
 
 @dataclass(frozen=True)
@@ -49,6 +56,7 @@ class Route:
     # With open routes, the last leg into the agent's own start or end node
     # costs nothing and is not in `cost`.
     free_last_leg: bool
+    extra: Extra = ()
 
     @property
     def serves_targets(self) -> bool:
@@ -56,7 +64,7 @@ class Route:
         return len(self.positions) > 2
 
     def to_dict(self) -> dict[str, Any]:
-        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost}
+        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost, **dict(self.extra)}
 
 
 @dataclass(frozen=True)
@@ -66,9 +74,16 @@ class AnytimePoint:
     time: float
     max_cost: float
     sum_cost: float
+    extra: Extra = ()
+
+    KEYS = ("time", "max_cost", "sum_cost")
+
+    @classmethod
+    def from_dict(cls, point: Mapping[str, Any]) -> AnytimePoint:
+        return cls(*(point[key] for key in cls.KEYS), extra=_extra(point, cls.KEYS))
 
     def to_dict(self) -> dict[str, Any]:
-        return {"time": self.time, "max_cost": self.max_cost, "sum_cost": self.sum_cost}
+        return {"time": self.time, "max_cost": self.max_cost, "sum_cost": self.sum_cost, **dict(self.extra)}
 
 
 @dataclass(frozen=True)
@@ -83,16 +98,16 @@ class Statistics:
     n_generated: int
     n_expanded: int
     last_update_time: float
+    extra: Extra = ()
+
+    KEYS = ("solve_time", "max_cost", "sum_cost", "n_generated", "n_expanded", "last_update_time")
+
+    @classmethod
+    def from_dict(cls, statistics: Mapping[str, Any]) -> Statistics:
+        return cls(*(statistics[key] for key in cls.KEYS), extra=_extra(statistics, cls.KEYS))
 
     def to_dict(self) -> dict[str, Any]:
-        return {
-            "solve_time": self.solve_time,
-            "max_cost": self.max_cost,
-            "sum_cost": self.sum_cost,
-            "n_generated": self.n_generated,
-            "n_expanded": self.n_expanded,
-            "last_update_time": self.last_update_time,
-        }
+        return {**{key: getattr(self, key) for key in self.KEYS}, **dict(self.extra)}
 
 
 @dataclass(frozen=True)
@@ -108,6 +123,9 @@ class SolveResult:
     statistics: Statistics
     anytime: tuple[AnytimePoint, ...]
     objective_type: str
+    extra: Extra = ()
+
+    KEYS = ("status", "timeout", "routes", "statistics", "anytime")
 
     @property
     def solved(self) -> bool:
@@ -134,13 +152,17 @@ class SolveResult:
             "routes": [route.to_dict() for route in self.routes],
             "statistics": self.statistics.to_dict(),
             "anytime": [point.to_dict() for point in self.anytime],
+            **dict(self.extra),
         }
 
     @classmethod
     def from_dict(cls, result: Mapping[str, Any], instance: Any = None) -> SolveResult:
         """The typed form of a module result document; `instance` (the
         instance document it solved, as a dict) supplies node ids, agent
-        types and the objective, which the result document does not hold."""
+        types and the objective, which the result document does not hold.
+        Keys the records do not know (such as the command line's "node_ids"
+        and "agent_index" in its routes) are kept in their `extra` and
+        written back by to_dict()."""
         view = InstanceView(instance)
         routes = []
         for index, route in enumerate(result["routes"]):
@@ -154,15 +176,17 @@ class SolveResult:
                     node_ids=tuple(view.node_ids[p] if 0 <= p < len(view.node_ids) else None for p in positions),
                     cost=route["cost"],
                     free_last_leg=view.free_last_leg(index, list(positions)),
+                    extra=_extra(route, ("agent_id", "path", "cost")),
                 )
             )
         return cls(
             status=result["status"],
             timeout=result["timeout"],
             routes=tuple(routes),
-            statistics=Statistics(**result["statistics"]),
-            anytime=tuple(AnytimePoint(**point) for point in result["anytime"]),
+            statistics=Statistics.from_dict(result["statistics"]),
+            anytime=tuple(AnytimePoint.from_dict(point) for point in result["anytime"]),
             objective_type=view.objective,
+            extra=_extra(result, cls.KEYS),
         )
 
 

@@ -144,6 +144,19 @@ class TestCallbackRaises:
         again = core.Solver(problem, options)
         assert again.solve() == 1 and again.get_result().paths
 
+    def test_a_solver_cannot_be_solved_from_its_own_callback(self):
+        problem, options = problem_from_document(core, long_search_doc(60.0), 60.0)
+        solver = core.Solver(problem, options)
+        with pytest.raises(RuntimeError, match="this Solver is already solving") as raised:
+            solver.solve(on_progress=lambda record: solver.solve())
+        assert raised.value.result.paths  # the outer solve stopped with its first solution
+
+        def stop(record):
+            raise Stop
+
+        with pytest.raises(Stop):  # not "already solving": the mark went with the solve
+            solver.solve(on_progress=stop)
+
     def test_keyboard_interrupt_acts_as_ctrl_c(self, capfd):
         def interrupt(record):
             raise KeyboardInterrupt

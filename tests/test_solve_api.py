@@ -6,6 +6,9 @@ from __future__ import annotations
 import copy
 import dataclasses
 import json
+import os
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -13,6 +16,8 @@ import pytest
 import _kvr_core as core
 import kvr_mtsp
 from kvr_mtsp import api
+
+ROOT = Path(__file__).resolve().parent.parent
 
 
 def routes_of(result: kvr_mtsp.SolveResult) -> list[tuple]:
@@ -113,6 +118,26 @@ class TestResultObject:
         ]
         for key in ("max_cost", "sum_cost", "n_generated", "n_expanded"):
             assert through["statistics"][key] == direct["statistics"][key]
+
+    def test_keys_the_records_do_not_know_survive_the_round_trip(self, make_doc, tmp_path):
+        doc = make_doc(4, node_ids=[10, 11, 12, 13, 14])
+        instance = tmp_path / "doc.json"
+        instance.write_text(json.dumps(doc))
+        written = tmp_path / "result.json"
+        completed = subprocess.run(
+            [sys.executable, "-m", "kvr_mtsp", "solve", str(instance), "--no-improve", "--quiet", "--output",
+             str(written)], capture_output=True, text=True, timeout=120,
+            env={**os.environ, "PYTHONPATH": os.pathsep.join([str(ROOT), os.environ.get("PYTHONPATH", "")])},
+        )
+        assert completed.returncode == 0, completed.stderr
+        document = json.loads(written.read_text())  # routes with the command line's "node_ids", "agent_index"
+        document["statistics"]["engine_rounds"] = 3
+        document["anytime"][0]["note"] = "first"
+        document["solver"] = "kvr"
+        result = kvr_mtsp.SolveResult.from_dict(document, doc)
+        assert result.to_dict() == document
+        assert [route.node_ids for route in result.routes] == [tuple(r["node_ids"]) for r in document["routes"]]
+        assert dict(result.statistics.extra) == {"engine_rounds": 3}
 
     def test_routes_carry_ids_positions_types_and_costs(self, make_doc, checker):
         doc = make_doc(5, agent_ids=(31, 32), node_ids=[100, 7, 8, 9, 10, 11])

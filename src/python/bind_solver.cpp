@@ -2,6 +2,8 @@
 #include <pybind11/stl.h>
 #include <pybind11/typing.h>
 
+#include <stdexcept>
+#include <unordered_set>
 #include <utility>
 
 #include "model/options.h"
@@ -15,6 +17,32 @@
 namespace py = pybind11;
 
 namespace tarsel::python {
+
+namespace {
+
+// Marks a Solver as solving while it lives. A solve started from inside the
+// same Solver's own on_progress callable would reset the running search
+// under its feet, so it is refused. The interpreter lock guards the set.
+class SolvingMark {
+ public:
+  explicit SolvingMark(const Solver& solver) : solver_(solver) {
+    if (!Solving().insert(&solver_).second) {
+      throw std::runtime_error("this Solver is already solving; its on_progress callable cannot solve it again");
+    }
+  }
+  ~SolvingMark() { Solving().erase(&solver_); }
+  SolvingMark(const SolvingMark&) = delete;
+  SolvingMark& operator=(const SolvingMark&) = delete;
+
+ private:
+  static std::unordered_set<const Solver*>& Solving() {
+    static std::unordered_set<const Solver*> solving;
+    return solving;
+  }
+  const Solver& solver_;
+};
+
+}  // namespace
 
 void BindSolver(py::module_& m) {
   using ProgressCallable = py::typing::Optional<py::typing::Callable<py::object(const ProgressRecord&)>>;
@@ -34,6 +62,7 @@ void BindSolver(py::module_& m) {
       .def(
           "solve",
           [](Solver& solver, ProgressCallable on_progress) {
+            const SolvingMark mark(solver);
             SignalWatch watch(solver);
             ProgressWatch progress(solver, watch, std::move(on_progress));
             const int found = solver.Solve();
