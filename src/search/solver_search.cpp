@@ -269,7 +269,6 @@ void Solver::RecordSnapshot(const Result& snapshot) {
   }
   anytime_log.emplace_back(t, checked);
   const CostTotals totals = TotalsOf(checked.times);
-  progress.Solution(t, totals.max_cost, totals.sum_cost);
   const double value = totals.ValueFor(objective);
   // Min-sum keeps the first solution of the smallest total (the anytime
   // filter's rule); min-max takes every solution whose longest route is no
@@ -284,6 +283,9 @@ void Solver::RecordSnapshot(const Result& snapshot) {
   solution_found = 1;
   incumbent = value;
   last_update_time = t;
+  // Every entry the anytime filter keeps is a better solution here, so the
+  // report comes once the solution is the Solver's best.
+  progress.Solution(t, totals.max_cost, totals.sum_cost);
 }
 
 void Solver::GenerateSuccessors(const Label& parent, size_t a) {
