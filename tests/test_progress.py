@@ -46,17 +46,17 @@ def check_records(records, result: dict, objective: str) -> None:
 
 class TestRecords:
     def test_focal_search_improving_and_periodic(self):
-        doc = long_search_doc(2.5)
+        doc = long_search_doc(1.3)
         records = []
         result = solve(doc, on_progress=records.append)
         check_records(records, result, "min_max")
         periodic = [r for r in records if not r.improving]
-        assert 1 <= len(periodic) <= 3  # 2.5 processor seconds
+        assert len(periodic) == 1  # 1.3 processor seconds
         assert {r.phase for r in records} == {"search"}
         assert "ProgressRecord(cpu_time=" in repr(records[0])
 
     def test_engine_records_follow_the_search(self, make_doc):
-        doc = make_doc(14, agent_ids=(1, 2, 3), objective="min_sum", time_limit=2.5)
+        doc = make_doc(14, agent_ids=(1, 2, 3), objective="min_sum", time_limit=1.3)
         doc["options"].update({"improve": True, "seed": 1})
         records = []
         result = solve(doc, on_progress=records.append)
@@ -67,19 +67,19 @@ class TestRecords:
 
     def test_before_any_solution_only_periodic_records_without_costs(self, tmp_path):
         path = tmp_path / "none.json"
-        path.write_text(json.dumps(no_solution_doc(2.2)))
+        path.write_text(json.dumps(no_solution_doc(1.3)))
         records = []
         result = core.solve_json_file(str(path), on_progress=records.append)
         assert result["status"] == "failed"
-        assert 1 <= len(records) <= 3
+        assert len(records) == 1
         for record in records:
             assert not record.improving
             assert record.objective is record.max_cost is record.sum_cost is None
         check_records(records, result, "min_max")
 
     def test_solver_solve_reports_its_solutions(self):
-        doc = long_search_doc(1.5)
-        problem, options = problem_from_document(core, doc, 1.5)
+        doc = long_search_doc(0.5)
+        problem, options = problem_from_document(core, doc, 0.5)
         solver = core.Solver(problem, options)
         records = []
         assert solver.solve(on_progress=records.append) == 1
