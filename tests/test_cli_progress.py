@@ -31,7 +31,7 @@ def progress_lines(stderr: str) -> list[re.Match]:
 
 
 class TestLinesWithoutTerminal:
-    @pytest.mark.parametrize("flags", [[], ["--verbose"], ["--no-improve"]], ids=["engine", "verbose", "focal"])
+    @pytest.mark.parametrize("flags", [[], ["--verbose", "--no-improve"]], ids=["engine", "verbose-focal"])
     def test_one_line_per_improving_solution(self, tmp_path, flags):
         doc = long_search_doc(0.5)
         instance = write(tmp_path / "long.json", doc)

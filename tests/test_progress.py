@@ -18,6 +18,10 @@ class Stop(Exception):
     pass
 
 
+def stop(record) -> None:
+    raise Stop("enough")
+
+
 def solve(doc: dict, **kwargs) -> dict:
     return core.solve_json_str(json.dumps(doc), **kwargs)
 
@@ -86,18 +90,9 @@ class TestRecords:
         improving = [r for r in records if r.improving]
         assert improving and improving[-1].objective == max(solver.get_result().times.values())
 
-    def test_records_are_read_only(self):
-        records = []
-        solve(long_search_doc(0.2), on_progress=records.append)
-        with pytest.raises(AttributeError):
-            records[0].objective = 0.0
-        with pytest.raises(TypeError):
-            core.ProgressRecord()
-
-    @pytest.mark.parametrize("callback", [5, "print"])
-    def test_a_callback_must_be_callable(self, callback):
+    def test_a_callback_must_be_callable(self):
         with pytest.raises(TypeError, match="on_progress must be a callable taking one ProgressRecord, or None"):
-            solve(long_search_doc(60.0), on_progress=callback)
+            solve(long_search_doc(60.0), on_progress="print")
 
 
 class TestCallbackRaises:
@@ -118,42 +113,20 @@ class TestCallbackRaises:
         assert result["anytime"][0]["max_cost"] == calls[0].max_cost
 
     def test_before_any_solution_the_result_is_failed(self):
-        def stop(record):
-            raise Stop
-
         with pytest.raises(Stop) as raised:
             solve(no_solution_doc(60.0), on_progress=stop)
         result = raised.value.result
         assert result["status"] == "failed" and result["timeout"] is True
         assert all(route["path"] == [] for route in result["routes"])
 
-    def test_solver_keeps_the_best_and_solves_again(self):
-        doc = long_search_doc(60.0)
-        problem, options = problem_from_document(core, doc, 60.0)
-        solver = core.Solver(problem, options)
-
-        def stop(record):
-            raise Stop
-
-        with pytest.raises(Stop) as raised:
-            solver.solve(on_progress=stop)
-        kept = raised.value.result
-        assert isinstance(kept, core.Result) and kept.timeout and kept.paths
-        assert solver.get_result().paths == kept.paths
-        options.time_limit = 0.3
-        again = core.Solver(problem, options)
-        assert again.solve() == 1 and again.get_result().paths
-
-    def test_a_solver_cannot_be_solved_from_its_own_callback(self):
+    def test_solver_keeps_the_best_and_refuses_to_solve_from_its_own_callback(self):
         problem, options = problem_from_document(core, long_search_doc(60.0), 60.0)
         solver = core.Solver(problem, options)
         with pytest.raises(RuntimeError, match="this Solver is already solving") as raised:
             solver.solve(on_progress=lambda record: solver.solve())
-        assert raised.value.result.paths  # the outer solve stopped with its first solution
-
-        def stop(record):
-            raise Stop
-
+        kept = raised.value.result  # the outer solve stopped with its first solution
+        assert isinstance(kept, core.Result) and kept.timeout and kept.paths
+        assert solver.get_result().paths == kept.paths
         with pytest.raises(Stop):  # not "already solving": the mark went with the solve
             solver.solve(on_progress=stop)
 
@@ -168,9 +141,6 @@ class TestCallbackRaises:
             solve(no_solution_doc(60.0), on_progress=interrupt)
 
     def test_the_api_attaches_a_solve_result(self):
-        def stop(record):
-            raise Stop
-
         with pytest.raises(Stop) as raised:
             kvr_mtsp.solve(long_search_doc(60.0), improve=False, on_progress=stop)
         kept = raised.value.result

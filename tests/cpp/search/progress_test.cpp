@@ -78,23 +78,6 @@ TEST(ProgressReporter, PeriodicReportsAreAtLeastASecondAfterTheLastReport) {
   EXPECT_EQ(records[0].phase, ProgressPhase::kSearch);
 }
 
-TEST(InterruptCheck, HookRunsAtPollsAndStopHolds) {
-  InterruptCheck check;
-  int hooks = 0;
-  EXPECT_FALSE(check.Poll(0.0));
-  check.SetPollHook([&hooks] { ++hooks; });
-  EXPECT_TRUE(check.Active());  // a hook alone makes the loops poll
-  EXPECT_FALSE(check.Poll(0.0));
-  EXPECT_FALSE(check.Poll(0.01));  // within kPollSeconds
-  EXPECT_FALSE(check.Poll(0.03));
-  EXPECT_EQ(hooks, 2);
-  check.Stop();
-  EXPECT_TRUE(check.Poll(0.031));
-  EXPECT_TRUE(check.Interrupted());
-  check.Reset();
-  EXPECT_FALSE(check.Poll(0.031));
-}
-
 TEST(InterruptCheck, AClockBehindTheLastPollPollsAtOnce) {
   // The post-optimisers poll with the process clock, the search with the
   // solve's own; a search poll after a post-optimiser's must not wait for
@@ -159,32 +142,6 @@ TEST(SolverProgress, ImprovingReportsAreTheAnytimeEntries) {
     }
   }
   EXPECT_GT(engine_reports, 0);  // the engine improves on the min-sum case
-}
-
-TEST(SolverProgress, SinkChangesNothingAndStopRequestKeepsTheBest) {
-  InstanceBuilder b = Scattered(8, 9, 2);
-  Options options;
-  options.objective = ObjectiveType::MinMax;
-  options.time_limit = 30;
-  ConsoleCapture console;
-  Solver plain(b.problem, options);
-  Solver watched(b.problem, options);
-  int calls = 0;
-  watched.SetProgressSink([&calls](const ProgressRecord&) { ++calls; });
-  ASSERT_EQ(plain.Solve(), 1);
-  ASSERT_EQ(watched.Solve(), 1);
-  EXPECT_GT(calls, 0);
-  EXPECT_EQ(plain.GetResult().paths, watched.GetResult().paths);
-  EXPECT_EQ(plain.GetResult().n_generated, watched.GetResult().n_generated);
-
-  // Stopping at the first improving solution ends the solve with it.
-  Solver stopped(b.problem, options);
-  stopped.SetProgressSink([&stopped](const ProgressRecord&) { stopped.RequestStop(); });
-  ASSERT_EQ(stopped.Solve(), 1);
-  EXPECT_TRUE(stopped.Interrupted());
-  EXPECT_TRUE(stopped.GetResult().timeout);
-  EXPECT_FALSE(stopped.GetResult().paths.empty());
-  EXPECT_LT(stopped.GetResult().n_generated, plain.GetResult().n_generated);
 }
 
 }  // namespace
