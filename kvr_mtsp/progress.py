@@ -61,7 +61,10 @@ class ProgressDisplay:
         except OSError:
             return self  # no standard error to write to
         if self.terminal:
-            self._start_bar()
+            try:
+                self._start_bar()
+            except ImportError:  # rich missing from a source checkout: lines instead of the bar
+                self._bar = None
         return self
 
     def __exit__(
