@@ -5,7 +5,12 @@ enumerations and functions of the compiled `_kvr_core` extension under its
 own name (the very same objects), and the installed version as `__version__`.
 
     import kvr_mtsp
-    result = kvr_mtsp.solve_json_file("instance.json", time_limit=5)
+    result = kvr_mtsp.solve("instance.json", time_limit=5)
+    print(result.objective, [route.node_ids for route in result.routes])
+
+`kvr_mtsp.solve` (from `kvr_mtsp.api`) takes a path, a JSON text or a dict
+and returns a typed `SolveResult`; the module's own `solve_json_file` and
+`solve_json_str` return the result document as a dict.
 
 The extension is loaded when one of its names is first used, so that the
 package's pure-Python parts (`kvr_mtsp.json_ints`, which the independent
@@ -27,12 +32,15 @@ if TYPE_CHECKING:
         Options,
         Position,
         Problem,
+        ProgressRecord,
         Result,
         Solver,
         TimeWindowConstraint,
         solve_json_file,
         solve_json_str,
     )
+
+    from kvr_mtsp.api import AnytimePoint, Route, SolveResult, Statistics, solve
 
 __all__ = [
     "ObjectiveType",
@@ -44,10 +52,16 @@ __all__ = [
     "AssignmentConstraint",
     "TimeWindowConstraint",
     "Problem",
+    "ProgressRecord",
     "Result",
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    "solve",
+    "SolveResult",
+    "Route",
+    "AnytimePoint",
+    "Statistics",
 ]
 
 # The version is written once, in pyproject.toml; the installed metadata carries it.
@@ -56,16 +70,18 @@ try:
 except metadata.PackageNotFoundError:  # a source tree that was never installed
     __version__ = "0+unknown"
 
-_EXTENSION_NAMES = frozenset(__all__)
+# Where each public name lives; the modules are imported on first use.
+_API_NAMES = frozenset({"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"})
+_HOME = {name: "kvr_mtsp.api" if name in _API_NAMES else "_kvr_core" for name in __all__}
 
 
 def __getattr__(name: str) -> Any:
-    if name not in _EXTENSION_NAMES:
+    if name not in _HOME:
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
-    value = getattr(importlib.import_module("_kvr_core"), name)
+    value = getattr(importlib.import_module(_HOME[name]), name)
     globals()[name] = value  # later look-ups no longer come here
     return value
 
 
 def __dir__() -> list[str]:
-    return sorted(set(globals()) | _EXTENSION_NAMES)
+    return sorted(set(globals()) | set(_HOME))

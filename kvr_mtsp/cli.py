@@ -1,11 +1,15 @@
 """Command line: solve a JSON instance and print a readable summary.
 
-    kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose]
+    kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose] [--quiet]
                    [--missing-cost C] [--memory-limit-mb MB]
                    [--improve | --no-improve] [--seed N] [--max-iterations N] [--plot ROUTES.png]
 
 The subcommands plot, convert and validate live in their own modules
 (kvr_mtsp.plot, kvr_mtsp.convert, kvr_mtsp.validate).
+
+While the solve runs, standard error shows its progress (kvr_mtsp.progress):
+a progress bar on a terminal, one "[progress] ..." line per improving
+solution otherwise; --quiet turns it off.
 
 Exit status: 0 when a solution was found; 1 when the search ended without
 one ("failed"), or when the result file could not be written after the
@@ -39,6 +43,8 @@ import _kvr_core
 from kvr_mtsp import convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
 from kvr_mtsp.instance import InstanceView, read_document
+from kvr_mtsp.overrides import parse_document, with_options
+from kvr_mtsp.progress import ProgressDisplay, fmt
 from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput
 
 EXIT_SOLVED = 0
@@ -87,6 +93,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="show the solver's console lines as they are, without summarising repeated warnings",
     )
     solve.add_argument(
+        "--quiet",
+        action="store_true",
+        help="no live progress on standard error (by default a progress bar on a terminal, "
+        "otherwise one line per improving solution)",
+    )
+    solve.add_argument(
         "--memory-limit-mb",
         type=float,
         metavar="MB",
@@ -121,32 +133,21 @@ def engine_document(path: str, args: argparse.Namespace) -> str | None:
     """The instance text with the options given as flags written into its "options",
     or None when Python's reader does not take the document as an object
     (the solver then reads the file itself and reports what it finds)."""
-    def reject(constant: str) -> None:  # NaN and Infinity, which the solver's reader refuses
-        raise ValueError(constant)
-
     try:
         with open(path, "rb") as stream:
-            document = json.loads(stream.read().decode("utf-8-sig"), parse_constant=reject)
-    except (OSError, ValueError):
+            document = parse_document(stream.read())
+    except OSError:
         return None
-    if not isinstance(document, dict) or not isinstance(document.get("options", {}), dict):
+    if document is None:
         return None
-    options = document.setdefault("options", {})
-    options["improve"] = args.improve
-    if args.missing_cost is not None:
-        options["missing_cost"] = args.missing_cost
-    if args.memory_limit_mb is not None:
-        options["memory_limit_mb"] = args.memory_limit_mb
-    if args.seed is not None:
-        options["seed"] = args.seed
-    if args.max_iterations is not None:
-        options["max_iterations"] = args.max_iterations
-    return json.dumps(document)
-
-
-def fmt(value: float) -> str:
-    """A cost with at most 10 significant digits, always with a decimal point."""
-    return repr(float(f"{value:.10g}"))
+    flags = {
+        "improve": args.improve,
+        "missing_cost": args.missing_cost,
+        "memory_limit_mb": args.memory_limit_mb,
+        "seed": args.seed,
+        "max_iterations": args.max_iterations,
+    }
+    return json.dumps(with_options(document, flags))
 
 
 def status_line(result: dict[str, Any], stopped_by: str | None = None) -> str:
@@ -307,19 +308,22 @@ def why_failed(result: dict[str, Any], requested: float | None, view: InstanceVi
     return f"{reason}; {hint}" if hint else reason
 
 
-def solve(path: str, text: str | None, time_limit: float) -> dict[str, Any]:
+def solve(path: str, text: str | None, time_limit: float, on_progress: ProgressDisplay | None) -> dict[str, Any]:
     """Solves the rewritten document text, or the file when there is none."""
+    extra = {} if on_progress is None else {"on_progress": on_progress}
     if text is None:
-        return _kvr_core.solve_json_file(path, time_limit)
-    return _kvr_core.solve_json_str(text, time_limit)
+        return _kvr_core.solve_json_file(path, time_limit, **extra)
+    return _kvr_core.solve_json_str(text, time_limit, **extra)
 
 
-def solve_quietly(path: str, text: str | None, time_limit: float, view: InstanceView) -> dict[str, Any]:
+def solve_quietly(
+    path: str, text: str | None, time_limit: float, view: InstanceView, on_progress: ProgressDisplay | None
+) -> dict[str, Any]:
     """Runs the solve with the solver's console lines condensed (see kvr_mtsp.console)."""
     capture = ConsoleCapture()
     try:
         with capture:
-            return solve(path, text, time_limit)
+            return solve(path, text, time_limit, on_progress)
     finally:
         stdout, stderr = condense(capture.stdout, capture.stderr, view)
         write_bytes(1, stdout)
@@ -341,13 +345,15 @@ def solve_command(args: argparse.Namespace) -> int:
         return EXIT_BAD_INPUT
     time_limit = -1.0 if args.time_limit is None else args.time_limit  # -1: the instance's own limit
     received: list[int] = []
+    budget = args.time_limit if args.time_limit is not None else view.time_limit
+    display = None if args.quiet else ProgressDisplay(budget)
     try:
         text = engine_document(args.instance, args)
-        with stop_signals_raise(received):
+        with stop_signals_raise(received), display or contextlib.nullcontext():
             if args.verbose:
-                result = solve(args.instance, text, time_limit)
+                result = solve(args.instance, text, time_limit, display)
             else:
-                result = solve_quietly(args.instance, text, time_limit, view)
+                result = solve_quietly(args.instance, text, time_limit, view, display)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
         return EXIT_BAD_INPUT

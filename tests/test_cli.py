@@ -257,7 +257,7 @@ class TestOutputFile:
         if not Path("/dev/full").exists():
             pytest.skip("no /dev/full on this system")
         instance = write(tmp_path / "doc.json", make_doc(3))
-        completed = run_cli("solve", str(instance), "--output", "/dev/full", "--no-improve", cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--output", "/dev/full", "--no-improve", "--quiet", cwd=tmp_path)
         assert completed.returncode == 1
         assert lines_of(completed.stderr) == ["kvr-mtsp: error: cannot write /dev/full: No space left on device"]
 
@@ -468,7 +468,7 @@ class TestSolverConsoleLines:
         doc = make_doc(3)
         doc["constraints"][0]["items"].pop()  # node 3 keeps no assignment entry
         instance = write(tmp_path / "one.json", doc)
-        completed = run_cli("solve", str(instance), "--no-improve", cwd=tmp_path)
+        completed = run_cli("solve", str(instance), "--no-improve", "--quiet", cwd=tmp_path)
         assert completed.returncode == 0, completed.stderr
         assert lines_of(completed.stderr) == [
             "kvr-mtsp: warning: 1 node has no assignment constraint, so every agent type may serve it "

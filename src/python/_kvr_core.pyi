@@ -1,6 +1,6 @@
 """KVR MTSP Solver — C++ core bindings"""
 
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any, ClassVar
 
 # Ids and counts are unsigned 64-bit integers (negative values raise
@@ -107,20 +107,89 @@ class Result:
     @property
     def times(self) -> dict[int, float]: ...
 
+class ProgressRecord:
+    # Made only by a running solve and handed to its on_progress callable;
+    # calling ProgressRecord() raises TypeError. Costs are those of the best
+    # solution so far, None before the first one.
+    @property
+    def cpu_time(self) -> float: ...
+    @property
+    def wall_time(self) -> float: ...
+    @property
+    def objective(self) -> float | None: ...
+    @property
+    def max_cost(self) -> float | None: ...
+    @property
+    def sum_cost(self) -> float | None: ...
+    # "search" (the focal search and its post-optimisers) or "engine".
+    @property
+    def phase(self) -> str: ...
+    # True for a new best solution, False for a periodic report.
+    @property
+    def improving(self) -> bool: ...
+
 class Solver:
     def __init__(self, problem: Problem, options: Options) -> None: ...
-    def solve(self) -> int:
+    def solve(self, *, on_progress: Callable[[ProgressRecord], object] | None = None) -> int:
         """Run the KVR solver. Returns 1 on success, 0 on failure.
+        on_progress: None, or a callable taking one ProgressRecord, called on this thread on every improving solution and, between them, at most once per second of processor time. When it raises, the solve stops as Ctrl-C stops it, the Solver keeps the best solution found so far (get_result()), and the exception propagates with that Result as its attribute 'result'; a KeyboardInterrupt raised in it acts exactly as Ctrl-C does.
         Ctrl-C stops a running solve within a fraction of a second: a solution found so far is kept (the result's timeout is True); before any solution the KeyboardInterrupt propagates. The Solver can solve again afterwards."""
     def get_result(self) -> Result: ...
     def get_result_process(self) -> list[tuple[float, Result]]: ...
 
-def solve_json_file(input_path: str, time_limit: float = -1) -> dict[str, Any]:
-    """Solve an MTSP instance from a JSON file path.
-    Returns a dict with keys: status, routes, statistics, anytime, timeout.
-    Ctrl-C stops a running solve within a fraction of a second: the best solution found so far is returned with timeout True; before any solution the KeyboardInterrupt propagates."""
+def solve_json_file(
+    input_path: str, time_limit: float = -1, *, on_progress: Callable[[ProgressRecord], object] | None = None
+) -> dict[str, Any]:
+    """Solve the instance document in the file input_path (UTF-8 JSON).
 
-def solve_json_str(json_str: str, time_limit: float = -1) -> dict[str, Any]:
-    """Solve an MTSP instance from a JSON string.
-    Returns a dict with keys: status, routes, statistics, anytime, timeout.
-    Ctrl-C stops a running solve within a fraction of a second: the best solution found so far is returned with timeout True; before any solution the KeyboardInterrupt propagates."""
+    time_limit: processor seconds of search; a positive value replaces the document's own
+    limit ("options" "time_limit", default 60), any other keeps it.
+    on_progress: None, or a callable taking one ProgressRecord, called on this thread on
+    every improving solution (the entries of "anytime", in order; record.improving True)
+    and, between them, at most once per second of processor time. When it raises, the
+    solve stops as Ctrl-C stops it, and the exception propagates with the result dict of
+    the best solution found so far (status "failed" when there is none) as its attribute
+    'result'; a KeyboardInterrupt raised in it acts exactly as Ctrl-C does.
+
+    Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
+    (the time limit, the memory budget or an interrupt ended the search), "routes" (one
+    per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
+    "cost"), "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
+    "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
+    "max_cost", "sum_cost").
+
+    Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
+    IndexError for an unknown node id or cost type, ValueError for repeated ids, a
+    negative cost or more than 256 nodes.
+    Ctrl-C stops a running solve within a fraction of a second: the best solution found
+    so far is returned with timeout True; before any solution the KeyboardInterrupt
+    propagates.
+    A file that cannot be read raises RuntimeError "Cannot open file: " + input_path."""
+
+def solve_json_str(
+    json_str: str, time_limit: float = -1, *, on_progress: Callable[[ProgressRecord], object] | None = None
+) -> dict[str, Any]:
+    """Solve the instance document held by the JSON text json_str.
+
+    time_limit: processor seconds of search; a positive value replaces the document's own
+    limit ("options" "time_limit", default 60), any other keeps it.
+    on_progress: None, or a callable taking one ProgressRecord, called on this thread on
+    every improving solution (the entries of "anytime", in order; record.improving True)
+    and, between them, at most once per second of processor time. When it raises, the
+    solve stops as Ctrl-C stops it, and the exception propagates with the result dict of
+    the best solution found so far (status "failed" when there is none) as its attribute
+    'result'; a KeyboardInterrupt raised in it acts exactly as Ctrl-C does.
+
+    Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
+    (the time limit, the memory budget or an interrupt ended the search), "routes" (one
+    per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
+    "cost"), "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
+    "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
+    "max_cost", "sum_cost").
+
+    Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
+    IndexError for an unknown node id or cost type, ValueError for repeated ids, a
+    negative cost or more than 256 nodes.
+    Ctrl-C stops a running solve within a fraction of a second: the best solution found
+    so far is returned with timeout True; before any solution the KeyboardInterrupt
+    propagates."""

@@ -1,9 +1,13 @@
 #include <pybind11/pybind11.h>
+#include <pybind11/typing.h>
 
 #include <cstring>
 #include <exception>
+#include <string>
+#include <utility>
 #include <nlohmann/json.hpp>
 
+#include "common/progress.h"
 #include "python/solve_json.h"
 #include "python/bindings.h"
 
@@ -35,22 +39,52 @@ void TranslateJsonError(std::exception_ptr error) {
   }
 }
 
+// What both JSON entries do past reading their input (their docstrings' common part).
+constexpr char kSolveDocBody[] =
+    "time_limit: processor seconds of search; a positive value replaces the document's own\n"
+    "limit (\"options\" \"time_limit\", default 60), any other keeps it.\n"
+    "on_progress: None, or a callable taking one ProgressRecord, called on this thread on\n"
+    "every improving solution (the entries of \"anytime\", in order; record.improving True)\n"
+    "and, between them, at most once per second of processor time. When it raises, the\n"
+    "solve stops as Ctrl-C stops it, and the exception propagates with the result dict of\n"
+    "the best solution found so far (status \"failed\" when there is none) as its attribute\n"
+    "'result'; a KeyboardInterrupt raised in it acts exactly as Ctrl-C does.\n"
+    "\n"
+    "Returns the result document as a dict: \"status\" (\"success\" or \"failed\"), \"timeout\"\n"
+    "(the time limit, the memory budget or an interrupt ended the search), \"routes\" (one\n"
+    "per agent in the order of \"agents\": \"agent_id\", \"path\" as positions in \"nodes\",\n"
+    "\"cost\"), \"statistics\" (\"solve_time\", \"max_cost\", \"sum_cost\", \"n_generated\",\n"
+    "\"n_expanded\", \"last_update_time\") and \"anytime\" (the improving solutions: \"time\",\n"
+    "\"max_cost\", \"sum_cost\").\n"
+    "\n"
+    "Raises RuntimeError for a text that is no JSON or a document of the wrong shape,\n"
+    "IndexError for an unknown node id or cost type, ValueError for repeated ids, a\n"
+    "negative cost or more than 256 nodes.\n"
+    "Ctrl-C stops a running solve within a fraction of a second: the best solution found\n"
+    "so far is returned with timeout True; before any solution the KeyboardInterrupt\n"
+    "propagates.";
+
 }  // namespace
 
 void BindJsonEntry(py::module_& m) {
   py::register_exception_translator(&TranslateJsonError);
-  m.def("solve_json_file", &solve_json_file, py::arg("input_path"), py::arg("time_limit") = -1,
-        "Solve an MTSP instance from a JSON file path.\n"
-"Returns a dict with keys: status, routes, statistics, anytime, timeout.\n"
-        "Ctrl-C stops a running solve within a fraction of a second: the best solution "
-        "found so far is returned with timeout True; before any solution the "
-        "KeyboardInterrupt propagates.");
-  m.def("solve_json_str", &SolveJson, py::arg("json_str"), py::arg("time_limit") = -1,
-        "Solve an MTSP instance from a JSON string.\n"
-"Returns a dict with keys: status, routes, statistics, anytime, timeout.\n"
-        "Ctrl-C stops a running solve within a fraction of a second: the best solution "
-        "found so far is returned with timeout True; before any solution the "
-        "KeyboardInterrupt propagates.");
+  using ProgressCallable = py::typing::Optional<py::typing::Callable<py::object(const ProgressRecord&)>>;
+  m.def(
+      "solve_json_file",
+      [](const std::string& input_path, double time_limit, ProgressCallable on_progress) {
+        return solve_json_file(input_path, time_limit, std::move(on_progress));
+      },
+      py::arg("input_path"), py::arg("time_limit") = -1, py::kw_only(), py::arg("on_progress") = py::none(),
+      (std::string("Solve the instance document in the file input_path (UTF-8 JSON).\n\n") + kSolveDocBody +
+       "\nA file that cannot be read raises RuntimeError \"Cannot open file: \" + input_path.")
+          .c_str());
+  m.def(
+      "solve_json_str",
+      [](const std::string& json_str, double time_limit, ProgressCallable on_progress) {
+        return SolveJson(json_str, time_limit, std::move(on_progress));
+      },
+      py::arg("json_str"), py::arg("time_limit") = -1, py::kw_only(), py::arg("on_progress") = py::none(),
+      (std::string("Solve the instance document held by the JSON text json_str.\n\n") + kSolveDocBody).c_str());
 }
 
 }  // namespace tarsel::python

@@ -1,9 +1,15 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/typing.h>
+
+#include <stdexcept>
+#include <unordered_set>
+#include <utility>
 
 #include "model/options.h"
 #include "model/problem.h"
 #include "python/bindings.h"
+#include "python/progress_watch.h"
 #include "python/signal_watch.h"
 #include "common/result.h"
 #include "search/solver.h"
@@ -12,7 +18,34 @@ namespace py = pybind11;
 
 namespace tarsel::python {
 
+namespace {
+
+// Marks a Solver as solving while it lives. A solve started from inside the
+// same Solver's own on_progress callable would reset the running search
+// under its feet, so it is refused. The interpreter lock guards the set.
+class SolvingMark {
+ public:
+  explicit SolvingMark(const Solver& solver) : solver_(solver) {
+    if (!Solving().insert(&solver_).second) {
+      throw std::runtime_error("this Solver is already solving; its on_progress callable cannot solve it again");
+    }
+  }
+  ~SolvingMark() { Solving().erase(&solver_); }
+  SolvingMark(const SolvingMark&) = delete;
+  SolvingMark& operator=(const SolvingMark&) = delete;
+
+ private:
+  static std::unordered_set<const Solver*>& Solving() {
+    static std::unordered_set<const Solver*> solving;
+    return solving;
+  }
+  const Solver& solver_;
+};
+
+}  // namespace
+
 void BindSolver(py::module_& m) {
+  using ProgressCallable = py::typing::Optional<py::typing::Callable<py::object(const ProgressRecord&)>>;
   // Results are only handed out by a Solver, never built from Python.
   py::class_<Result>(m, "Result")
       .def_readonly("n_generated", &Result::n_generated)
@@ -28,16 +61,25 @@ void BindSolver(py::module_& m) {
       .def(py::init<Problem, Options>(), py::arg("problem"), py::arg("options"))
       .def(
           "solve",
-          [](Solver& solver) {
+          [](Solver& solver, ProgressCallable on_progress) {
+            const SolvingMark mark(solver);
             SignalWatch watch(solver);
+            ProgressWatch progress(solver, watch, std::move(on_progress));
             const int found = solver.Solve();
             watch.Finish(found == 1);
+            progress.Finish([&solver] { return py::cast(solver.GetResult()); });
             return found;
           },
+          py::kw_only(), py::arg("on_progress") = py::none(),
           "Run the KVR solver. Returns 1 on success, 0 on failure.\n"
-               "Ctrl-C stops a running solve within a fraction of a second: a solution found so "
-               "far is kept (the result's timeout is True); before any solution the "
-               "KeyboardInterrupt propagates. The Solver can solve again afterwards.")
+          "on_progress: None, or a callable taking one ProgressRecord, called on this thread on "
+          "every improving solution and, between them, at most once per second of processor "
+          "time. When it raises, the solve stops as Ctrl-C stops it, the Solver keeps the best "
+          "solution found so far (get_result()), and the exception propagates with that Result "
+          "as its attribute 'result'; a KeyboardInterrupt raised in it acts exactly as Ctrl-C does.\n"
+          "Ctrl-C stops a running solve within a fraction of a second: a solution found so "
+          "far is kept (the result's timeout is True); before any solution the "
+          "KeyboardInterrupt propagates. The Solver can solve again afterwards.")
       .def("get_result", &Solver::GetResult)
       .def("get_result_process", &Solver::GetResultProcess);
 }

@@ -8,6 +8,7 @@ PYBIND11_MODULE(_kvr_core, m) {
   m.doc() = "KVR MTSP Solver — C++ core bindings";
   tarsel::python::BindEnums(m);
   tarsel::python::BindModel(m);
+  tarsel::python::BindProgress(m);
   tarsel::python::BindSolver(m);
   tarsel::python::BindJsonEntry(m);
 }

@@ -16,6 +16,11 @@ SignalWatch::SignalWatch(Solver& solver) : solver_(solver) {
 
 SignalWatch::~SignalWatch() { solver_.SetInterruptCallback({}); }
 
+void SignalWatch::Keep(pybind11::error_already_set raised) {
+  if (!raised_) raised_.emplace(std::move(raised));
+  solver_.RequestStop();
+}
+
 void SignalWatch::Finish(bool found_solution) {
   solver_.SetInterruptCallback({});
   if (!raised_) return;

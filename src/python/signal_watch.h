@@ -24,6 +24,10 @@ class SignalWatch {
   // solution returns normally (one "[interrupted] ..." line on standard
   // error says so) and one that found none raises the kept exception.
   void Finish(bool found_solution);
+  // Keeps `raised` (a KeyboardInterrupt raised elsewhere while the solve
+  // ran, e.g. in a progress callback) as if a signal had raised it, and
+  // stops the solve; the first exception kept wins.
+  void Keep(pybind11::error_already_set raised);
 
  private:
   Solver& solver_;

@@ -11,6 +11,7 @@
 #include "model/anytime_points.h"
 #include "model/json_loader.h"
 #include "model/problem.h"
+#include "python/progress_watch.h"
 #include "python/signal_watch.h"
 #include "search/solver.h"
 
@@ -57,7 +58,7 @@ py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective) {
 
 }  // namespace
 
-py::dict SolveJson(const std::string& json_text, double time_limit) {
+py::dict SolveJson(const std::string& json_text, double time_limit, py::object on_progress) {
   const nlohmann::json document = nlohmann::json::parse(json_text);
   Problem problem;
   ParseProblemJson(document, problem);
@@ -67,6 +68,7 @@ py::dict SolveJson(const std::string& json_text, double time_limit) {
   const auto start = std::chrono::steady_clock::now();
   Solver solver(problem, problem.options);
   python::SignalWatch watch(solver);
+  python::ProgressWatch progress(solver, watch, std::move(on_progress));
   const int found = solver.Solve();
   watch.Finish(found == 1);
   const auto end = std::chrono::steady_clock::now();
@@ -94,14 +96,15 @@ py::dict SolveJson(const std::string& json_text, double time_limit) {
   output["routes"] = std::move(routes);
   output["statistics"] = std::move(statistics);
   output["anytime"] = BuildAnytime(log, problem.options.objective);
+  progress.Finish([&output] { return py::object(output); });
   return output;
 }
 
-py::dict solve_json_file(const std::string& input_path, double time_limit) {
+py::dict solve_json_file(const std::string& input_path, double time_limit, py::object on_progress) {
   std::ifstream input(input_path, std::ios::binary);
   if (!input.is_open()) throw std::runtime_error("Cannot open file: " + input_path);
   const std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
-  return SolveJson(text, time_limit);
+  return SolveJson(text, time_limit, std::move(on_progress));
 }
 
 }  // namespace tarsel

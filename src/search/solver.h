@@ -13,6 +13,7 @@
 #include "common/label.h"
 #include "common/mst_edge.h"
 #include "common/node_info.h"
+#include "common/progress.h"
 #include "common/result.h"
 #include "common/solve_summary.h"
 #include "common/time_window_table.h"
@@ -89,8 +90,16 @@ class Solver {
   void SetInterruptCallback(std::function<bool()> callback) {
     interrupt.SetCallback(std::move(callback));
   }
-  // Whether the last solve stopped because the callback asked it to.
+  // Whether the last solve stopped because the callback asked it to (or
+  // RequestStop was called).
   bool Interrupted() const { return interrupt.Interrupted(); }
+  // Stops a running solve as an interrupt does, e.g. from a progress sink.
+  void RequestStop() { interrupt.Stop(); }
+  // Called on every improving solution (focal search and engine, exactly the
+  // entries of the filtered anytime log) and, between them, at most once per
+  // second of processor time from the solve's interrupt polls. An empty sink
+  // turns the reports off; without one the solve runs as before.
+  void SetProgressSink(ProgressSink sink);
   // Whether the last solve stopped at its memory budget.
   bool MemoryLimitReached() const { return memory_limit_reached; }
   // Bytes held by the label store, the lists and the frontiers.
@@ -167,6 +176,7 @@ class Solver {
   double memory_limit_bytes = 0;
   bool list_blocked_edges = false;  // MTSP_DEBUG_TW_EDGES is set
   InterruptCheck interrupt;
+  ProgressReporter progress;
   bool memory_limit_reached = false;
 
   LabelStore label_store;

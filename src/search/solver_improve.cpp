@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "engine/improvement_engine.h"
+#include "model/anytime_points.h"
 #include "search/solver.h"
 
 namespace tarsel {
@@ -21,7 +22,10 @@ bool Solver::RunImprovement(bool found) {
     snapshot.times = improved.times;
     anytime_log.emplace_back(time, std::move(snapshot));
     last_update_time = time;
+    const CostTotals totals = TotalsOf(improved.times);
+    progress.Solution(time, totals.max_cost, totals.sum_cost);
   };
+  progress.SetPhase(ProgressPhase::kEngine);
   const EngineOutcome outcome = RunImprovementEngine(tables, found ? &best : nullptr, settings);
   // The focal search's own stop (a tenth of the budget) is no timeout of the solve.
   result.timeout = outcome.stopped_early || interrupt.Interrupted() || memory_limit_reached;

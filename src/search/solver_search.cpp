@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 #include "common/console.h"
 #include "common/special_values.h"
@@ -122,6 +123,7 @@ Label Solver::RootLabel() {
 int Solver::Solve() {
   ResetSearchState();
   timer.Start();
+  progress.Start(objective == ObjectiveType::MinMax);
   ValidateSearch();
   if (unsolvable) {
     result.cpu_seconds = timer.Elapsed();
@@ -213,6 +215,15 @@ bool Solver::MustStop() {
   return false;
 }
 
+void Solver::SetProgressSink(ProgressSink sink) {
+  if (sink) {
+    interrupt.SetPollHook([this] { progress.Tick(timer.Elapsed()); });
+  } else {
+    interrupt.SetPollHook({});
+  }
+  progress.SetSink(std::move(sink));
+}
+
 size_t Solver::SearchMemoryBytes() const {
   return label_store.MemoryBytes() + lists.MemoryBytes() + frontiers.MemoryBytes();
 }
@@ -257,7 +268,8 @@ void Solver::RecordSnapshot(const Result& snapshot) {
     return;
   }
   anytime_log.emplace_back(t, checked);
-  const double value = TotalsOf(checked.times).ValueFor(objective);
+  const CostTotals totals = TotalsOf(checked.times);
+  const double value = totals.ValueFor(objective);
   // Min-sum keeps the first solution of the smallest total (the anytime
   // filter's rule); min-max takes every solution whose longest route is no
   // longer, as each later solution of the search is.
@@ -271,6 +283,9 @@ void Solver::RecordSnapshot(const Result& snapshot) {
   solution_found = 1;
   incumbent = value;
   last_update_time = t;
+  // Every entry the anytime filter keeps is a better solution here, so the
+  // report comes once the solution is the Solver's best.
+  progress.Solution(t, totals.max_cost, totals.sum_cost);
 }
 
 void Solver::GenerateSuccessors(const Label& parent, size_t a) {

@@ -1,0 +1,259 @@
+"""`kvr_mtsp.solve`: solve an instance and read the result as typed records.
+
+    import kvr_mtsp
+    result = kvr_mtsp.solve("instance.json", time_limit=5)
+    for route in result.routes:
+        print(route.agent_id, route.cost, route.node_ids)
+
+The instance is a path (str or os.PathLike), a JSON text (a str whose first
+character after white space is "{" or "["), or a dict in the shape of the
+instance document. `time_limit` (processor seconds; None keeps the
+document's own), `improve` and `seed` replace the document's "options",
+as the command line's flags do. The solve runs through the module's
+`solve_json_str` (or `solve_json_file` for a file Python cannot read as a
+JSON object, so that the module reports what is wrong with it), and its
+exceptions reach the caller unchanged.
+
+The result is a `SolveResult`; `to_dict()` gives the module's result
+document, key for key.
+"""
+from __future__ import annotations
+
+import json
+import math
+import os
+from collections.abc import Callable, Mapping
+from dataclasses import dataclass
+from typing import Any, Union
+
+import _kvr_core
+
+from kvr_mtsp.instance import InstanceView
+from kvr_mtsp.overrides import parse_document, with_options
+
+InstanceInput = Union[str, "os.PathLike[str]", Mapping[str, Any]]
+# Keys of a result document that a record does not know, with their values,
+# in document order: kept so that to_dict() gives back what was read.
+Extra = tuple[tuple[str, Any], ...]
+
+
+def _extra(record: Mapping[str, Any], known: tuple[str, ...]) -> Extra:
+    return tuple((key, value) for key, value in record.items() if key not in known)
+
+
+@dataclass(frozen=True)
+class Route:
+    """One agent's route. `positions` are places in the document's "nodes"
+    array (the result document's "path"); `node_ids` the same nodes by id
+    (None where the document gives no usable id)."""
+
+    agent_index: int  # the agent's place in the document's "agents" array
+    agent_id: int
+    agent_type: str | None
+    positions: tuple[int, ...]
+    node_ids: tuple[int | None, ...]
+    cost: float
+    # With open routes, the last leg into the agent's own start or end node
+    # costs nothing and is not in `cost`.
+    free_last_leg: bool
+    extra: Extra = ()
+
+    @property
+    def serves_targets(self) -> bool:
+        """Whether the route visits anything between its start and its end."""
+        return len(self.positions) > 2
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost, **dict(self.extra)}
+
+
+@dataclass(frozen=True)
+class AnytimePoint:
+    """An improving solution: processor seconds since the start, its longest and total route cost."""
+
+    time: float
+    max_cost: float
+    sum_cost: float
+    extra: Extra = ()
+
+    KEYS = ("time", "max_cost", "sum_cost")
+
+    @classmethod
+    def from_dict(cls, point: Mapping[str, Any]) -> AnytimePoint:
+        return cls(*(point[key] for key in cls.KEYS), extra=_extra(point, cls.KEYS))
+
+    def to_dict(self) -> dict[str, Any]:
+        return {"time": self.time, "max_cost": self.max_cost, "sum_cost": self.sum_cost, **dict(self.extra)}
+
+
+@dataclass(frozen=True)
+class Statistics:
+    """The result document's "statistics": wall-clock solve time (set-up
+    included), longest and total route cost, search counters, and the
+    processor time of the last update."""
+
+    solve_time: float
+    max_cost: float
+    sum_cost: float
+    n_generated: int
+    n_expanded: int
+    last_update_time: float
+    extra: Extra = ()
+
+    KEYS = ("solve_time", "max_cost", "sum_cost", "n_generated", "n_expanded", "last_update_time")
+
+    @classmethod
+    def from_dict(cls, statistics: Mapping[str, Any]) -> Statistics:
+        return cls(*(statistics[key] for key in cls.KEYS), extra=_extra(statistics, cls.KEYS))
+
+    def to_dict(self) -> dict[str, Any]:
+        return {**{key: getattr(self, key) for key in self.KEYS}, **dict(self.extra)}
+
+
+@dataclass(frozen=True)
+class SolveResult:
+    """What a solve returns. `status` is "success" when a solution was found
+    and "failed" otherwise; `timeout` is true when the time limit, the memory
+    budget or an interrupt ended the search. `objective_type` is "min_max" or
+    "min_sum", and `objective` the value it minimises: `longest` or `total`."""
+
+    status: str
+    timeout: bool
+    routes: tuple[Route, ...]
+    statistics: Statistics
+    anytime: tuple[AnytimePoint, ...]
+    objective_type: str
+    extra: Extra = ()
+
+    KEYS = ("status", "timeout", "routes", "statistics", "anytime")
+
+    @property
+    def solved(self) -> bool:
+        return self.status == "success"
+
+    @property
+    def longest(self) -> float:
+        return self.statistics.max_cost
+
+    @property
+    def total(self) -> float:
+        return self.statistics.sum_cost
+
+    @property
+    def objective(self) -> float:
+        return self.longest if self.objective_type == "min_max" else self.total
+
+    def to_dict(self) -> dict[str, Any]:
+        """The module's result document: "status", "timeout", "routes" (node
+        positions in "path"), "statistics" and "anytime"."""
+        return {
+            "status": self.status,
+            "timeout": self.timeout,
+            "routes": [route.to_dict() for route in self.routes],
+            "statistics": self.statistics.to_dict(),
+            "anytime": [point.to_dict() for point in self.anytime],
+            **dict(self.extra),
+        }
+
+    @classmethod
+    def from_dict(cls, result: Mapping[str, Any], instance: Any = None) -> SolveResult:
+        """The typed form of a module result document; `instance` (the
+        instance document it solved, as a dict) supplies node ids, agent
+        types and the objective, which the result document does not hold.
+        Keys the records do not know (such as the command line's "node_ids"
+        and "agent_index" in its routes) are kept in their `extra` and
+        written back by to_dict()."""
+        view = InstanceView(instance)
+        routes = []
+        for index, route in enumerate(result["routes"]):
+            positions = tuple(route["path"])
+            routes.append(
+                Route(
+                    agent_index=index,
+                    agent_id=route["agent_id"],
+                    agent_type=view.agent_type(index),
+                    positions=positions,
+                    node_ids=tuple(view.node_ids[p] if 0 <= p < len(view.node_ids) else None for p in positions),
+                    cost=route["cost"],
+                    free_last_leg=view.free_last_leg(index, list(positions)),
+                    extra=_extra(route, ("agent_id", "path", "cost")),
+                )
+            )
+        return cls(
+            status=result["status"],
+            timeout=result["timeout"],
+            routes=tuple(routes),
+            statistics=Statistics.from_dict(result["statistics"]),
+            anytime=tuple(AnytimePoint.from_dict(point) for point in result["anytime"]),
+            objective_type=view.objective,
+            extra=_extra(result, cls.KEYS),
+        )
+
+
+def _looks_like_json(text: str) -> bool:
+    return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
+
+
+def _source(instance: InstanceInput) -> tuple[dict[str, Any] | None, str | None, str | None]:
+    """(document as Python reads it or None, its JSON text or None, file path or None)."""
+    if isinstance(instance, Mapping):
+        document = dict(instance)
+        if not isinstance(document.get("options", {}), Mapping):
+            return None, json.dumps(document), None  # the module's reader reports the options' type
+        return document, None, None
+    if isinstance(instance, str) and _looks_like_json(instance):
+        return parse_document(instance), instance, None
+    if isinstance(instance, (str, os.PathLike)):
+        path = os.fsdecode(instance)
+        try:
+            with open(path, "rb") as stream:
+                return parse_document(stream.read()), None, path
+        except OSError:
+            return None, None, path  # the module raises its own "Cannot open file: " error
+    raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
+
+
+def solve(
+    instance: InstanceInput,
+    *,
+    time_limit: float | None = None,
+    improve: bool = True,
+    seed: int = 0,
+    on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
+) -> SolveResult:
+    """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
+
+    `time_limit`: processor seconds of search, replacing the document's own
+    limit when given (ValueError unless it is a positive finite number).
+    `improve`, `seed`: the options of the same names, replacing the
+    document's. `on_progress`: passed on to the module's solve functions when
+    given: a callable taking one `kvr_mtsp.ProgressRecord`, called on every
+    improving solution and at most once per second of processor time
+    otherwise. When it raises, the solve stops and the exception propagates
+    with the best solution found so far as its attribute `result`, a
+    SolveResult (a KeyboardInterrupt acts as Ctrl-C does). Exceptions of the
+    module (RuntimeError, IndexError, ValueError, KeyboardInterrupt before any
+    solution) propagate unchanged.
+    """
+    if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
+        raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
+    document, text, path = _source(instance)
+    limit = -1.0 if time_limit is None else float(time_limit)  # -1: the document's own limit
+    extra = {} if on_progress is None else {"on_progress": on_progress}
+    if document is not None:
+        document = with_options(document, {"improve": improve, "seed": seed})
+    try:
+        if document is not None:
+            result = _kvr_core.solve_json_str(json.dumps(document), limit, **extra)
+        elif text is not None:
+            result = _kvr_core.solve_json_str(text, limit, **extra)
+        else:
+            assert path is not None
+            result = _kvr_core.solve_json_file(path, limit, **extra)
+    except BaseException as error:
+        # An exception of on_progress carries the best solution as the result document.
+        kept = getattr(error, "result", None)
+        if isinstance(kept, dict):
+            error.result = SolveResult.from_dict(kept, document)
+        raise
+    return SolveResult.from_dict(result, document)

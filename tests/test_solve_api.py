@@ -1,0 +1,188 @@
+"""kvr_mtsp.solve: the instance as a path, a text or a dict, the options it
+writes into the document, the typed result and its document, and the
+module's exceptions passed through."""
+from __future__ import annotations
+
+import copy
+import json
+
+import pytest
+
+import _kvr_core as core
+import kvr_mtsp
+from kvr_mtsp import api
+from kvr_mtsp.cli import result_document
+from kvr_mtsp.instance import InstanceView
+
+
+def routes_of(result: kvr_mtsp.SolveResult) -> list[tuple]:
+    return [(r.agent_id, r.positions, r.cost) for r in result.routes]
+
+
+@pytest.fixture
+def recorded(monkeypatch):
+    """Records what the API hands to the module's JSON entries and what they return."""
+    calls = []
+
+    def wrap(name):
+        real = getattr(core, name)
+
+        def call(source, time_limit, **kwargs):
+            result = real(source, time_limit, **kwargs)
+            calls.append({"entry": name, "source": source, "time_limit": time_limit, "kwargs": kwargs,
+                          "result": copy.deepcopy(result)})
+            return result
+
+        monkeypatch.setattr(api._kvr_core, name, call)
+
+    wrap("solve_json_str")
+    wrap("solve_json_file")
+    return calls
+
+
+class TestInstanceForms:
+    @pytest.mark.parametrize("improve", [False, True])
+    def test_path_text_and_dict_give_the_same_routes(self, make_doc, tmp_path, improve):
+        doc = make_doc(7, node_ids=[5, 9, 13, 2, 40, 41, 3, 8])
+        doc["options"]["max_iterations"] = 20  # the engine stops before its time limit: a repeatable run
+        path = tmp_path / "instance.json"
+        path.write_text(json.dumps(doc))
+        forms = [doc, json.dumps(doc), "\n  " + json.dumps(doc, indent=1), str(path), path]
+        results = [kvr_mtsp.solve(form, improve=improve, time_limit=5) for form in forms]
+        assert all(result.status == "success" for result in results)
+        assert all(routes_of(result) == routes_of(results[0]) for result in results[1:])
+        assert all(result.routes == results[0].routes for result in results[1:])
+
+    def test_other_types_are_refused(self):
+        with pytest.raises(TypeError, match="instance must be a path, a JSON text or a dict, not int"):
+            kvr_mtsp.solve(5)
+
+    @pytest.mark.parametrize("limit", [0, -1, float("nan"), float("inf")])
+    def test_time_limit_must_be_positive_and_finite(self, make_doc, limit):
+        with pytest.raises(ValueError, match="time_limit must be a positive finite number of seconds"):
+            kvr_mtsp.solve(make_doc(3), time_limit=limit)
+
+
+class TestOptions:
+    def test_arguments_replace_the_documents_options(self, make_doc, recorded):
+        doc = make_doc(5, time_limit=7)
+        doc["options"].update({"improve": False, "seed": 11, "max_iterations": 5})
+        before = copy.deepcopy(doc)
+        kvr_mtsp.solve(doc, time_limit=3, improve=True, seed=4)
+        assert doc == before  # the caller's dict is left as it was
+        (call,) = recorded
+        sent = json.loads(call["source"])
+        assert call["entry"] == "solve_json_str" and call["time_limit"] == 3
+        # improve and seed replaced, the rest kept (the limit travels as the argument)
+        assert sent["options"] == {"objective": "min_max", "time_limit": 7, "improve": True, "seed": 4,
+                                   "max_iterations": 5}
+        assert call["kwargs"] == {}  # no callback unless one is given
+
+    def test_without_time_limit_the_documents_own_holds(self, make_doc, recorded):
+        kvr_mtsp.solve(make_doc(4), improve=False)
+        assert recorded[0]["time_limit"] == -1
+        assert json.loads(recorded[0]["source"])["options"]["improve"] is False
+
+    def test_a_document_without_options_gets_them(self, make_doc, recorded):
+        doc = make_doc(4, objective=None, time_limit=None)
+        kvr_mtsp.solve(json.dumps(doc), time_limit=2, improve=False)
+        assert json.loads(recorded[0]["source"])["options"] == {"improve": False, "seed": 0}
+
+
+class TestResultObject:
+    def test_to_dict_is_the_modules_result_document(self, make_doc, recorded):
+        doc = make_doc(6)
+        result = kvr_mtsp.solve(doc, time_limit=2, improve=False)
+        module_result = recorded[0]["result"]
+        assert result.to_dict() == module_result
+        # same keys in the same order, same JSON types
+        assert json.dumps(result.to_dict()) == json.dumps(module_result)
+
+    def test_keys_the_records_do_not_know_survive_the_round_trip(self, make_doc):
+        doc = make_doc(4, node_ids=[10, 11, 12, 13, 14])
+        # the command line's result file: routes with "node_ids" and "agent_index" added
+        document = result_document(core.solve_json_str(json.dumps(doc), 1.0), InstanceView(doc))
+        document["statistics"]["engine_rounds"] = 3
+        document["anytime"][0]["note"] = "first"
+        document["solver"] = "kvr"
+        result = kvr_mtsp.SolveResult.from_dict(document, doc)
+        assert result.to_dict() == document
+        assert [route.node_ids for route in result.routes] == [tuple(r["node_ids"]) for r in document["routes"]]
+        assert dict(result.statistics.extra) == {"engine_rounds": 3}
+
+    def test_routes_carry_ids_positions_types_and_costs(self, make_doc, checker):
+        doc = make_doc(5, agent_ids=(31, 32), node_ids=[100, 7, 8, 9, 10, 11])
+        result = kvr_mtsp.solve(doc, time_limit=2, improve=False)
+        ids = [node["id"] for node in doc["nodes"]]
+        assert checker(doc, [route.to_dict() for route in result.routes]) == []
+        assert [route.agent_index for route in result.routes] == [0, 1]
+        assert [route.agent_id for route in result.routes] == [31, 32]
+        for route in result.routes:
+            assert route.agent_type == "truck"
+            assert route.node_ids == tuple(ids[p] for p in route.positions)
+            assert route.node_ids[0] == route.node_ids[-1] == 100
+            assert not route.free_last_leg
+        assert result.solved and result.objective_type == "min_max"
+        assert result.objective == result.longest == max(route.cost for route in result.routes)
+        assert result.total == pytest.approx(sum(route.cost for route in result.routes))
+        assert result.anytime[-1].max_cost == result.objective
+
+    def test_min_sum_objective_is_the_total(self, make_doc):
+        result = kvr_mtsp.solve(make_doc(5, objective="min_sum"), time_limit=2, improve=False)
+        assert result.objective_type == "min_sum"
+        assert result.objective == result.total == result.anytime[-1].sum_cost
+
+    def test_open_routes_mark_their_free_last_leg(self, examples_dir):
+        result = kvr_mtsp.solve(examples_dir / "open_routes.json", time_limit=2, improve=False)
+        serving = [route for route in result.routes if route.serves_targets]
+        assert serving and all(route.free_last_leg for route in serving)
+
+    def test_failed_solve(self, make_doc):
+        doc = make_doc(3)
+        doc["constraints"][0]["items"][2]["types"] = ["plane"]  # a target no agent may visit
+        result = kvr_mtsp.solve(doc, time_limit=1, improve=False)
+        assert result.status == "failed" and not result.solved
+        assert all(route.positions == () and route.cost == 0.0 for route in result.routes)
+
+
+def _unknown_start(doc: dict) -> dict:
+    doc["agents"][0]["start_node"] = 999
+    return doc
+
+
+def _too_many_nodes(doc: dict) -> dict:
+    doc["nodes"] = [{"id": i, "x": 0, "y": 0, "z": 0} for i in range(257)]
+    return doc
+
+
+class TestModuleExceptions:
+    @pytest.mark.parametrize(
+        "text",
+        ['{"nodes": [', "{}", '{"nodes": [], "agents": [], "options": []}', '{"nodes": [{"id": 0, "x": NaN}]}'],
+        ids=["malformed", "no-keys", "options-not-an-object", "nan"],
+    )
+    def test_bad_text_raises_what_the_module_raises(self, text):
+        with pytest.raises(Exception) as expected:
+            core.solve_json_str(text)
+        with pytest.raises(type(expected.value)) as raised:
+            kvr_mtsp.solve(text)
+        assert str(raised.value) == str(expected.value)
+
+    @pytest.mark.parametrize("break_it", [_unknown_start, _too_many_nodes], ids=["unknown-start", "too-many-nodes"])
+    def test_bad_dict_raises_what_the_module_raises(self, make_doc, break_it):
+        doc = break_it(make_doc(3))
+        with pytest.raises((IndexError, ValueError)) as expected:
+            core.solve_json_str(json.dumps(doc))
+        with pytest.raises(type(expected.value), match=str(expected.value)):
+            kvr_mtsp.solve(doc)
+
+    def test_unreadable_paths(self, tmp_path):
+        missing = tmp_path / "missing.json"
+        with pytest.raises(RuntimeError, match=f"^Cannot open file: {missing}$"):
+            kvr_mtsp.solve(missing)
+        with pytest.raises(RuntimeError, match="Is a directory"):
+            kvr_mtsp.solve(str(tmp_path))
+        empty = tmp_path / "empty.json"
+        empty.write_text("")
+        with pytest.raises(RuntimeError, match="attempting to parse an empty input"):
+            kvr_mtsp.solve(empty)
