@@ -111,6 +111,9 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="C",
         help='arc costs at or above C count as no connection (sets the option "missing_cost"; default 9999)',
     )
+    from kvr_mtsp.batch_cli import add_batch_parser
+
+    add_batch_parser(commands)
     return parser
 
 
@@ -385,5 +388,5 @@ def stop_signals_raise(received: list[int]) -> Iterator[None]:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    args = build_parser().parse_args(argv)  # "solve" is the only command
-    return solve_command(args)
+    args = build_parser().parse_args(argv)
+    return getattr(args, "handler", solve_command)(args)
