@@ -366,6 +366,13 @@ def _solve_here() -> None:
     """The solving process's main function (see `_CHILD`)."""
     import pickle
 
+    import signal
+
+    # Ctrl-C in a terminal reaches every process of the local cluster; the
+    # batch's own process handles it, and this one ends with its worker.
+    # Without this, the solver would stop early and return an interrupted
+    # result as if it were complete.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
     reply_stream = os.fdopen(os.dup(1), "wb")
     os.dup2(2, 1)  # console lines of the solver to standard error, the reply alone on the pipe
     import kvr_mtsp.api  # noqa: F401 - loaded before the start figure, as part of the process, not of the solve
