@@ -95,12 +95,14 @@ def solve_many(
     """Solves every instance (a path, a JSON text or a dict, as for
     `kvr_mtsp.solve`) and returns one BatchOutcome per instance, in input order.
 
-    `time_limit`, `improve`, `seed`: passed to every solve. `client`: a
-    `distributed.Client`; None starts a local cluster of `workers` processes
-    (default: the cores this process may use) for this call. `solve_function`:
-    what the workers call instead of `kvr_mtsp.solve`, with the instance
-    document (a dict) and the keyword arguments time_limit, improve and seed;
-    it must return a SolveResult and be importable by the workers.
+    `time_limit`, `improve`, `seed`: passed to every solve (a `seed` of None
+    keeps each document's own). `client`: a `distributed.Client`; None
+    starts a local cluster of `workers` processes (default: the cores this
+    process may use) for this call. `solve_function`: what the solving
+    processes call instead of `kvr_mtsp.solve`, with the instance document
+    (a dict) and the keyword arguments time_limit, improve and seed; it must
+    return a SolveResult and pickle by name (a module-level function, or a
+    functools.partial of one), its module importable on the workers.
     `on_outcome`: called in this process with each outcome as it arrives.
     On KeyboardInterrupt the tasks not finished are cancelled (and a local
     cluster closed) before the exception propagates.

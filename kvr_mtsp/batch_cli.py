@@ -292,7 +292,8 @@ def batch_command(args: argparse.Namespace) -> int:
         import dask.distributed  # noqa: F401
         import tqdm  # noqa: F401
     except ImportError as error:
-        return fail(f"the batch command needs Dask and tqdm ({error}); install them with: pip install 'kvr-mtsp[batch]'")
+        return fail(f"the batch command needs Dask and tqdm ({error}); "
+                    "install them with: pip install 'kvr-mtsp[batch]'")
     paths, unmatched = expand_instances(args.instances)
     for argument in unmatched:
         print(f"{PROG}: warning: {argument} names no instance document", file=sys.stderr)

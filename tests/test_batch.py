@@ -74,7 +74,8 @@ class TestSolveMany:
     @pytest.mark.parametrize("improve", [True, False])
     def test_same_routes_as_solving_each_alone_in_input_order(self, client, tmp_path, improve):
         docs = [repeatable_doc(n) for n in (9, 4, 7, 5)]
-        inputs = [docs[0], json.dumps(docs[1]), write(tmp_path / "x.json", docs[2]), str(write(tmp_path / "y.json", docs[3]))]
+        inputs = [docs[0], json.dumps(docs[1]), write(tmp_path / "x.json", docs[2]),
+                  str(write(tmp_path / "y.json", docs[3]))]
         arrived = []
         outcomes = solve_many(inputs, client=client, improve=improve, seed=3, on_outcome=arrived.append)
         assert [outcome.index for outcome in outcomes] == [0, 1, 2, 3]
