@@ -9,7 +9,9 @@ own name (the very same objects), and the installed version as `__version__`.
     print(result.objective, [route.node_ids for route in result.routes])
 
 `kvr_mtsp.solve` (from `kvr_mtsp.api`) takes a path, a JSON text or a dict
-and returns a typed `SolveResult`; the module's own `solve_json_file` and
+and returns a typed `SolveResult`; `kvr_mtsp.solve_many` (from
+`kvr_mtsp.batch`, with Dask: `pip install kvr-mtsp[batch]`) solves many on a
+Dask cluster and returns a `BatchOutcome` each; the module's own `solve_json_file` and
 `solve_json_str` return the result document as a dict.
 
 The extension is loaded when one of its names is first used, so that the
@@ -41,6 +43,7 @@ if TYPE_CHECKING:
     )
 
     from kvr_mtsp.api import AnytimePoint, Route, SolveResult, Statistics, solve
+    from kvr_mtsp.batch import BatchOutcome, solve_many
 
 __all__ = [
     "ObjectiveType",
@@ -62,6 +65,8 @@ __all__ = [
     "Route",
     "AnytimePoint",
     "Statistics",
+    "solve_many",
+    "BatchOutcome",
 ]
 
 # The version is written once, in pyproject.toml; the installed metadata carries it.
@@ -72,7 +77,11 @@ except metadata.PackageNotFoundError:  # a source tree that was never installed
 
 # Where each public name lives; the modules are imported on first use.
 _API_NAMES = frozenset({"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"})
-_HOME = {name: "kvr_mtsp.api" if name in _API_NAMES else "_kvr_core" for name in __all__}
+_BATCH_NAMES = frozenset({"solve_many", "BatchOutcome"})
+_HOME = {
+    name: "kvr_mtsp.api" if name in _API_NAMES else "kvr_mtsp.batch" if name in _BATCH_NAMES else "_kvr_core"
+    for name in __all__
+}
 
 
 def __getattr__(name: str) -> Any:

@@ -40,7 +40,7 @@ from typing import Any, TextIO
 
 import _kvr_core
 
-from kvr_mtsp import convert, plot, validate
+from kvr_mtsp import batch_cli, convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
 from kvr_mtsp.instance import InstanceView, read_document
 from kvr_mtsp.overrides import parse_document, with_options
@@ -126,6 +126,7 @@ def build_parser() -> argparse.ArgumentParser:
     plot.register(commands)
     convert.register(commands, positive_seconds)
     validate.register(commands)
+    batch_cli.register(commands)
     return parser
 
 

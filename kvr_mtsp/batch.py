@@ -1,0 +1,432 @@
+"""`kvr_mtsp.solve_many`: solve many instances on a Dask cluster, one worker process per solve.
+
+    import kvr_mtsp
+    outcomes = kvr_mtsp.solve_many(["a.json", "b.json"], time_limit=10, workers=4)
+    for outcome in outcomes:                       # in input order
+        print(outcome.instance, outcome.status, outcome.objective, outcome.error)
+
+Each instance is read in the calling process (so that workers on other
+machines need no access to its files) and solved as one Dask task by
+`kvr_mtsp.solve` (or `solve_function`), with the same arguments. Without a
+`client`, a local cluster of `workers` processes with one thread each is
+started and closed again; with one (`distributed.Client(address)`), the
+tasks go to its cluster, whose workers must be able to import `kvr_mtsp`.
+
+An instance that cannot be read or solved does not stop the others: its
+`BatchOutcome` has status "error" and the error text. Each task runs its
+solve in a new process of its own (`solve_in_worker` says why). When that
+process dies (killed, out of memory, a crash), the task raises and Dask
+runs it once more (`retries=1`); when the worker process itself dies, its
+nanny replaces it and the scheduler runs the task again, once on the local
+cluster (its setting "distributed.scheduler.allowed-failures" is 1); an
+existing cluster applies its own setting (Dask's default is 3). After that
+the instance is reported as an error.
+
+Measurements, taken in the solving process: `cpu_time`, its processor
+seconds in the solve, and `peak_memory_mb`, its peak resident memory. That
+process is a fresh interpreter that imports only the package and the module
+(about 25 MB before the solve; `measurements["rss_before_mb"]` holds the
+figure at the start of the solve), so the peak belongs to this one solve and
+not to an instance solved earlier by the same worker.
+"""
+from __future__ import annotations
+
+import hashlib
+import json
+import os
+import sys
+import time
+from collections.abc import Callable, Iterable, Mapping
+from dataclasses import dataclass, field
+from typing import Any
+
+from kvr_mtsp.overrides import parse_document
+
+# Outcome statuses: the solver's own two, and "error" for an instance that
+# could not be read or solved (or whose worker died once too often).
+SUCCESS = "success"
+FAILED = "failed"
+ERROR = "error"
+
+KILLED_TEXT = "the worker process died while solving it, also when retried (killed, out of memory or crashed)"
+
+
+@dataclass(frozen=True)
+class BatchOutcome:
+    """What became of one instance of a batch. `status` is "success" or
+    "failed" (the solver's status: a solution found or not) with `result`
+    set, or "error" with `error` saying why there is no result."""
+
+    index: int  # the place in the `instances` given
+    instance: str  # the path as given, or "instances[i]" for a dict or a JSON text
+    status: str
+    result: Any = None  # a SolveResult, unless status is "error"
+    error: str | None = None
+    cpu_time: float | None = None
+    peak_memory_mb: float | None = None
+    document: dict[str, Any] | None = None  # the instance document as read, when Python could read it
+    digest: str | None = None  # SHA-256 of the instance's bytes (a file) or of its canonical JSON
+    measurements: Mapping[str, Any] = field(default_factory=dict)
+
+    @property
+    def ok(self) -> bool:
+        return self.status == SUCCESS
+
+
+@dataclass(frozen=True)
+class _Prepared:
+    label: str
+    document: dict[str, Any] | None
+    digest: str | None
+    error: str | None
+
+
+def solve_many(
+    instances: Iterable[Any],
+    *,
+    client: Any = None,
+    time_limit: float | None = None,
+    improve: bool = True,
+    seed: int = 0,
+    workers: int | None = None,
+    solve_function: Callable[..., Any] | None = None,
+    on_outcome: Callable[[BatchOutcome], Any] | None = None,
+) -> list[BatchOutcome]:
+    """Solves every instance (a path, a JSON text or a dict, as for
+    `kvr_mtsp.solve`) and returns one BatchOutcome per instance, in input order.
+
+    `time_limit`, `improve`, `seed`: passed to every solve (a `seed` of None
+    keeps each document's own). `client`: a `distributed.Client`; None
+    starts a local cluster of `workers` processes (default: the cores this
+    process may use) for this call. `solve_function`: what the solving
+    processes call instead of `kvr_mtsp.solve`, with the instance document
+    (a dict) and the keyword arguments time_limit, improve and seed; it must
+    return a SolveResult and pickle by name (a module-level function, or a
+    functools.partial of one), its module importable on the workers.
+    `on_outcome`: called in this process with each outcome as it arrives.
+    On KeyboardInterrupt the tasks not finished are cancelled (and a local
+    cluster closed) before the exception propagates.
+    """
+    from kvr_mtsp.api import SolveResult
+
+    if time_limit is not None:
+        _check_time_limit(time_limit)
+    settings = {"time_limit": time_limit, "improve": improve, "seed": seed}
+    prepared = [_prepare(index, instance) for index, instance in enumerate(instances)]
+    outcomes: list[BatchOutcome | None] = [None] * len(prepared)
+
+    def deliver(outcome: BatchOutcome) -> None:
+        outcomes[outcome.index] = outcome
+        if on_outcome is not None:
+            on_outcome(outcome)
+
+    for index, item in enumerate(prepared):
+        if item.error is not None:
+            deliver(BatchOutcome(index, item.label, ERROR, error=item.error, document=item.document,
+                                 digest=item.digest))
+    todo = [index for index, item in enumerate(prepared) if item.error is None]
+    if todo:
+        with _session(client, workers) as session:
+            _check_workers(session)
+            for index, value in _run(session, prepared, todo, settings, solve_function):
+                item = prepared[index]
+                if isinstance(value, BaseException):
+                    deliver(BatchOutcome(index, item.label, ERROR, error=_describe(value, item),
+                                         document=item.document, digest=item.digest))
+                    continue
+                result = SolveResult.from_dict(value["result"], item.document)
+                deliver(BatchOutcome(
+                    index, item.label, result.status, result=result, cpu_time=value["cpu_time"],
+                    peak_memory_mb=value["peak_memory_mb"], document=item.document, digest=item.digest,
+                    measurements={"rss_before_mb": value["rss_before_mb"]},
+                ))
+    return [outcome for outcome in outcomes if outcome is not None]
+
+
+def default_workers() -> int:
+    """The cores this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:  # not on Linux
+        return os.cpu_count() or 1
+
+
+def local_cluster(workers: int | None = None, **options: Any) -> Any:
+    """A Dask LocalCluster of `workers` processes with one thread each, whose
+    scheduler retries a task once after its worker died and hands each
+    worker one task at a time (so that a worker's death involves only the
+    task it was running). `options` go to LocalCluster."""
+    import dask
+    from dask.distributed import LocalCluster
+
+    count = default_workers() if workers is None else workers
+    if count < 1:
+        raise ValueError(f"workers must be at least 1, not {count}")
+    with dask.config.set({
+        "distributed.scheduler.allowed-failures": 1,
+        "distributed.scheduler.worker-saturation": 1.0,
+    }):
+        return LocalCluster(n_workers=count, threads_per_worker=1, processes=True, **options)
+
+
+def digest_of(raw: bytes) -> str:
+    return hashlib.sha256(raw).hexdigest()
+
+
+# --- in the calling process ---------------------------------------------------
+
+
+def _check_time_limit(time_limit: float) -> None:
+    import math
+
+    if not (math.isfinite(time_limit) and time_limit > 0):
+        raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
+
+
+def _prepare(index: int, instance: Any) -> _Prepared:
+    """Reads one instance into a document for the workers, or says why it cannot be solved."""
+    from kvr_mtsp.api import _looks_like_json
+
+    if isinstance(instance, Mapping):
+        document = dict(instance)
+        text = json.dumps(document, sort_keys=True)
+        return _Prepared(f"instances[{index}]", document, digest_of(text.encode()), None)
+    if isinstance(instance, str) and _looks_like_json(instance):
+        label, raw = f"instances[{index}]", instance.encode("utf-8", "surrogatepass")
+    elif isinstance(instance, (str, os.PathLike)):
+        label = os.fsdecode(instance)
+        try:
+            with open(label, "rb") as stream:
+                raw = stream.read()
+        except OSError as error:
+            return _Prepared(label, None, None, f"cannot read {label}: {error.strerror or error}")
+    else:
+        raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
+    document = parse_document(raw)
+    if document is None:
+        return _Prepared(label, None, digest_of(raw), _unreadable(raw, label))
+    return _Prepared(label, document, digest_of(raw), None)
+
+
+def _unreadable(raw: bytes, label: str) -> str:
+    """What the solver's reader says about a document Python does not read as an object."""
+    import _kvr_core
+
+    from kvr_mtsp.cli import explain
+    from kvr_mtsp.instance import InstanceView, read_document
+
+    try:
+        _kvr_core.solve_json_str(raw.decode("utf-8", "replace"), 1e-6)
+    except Exception as error:  # the reader's RuntimeError, as a rule
+        return explain(error, label, InstanceView(read_document(raw)))
+    return f"{label}: the document is not a JSON object with an object \"options\""
+
+
+def _describe(error: BaseException, item: _Prepared) -> str:
+    from kvr_mtsp.cli import explain, one_line
+    from kvr_mtsp.instance import InstanceView
+
+    if type(error).__name__ == "KilledWorker":
+        return f"{item.label}: {KILLED_TEXT}"
+    if isinstance(error, SolverProcessDied):
+        return f"{item.label}: {error}, also when retried"
+    if isinstance(error, (RuntimeError, IndexError, ValueError, OverflowError)):
+        return explain(error, item.label, InstanceView(item.document))
+    return f"{item.label}: {type(error).__name__}: {one_line(str(error))}"
+
+
+class _session:
+    """The client to submit to: the one given, or one on a local cluster
+    started here and closed on leaving."""
+
+    def __init__(self, client: Any, workers: int | None) -> None:
+        self.given, self.workers = client, workers
+        self.cluster: Any = None
+        self.client: Any = client
+
+    def __enter__(self) -> Any:
+        if self.given is None:
+            import logging
+
+            from dask.distributed import Client
+
+            import warnings
+
+            with warnings.catch_warnings():  # Dask takes another port for its HTTP server and says so
+                warnings.filterwarnings("ignore", message="Port .* is already in use")
+                self.cluster = local_cluster(self.workers, dashboard_address=None, silence_logs=logging.ERROR)
+            self.client = Client(self.cluster)
+        return self.client
+
+    def __exit__(self, *exc: Any) -> None:
+        if self.cluster is not None:
+            self.client.close()
+            self.cluster.close()
+
+
+def _check_workers(client: Any) -> None:
+    """Raises RuntimeError naming the workers that cannot import the package."""
+
+    def importable() -> str | None:  # runs on the workers, sent by value
+        try:
+            import importlib
+
+            importlib.import_module("_kvr_core")
+            importlib.import_module("kvr_mtsp.batch")
+        except Exception as error:  # noqa: BLE001 - reported to the caller
+            return f"{type(error).__name__}: {error}"
+        return None
+
+    problems = {address: text for address, text in client.run(importable).items() if text}
+    if problems:
+        listing = "; ".join(f"{address}: {text}" for address, text in sorted(problems.items()))
+        raise RuntimeError(f"Dask workers cannot import the solver (install kvr-mtsp there): {listing}")
+
+
+def _run(client: Any, prepared: list[_Prepared], todo: list[int], settings: dict[str, Any],
+         solve_function: Callable[..., Any] | None) -> Iterable[tuple[int, Any]]:
+    """Submits one task per instance; yields (index, the task's value or its
+    exception) as they finish. Cancels what is left when the caller stops."""
+    from dask.distributed import as_completed
+
+    token = os.urandom(4).hex()
+    futures = {}
+    for position, index in enumerate(todo):
+        # Separate submissions within a few milliseconds count as one for the
+        # scheduler, which would then start them in any order: the priority
+        # keeps the order given.
+        future = client.submit(
+            solve_in_worker, prepared[index].document, settings, solve_function,
+            key=f"kvr-solve-{token}-{index}", pure=False, priority=-position, retries=1,
+        )
+        futures[future] = index
+    try:
+        for future in as_completed(futures):
+            index = futures.pop(future)
+            if future.status != "finished":
+                yield index, future.exception()
+                continue
+            reply = future.result()
+            yield index, reply.get("error", reply)
+    finally:
+        if futures:
+            client.cancel(list(futures))
+
+
+# --- in the worker and its solving process -----------------------------------------
+
+
+class SolverProcessDied(RuntimeError):
+    """The process solving an instance ended without a reply (killed, out of memory, crashed)."""
+
+
+# The solving process: a fresh interpreter that reads (function, document,
+# settings) from its standard input and writes its reply to its original
+# standard output; the solver's console lines go to its standard error.
+_CHILD = "from kvr_mtsp.batch import _solve_here; _solve_here()"
+
+
+def solve_in_worker(document: dict[str, Any], settings: dict[str, Any],
+                    solve_function: Callable[..., Any] | None) -> dict[str, Any]:
+    """The task: solves `document` in a new process and returns its reply,
+    the result document with the solve's processor time and peak memory, or
+    {"error": exception} for an instance the solver rejects. Raises
+    SolverProcessDied when that process ends without a reply (Dask then
+    runs the task again once, see `retries` in `_run`).
+
+    The solve runs in its own process for two reasons: the module holds
+    Python's global lock while it solves, which would stop the worker from
+    reporting finished tasks and heartbeats to the scheduler until the solve
+    ends; and a fresh process measures the solve's own peak memory."""
+    import pickle
+    import subprocess
+
+    function = solve_function if solve_function is not None else _default_solve
+    payload = pickle.dumps((os.getpid(), function, document, settings))
+    # The same imports as this worker, also when they come from sys.path alone.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(path for path in sys.path if path))
+    child = subprocess.run([sys.executable, "-c", _CHILD], input=payload, capture_output=True, env=env)
+    if child.returncode == 0 and child.stdout:
+        return pickle.loads(child.stdout)
+    if child.returncode < 0:
+        import signal
+
+        how = f"was stopped by {signal.Signals(-child.returncode).name}"
+    else:
+        how = f"ended with exit status {child.returncode} without a result"
+    last = child.stderr.decode("utf-8", "replace").strip().splitlines()[-1:]
+    raise SolverProcessDied(f"the process solving it {how}" + (f" ({last[0]})" if last else ""))
+
+
+def _default_solve(document: dict[str, Any], **settings: Any) -> Any:
+    from kvr_mtsp.api import solve
+
+    return solve(document, **settings)
+
+
+def _solve_here() -> None:
+    """The solving process's main function (see `_CHILD`)."""
+    import pickle
+
+    import signal
+
+    # Ctrl-C in a terminal reaches every process of the local cluster; the
+    # batch's own process handles it, and this one ends with its worker.
+    # Without this, the solver would stop early and return an interrupted
+    # result as if it were complete.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    reply_stream = os.fdopen(os.dup(1), "wb")
+    os.dup2(2, 1)  # console lines of the solver to standard error, the reply alone on the pipe
+    import kvr_mtsp.api  # noqa: F401 - loaded before the start figure, as part of the process, not of the solve
+
+    worker_pid, function, document, settings = pickle.load(sys.stdin.buffer)
+    _end_with(worker_pid)
+    rss_before = _status_mb("VmRSS")
+    started = time.process_time()
+    try:
+        result = function(document, **settings)
+    except Exception as error:  # noqa: BLE001 - the caller reports it with the instance
+        reply: dict[str, Any] = {"error": error}
+    else:
+        reply = {"result": result.to_dict(), "cpu_time": time.process_time() - started,
+                 "peak_memory_mb": _peak_mb(), "rss_before_mb": rss_before}
+    try:
+        data = pickle.dumps(reply)
+    except Exception:  # noqa: BLE001 - an exception that does not pickle travels as text
+        data = pickle.dumps({"error": RuntimeError(f"{type(reply['error']).__name__}: {reply['error']}")})
+    reply_stream.write(data)
+    reply_stream.flush()
+
+
+def _end_with(worker_pid: int) -> None:
+    """Has the kernel kill this process when the worker that started it ends
+    (Linux), so that closing a cluster stops its solves."""
+    if not sys.platform.startswith("linux"):
+        return
+    import ctypes
+    import signal
+
+    pr_set_pdeathsig = 1
+    ctypes.CDLL(None, use_errno=True).prctl(pr_set_pdeathsig, signal.SIGKILL)
+    if os.getppid() != worker_pid:  # the worker ended before the call above
+        os._exit(1)
+
+
+def _status_mb(key: str) -> float | None:
+    """A "kB" line of /proc/self/status in megabytes, or None where there is none."""
+    try:
+        with open("/proc/self/status") as stream:
+            for line in stream:
+                if line.startswith(key + ":"):
+                    return int(line.split()[1]) / 1024
+    except OSError:
+        pass
+    return None
+
+
+def _peak_mb() -> float:
+    """The peak resident memory of this process."""
+    import resource
+
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    return peak / (1024 * 1024) if sys.platform == "darwin" else peak / 1024  # bytes there, kB elsewhere

@@ -1,0 +1,276 @@
+"""Batch solving on Dask: kvr_mtsp.solve_many on a real local cluster of two
+worker processes, and the `batch` command line (results, summary, reruns, Ctrl-C)."""
+from __future__ import annotations
+
+import csv
+import functools
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+pytest.importorskip("dask.distributed")
+
+import kvr_mtsp  # noqa: E402
+from conftest import grid_doc, long_search_doc  # noqa: E402
+from kvr_mtsp import batch_cli  # noqa: E402
+from kvr_mtsp.batch import KILLED_TEXT, local_cluster, solve_many  # noqa: E402
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+@pytest.fixture(scope="module")
+def client():
+    from dask.distributed import Client
+
+    cluster = local_cluster(2, dashboard_address=None)
+    with Client(cluster) as session:
+        yield session
+    cluster.close()
+
+
+def repeatable_doc(n_targets: int) -> dict:
+    doc = grid_doc(n_targets, agent_ids=(1, 2, 3), time_limit=20)
+    doc["options"]["max_iterations"] = 25  # the engine stops before its time limit: a repeatable run
+    return doc
+
+
+def routes_of(result) -> list[tuple]:
+    return [(route.agent_id, route.positions, route.cost) for route in result.routes]
+
+
+def write(path: Path, doc) -> Path:
+    path.parent.mkdir(parents=True, exist_ok=True)
+    path.write_text(doc if isinstance(doc, str) else json.dumps(doc))
+    return path
+
+
+# Solve functions the workers call in place of kvr_mtsp.solve; the workers
+# import them from this module.
+
+
+def dies_on_attempts(document, *, attempts_dir, victim_targets, deaths, kill, **settings):
+    """On its first `deaths` attempts at the instance with `victim_targets`
+    targets, ends the process solving it ("self") or kills the Dask worker
+    that started that process ("worker"); counts the attempts in a file."""
+    if len(document["nodes"]) == victim_targets + 1:
+        log = Path(attempts_dir) / "attempts"
+        with open(log, "a") as stream:
+            stream.write("x")
+        if len(log.read_text()) <= deaths:
+            if kill == "worker":
+                os.kill(os.getppid(), signal.SIGKILL)
+                time.sleep(60)  # the kernel ends this process with its worker
+            os._exit(3)
+    return kvr_mtsp.solve(document, **settings)
+
+
+class TestSolveMany:
+    @pytest.mark.parametrize("improve", [True, False])
+    def test_same_routes_as_solving_each_alone_in_input_order(self, client, tmp_path, improve):
+        docs = [repeatable_doc(n) for n in (9, 4, 7, 5)]
+        inputs = [docs[0], json.dumps(docs[1]), write(tmp_path / "x.json", docs[2]),
+                  str(write(tmp_path / "y.json", docs[3]))]
+        arrived = []
+        outcomes = solve_many(inputs, client=client, improve=improve, seed=3, on_outcome=arrived.append)
+        assert [outcome.index for outcome in outcomes] == [0, 1, 2, 3]
+        assert [outcome.instance for outcome in outcomes] == [
+            "instances[0]", "instances[1]", str(tmp_path / "x.json"), str(tmp_path / "y.json")]
+        assert sorted(outcome.index for outcome in arrived) == [0, 1, 2, 3]
+        for doc, outcome in zip(docs, outcomes):
+            alone = kvr_mtsp.solve(doc, improve=improve, seed=3)
+            assert outcome.status == "success" and outcome.error is None
+            assert routes_of(outcome.result) == routes_of(alone)
+            assert outcome.result.routes == alone.routes  # node ids and agent types too
+            assert outcome.cpu_time > 0
+            # The solving process's peak: at least what it held when the solve started.
+            assert outcome.peak_memory_mb >= outcome.measurements["rss_before_mb"] > 5
+
+    def test_broken_documents_are_reported_and_the_rest_solved(self, client, tmp_path):
+        unknown_start = repeatable_doc(4)
+        unknown_start["agents"][0]["start_node"] = 99  # the module raises IndexError in the worker
+        inputs = [
+            tmp_path / "missing.json",
+            write(tmp_path / "cut.json", '{"nodes": ['),
+            unknown_start,
+            repeatable_doc(5),
+            write(tmp_path / "list.json", "[1, 2]"),
+        ]
+        outcomes = solve_many(inputs, client=client, improve=False)
+        assert [outcome.status for outcome in outcomes] == ["error", "error", "error", "success", "error"]
+        missing, cut, unknown, solved, listed = outcomes
+        assert missing.error == f"cannot read {tmp_path / 'missing.json'}: No such file or directory"
+        assert cut.error.startswith(f"{tmp_path / 'cut.json'} is not valid JSON: parse error at line 1")
+        assert unknown.error == "instances[2]: agent 1 (agents[0]) starts at node 99, but no node has the id 99"
+        assert listed.error.startswith(str(tmp_path / "list.json"))
+        assert all(outcome.result is None for outcome in (missing, cut, unknown, listed))
+        assert solved.result.solved and solved.error is None
+
+    @pytest.mark.parametrize("kill", ["self", "worker"])
+    def test_a_killed_solve_is_retried_once_then_reported(self, client, tmp_path, kill):
+        docs = [repeatable_doc(6), repeatable_doc(5)]
+        once = tmp_path / "once"
+        once.mkdir()
+        hook = functools.partial(dies_on_attempts, attempts_dir=str(once), victim_targets=6, deaths=1, kill=kill)
+        outcomes = solve_many(docs, client=client, improve=False, solve_function=hook)
+        assert (once / "attempts").read_text() == "xx"  # killed once, solved on the second attempt
+        assert [outcome.status for outcome in outcomes] == ["success", "success"]
+        assert routes_of(outcomes[0].result) == routes_of(kvr_mtsp.solve(docs[0], improve=False))
+
+        always = tmp_path / "always"
+        always.mkdir()
+        hook = functools.partial(dies_on_attempts, attempts_dir=str(always), victim_targets=6, deaths=10, kill=kill)
+        outcomes = solve_many(docs, client=client, improve=False, solve_function=hook)
+        assert (always / "attempts").read_text() == "xx"  # no third attempt
+        assert outcomes[0].status == "error" and outcomes[0].result is None
+        expected = {
+            "self": "instances[0]: the process solving it ended with exit status 3 without a result, also when retried",
+            "worker": f"instances[0]: {KILLED_TEXT}",
+        }[kill]
+        assert outcomes[0].error == expected
+        assert outcomes[1].status == "success"
+
+    def test_time_limit_is_checked_before_anything_starts(self):
+        with pytest.raises(ValueError, match="time_limit must be a positive finite number"):
+            solve_many([grid_doc(3)], time_limit=0)
+
+
+class TestFiles:
+    def test_instances_from_files_folders_and_patterns(self, tmp_path):
+        for name in ("a/one.json", "a/two.json", "a/two.result.json", "b/one.json", "b/notes.txt"):
+            write(tmp_path / name, "{}")
+        a, b = str(tmp_path / "a"), str(tmp_path / "b")
+        paths, unmatched = batch_cli.expand_instances(
+            [a, str(tmp_path / "b" / "*.json"), str(tmp_path / "a" / "one.json"), str(tmp_path / "c*"),
+             str(tmp_path / "gone.json")])
+        assert paths == [f"{a}/one.json", f"{a}/two.json", f"{b}/one.json", str(tmp_path / "gone.json")]
+        assert unmatched == [str(tmp_path / "c*")]
+        names = batch_cli.result_names(paths)
+        assert names[1] == "two.result.json" and names[3] == "gone.result.json"
+        assert names[0] != names[2] and names[0].startswith("one-") and names[2].startswith("one-")
+
+    def test_atomic_write_leaves_no_temporary_file_when_it_fails(self, tmp_path):
+        target = tmp_path / "r.result.json"
+        batch_cli.write_atomically(str(target), "first\n")
+        assert target.read_text() == "first\n"
+        (tmp_path / "d.result.json").mkdir()
+        with pytest.raises(OSError):
+            batch_cli.write_atomically(str(tmp_path / "d.result.json"), "x")
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["d.result.json", "r.result.json"]
+
+
+def child_env() -> dict:
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [str(ROOT), env.get("PYTHONPATH")]))
+    return env
+
+
+def run_batch(*args: str, cwd: Path) -> subprocess.CompletedProcess:
+    return subprocess.run([sys.executable, "-m", "kvr_mtsp", "batch", *args], cwd=cwd, env=child_env(),
+                          capture_output=True, text=True, timeout=300)
+
+
+def summary(folder: Path) -> list[dict]:
+    with open(folder / "summary.csv", newline="") as stream:
+        return list(csv.DictReader(stream))
+
+
+def solving_processes() -> set[int]:
+    """Process ids of the batch's solving processes on this machine."""
+    found = set()
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and b"_solve_here" in (entry / "cmdline").read_bytes():
+                found.add(int(entry.name))
+        except OSError:
+            pass
+    return found
+
+
+class TestCommandLine:
+    def test_results_summary_and_reruns(self, client, tmp_path, checker):
+        docs = {"a": repeatable_doc(5), "b": repeatable_doc(6), "c": repeatable_doc(7)}
+        for name, doc in docs.items():
+            write(tmp_path / "in" / f"{name}.json", doc)
+        write(tmp_path / "in" / "broken.json", '{"agents": 1')
+        out = tmp_path / "out"
+        # On the module's cluster, as on any existing one: no cluster start per run.
+        engine = ("--scheduler", client.scheduler.address)
+        first = run_batch("in", "--out", "out", *engine, "--seed", "2", cwd=tmp_path)
+        assert first.returncode == 1, first.stderr  # the broken document
+        rows = summary(out)
+        assert [(row["instance"], row["status"]) for row in rows] == [
+            ("in/a.json", "success"), ("in/b.json", "success"), ("in/broken.json", "error"), ("in/c.json", "success")]
+        assert rows[2]["error"].startswith("in/broken.json is not valid JSON")
+        for row, (name, doc) in zip([rows[0], rows[1], rows[3]], docs.items()):
+            written = json.loads((out / f"{name}.result.json").read_text())
+            alone = kvr_mtsp.solve(doc, seed=2)
+            assert [route["path"] for route in written["routes"]] == [list(r.positions) for r in alone.routes]
+            assert checker(doc, [{k: r[k] for k in ("agent_id", "path", "cost")} for r in written["routes"]]) == []
+            assert float(row["objective"]) == written["batch"]["objective"] == alone.objective
+            assert float(row["peak_memory_mb"]) > 0 and float(row["cpu_time_s"]) > 0
+        assert "in/broken.json is not valid JSON" in first.stdout  # the printed table
+        assert sorted(p.name for p in out.iterdir()) == [
+            "a.result.json", "b.result.json", "c.result.json", "summary.csv"]
+
+        # Changed instance a, cut result c, untouched b: only b is kept.
+        stamps = {name: (out / f"{name}.result.json").stat().st_mtime_ns for name in docs}
+        docs["a"]["agents"].pop()
+        write(tmp_path / "in" / "a.json", docs["a"])
+        (out / "c.result.json").write_text('{"status": "success", "rou')
+        second = run_batch("in", "--out", "out", *engine, "--seed", "2", cwd=tmp_path)
+        assert "1 of 4 instances have a valid result" in second.stdout, second.stderr
+        assert (out / "b.result.json").stat().st_mtime_ns == stamps["b"]
+        assert json.loads((out / "c.result.json").read_text())["status"] == "success"
+        assert len(json.loads((out / "a.result.json").read_text())["routes"]) == 2
+        assert [row["status"] for row in summary(out)] == ["success", "success", "error", "success"]
+
+        # Other settings are other results; --force solves a valid one again.
+        third = run_batch("in/b.json", "--out", "out", *engine, "--seed", "2", "--force", cwd=tmp_path)
+        assert third.returncode == 0, third.stderr
+        assert (out / "b.result.json").stat().st_mtime_ns != stamps["b"]
+        assert batch_cli.stored_row(str(out / "b.result.json"), str(tmp_path / "in" / "b.json"),
+                                    {"time_limit": None, "improve": True, "seed": 3}) is None
+
+    @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads the process table in /proc")
+    def test_ctrl_c_cancels_and_leaves_only_complete_results(self, tmp_path):
+        quick = grid_doc(4, time_limit=5)
+        quick["options"]["improve"] = False
+        for name in ("a1", "a2"):
+            write(tmp_path / "in" / f"{name}.json", quick)
+        for name in ("z1", "z2", "z3"):
+            write(tmp_path / "in" / f"{name}.json", long_search_doc(120.0))
+        out = tmp_path / "out"
+        child = subprocess.Popen(
+            [sys.executable, "-m", "kvr_mtsp", "batch", "in", "--out", "out", "--workers", "2", "--no-improve"],
+            cwd=tmp_path, env=child_env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            deadline = time.monotonic() + 120
+            while not all((out / f"{n}.result.json").exists() for n in ("a1", "a2")):
+                assert child.poll() is None and time.monotonic() < deadline
+                time.sleep(0.2)
+            time.sleep(1.5)  # two long solves are running now
+            solving = solving_processes()
+            child.send_signal(signal.SIGINT)
+            stdout, stderr = child.communicate(timeout=60)
+        finally:
+            if child.poll() is None:
+                child.kill()
+        assert child.returncode == 130, stderr
+        assert "interrupted by SIGINT" in stderr
+        # The running solves end with their local cluster.
+        assert len(solving) == 2
+        deadline = time.monotonic() + 20
+        while solving & solving_processes() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        assert not solving & solving_processes()
+        assert sorted(p.name for p in out.iterdir()) == ["a1.result.json", "a2.result.json", "summary.csv"]
+        for name in ("a1", "a2"):
+            assert json.loads((out / f"{name}.result.json").read_text())["status"] == "success"
+        assert [row["status"] for row in summary(out)] == ["success", "success", "cancelled", "cancelled",
+                                                           "cancelled"]
