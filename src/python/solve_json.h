@@ -11,7 +11,7 @@ namespace tarsel {
 // "statistics" and "anytime". A positive `time_limit` replaces the
 // document's own limit. Runs with the interpreter lock held; parse, shape and
 // construction errors propagate unchanged.
-pybind11::dict SolveJson(const std::string& json_text, double time_limit);
+pybind11::dict SolveJson(std::string json_text, double time_limit);
 
 // Reads the file `input_path` completely and solves it as SolveJson does.
 // Throws std::runtime_error "Cannot open file: " + path when it cannot be
