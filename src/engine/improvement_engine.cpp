@@ -9,6 +9,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/local_search.h"
 #include "engine/population.h"
+#include "engine/related_ruin.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
 #include "engine/target_insertion.h"
@@ -27,6 +28,9 @@ constexpr double kConstructionNoise = 0.3;
 constexpr double kRepairNoise = 0.2;
 // Share of iterations that ruin and recreate a parent instead of crossing two.
 constexpr double kMutationShare = 0.3;
+// On large instances ruin and recreate of one area is cheaper than a child
+// of two parents, whose split and local search rework every route.
+constexpr double kLargeMutationShare = 0.7;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
@@ -98,6 +102,7 @@ class Engine {
         search_(rules_, neighbours_),
         insertion_(rules_, neighbours_),
         split_(rules_),
+        related_ruin_(rules_, neighbours_),
         random_(settings.seed),
         population_size_(insertion_.Large() ? kLargePopulationSize : kPopulationSize),
         population_(population_size_, settings.min_max),
@@ -152,7 +157,8 @@ class Engine {
     const Solution& first = population_.Tournament(random_);
     const Solution& second = population_.Tournament(random_);
     bool made = false;
-    if (random_.Unit() >= kMutationShare && rules_.Targets().size() >= 2) {
+    const double mutation_share = insertion_.Large() ? kLargeMutationShare : kMutationShare;
+    if (random_.Unit() >= mutation_share && rules_.Targets().size() >= 2) {
       first.GiantTour(tour_first_);
       second.GiantTour(tour_second_);
       OrderCrossover(tour_first_, tour_second_, random_, used_, child_tour_);
@@ -163,7 +169,11 @@ class Engine {
     }
     if (!made) {
       work_ = first;
-      Ruin(work_);
+      if (insertion_.Large()) {
+        related_ruin_.Apply(work_, random_);
+      } else {
+        Ruin(work_);
+      }
       made = insertion_.Fill(work_, random_, kRepairNoise);
     }
     if (made) Improve();
@@ -222,6 +232,7 @@ class Engine {
   LocalSearch search_;
   TargetInsertion insertion_;
   GiantTourSplit split_;
+  RelatedRuin related_ruin_;
   RouteEvaluator evaluator_;
   Random random_;
   size_t population_size_;
