@@ -105,3 +105,28 @@ class TestGenerator:
         assert all(0 <= x <= 1000 and 0 <= y <= 1000 for x, y in points("clus", 400, 3))
         assert [a["type"] for a in doc["agents"]] == ["truck", "truck", "drone", "drone"]
         assert doc["options"]["objective"] == "min_max"
+
+
+def test_benchmark_command_runs_large_instances_with_the_engine_alone(tmp_path):
+    """A document above 256 nodes: the focal column is n/a, our engine solves
+    from the prepared file and its first-solution time is reported."""
+    import subprocess
+    import sys
+    from pathlib import Path
+
+    root = Path(__file__).resolve().parent.parent
+    doc = generate(GeneratedRecipe("clus", 300, "plain", "min_max", 3, seed=2))
+    instance = tmp_path / "clus300.json"
+    instance.write_text(json.dumps(doc))
+    out = tmp_path / "out"
+    cmd = [sys.executable, "-m", "benchmarks.run", "--instance-file", str(instance), "--budget", "1",
+           "--no-peer", "--no-plots", "--out", str(out)]
+    proc = subprocess.run(cmd, cwd=root, capture_output=True, text=True, timeout=300)
+    assert proc.returncode == 0, proc.stderr
+    [row] = json.loads((out / "results.json").read_text())["instances"]
+    assert row["focal"]["status"] == "n/a" and "256" in row["focal"]["reason"]
+    engine = row["engine"]
+    assert engine["status"] == "ok", engine
+    assert 0 <= engine["first_solution_s"] <= engine["last_improvement_s"] <= 1.5
+    prepared = json.loads((out / "runs" / "clus300.engine-input.json").read_text())
+    assert prepared["options"]["improve"] is True and prepared["options"]["seed"] == 0

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "engine/granular_insertion.h"
 #include "engine/granular_neighbours.h"
 #include "engine/improvement_engine.h"
+#include "engine/related_ruin.h"
 #include "engine/random_instance.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
@@ -119,6 +121,57 @@ TEST(GranularInsertion, RefillsARuinedSolution) {
   ASSERT_TRUE(insertion.Fill(solution, random, 0.2));
   EXPECT_TRUE(solution.Complete());
   ExpectConsistent(instance.tables, rules, solution);
+}
+
+// The ruin of large instances removes 10 to 60 targets that hang together
+// through the neighbour lists, leaves the rest in place with valid routes,
+// and repeats for a seed (guards against stale positions while removing
+// several targets from one route, and against marks left behind).
+TEST(RelatedRuin, RemovesACompactGroupAndKeepsTheRestValid) {
+  InstanceKinds kinds;
+  kinds.nodes = 300;
+  kinds.agents = 5;
+  kinds.types = 2;
+  engine_test::RandomInstance instance = MakeRandomInstance(kinds, 8);
+  RouteRules rules(instance.tables);
+  rules.SetMinMax(false);
+  GranularNeighbours neighbours(rules, 20);
+  GranularInsertion insertion(rules, neighbours);
+  RelatedRuin ruin(rules, neighbours);
+  Solution full(rules);
+  Random build(1);
+  ASSERT_TRUE(insertion.Fill(full, build, 0.0));
+  for (uint64_t seed = 0; seed < 20; ++seed) {
+    Solution ruined = full;
+    Solution again = full;
+    Random random(seed);
+    Random same(seed);
+    const size_t removed = ruin.Apply(ruined, random);
+    EXPECT_EQ(ruin.Apply(again, same), removed);
+    EXPECT_TRUE(ruined.SameRoutes(again));
+    EXPECT_GE(removed, RelatedRuin::kMinRemoved);
+    EXPECT_LE(removed, RelatedRuin::kMaxRemoved);
+    EXPECT_EQ(ruined.Unplaced(), removed);
+    ExpectConsistent(instance.tables, rules, ruined);
+    // Every removed target but one is a neighbour of another removed one.
+    std::vector<size_t> gone;
+    for (size_t v : rules.Targets()) {
+      if (ruined.RouteOf(v) == kNoIndex) gone.push_back(v);
+    }
+    size_t linked = 0;
+    for (size_t v : gone) {
+      bool near = false;
+      for (size_t u : gone) {
+        for (size_t slot = 0; slot < neighbours.Types().size() && !near; ++slot) {
+          const size_t* list = neighbours.Begin(slot, u);
+          near = u != v && std::find(list, list + neighbours.Count(), v) != list + neighbours.Count();
+        }
+        if (near) break;
+      }
+      linked += near ? 1 : 0;
+    }
+    EXPECT_GE(linked + 1, gone.size());
+  }
 }
 
 // Without a starting solution the engine builds its own on a large
