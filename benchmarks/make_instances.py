@@ -107,11 +107,13 @@ def reference_value(recipe: InstanceRecipe, bks: dict) -> dict | None:
     return None if value is None else {"value": value, "kind": kind}
 
 
-def build_document(recipe: InstanceRecipe, coords: list[tuple[float, float]], bks: dict | None = None) -> dict:
-    """The JSON instance document of one suite entry over the given coordinates."""
-    unscaled = euclidean_matrix(coords)
+def build_document(recipe: InstanceRecipe, coords: list[tuple[float, float]], bks: dict | None = None,
+                   matrix: list[list[float]] | None = None) -> dict:
+    """The JSON instance document of one suite entry over the given coordinates
+    (with `matrix`: those costs instead of the unrounded Euclidean ones)."""
+    unscaled = matrix if matrix is not None else euclidean_matrix(coords)
     scale = choose_scale(max(max(row) for row in unscaled))
-    dist = euclidean_matrix(coords, scale) if scale != 1.0 else unscaled
+    dist = [[c * scale for c in row] for row in unscaled] if scale != 1.0 else unscaled
     nodes = [
         {"id": i, "x": x, "y": y, "z": 0.0, "type": "DEPOT" if i == 0 else "TARGET"}
         for i, (x, y) in enumerate(coords)

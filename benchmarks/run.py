@@ -1,6 +1,6 @@
 """Benchmark: our solver, with and without its improvement engine, against OR-Tools and PyVRP.
 
-Usage: python -m benchmarks.run [--quick] [--budget S] [--instances NAME ...]
+Usage: python -m benchmarks.run [--quick | --large] [--budget S] [--instances NAME ...]
                                 [--instance-file PATH ...] [--seed N] [--no-peer]
                                 [--no-ortools] [--no-pyvrp] [--no-plots] [--out DIR]
 
@@ -25,16 +25,19 @@ from pathlib import Path
 
 from benchmarks import report
 from benchmarks.check import check_solution, objective_kind
-from benchmarks.suites import DEFAULT_BUDGET, FULL, QUICK
+from benchmarks.suites import DEFAULT_BUDGET, FULL, LARGE, QUICK
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 MIN_RATE_WINDOW = 0.05  # CPU seconds; shorter windows give no throughput figure
+FOCAL_NODE_LIMIT = 256  # the focal search alone refuses larger instances
 
 
 def parse_args(argv):
     p = argparse.ArgumentParser(prog="python -m benchmarks.run", description=__doc__.splitlines()[0])
     p.add_argument("--quick", action="store_true", help="a few instances with a shorter budget")
+    p.add_argument("--large", action="store_true",
+                   help="the generated instances of 500 to 2,000 nodes (budget 20 or 60 s each)")
     p.add_argument("--budget", type=float, help="CPU seconds per solve (default 10, quick: 5)")
     p.add_argument("--instances", nargs="+", metavar="NAME", help="suite instances to run")
     p.add_argument("--instance-file", nargs="+", type=Path, default=[], metavar="PATH",
@@ -48,7 +51,22 @@ def parse_args(argv):
     return p.parse_args(argv)
 
 
+def large_instance_paths(args) -> list[Path]:
+    from benchmarks import generate
+
+    recipes = LARGE
+    if args.instances:
+        known = {r.name: r for r in LARGE}
+        unknown = [n for n in args.instances if n not in known]
+        if unknown:
+            raise SystemExit(f"unknown instances: {', '.join(unknown)}")
+        recipes = [known[n] for n in args.instances]
+    return generate.ensure(recipes)
+
+
 def instance_paths(args) -> list[Path]:
+    if args.large:
+        return large_instance_paths(args)
     recipes = QUICK if args.quick else FULL
     if args.instances:
         known = {s.name: s for s in FULL}
@@ -69,14 +87,15 @@ def instance_paths(args) -> list[Path]:
 
 def run_child(engine: str, path: Path, budget: float, work: Path, seed: int = 0) -> tuple[dict | None, str | None]:
     """Runs one solve in a fresh interpreter; returns (record, error)."""
-    out = work / f"{path.stem}.{engine}.json"
-    log = work / f"{path.stem}.{engine}.log"
+    stem = path.name.split(".")[0]
+    out = work / f"{stem}.{engine}.json"
+    log = work / f"{stem}.{engine}.log"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
     cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out), str(seed)]
     try:
         with open(log, "w") as log_file:
             proc = subprocess.run(cmd, cwd=work, env=env, stdout=log_file, stderr=subprocess.STDOUT,
-                                  timeout=3 * budget + 60)
+                                  timeout=6 * budget + 120)
     except subprocess.TimeoutExpired:
         return None, "killed after time-out"
     if proc.returncode != 0 or not out.exists():
@@ -116,6 +135,7 @@ def evaluate_ours(doc: dict, record: dict | None, error: str | None) -> dict:
         last_update_time=stats["last_update_time"], peak_rss_mb=_mb(record["peak_rss_kb"]),
         rss_before_mb=_mb(record.get("rss_before_kb")),
         anytime=[[a["time"], a[key] / scale] for a in res["anytime"]],
+        first_solution_s=res["anytime"][0]["time"] if res["anytime"] else None,
         last_improvement_s=res["anytime"][-1]["time"] if res["anytime"] else None,
     )
     # n_generated restarts from 0 at every solution, so it measures the labels
@@ -141,6 +161,7 @@ def evaluate_peer(doc: dict, record: dict | None, error: str | None) -> dict:
     side.update(cpu_time=record["cpu_time"], wall_time=record["wall_time"], peak_rss_mb=_mb(record["peak_rss_kb"]),
                 rss_before_mb=_mb(record.get("rss_before_kb")), integer_scale=res["integer_scale"],
                 anytime=[[a["time"], a[key] / scale] for a in res["anytime"]],
+                first_solution_s=res["anytime"][0]["time"] if res["anytime"] else None,
                 last_improvement_s=res["anytime"][-1]["time"] if res["anytime"] else None)
     if res["status"] != "success":
         side["status"] = "no solution"
@@ -177,20 +198,40 @@ def skipped_peers(args) -> dict[str, str]:
     return skip
 
 
-def bench_instance(path: Path, budget: float, work: Path, skip: dict[str, str], seed: int = 0) -> dict:
+def prepared_engine_document(doc: dict, path: Path, work: Path, seed: int) -> Path:
+    """A copy of a large document with "improve" and "seed" set, which the
+    worker hands to the module as a file (no Python copy in its memory)."""
+    prepared = work / f"{path.stem}.engine-input.json"
+    options = dict(doc.get("options", {}), improve=True, seed=seed)
+    prepared.write_text(json.dumps(dict(doc, options=options), separators=(",", ":")))
+    return prepared
+
+
+def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str, str], seed: int = 0) -> dict:
+    """One instance with every solver; budget None: the document's own time limit."""
     doc = json.loads(path.read_text())
+    if budget is None:
+        budget = float(doc.get("options", {}).get("time_limit", DEFAULT_BUDGET["full"]))
+    large = len(doc["nodes"]) > FOCAL_NODE_LIMIT
     meta = doc.get("benchmark", {})
     row = {
         "instance": doc.get("name", path.stem), "file": str(path), "n": len(doc["nodes"]), "m": len(doc["agents"]),
         "objective": objective_kind(doc), "scale": doc.get("scale", 1.0), "reference": meta.get("reference"),
-        "notes": meta.get("notes", []),
+        "notes": meta.get("notes", []), "budget_cpu_s": budget,
     }
     for key, engine, _ in SOLVERS:
         if key in skip:
             row[key] = {"objective": None, "status": "n/a", "reason": skip[key]}
             continue
+        if large and key == "focal":
+            row[key] = {"objective": None, "status": "n/a",
+                        "reason": f"more than {FOCAL_NODE_LIMIT} nodes: refused without the engine"}
+            continue
         evaluate = evaluate_ours if key in OURS else evaluate_peer
-        row[key] = evaluate(doc, *run_child(engine, path, budget, work, seed))
+        source = path
+        if large and key == "engine":
+            engine, source = "kvr-file", prepared_engine_document(doc, path, work, seed)
+        row[key] = evaluate(doc, *run_child(engine, source, budget, work, seed))
         row[key]["gap_pct"] = _gap(row[key]["objective"], row["reference"])
     engine, peer = row["engine"]["objective"], row["ortools"]["objective"]
     row["ratio"] = engine / peer if engine is not None and peer else None
@@ -248,8 +289,9 @@ def _peer_versions(skip: dict[str, str]) -> dict:
 
 def main(argv=None) -> int:
     args = parse_args(argv)
-    mode = "quick" if args.quick else "full"
-    budget = args.budget if args.budget is not None else DEFAULT_BUDGET[mode]
+    mode = "large" if args.large else "quick" if args.quick else "full"
+    # The large suite's documents carry their own budgets (20 or 60 CPU s).
+    budget = args.budget if args.budget is not None else DEFAULT_BUDGET.get(mode)
     paths = instance_paths(args)
     stamp = datetime.datetime.now().strftime("%Y%m%d-%H%M%S")
     out = (args.out or HERE / "results" / f"{mode}-{stamp}").resolve()
@@ -275,6 +317,7 @@ def main(argv=None) -> int:
             "objective": "checker-recomputed objective in the instance's original units (divided by its scale)",
             "gap_pct": "100 * (objective - reference) / reference; reference BKS (best known) or UB (upper bound)",
             "last_improvement_s": "CPU seconds from the start of the search to the last improving solution",
+            "first_solution_s": "CPU seconds from the start of the search to the first solution",
             "labels_per_cpu_s": "labels generated after the last solution per CPU second spent after it",
             "peak_rss_mb": "peak resident set size of the solving child process (interpreter included)",
             "ratio": "objective of ours with the engine / OR-Tools objective (below 1: ours is better)",
@@ -292,7 +335,8 @@ def main(argv=None) -> int:
             written = report.plot(rows, out)
         except ImportError:
             print("matplotlib not installed: no plots", file=sys.stderr)
-    print(f"\n{mode} mode, CPU budget {budget:g} s per solve, {os.cpu_count()} cores\n")
+    budget_text = f"{budget:g} s" if budget is not None else "per instance (20 or 60 s)"
+    print(f"\n{mode} mode, CPU budget {budget_text} per solve, {os.cpu_count()} cores\n")
     print(report.text_table(rows))
     print(report.mean_gap_lines(summary["mean_gap_minmax_bks"]))
     not_posed: dict[tuple[str, str], int] = {}

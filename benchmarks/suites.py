@@ -70,5 +70,51 @@ QUICK_NAMES = (
 )
 QUICK: list[InstanceRecipe] = [s for s in FULL if s.name in QUICK_NAMES]
 
-# Default CPU budget per solve, in seconds.
+# Default CPU budget per solve, in seconds (the large suite's are per instance).
 DEFAULT_BUDGET = {"full": 10.0, "quick": 5.0}
+
+
+@dataclass(frozen=True)
+class GeneratedRecipe:
+    """One large instance made by benchmarks.generate: `kind` "rand" (uniform
+    points) or "clus" (clustered), `n` nodes with the depot, a seed, and a
+    variant of the TSPLIB suite ("plain" or "het")."""
+
+    kind: str
+    n: int
+    variant: str
+    objective: str
+    trucks: int
+    drones: int = 0
+    seed: int = 1
+
+    @property
+    def m(self) -> int:
+        return self.trucks + self.drones
+
+    @property
+    def budget(self) -> float:
+        """CPU seconds per solve: 20 for 500 nodes, 60 from 1,000 on."""
+        return 20.0 if self.n < 1000 else 60.0
+
+    def as_instance_recipe(self) -> InstanceRecipe:
+        return InstanceRecipe(f"{self.kind}{self.n}", self.variant, self.objective, self.trucks, self.drones)
+
+    @property
+    def name(self) -> str:
+        return self.as_instance_recipe().name
+
+
+# Random uniform and clustered instances of 500, 1,000 and 2,000 nodes: one
+# depot, m = 5, 10, 20, min-max and min-sum, and heterogeneous ones with two
+# agent types (the 2,000-node one is the memory target's instance).
+LARGE: list[GeneratedRecipe] = [
+    GeneratedRecipe("rand", 500, "plain", "min_max", 5),
+    GeneratedRecipe("clus", 500, "plain", "min_sum", 10),
+    GeneratedRecipe("rand", 1000, "plain", "min_max", 10),
+    GeneratedRecipe("clus", 1000, "plain", "min_sum", 10),
+    GeneratedRecipe("rand", 1000, "het", "min_max", 5, 5),
+    GeneratedRecipe("clus", 2000, "plain", "min_max", 20),
+    GeneratedRecipe("rand", 2000, "plain", "min_sum", 20),
+    GeneratedRecipe("rand", 2000, "het", "min_max", 10, 10),
+]

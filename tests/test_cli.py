@@ -329,8 +329,21 @@ BAD_DOCUMENTS = {
         _tiny(constraints=[{"kind": "sequence", "precedence": [{"before": 10, "after": 21}]}]),
         'instance.json: constraints[0] ("sequence"), item 0: "after" names node 21, but no node has that id',
     ),
-    "too-many-nodes": (_too_many_nodes(), "instance.json: instance has 257 nodes, but the solver supports at most 256"),
 }
+
+
+def test_too_many_nodes_without_the_engine_is_refused_naming_the_option(tmp_path):
+    """--no-improve on 257 nodes: status 2 and the module's message, which
+    points at the improvement engine."""
+    write(tmp_path / "instance.json", _too_many_nodes())
+    completed = run_cli("solve", "instance.json", "--no-improve", cwd=tmp_path)
+    assert completed.returncode == 2
+    [line] = lines_of(completed.stderr)
+    assert line.startswith(
+        "kvr-mtsp: error: instance.json: instance has 257 nodes, but the solver supports at most 256; "
+        'set the option "improve" to true to solve larger instances with the improvement engine'
+    ), line
+    assert completed.stdout == ""
 
 
 class TestBadInput:

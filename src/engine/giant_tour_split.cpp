@@ -11,6 +11,15 @@ GiantTourSplit::GiantTourSplit(const RouteRules& rules) : rules_(rules) {
   cut_.resize(cells);
 }
 
+size_t GiantTourSplit::RouteBound(size_t targets, size_t agents) {
+  if (agents == 0) return targets;
+  const double unbounded = static_cast<double>(agents) * static_cast<double>(targets) * targets;
+  if (unbounded <= kSplitWork) return targets;
+  const size_t within = static_cast<size_t>(kSplitWork / (static_cast<double>(agents) * targets));
+  const size_t share = 2 * ((targets + agents - 1) / agents);
+  return std::min(targets, std::max(within, share));
+}
+
 bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<size_t>& order,
                            Solution& solution) {
   const size_t n = tour.size();
@@ -19,6 +28,7 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
   const double infinity = std::numeric_limits<double>::infinity();
   const bool min_max = rules_.MinMax();
   if ((m + 1) * width > value_.size()) return false;
+  const size_t bound = RouteBound(n, m);
   for (size_t cell = 0; cell < (m + 1) * width; ++cell) value_[cell] = ObjectiveValue{infinity, infinity};
   value_[0] = ObjectiveValue{0, 0};
   for (size_t used = 1; used <= m; ++used) {
@@ -43,7 +53,7 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
             cut_[used * width + to] = from;
           }
         }
-        if (to == n) break;
+        if (to == n || to - from == bound) break;
         const size_t next = tour[to];
         if (!rules_.CanServe(agent, next)) break;
         route = rules_.Join(agent, route, last, next, rules_.NodeSeg(next));

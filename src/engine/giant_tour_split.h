@@ -13,7 +13,10 @@ namespace tarsel {
 // covered): the value of a cut is (longest route, total) compared
 // lexicographically under min-max, the total under min-sum. Every route is
 // priced exactly for its agent (matrix, allowed types, windows, limit,
-// connections); a route is extended only while it stays feasible. O(m n^2).
+// connections); a route is extended only while it stays feasible. O(m n^2),
+// or O(m n L) where a route is bounded to L targets: L is n unless m n^2
+// passes kSplitWork joins, then the largest L within that work, but at
+// least twice the even share n / m.
 class GiantTourSplit {
  public:
   explicit GiantTourSplit(const RouteRules& rules);
@@ -23,6 +26,10 @@ class GiantTourSplit {
   bool Split(const std::vector<size_t>& tour, const std::vector<size_t>& order, Solution& solution);
 
  private:
+  // Targets a route may take when `agents` routes share `targets` targets.
+  static size_t RouteBound(size_t targets, size_t agents);
+  static constexpr double kSplitWork = 2e7;
+
   const RouteRules& rules_;
   std::vector<ObjectiveValue> value_;  // (agents used) * (n + 1) + covered
   std::vector<size_t> cut_;            // where the last route began

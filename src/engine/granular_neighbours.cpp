@@ -29,7 +29,10 @@ GranularNeighbours::GranularNeighbours(const RouteRules& rules, size_t count) {
         const double key = (there < missing ? there : missing) + (back < missing ? back : missing);
         order.emplace_back(key, v);
       }
-      std::sort(order.begin(), order.end());
+      // Pairs are distinct (node indices differ), so the first count_ of a
+      // partial sort are those of a full sort, in O(n log count_).
+      std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(count_),
+                        order.end());
       size_t* out = &lists_[(slot * nodes_ + u) * count_];
       for (size_t i = 0; i < count_; ++i) out[i] = order[i].second;
     }

@@ -9,9 +9,10 @@
 #include "engine/granular_neighbours.h"
 #include "engine/local_search.h"
 #include "engine/population.h"
-#include "engine/regret_insertion.h"
+#include "engine/related_ruin.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
+#include "engine/target_insertion.h"
 #include "postopt/route_evaluator.h"
 
 namespace tarsel {
@@ -19,11 +20,17 @@ namespace tarsel {
 namespace {
 
 constexpr size_t kPopulationSize = 12;
+// On large instances one local search takes seconds: a smaller population
+// leaves time for breeding.
+constexpr size_t kLargePopulationSize = 4;
 constexpr size_t kNeighbours = 20;
 constexpr double kConstructionNoise = 0.3;
 constexpr double kRepairNoise = 0.2;
 // Share of iterations that ruin and recreate a parent instead of crossing two.
 constexpr double kMutationShare = 0.3;
+// On large instances ruin and recreate of one area is cheaper than a child
+// of two parents, whose split and local search rework every route.
+constexpr double kLargeMutationShare = 0.7;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
@@ -93,10 +100,12 @@ class Engine {
         rules_(tables),
         neighbours_(rules_, kNeighbours),
         search_(rules_, neighbours_),
-        insertion_(rules_),
+        insertion_(rules_, neighbours_),
         split_(rules_),
+        related_ruin_(rules_, neighbours_),
         random_(settings.seed),
-        population_(kPopulationSize, settings.min_max),
+        population_size_(insertion_.Large() ? kLargePopulationSize : kPopulationSize),
+        population_(population_size_, settings.min_max),
         work_(rules_),
         used_(tables.NumNodes(), 0) {
     rules_.SetMinMax(settings.min_max);
@@ -114,7 +123,7 @@ class Engine {
       has_reference_ = true;
     }
     if (has_start && LoadResult(*start, rules_, work_)) Improve();
-    for (size_t attempt = 0; attempt < 2 * kPopulationSize && population_.Size() < kPopulationSize;
+    for (size_t attempt = 0; attempt < 2 * population_size_ && population_.Size() < population_size_;
          ++attempt) {
       if (StopNow()) break;
       work_.Clear();
@@ -148,7 +157,8 @@ class Engine {
     const Solution& first = population_.Tournament(random_);
     const Solution& second = population_.Tournament(random_);
     bool made = false;
-    if (random_.Unit() >= kMutationShare && rules_.Targets().size() >= 2) {
+    const double mutation_share = insertion_.Large() ? kLargeMutationShare : kMutationShare;
+    if (random_.Unit() >= mutation_share && rules_.Targets().size() >= 2) {
       first.GiantTour(tour_first_);
       second.GiantTour(tour_second_);
       OrderCrossover(tour_first_, tour_second_, random_, used_, child_tour_);
@@ -159,7 +169,11 @@ class Engine {
     }
     if (!made) {
       work_ = first;
-      Ruin(work_);
+      if (insertion_.Large()) {
+        related_ruin_.Apply(work_, random_);
+      } else {
+        Ruin(work_);
+      }
       made = insertion_.Fill(work_, random_, kRepairNoise);
     }
     if (made) Improve();
@@ -182,6 +196,9 @@ class Engine {
   // Local search on work_, then offers it to the population and to the best.
   void Improve() {
     if (!work_.Complete()) return;
+    // Without a solution yet, a large instance reports its construction at
+    // once: the local search to come takes seconds there.
+    if (insertion_.Large() && !has_reference_) Report(work_);
     search_.Run(work_, random_, stop_);
     population_.Offer(work_);
     Report(work_);
@@ -213,10 +230,12 @@ class Engine {
   RouteRules rules_;
   GranularNeighbours neighbours_;
   LocalSearch search_;
-  RegretInsertion insertion_;
+  TargetInsertion insertion_;
   GiantTourSplit split_;
+  RelatedRuin related_ruin_;
   RouteEvaluator evaluator_;
   Random random_;
+  size_t population_size_;
   Population population_;
   Solution work_;
   std::vector<char> used_;

@@ -1,12 +1,12 @@
 #include "python/solve_json.h"
 
 #include <chrono>
+#include <deque>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <utility>
-#include <vector>
 
 #include "model/anytime_points.h"
 #include "model/json_loader.h"
@@ -23,9 +23,9 @@ namespace {
 
 // One entry of "routes" per element of agents_ordered, keyed by its position;
 // `totals` accumulates the listed costs.
-py::list BuildRoutes(const Problem& problem, const Result& result, CostTotals& totals) {
+py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, CostTotals& totals) {
   py::list routes;
-  for (size_t k = 0; k < problem.agents_ordered.size(); ++k) {
+  for (size_t k = 0; k < agents.size(); ++k) {
     py::list path;
     const auto path_it = result.paths.find(k);
     if (path_it != result.paths.end()) {
@@ -36,7 +36,7 @@ py::list BuildRoutes(const Problem& problem, const Result& result, CostTotals& t
     totals.Add(cost);
 
     py::dict route;
-    route["agent_id"] = py::int_(problem.agents_ordered[k].id);
+    route["agent_id"] = py::int_(agents[k].id);
     route["path"] = std::move(path);
     route["cost"] = py::float_(cost);
     routes.append(std::move(route));
@@ -56,17 +56,30 @@ py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective) {
   return anytime;
 }
 
+// The Problem of a document. The text and the parsed tree (on a document of
+// full matrices several times the size of the matrices) are freed before
+// the solve.
+Problem LoadProblem(std::string json_text) {
+  Problem problem;
+  const nlohmann::json document = nlohmann::json::parse(json_text);
+  std::string().swap(json_text);
+  ParseProblemJson(document, problem);
+  return problem;
+}
+
 }  // namespace
 
-py::dict SolveJson(const std::string& json_text, double time_limit, py::object on_progress) {
-  const nlohmann::json document = nlohmann::json::parse(json_text);
-  Problem problem;
-  ParseProblemJson(document, problem);
+py::dict SolveJson(std::string json_text, double time_limit, py::object on_progress) {
+  Problem problem = LoadProblem(std::move(json_text));
   if (time_limit > 0) problem.options.time_limit = time_limit;
+  // The result needs the agents and the objective; the Solver takes the
+  // Problem itself, so its matrices are not held twice.
+  const auto agents = problem.agents_ordered;
+  const Options options = problem.options;
 
   // Wall-clock time of the whole solve, construction and preprocessing included.
   const auto start = std::chrono::steady_clock::now();
-  Solver solver(problem, problem.options);
+  Solver solver(std::move(problem), options);
   python::SignalWatch watch(solver);
   python::ProgressWatch progress(solver, watch, std::move(on_progress));
   const int found = solver.Solve();
@@ -80,7 +93,7 @@ py::dict SolveJson(const std::string& json_text, double time_limit, py::object o
   const AnytimeLog log = solver.GetResultProcess();
 
   CostTotals totals;
-  py::list routes = BuildRoutes(problem, result, totals);
+  py::list routes = BuildRoutes(agents, result, totals);
 
   py::dict statistics;
   statistics["solve_time"] = py::float_(solve_time);
@@ -95,7 +108,7 @@ py::dict SolveJson(const std::string& json_text, double time_limit, py::object o
   output["timeout"] = py::bool_(result.timeout);
   output["routes"] = std::move(routes);
   output["statistics"] = std::move(statistics);
-  output["anytime"] = BuildAnytime(log, problem.options.objective);
+  output["anytime"] = BuildAnytime(log, options.objective);
   progress.Finish([&output] { return py::object(output); });
   return output;
 }
@@ -103,8 +116,8 @@ py::dict SolveJson(const std::string& json_text, double time_limit, py::object o
 py::dict solve_json_file(const std::string& input_path, double time_limit, py::object on_progress) {
   std::ifstream input(input_path, std::ios::binary);
   if (!input.is_open()) throw std::runtime_error("Cannot open file: " + input_path);
-  const std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
-  return SolveJson(text, time_limit, std::move(on_progress));
+  std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
+  return SolveJson(std::move(text), time_limit, std::move(on_progress));
 }
 
 }  // namespace tarsel

@@ -14,7 +14,7 @@ namespace tarsel {
 // exception propagates with the result dictionary as its attribute
 // "result". Runs with the interpreter lock held; parse, shape and
 // construction errors propagate unchanged.
-pybind11::dict SolveJson(const std::string& json_text, double time_limit,
+pybind11::dict SolveJson(std::string json_text, double time_limit,
                          pybind11::object on_progress = pybind11::none());
 
 // Reads the file `input_path` completely and solves it as SolveJson does.

@@ -31,10 +31,13 @@
 namespace tarsel {
 
 // Largest number of nodes a search supports (the visited set has 256 bits).
+// Larger instances are solved by the improvement engine alone.
 constexpr size_t kMaxSearchNodes = 256;
 
-// Throws std::length_error naming the node count and the limit.
-[[noreturn]] void ThrowTooManyNodes(size_t num_nodes);
+// Throws std::length_error naming the node count and the limit; with
+// `name_improve`, the message adds that the option "improve" solves larger
+// instances.
+[[noreturn]] void ThrowTooManyNodes(size_t num_nodes, bool name_improve);
 
 using AnytimeLog = std::vector<std::pair<double, Result>>;
 
@@ -111,6 +114,9 @@ class Solver {
   const std::vector<AgentInfo>& Agents() const { return tables.Agents(); }
   const std::vector<MstEdge>& MstEdges() const { return mst_edges; }
   const std::vector<size_t>& UnreachableNodes() const { return unreachable_nodes; }
+  // Whether the instance has more nodes than the focal search supports, so
+  // that a solve runs the improvement engine alone.
+  bool EngineOnly() const { return engine_only; }
   bool Unsolvable() const { return unsolvable; }
   const TimeWindowTable& TimeWindows() const { return tables.TimeWindows(); }
   const PlannerGraph* Graph() const { return graph; }
@@ -161,6 +167,9 @@ class Solver {
   // Runs the improvement engine on the rest of the time limit, from the
   // focal search's solution when `found` (solver_improve.cpp).
   bool RunImprovement(bool found);
+  // Solves an instance too large for the focal search with the improvement
+  // engine alone (solver_improve.cpp).
+  int SolveWithEngineOnly();
 
   SearchPlugins plugins;
   ObjectiveType objective = ObjectiveType::MinMax;
@@ -171,6 +180,9 @@ class Solver {
   std::vector<MstEdge> mst_edges;
   std::vector<size_t> unreachable_nodes;
   bool unsolvable = false;  // CheckConnectivity found what no search can mend
+  // More nodes than the focal search supports: no search state, plugins or
+  // arc lists of the graph are built, and Solve runs the engine alone.
+  bool engine_only = false;
   double time_limit = 60.0;
   Options solve_options;
   double memory_limit_bytes = 0;

@@ -21,8 +21,10 @@ Solver::Solver(Problem problem, Options options)
       list_blocked_edges(std::getenv("MTSP_DEBUG_TW_EDGES") != nullptr),
       lists(plugins.focal_comparator.get()) {
   // Fail before any table is built: the search cannot take more nodes, and
-  // the tables below grow with the square of the node count.
-  if (problem.nodes.size() > kMaxSearchNodes) ThrowTooManyNodes(problem.nodes.size());
+  // the tables below grow with the square of the node count. The
+  // improvement engine alone takes larger instances.
+  engine_only = problem.nodes.size() > kMaxSearchNodes;
+  if (engine_only && !options.improve) ThrowTooManyNodes(problem.nodes.size(), true);
   // Then what would make the tables ambiguous or the costs meaningless.
   CheckOptions(options);
   CheckProblem(problem);
@@ -34,14 +36,25 @@ Solver::Solver(Problem problem, Options options)
   }
   memory_limit_bytes = options.memory_limit_mb * (1 << 20);
 
-  ProblemTables built = BuildProblemTables(problem, options);
+  // The engine reads costs from the dense matrices only; the graph's arc
+  // lists serve the focal search and its post-optimisers.
+  ProblemTables built =
+      BuildProblemTables(problem, options, engine_only ? GraphArcs::kNone : GraphArcs::kComplete);
   own_graph = std::move(built.graph);
   tables = std::move(built.tables);
   graph = own_graph.get();
-  ChooseInstancePlugins(plugins, tables, options);
   objective = options.objective;
   time_limit = options.time_limit;
   solve_options = options;
+  if (engine_only) {
+    // Only what the engine and the result need: the checks of reachability
+    // and of the agents' trips, and the route rules reported routes pass.
+    CheckReachability();
+    CheckConnectivity();
+    route_rules.Attach(tables);
+    return;
+  }
+  ChooseInstancePlugins(plugins, tables, options);
   Prepare();
   label_store.Reset(NumAgents(), static_cast<int32_t>(graph->NumVertex()));
   ResetFrontiers();

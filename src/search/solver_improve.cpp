@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "common/console.h"
 #include "engine/improvement_engine.h"
 #include "model/anytime_points.h"
 #include "search/solver.h"
@@ -38,6 +39,22 @@ bool Solver::RunImprovement(bool found) {
   max_path_length = longest;
   FillSummary();
   return true;
+}
+
+int Solver::SolveWithEngineOnly() {
+  ResetSearchState();
+  timer.Start();
+  if (unsolvable) {
+    result.cpu_seconds = timer.Elapsed();
+    return 0;
+  }
+  ConsoleLine(ConsoleStream::kErr, "[improve] instance has ", tables.NumNodes(),
+              " nodes, more than the focal search supports (", kMaxSearchNodes,
+              "): the focal search is skipped and the improvement engine builds its own "
+              "starting solutions");
+  RunImprovement(false);
+  result.cpu_seconds = timer.Elapsed();
+  return solution_found != 0 ? 1 : 0;
 }
 
 }  // namespace tarsel

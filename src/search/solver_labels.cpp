@@ -5,10 +5,14 @@
 
 namespace tarsel {
 
-void ThrowTooManyNodes(size_t num_nodes) {
-  throw std::length_error("instance has " + std::to_string(num_nodes) +
-                          " nodes, but the solver supports at most " +
-                          std::to_string(kMaxSearchNodes));
+void ThrowTooManyNodes(size_t num_nodes, bool name_improve) {
+  std::string message = "instance has " + std::to_string(num_nodes) +
+                        " nodes, but the solver supports at most " + std::to_string(kMaxSearchNodes);
+  if (name_improve) {
+    message += "; set the option \"improve\" to true to solve larger instances with the "
+               "improvement engine";
+  }
+  throw std::length_error(message);
 }
 
 int64_t Solver::NewLabel() { return label_store.Allocate(); }

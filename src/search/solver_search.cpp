@@ -57,9 +57,11 @@ int Solver::SetupAndSolve(PlannerGraph* new_graph, const std::vector<NodeInfo>& 
 }
 
 void Solver::ResetSearchState() {
-  label_store.Reset(NumAgents(), static_cast<int32_t>(graph->NumVertex()));
-  lists.Clear();
-  ResetFrontiers();
+  if (!engine_only) {
+    label_store.Reset(NumAgents(), static_cast<int32_t>(graph->NumVertex()));
+    lists.Clear();
+    ResetFrontiers();
+  }
   weights.assign(1, 100.0);
   interrupt.Reset();
   memory_limit_reached = false;
@@ -76,7 +78,10 @@ void Solver::ResetSearchState() {
 void Solver::ValidateSearch() const {
   const size_t n = graph->NumVertex();
   const size_t num_nodes = tables.NumNodes();
-  if (n > kMaxSearchNodes || num_nodes > kMaxSearchNodes) ThrowTooManyNodes(std::max(n, num_nodes));
+  // The generic entry (SetupAndSolve) has no engine to fall back on.
+  if (n > kMaxSearchNodes || num_nodes > kMaxSearchNodes) {
+    ThrowTooManyNodes(std::max(n, num_nodes), false);
+  }
   const size_t agent_count = NumAgents();
   if (tables.Goals().size() < agent_count || tables.NumAgents() < agent_count) {
     throw std::invalid_argument("every agent needs a start node, an end node and an agent record");
@@ -121,6 +126,7 @@ Label Solver::RootLabel() {
 }
 
 int Solver::Solve() {
+  if (engine_only) return SolveWithEngineOnly();
   ResetSearchState();
   timer.Start();
   progress.Start(objective == ObjectiveType::MinMax);

@@ -173,11 +173,12 @@ void WarnAboutCostsAboveThreshold(const Problem& problem,
 
 // Complete graph whose arc i -> j carries every type's cost of (i, j).
 std::unique_ptr<SparseGraph> CompleteGraph(const std::vector<std::vector<double>>& matrices,
-                                           size_t n, double missing_cost) {
+                                           size_t n, double missing_cost, GraphArcs arcs) {
   const size_t dims = matrices.size();
   auto graph = std::make_unique<SparseGraph>();
   graph->ChangeCostDim(dims, missing_cost);
   for (size_t i = 0; i < n; ++i) graph->AddVertex(i);
+  if (arcs == GraphArcs::kNone) return graph;
   std::vector<double> cost(dims);
   for (size_t i = 0; i < n; ++i) {
     for (size_t j = 0; j < n; ++j) {
@@ -191,7 +192,7 @@ std::unique_ptr<SparseGraph> CompleteGraph(const std::vector<std::vector<double>
 
 }  // namespace
 
-ProblemTables BuildProblemTables(const Problem& problem, const Options& options) {
+ProblemTables BuildProblemTables(const Problem& problem, const Options& options, GraphArcs arcs) {
   std::unordered_map<size_t, size_t> node_index;
   std::vector<NodeInfo> nodes = NodeTable(problem, node_index);
   std::vector<AgentInfo> agents;
@@ -206,7 +207,7 @@ ProblemTables BuildProblemTables(const Problem& problem, const Options& options)
   std::vector<std::vector<double>> matrices = CostMatrices(problem, n, options.missing_cost);
   WarnAboutCostsAboveThreshold(problem, matrices, options.missing_cost);
   ProblemTables built;
-  built.graph = CompleteGraph(matrices, n, options.missing_cost);
+  built.graph = CompleteGraph(matrices, n, options.missing_cost, arcs);
   InstanceTables& tables = built.tables;
   tables.SetCostMatrices(std::move(matrices), n, built.graph.get());
   tables.SetNodes(nodes);

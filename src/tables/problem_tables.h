@@ -17,6 +17,12 @@ struct ProblemTables {
   InstanceTables tables;
 };
 
+// Which arcs the graph of BuildProblemTables holds: every pair (the focal
+// search and its post-optimisers walk them), or none, the vertices only, for
+// consumers that read costs from the tables' dense matrices (on 2,000 nodes
+// the arc lists would hold four million arcs beside the matrices).
+enum class GraphArcs { kComplete, kNone };
+
 // Builds the tables of `problem`, in this order: types, nodes, agents with
 // their start and end nodes (std::out_of_range for an unknown id), allowed
 // types per node (a warning per node without an assignment constraint, then
@@ -24,6 +30,7 @@ struct ProblemTables {
 // constraint names), time windows by node index (a warning per unknown node
 // id), the cost matrices (a warning per type whose matrix holds costs above
 // the missing-cost threshold) and the graph.
-ProblemTables BuildProblemTables(const Problem& problem, const Options& options);
+ProblemTables BuildProblemTables(const Problem& problem, const Options& options,
+                                 GraphArcs arcs = GraphArcs::kComplete);
 
 }  // namespace tarsel

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <deque>
 #include <limits>
 
 namespace tarsel {
@@ -47,6 +48,31 @@ std::vector<double> Distances(const InstanceTables& tables, size_t type, size_t 
   return distance;
 }
 
+// Distances by (type, source, direction), computed once each; `passable`
+// depends on the type alone.
+class DistanceCache {
+ public:
+  const std::vector<double>& Get(const InstanceTables& tables, size_t type, size_t source,
+                                 bool forward, const std::vector<uint8_t>& passable) {
+    for (const Entry& entry : entries_) {
+      if (entry.type == type && entry.source == source && entry.forward == forward) {
+        return entry.distance;
+      }
+    }
+    entries_.push_back(Entry{type, source, forward, Distances(tables, type, source, forward, passable)});
+    return entries_.back().distance;
+  }
+
+ private:
+  struct Entry {
+    size_t type;
+    size_t source;
+    bool forward;
+    std::vector<double> distance;
+  };
+  std::deque<Entry> entries_;  // references stay valid as entries are added
+};
+
 }  // namespace
 
 double StartTime(const InstanceTables& tables, size_t start) {
@@ -56,6 +82,7 @@ double StartTime(const InstanceTables& tables, size_t start) {
 
 ConnectionReport CheckConnections(const InstanceTables& tables, size_t agent_count) {
   ConnectionReport report;
+  DistanceCache cache;
   const size_t n = tables.NumNodes();
   const bool closed = tables.ReturnToEnd();
   std::vector<uint8_t> wanted(n, 0);  // some agent's type may visit the target
@@ -73,9 +100,10 @@ ConnectionReport CheckConnections(const InstanceTables& tables, size_t agent_cou
       passable[i] = IsTarget(tables, i) && tables.TypeAllowed(type, i) ? 1 : 0;
       if (passable[i]) wanted[i] = 1;
     }
-    const std::vector<double> from_start = Distances(tables, t, start, true, passable);
-    std::vector<double> to_goal;
-    if (closed) to_goal = Distances(tables, t, goal, false, passable);
+    // Agents of one type at one depot share their distances (O(n^2) each).
+    const std::vector<double>& from_start = cache.Get(tables, t, start, true, passable);
+    const std::vector<double>& to_goal =
+        closed ? cache.Get(tables, t, goal, false, passable) : from_start;
     for (size_t i = 0; i < n; ++i) {
       if (passable[i] && from_start[i] < kUnreached && (!closed || to_goal[i] < kUnreached)) {
         served[i] = 1;

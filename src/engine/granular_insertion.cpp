@@ -1,0 +1,117 @@
+#include "engine/granular_insertion.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "common/special_values.h"
+
+namespace tarsel {
+
+GranularInsertion::GranularInsertion(const RouteRules& rules, const GranularNeighbours& neighbours)
+    : rules_(rules), neighbours_(neighbours) {
+  const double infinity = std::numeric_limits<double>::infinity();
+  start_distance_.assign(rules.NumNodes(), infinity);
+  for (size_t node : rules.Targets()) {
+    for (size_t k = 0; k < rules.NumAgents(); ++k) {
+      bool blocked = false;
+      const double cost = rules.Travel(k, rules.Agent(k).start, node, blocked);
+      if (!blocked) start_distance_[node] = std::min(start_distance_[node], cost);
+    }
+  }
+  pending_.reserve(rules.Targets().size());
+}
+
+void GranularInsertion::Consider(const Solution& solution, size_t node, size_t k, size_t position,
+                                 double factor, double longest, Place& best) const {
+  const EngineRoute& route = solution.Route(k);
+  if (position == 0 || position >= route.nodes.size()) return;
+  const Segment head = rules_.Join(k, route.prefix[position - 1], route.nodes[position - 1], node,
+                                   rules_.NodeSeg(node));
+  const Segment whole = rules_.Join(k, head, node, route.nodes[position], route.suffix[position]);
+  const double cost = rules_.RouteCost(k, whole);
+  if (!(cost < RouteRules::kInfeasible)) return;
+  const double added = (cost - route.cost) * factor;
+  const double first = rules_.MinMax() ? std::max(longest, cost * factor) : added;
+  const double second = rules_.MinMax() ? added : 0.0;
+  if (best.found && (first > best.judged_first ||
+                     (first == best.judged_first && second >= best.judged_second))) {
+    return;
+  }
+  best = Place{k, position, first, second, true};
+}
+
+GranularInsertion::Place GranularInsertion::BestPlace(const Solution& solution, size_t node,
+                                                      Random& random, double noise,
+                                                      bool everywhere) const {
+  const double factor = noise > 0 ? 1.0 + noise * (2.0 * random.Unit() - 1.0) : 1.0;
+  const double longest = solution.Value().longest;
+  Place best;
+  const size_t m = solution.NumRoutes();
+  if (everywhere) {
+    for (size_t k = 0; k < m; ++k) {
+      if (!rules_.CanServe(k, node)) continue;
+      for (size_t p = 1; p < solution.Route(k).nodes.size(); ++p) {
+        Consider(solution, node, k, p, factor, longest, best);
+      }
+    }
+    return best;
+  }
+  // Next to the neighbours already placed in a route of the list's type.
+  const std::vector<size_t>& types = neighbours_.Types();
+  for (size_t slot = 0; slot < types.size(); ++slot) {
+    const size_t* list = neighbours_.Begin(slot, node);
+    for (size_t index = 0; index < neighbours_.Count(); ++index) {
+      const size_t v = list[index];
+      const size_t k = solution.RouteOf(v);
+      if (k == kNoIndex || rules_.Agent(k).type != types[slot] || !rules_.CanServe(k, node)) continue;
+      const size_t j = solution.PositionOf(v);
+      Consider(solution, node, k, j, factor, longest, best);
+      Consider(solution, node, k, j + 1, factor, longest, best);
+    }
+  }
+  // Right after the start and right before the end of every route (an empty
+  // route has one place).
+  for (size_t k = 0; k < m; ++k) {
+    if (!rules_.CanServe(k, node)) continue;
+    const size_t last = solution.Route(k).nodes.size() - 1;
+    Consider(solution, node, k, 1, factor, longest, best);
+    if (last > 1) Consider(solution, node, k, last, factor, longest, best);
+  }
+  return best;
+}
+
+bool GranularInsertion::Fill(Solution& solution, Random& random, double noise) {
+  pending_.clear();
+  for (size_t node : rules_.Targets()) {
+    if (solution.RouteOf(node) == kNoIndex) pending_.push_back(node);
+  }
+  if (noise > 0) {
+    random.Shuffle(pending_);
+  } else {
+    // Farthest first; ties by node index, so the order never depends on the sort.
+    std::sort(pending_.begin(), pending_.end(), [this](size_t a, size_t b) {
+      return start_distance_[a] > start_distance_[b] ||
+             (start_distance_[a] == start_distance_[b] && a < b);
+    });
+  }
+  bool all_placed = true;
+  for (size_t node : pending_) {
+    Place place = BestPlace(solution, node, random, noise, false);
+    if (!place.found) place = BestPlace(solution, node, random, noise, true);
+    if (!place.found) {
+      all_placed = false;
+      continue;
+    }
+    solution.Insert(place.route, place.position, node);
+    solution.Refresh(place.route);
+    if (!(solution.Route(place.route).cost < RouteRules::kInfeasible)) {
+      // The exact evaluation disagrees with the segments at a boundary: undo.
+      solution.Erase(place.route, place.position);
+      solution.Refresh(place.route);
+      all_placed = false;
+    }
+  }
+  return all_placed;
+}
+
+}  // namespace tarsel

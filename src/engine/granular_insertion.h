@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/granular_neighbours.h"
+#include "engine/random.h"
+#include "engine/solution.h"
+
+namespace tarsel {
+
+// Cheapest insertion for large instances: places the unplaced targets one
+// at a time, each at its best place among the positions next to its
+// granular neighbours (in routes of the neighbour list's type) and at both
+// ends of every route, so that one placement costs O(neighbours + agents)
+// instead of a scan of every route. Only when none of those places is
+// feasible are all positions of all routes tried. Insertions are judged as
+// in regret insertion: (new longest route, added cost) under min-max, the
+// added cost under min-sum, each scaled by a random factor in
+// [1 - noise, 1 + noise] when `noise` > 0.
+//
+// Order: without noise, the targets farthest from the nearest agent start
+// first (they shape the routes, the near ones fill in); with noise, a
+// random order.
+class GranularInsertion {
+ public:
+  GranularInsertion(const RouteRules& rules, const GranularNeighbours& neighbours);
+
+  // Places the unplaced targets of `solution`; returns whether all were
+  // placed (false leaves the rest unplaced).
+  bool Fill(Solution& solution, Random& random, double noise);
+
+ private:
+  struct Place {
+    size_t route = 0;
+    size_t position = 0;
+    double judged_first = 0;
+    double judged_second = 0;
+    bool found = false;
+  };
+  // Prices `node` at `position` of route `k` and keeps it in `best` when better.
+  void Consider(const Solution& solution, size_t node, size_t k, size_t position, double factor,
+                double longest, Place& best) const;
+  Place BestPlace(const Solution& solution, size_t node, Random& random, double noise,
+                  bool everywhere) const;
+
+  const RouteRules& rules_;
+  const GranularNeighbours& neighbours_;
+  std::vector<double> start_distance_;  // per node: cheapest arc from an agent's start
+  std::vector<size_t> pending_;
+};
+
+}  // namespace tarsel

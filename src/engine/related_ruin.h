@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/granular_neighbours.h"
+#include "engine/random.h"
+#include "engine/solution.h"
+
+namespace tarsel {
+
+// Ruin for large instances: removes a compact group of targets, a random
+// target and then, breadth first, its granular neighbours and theirs, so
+// that the recreate step and the local search after it rework one area of
+// the routes instead of targets scattered over all of them. Between
+// kMinRemoved and kMaxRemoved targets (at most a third of them) go.
+class RelatedRuin {
+ public:
+  RelatedRuin(const RouteRules& rules, const GranularNeighbours& neighbours);
+
+  // Removes the group from `solution` (routes refreshed); returns how many.
+  size_t Apply(Solution& solution, Random& random);
+
+  static constexpr size_t kMinRemoved = 10;
+  static constexpr size_t kMaxRemoved = 60;
+
+ private:
+  const RouteRules& rules_;
+  const GranularNeighbours& neighbours_;
+  std::vector<char> taken_;        // per node: already in the group
+  std::vector<size_t> group_;      // the group, in breadth-first order
+  std::vector<char> touched_;      // per route: lost a target
+};
+
+}  // namespace tarsel
