@@ -33,6 +33,7 @@ struct EngineOutcome {
   bool stopped_early = false;  // the deadline, an interrupt or the memory budget ended the run
   bool memory_limited = false; // the memory budget ended the run
   int64_t iterations = 0;
+  int64_t restarts = 0;        // times the population started afresh
   Result result;               // routes and costs only; the best found
 };
 

@@ -138,7 +138,10 @@ class Engine {
       if (settings_.max_iterations > 0 && outcome.iterations >= settings_.max_iterations) break;
       ++outcome.iterations;
       Breed(order);
-      if (++since_improvement_ >= restart_after) Restart();
+      if (++since_improvement_ >= restart_after) {
+        Restart();
+        ++outcome.restarts;
+      }
     }
     outcome.stopped_early = stopped_;
     if (has_best_) {
