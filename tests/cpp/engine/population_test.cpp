@@ -159,6 +159,9 @@ TEST(Population, KeepsNoClonesStaysBoundedAndKeepsTheBest) {
   // The elite are protected from the diversity term: the best offered
   // solution survives every selection.
   EXPECT_EQ(part.Member(part.Best()).Value().longest, best_offered);
+  // The memory sizing's assumption: a part at its largest holds at most
+  // survivors + generation + 1 members of MemberBytes each.
+  EXPECT_LE(part.MemoryBytes(), (sizes.survivors + sizes.generation + 1) * Population::MemberBytes(rules, sizes));
   population.Clear();
   EXPECT_EQ(population.Size(), 0u);
 }
