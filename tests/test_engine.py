@@ -216,3 +216,22 @@ def test_engine_under_a_tiny_memory_budget_stops_cleanly(capfd):
         assert len([line for line in err.splitlines() if line.startswith("[memory]")]) == 1, budget
     # Too small for the engine's population: the solve ends without one.
     assert solve(with_engine(doc, memory_limit_mb=0.01))["status"] == "failed"
+
+
+def test_a_budget_the_search_fits_but_the_engine_does_not(capfd):
+    # 200 targets: the focal search stays within a budget of about a
+    # megabyte while the engine's solutions do not fit in what it leaves.
+    doc = with_engine(random_doc(1, set(), "min_max", n_targets=200), max_iterations=5)
+    engine_lines = 0
+    for tenths in range(6, 14):
+        doc["options"]["memory_limit_mb"] = tenths / 10
+        capfd.readouterr()
+        result = solve(doc)
+        lines = [line for line in capfd.readouterr().err.splitlines() if line.startswith("[memory]")]
+        assert len(lines) <= 1
+        if lines:
+            assert result["timeout"] is True
+        if lines and "before the improvement engine could start" in lines[0]:
+            engine_lines += 1
+            assert lines[0].endswith("the solve stops with the best solution found")
+    assert engine_lines >= 1
