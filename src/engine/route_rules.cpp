@@ -63,17 +63,16 @@ RouteRules::RouteWalk RouteRules::Walk(size_t k, const size_t* nodes, size_t cou
       clock += Travel(k, nodes[i - 1], node, blocked);
       if (blocked) walk.blocked = true;
     }
-    const WindowSlot* window = tables_.Window(node);
-    if (window != nullptr) {
-      if (clock > window->end) {
-        // Late: the arrival is moved back to the window end and the
-        // difference counted as time warp.
-        walk.feasible = false;
-        walk.warp += clock - window->end;
-        clock = window->end;
-      }
-      if (clock < window->start) clock = window->start;
+    // The node's window as its segment holds it (-inf, +inf without one).
+    const Segment& window = node_segments_[node];
+    if (clock > window.latest) {
+      // Late: the arrival is moved back to the window end and the
+      // difference counted as time warp.
+      walk.feasible = false;
+      walk.warp += clock - window.latest;
+      clock = window.latest;
     }
+    if (clock < window.earliest) clock = window.earliest;
   }
   // Without time warp the clock never goes back, so the limit holds at
   // every node when it holds at the end.
