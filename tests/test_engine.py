@@ -164,3 +164,74 @@ def test_options_record_carries_the_engine_options():
     assert (options.improve, options.seed, options.max_iterations) == (False, 0, 0)
     options.improve, options.seed, options.max_iterations = True, 3, 10
     assert (options.improve, options.seed, options.max_iterations) == (True, 3, 10)
+
+
+def tight_doc(seed: int, n_targets: int = 30, n_agents: int = 3) -> dict:
+    """Windows of 20 to 40 time units and route-length limits just above a
+    hidden plan's route durations: the plan is feasible, little else is."""
+    rng = random.Random(seed)
+    points = [(50.0, 50.0)] + [(rng.uniform(0, 100), rng.uniform(0, 100)) for _ in range(n_targets)]
+    matrix = [[0.0 if i == j else round(math.dist(p, q), 2) for j, q in enumerate(points)] for i, p in enumerate(points)]
+    targets = list(range(1, len(points)))
+    rng.shuffle(targets)
+    windows, limits = [], []
+    for k in range(n_agents):
+        clock, last = 0.0, 0
+        for node in targets[k::n_agents]:
+            clock += matrix[last][node]
+            opening = max(0.0, clock - rng.uniform(0, 20))
+            windows.append({"node": node, "start": round(opening, 1), "end": round(opening + rng.uniform(20, 40), 1)})
+            clock, last = max(clock, opening), node
+        limits.append(round(clock + matrix[last][0] + 40, 1))
+    return {
+        "nodes": [{"id": i, "x": x, "y": y, "z": 0} for i, (x, y) in enumerate(points)],
+        "agents": [{"id": k, "type": "car", "start_node": 0, "end_node": 0, "max_length": limits[k]} for k in range(n_agents)],
+        "costs": {"car": matrix},
+        "constraints": [{"kind": "assignment", "items": [{"node": i, "types": ["car"]} for i in range(len(points))]},
+                        {"kind": "timewindow", "items": windows}],
+        "options": {"objective": "min_max", "time_limit": 3.0},
+    }
+
+
+@pytest.mark.parametrize("seed", [1, 2, 3])
+def test_tight_windows_and_limits_are_solved_feasibly(seed):
+    # Searching through infeasible solutions must still hand out only
+    # feasible ones, and must find one where the hidden plan shows there is.
+    doc = tight_doc(seed)
+    result = solve(with_engine(doc, max_iterations=400))
+    assert check_result(doc, result) == []
+    assert result["status"] == "success"
+    again = solve(with_engine(doc, max_iterations=400))
+    assert solution_part(again) == solution_part(result)
+
+
+def test_engine_under_a_tiny_memory_budget_stops_cleanly(capfd):
+    doc = random_doc(3, {"windows", "types"}, "min_max", n_targets=60)
+    for budget in (0.01, 0.2, 0.5):
+        capfd.readouterr()
+        result = solve(with_engine(doc, max_iterations=50, memory_limit_mb=budget))
+        err = capfd.readouterr().err
+        assert result["timeout"] is True, budget
+        assert check_result(doc, result) == [], budget
+        assert len([line for line in err.splitlines() if line.startswith("[memory]")]) == 1, budget
+    # Too small for the engine's population: the solve ends without one.
+    assert solve(with_engine(doc, memory_limit_mb=0.01))["status"] == "failed"
+
+
+def test_a_budget_the_search_fits_but_the_engine_does_not(capfd):
+    # 200 targets: the focal search stays within a budget of about a
+    # megabyte while the engine's solutions do not fit in what it leaves.
+    doc = with_engine(random_doc(1, set(), "min_max", n_targets=200), max_iterations=5)
+    engine_lines = 0
+    for tenths in range(6, 14):
+        doc["options"]["memory_limit_mb"] = tenths / 10
+        capfd.readouterr()
+        result = solve(doc)
+        lines = [line for line in capfd.readouterr().err.splitlines() if line.startswith("[memory]")]
+        assert len(lines) <= 1
+        if lines:
+            assert result["timeout"] is True
+        if lines and "before the improvement engine could start" in lines[0]:
+            engine_lines += 1
+            assert lines[0].endswith("the solve stops with the best solution found")
+    assert engine_lines >= 1

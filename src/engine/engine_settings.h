@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 
 #include "common/interrupt_check.h"
 #include "common/result.h"
@@ -17,6 +18,10 @@ struct EngineSettings {
   double deadline = 0;
   std::function<double()> clock;
   InterruptCheck* interrupt = nullptr;  // the solve's Ctrl-C check (may be null)
+  // Bytes the engine's own stores (population, work solutions, tables of
+  // its own) may hold; the population shrinks to fit, and a budget too
+  // small for two solutions ends the run before it starts.
+  double memory_budget_bytes = std::numeric_limits<double>::infinity();
   // Called with (clock time, solution) for every solution better than all
   // before it, the starting solution included.
   std::function<void(double, const Result&)> on_improvement;
@@ -25,8 +30,10 @@ struct EngineSettings {
 // What a run of the engine gives back.
 struct EngineOutcome {
   bool improved = false;       // `result` is better than the starting solution
-  bool stopped_early = false;  // the deadline or an interrupt ended the run
+  bool stopped_early = false;  // the deadline, an interrupt or the memory budget ended the run
+  bool memory_limited = false; // the memory budget ended the run
   int64_t iterations = 0;
+  int64_t restarts = 0;        // times the population started afresh
   Result result;               // routes and costs only; the best found
 };
 

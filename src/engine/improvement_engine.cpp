@@ -8,7 +8,9 @@
 #include "engine/giant_tour_split.h"
 #include "engine/granular_neighbours.h"
 #include "engine/local_search.h"
+#include "engine/penalty_manager.h"
 #include "engine/population.h"
+#include "engine/population_budget.h"
 #include "engine/related_ruin.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
@@ -19,11 +21,15 @@ namespace tarsel {
 
 namespace {
 
-constexpr size_t kPopulationSize = 12;
+// Each part of the population: 25 survivors, 40 children between two
+// survivor selections, 4 elite, diversity over the 5 closest.
+constexpr SubPopulationSizes kPopulationSizes{25, 40, 4, 5};
 // On large instances one local search takes seconds: a smaller population
 // leaves time for breeding.
-constexpr size_t kLargePopulationSize = 4;
+constexpr SubPopulationSizes kLargePopulationSizes{4, 4, 1, 2};
 constexpr size_t kNeighbours = 20;
+// Probability that an infeasible child is repaired with raised penalties.
+constexpr double kRepairShare = 0.5;
 constexpr double kConstructionNoise = 0.3;
 constexpr double kRepairNoise = 0.2;
 // Share of iterations that ruin and recreate a parent instead of crossing two.
@@ -104,11 +110,13 @@ class Engine {
         split_(rules_),
         related_ruin_(rules_, neighbours_),
         random_(settings.seed),
-        population_size_(insertion_.Large() ? kLargePopulationSize : kPopulationSize),
-        population_(population_size_, settings.min_max),
+        penalties_(rules_.HasSoftRules()),
+        population_(rules_, settings.min_max, BaseSizes()),
         work_(rules_),
+        elite_(rules_),
         used_(tables.NumNodes(), 0) {
     rules_.SetMinMax(settings.min_max);
+    rules_.SetPenalty(penalties_.Weights());
     evaluator_.Attach(tables);
     stop_ = [this] { return StopNow(); };
   }
@@ -116,25 +124,32 @@ class Engine {
   EngineOutcome Run(const Result* start) {
     EngineOutcome outcome;
     if (!rules_.AllAgentsUsable()) return outcome;
+    if (!FitPopulation()) {
+      outcome.stopped_early = outcome.memory_limited = true;
+      return outcome;
+    }
     const size_t m = rules_.NumAgents();
     const bool has_start = start != nullptr && !start->paths.empty();
     if (has_start) {
       reference_ = ValueOfTimes(*start, m);
       has_reference_ = true;
     }
-    if (has_start && LoadResult(*start, rules_, work_)) Improve();
-    for (size_t attempt = 0; attempt < 2 * population_size_ && population_.Size() < population_size_;
-         ++attempt) {
-      if (StopNow()) break;
-      work_.Clear();
-      if (insertion_.Fill(work_, random_, attempt == 0 ? 0.0 : kConstructionNoise)) Improve();
+    if (has_start && LoadResult(*start, rules_, work_)) {
+      Keep(work_);
+      Improve(false);
     }
+    Populate();
     std::vector<size_t> order(m);
     for (size_t k = 0; k < m; ++k) order[k] = k;
+    const size_t restart_after = RestartAfter();
     while (population_.Size() > 0 && !StopNow()) {
       if (settings_.max_iterations > 0 && outcome.iterations >= settings_.max_iterations) break;
       ++outcome.iterations;
       Breed(order);
+      if (++since_improvement_ >= restart_after) {
+        Restart();
+        ++outcome.restarts;
+      }
     }
     outcome.stopped_early = stopped_;
     if (has_best_) {
@@ -145,6 +160,61 @@ class Engine {
   }
 
  private:
+  // Sizes the population to the memory budget; false when not even the
+  // smallest population fits.
+  bool FitPopulation() {
+    bool fits = true;
+    const SubPopulationSizes sizes =
+        FitPopulationSizes(BaseSizes(), settings_.memory_budget_bytes, FixedBytes(),
+                           Population::MemberBytes(rules_, BaseSizes()), fits);
+    population_.SetSizes(sizes);
+    return fits;
+  }
+
+  // Bytes of what the engine holds besides the population: the work and
+  // elite solutions (with room for every target on every route), the
+  // neighbour lists, the construction's and the split's tables, buffers.
+  size_t FixedBytes() const {
+    const size_t n = rules_.NumNodes();
+    const size_t m = rules_.NumAgents();
+    const size_t solution = sizeof(Solution) + m * (sizeof(EngineRoute) + (n + 2) * (sizeof(size_t) + 2 * sizeof(Segment))) +
+                            2 * n * sizeof(size_t);
+    const size_t neighbours = neighbours_.Types().size() * n * kNeighbours * sizeof(size_t);
+    const size_t construction = n * m * 3 * sizeof(double);
+    const size_t split = (m + 1) * (n + 1) * (sizeof(ObjectiveValue) + sizeof(size_t));
+    const size_t buffers = 12 * (n + 2) * sizeof(size_t);
+    return 3 * solution + neighbours + construction + split + buffers;
+  }
+
+  const SubPopulationSizes& BaseSizes() const {
+    return insertion_.Large() ? kLargePopulationSizes : kPopulationSizes;
+  }
+
+  // Fills the population with regret constructions (the first plain, the
+  // rest randomised), each improved by local search.
+  void Populate() {
+    const size_t wanted = population_.Sizes().survivors;
+    for (size_t attempt = 0; attempt < 2 * wanted && population_.Size() < wanted; ++attempt) {
+      if (StopNow()) break;
+      work_.Clear();
+      if (insertion_.Fill(work_, random_, attempt == 0 ? 0.0 : kConstructionNoise)) Improve(false);
+    }
+  }
+
+  // Children bred without a better solution before the population starts
+  // afresh: a few thousand, more on larger instances.
+  size_t RestartAfter() const {
+    return std::clamp<size_t>(30 * rules_.Targets().size(), 2000, 10000);
+  }
+
+  // A new population from fresh constructions and the best solution found.
+  void Restart() {
+    since_improvement_ = 0;
+    population_.Clear();
+    if (has_elite_) population_.Offer(elite_);
+    Populate();
+  }
+
   bool StopNow() {
     if (stopped_) return true;
     const double now = settings_.clock ? settings_.clock() : 0.0;
@@ -176,7 +246,7 @@ class Engine {
       }
       made = insertion_.Fill(work_, random_, kRepairNoise);
     }
-    if (made) Improve();
+    if (made) Improve(true);
   }
 
   // Removes a random share (up to a third) of the targets.
@@ -193,15 +263,40 @@ class Engine {
     }
   }
 
-  // Local search on work_, then offers it to the population and to the best.
-  void Improve() {
+  // Local search on work_, then offers it to the population and to the
+  // best. A child (`bred`) counts towards the penalty adaptation; one that
+  // stays infeasible is repaired, with some probability, by local search
+  // under much higher penalties and offered again if that makes it feasible.
+  void Improve(bool bred) {
     if (!work_.Complete()) return;
     // Without a solution yet, a large instance reports its construction at
     // once: the local search to come takes seconds there.
     if (insertion_.Large() && !has_reference_) Report(work_);
     search_.Run(work_, random_, stop_);
-    population_.Offer(work_);
-    Report(work_);
+    if (bred && penalties_.Record(work_.WithoutWarp(), work_.WithinLimits())) {
+      rules_.SetPenalty(penalties_.Weights());
+      work_.Reprice();
+      population_.Reprice();
+    }
+    Keep(work_);
+    if (work_.Feasible() || !penalties_.Weights().active || random_.Unit() >= kRepairShare) return;
+    rules_.SetPenalty(penalties_.RepairWeights());
+    work_.Reprice();
+    search_.Run(work_, random_, stop_);
+    rules_.SetPenalty(penalties_.Weights());
+    work_.Reprice();
+    if (work_.Feasible()) Keep(work_);
+  }
+
+  // Offers `solution` to the population, the elite and the report.
+  void Keep(const Solution& solution) {
+    population_.Offer(solution);
+    if (!solution.Feasible()) return;
+    if (!has_elite_ || Improves(solution.Value(), elite_.Value(), settings_.min_max)) {
+      elite_ = solution;
+      has_elite_ = true;
+    }
+    Report(solution);
   }
 
   void Report(const Solution& solution) {
@@ -221,6 +316,7 @@ class Engine {
     if (has_reference_ && !Improves(value, reference_, settings_.min_max)) return;
     reference_ = value;
     has_reference_ = true;
+    since_improvement_ = 0;
     best_ = std::move(candidate);
     has_best_ = true;
     if (settings_.on_improvement) settings_.on_improvement(settings_.clock ? settings_.clock() : 0.0, best_);
@@ -235,9 +331,12 @@ class Engine {
   RelatedRuin related_ruin_;
   RouteEvaluator evaluator_;
   Random random_;
-  size_t population_size_;
+  PenaltyManager penalties_;
   Population population_;
   Solution work_;
+  Solution elite_;  // the best feasible solution, kept over restarts
+  bool has_elite_ = false;
+  size_t since_improvement_ = 0;
   std::vector<char> used_;
   std::vector<size_t> tour_first_;
   std::vector<size_t> tour_second_;

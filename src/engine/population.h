@@ -1,33 +1,49 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
+#include "engine/broken_pairs.h"
 #include "engine/random.h"
 #include "engine/solution.h"
+#include "engine/subpopulation.h"
 
 namespace tarsel {
 
-// A small population of distinct complete solutions: clones are refused,
-// a newcomer replaces the worst member when better, parents are chosen by
-// binary tournament.
+// The population: feasible and infeasible solutions kept apart, each part
+// ranked by biased fitness (cost and diversity, see SubPopulation); parents
+// are chosen by binary tournament on biased fitness over both parts.
 class Population {
  public:
-  Population(size_t capacity, bool min_max) : capacity_(capacity), min_max_(min_max) {}
+  Population(const RouteRules& rules, bool min_max, const SubPopulationSizes& sizes);
 
-  // Returns whether `solution` was taken.
+  // Adds `solution` to the part its feasibility selects; returns whether it
+  // was taken (a clone of a member, or an incomplete solution, is not).
   bool Offer(const Solution& solution);
-  size_t Size() const { return members_.size(); }
-  const Solution& Member(size_t index) const { return members_[index]; }
-  const Solution& Tournament(Random& random) const;
-  const Solution& Best() const;
+  size_t Size() const { return feasible_.Size() + infeasible_.Size(); }
+  const SubPopulation& Feasible() const { return feasible_; }
+  const SubPopulation& Infeasible() const { return infeasible_; }
+  const Solution& Tournament(Random& random);
+  // Recomputes the infeasible members' costs after the penalty weights
+  // changed (feasible members cost the same under every weight).
+  void Reprice() { infeasible_.Reprice(); }
+  void Clear();
+  // Sizes of each part; shrinking takes effect at the next selection.
+  void SetSizes(const SubPopulationSizes& sizes);
+  const SubPopulationSizes& Sizes() const { return feasible_.Sizes(); }
+  size_t MemoryBytes() const { return feasible_.MemoryBytes() + infeasible_.MemoryBytes(); }
+  // Bytes one more member costs at most on this instance with parts of
+  // `sizes` (its solution, keys and row of distances).
+  static size_t MemberBytes(const RouteRules& rules, const SubPopulationSizes& sizes);
 
  private:
-  size_t Worst() const;
+  size_t Pick(Random& random, SubPopulation*& part);
 
-  size_t capacity_;
-  bool min_max_;
-  std::vector<Solution> members_;
+  BrokenPairs pairs_;
+  SubPopulation feasible_;
+  SubPopulation infeasible_;
+  std::vector<uint32_t> keys_;
 };
 
 }  // namespace tarsel

@@ -37,6 +37,10 @@ RouteRules::RouteRules(const InstanceTables& tables) : tables_(tables), missing_
                    tables.TypeAllowed(type, agent.goal);
     agent.type = type >= 0 ? static_cast<size_t>(type) : 0;
     if (agent.start < n) start_segments_[k] = Concat(ClockSegment(), 0.0, false, node_segments_[agent.start]);
+    if (agent.limit > 0) has_soft_rules_ = true;
+  }
+  for (size_t v = 0; v < n; ++v) {
+    if (tables.Window(v) != nullptr) has_soft_rules_ = true;
   }
 }
 
@@ -48,24 +52,37 @@ bool RouteRules::AllAgentsUsable() const {
   return true;
 }
 
-double RouteRules::ExactCost(size_t k, const size_t* nodes, size_t count) const {
+RouteRules::RouteWalk RouteRules::Walk(size_t k, const size_t* nodes, size_t count) const {
   const AgentRoute& agent = agents_[k];
-  double cost = 0.0;
+  RouteWalk walk;
+  double clock = 0.0;
   for (size_t i = 0; i < count; ++i) {
     const size_t node = nodes[i];
     if (i > 0) {
       bool blocked = false;
-      cost += Travel(k, nodes[i - 1], node, blocked);
-      if (blocked) return kInfeasible;
+      clock += Travel(k, nodes[i - 1], node, blocked);
+      if (blocked) walk.blocked = true;
     }
-    const WindowSlot* window = tables_.Window(node);
-    if (window != nullptr) {
-      if (cost > window->end) return kInfeasible;
-      if (cost < window->start) cost = window->start;
+    // The node's window as its segment holds it (-inf, +inf without one).
+    const Segment& window = node_segments_[node];
+    if (clock > window.latest) {
+      // Late: the arrival is moved back to the window end and the
+      // difference counted as time warp.
+      walk.feasible = false;
+      walk.warp += clock - window.latest;
+      clock = window.latest;
     }
-    if (i > 0 && agent.limit > 0 && cost > agent.limit) return kInfeasible;
+    if (clock < window.earliest) clock = window.earliest;
   }
-  return cost;
+  // Without time warp the clock never goes back, so the limit holds at
+  // every node when it holds at the end.
+  walk.duration = clock + walk.warp;
+  if (agent.limit > 0 && walk.duration > agent.limit) {
+    walk.excess = walk.duration - agent.limit;
+    if (count > 1) walk.feasible = false;
+  }
+  if (walk.blocked) walk.feasible = false;
+  return walk;
 }
 
 }  // namespace tarsel

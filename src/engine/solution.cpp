@@ -80,7 +80,8 @@ void Solution::Refresh(size_t k) {
     route_of_[nodes[i]] = k;
     position_of_[nodes[i]] = i;
   }
-  route.cost = rules_->ExactCost(k, nodes.data(), len);
+  route.walk = rules_->Walk(k, nodes.data(), len);
+  route.cost = rules_->CostOf(route.walk);
   RefreshTop();
 }
 
@@ -115,6 +116,33 @@ bool Solution::Complete() const {
   return true;
 }
 
+bool Solution::Feasible() const {
+  if (unplaced_ != 0) return false;
+  for (const EngineRoute& route : routes_) {
+    if (!route.walk.feasible) return false;
+  }
+  return true;
+}
+
+bool Solution::WithoutWarp() const {
+  for (const EngineRoute& route : routes_) {
+    if (route.walk.warp > 0) return false;
+  }
+  return true;
+}
+
+bool Solution::WithinLimits() const {
+  for (const EngineRoute& route : routes_) {
+    if (route.walk.excess > 0) return false;
+  }
+  return true;
+}
+
+void Solution::Reprice() {
+  for (EngineRoute& route : routes_) route.cost = rules_->CostOf(route.walk);
+  RefreshTop();
+}
+
 ObjectiveValue Solution::Value() const {
   ObjectiveValue value;
   for (const EngineRoute& route : routes_) {
@@ -138,6 +166,21 @@ void Solution::GiantTour(std::vector<size_t>& out) const {
   for (const EngineRoute& route : routes_) {
     for (size_t i = 1; i + 1 < route.nodes.size(); ++i) out.push_back(route.nodes[i]);
   }
+}
+
+size_t Solution::MemoryBytes() const {
+  size_t bytes = sizeof(Solution) + routes_.capacity() * sizeof(EngineRoute) +
+                 (route_of_.capacity() + position_of_.capacity()) * sizeof(size_t);
+  for (const EngineRoute& route : routes_) {
+    bytes += route.nodes.capacity() * sizeof(size_t) +
+             (route.prefix.capacity() + route.suffix.capacity()) * sizeof(Segment);
+  }
+  return bytes;
+}
+
+size_t Solution::CopyBytes(size_t nodes, size_t agents, size_t targets) {
+  return sizeof(Solution) + agents * sizeof(EngineRoute) + 2 * nodes * sizeof(size_t) +
+         (targets + 2 * agents) * (sizeof(size_t) + 2 * sizeof(Segment));
 }
 
 bool Solution::SameRoutes(const Solution& other) const {

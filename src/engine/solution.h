@@ -16,7 +16,8 @@ struct EngineRoute {
   std::vector<size_t> nodes;      // start, targets..., end
   std::vector<Segment> prefix;    // prefix[i]: nodes[0..i] from the clock at 0
   std::vector<Segment> suffix;    // suffix[i]: nodes[i..end]
-  double cost = 0;                // exact cost; +inf when infeasible
+  double cost = 0;                // exact cost in the rules' penalty mode; +inf when infeasible
+  RouteRules::RouteWalk walk;     // duration, time warp, excess and real feasibility
   size_t Targets() const { return nodes.size() - 2; }
 };
 
@@ -47,8 +48,16 @@ class Solution {
   void Refresh(size_t k);
   std::vector<size_t>& MutableNodes(size_t k) { return routes_[k].nodes; }
 
-  // Whether every target is placed and every route feasible.
+  // Whether every target is placed and every route has a finite cost (with
+  // penalties on, routes may still break windows or limits).
   bool Complete() const;
+  // Whether every target is placed and every route keeps every rule.
+  bool Feasible() const;
+  // Whether no route arrives late / no route exceeds its length limit.
+  bool WithoutWarp() const;
+  bool WithinLimits() const;
+  // Recomputes every route's cost for the rules' current penalty mode.
+  void Reprice();
   size_t Unplaced() const { return unplaced_; }
   ObjectiveValue Value() const;
   // Longest cost among routes other than a and b (pass the same twice for one).
@@ -59,6 +68,11 @@ class Solution {
 
   // The giant tour: targets of routes 0..m-1 in order.
   void GiantTour(std::vector<size_t>& out) const;
+  // Bytes the solution holds (its vectors' capacities).
+  size_t MemoryBytes() const;
+  // Bytes of a copy of a solution with `targets` targets on `agents`
+  // routes over `nodes` nodes (a copy holds no spare capacity).
+  static size_t CopyBytes(size_t nodes, size_t agents, size_t targets);
   // True when both solutions have the same routes.
   bool SameRoutes(const Solution& other) const;
 

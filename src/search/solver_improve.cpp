@@ -17,6 +17,10 @@ bool Solver::RunImprovement(bool found) {
   settings.deadline = time_limit;
   settings.clock = [this] { return timer.Elapsed(); };
   settings.interrupt = &interrupt;
+  // The engine's stores count against the same budget as the search's,
+  // which keeps what it holds while the engine runs.
+  settings.memory_budget_bytes =
+      std::max(0.0, memory_limit_bytes - static_cast<double>(SearchMemoryBytes()));
   settings.on_improvement = [this](double time, const Result& improved) {
     Result snapshot = result;
     snapshot.paths = improved.paths;
@@ -28,6 +32,12 @@ bool Solver::RunImprovement(bool found) {
   };
   progress.SetPhase(ProgressPhase::kEngine);
   const EngineOutcome outcome = RunImprovementEngine(tables, found ? &best : nullptr, settings);
+  if (outcome.memory_limited && !memory_limit_reached) {
+    memory_limit_reached = true;
+    ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", memory_limit_bytes / (1 << 20),
+                " MB reached before the improvement engine could start; the solve stops with the best "
+                "solution found");
+  }
   // The focal search's own stop (a tenth of the budget) is no timeout of the solve.
   result.timeout = outcome.stopped_early || interrupt.Interrupted() || memory_limit_reached;
   if (!outcome.improved) return false;

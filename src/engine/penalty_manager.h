@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+
+#include "engine/penalty_weights.h"
+
+namespace tarsel {
+
+// Adapts the penalty weights towards a target share of children that keep
+// each rule after local search: every `period` children, a weight whose
+// rule was kept by fewer children than the target (less a tolerance) grows,
+// one kept by more shrinks; each rule (windows, length limits) on its own.
+// Weights stay within [kMinWeight, kMaxWeight].
+class PenaltyManager {
+ public:
+  struct Settings {
+    double target_share = 0.43;  // of children that keep a rule
+    double tolerance = 0.05;     // no change within target +- tolerance
+    double increase = 1.2;
+    double decrease = 0.85;
+    size_t period = 100;         // children between two adaptations
+    double repair_factor = 10.0; // weights of a repair, relative to the current ones
+  };
+
+  static constexpr double kMinWeight = 0.1;
+  static constexpr double kMaxWeight = 100000.0;
+
+  explicit PenaltyManager(bool active) : PenaltyManager(active, Settings{}) {}
+  PenaltyManager(bool active, const Settings& settings);
+
+  // The weights local search uses now.
+  const PenaltyWeights& Weights() const { return weights_; }
+  // The much higher weights of a repair attempt.
+  PenaltyWeights RepairWeights() const;
+  // Records whether a child kept the windows and the length limits; returns
+  // true when the weights changed (members' penalised costs must be redone).
+  bool Record(bool without_warp, bool within_limits);
+
+ private:
+  static double Adapt(double weight, double share, const Settings& settings);
+
+  Settings settings_;
+  PenaltyWeights weights_;
+  size_t children_ = 0;
+  size_t without_warp_ = 0;
+  size_t within_limits_ = 0;
+};
+
+}  // namespace tarsel
