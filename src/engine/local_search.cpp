@@ -75,6 +75,7 @@ size_t LocalSearch::Run(Solution& solution, Random& random, const std::function<
   const bool min_max = rules_.MinMax();
   for (size_t pass = 0; pass < kMaxPasses; ++pass) {
     bool improved = false;
+    if (pass == 0) order_ = rules_.Targets();  // a run depends on the solution and the generator only
     random.Shuffle(order_);
     // Under min-max the targets of the longest route go first: only moves
     // that take work off it lower the objective's first part.
