@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/special_values.h"
+#include "engine/move_value.h"
 
 namespace tarsel {
 
@@ -11,31 +12,30 @@ namespace {
 // Passes over all targets after which the search stops even if moves
 // still improve (by amounts near the rounding of costs).
 constexpr size_t kMaxPasses = 1000;
+// Longest run of consecutive targets relocated as one.
+constexpr size_t kMaxRun = 3;
 
 }  // namespace
 
 LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neighbours)
-    : rules_(rules), neighbours_(neighbours), order_(rules.Targets()) {
+    : rules_(rules),
+      neighbours_(neighbours),
+      pieces_(rules, neighbours.Types()),
+      pricer_(rules, pieces_),
+      swap_star_(rules, pricer_),
+      order_(rules.Targets()) {
   const size_t n = rules.NumNodes() + 2;
   scratch_a_.reserve(n);
   scratch_b_.reserve(n);
   saved_a_.reserve(n);
   saved_b_.reserve(n);
+  inner_order_.reserve(n);
 }
 
 bool LocalSearch::Better(const Solution& solution, size_t a, double cost_a, size_t b,
                          double cost_b) const {
   if (!(cost_a < RouteRules::kInfeasible) || !(cost_b < RouteRules::kInfeasible)) return false;
-  const ObjectiveValue current = solution.Value();
-  ObjectiveValue candidate;
-  if (a == b) {
-    candidate.total = current.total - solution.Route(a).cost + cost_a;
-    candidate.longest = std::max(cost_a, solution.LongestExcept(a, a));
-  } else {
-    candidate.total = current.total - solution.Route(a).cost - solution.Route(b).cost + cost_a + cost_b;
-    candidate.longest = std::max({cost_a, cost_b, solution.LongestExcept(a, b)});
-  }
-  return Improves(candidate, current, rules_.MinMax());
+  return Improves(ValueAfter(solution, a, cost_a, b, cost_b), solution.Value(), rules_.MinMax());
 }
 
 bool LocalSearch::Commit(Solution& solution, size_t a, size_t b) {
@@ -50,7 +50,15 @@ bool LocalSearch::Commit(Solution& solution, size_t a, size_t b) {
   solution.Refresh(a);
   const bool feasible = solution.Route(a).cost < RouteRules::kInfeasible &&
                         solution.Route(b).cost < RouteRules::kInfeasible;
-  if (feasible && Improves(solution.Value(), before, rules_.MinMax())) return true;
+  if (feasible && Improves(solution.Value(), before, rules_.MinMax())) {
+    pieces_.Refresh(solution, a);
+    swap_star_.Touch(a);
+    if (b != a) {
+      pieces_.Refresh(solution, b);
+      swap_star_.Touch(b);
+    }
+    return true;
+  }
   solution.MutableNodes(a) = saved_a_;
   if (b != a) {
     solution.MutableNodes(b) = saved_b_;
@@ -62,35 +70,60 @@ bool LocalSearch::Commit(Solution& solution, size_t a, size_t b) {
 
 size_t LocalSearch::Run(Solution& solution, Random& random, const std::function<bool()>& stop) {
   size_t moves = 0;
-  const size_t m = solution.NumRoutes();
-  const std::vector<size_t>& types = neighbours_.Types();
+  pieces_.RefreshAll(solution);
+  swap_star_.Forget();
+  const bool min_max = rules_.MinMax();
   for (size_t pass = 0; pass < kMaxPasses; ++pass) {
     bool improved = false;
+    if (pass == 0) order_ = rules_.Targets();  // a run depends on the solution and the generator only
     random.Shuffle(order_);
-    for (size_t u : order_) {
-      if (stop && stop()) return moves;
-      for (size_t slot = 0; slot < types.size(); ++slot) {
-        const size_t* list = neighbours_.Begin(slot, u);
-        for (size_t index = 0; index < neighbours_.Count(); ++index) {
-          const size_t v = list[index];
-          const size_t b = solution.RouteOf(v);
-          if (b == kNoIndex || rules_.Agent(b).type != types[slot]) continue;
-          if (TryPair(solution, u, b, solution.PositionOf(v))) {
-            ++moves;
-            improved = true;
-          }
-        }
-      }
-      for (size_t b = 0; b < m; ++b) {
-        if (b != solution.RouteOf(u) && TryBetween(solution, u, b, 0, false)) {
+    // Under min-max the targets of the longest route go first: only moves
+    // that take work off it lower the objective's first part.
+    size_t longest = 0;
+    for (size_t k = 1; k < solution.NumRoutes(); ++k) {
+      if (solution.Route(k).cost > solution.Route(longest).cost) longest = k;
+    }
+    for (int round = 0; round < (min_max ? 2 : 1); ++round) {
+      for (size_t u : order_) {
+        if (min_max && (solution.RouteOf(u) == longest) != (round == 0)) continue;
+        if (stop && stop()) return moves;
+        if (TryNode(solution, u)) {
           ++moves;
           improved = true;
         }
       }
     }
+    if (!improved && min_max) {
+      const size_t taken = LongestRoutePass(solution, stop);
+      moves += taken;
+      improved = taken > 0;
+    }
+    if (!improved) {
+      const size_t taken = SwapStarPass(solution, stop);
+      moves += taken;
+      improved = taken > 0;
+    }
     if (!improved) break;
   }
   return moves;
+}
+
+bool LocalSearch::TryNode(Solution& solution, size_t u) {
+  bool moved = false;
+  const std::vector<size_t>& types = neighbours_.Types();
+  for (size_t slot = 0; slot < types.size(); ++slot) {
+    const size_t* list = neighbours_.Begin(slot, u);
+    for (size_t index = 0; index < neighbours_.Count(); ++index) {
+      const size_t v = list[index];
+      const size_t b = solution.RouteOf(v);
+      if (b == kNoIndex || rules_.Agent(b).type != types[slot]) continue;
+      if (TryPair(solution, u, b, solution.PositionOf(v))) moved = true;
+    }
+  }
+  for (size_t b = 0; b < solution.NumRoutes(); ++b) {
+    if (b != solution.RouteOf(u) && TryBetween(solution, u, b, 0, false)) moved = true;
+  }
+  return moved;
 }
 
 bool LocalSearch::TryPair(Solution& solution, size_t u, size_t b, size_t j) {
@@ -99,42 +132,54 @@ bool LocalSearch::TryPair(Solution& solution, size_t u, size_t b, size_t j) {
 }
 
 // Moves of target u (route a, position i) against position j of another
-// route b: relocate after j, relocate before j, swap (the last two only
-// when j holds a target).
+// route b (j == 0 and !is_target: b's start).
 bool LocalSearch::TryBetween(Solution& solution, size_t u, size_t b, size_t j, bool is_target) {
+  if (TryRelocateRuns(solution, u, b, j, is_target)) return true;
+  if (is_target && TrySwap(solution, u, b, j)) return true;
+  const size_t a = solution.RouteOf(u);
+  const size_t i = solution.PositionOf(u);
+  // 2-opt*: u followed by v's stretch (u -> v), or v's head followed by u.
+  if (TryTailExchange(solution, a, i, b, is_target ? j - 1 : 0)) return true;
+  return TryTailExchange(solution, a, i - 1, b, j);
+}
+
+// Runs of 1..kMaxRun targets starting at u moved after or before position
+// j of route b, in their order and reversed.
+bool LocalSearch::TryRelocateRuns(Solution& solution, size_t u, size_t b, size_t j, bool is_target) {
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
   const EngineRoute& ra = solution.Route(a);
   const EngineRoute& rb = solution.Route(b);
-  const Segment seg_u = rules_.NodeSeg(u);
-  const bool b_takes_u = rules_.CanServe(b, u);
-  // Route a without u.
-  const double a_without =
-      rules_.RouteCost(a, rules_.Join(a, ra.prefix[i - 1], ra.nodes[i - 1], ra.nodes[i + 1], ra.suffix[i + 1]));
-  if (b_takes_u && a_without < RouteRules::kInfeasible) {
-    // u after position j of b, then u before position j.
+  const size_t last_a = ra.nodes.size() - 2;
+  for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last_a; ++count) {
+    if (!rules_.CanServe(b, ra.nodes[i + count - 1])) break;
+    const double a_without = pricer_.RemoveRun(solution, a, i, count);
+    if (!(a_without < RouteRules::kInfeasible)) continue;
     for (size_t at : {j + 1, j}) {
       if (at == 0 || (at == j && !is_target)) continue;
-      const Segment head = rules_.Join(b, rb.prefix[at - 1], rb.nodes[at - 1], u, seg_u);
-      const double b_with = rules_.RouteCost(b, rules_.Join(b, head, u, rb.nodes[at], rb.suffix[at]));
-      if (Better(solution, a, a_without, b, b_with)) {
-        scratch_a_ = ra.nodes;
-        scratch_a_.erase(scratch_a_.begin() + static_cast<std::ptrdiff_t>(i));
-        scratch_b_ = rb.nodes;
-        scratch_b_.insert(scratch_b_.begin() + static_cast<std::ptrdiff_t>(at), u);
+      for (bool reversed : {false, true}) {
+        if (reversed && count == 1) continue;
+        const double b_with = pricer_.InsertRun(solution, b, at, a, i, count, reversed);
+        if (!Better(solution, a, a_without, b, b_with)) continue;
+        MovePricer::RemoveRunNodes(ra.nodes, i, count, scratch_a_);
+        MovePricer::InsertRunNodes(rb.nodes, at, ra.nodes, i, count, reversed, scratch_b_);
         if (Commit(solution, a, b)) return true;
       }
     }
   }
-  if (!is_target || !b_takes_u) return false;
+  return false;
+}
+
+bool LocalSearch::TrySwap(Solution& solution, size_t u, size_t b, size_t j) {
+  const size_t a = solution.RouteOf(u);
+  const size_t i = solution.PositionOf(u);
+  const EngineRoute& ra = solution.Route(a);
+  const EngineRoute& rb = solution.Route(b);
   const size_t v = rb.nodes[j];
-  if (!rules_.CanServe(a, v)) return false;
-  const Segment seg_v = rules_.NodeSeg(v);
-  const Segment a_head = rules_.Join(a, ra.prefix[i - 1], ra.nodes[i - 1], v, seg_v);
-  const double a_swapped = rules_.RouteCost(a, rules_.Join(a, a_head, v, ra.nodes[i + 1], ra.suffix[i + 1]));
+  if (!rules_.CanServe(b, u) || !rules_.CanServe(a, v)) return false;
+  const double a_swapped = pricer_.Replace(solution, a, i, v, i);
   if (!(a_swapped < RouteRules::kInfeasible)) return false;
-  const Segment b_head = rules_.Join(b, rb.prefix[j - 1], rb.nodes[j - 1], u, seg_u);
-  const double b_swapped = rules_.RouteCost(b, rules_.Join(b, b_head, u, rb.nodes[j + 1], rb.suffix[j + 1]));
+  const double b_swapped = pricer_.Replace(solution, b, j, u, j);
   if (!Better(solution, a, a_swapped, b, b_swapped)) return false;
   scratch_a_ = ra.nodes;
   scratch_a_[i] = v;
@@ -143,33 +188,84 @@ bool LocalSearch::TryBetween(Solution& solution, size_t u, size_t b, size_t j, b
   return Commit(solution, a, b);
 }
 
-// Moves of target u (position i) against target at position j of its own
-// route: relocate after j, swap, reverse the stretch between them.
+bool LocalSearch::TryTailExchange(Solution& solution, size_t a, size_t i, size_t b, size_t j) {
+  const EngineRoute& ra = solution.Route(a);
+  const EngineRoute& rb = solution.Route(b);
+  const size_t last_a = ra.nodes.size() - 2;
+  const size_t last_b = rb.nodes.size() - 2;
+  if (i > last_a || j > last_b || (i == last_a && j == last_b)) return false;
+  if (j < last_b && !pieces_.TailServable(b, pieces_.SlotOf(a), j + 1)) return false;
+  if (i < last_a && !pieces_.TailServable(a, pieces_.SlotOf(b), i + 1)) return false;
+  const double cost_a = pricer_.TailExchange(solution, a, i, b, j);
+  if (!(cost_a < RouteRules::kInfeasible)) return false;
+  const double cost_b = pricer_.TailExchange(solution, b, j, a, i);
+  if (!Better(solution, a, cost_a, b, cost_b)) return false;
+  MovePricer::TailExchangeNodes(ra.nodes, i, rb.nodes, j, scratch_a_);
+  MovePricer::TailExchangeNodes(rb.nodes, j, ra.nodes, i, scratch_b_);
+  return Commit(solution, a, b);
+}
+
+// Moves of target u (position i) against the target at position j of its
+// own route: a run starting at u relocated after or before j (in order and
+// reversed), swap, and the two 2-opt moves that join u and the target at j.
 bool LocalSearch::TryWithin(Solution& solution, size_t u, size_t j) {
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
   if (i == j) return false;
   const std::vector<size_t>& nodes = solution.Route(a).nodes;
-  for (int kind = 0; kind < 3; ++kind) {
-    scratch_a_ = nodes;
-    if (kind == 0) {  // relocate u right after the node at j
-      if (j + 1 == i) continue;
-      scratch_a_.erase(scratch_a_.begin() + static_cast<std::ptrdiff_t>(i));
-      const size_t at = j < i ? j + 1 : j;
-      scratch_a_.insert(scratch_a_.begin() + static_cast<std::ptrdiff_t>(at), u);
-    } else if (kind == 1) {  // swap
-      std::swap(scratch_a_[i], scratch_a_[j]);
-    } else {  // 2-opt: arcs (first, last) and (first+1, last+1) replace the old ones
-      const size_t first = std::min(i, j);
-      const size_t last = std::max(i, j);
-      if (last == first + 1) continue;
-      std::reverse(scratch_a_.begin() + static_cast<std::ptrdiff_t>(first) + 1,
-                   scratch_a_.begin() + static_cast<std::ptrdiff_t>(last) + 1);
+  const size_t last = nodes.size() - 2;
+  for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last; ++count) {
+    for (size_t after : {j, j - 1}) {
+      if (after + 1 >= i && after <= i + count - 1) continue;  // the run itself or in place
+      for (bool reversed : {false, true}) {
+        if (reversed && count == 1) continue;
+        const double cost = pricer_.MoveRunWithin(solution, a, i, count, after, reversed);
+        if (!Better(solution, a, cost, a, cost)) continue;
+        MovePricer::MoveRunWithinNodes(nodes, i, count, after, reversed, scratch_a_);
+        if (Commit(solution, a, a)) return true;
+      }
     }
-    const double cost = rules_.ExactCost(a, scratch_a_.data(), scratch_a_.size());
-    if (Better(solution, a, cost, a, cost) && Commit(solution, a, a)) return true;
+  }
+  const size_t low = std::min(i, j);
+  const size_t high = std::max(i, j);
+  const double swapped = pricer_.SwapWithin(solution, a, low, high);
+  if (Better(solution, a, swapped, a, swapped)) {
+    MovePricer::SwapWithinNodes(nodes, low, high, scratch_a_);
+    if (Commit(solution, a, a)) return true;
+  }
+  // 2-opt: reversing low+1..high joins the node at low to the one at high;
+  // reversing low..high-1 joins the nodes after them.
+  for (size_t first : {low, low - 1}) {
+    const size_t end = first + (high - low);
+    if (end < first + 2) continue;
+    const double cost = pricer_.ReverseWithin(solution, a, first, end, scratch_a_);
+    if (!Better(solution, a, cost, a, cost)) continue;
+    MovePricer::ReverseWithinNodes(nodes, first, end, scratch_a_);
+    if (Commit(solution, a, a)) return true;
   }
   return false;
+}
+
+size_t LocalSearch::SwapStarPass(Solution& solution, const std::function<bool()>& stop) {
+  size_t taken = 0;
+  const size_t m = solution.NumRoutes();
+  for (size_t a = 0; a < m; ++a) {
+    for (size_t b = a + 1; b < m; ++b) {
+      if (!swap_star_.Changed(a, b)) continue;
+      if (stop && stop()) return taken;
+      SwapStar::Exchange exchange;
+      if (!swap_star_.Best(solution, a, b, exchange)) continue;
+      const size_t i = solution.PositionOf(exchange.u);
+      const size_t j = solution.PositionOf(exchange.v);
+      const double cost_a = pricer_.Replace(solution, a, i, exchange.v, exchange.place_v);
+      const double cost_b = pricer_.Replace(solution, b, j, exchange.u, exchange.place_u);
+      if (!Better(solution, a, cost_a, b, cost_b)) continue;
+      MovePricer::ReplaceNodes(solution.Route(a).nodes, i, exchange.v, exchange.place_v, scratch_a_);
+      MovePricer::ReplaceNodes(solution.Route(b).nodes, j, exchange.u, exchange.place_u, scratch_b_);
+      if (Commit(solution, a, b)) ++taken;
+    }
+  }
+  return taken;
 }
 
 }  // namespace tarsel

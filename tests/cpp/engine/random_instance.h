@@ -25,6 +25,7 @@ struct InstanceKinds {
   bool own_depots = false;     // every agent starts and ends at nodes of its own
   bool missing_arcs = false;
   bool restricted = false;     // some targets allow only some types
+  bool symmetric = false;      // every matrix is symmetric
 };
 
 // A random instance with its graph (which the tables point to).
@@ -52,6 +53,7 @@ inline RandomInstance MakeRandomInstance(const InstanceKinds& kinds, unsigned se
       for (size_t j = 0; j < n; ++j) {
         double cost = i == j ? 0.0 : std::hypot(xs[i] - xs[j], ys[i] - ys[j]) / speed + unit(random);
         if (i != j && kinds.missing_arcs && unit(random) < 0.15) cost = kNoConnection;
+        if (kinds.symmetric && j < i) cost = per_type[t][j][i];
         per_type[t][i][j] = cost;
         flat[t][i * n + j] = cost;
       }

@@ -1,0 +1,104 @@
+// The min-max passes of the local search: they work on the longest route,
+// the only one whose cost is the objective's first part.
+#include "engine/local_search.h"
+#include "engine/move_value.h"
+
+namespace tarsel {
+
+namespace {
+
+constexpr size_t kMaxRun = 3;
+
+size_t LongestRoute(const Solution& solution) {
+  size_t longest = 0;
+  for (size_t k = 1; k < solution.NumRoutes(); ++k) {
+    if (solution.Route(k).cost > solution.Route(longest).cost) longest = k;
+  }
+  return longest;
+}
+
+}  // namespace
+
+// Repeats, while one helps: hand a run of the longest route to its best
+// place elsewhere; else try every relocation, swap and 2-opt within it.
+size_t LocalSearch::LongestRoutePass(Solution& solution, const std::function<bool()>& stop) {
+  size_t taken = 0;
+  for (size_t round = 0; round < rules_.Targets().size(); ++round) {
+    if (stop && stop()) break;
+    const size_t longest = LongestRoute(solution);
+    if (MoveOffLongest(solution, longest)) {
+      ++taken;
+      continue;
+    }
+    const size_t within = ImproveWithin(solution, longest, stop);
+    if (within == 0) break;
+    taken += within;
+  }
+  return taken;
+}
+
+// The best place in any other route for a run of 1..kMaxRun targets of the
+// longest route (in order or reversed), judged by (new longest, total).
+bool LocalSearch::MoveOffLongest(Solution& solution, size_t longest) {
+  const std::vector<size_t>& nodes = solution.Route(longest).nodes;
+  const size_t last = nodes.size() - 2;
+  const double current_cost = solution.Route(longest).cost;
+  const ObjectiveValue current = solution.Value();
+  ObjectiveValue best = current;
+  size_t best_i = 0, best_count = 0, best_route = 0, best_at = 0;
+  bool best_reversed = false;
+  for (size_t i = 1; i <= last; ++i) {
+    for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last; ++count) {
+      const double without = pricer_.RemoveRun(solution, longest, i, count);
+      // Only a shorter longest route can lower the objective's first part.
+      if (!(without < current_cost)) continue;
+      for (size_t r = 0; r < solution.NumRoutes(); ++r) {
+        if (r == longest) continue;
+        bool servable = true;
+        for (size_t q = i; q < i + count; ++q) servable = servable && rules_.CanServe(r, nodes[q]);
+        if (!servable) continue;
+        const size_t len_r = solution.Route(r).nodes.size();
+        for (size_t at = 1; at < len_r; ++at) {
+          for (bool reversed : {false, true}) {
+            if (reversed && count == 1) continue;
+            const double with = pricer_.InsertRun(solution, r, at, longest, i, count, reversed);
+            if (!(with < RouteRules::kInfeasible)) continue;
+            const ObjectiveValue value = ValueAfter(solution, longest, without, r, with);
+            if (!RanksBefore(value, best, true)) continue;
+            best = value;
+            best_i = i;
+            best_count = count;
+            best_route = r;
+            best_at = at;
+            best_reversed = reversed;
+          }
+        }
+      }
+    }
+  }
+  if (best_count == 0 || !Improves(best, current, true)) return false;
+  MovePricer::RemoveRunNodes(nodes, best_i, best_count, scratch_a_);
+  MovePricer::InsertRunNodes(solution.Route(best_route).nodes, best_at, nodes, best_i, best_count, best_reversed,
+                             scratch_b_);
+  return Commit(solution, longest, best_route);
+}
+
+// Every move within route k between any two of its targets (not only
+// neighbours).
+size_t LocalSearch::ImproveWithin(Solution& solution, size_t k, const std::function<bool()>& stop) {
+  size_t taken = 0;
+  // Node ids of the route at the start; a move may reorder it, so
+  // positions are looked up afresh for every pair.
+  saved_b_ = solution.Route(k).nodes;
+  inner_order_.assign(saved_b_.begin() + 1, saved_b_.end() - 1);
+  for (size_t u : inner_order_) {
+    if (stop && stop()) break;
+    for (size_t v : inner_order_) {
+      if (u == v || solution.RouteOf(u) != k || solution.RouteOf(v) != k) continue;
+      if (TryWithin(solution, u, solution.PositionOf(v))) ++taken;
+    }
+  }
+  return taken;
+}
+
+}  // namespace tarsel

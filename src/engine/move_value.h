@@ -1,0 +1,33 @@
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+
+#include "engine/objective_value.h"
+#include "engine/solution.h"
+
+namespace tarsel {
+
+// Objective value of `solution` once routes a and b (a == b for one route)
+// cost `cost_a` and `cost_b`, in O(1) from the three costliest routes.
+inline ObjectiveValue ValueAfter(const Solution& solution, size_t a, double cost_a, size_t b, double cost_b) {
+  const ObjectiveValue current = solution.Value();
+  ObjectiveValue value;
+  if (a == b) {
+    value.total = current.total - solution.Route(a).cost + cost_a;
+    value.longest = std::max(cost_a, solution.LongestExcept(a, a));
+  } else {
+    value.total = current.total - solution.Route(a).cost - solution.Route(b).cost + cost_a + cost_b;
+    value.longest = std::max({cost_a, cost_b, solution.LongestExcept(a, b)});
+  }
+  return value;
+}
+
+// Whether `candidate` ranks before `other` (a strict order, no margin).
+inline bool RanksBefore(const ObjectiveValue& candidate, const ObjectiveValue& other, bool min_max) {
+  if (!min_max) return candidate.total < other.total;
+  if (candidate.longest != other.longest) return candidate.longest < other.longest;
+  return candidate.total < other.total;
+}
+
+}  // namespace tarsel

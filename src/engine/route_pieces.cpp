@@ -1,0 +1,66 @@
+#include "engine/route_pieces.h"
+
+#include <algorithm>
+
+namespace tarsel {
+
+RoutePieces::RoutePieces(const RouteRules& rules, const std::vector<size_t>& types)
+    : rules_(rules),
+      slot_of_(rules.NumAgents(), 0),
+      representative_(types.size(), 0),
+      lengths_(rules.NumAgents(), 0),
+      between_(rules.NumAgents()),
+      tails_(rules.NumAgents()),
+      tail_servable_(rules.NumAgents()) {
+  for (size_t k = 0; k < rules.NumAgents(); ++k) {
+    const auto found = std::lower_bound(types.begin(), types.end(), rules.Agent(k).type);
+    slot_of_[k] = static_cast<size_t>(found - types.begin());
+    if (found != types.end() && *found == rules.Agent(k).type) representative_[slot_of_[k]] = k;
+  }
+}
+
+void RoutePieces::RefreshAll(const Solution& solution) {
+  for (size_t k = 0; k < solution.NumRoutes(); ++k) Refresh(solution, k);
+}
+
+void RoutePieces::Refresh(const Solution& solution, size_t k) {
+  const std::vector<size_t>& nodes = solution.Route(k).nodes;
+  const size_t len = nodes.size();
+  lengths_[k] = len;
+  // Stretches of the own route, built by extending each start to the right;
+  // the vectors keep their capacity, so a refresh allocates only when a
+  // route grows beyond its largest size so far.
+  std::vector<Segment>& between = between_[k];
+  between.resize(len * len);
+  for (size_t from = 1; from < len; ++from) {
+    Segment stretch = rules_.NodeSeg(nodes[from]);
+    between[from * len + from] = stretch;
+    for (size_t to = from + 1; to < len; ++to) {
+      stretch = rules_.Join(k, stretch, nodes[to - 1], nodes[to], rules_.NodeSeg(nodes[to]));
+      between[from * len + to] = stretch;
+    }
+  }
+  // Target tails per type, built from the last target leftwards. Arcs
+  // between targets cost the same for every agent of a type (only arcs into
+  // an agent's own start or end differ), so one agent prices for the type.
+  const size_t slots = representative_.size();
+  std::vector<Segment>& tails = tails_[k];
+  std::vector<char>& servable = tail_servable_[k];
+  tails.resize(slots * len);
+  servable.resize(slots * len);
+  for (size_t slot = 0; slot < slots; ++slot) {
+    const size_t agent = representative_[slot];
+    if (len < 3) continue;
+    size_t from = len - 2;
+    tails[slot * len + from] = rules_.NodeSeg(nodes[from]);
+    servable[slot * len + from] = rules_.CanServe(agent, nodes[from]) ? 1 : 0;
+    while (from-- > 1) {
+      tails[slot * len + from] = rules_.Join(agent, rules_.NodeSeg(nodes[from]), nodes[from], nodes[from + 1],
+                                             tails[slot * len + from + 1]);
+      servable[slot * len + from] =
+          servable[slot * len + from + 1] != 0 && rules_.CanServe(agent, nodes[from]) ? 1 : 0;
+    }
+  }
+}
+
+}  // namespace tarsel

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/route_rules.h"
+#include "engine/segment.h"
+#include "engine/solution.h"
+
+namespace tarsel {
+
+// Segments of every stretch of every route, for pricing moves in O(1) where
+// a route's own prefix and suffix are not enough: the stretch nodes[from..to]
+// of route k for its own agent (relocations within a route, SWAP*), and the
+// targets from a position to the last target of route k priced for each
+// agent type (tails handed to another route by 2-opt*). Refreshed per route
+// by the local search after every change it makes.
+class RoutePieces {
+ public:
+  RoutePieces(const RouteRules& rules, const std::vector<size_t>& types);
+
+  void RefreshAll(const Solution& solution);
+  void Refresh(const Solution& solution, size_t k);
+
+  // nodes[from..to] of route k for agent k, 1 <= from <= to < length.
+  const Segment& Between(size_t k, size_t from, size_t to) const {
+    return between_[k][from * lengths_[k] + to];
+  }
+  // Type slot of agent k (index into the types given at construction).
+  size_t SlotOf(size_t k) const { return slot_of_[k]; }
+  // Targets nodes[from..length-2] of route k priced for the agents of type
+  // slot `slot` (from <= length-2), and whether that type may serve all of them.
+  const Segment& TargetTail(size_t k, size_t slot, size_t from) const {
+    return tails_[k][slot * lengths_[k] + from];
+  }
+  bool TailServable(size_t k, size_t slot, size_t from) const {
+    return tail_servable_[k][slot * lengths_[k] + from] != 0;
+  }
+
+ private:
+  const RouteRules& rules_;
+  std::vector<size_t> slot_of_;         // agent -> type slot
+  std::vector<size_t> representative_;  // type slot -> an agent of that type
+  std::vector<size_t> lengths_;         // nodes per route at the last refresh
+  std::vector<std::vector<Segment>> between_;  // route -> from * length + to
+  std::vector<std::vector<Segment>> tails_;    // route -> slot * length + from
+  std::vector<std::vector<char>> tail_servable_;
+};
+
+}  // namespace tarsel

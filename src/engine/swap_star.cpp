@@ -1,0 +1,106 @@
+#include "engine/swap_star.h"
+
+#include "engine/move_value.h"
+
+namespace tarsel {
+
+SwapStar::SwapStar(const RouteRules& rules, const MovePricer& pricer)
+    : rules_(rules),
+      pricer_(pricer),
+      nodes_(rules.NumNodes()),
+      version_(rules.NumAgents(), 1),
+      place_version_(rules.NumAgents() * rules.NumNodes(), 0),
+      places_(rules.NumAgents() * rules.NumNodes() * kPlaces),
+      examined_(rules.NumAgents() * rules.NumAgents(), {0, 0}) {
+  removal_a_.reserve(rules.NumNodes() + 2);
+  removal_b_.reserve(rules.NumNodes() + 2);
+}
+
+void SwapStar::Forget() {
+  for (uint64_t& version : version_) ++version;
+}
+
+bool SwapStar::Changed(size_t a, size_t b) const {
+  return examined_[a * version_.size() + b] != std::make_pair(version_[a], version_[b]);
+}
+
+const SwapStar::Place* SwapStar::Places(const Solution& solution, size_t k, size_t node) {
+  Place* places = &places_[(k * nodes_ + node) * kPlaces];
+  uint64_t& stamp = place_version_[k * nodes_ + node];
+  if (stamp == version_[k]) return places;
+  stamp = version_[k];
+  for (size_t slot = 0; slot < kPlaces; ++slot) places[slot] = {RouteRules::kInfeasible, 0};
+  const size_t len = solution.Route(k).nodes.size();
+  for (size_t p = 1; p < len; ++p) {
+    const double cost = pricer_.InsertNode(solution, k, p, node);
+    if (!(cost < places[kPlaces - 1].cost)) continue;
+    size_t slot = kPlaces - 1;
+    while (slot > 0 && cost < places[slot - 1].cost) {
+      places[slot] = places[slot - 1];
+      --slot;
+    }
+    places[slot] = {cost, p};
+  }
+  return places;
+}
+
+double SwapStar::ReplaceEstimate(const Solution& solution, size_t k, size_t j, size_t node, double removal_delta,
+                                 size_t& place) {
+  // In the removed target's place: exact.
+  double best = pricer_.Replace(solution, k, j, node, j);
+  place = j;
+  // Elsewhere: the insertion into the route as it stands plus the change of
+  // removing the target (exact when the two do not interact, as for plain
+  // travel costs).
+  const Place* places = Places(solution, k, node);
+  for (size_t slot = 0; slot < kPlaces; ++slot) {
+    const Place& option = places[slot];
+    if (!(option.cost < RouteRules::kInfeasible)) break;
+    if (option.position == j || option.position == j + 1) continue;
+    const double estimate = option.cost + removal_delta;
+    if (estimate < best) {
+      best = estimate;
+      place = option.position;
+    }
+  }
+  return best;
+}
+
+bool SwapStar::Best(const Solution& solution, size_t a, size_t b, Exchange& exchange) {
+  examined_[a * version_.size() + b] = {version_[a], version_[b]};
+  const std::vector<size_t>& nodes_a = solution.Route(a).nodes;
+  const std::vector<size_t>& nodes_b = solution.Route(b).nodes;
+  if (nodes_a.size() < 3 || nodes_b.size() < 3) return false;
+  const double cost_a = solution.Route(a).cost;
+  const double cost_b = solution.Route(b).cost;
+  removal_a_.assign(nodes_a.size(), RouteRules::kInfeasible);
+  removal_b_.assign(nodes_b.size(), RouteRules::kInfeasible);
+  for (size_t i = 1; i + 1 < nodes_a.size(); ++i) removal_a_[i] = pricer_.RemoveRun(solution, a, i, 1) - cost_a;
+  for (size_t j = 1; j + 1 < nodes_b.size(); ++j) removal_b_[j] = pricer_.RemoveRun(solution, b, j, 1) - cost_b;
+  const bool min_max = rules_.MinMax();
+  const ObjectiveValue current = solution.Value();
+  ObjectiveValue best_value = current;
+  bool found = false;
+  for (size_t i = 1; i + 1 < nodes_a.size(); ++i) {
+    const size_t u = nodes_a[i];
+    if (!rules_.CanServe(b, u)) continue;
+    for (size_t j = 1; j + 1 < nodes_b.size(); ++j) {
+      const size_t v = nodes_b[j];
+      if (!rules_.CanServe(a, v)) continue;
+      size_t place_u = 0;
+      const double new_b = ReplaceEstimate(solution, b, j, u, removal_b_[j], place_u);
+      if (!(new_b < RouteRules::kInfeasible)) continue;
+      size_t place_v = 0;
+      const double new_a = ReplaceEstimate(solution, a, i, v, removal_a_[i], place_v);
+      if (!(new_a < RouteRules::kInfeasible)) continue;
+      const ObjectiveValue value = ValueAfter(solution, a, new_a, b, new_b);
+      if (!RanksBefore(value, best_value, min_max)) continue;
+      best_value = value;
+      exchange = {u, v, place_v, place_u};
+      found = true;
+    }
+  }
+  return found && Improves(best_value, current, min_max);
+}
+
+}  // namespace tarsel

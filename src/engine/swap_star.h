@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "engine/move_pricing.h"
+#include "engine/route_rules.h"
+#include "engine/solution.h"
+
+namespace tarsel {
+
+// SWAP*: exchange target u of route a with target v of route b, each
+// reinserted at its best place in the other route (not necessarily where
+// the other was). For every (route, target) the three cheapest insertion
+// places into the route as it stands are cached and recomputed only after
+// the route changed; an exchange is estimated from them and the removal
+// costs (the place of the removed target itself priced exactly), and
+// the caller prices the chosen exchange exactly before taking it.
+class SwapStar {
+ public:
+  struct Exchange {
+    size_t u = 0;        // target of route a
+    size_t v = 0;        // target of route b
+    size_t place_v = 0;  // v goes before this position of a (u's own: in u's place)
+    size_t place_u = 0;  // u goes before this position of b
+  };
+
+  SwapStar(const RouteRules& rules, const MovePricer& pricer);
+
+  // Every cached insertion and every examined pair is out of date.
+  void Forget();
+  // Route k changed.
+  void Touch(size_t k) { ++version_[k]; }
+  // Whether routes a and b changed since they were last examined.
+  bool Changed(size_t a, size_t b) const;
+  // The exchange between routes a and b with the best estimated value, when
+  // it is estimated to improve the solution; marks the pair examined.
+  bool Best(const Solution& solution, size_t a, size_t b, Exchange& exchange);
+
+ private:
+  struct Place {
+    double cost;      // cost of the route with the target inserted
+    size_t position;  // insert before this position
+  };
+  static constexpr size_t kPlaces = 3;
+  // Cheapest places of target `node` in route k, refreshed when out of date.
+  const Place* Places(const Solution& solution, size_t k, size_t node);
+  // Estimated cost of route k with its target at j replaced by `node` at
+  // its best place; sets `place`.
+  double ReplaceEstimate(const Solution& solution, size_t k, size_t j, size_t node, double removal_delta,
+                         size_t& place);
+
+  const RouteRules& rules_;
+  const MovePricer& pricer_;
+  size_t nodes_;
+  std::vector<uint64_t> version_;         // per route, bumped on change
+  std::vector<uint64_t> place_version_;   // (route, node) -> route version of the cached places
+  std::vector<Place> places_;             // (route, node) -> kPlaces places
+  std::vector<std::pair<uint64_t, uint64_t>> examined_;  // (route a, route b) -> their versions then
+  std::vector<double> removal_a_;         // per position of a: cost change of removing it
+  std::vector<double> removal_b_;
+};
+
+}  // namespace tarsel

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "engine/granular_neighbours.h"
+#include "engine/local_search.h"
+#include "engine/random_instance.h"
+#include "engine/regret_insertion.h"
+#include "engine/route_rules.h"
+#include "engine/solution.h"
+
+namespace tarsel {
+namespace {
+
+using engine_test::AllKinds;
+using engine_test::InstanceKinds;
+using engine_test::MakeRandomInstance;
+
+// Objective value after replacing routes a and b by `route_a` and `route_b`
+// (a == b: one route), every cost from the full evaluation.
+ObjectiveValue ValueWith(const Solution& solution, size_t a, const std::vector<size_t>& route_a, size_t b,
+                         const std::vector<size_t>& route_b) {
+  const RouteRules& rules = solution.Rules();
+  ObjectiveValue value;
+  for (size_t k = 0; k < solution.NumRoutes(); ++k) {
+    const std::vector<size_t>& nodes = k == a ? route_a : k == b ? route_b : solution.Route(k).nodes;
+    const double cost = rules.ExactCost(k, nodes.data(), nodes.size());
+    value.longest = std::max(value.longest, cost);
+    value.total += cost;
+  }
+  return value;
+}
+
+// Counts the single-target relocations (to any place of any route that may
+// serve it) and exchanges between routes that would improve `solution`.
+size_t ImprovingSimpleMoves(const Solution& solution) {
+  const RouteRules& rules = solution.Rules();
+  const ObjectiveValue current = solution.Value();
+  size_t improving = 0;
+  std::vector<size_t> route_a, route_b;
+  for (size_t u : rules.Targets()) {
+    const size_t a = solution.RouteOf(u);
+    const size_t i = solution.PositionOf(u);
+    for (size_t b = 0; b < solution.NumRoutes(); ++b) {
+      if (!rules.CanServe(b, u)) continue;
+      route_a = solution.Route(a).nodes;
+      route_a.erase(route_a.begin() + static_cast<std::ptrdiff_t>(i));
+      const std::vector<size_t>& target = b == a ? route_a : solution.Route(b).nodes;
+      for (size_t at = 1; at < target.size(); ++at) {
+        route_b = target;
+        route_b.insert(route_b.begin() + static_cast<std::ptrdiff_t>(at), u);
+        const ObjectiveValue value = b == a ? ValueWith(solution, a, route_b, a, route_b)
+                                            : ValueWith(solution, a, route_a, b, route_b);
+        if (value.longest < RouteRules::kInfeasible && Improves(value, current, rules.MinMax())) ++improving;
+      }
+      if (b == a) continue;
+      const std::vector<size_t>& nodes_b = solution.Route(b).nodes;
+      for (size_t j = 1; j + 1 < nodes_b.size(); ++j) {
+        if (!rules.CanServe(a, nodes_b[j])) continue;
+        route_a = solution.Route(a).nodes;
+        route_a[i] = nodes_b[j];
+        route_b = nodes_b;
+        route_b[j] = u;
+        const ObjectiveValue value = ValueWith(solution, a, route_a, b, route_b);
+        if (value.longest < RouteRules::kInfeasible && Improves(value, current, rules.MinMax())) ++improving;
+      }
+    }
+  }
+  return improving;
+}
+
+TEST(LocalSearch, EndsFeasibleNoWorseAtALocalOptimumAndRepeatably) {
+  size_t searched = 0;
+  size_t improved = 0;
+  unsigned seed = 900;
+  for (const InstanceKinds& kinds : AllKinds()) {
+    for (bool min_max : {true, false}) {
+      ++seed;
+      engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
+      RouteRules rules(instance.tables);
+      rules.SetMinMax(min_max);
+      // Neighbour lists as long as the target list: every pair is tried.
+      GranularNeighbours neighbours(rules, rules.Targets().size());
+      LocalSearch search(rules, neighbours);
+      RegretInsertion insertion(rules);
+      Solution start(rules);
+      Random random(seed);
+      // No feasible start: tight windows or limits.
+      if (!insertion.Fill(start, random, 0.5) || !start.Complete()) continue;
+      ++searched;
+
+      Solution solution = start;
+      Random search_random(seed);
+      search.Run(solution, search_random, nullptr);
+      ASSERT_TRUE(solution.Complete());
+      for (size_t k = 0; k < solution.NumRoutes(); ++k) {
+        const std::vector<size_t>& nodes = solution.Route(k).nodes;
+        EXPECT_EQ(nodes.front(), rules.Agent(k).start);
+        EXPECT_EQ(nodes.back(), rules.Agent(k).goal);
+        for (size_t i = 1; i + 1 < nodes.size(); ++i) EXPECT_TRUE(rules.CanServe(k, nodes[i]));
+        EXPECT_EQ(solution.Route(k).cost, rules.ExactCost(k, nodes.data(), nodes.size()));
+      }
+      EXPECT_FALSE(Improves(start.Value(), solution.Value(), min_max));
+      if (Improves(solution.Value(), start.Value(), min_max)) ++improved;
+      EXPECT_EQ(ImprovingSimpleMoves(solution), 0u) << "kinds mask seed " << seed;
+
+      // The same start and seed give the same routes.
+      Solution again = start;
+      Random again_random(seed);
+      search.Run(again, again_random, nullptr);
+      EXPECT_TRUE(again.SameRoutes(solution));
+    }
+  }
+  EXPECT_GT(searched, 80u);
+  EXPECT_GT(improved, searched / 2);
+}
+
+}  // namespace
+}  // namespace tarsel
