@@ -12,8 +12,6 @@ namespace {
 // Passes over all targets after which the search stops even if moves
 // still improve (by amounts near the rounding of costs).
 constexpr size_t kMaxPasses = 1000;
-// Longest run of consecutive targets relocated as one.
-constexpr size_t kMaxRun = 3;
 
 }  // namespace
 
@@ -79,10 +77,7 @@ size_t LocalSearch::Run(Solution& solution, Random& random, const std::function<
     random.Shuffle(order_);
     // Under min-max the targets of the longest route go first: only moves
     // that take work off it lower the objective's first part.
-    size_t longest = 0;
-    for (size_t k = 1; k < solution.NumRoutes(); ++k) {
-      if (solution.Route(k).cost > solution.Route(longest).cost) longest = k;
-    }
+    const size_t longest = LongestRoute(solution);
     for (int round = 0; round < (min_max ? 2 : 1); ++round) {
       for (size_t u : order_) {
         if (min_max && (solution.RouteOf(u) == longest) != (round == 0)) continue;

@@ -39,6 +39,9 @@ class LocalSearch {
   size_t Run(Solution& solution, Random& random, const std::function<bool()>& stop);
 
  private:
+  // Longest run of consecutive targets relocated as one.
+  static constexpr size_t kMaxRun = 3;
+
   // Each returns whether a move was taken; the passes, how many.
   bool TryNode(Solution& solution, size_t u);
   bool TryPair(Solution& solution, size_t u, size_t route_of_v, size_t position_of_v);

@@ -5,20 +5,6 @@
 
 namespace tarsel {
 
-namespace {
-
-constexpr size_t kMaxRun = 3;
-
-size_t LongestRoute(const Solution& solution) {
-  size_t longest = 0;
-  for (size_t k = 1; k < solution.NumRoutes(); ++k) {
-    if (solution.Route(k).cost > solution.Route(longest).cost) longest = k;
-  }
-  return longest;
-}
-
-}  // namespace
-
 // Repeats, while one helps: hand a run of the longest route to its best
 // place elsewhere; else try every relocation, swap and 2-opt within it.
 size_t LocalSearch::LongestRoutePass(Solution& solution, const std::function<bool()>& stop) {
@@ -89,8 +75,8 @@ size_t LocalSearch::ImproveWithin(Solution& solution, size_t k, const std::funct
   size_t taken = 0;
   // Node ids of the route at the start; a move may reorder it, so
   // positions are looked up afresh for every pair.
-  saved_b_ = solution.Route(k).nodes;
-  inner_order_.assign(saved_b_.begin() + 1, saved_b_.end() - 1);
+  const std::vector<size_t>& nodes = solution.Route(k).nodes;
+  inner_order_.assign(nodes.begin() + 1, nodes.end() - 1);
   for (size_t u : inner_order_) {
     if (stop && stop()) break;
     for (size_t v : inner_order_) {

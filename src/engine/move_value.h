@@ -23,6 +23,15 @@ inline ObjectiveValue ValueAfter(const Solution& solution, size_t a, double cost
   return value;
 }
 
+// Index of the costliest route (the first of equals).
+inline size_t LongestRoute(const Solution& solution) {
+  size_t longest = 0;
+  for (size_t k = 1; k < solution.NumRoutes(); ++k) {
+    if (solution.Route(k).cost > solution.Route(longest).cost) longest = k;
+  }
+  return longest;
+}
+
 // Whether `candidate` ranks before `other` (a strict order, no margin).
 inline bool RanksBefore(const ObjectiveValue& candidate, const ObjectiveValue& other, bool min_max) {
   if (!min_max) return candidate.total < other.total;
