@@ -197,8 +197,25 @@ class Engine {
     for (size_t attempt = 0; attempt < 2 * wanted && population_.Size() < wanted; ++attempt) {
       if (StopNow()) break;
       work_.Clear();
-      if (insertion_.Fill(work_, random_, attempt == 0 ? 0.0 : kConstructionNoise)) Improve(false);
+      if (Construct(attempt == 0 ? 0.0 : kConstructionNoise)) Improve(false);
     }
+  }
+
+  // One construction into work_. While no solution is known, it first tries
+  // under the hard rules (no late arrival, no route over its limit), so that
+  // the first solution is feasible as soon as a construction can make it so
+  // instead of after a local search; otherwise, and when that fails, under
+  // the current penalties.
+  bool Construct(double noise) {
+    if (!has_reference_ && penalties_.Weights().active) {
+      rules_.SetPenalty(PenaltyWeights{});
+      const bool made = insertion_.Fill(work_, random_, noise);
+      rules_.SetPenalty(penalties_.Weights());
+      work_.Reprice();
+      if (made && work_.Complete()) return true;
+      work_.Clear();
+    }
+    return insertion_.Fill(work_, random_, noise);
   }
 
   // Children bred without a better solution before the population starts
