@@ -33,7 +33,6 @@ from typing import Any
 from kvr_mtsp.usage import BadInput, MissingExtra, report
 
 NO_CONNECTION = 9999.0  # the solver's default "missing_cost"
-MAX_NODES = 256  # the solver refuses larger instances
 AGENT_TYPE = "truck"
 EUCLIDEAN = {"EUC_2D": 2, "EUC_3D": 3}
 
@@ -143,8 +142,6 @@ def to_document(
     """The instance document of `instance` with `agents` agents; `depot` is a
     node id of the file (1-based), replacing the file's own depots."""
     n = len(instance.costs)
-    if n > MAX_NODES:
-        raise BadInput(f"the instance has {n} nodes, but the solver supports at most {MAX_NODES}")
     if depot is not None:
         if not 1 <= depot <= n:
             raise BadInput(f"--depot {depot} names no node; the nodes are numbered 1 to {n}")

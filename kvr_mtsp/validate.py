@@ -63,7 +63,8 @@ def _message(error: Any) -> str:
     """The validator's message with the offending value shortened: it opens
     with the value's repr, which for a whole array of nodes would fill pages."""
     if error.validator == "maxItems" and list(error.absolute_path) == ["nodes"]:
-        return f"{len(error.instance)} nodes, but the solver supports at most {error.validator_value}"
+        return (f"{len(error.instance)} nodes, but the solver supports at most {error.validator_value}"
+                ' unless the option "improve" is true')
     full = repr(error.instance)
     if error.message.startswith(full) and len(full) > 60:
         return _SHORT.repr(error.instance) + error.message[len(full):]

@@ -76,8 +76,17 @@ MISTAKES = [
      "$.agents[1].type: the type 'drone' has no matrix in \"costs\", so the agent has no connection", "refused"),
     ("constraint on an unknown node", lambda d: d["constraints"][0]["items"].append({"node": 99, "types": ["truck"]}),
      "$.constraints[0].items[7].node: no node has the id 99", "warns"),
-    ("too many nodes", lambda d: grow(d, 257), "$.nodes: 257 nodes, but the solver supports at most 256", "raises"),
+    ("too many nodes", lambda d: grow(d, 257),
+     '$.nodes: 257 nodes, but the solver supports at most 256 unless the option "improve" is true', "raises"),
 ]
+
+
+def test_more_than_256_nodes_are_valid_with_the_engine_on():
+    doc = grow(grid_doc(6), 300)
+    doc["options"] = {"improve": False}
+    assert len(problems(doc)) == 1
+    doc["options"]["improve"] = True
+    assert problems(doc) == []
 
 
 @pytest.mark.parametrize("path", EXAMPLES + BENCHMARK_INSTANCES, ids=lambda p: p.name)
