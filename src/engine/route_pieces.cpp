@@ -9,6 +9,7 @@ RoutePieces::RoutePieces(const RouteRules& rules, const std::vector<size_t>& typ
       slot_of_(rules.NumAgents(), 0),
       representative_(types.size(), 0),
       lengths_(rules.NumAgents(), 0),
+      nodes_(rules.NumAgents()),
       between_(rules.NumAgents()),
       tails_(rules.NumAgents()),
       tail_servable_(rules.NumAgents()) {
@@ -27,17 +28,19 @@ void RoutePieces::Refresh(const Solution& solution, size_t k) {
   const std::vector<size_t>& nodes = solution.Route(k).nodes;
   const size_t len = nodes.size();
   lengths_[k] = len;
-  // Stretches of the own route, built by extending each start to the right;
-  // the vectors keep their capacity, so a refresh allocates only when a
-  // route grows beyond its largest size so far.
+  // Stretches of up to kWindow nodes of the own route, built by extending
+  // each start to the right; the vectors keep their capacity, so a refresh
+  // allocates only when a route grows beyond its largest size so far.
+  nodes_[k].assign(nodes.begin(), nodes.end());
   std::vector<Segment>& between = between_[k];
-  between.resize(len * len);
+  between.resize(len * kWindow);
   for (size_t from = 1; from < len; ++from) {
     Segment stretch = rules_.NodeSeg(nodes[from]);
-    between[from * len + from] = stretch;
-    for (size_t to = from + 1; to < len; ++to) {
+    between[from * kWindow] = stretch;
+    const size_t last = std::min(len - 1, from + kWindow - 1);
+    for (size_t to = from + 1; to <= last; ++to) {
       stretch = rules_.Join(k, stretch, nodes[to - 1], nodes[to], rules_.NodeSeg(nodes[to]));
-      between[from * len + to] = stretch;
+      between[from * kWindow + (to - from)] = stretch;
     }
   }
   // Target tails per type, built from the last target leftwards. Arcs

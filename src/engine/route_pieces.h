@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <vector>
 
@@ -9,8 +10,8 @@
 
 namespace tarsel {
 
-// Segments of every stretch of every route, for pricing moves in O(1) where
-// a route's own prefix and suffix are not enough: the stretch nodes[from..to]
+// Segments of the stretches of every route, for pricing moves where a
+// route's own prefix and suffix are not enough: the stretch nodes[from..to]
 // of route k for its own agent (relocations within a route, SWAP*), and the
 // targets from a position to the last target of route k priced for each
 // agent type (tails handed to another route by 2-opt*). Refreshed per route
@@ -22,9 +23,24 @@ class RoutePieces {
   void RefreshAll(const Solution& solution);
   void Refresh(const Solution& solution, size_t k);
 
-  // nodes[from..to] of route k for agent k, 1 <= from <= to < length.
-  const Segment& Between(size_t k, size_t from, size_t to) const {
-    return between_[k][from * lengths_[k] + to];
+  // Stretches of up to this many nodes are stored; a longer one is joined
+  // from stored stretches, one per this many nodes. Memory and refresh time
+  // grow with length x window instead of length squared, which matters for
+  // routes of hundreds or thousands of targets.
+  static constexpr size_t kWindow = 64;
+
+  // nodes[from..to] of route k for agent k, 1 <= from <= to < length: O(1)
+  // for stretches of up to kWindow nodes, O((to - from) / kWindow) beyond.
+  Segment Between(size_t k, size_t from, size_t to) const {
+    const std::vector<Segment>& between = between_[k];
+    if (to - from < kWindow) return between[from * kWindow + (to - from)];
+    const std::vector<size_t>& nodes = nodes_[k];
+    Segment stretch = between[from * kWindow + kWindow - 1];
+    for (size_t at = from + kWindow; at <= to; at += kWindow) {
+      const size_t last = std::min(to, at + kWindow - 1);
+      stretch = rules_.Join(k, stretch, nodes[at - 1], nodes[at], between[at * kWindow + (last - at)]);
+    }
+    return stretch;
   }
   // Type slot of agent k (index into the types given at construction).
   size_t SlotOf(size_t k) const { return slot_of_[k]; }
@@ -42,7 +58,8 @@ class RoutePieces {
   std::vector<size_t> slot_of_;         // agent -> type slot
   std::vector<size_t> representative_;  // type slot -> an agent of that type
   std::vector<size_t> lengths_;         // nodes per route at the last refresh
-  std::vector<std::vector<Segment>> between_;  // route -> from * length + to
+  std::vector<std::vector<size_t>> nodes_;     // route -> its nodes at the last refresh
+  std::vector<std::vector<Segment>> between_;  // route -> from * kWindow + (to - from)
   std::vector<std::vector<Segment>> tails_;    // route -> slot * length + from
   std::vector<std::vector<char>> tail_servable_;
 };

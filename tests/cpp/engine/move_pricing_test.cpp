@@ -144,5 +144,56 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
   }
 }
 
+// Routes longer than the stored window: a stretch joined from stored pieces
+// equals the stretch walked node by node, and moves within such a route are
+// priced as the full evaluation prices them.
+TEST(MovePricing, LongRoutesJoinStoredStretches) {
+  Tally run_within;
+  size_t long_stretches = 0;
+  for (bool windows : {false, true}) {
+    InstanceKinds kinds;
+    kinds.nodes = 300;
+    kinds.agents = 2;
+    kinds.windows = windows;
+    kinds.symmetric = true;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, windows ? 901 : 900);
+    RouteRules rules(instance.tables);
+    GranularNeighbours neighbours(rules, 5);
+    RoutePieces pieces(rules, neighbours.Types());
+    MovePricer pricer(rules, pieces);
+    Solution solution(rules);
+    std::mt19937 random(7);
+    RandomRoutes(rules, solution, random);
+    pieces.RefreshAll(solution);
+    const size_t a = solution.Route(0).Targets() >= solution.Route(1).Targets() ? 0 : 1;
+    const std::vector<size_t>& nodes = solution.Route(a).nodes;
+    const size_t last = nodes.size() - 2;
+    ASSERT_GT(last, 2 * RoutePieces::kWindow);
+    for (int trial = 0; trial < 300; ++trial) {
+      size_t from = 1 + random() % last;
+      size_t to = 1 + random() % last;
+      if (from > to) std::swap(from, to);
+      Segment walked = rules.NodeSeg(nodes[from]);
+      for (size_t i = from + 1; i <= to; ++i) walked = rules.Join(a, walked, nodes[i - 1], nodes[i], rules.NodeSeg(nodes[i]));
+      const Segment joined = pieces.Between(a, from, to);
+      if (to - from >= RoutePieces::kWindow) ++long_stretches;
+      EXPECT_NEAR(joined.duration, walked.duration, 1e-7 * std::max(1.0, walked.duration));
+      EXPECT_NEAR(joined.warp, walked.warp, 1e-7 * std::max(1.0, walked.warp));
+      EXPECT_EQ(joined.blocked, walked.blocked);
+
+      const size_t count = 1 + random() % 3;
+      const size_t i = 1 + random() % (last - count + 1);
+      const size_t after = random() % (last + 1);
+      if (after + 1 >= i && after <= i + count - 1) continue;
+      std::vector<size_t> route;
+      MovePricer::MoveRunWithinNodes(nodes, i, count, after, false, route);
+      ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, false), rules, a, route, run_within,
+                   "run within a long route");
+    }
+  }
+  EXPECT_GT(long_stretches, 100u);
+  EXPECT_GT(run_within.feasible, 50u);
+}
+
 }  // namespace
 }  // namespace tarsel
