@@ -174,7 +174,7 @@ class TestModuleExceptions:
         with pytest.raises((IndexError, ValueError)) as expected:
             core.solve_json_str(json.dumps(doc))
         with pytest.raises(type(expected.value), match=str(expected.value)):
-            kvr_mtsp.solve(doc)
+            kvr_mtsp.solve(doc, improve=False)
 
     def test_unreadable_paths(self, tmp_path):
         missing = tmp_path / "missing.json"
