@@ -35,8 +35,8 @@ bool Solver::RunImprovement(bool found) {
   if (outcome.memory_limited && !memory_limit_reached) {
     memory_limit_reached = true;
     ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", memory_limit_bytes / (1 << 20),
-                " MB reached before the improvement engine could start; the solve stops with the best "
-                "solution found");
+                " MB reached before the improvement engine could start; the solve stops ",
+                found ? "with the best solution found" : "without a solution");
   }
   // The focal search's own stop (a tenth of the budget) is no timeout of the solve.
   result.timeout = outcome.stopped_early || interrupt.Interrupted() || memory_limit_reached;
