@@ -51,17 +51,19 @@ def parse_args(argv):
     return p.parse_args(argv)
 
 
+def named(suite, names):
+    """The recipes of `suite` with these names, in the order given."""
+    known = {r.name: r for r in suite}
+    unknown = [n for n in names if n not in known]
+    if unknown:
+        raise SystemExit(f"unknown instances: {', '.join(unknown)}")
+    return [known[n] for n in names]
+
+
 def large_instance_paths(args) -> list[Path]:
     from benchmarks import generate
 
-    recipes = LARGE
-    if args.instances:
-        known = {r.name: r for r in LARGE}
-        unknown = [n for n in args.instances if n not in known]
-        if unknown:
-            raise SystemExit(f"unknown instances: {', '.join(unknown)}")
-        recipes = [known[n] for n in args.instances]
-    return generate.ensure(recipes)
+    return generate.ensure(named(LARGE, args.instances) if args.instances else LARGE)
 
 
 def instance_paths(args) -> list[Path]:
@@ -69,11 +71,7 @@ def instance_paths(args) -> list[Path]:
         return large_instance_paths(args)
     recipes = QUICK if args.quick else FULL
     if args.instances:
-        known = {s.name: s for s in FULL}
-        unknown = [n for n in args.instances if n not in known]
-        if unknown:
-            raise SystemExit(f"unknown instances: {', '.join(unknown)}")
-        recipes = [known[n] for n in args.instances]
+        recipes = named(FULL, args.instances)
     elif args.instance_file:
         recipes = []
     paths = [HERE / "instances" / f"{s.name}.json" for s in recipes]

@@ -46,6 +46,7 @@ from collections.abc import Callable, Sequence
 from typing import Any
 
 from kvr_mtsp.batch import ERROR, SUCCESS, BatchOutcome, digest_of, solve_many
+from kvr_mtsp.usage import positive_seconds, positive_whole
 
 SUMMARY_COLUMNS = ("instance", "status", "objective", "longest", "total", "cpu_time_s", "peak_memory_mb", "error")
 CANCELLED = "cancelled"
@@ -53,27 +54,15 @@ RESULT_SUFFIX = ".result.json"
 GLOB_CHARACTERS = frozenset("*?[")
 
 
-def positive_int(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a positive number of workers")
-    return value
-
-
 def register(commands: Any) -> None:
     """Registers the "batch" subcommand with the command line's subparsers."""
-    from kvr_mtsp.cli import positive_seconds
-
     batch = commands.add_parser("batch", help="solve many instances on a Dask cluster, one result file each")
     batch.add_argument("instances", nargs="+", metavar="INSTANCE",
                        help="instance documents: files, directories (their *.json) or glob patterns")
     batch.add_argument("--out", required=True, metavar="DIR",
                        help="folder for the result documents and summary.csv (created when missing)")
     engines = batch.add_mutually_exclusive_group()
-    engines.add_argument("--workers", type=positive_int, metavar="N",
+    engines.add_argument("--workers", type=positive_whole("workers"), metavar="N",
                          help="worker processes of the local Dask cluster (default: the number of cores)")
     engines.add_argument("--scheduler", metavar="ADDRESS",
                          help="solve on the existing Dask cluster whose scheduler listens at ADDRESS "

@@ -30,7 +30,6 @@ from __future__ import annotations
 import argparse
 import contextlib
 import json
-import math
 import os
 import re
 import signal
@@ -45,7 +44,7 @@ from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
 from kvr_mtsp.instance import InstanceView, read_document
 from kvr_mtsp.overrides import parse_document, with_options
 from kvr_mtsp.progress import ProgressDisplay, fmt
-from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput
+from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput, positive_seconds, read_bytes
 
 EXIT_SOLVED = 0
 EXIT_NO_SOLUTION = 1
@@ -58,16 +57,6 @@ STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
 # many nodes), OverflowError.
 INPUT_ERRORS = (RuntimeError, IndexError, ValueError, OverflowError)
 JSON_ERROR = re.compile(r"\[json\.exception\.(\w+)\.(\d+)\] (.*)", re.DOTALL)
-
-
-def positive_seconds(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a number of seconds") from None
-    if not (math.isfinite(value) and value > 0):
-        raise argparse.ArgumentTypeError(f"{text!r} is not a positive finite number of seconds")
-    return value
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -124,7 +113,7 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument("--plot", metavar="ROUTES.png", help="also draw the routes and the improvements (needs matplotlib)")
     solve.set_defaults(run=solve_command)
     plot.register(commands)
-    convert.register(commands, positive_seconds)
+    convert.register(commands)
     validate.register(commands)
     batch_cli.register(commands)
     return parser
@@ -270,12 +259,7 @@ def check_output_path(path: str) -> None:
 
 
 def read_instance(path: str) -> InstanceView:
-    try:
-        with open(path, "rb") as stream:
-            raw = stream.read()
-    except OSError as error:
-        raise BadInput(f"cannot read {path}: {error.strerror or error}") from None
-    return InstanceView(read_document(raw))
+    return InstanceView(read_document(read_bytes(path)))
 
 
 def explain(error: Exception, path: str, view: InstanceView) -> str:

@@ -30,7 +30,7 @@ import math
 from dataclasses import dataclass
 from typing import Any
 
-from kvr_mtsp.usage import BadInput, MissingExtra, report
+from kvr_mtsp.usage import BadInput, MissingExtra, positive_seconds, positive_whole, report
 
 NO_CONNECTION = 9999.0  # the solver's default "missing_cost"
 AGENT_TYPE = "truck"
@@ -187,21 +187,11 @@ def whole(value: float) -> int | float:
     return int(value) if float(value).is_integer() else value
 
 
-def positive_count(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"{text!r} is not a positive number of agents")
-    return value
-
-
-def register(commands: Any, positive_seconds: Any) -> None:
+def register(commands: Any) -> None:
     """Adds the "convert" subcommand to the command line's subparsers."""
     convert = commands.add_parser("convert", help="write a TSPLIB or VRPLIB file as an instance document")
     convert.add_argument("file", metavar="FILE", help="TSPLIB (.tsp) or VRPLIB (.vrp) file")
-    convert.add_argument("--agents", type=positive_count, required=True, metavar="M", help="number of agents")
+    convert.add_argument("--agents", type=positive_whole("agents"), required=True, metavar="M", help="number of agents")
     convert.add_argument(
         "--objective", choices=("min_max", "min_sum"), default="min_sum", help="objective (default: min_sum)"
     )

@@ -136,7 +136,7 @@ class InstanceView:
         """Whether some time window lands on a node (the solver drops the others)."""
         return any(
             to_id(item.get("node")) in self.position_of
-            for _, kind, _, item in self._elements()
+            for _, kind, _, item in self.elements()
             if kind == "timewindow" and isinstance(item, dict)
         )
 
@@ -180,17 +180,23 @@ class InstanceView:
         return None
 
     def unknown_constraint_node(self) -> str | None:
-        for index, kind, item_index, item in self._elements():
+        for index, kind, item_index, key, node_id in self.unknown_constraint_nodes():
+            return (
+                f'constraints[{index}] ("{kind}"), item {item_index}: "{key}" names node {node_id}, '
+                "but no node has that id"
+            )
+        return None
+
+    def unknown_constraint_nodes(self) -> Iterator[tuple[int, str, int, str, int]]:
+        """(constraint index, kind, element index, key, node id) of every
+        constraint element naming a node that does not exist."""
+        for index, kind, item_index, item in self.elements():
             if not isinstance(item, dict):
                 continue
             for key in NODE_REFERENCES[kind]:
                 node_id = to_id(item.get(key))
                 if key in item and node_id is not None and node_id not in self.position_of:
-                    return (
-                        f'constraints[{index}] ("{kind}"), item {item_index}: "{key}" names node {node_id}, '
-                        "but no node has that id"
-                    )
-        return None
+                    yield index, kind, item_index, key, node_id
 
     def type_without_matrix(self) -> str | None:
         if self.matrix_names is None:
@@ -208,7 +214,7 @@ class InstanceView:
     def unservable_node(self) -> str | None:
         """A node whose assignment constraint names only types no agent has."""
         allowed: dict[int, list[str]] = {}
-        for _, kind, _, item in self._elements():
+        for _, kind, _, item in self.elements():
             if kind == "assignment" and isinstance(item, dict) and isinstance(item.get("types"), list):
                 node_id = to_id(item.get("node"))
                 if node_id is not None:
@@ -288,7 +294,7 @@ class InstanceView:
             for key, conversion, required in OPTION_FIELDS:
                 yield '"options"', key, key in options, options.get(key), conversion, required
 
-    def _elements(self) -> Iterator[tuple[int, str, int, Any]]:
+    def elements(self) -> Iterator[tuple[int, str, int, Any]]:
         """(constraint index, kind, element index, element) for every payload
         element of the constraint kinds the reader knows."""
         for index, constraint in enumerate(self.constraints):

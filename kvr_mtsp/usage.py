@@ -1,9 +1,13 @@
 """What every subcommand of the command line shares: its name in messages,
-the exit status of bad input, and the exception that carries such a message."""
+the exit status of bad input, the exception that carries such a message,
+the argument types of its numbers and the reading of its files."""
 from __future__ import annotations
 
+import argparse
 import json
+import math
 import sys
+from collections.abc import Callable
 from typing import Any
 
 PROG = "kvr-mtsp"
@@ -30,13 +34,44 @@ def report(error: BadInput) -> int:
     return EXIT_BAD_INPUT
 
 
-def read_json(path: str) -> Any:
-    """The parsed JSON file (a leading byte-order mark allowed); BadInput naming what is wrong."""
+def positive_seconds(text: str) -> float:
+    """Argument type: a positive finite number of seconds."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number of seconds") from None
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError(f"{text!r} is not a positive finite number of seconds")
+    return value
+
+
+def positive_whole(what: str) -> Callable[[str], int]:
+    """Argument type: a whole number of at least 1, `what` naming it in the message."""
+
+    def parse(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"{text!r} is not a whole number") from None
+        if value < 1:
+            raise argparse.ArgumentTypeError(f"{text!r} is not a positive number of {what}")
+        return value
+
+    return parse
+
+
+def read_bytes(path: str) -> bytes:
+    """The file's bytes; BadInput naming the path and the reason when it cannot be read."""
     try:
         with open(path, "rb") as stream:
-            raw = stream.read()
+            return stream.read()
     except OSError as error:
         raise BadInput(f"cannot read {path}: {error.strerror or error}") from None
+
+
+def read_json(path: str) -> Any:
+    """The parsed JSON file (a leading byte-order mark allowed); BadInput naming what is wrong."""
+    raw = read_bytes(path)
     try:
         return json.loads(raw.removeprefix(b"\xef\xbb\xbf").decode("utf-8"))
     except ValueError as error:

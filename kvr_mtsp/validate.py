@@ -23,7 +23,7 @@ from functools import cache
 from importlib import resources
 from typing import Any
 
-from kvr_mtsp.instance import InstanceView, to_id
+from kvr_mtsp.instance import PAYLOADS, InstanceView, to_id
 from kvr_mtsp.usage import EXIT_BAD_INPUT, BadInput, read_json, report
 
 SCHEMA_NAME = "instance.schema.json"
@@ -116,21 +116,14 @@ def _unknown_references(document: dict[str, Any], view: InstanceView) -> Iterato
             kind = agent.get("type")
             if isinstance(kind, str) and kind not in names:
                 yield f"$.agents[{index}].type: the type {kind!r} has no matrix in \"costs\", so the agent has no connection"
-    for index, constraint in _records(document, "constraints"):
-        kind = constraint.get("kind")
-        kind = kind if isinstance(kind, str) else None
-        payload = {"assignment": "items", "timewindow": "items", "sequence": "precedence"}.get(kind)
-        items = constraint.get(payload) if payload else None
-        for item_index, item in enumerate(items if isinstance(items, list) else []):
-            for key in ("before", "after") if kind == "sequence" else ("node",):
-                node_id = to_id(item.get(key)) if isinstance(item, dict) else None
-                if node_id is not None and node_id not in view.position_of:
-                    yield f"$.constraints[{index}].{payload}[{item_index}].{key}: no node has the id {node_id}"
-            if kind == "assignment" and isinstance(item, dict) and isinstance(item.get("types"), list):
-                for type_index, name in enumerate(item["types"]):
-                    if isinstance(name, str) and name not in view.agent_types:
-                        yield (f"$.constraints[{index}].items[{item_index}].types[{type_index}]: "
-                               f"no agent has the type {name!r}, so no agent may serve this node as meant")
+    for index, kind, item_index, key, node_id in view.unknown_constraint_nodes():
+        yield f"$.constraints[{index}].{PAYLOADS[kind]}[{item_index}].{key}: no node has the id {node_id}"
+    for index, kind, item_index, item in view.elements():
+        if kind == "assignment" and isinstance(item, dict) and isinstance(item.get("types"), list):
+            for type_index, name in enumerate(item["types"]):
+                if isinstance(name, str) and name not in view.agent_types:
+                    yield (f"$.constraints[{index}].items[{item_index}].types[{type_index}]: "
+                           f"no agent has the type {name!r}, so no agent may serve this node as meant")
 
 
 def problems(document: Any) -> list[str]:

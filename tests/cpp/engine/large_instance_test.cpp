@@ -24,16 +24,10 @@ using engine_test::MakeRandomInstance;
 std::vector<InstanceKinds> LargeKinds() {
   std::vector<InstanceKinds> all;
   for (int mask : {0, 1, 2, 4 | 8, 16, 32, 2 | 32}) {
-    InstanceKinds kinds;
+    InstanceKinds kinds = engine_test::KindsFromMask(mask);
     kinds.nodes = 300;
     kinds.agents = 4;
     kinds.types = (mask & 32) != 0 ? 2 : 1 + static_cast<size_t>(mask % 2);
-    kinds.windows = (mask & 1) != 0;
-    kinds.limits = (mask & 2) != 0;
-    kinds.open_routes = (mask & 4) != 0;
-    kinds.own_depots = (mask & 8) != 0;
-    kinds.missing_arcs = (mask & 16) != 0;
-    kinds.restricted = (mask & 32) != 0;
     all.push_back(kinds);
   }
   return all;

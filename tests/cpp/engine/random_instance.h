@@ -105,16 +105,23 @@ inline RandomInstance MakeRandomInstance(const InstanceKinds& kinds, unsigned se
 }
 
 // Every mix of constraint kinds the tests draw from.
+// The constraint kinds of bits 1, 2, 4, 8, 16, 32 of `mask`: windows, limits,
+// open routes, own depots, missing arcs, restricted types.
+inline InstanceKinds KindsFromMask(int mask) {
+  InstanceKinds kinds;
+  kinds.windows = (mask & 1) != 0;
+  kinds.limits = (mask & 2) != 0;
+  kinds.open_routes = (mask & 4) != 0;
+  kinds.own_depots = (mask & 8) != 0;
+  kinds.missing_arcs = (mask & 16) != 0;
+  kinds.restricted = (mask & 32) != 0;
+  return kinds;
+}
+
 inline std::vector<InstanceKinds> AllKinds() {
   std::vector<InstanceKinds> all;
   for (int mask = 0; mask < 64; ++mask) {
-    InstanceKinds kinds;
-    kinds.windows = (mask & 1) != 0;
-    kinds.limits = (mask & 2) != 0;
-    kinds.open_routes = (mask & 4) != 0;
-    kinds.own_depots = (mask & 8) != 0;
-    kinds.missing_arcs = (mask & 16) != 0;
-    kinds.restricted = (mask & 32) != 0;
+    InstanceKinds kinds = KindsFromMask(mask);
     kinds.types = 1 + static_cast<size_t>(mask % 3);
     kinds.agents = 2 + static_cast<size_t>(mask % 3);
     all.push_back(kinds);
