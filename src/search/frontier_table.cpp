@@ -1,13 +1,12 @@
 #include "search/frontier_table.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
 namespace tarsel {
 
 namespace {
-
-constexpr size_t kNoPosition = ~size_t{0};
 
 // Order of entries by g, with NaN after every number.
 bool LessG(double a, double b) {
@@ -31,23 +30,37 @@ void FrontierTable::Reset(const LabelStore* store) {
   for (int32_t i = 0; i < num_nodes && i < static_cast<int32_t>(VisitedSet::kBits); ++i) {
     fold_mask_.Set(static_cast<size_t>(i));
   }
+  exact_folds_ = num_nodes <= 128;
   keys_.clear();
   frontiers_.clear();
-  slots_.assign(64, kEmpty);
-  tags_.assign(64, 0);
+  slots_.assign(64, Slot{kEmpty, 0});
   num_entries_ = 0;
   entry_bytes_ = 0;
   probe_flags_.assign((num_agents_ + 7) / 8, 0);
 }
 
-uint64_t FrontierTable::Hash(const Label& label) const {
+namespace {
+
+// Hash of agent positions: a mix step per agent, then a final scramble.
+template <typename Position>
+uint64_t HashPositions(const Position* positions, size_t count) {
   uint64_t h = 0x9E3779B97F4A7C15ull;
-  for (size_t k = 0; k < num_agents_; ++k) {
-    h = (h ^ label.current_nodes[k]) * 0xBF58476D1CE4E5B9ull;
+  for (size_t k = 0; k < count; ++k) {
+    h = (h ^ positions[k]) * 0xBF58476D1CE4E5B9ull;
     h ^= h >> 31;
   }
   h *= 0x94D049BB133111EBull;
   return h ^ (h >> 32);
+}
+
+}  // namespace
+
+uint64_t FrontierTable::Hash(const Label& label) const {
+  return HashPositions(label.current_nodes.data(), num_agents_);
+}
+
+uint64_t FrontierTable::HashKey(const uint16_t* key) const {
+  return HashPositions(key, num_agents_);
 }
 
 bool FrontierTable::KeyEquals(uint32_t frontier, const Label& label) const {
@@ -66,9 +79,9 @@ uint32_t FrontierTable::Find(const Label& label) const {
   const uint64_t hash = Hash(label);
   const uint32_t tag = static_cast<uint32_t>(hash >> 32);
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    const uint32_t frontier = slots_[i];
-    if (frontier == kEmpty) return kEmpty;
-    if (tags_[i] == tag && KeyEquals(frontier, label)) return frontier;
+    const Slot slot = slots_[i];
+    if (slot.frontier == kEmpty) return kEmpty;
+    if (slot.tag == tag && KeyEquals(slot.frontier, label)) return slot.frontier;
   }
 }
 
@@ -89,38 +102,44 @@ uint32_t FrontierTable::FindOrOpen(const Label& label) {
   const size_t mask = slots_.size() - 1;
   const uint64_t hash = Hash(label);
   size_t i = hash & mask;
-  while (slots_[i] != kEmpty) i = (i + 1) & mask;
-  slots_[i] = frontier;
-  tags_[i] = static_cast<uint32_t>(hash >> 32);
+  while (slots_[i].frontier != kEmpty) i = (i + 1) & mask;
+  slots_[i] = Slot{frontier, static_cast<uint32_t>(hash >> 32)};
   return frontier;
 }
 
 void FrontierTable::Grow() {
-  std::vector<uint32_t> old;
+  std::vector<Slot> old;
   old.swap(slots_);
-  slots_.assign(old.size() * 2, kEmpty);
-  tags_.assign(slots_.size(), 0);
+  slots_.assign(old.size() * 2, Slot{kEmpty, 0});
   const size_t mask = slots_.size() - 1;
-  Label probe;
-  probe.current_nodes.resize(num_agents_);
-  for (const uint32_t frontier : old) {
-    if (frontier == kEmpty) continue;
-    const uint16_t* key = &keys_[static_cast<size_t>(frontier) * num_agents_];
-    for (size_t k = 0; k < num_agents_; ++k) probe.current_nodes[k] = key[k];
-    const uint64_t hash = Hash(probe);
+  for (const Slot& slot : old) {
+    if (slot.frontier == kEmpty) continue;
+    // The tag is the upper half of the hash; the lower half picked the slot,
+    // and re-hashing the key gives it back.
+    const uint16_t* key = &keys_[static_cast<size_t>(slot.frontier) * num_agents_];
+    const uint64_t hash = HashKey(key);
     size_t i = hash & mask;
-    while (slots_[i] != kEmpty) i = (i + 1) & mask;
-    slots_[i] = frontier;
-    tags_[i] = static_cast<uint32_t>(hash >> 32);
+    while (slots_[i].frontier != kEmpty) i = (i + 1) & mask;
+    slots_[i] = slot;
   }
 }
 
 FrontierTable::Summary FrontierTable::SummaryOf(const Label& label) const {
-  double sum = 0;
-  for (size_t k = 0; k < num_agents_; ++k) sum += label.costs[k];
-  uint64_t fold = 0;
-  for (size_t w = 0; w < 4; ++w) fold |= label.visited.words[w] & fold_mask_.words[w];
-  return Summary{sum, fold, static_cast<uint32_t>(label.visited.CountBelow(VisitedSet::kBits))};
+  double sums[2] = {0, 0};
+  for (size_t k = 0; k < num_agents_; ++k) sums[k & 1] += label.costs[k];
+  const uint64_t* words = label.visited.words;
+  const uint64_t* mask = fold_mask_.words;
+  Summary summary;
+  summary.sums[0] = static_cast<float>(sums[0]);
+  summary.sums[1] = static_cast<float>(sums[1]);
+  summary.fold[0] = (words[0] & mask[0]) | (words[2] & mask[2]);
+  summary.fold[1] = (words[1] & mask[1]) | (words[3] & mask[3]);
+  summary.visited_count = static_cast<uint32_t>(label.visited.CountBelow(VisitedSet::kBits));
+  summary.rest_full = true;
+  for (size_t w = 0; w < 4; ++w) {
+    if ((words[w] | mask[w]) != ~uint64_t{0}) summary.rest_full = false;
+  }
+  return summary;
 }
 
 void FrontierTable::PackFlags(const Label& label) const {
@@ -138,12 +157,12 @@ void FrontierTable::PackFlags(const Label& label) const {
 // the parent would discard that move and an agent with nothing to visit
 // could never finish. Tests run cheapest first: g (by the caller), the
 // finished flags, the visited words, then the costs.
-bool FrontierTable::Dominates(int32_t id, const Label& label) const {
+bool FrontierTable::Dominates(int32_t id, const Label& label, bool visited_known) const {
   const uint8_t* flags = store_->FlagBytes(id);
   for (size_t b = 0; b < probe_flags_.size(); ++b) {
     if ((probe_flags_[b] & ~flags[b]) != 0) return false;
   }
-  if (!store_->Visited(id).Contains(label.visited)) return false;
+  if (!visited_known && !store_->Visited(id).Contains(label.visited)) return false;
   const uint8_t* costs = store_->CostBytes(id);
   for (size_t k = 0; k < num_agents_; ++k) {
     if (!(CostAt(costs, k) <= label.costs[k])) return false;
@@ -151,12 +170,12 @@ bool FrontierTable::Dominates(int32_t id, const Label& label) const {
   return true;
 }
 
-bool FrontierTable::DominatedBy(int32_t id, const Label& label) const {
+bool FrontierTable::DominatedBy(int32_t id, const Label& label, bool visited_known) const {
   const uint8_t* flags = store_->FlagBytes(id);
   for (size_t b = 0; b < probe_flags_.size(); ++b) {
     if ((flags[b] & ~probe_flags_[b]) != 0) return false;
   }
-  if (!label.visited.Contains(store_->Visited(id))) return false;
+  if (!visited_known && !label.visited.Contains(store_->Visited(id))) return false;
   const uint8_t* costs = store_->CostBytes(id);
   for (size_t k = 0; k < num_agents_; ++k) {
     if (!(label.costs[k] <= CostAt(costs, k))) return false;
@@ -172,9 +191,6 @@ bool FrontierTable::IsDominated(const Label& label) const {
   const std::vector<Entry>& entries = frontiers_[index];
   if (entries.empty() || !(entries[0].g <= label.g)) return false;
   PackFlags(label);
-  // Costs summed in the same order are monotone: an entry whose costs are
-  // all at most the label's has a sum at most the label's, unless a sum is
-  // NaN; and an entry covering the label's nodes visits at least as many.
   // The entries the summaries let through are gathered first and their
   // records fetched together, so that their cache misses overlap.
   const Summary probe = SummaryOf(label);
@@ -182,12 +198,15 @@ bool FrontierTable::IsDominated(const Label& label) const {
   candidates.clear();
   for (const Entry& entry : entries) {
     if (!(entry.g <= label.g)) break;
-    if (!MayDominate(entry.summary, probe)) continue;
-    candidates.push_back(entry.label_id);
+    if (!MayDominate(entry, probe)) continue;
+    // The sign bit marks a candidate whose folds settled the visited sets.
+    const bool known = FoldsDecide(entry, probe);
+    candidates.push_back(known ? ~entry.label_id : entry.label_id);
     store_->Prefetch(entry.label_id);
   }
-  for (const int32_t id : candidates) {
-    if (Dominates(id, label)) return true;
+  for (const int32_t candidate : candidates) {
+    const bool known = candidate < 0;
+    if (Dominates(known ? ~candidate : candidate, label, known)) return true;
   }
   return false;
 }
@@ -196,44 +215,64 @@ int FrontierTable::Insert(const Label& label) {
   std::vector<Entry>& entries = frontiers_[FindOrOpen(label)];
   PackFlags(label);
   // Entries with a smaller g cannot be dominated by the label and stay
-  // where they are; of the others, the survivors move up in order, and the
-  // new entry goes after every entry whose g is not above its own.
+  // where they are; of the others, the survivors move up in order.
   const Summary probe = SummaryOf(label);
   const size_t count = entries.size();
-  size_t kept = 0;
-  while (kept < count && entries[kept].g < label.g) ++kept;
-  // Records of the entries the summaries cannot rule out are fetched
-  // together first, so that their cache misses overlap.
+  // Entries with g below the label's come first (NaN sorts last).
+  const size_t kept = static_cast<size_t>(
+      std::partition_point(entries.begin(), entries.end(),
+                           [&label](const Entry& entry) { return entry.g < label.g; }) -
+      entries.begin());
+  // The entries the summaries cannot rule out are gathered first and their
+  // records fetched together, so that their cache misses overlap; most
+  // inserts find none and leave the frontier as it is.
+  std::vector<uint32_t>& positions = positions_;
+  positions.clear();
   for (size_t e = kept; e < count; ++e) {
-    if (label.g <= entries[e].g && MayDominate(probe, entries[e].summary)) {
+    if (label.g <= entries[e].g && MayDominate(probe, entries[e])) {
+      positions.push_back(static_cast<uint32_t>(e));
       store_->Prefetch(entries[e].label_id);
     }
   }
-  size_t insert_at = kNoPosition;
   int removed = 0;
-  for (size_t e = kept; e < count; ++e) {
-    const Entry entry = entries[e];
-    if (label.g <= entry.g && MayDominate(probe, entry.summary) &&
-        DominatedBy(entry.label_id, label)) {
-      ++removed;
-      continue;
+  if (!positions.empty()) {
+    size_t write = positions[0];
+    size_t next = 0;
+    for (size_t e = positions[0]; e < count; ++e) {
+      if (next < positions.size() && positions[next] == e) {
+        ++next;
+        if (DominatedBy(entries[e].label_id, label, FoldsDecide(probe, entries[e]))) {
+          ++removed;
+          continue;
+        }
+      }
+      entries[write++] = entries[e];
     }
-    if (insert_at == kNoPosition && LessG(label.g, entry.g)) insert_at = kept;
-    entries[kept++] = entry;
+    entries.resize(write);
   }
-  entries.resize(kept);
-  if (insert_at == kNoPosition) insert_at = kept;
+  // The new entry goes after every entry whose g is not above its own.
+  const size_t insert_at = static_cast<size_t>(
+      std::partition_point(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end(),
+                           [&label](const Entry& entry) { return !LessG(label.g, entry.g); }) -
+      entries.begin());
   const size_t capacity_before = entries.capacity();
-  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(insert_at),
-                 Entry{label.g, probe, static_cast<int32_t>(label.id)});
+  Entry added;
+  added.g = label.g;
+  added.sums[0] = probe.sums[0];
+  added.sums[1] = probe.sums[1];
+  added.fold[0] = probe.fold[0];
+  added.fold[1] = probe.fold[1];
+  added.label_id = static_cast<int32_t>(label.id);
+  added.visited_count = probe.visited_count;
+  added.rest_full = probe.rest_full ? 1 : 0;
+  entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(insert_at), added);
   entry_bytes_ += (entries.capacity() - capacity_before) * sizeof(Entry);
   num_entries_ = num_entries_ + 1 - static_cast<size_t>(removed);
   return removed;
 }
 
 size_t FrontierTable::MemoryBytes() const {
-  return keys_.capacity() * sizeof(uint16_t) +
-         (slots_.capacity() + tags_.capacity()) * sizeof(uint32_t) +
+  return keys_.capacity() * sizeof(uint16_t) + slots_.capacity() * sizeof(Slot) +
          frontiers_.capacity() * sizeof(std::vector<Entry>) + entry_bytes_;
 }
 

@@ -13,15 +13,15 @@ namespace tarsel {
 // positions, over objective value, per-agent costs, finished routes and
 // visited nodes.
 //
-// An entry is the label's g, the sum of its costs, its visited count, its
-// visited set folded into one word, and its id in the label store, where
-// the rest of the label lies in one record; a frontier keeps its entries
-// sorted by g in one flat array, so the scan for entries that may dominate
-// a label reads them contiguously, stops at the first larger g, and passes
-// over entries that cannot dominate by these summaries (a larger cost sum,
-// fewer visited nodes, a fold that misses one of the label's bits) without
-// reading the store. No entry owns
-// heap memory. Configurations are looked up in an open-addressing table
+// An entry is the label's g, two partial sums of its costs, its visited
+// count, its visited set folded into two words, and its id in the label
+// store, where the rest of the label lies in one record; a frontier keeps
+// its entries sorted by g in one flat array, so the scan for entries that
+// may dominate a label reads them contiguously, stops at the first larger g,
+// and passes over entries that cannot dominate by these summaries (a larger
+// partial sum, fewer visited nodes, a fold that misses one of the label's
+// bits) without reading the store. Where the folds are exact, the record is
+// read for the finished flags and the costs only. No entry owns heap memory. Configurations are looked up in an open-addressing table
 // whose keys (agent positions, 16 bits each) live in one flat array.
 class FrontierTable {
  public:
@@ -47,28 +47,63 @@ class FrontierTable {
  private:
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
   // Summaries of a label that allow an early "cannot dominate".
+  //
+  // Costs: the costs of the even-numbered and of the odd-numbered agents,
+  // each summed in agent order and rounded to a float. Sums of costs that
+  // are each at most another label's are at most that label's sums
+  // (addition in a fixed order and rounding are both monotone), so a label
+  // dominates another only if neither of its sums is larger; a NaN sum
+  // rules nothing out.
+  //
+  // Visited nodes: the set below the store's node count folded into two
+  // words (bits i and i + 128 share a bit), exact when there are at most 128
+  // nodes; `rest_full` says that every bit from the node count up is set, as
+  // in every label of a search. Between two such labels of a search of at
+  // most 128 nodes, the folds alone decide whether one covers the other's
+  // nodes.
   struct Summary {
-    double cost_sum;         // costs summed in agent order
-    uint64_t visited_fold;   // the OR of the visited words, without the
-                             // bits every label of the search has set
+    float sums[2];
+    uint64_t fold[2];
     uint32_t visited_count;
+    bool rest_full;
   };
   struct Entry {
     double g;
-    Summary summary;
+    float sums[2];
+    uint64_t fold[2];
     int32_t label_id;
+    uint32_t visited_count : 31;
+    uint32_t rest_full : 1;
+  };
+  struct Slot {
+    uint32_t frontier;  // kEmpty when free
+    uint32_t tag;       // upper half of the key's hash, compared before the key
   };
   Summary SummaryOf(const Label& label) const;
-  // Whether a label with summary `a` may dominate one with summary `b`:
-  // covering b's nodes needs as many nodes and every bit of b's fold, and
-  // costs summed in the same order are monotone (unless a sum is NaN).
-  static bool MayDominate(const Summary& a, const Summary& b) {
-    if (a.visited_count < b.visited_count) return false;
-    if ((b.visited_fold & ~a.visited_fold) != 0) return false;
-    return !(a.cost_sum > b.cost_sum);
+  static bool CoversFolds(const Entry& a, const Summary& b) {
+    return a.visited_count >= b.visited_count && (b.fold[0] & ~a.fold[0]) == 0 &&
+           (b.fold[1] & ~a.fold[1]) == 0;
+  }
+  static bool CoversFolds(const Summary& a, const Entry& b) {
+    return a.visited_count >= b.visited_count && (b.fold[0] & ~a.fold[0]) == 0 &&
+           (b.fold[1] & ~a.fold[1]) == 0;
+  }
+  // Whether entry `a` may dominate a label summarised by `b`.
+  static bool MayDominate(const Entry& a, const Summary& b) {
+    return CoversFolds(a, b) && !(a.sums[0] > b.sums[0]) && !(a.sums[1] > b.sums[1]);
+  }
+  // Whether a label summarised by `a` may dominate entry `b`.
+  static bool MayDominate(const Summary& a, const Entry& b) {
+    return CoversFolds(a, b) && !(a.sums[0] > b.sums[0]) && !(a.sums[1] > b.sums[1]);
+  }
+  // Whether MayDominate(a, b) already proves that a covers b's nodes.
+  template <typename A, typename B>
+  bool FoldsDecide(const A& a, const B& b) const {
+    return exact_folds_ && a.rest_full && b.rest_full;
   }
 
   uint64_t Hash(const Label& label) const;
+  uint64_t HashKey(const uint16_t* key) const;  // the same hash of a stored key
   bool KeyEquals(uint32_t frontier, const Label& label) const;
   // Frontier of the label's configuration, or kEmpty.
   uint32_t Find(const Label& label) const;
@@ -76,24 +111,24 @@ class FrontierTable {
   void Grow();
   // Writes the label's finished flags as the store keeps them into probe_flags_.
   void PackFlags(const Label& label) const;
-  // Stored label `id` dominates `label` (g already compared).
-  bool Dominates(int32_t id, const Label& label) const;
-  // `label` dominates stored label `id` (g already compared).
-  bool DominatedBy(int32_t id, const Label& label) const;
+  // Stored label `id` dominates `label` (g compared, and the visited sets
+  // too when `visited_known`).
+  bool Dominates(int32_t id, const Label& label, bool visited_known) const;
+  // `label` dominates stored label `id` (likewise).
+  bool DominatedBy(int32_t id, const Label& label, bool visited_known) const;
 
   const LabelStore* store_ = nullptr;
   size_t num_agents_ = 0;
   VisitedSet fold_mask_;  // the bits below the store's node count
+  bool exact_folds_ = false;  // the store's node count is at most 128
   std::vector<uint16_t> keys_;                 // num_agents_ per frontier
   std::vector<std::vector<Entry>> frontiers_;  // ascending g, NaN last
-  // Per slot: the frontier index (kEmpty when free) and the upper half of
-  // its key's hash, compared before the key itself.
-  std::vector<uint32_t> slots_;
-  std::vector<uint32_t> tags_;
+  std::vector<Slot> slots_;
   size_t num_entries_ = 0;
   size_t entry_bytes_ = 0;  // capacity of every frontier's entries, in bytes
   mutable std::vector<uint8_t> probe_flags_;
   mutable std::vector<int32_t> candidates_;  // scratch of IsDominated
+  std::vector<uint32_t> positions_;          // scratch of Insert
 };
 
 }  // namespace tarsel
