@@ -107,6 +107,33 @@ uint32_t FrontierTable::FindOrOpen(const Label& label) {
   return frontier;
 }
 
+void FrontierTable::PrefetchSlot(const Label& label) const {
+  __builtin_prefetch(&slots_[Hash(label) & (slots_.size() - 1)]);
+}
+
+void FrontierTable::PrefetchFrontier(const Label& label) const {
+  // The first slot with the key's tag holds the key's frontier but for a
+  // rare collision, which costs one useless fetch.
+  const size_t mask = slots_.size() - 1;
+  const uint64_t hash = Hash(label);
+  const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+  for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot slot = slots_[i];
+    if (slot.frontier == kEmpty) return;
+    if (slot.tag == tag) {
+      __builtin_prefetch(&keys_[static_cast<size_t>(slot.frontier) * num_agents_]);
+      __builtin_prefetch(&frontiers_[slot.frontier]);
+      return;
+    }
+  }
+}
+
+void FrontierTable::PrefetchEntries(const Label& label) const {
+  const uint32_t index = Find(label);
+  if (index == kEmpty || frontiers_[index].empty()) return;
+  __builtin_prefetch(frontiers_[index].data());
+}
+
 void FrontierTable::Grow() {
   std::vector<Slot> old;
   old.swap(slots_);
@@ -195,18 +222,24 @@ bool FrontierTable::IsDominated(const Label& label) const {
   // records fetched together, so that their cache misses overlap.
   const Summary probe = SummaryOf(label);
   std::vector<int32_t>& candidates = candidates_;
-  candidates.clear();
+  if (candidates.size() < entries.size()) candidates.resize(entries.size());
+  int32_t* gathered = candidates.data();
+  size_t found = 0;
+  // A candidate whose folds settled the visited sets is kept complemented
+  // (sign bit set). Every entry is written; only those that pass advance.
+  const uint32_t decide = exact_folds_ && probe.rest_full ? 1u : 0u;
   for (const Entry& entry : entries) {
     if (!(entry.g <= label.g)) break;
-    if (!MayDominate(entry, probe)) continue;
-    // The sign bit marks a candidate whose folds settled the visited sets.
-    const bool known = FoldsDecide(entry, probe);
-    candidates.push_back(known ? ~entry.label_id : entry.label_id);
-    store_->Prefetch(entry.label_id);
+    const int32_t known = static_cast<int32_t>(decide & entry.rest_full);
+    gathered[found] = entry.label_id ^ -known;
+    found += MayDominate(entry, probe) ? 1 : 0;
   }
-  for (const int32_t candidate : candidates) {
-    const bool known = candidate < 0;
-    if (Dominates(known ? ~candidate : candidate, label, known)) return true;
+  for (size_t c = 0; c < found; ++c) {
+    store_->Prefetch(gathered[c] < 0 ? ~gathered[c] : gathered[c]);
+  }
+  for (size_t c = 0; c < found; ++c) {
+    const bool known = gathered[c] < 0;
+    if (Dominates(known ? ~gathered[c] : gathered[c], label, known)) return true;
   }
   return false;
 }
@@ -227,19 +260,19 @@ int FrontierTable::Insert(const Label& label) {
   // records fetched together, so that their cache misses overlap; most
   // inserts find none and leave the frontier as it is.
   std::vector<uint32_t>& positions = positions_;
-  positions.clear();
+  if (positions.size() < count) positions.resize(count);
+  size_t found = 0;
   for (size_t e = kept; e < count; ++e) {
-    if (label.g <= entries[e].g && MayDominate(probe, entries[e])) {
-      positions.push_back(static_cast<uint32_t>(e));
-      store_->Prefetch(entries[e].label_id);
-    }
+    positions[found] = static_cast<uint32_t>(e);
+    found += (label.g <= entries[e].g) & MayDominate(probe, entries[e]) ? 1 : 0;
   }
+  for (size_t c = 0; c < found; ++c) store_->Prefetch(entries[positions[c]].label_id);
   int removed = 0;
-  if (!positions.empty()) {
+  if (found > 0) {
     size_t write = positions[0];
     size_t next = 0;
     for (size_t e = positions[0]; e < count; ++e) {
-      if (next < positions.size() && positions[next] == e) {
+      if (next < found && positions[next] == e) {
         ++next;
         if (DominatedBy(entries[e].label_id, label, FoldsDecide(probe, entries[e]))) {
           ++removed;

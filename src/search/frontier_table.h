@@ -39,6 +39,15 @@ class FrontierTable {
   // be stored under label.id.
   int Insert(const Label& label);
 
+  // Hints for a label whose dominance is asked soon, to be given in this
+  // order for a batch of labels: each step fetches what the next one reads
+  // (the lookup slot, then the configuration's key and frontier, then its
+  // first entries), so that the cache misses of the batch overlap instead
+  // of following one another. They change nothing.
+  void PrefetchSlot(const Label& label) const;
+  void PrefetchFrontier(const Label& label) const;
+  void PrefetchEntries(const Label& label) const;
+
   size_t NumFrontiers() const { return frontiers_.size(); }
   size_t NumEntries() const { return num_entries_; }
   // Bytes reserved by the table (kept up to date as it grows: O(1)).
@@ -80,21 +89,14 @@ class FrontierTable {
     uint32_t tag;       // upper half of the key's hash, compared before the key
   };
   Summary SummaryOf(const Label& label) const;
-  static bool CoversFolds(const Entry& a, const Summary& b) {
-    return a.visited_count >= b.visited_count && (b.fold[0] & ~a.fold[0]) == 0 &&
-           (b.fold[1] & ~a.fold[1]) == 0;
-  }
-  static bool CoversFolds(const Summary& a, const Entry& b) {
-    return a.visited_count >= b.visited_count && (b.fold[0] & ~a.fold[0]) == 0 &&
-           (b.fold[1] & ~a.fold[1]) == 0;
-  }
-  // Whether entry `a` may dominate a label summarised by `b`.
-  static bool MayDominate(const Entry& a, const Summary& b) {
-    return CoversFolds(a, b) && !(a.sums[0] > b.sums[0]) && !(a.sums[1] > b.sums[1]);
-  }
-  // Whether a label summarised by `a` may dominate entry `b`.
-  static bool MayDominate(const Summary& a, const Entry& b) {
-    return CoversFolds(a, b) && !(a.sums[0] > b.sums[0]) && !(a.sums[1] > b.sums[1]);
+  // Every test below is evaluated, without branching on its answer: which
+  // entries pass is data the processor cannot predict, and a scan meets
+  // dozens of them per label.
+  template <typename A, typename B>
+  static bool MayDominate(const A& a, const B& b) {
+    return (a.visited_count >= b.visited_count) & ((b.fold[0] & ~a.fold[0]) == 0) &
+           ((b.fold[1] & ~a.fold[1]) == 0) & !(a.sums[0] > b.sums[0]) &
+           !(a.sums[1] > b.sums[1]);
   }
   // Whether MayDominate(a, b) already proves that a covers b's nodes.
   template <typename A, typename B>

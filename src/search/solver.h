@@ -213,6 +213,16 @@ class Solver {
   std::string dump_name;
 
   Label child_scratch;  // successor under construction, reused across moves
+  // A move that passed the constraint checks, with what it changes in the
+  // parent: the moving agent's node, cost and finished flag, and the count
+  // of agents still on their routes.
+  struct Move {
+    size_t node;
+    double cost;
+    int64_t active_agents;
+    uint8_t finished;
+  };
+  std::vector<Move> moves_scratch;  // the moves of one expansion
 };
 
 }  // namespace tarsel

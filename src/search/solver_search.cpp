@@ -304,7 +304,11 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
   const ConstraintCheckerPlugin& checker = *plugins.constraint_checker;
   const size_t node_count = tables.NumNodes();
   Label& child = child_scratch;
+  std::vector<Move>& moves = moves_scratch;
+  moves.clear();
 
+  // First the moves the constraints allow, then their labels in the same
+  // order: dominance, estimate, storing.
   for (size_t i = 0; i < node_count; ++i) {
     if (parent.visited.Test(i) && i != start && i != goal) continue;
     if (checker.IsForbidden(a, i)) continue;
@@ -348,6 +352,30 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
     if (!checker.IsAgentFeasible(child, a)) continue;
 
     child.current_nodes[a] = i;
+    moves.push_back(Move{i, child.costs[a], child.active_agents, child.finished[a]});
+    frontiers.PrefetchSlot(child);
+  }
+
+  // The frontier lookups of the moves go in steps over all of them, so
+  // that their cache misses overlap; the dominance tests then find what
+  // they read in the cache.
+  for (const Move& move : moves) {
+    child.current_nodes[a] = move.node;
+    frontiers.PrefetchFrontier(child);
+  }
+  for (const Move& move : moves) {
+    child.current_nodes[a] = move.node;
+    frontiers.PrefetchEntries(child);
+  }
+
+  for (const Move& move : moves) {
+    child = parent;
+    child.visited.Set(move.node);
+    child.last_agent = static_cast<int64_t>(a);
+    child.finished[a] = move.finished;
+    child.active_agents = move.active_agents;
+    child.costs[a] = move.cost;
+    child.current_nodes[a] = move.node;
     if (IsDominated(child)) continue;
 
     child.g = plugins.objective->Aggregate(child.costs);
