@@ -19,6 +19,16 @@ struct VisitedSet {
   void SetFrom(size_t from) {
     for (size_t i = from; i < kBits; ++i) Set(i);
   }
+  // Index of the first set bit at or after `from` (at most kBits), kBits
+  // when there is none.
+  size_t NextSet(size_t from) const {
+    for (size_t w = from >> 6; w < 4; ++w) {
+      uint64_t bits = words[w];
+      if (w == (from >> 6)) bits &= ~uint64_t{0} << (from & 63);
+      if (bits != 0) return w * 64 + static_cast<size_t>(__builtin_ctzll(bits));
+    }
+    return kBits;
+  }
   // True when every bit of `other` is set here.
   bool Contains(const VisitedSet& other) const {
     for (int w = 0; w < 4; ++w) {

@@ -71,12 +71,11 @@ bool FrontierTable::KeyEquals(uint32_t frontier, const Label& label) const {
   return true;
 }
 
-uint32_t FrontierTable::Find(const Label& label) const {
+uint32_t FrontierTable::Find(const Label& label, uint64_t hash) const {
   if (label.current_nodes.size() != num_agents_ || label.costs.size() != num_agents_) {
     throw std::logic_error("label does not hold one position and one cost per agent");
   }
   const size_t mask = slots_.size() - 1;
-  const uint64_t hash = Hash(label);
   const uint32_t tag = static_cast<uint32_t>(hash >> 32);
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot slot = slots_[i];
@@ -107,15 +106,14 @@ uint32_t FrontierTable::FindOrOpen(const Label& label) {
   return frontier;
 }
 
-void FrontierTable::PrefetchSlot(const Label& label) const {
-  __builtin_prefetch(&slots_[Hash(label) & (slots_.size() - 1)]);
+void FrontierTable::PrefetchSlot(uint64_t hash) const {
+  __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
 }
 
-void FrontierTable::PrefetchFrontier(const Label& label) const {
+void FrontierTable::PrefetchFrontier(uint64_t hash) const {
   // The first slot with the key's tag holds the key's frontier but for a
   // rare collision, which costs one useless fetch.
   const size_t mask = slots_.size() - 1;
-  const uint64_t hash = Hash(label);
   const uint32_t tag = static_cast<uint32_t>(hash >> 32);
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot slot = slots_[i];
@@ -128,8 +126,8 @@ void FrontierTable::PrefetchFrontier(const Label& label) const {
   }
 }
 
-void FrontierTable::PrefetchEntries(const Label& label) const {
-  const uint32_t index = Find(label);
+void FrontierTable::PrefetchEntries(const Label& label, uint64_t hash) const {
+  const uint32_t index = Find(label, hash);
   if (index == kEmpty || frontiers_[index].empty()) return;
   __builtin_prefetch(frontiers_[index].data());
 }

@@ -44,9 +44,11 @@ class FrontierTable {
   // (the lookup slot, then the configuration's key and frontier, then its
   // first entries), so that the cache misses of the batch overlap instead
   // of following one another. They change nothing.
-  void PrefetchSlot(const Label& label) const;
-  void PrefetchFrontier(const Label& label) const;
-  void PrefetchEntries(const Label& label) const;
+  // `hash` is KeyHash(label).
+  uint64_t KeyHash(const Label& label) const { return Hash(label); }
+  void PrefetchSlot(uint64_t hash) const;
+  void PrefetchFrontier(uint64_t hash) const;
+  void PrefetchEntries(const Label& label, uint64_t hash) const;
 
   size_t NumFrontiers() const { return frontiers_.size(); }
   size_t NumEntries() const { return num_entries_; }
@@ -107,8 +109,9 @@ class FrontierTable {
   uint64_t Hash(const Label& label) const;
   uint64_t HashKey(const uint16_t* key) const;  // the same hash of a stored key
   bool KeyEquals(uint32_t frontier, const Label& label) const;
-  // Frontier of the label's configuration, or kEmpty.
-  uint32_t Find(const Label& label) const;
+  // Frontier of the label's configuration, or kEmpty (`hash`: Hash(label)).
+  uint32_t Find(const Label& label) const { return Find(label, Hash(label)); }
+  uint32_t Find(const Label& label, uint64_t hash) const;
   uint32_t FindOrOpen(const Label& label);
   void Grow();
   // Writes the label's finished flags as the store keeps them into probe_flags_.

@@ -215,9 +215,11 @@ class Solver {
   Label child_scratch;  // successor under construction, reused across moves
   // A move that passed the constraint checks, with what it changes in the
   // parent: the moving agent's node, cost and finished flag, and the count
-  // of agents still on their routes.
+  // of agents still on their routes; and the hash of the child's agent
+  // positions, for the frontier lookups.
   struct Move {
     size_t node;
+    uint64_t key_hash;
     double cost;
     int64_t active_agents;
     uint8_t finished;

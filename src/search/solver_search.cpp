@@ -307,10 +307,16 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
   std::vector<Move>& moves = moves_scratch;
   moves.clear();
 
+  // The nodes a move may go to, ascending: the unvisited ones and the
+  // agent's own start and end.
+  VisitedSet open_nodes;
+  for (size_t w = 0; w < 4; ++w) open_nodes.words[w] = ~parent.visited.words[w];
+  if (start < VisitedSet::kBits) open_nodes.Set(start);
+  if (goal < VisitedSet::kBits) open_nodes.Set(goal);
+
   // First the moves the constraints allow, then their labels in the same
   // order: dominance, estimate, storing.
-  for (size_t i = 0; i < node_count; ++i) {
-    if (parent.visited.Test(i) && i != start && i != goal) continue;
+  for (size_t i = open_nodes.NextSet(0); i < node_count; i = open_nodes.NextSet(i + 1)) {
     if (checker.IsForbidden(a, i)) continue;
     const bool is_goal = i == goal;
     const bool is_start = i == start;
@@ -352,20 +358,18 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
     if (!checker.IsAgentFeasible(child, a)) continue;
 
     child.current_nodes[a] = i;
-    moves.push_back(Move{i, child.costs[a], child.active_agents, child.finished[a]});
-    frontiers.PrefetchSlot(child);
+    const uint64_t key_hash = frontiers.KeyHash(child);
+    moves.push_back(Move{i, key_hash, child.costs[a], child.active_agents, child.finished[a]});
+    frontiers.PrefetchSlot(key_hash);
   }
 
   // The frontier lookups of the moves go in steps over all of them, so
   // that their cache misses overlap; the dominance tests then find what
   // they read in the cache.
+  for (const Move& move : moves) frontiers.PrefetchFrontier(move.key_hash);
   for (const Move& move : moves) {
     child.current_nodes[a] = move.node;
-    frontiers.PrefetchFrontier(child);
-  }
-  for (const Move& move : moves) {
-    child.current_nodes[a] = move.node;
-    frontiers.PrefetchEntries(child);
+    frontiers.PrefetchEntries(child, move.key_hash);
   }
 
   for (const Move& move : moves) {
