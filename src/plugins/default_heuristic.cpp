@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 
 #include "common/special_values.h"
 #include "common/visited_set.h"
@@ -12,7 +13,6 @@ namespace {
 
 // Estimate's answer when the remaining nodes cannot all be connected.
 constexpr double kUnconnectable = kMaxDouble / 16;
-constexpr uint32_t kNoEdge = UINT32_MAX;
 
 }  // namespace
 
@@ -23,21 +23,48 @@ void DefaultHeuristic::Initialize(const PlannerGraph* graph, const std::vector<N
   num_agents = agents.size();
 }
 
+namespace {
+
+template <typename Rank>
+void FillRanks(const std::vector<MstEdge>& edges, double missing_cost, size_t stride,
+               std::vector<Rank>& ranks) {
+  constexpr Rank kNone = std::numeric_limits<Rank>::max();
+  ranks.assign(stride * stride, kNone);
+  for (size_t i = 0; i < edges.size(); ++i) {
+    const MstEdge& e = edges[i];
+    if (!(e.w < missing_cost) || e.u >= stride || e.v >= stride || e.u == e.v) continue;
+    // A repeated pair keeps its first (lowest-ranked) edge.
+    Rank& forward = ranks[e.u * stride + e.v];
+    Rank& backward = ranks[e.v * stride + e.u];
+    forward = std::min(forward, static_cast<Rank>(i));
+    backward = std::min(backward, static_cast<Rank>(i));
+  }
+}
+
+}  // namespace
+
 void DefaultHeuristic::SetMstEdges(const std::vector<MstEdge>& edges) {
   mst_edges = edges;
-  edge_rank.assign(VisitedSet::kBits * VisitedSet::kBits, kNoEdge);
-  for (size_t i = 0; i < mst_edges.size(); ++i) {
-    const MstEdge& e = mst_edges[i];
+  has_table = true;
+  stride = 0;
+  for (const MstEdge& e : mst_edges) {
     if (!(e.w < missing_cost) || e.u >= VisitedSet::kBits || e.v >= VisitedSet::kBits ||
         e.u == e.v) {
       continue;
     }
-    // A repeated pair keeps its first (lowest-ranked) edge.
-    uint32_t& forward = edge_rank[e.u * VisitedSet::kBits + e.v];
-    uint32_t& backward = edge_rank[e.v * VisitedSet::kBits + e.u];
-    forward = std::min(forward, static_cast<uint32_t>(i));
-    backward = std::min(backward, static_cast<uint32_t>(i));
+    stride = std::max({stride, e.u + 1, e.v + 1});
   }
+  rank16.clear();
+  rank32.clear();
+  if (mst_edges.size() < std::numeric_limits<uint16_t>::max()) {
+    FillRanks(mst_edges, missing_cost, stride, rank16);
+  } else {
+    FillRanks(mst_edges, missing_cost, stride, rank32);
+  }
+}
+
+double DefaultHeuristic::Estimate(const Label& label) const {
+  return rank32.empty() ? EstimateWith(rank16, label) : EstimateWith(rank32, label);
 }
 
 // Prim's algorithm over the edge list in its given order: each round attaches
@@ -45,7 +72,9 @@ void DefaultHeuristic::SetMstEdges(const std::vector<MstEdge>& edges) {
 // in `closed`. Since `closed` lies inside the tree and the tree only grows,
 // that edge is found by keeping, for every node outside the tree, the best
 // rank of an edge to a non-closed tree node (dense Prim, O(nodes^2) per call).
-double DefaultHeuristic::Estimate(const Label& label) const {
+template <typename Rank>
+double DefaultHeuristic::EstimateWith(const std::vector<Rank>& ranks, const Label& label) const {
+  constexpr Rank kNone = std::numeric_limits<Rank>::max();
   VisitedSet tree = label.visited;
   VisitedSet closed = label.visited;
   const size_t agent_count =
@@ -63,21 +92,26 @@ double DefaultHeuristic::Estimate(const Label& label) const {
   if (n < 1) return 0;
   int64_t missing = n - tree.CountBelow(n);
   if (missing <= 0) return 0;
-  if (edge_rank.empty()) return kUnconnectable;
+  if (!has_table) return kUnconnectable;
 
-  // Nodes outside the tree with the best rank of an edge into it.
+  // Nodes outside the tree with the best rank of an edge into it. Nodes
+  // without any usable edge are left out: they can never be attached, and
+  // the forest ends unconnected once only such nodes are missing, with or
+  // without them on the list.
   uint16_t outside[VisitedSet::kBits];
-  uint32_t best_rank[VisitedSet::kBits];
+  Rank best_rank[VisitedSet::kBits];
   size_t outside_count = 0;
-  for (size_t w = 0; w < 4; ++w) {
+  for (size_t w = 0; w < 4 && w * 64 < stride; ++w) {
     for (uint64_t free = ~tree.words[w]; free != 0; free &= free - 1) {
-      outside[outside_count] = static_cast<uint16_t>(w * 64 + __builtin_ctzll(free));
-      best_rank[outside_count] = kNoEdge;
+      const size_t node = w * 64 + static_cast<size_t>(__builtin_ctzll(free));
+      if (node >= stride) break;
+      outside[outside_count] = static_cast<uint16_t>(node);
+      best_rank[outside_count] = kNone;
       ++outside_count;
     }
   }
   auto relax_from = [&](size_t attached) {
-    const uint32_t* row = &edge_rank[attached * VisitedSet::kBits];
+    const Rank* row = &ranks[attached * stride];
     for (size_t k = 0; k < outside_count; ++k) {
       best_rank[k] = std::min(best_rank[k], row[outside[k]]);
     }
@@ -86,7 +120,7 @@ double DefaultHeuristic::Estimate(const Label& label) const {
   // later are never closed.
   for (size_t k = 0; k < agent_count; ++k) {
     const size_t at = label.current_nodes[k];
-    if (at < VisitedSet::kBits && !closed.Test(at)) relax_from(at);
+    if (at < stride && !closed.Test(at)) relax_from(at);
   }
 
   // Each round relaxes from the node attached last and finds the best rank
@@ -99,14 +133,14 @@ double DefaultHeuristic::Estimate(const Label& label) const {
   }
   double sum = 0;
   while (outside_count > 0) {
-    if (best_rank[pick] == kNoEdge) break;
+    if (best_rank[pick] == kNone) break;
     sum += mst_edges[best_rank[pick]].w;
     const size_t added = outside[pick];
     --outside_count;
     outside[pick] = outside[outside_count];
     best_rank[pick] = best_rank[outside_count];
     if (static_cast<int64_t>(added) < n && --missing == 0) return sum;
-    const uint32_t* row = &edge_rank[added * VisitedSet::kBits];
+    const Rank* row = &ranks[added * stride];
     pick = 0;
     for (size_t k = 0; k < outside_count; ++k) {
       best_rank[k] = std::min(best_rank[k], row[outside[k]]);

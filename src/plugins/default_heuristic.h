@@ -34,11 +34,21 @@ class DefaultHeuristic : public HeuristicPlugin {
   double missing_cost = kNoConnection;  // edges at or above it are no edges
   std::vector<MstEdge> mst_edges;
 
-  // edge_rank[u * 256 + v]: index into mst_edges of the usable edge
-  // (w < missing_cost) between u and v, kNoEdge when there is none. The
-  // index is the edge's rank in the sorted list, which is what decides which
-  // edge the forest takes next.
-  std::vector<uint32_t> edge_rank;
+  // Estimate over a rank table with entries of type Rank.
+  template <typename Rank>
+  double EstimateWith(const std::vector<Rank>& ranks, const Label& label) const;
+
+  // rank[u * stride + v]: index into mst_edges of the usable edge
+  // (w < missing_cost) between u and v, the type's largest value when there
+  // is none. The index is the edge's rank in the sorted list, which is what
+  // decides which edge the forest takes next. Nodes from `stride` up have no
+  // usable edge. The table is one of the two: 16-bit ranks while they fit
+  // (the whole table then stays in the nearest cache on the instances the
+  // search takes), 32-bit ones otherwise.
+  size_t stride = 0;
+  bool has_table = false;  // SetMstEdges was called
+  std::vector<uint16_t> rank16;
+  std::vector<uint32_t> rank32;
 };
 
 }  // namespace tarsel

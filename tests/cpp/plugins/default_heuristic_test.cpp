@@ -101,6 +101,44 @@ TEST(DefaultHeuristicTest, MatchesRescanningForestOnRandomLabels) {
   EXPECT_GT(finite_seen, 100);
 }
 
+// More candidate edges than 16-bit ranks can number (unusable ones, at the
+// end of the list): the forest is the same, from the wider table.
+TEST(DefaultHeuristicTest, LongEdgeListsGiveTheSameForest) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> fraction(0.0, 1.0);
+  for (int round = 0; round < 20; ++round) {
+    const int32_t n = 5 + static_cast<int32_t>(rng() % 60);
+    const size_t num_agents = 1 + rng() % 3;
+    std::vector<MstEdge> edges;
+    for (size_t u = 1; u < static_cast<size_t>(n); ++u) {
+      for (size_t v = 0; v < u; ++v) {
+        if (fraction(rng) < 0.5) edges.push_back({u, v, static_cast<double>(rng() % 9)});
+      }
+    }
+    std::stable_sort(edges.begin(), edges.end(),
+                     [](const MstEdge& a, const MstEdge& b) { return a.w < b.w; });
+    const size_t usable = edges.size();
+    while (edges.size() < 70000) {
+      edges.push_back({rng() % static_cast<size_t>(n), rng() % static_cast<size_t>(n), kNoConnection});
+    }
+    const DefaultHeuristic heuristic = MakeHeuristic(num_agents, edges);
+    const std::vector<MstEdge> short_list(edges.begin(),
+                                          edges.begin() + static_cast<std::ptrdiff_t>(usable));
+    for (int sample = 0; sample < 10; ++sample) {
+      Label label = MakeLabel(n, num_agents);
+      for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+        if (fraction(rng) < 0.5) label.visited.Set(i);
+      }
+      for (size_t k = 0; k < num_agents; ++k) {
+        label.current_nodes[k] = rng() % static_cast<size_t>(n);
+        label.finished[k] = rng() % 3 == 0 ? 1 : 0;
+      }
+      EXPECT_EQ(heuristic.Estimate(label), RescanningEstimate(short_list, num_agents, label))
+          << "round " << round << " sample " << sample;
+    }
+  }
+}
+
 TEST(DefaultHeuristicTest, TrivialLabels) {
   const std::vector<MstEdge> edges = {{1, 0, 1.0}, {2, 1, 2.0}, {2, 0, 4.0}};
   const DefaultHeuristic heuristic = MakeHeuristic(2, edges);
