@@ -159,12 +159,14 @@ int Solver::Solve() {
         break;
       }
       const FocalEntry first = lists.PopFocal();
+      // The label's record is fetched while the open list lets it go.
+      label_store.Prefetch(first.label_id);
+      lists.EraseOpen(first.f, first.label_id);
       label_store.Get(first.label_id, selected);
       selected.g = plugins.objective->Aggregate(selected.costs);
       selected.f = first.f;
-      lists.EraseOpen(selected.f, selected.id);
 
-      if (IsDominated(selected) || (incumbent != -1 && selected.f >= incumbent)) continue;
+      if ((incumbent != -1 && selected.f >= incumbent) || IsDominated(selected)) continue;
       RefocusOn(weights[phase]);
       AddToFrontier(selected);
       if (IsGoal(selected)) {
