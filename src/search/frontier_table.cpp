@@ -71,10 +71,14 @@ bool FrontierTable::KeyEquals(uint32_t frontier, const Label& label) const {
   return true;
 }
 
-uint32_t FrontierTable::Find(const Label& label, uint64_t hash) const {
+uint64_t FrontierTable::KeyHash(const Label& label) const {
   if (label.current_nodes.size() != num_agents_ || label.costs.size() != num_agents_) {
     throw std::logic_error("label does not hold one position and one cost per agent");
   }
+  return Hash(label);
+}
+
+uint32_t FrontierTable::Find(const Label& label, uint64_t hash) const {
   const size_t mask = slots_.size() - 1;
   const uint32_t tag = static_cast<uint32_t>(hash >> 32);
   for (size_t i = hash & mask;; i = (i + 1) & mask) {

@@ -45,7 +45,7 @@ class FrontierTable {
   // first entries), so that the cache misses of the batch overlap instead
   // of following one another. They change nothing.
   // `hash` is KeyHash(label).
-  uint64_t KeyHash(const Label& label) const { return Hash(label); }
+  uint64_t KeyHash(const Label& label) const;
   void PrefetchSlot(uint64_t hash) const;
   void PrefetchFrontier(uint64_t hash) const;
   void PrefetchEntries(const Label& label, uint64_t hash) const;
@@ -110,7 +110,7 @@ class FrontierTable {
   uint64_t HashKey(const uint16_t* key) const;  // the same hash of a stored key
   bool KeyEquals(uint32_t frontier, const Label& label) const;
   // Frontier of the label's configuration, or kEmpty (`hash`: Hash(label)).
-  uint32_t Find(const Label& label) const { return Find(label, Hash(label)); }
+  uint32_t Find(const Label& label) const { return Find(label, KeyHash(label)); }
   uint32_t Find(const Label& label, uint64_t hash) const;
   uint32_t FindOrOpen(const Label& label);
   void Grow();
