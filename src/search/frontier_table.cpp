@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <stdexcept>
 
 namespace tarsel {
@@ -12,6 +13,15 @@ namespace {
 bool LessG(double a, double b) {
   if (b != b) return a == a;
   return a < b;
+}
+
+// A sum as a float: rounded to the nearest, or infinite beyond the largest
+// float (which a plain conversion leaves undefined). Both keep the order of
+// the sums.
+float SumAsFloat(double sum) {
+  if (sum > std::numeric_limits<float>::max()) return std::numeric_limits<float>::infinity();
+  if (sum < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::infinity();
+  return static_cast<float>(sum);
 }
 
 double CostAt(const uint8_t* costs, size_t k) {
@@ -159,8 +169,8 @@ FrontierTable::Summary FrontierTable::SummaryOf(const Label& label) const {
   const uint64_t* words = label.visited.words;
   const uint64_t* mask = fold_mask_.words;
   Summary summary;
-  summary.sums[0] = static_cast<float>(sums[0]);
-  summary.sums[1] = static_cast<float>(sums[1]);
+  summary.sums[0] = SumAsFloat(sums[0]);
+  summary.sums[1] = SumAsFloat(sums[1]);
   summary.fold[0] = (words[0] & mask[0]) | (words[2] & mask[2]);
   summary.fold[1] = (words[1] & mask[1]) | (words[3] & mask[3]);
   summary.visited_count = static_cast<uint32_t>(label.visited.CountBelow(VisitedSet::kBits));

@@ -17,11 +17,12 @@ namespace tarsel {
 // count, its visited set folded into two words, and its id in the label
 // store, where the rest of the label lies in one record; a frontier keeps
 // its entries sorted by g in one flat array, so the scan for entries that
-// may dominate a label reads them contiguously, stops at the first larger g,
-// and passes over entries that cannot dominate by these summaries (a larger
-// partial sum, fewer visited nodes, a fold that misses one of the label's
-// bits) without reading the store. Where the folds are exact, the record is
-// read for the finished flags and the costs only. No entry owns heap memory. Configurations are looked up in an open-addressing table
+// may dominate a label reads them contiguously, stops at the first larger
+// g, and passes over entries that cannot dominate by these summaries (a
+// larger partial sum, fewer visited nodes, a fold that misses one of the
+// label's bits) without reading the store. Where the folds are exact, the
+// record is read for the finished flags and the costs only. No entry owns
+// heap memory. Configurations are looked up in an open-addressing table
 // whose keys (agent positions, 16 bits each) live in one flat array.
 class FrontierTable {
  public:

@@ -57,10 +57,12 @@ struct ReferenceFrontiers {
 };
 
 // Costs close together: several differ by less than a float can tell, so
-// the summaries' rounding is exercised; a NaN now and then.
+// the summaries' rounding is exercised; some beyond the largest float; a
+// NaN now and then.
 double RandomCost(std::mt19937& rng) {
-  static const double kBases[] = {0.0, 1.0, 7.25, 1000.0, 1000.0 + 1e-9, 1000.0 + 3e-5, 123456.789};
-  std::uniform_int_distribution<int> base(0, 6);
+  static const double kBases[] = {0.0,           1.0,    7.25,     1000.0, 1000.0 + 1e-9,
+                                  1000.0 + 3e-5, 123456.789, 3.5e38, 1e300};
+  std::uniform_int_distribution<int> base(0, 8);
   std::uniform_int_distribution<int> step(0, 3);
   std::uniform_int_distribution<int> rare(0, 199);
   if (rare(rng) == 0) return std::numeric_limits<double>::quiet_NaN();
