@@ -43,8 +43,8 @@ class DefaultHeuristic : public HeuristicPlugin {
   // is none. The index is the edge's rank in the sorted list, which is what
   // decides which edge the forest takes next. Nodes from `stride` up have no
   // usable edge. The table is one of the two: 16-bit ranks while they fit
-  // (the whole table then stays in the nearest cache on the instances the
-  // search takes), 32-bit ones otherwise.
+  // (up to about a hundred nodes the whole table then fits the nearest
+  // cache), 32-bit ones otherwise.
   size_t stride = 0;
   bool has_table = false;  // SetMstEdges was called
   std::vector<uint16_t> rank16;
