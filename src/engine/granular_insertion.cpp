@@ -57,18 +57,11 @@ GranularInsertion::Place GranularInsertion::BestPlace(const Solution& solution, 
     return best;
   }
   // Next to the neighbours already placed in a route of the list's type.
-  const std::vector<size_t>& types = neighbours_.Types();
-  for (size_t slot = 0; slot < types.size(); ++slot) {
-    const size_t* list = neighbours_.Begin(slot, node);
-    for (size_t index = 0; index < neighbours_.Count(); ++index) {
-      const size_t v = list[index];
-      const size_t k = solution.RouteOf(v);
-      if (k == kNoIndex || rules_.Agent(k).type != types[slot] || !rules_.CanServe(k, node)) continue;
-      const size_t j = solution.PositionOf(v);
-      Consider(solution, node, k, j, factor, longest, best);
-      Consider(solution, node, k, j + 1, factor, longest, best);
-    }
-  }
+  neighbours_.ForEachPlaced(solution, node, [&](size_t k, size_t j) {
+    if (!rules_.CanServe(k, node)) return;
+    Consider(solution, node, k, j, factor, longest, best);
+    Consider(solution, node, k, j + 1, factor, longest, best);
+  });
   // Right after the start and right before the end of every route (an empty
   // route has one place).
   for (size_t k = 0; k < m; ++k) {

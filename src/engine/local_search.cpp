@@ -105,16 +105,9 @@ size_t LocalSearch::Run(Solution& solution, Random& random, const std::function<
 
 bool LocalSearch::TryNode(Solution& solution, size_t u) {
   bool moved = false;
-  const std::vector<size_t>& types = neighbours_.Types();
-  for (size_t slot = 0; slot < types.size(); ++slot) {
-    const size_t* list = neighbours_.Begin(slot, u);
-    for (size_t index = 0; index < neighbours_.Count(); ++index) {
-      const size_t v = list[index];
-      const size_t b = solution.RouteOf(v);
-      if (b == kNoIndex || rules_.Agent(b).type != types[slot]) continue;
-      if (TryPair(solution, u, b, solution.PositionOf(v))) moved = true;
-    }
-  }
+  neighbours_.ForEachPlaced(solution, u, [&](size_t b, size_t j) {
+    if (TryPair(solution, u, b, j)) moved = true;
+  });
   for (size_t b = 0; b < solution.NumRoutes(); ++b) {
     if (b != solution.RouteOf(u) && TryBetween(solution, u, b, 0, false)) moved = true;
   }
