@@ -151,6 +151,10 @@ class Solver {
   // Logs a valid snapshot of a solution and keeps it when it is the best so
   // far by the objective.
   void RecordSnapshot(const Result& snapshot);
+  // Appends (time, snapshot) to the anytime log and stamps
+  // `last_update_time` with the same time: the one place that does either,
+  // so the result's time is always that of the log's last entry.
+  void LogAnytime(double time, Result snapshot);
   void GenerateSuccessors(const Label& parent, size_t agent);
   // Whether the search must stop now (time limit, interrupt, memory budget);
   // reads the clock, so it is asked every few selections only.
@@ -202,7 +206,7 @@ class Solver {
   int32_t max_phases = 100;
   int32_t solution_found = 0;  // 1 once a solution is kept in `best`
   double max_path_length = -1;
-  double last_update_time = 0;
+  double last_update_time = 0;  // time of the anytime log's last entry (LogAnytime)
   SimpleTimer timer;
   Result result;  // the solution being handled and the search counters
   // Routes and costs of the best solution: for min-sum the first with the

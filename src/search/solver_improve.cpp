@@ -25,8 +25,7 @@ bool Solver::RunImprovement(bool found) {
     Result snapshot = result;
     snapshot.paths = improved.paths;
     snapshot.times = improved.times;
-    anytime_log.emplace_back(time, std::move(snapshot));
-    last_update_time = time;
+    LogAnytime(time, std::move(snapshot));
     const CostTotals totals = TotalsOf(improved.times);
     progress.Solution(time, totals.max_cost, totals.sum_cost);
   };

@@ -275,7 +275,7 @@ void Solver::RecordSnapshot(const Result& snapshot) {
                 invalid);
     return;
   }
-  anytime_log.emplace_back(t, checked);
+  LogAnytime(t, checked);
   const CostTotals totals = TotalsOf(checked.times);
   const double value = totals.ValueFor(objective);
   // Min-sum keeps the first solution of the smallest total (the anytime
@@ -290,10 +290,14 @@ void Solver::RecordSnapshot(const Result& snapshot) {
   best.times = checked.times;
   solution_found = 1;
   incumbent = value;
-  last_update_time = t;
   // Every entry the anytime filter keeps is a better solution here, so the
   // report comes once the solution is the Solver's best.
   progress.Solution(t, totals.max_cost, totals.sum_cost);
+}
+
+void Solver::LogAnytime(double time, Result snapshot) {
+  anytime_log.emplace_back(time, std::move(snapshot));
+  last_update_time = time;
 }
 
 void Solver::GenerateSuccessors(const Label& parent, size_t a) {
