@@ -162,7 +162,7 @@ class TestSolverFromPythonObjects:
     def test_construction_errors(self, make_doc):
         problem, options = problem_from_doc(make_doc(3))
         problem.agents_ordered()[0].start_node = 77
-        with pytest.raises(IndexError, match=f"^{NOT_FOUND}$"):
+        with pytest.raises(IndexError, match=rf"^{NOT_FOUND}: agent 1 \(agents\[0\]\) starts at node 77, "):
             core.Solver(problem, options)
 
         large = core.Problem()
@@ -427,19 +427,22 @@ class TestErrors:
         assert str(error.value) == message
 
     @pytest.mark.parametrize(
-        "mutate",
+        "mutate, detail",
         [
-            lambda d: d["agents"][1].update(start_node=99),
-            lambda d: d["agents"][0].update(end_node=99),
-            lambda d: d["costs"].update(plane=[[0.0]]),
+            (lambda d: d["agents"][1].update(start_node=99),
+             "agent 2 (agents[1]) starts at node 99, but no node has the id 99"),
+            (lambda d: d["agents"][0].update(end_node=17),
+             "agent 1 (agents[0]) ends at node 17, but no node has the id 17"),
+            (lambda d: d["costs"].update(plane=[[0.0]]),
+             'a cost matrix is given for the type "plane", but no agent has that type'),
         ],
     )
-    def test_unknown_ids_raise_index_error(self, make_doc, mutate):
+    def test_unknown_ids_raise_index_error_naming_the_agent_or_type(self, make_doc, mutate, detail):
         doc = make_doc(3)
         mutate(doc)
         with pytest.raises(IndexError) as error:
             solve(doc)
-        assert str(error.value) == NOT_FOUND
+        assert str(error.value) == f"{NOT_FOUND}: {detail}"
 
     def test_too_many_nodes_raise_value_error(self):
         doc = {

@@ -358,7 +358,7 @@ class TestBadInput:
 
     def test_the_module_keeps_its_own_exceptions(self, tmp_path):
         # What programs see is unchanged; the command line only words it for people.
-        with pytest.raises(IndexError, match="^unordered_map::at: key not found$"):
+        with pytest.raises(IndexError, match=r"^unordered_map::at: key not found: agent 7 \(agents\[0\]\) starts at node 3, but no node has the id 3$"):
             core.solve_json_str(json.dumps(_tiny(agents__0__start_node=3)))
         with pytest.raises(RuntimeError, match=r"^\[json.exception.out_of_range.403\] key 'end_node' not found$"):
             core.solve_json_str(json.dumps(_tiny(agents__0__end_node=None)))

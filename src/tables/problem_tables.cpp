@@ -41,16 +41,27 @@ std::vector<NodeInfo> NodeTable(const Problem& problem,
   return nodes;
 }
 
+// Position of the node `id` that agent `position` starts or ends at.
+size_t AgentNode(const std::unordered_map<size_t, size_t>& node_index, const Agent& agent,
+                 size_t position, uint64_t id, const char* verb) {
+  return LookupOrThrow(node_index, id, [&] {
+    return "agent " + std::to_string(agent.id) + " (agents[" + std::to_string(position) + "]) " +
+           verb + " at node " + std::to_string(id) + ", but no node has the id " +
+           std::to_string(id);
+  });
+}
+
 void AgentTable(const Problem& problem, const std::unordered_map<size_t, size_t>& node_index,
                 std::vector<AgentInfo>& agents, std::vector<size_t>& starts,
                 std::vector<size_t>& goals) {
-  for (const Agent& agent : problem.agents_ordered) {
+  for (size_t k = 0; k < problem.agents_ordered.size(); ++k) {
+    const Agent& agent = problem.agents_ordered[k];
     const auto type_entry = problem.agent_type_ids.find(agent.id);
     const int64_t type =
         type_entry == problem.agent_type_ids.end() ? -1 : static_cast<int64_t>(type_entry->second);
     agents.push_back(AgentInfo{agent.id, type, agent.capacity_limit, agent.time_limit});
-    starts.push_back(LookupOrThrow(node_index, agent.start_node));
-    goals.push_back(LookupOrThrow(node_index, agent.end_node));
+    starts.push_back(AgentNode(node_index, agent, k, agent.start_node, "starts"));
+    goals.push_back(AgentNode(node_index, agent, k, agent.end_node, "ends"));
   }
 }
 
@@ -141,7 +152,10 @@ std::vector<std::vector<double>> CostMatrices(const Problem& problem, size_t n,
   std::vector<std::vector<double>> matrices(problem.type_ids.size(),
                                             std::vector<double>(n * n, missing_cost));
   for (const auto& [name, matrix] : problem.cost_matrices) {
-    std::vector<double>& dense = matrices[LookupOrThrow(problem.type_ids, name)];
+    const size_t type = LookupOrThrow(problem.type_ids, name, [&] {
+      return "a cost matrix is given for the type \"" + name + "\", but no agent has that type";
+    });
+    std::vector<double>& dense = matrices[type];
     for (size_t r = 0; r < matrix.size() && r < n; ++r) {
       for (size_t c = 0; c < matrix[r].size() && c < n; ++c) dense[r * n + c] = matrix[r][c];
     }

@@ -24,12 +24,13 @@ struct ProblemTables {
 enum class GraphArcs { kComplete, kNone };
 
 // Builds the tables of `problem`, in this order: types, nodes, agents with
-// their start and end nodes (std::out_of_range for an unknown id), allowed
-// types per node (a warning per node without an assignment constraint, then
-// one per unknown node id or agent type that an assignment or sequence
-// constraint names), time windows by node index (a warning per unknown node
-// id), the cost matrices (a warning per type whose matrix holds costs above
-// the missing-cost threshold) and the graph.
+// their start and end nodes (std::out_of_range naming the agent for an
+// unknown id), allowed types per node (a warning per node without an
+// assignment constraint, then one per unknown node id or agent type that an
+// assignment or sequence constraint names), time windows by node index (a
+// warning per unknown node id), the cost matrices (std::out_of_range naming
+// the type of a matrix that no agent has; a warning per type whose matrix
+// holds costs above the missing-cost threshold) and the graph.
 ProblemTables BuildProblemTables(const Problem& problem, const Options& options,
                                  GraphArcs arcs = GraphArcs::kComplete);
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <string>
 
 #include "instance_builder.h"
 #include "plugins/composite_constraint_checker.h"
@@ -63,18 +64,33 @@ TEST(SolverConstruction, WarnsOncePerNodeWithoutAssignment) {
   EXPECT_TRUE(solver.TimeWindows().empty());
 }
 
+// The message starts with the lookup's fixed text and names the agent or the
+// type behind it.
 TEST(SolverConstruction, UnknownIdsAndTypesFailWithTheLookupMessage) {
+  const auto lookup_error = [](const Problem& problem) -> std::string {
+    ConsoleCapture quiet;
+    try {
+      Solver solver(problem, Options{});
+    } catch (const std::out_of_range& e) {
+      return e.what();
+    }
+    return "no std::out_of_range";
+  };
   InstanceBuilder bad_start = Square();
   bad_start.problem.agents_ordered[0].start_node = 99;
-  try {
-    Solver solver(bad_start.problem, Options{});
-    FAIL() << "expected std::out_of_range";
-  } catch (const std::out_of_range& e) {
-    EXPECT_STREQ(e.what(), "unordered_map::at: key not found");
-  }
+  EXPECT_EQ(lookup_error(bad_start.problem),
+            "unordered_map::at: key not found: agent 0 (agents[0]) starts at node 99, but no node "
+            "has the id 99");
+  InstanceBuilder bad_end = Square();
+  bad_end.problem.agents_ordered[2].end_node = 17;
+  EXPECT_EQ(lookup_error(bad_end.problem),
+            "unordered_map::at: key not found: agent 2 (agents[2]) ends at node 17, but no node "
+            "has the id 17");
   InstanceBuilder bad_matrix = Square();
   bad_matrix.problem.set_cost_matrix("boat", {{0}});
-  EXPECT_THROW(Solver(bad_matrix.problem, Options{}), std::out_of_range);
+  EXPECT_EQ(lookup_error(bad_matrix.problem),
+            "unordered_map::at: key not found: a cost matrix is given for the type \"boat\", but no "
+            "agent has that type");
 }
 
 TEST(SolverConstruction, SmallAndLargeMatricesFillOnlyTheTable) {
