@@ -3,12 +3,14 @@
 It reads the instance document itself, the way the solver's loader and its
 construction read it, and never uses the solver's code: `parse_json` reads
 text as the solver's strict parser does, `read_instance` applies the
-loader's conversions (ids unsigned 64-bit, limits signed 32-bit, booleans
-where integers are read) and raises `ShapeError` for a document the loader
-rejects, `InvalidInstance` for one whose ids repeat, whose costs are
-negative or whose "missing_cost" is not positive, and `UnknownReference`
-for one that names unknown nodes or types, in the order the solver
-construction checks them.
+loader's conversions (ids unsigned 64-bit, "seed" and "max_iterations"
+signed 64-bit, route-length limits and capacities the numbers given;
+booleans as 1 and 0 except in the options) and raises `ShapeError` for a
+document the loader rejects, `InvalidInstance` for one whose "seed" or
+"max_iterations" lies outside the signed 64-bit range, whose ids repeat,
+whose costs are negative or whose "missing_cost" is not positive, and
+`UnknownReference` for one that names unknown nodes or types, in the order
+the solver construction checks them.
 
 Routes are lists of node positions (indices into the document's "nodes").
 Everything is recomputed along each route: start and end nodes, every target
@@ -37,7 +39,7 @@ import math
 from collections import Counter
 from dataclasses import dataclass, field
 
-from kvr_mtsp.json_ints import as_i32, as_u64
+from kvr_mtsp.json_ints import as_i64_option, as_u64
 
 NO_CONNECTION = 9999.0
 COST_REL = 1e-9  # relative difference tolerated between reported and recomputed costs ...
@@ -57,9 +59,10 @@ class UnknownReference(Exception):
 
 
 class InvalidInstance(Exception):
-    """The solver construction must reject the document (ValueError in Python):
-    repeated node or agent ids, a negative cost, a "missing_cost" that is not
-    positive."""
+    """The solver must reject the document (ValueError in Python): the
+    reader a "seed" or "max_iterations" outside the signed 64-bit range, the
+    construction repeated node or agent ids, a negative cost, a
+    "missing_cost" that is not positive."""
 
 
 def parse_json(text: str | bytes):
@@ -110,17 +113,26 @@ def _u64(value) -> int:
         raise ShapeError(str(error)) from None
 
 
-def _i32(value) -> int:
+def _i64_option(options: dict, key: str) -> None:
+    if key not in options:
+        return
     try:
-        return as_i32(value)
+        as_i64_option(options[key], key)
     except TypeError as error:
         raise ShapeError(str(error)) from None
+    except ValueError as error:
+        raise InvalidInstance(str(error)) from None
 
 
 def _double(value) -> float:
     if not isinstance(value, (int, float)) or isinstance(value, bool):
         raise ShapeError(f"number expected, got {value!r}")
     return float(value)
+
+
+def _limit(value) -> float:
+    """A route-length limit or capacity: the number given, booleans as 1 and 0."""
+    return float(value) if isinstance(value, bool) else _double(value)
 
 
 def _str(value) -> str:
@@ -228,9 +240,9 @@ def read_instance(doc) -> Instance:
         start = _u64(_required(item, "start_node"))
         end = _u64(_required(item, "end_node"))
         if "capacity" in item:
-            _i32(item["capacity"])
-        max_length = _i32(item["max_length"]) if "max_length" in item else 0
-        raw_agents.append((agent_id, type_name, start, end, float(max_length)))
+            _limit(item["capacity"])
+        max_length = _limit(item["max_length"]) if "max_length" in item else 0.0
+        raw_agents.append((agent_id, type_name, start, end, max_length))
 
     costs = {}
     if "costs" in doc:
@@ -270,6 +282,12 @@ def read_instance(doc) -> Instance:
         return_to_end = _bool(options["return_to_end"]) if "return_to_end" in options else True
         min_max = _is_min_max(_str(options["objective"])) if "objective" in options else False
         time_limit = _double(options["time_limit"]) if "time_limit" in options else 60.0
+        if "memory_limit_mb" in options:
+            _double(options["memory_limit_mb"])
+        if "improve" in options:
+            _bool(options["improve"])
+        _i64_option(options, "seed")
+        _i64_option(options, "max_iterations")
         missing_cost = _double(options["missing_cost"]) if "missing_cost" in options else NO_CONNECTION
 
     # Solver construction: the option, unique ids, costs that only add up,

@@ -1,16 +1,21 @@
 """Integer fields of an instance document, converted as the instance reader does.
 
 Ids (of nodes and agents, and the node references of constraints) are
-unsigned 64-bit; route-length limits and capacities are signed 32-bit. The
-reader accepts any JSON number and booleans for both:
+unsigned 64-bit; the options "seed" and "max_iterations" are signed 64-bit.
+The reader accepts any JSON number for both:
 
-- integers keep their low 64 (or 32) bits, so negative ids wrap around;
-- floats are truncated toward zero and clamped to the target range, NaN
-  gives 0 (ids: everything not above 0 gives 0);
-- booleans count as 1 and 0.
+- ids: integers keep their low 64 bits, so negative ids wrap around; floats
+  are truncated toward zero and clamped to the range (everything not above 0,
+  NaN too, gives 0); booleans count as 1 and 0;
+- options: integers and floats (truncated toward zero) must fall in the
+  signed 64-bit range, anything else is refused with ValueError; booleans
+  are no numbers there.
 
 The JSON parser stores an integer literal outside [-2^63, 2^64) as a double,
 so a Python int outside that range converts as the float it becomes.
+
+Route-length limits and capacities are no integer fields: the reader keeps
+them as the numbers given.
 
 Pure Python on purpose: the result checker uses it and must not load the
 solver extension.
@@ -20,7 +25,7 @@ from __future__ import annotations
 import math
 
 U64_MAX = 2**64 - 1
-I32_MIN, I32_MAX = -(2**31), 2**31 - 1
+I64_MIN, I64_MAX = -(2**63), 2**63 - 1
 
 
 def _parsed(value: object) -> int | float:
@@ -46,16 +51,15 @@ def as_u64(value: object) -> int:
     return int(number)
 
 
-def as_i32(value: object) -> int:
-    """A route-length limit or capacity as the reader stores it."""
+def as_i64_option(value: object, key: str) -> int:
+    """"seed" or "max_iterations" as the reader stores it; ValueError naming
+    `key` when the value lies outside the signed 64-bit range. Booleans are
+    no numbers here (TypeError)."""
+    if isinstance(value, bool):
+        raise TypeError(f"number expected, got {value!r}")
     number = _parsed(value)
-    if isinstance(number, int):
-        low = number % 2**32
-        return low - 2**32 if low > I32_MAX else low
-    if math.isnan(number):
-        return 0
-    if number >= 2.0**31:
-        return I32_MAX
-    if number <= -(2.0**31) - 1:
-        return I32_MIN
-    return int(number)
+    if isinstance(number, float):
+        number = int(number) if math.isfinite(number) else None
+    if number is None or not I64_MIN <= number <= I64_MAX:
+        raise ValueError(f"option {key!r} must be a whole number from {I64_MIN} to {I64_MAX}, got {value!r}")
+    return number

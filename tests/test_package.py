@@ -1,5 +1,6 @@
 """The kvr_mtsp package: what it re-exports, its version, and the reader's
-integer conversions (kvr_mtsp.json_ints) against the solver's own loader."""
+number conversions (kvr_mtsp.json_ints, benchmarks.check) against the
+solver's own loader."""
 from __future__ import annotations
 
 import importlib.metadata
@@ -11,7 +12,8 @@ import pytest
 
 import _kvr_core as core
 import kvr_mtsp
-from kvr_mtsp.json_ints import as_i32, as_u64
+from benchmarks.check import InvalidInstance, ShapeError, read_instance
+from kvr_mtsp.json_ints import as_i64_option, as_u64
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -78,17 +80,88 @@ def test_ids_convert_as_the_loader_converts_them(value):
     assert route["path"] == [0, 1, 0]
 
 
-@pytest.mark.parametrize("value", [5, 10, 12, -1, 0, 2**31 + 5, 2**32 + 5, 2**32 + 12, 2**63 + 5, 2**70 + 5,
-                                   -(2**70), 9.9, 10.0, 1e10, -1e10, True, False], ids=repr)
-def test_route_length_limits_convert_as_the_loader_converts_them(value):
-    # The only route has length 10; a limit of 0 or less is no limit.
-    doc = {
+def one_route(length: float, limit) -> dict:
+    """One agent whose only route, out to node 1 and back, costs `length`."""
+    return {
         "nodes": [{"id": 0, "x": 0, "y": 0, "z": 0}, {"id": 1, "x": 5, "y": 0, "z": 0}],
-        "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 0, "max_length": value}],
-        "costs": {"t": [[0.0, 5.0], [5.0, 0.0]]},
+        "agents": [{"id": 4, "type": "t", "start_node": 0, "end_node": 0, "max_length": limit}],
+        "costs": {"t": [[0.0, length / 2], [length / 2, 0.0]]},
+        "options": {"missing_cost": 1e12},  # costs of 3.4e9 are arcs
     }
-    limit = as_i32(value)
-    assert solve(doc)["status"] == ("success" if limit <= 0 or limit >= 10 else "failed")
+
+
+# (route length, limit): the limit is kept as the number given, 0 or less
+# meaning none. A 32-bit reading made the first two "no limit" (3000000000
+# wraps negative, 0.001 truncates to 0) and cut 10.9 to 10.
+@pytest.mark.parametrize("length, limit", [
+    (6.8e9, 3000000000), (10, 0.001), (10.4, 10.9), (10.4, 10.39), (2**33, 2**32 + 5),
+    (10, 5), (10, 10), (10, 12), (10, -1), (10, 0), (10, -2.5), (10, 2**63 + 5), (10, 2**70 + 5),
+    (10, 1e10), (10, True), (10, False), (1, True),
+], ids=repr)
+def test_route_length_limits_are_kept_as_given(length, limit):
+    doc = one_route(length, limit)
+    kept = float(limit)
+    expected = "success" if kept <= 0 or length <= kept else "failed"
+    result = solve(doc)
+    assert result["status"] == expected
+    # The independent checker reads the limit the same way.
+    assert read_instance(doc).agents[0].time_limit == kept
+
+
+def test_limits_through_the_agent_object():
+    """The object API holds the limit as a float already; a NaN one, which
+    every comparison would ignore, is refused naming the agent."""
+    def solver_for(limit: float) -> core.Solver:
+        problem = core.Problem()
+        for node_id in (0, 1):
+            node = core.Node()
+            node.id = node_id
+            problem.add_node(node)
+        agent = core.Agent()
+        agent.id, agent.type, agent.time_limit, agent.capacity_limit = 4, "t", limit, limit
+        problem.add_agent(agent, 4)
+        problem.set_cost_matrix("t", [[0.0, 3.4e9], [3.4e9, 0.0]])  # the only route costs 6.8e9
+        options = core.Options()
+        options.missing_cost = 1e12
+        return core.Solver(problem, options)
+
+    for limit, found in ((3e9, 0), (0.001, 0), (7e9, 1), (float("inf"), 1), (-1.0, 1)):
+        assert solver_for(limit).solve() == found, limit
+    with pytest.raises(ValueError, match=r"^agent 4 \(agents\[0\]\) has a time_limit of nan"):
+        solver_for(float("nan"))
+
+
+# "seed" and "max_iterations": in the signed 64-bit range they are read
+# (floats truncated toward zero); outside it, where a float-to-integer cast
+# is undefined, the reader refuses them naming the option.
+@pytest.mark.parametrize("value", [0, -5, 2.9, -2.9, 2**63 - 1, -(2**63), -9.2233720368547758e18,
+                                   2**63, 2**64 - 1, 2**64 + 5, 1e19, 1e300, -1e300, -9.3e18], ids=repr)
+@pytest.mark.parametrize("key", ["seed", "max_iterations"])
+def test_engine_options_outside_64_bits_are_refused(key, value):
+    doc = one_route(10, 0)
+    doc["options"][key] = value
+    try:
+        expected = as_i64_option(value, key)
+    except ValueError:
+        expected = None
+    if expected is None:
+        with pytest.raises(ValueError, match=f'^option "{key}" must be a whole number from -9223372036854775808 to'):
+            solve(doc)
+        with pytest.raises(InvalidInstance, match=key):
+            read_instance(doc)
+    else:
+        assert expected == int(value)
+        assert solve(doc)["status"] == "success"
+        read_instance(doc)
+
+
+def test_engine_options_are_no_booleans():
+    doc = one_route(10, 0)
+    doc["options"]["seed"] = True
+    with pytest.raises(RuntimeError, match=r"type must be number, but is boolean"):
+        solve(doc)
+    with pytest.raises(ShapeError):
+        read_instance(doc)
 
 
 def test_non_numbers_are_no_ids():
@@ -96,4 +169,4 @@ def test_non_numbers_are_no_ids():
         with pytest.raises(TypeError):
             as_u64(value)
         with pytest.raises(TypeError):
-            as_i32(value)
+            as_i64_option(value, "seed")

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -24,6 +26,18 @@ using nlohmann::json;
       302, std::string("type must be ") + expected + ", but is " + value.type_name(), &value);
 }
 
+// Truncation toward zero of `d` into T, or nothing when `d` is NaN or its
+// whole part lies outside T's range: there a plain cast is undefined.
+template <class T>
+std::optional<T> TruncatedInRange(double d) {
+  static_assert(std::numeric_limits<T>::is_integer, "an integer type");
+  // Both bounds are exact doubles: 0 or -2^k below, 2^k just above the maximum.
+  const double lower = static_cast<double>(std::numeric_limits<T>::min());
+  const double above = std::ldexp(1.0, std::numeric_limits<T>::digits);
+  if (std::isnan(d) || d >= above || std::trunc(d) < lower) return std::nullopt;
+  return static_cast<T>(d);
+}
+
 // The library's get<uint64_t>() rejects booleans and its float conversions are
 // undefined outside the target range, so the integer kinds are converted here.
 // Negative integers wrap around; floats are truncated toward zero and clamped
@@ -36,9 +50,8 @@ uint64_t ToUint64(const json& value) {
       return static_cast<uint64_t>(value.get_ref<const json::number_integer_t&>());
     case json::value_t::number_float: {
       const double d = value.get_ref<const json::number_float_t&>();
-      if (!(d > 0.0)) return 0;
-      if (d >= 18446744073709551616.0) return std::numeric_limits<uint64_t>::max();
-      return static_cast<uint64_t>(d);
+      if (const std::optional<uint64_t> whole = TruncatedInRange<uint64_t>(d)) return *whole;
+      return d > 0.0 ? std::numeric_limits<uint64_t>::max() : 0;
     }
     case json::value_t::boolean:
       return value.get_ref<const json::boolean_t&>() ? 1 : 0;
@@ -47,35 +60,33 @@ uint64_t ToUint64(const json& value) {
   }
 }
 
-// Low 32 bits of an integer, read as two's complement.
-int32_t LowBits32(uint64_t bits) {
-  const uint32_t low = static_cast<uint32_t>(bits);
-  if (low <= static_cast<uint32_t>(std::numeric_limits<int32_t>::max())) {
-    return static_cast<int32_t>(low);
-  }
-  return static_cast<int32_t>(static_cast<int64_t>(low) - (int64_t{1} << 32));
-}
-
-// Integers keep their low 32 bits; floats are truncated toward zero and
-// clamped to the int32 range (NaN gives 0); booleans count as 1/0.
-int32_t ToInt32(const json& value) {
+// A signed 64-bit option ("seed", "max_iterations"): integers as given,
+// floats truncated toward zero; booleans are no numbers here, as for the
+// library's get<int64_t>(). A value outside the range (an integer above
+// 2^63 - 1, a float such as 1e19 or -1e300) is refused with
+// std::invalid_argument, since no reading of it is the number written.
+int64_t ToInt64Option(const json& value, const char* key) {
   switch (value.type()) {
-    case json::value_t::number_unsigned:
-      return LowBits32(value.get_ref<const json::number_unsigned_t&>());
     case json::value_t::number_integer:
-      return LowBits32(static_cast<uint64_t>(value.get_ref<const json::number_integer_t&>()));
+      return value.get_ref<const json::number_integer_t&>();
+    case json::value_t::number_unsigned: {
+      const uint64_t whole = value.get_ref<const json::number_unsigned_t&>();
+      if (whole <= static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+        return static_cast<int64_t>(whole);
+      }
+      break;
+    }
     case json::value_t::number_float: {
       const double d = value.get_ref<const json::number_float_t&>();
-      if (std::isnan(d)) return 0;
-      if (d >= 2147483648.0) return std::numeric_limits<int32_t>::max();
-      if (d <= -2147483649.0) return std::numeric_limits<int32_t>::min();
-      return static_cast<int32_t>(d);
+      if (const std::optional<int64_t> whole = TruncatedInRange<int64_t>(d)) return *whole;
+      break;
     }
-    case json::value_t::boolean:
-      return value.get_ref<const json::boolean_t&>() ? 1 : 0;
     default:
       ThrowWrongType("number", value);
   }
+  throw std::invalid_argument(std::string("option \"") + key +
+                              "\" must be a whole number from -9223372036854775808 to "
+                              "9223372036854775807, got " + value.dump());
 }
 
 // Member `key` of an object for an optional read, or nullptr when absent.
@@ -94,9 +105,21 @@ const json& RequireArray(const json& value) {
   return value;
 }
 
-double OptionalInt32AsDouble(const json& object, const char* key) {
+// A route-length limit or capacity, kept as the number given (the model
+// holds doubles): a 32-bit reading would turn 3000000000 into a negative
+// number, which means no limit, and 0.001 into 0, no limit either. Booleans
+// count as 1/0.
+double OptionalLimit(const json& object, const char* key) {
   const json* member = FindOptional(object, key);
-  return member ? static_cast<double>(ToInt32(*member)) : 0.0;
+  if (member == nullptr) return 0.0;
+  if (member->is_boolean()) return member->get_ref<const json::boolean_t&>() ? 1.0 : 0.0;
+  if (!member->is_number()) ThrowWrongType("number", *member);
+  return member->get<double>();
+}
+
+int64_t OptionalInt64Option(const json& options, const char* key) {
+  const json* member = FindOptional(options, key);
+  return member ? ToInt64Option(*member, key) : 0;
 }
 
 Node ReadNode(const json& item) {
@@ -118,8 +141,8 @@ Agent ReadAgent(const json& item) {
   agent.type = item.at("type").get<std::string>();
   agent.start_node = ToUint64(item.at("start_node"));
   agent.end_node = ToUint64(item.at("end_node"));
-  agent.capacity_limit = OptionalInt32AsDouble(item, "capacity");
-  agent.time_limit = OptionalInt32AsDouble(item, "max_length");
+  agent.capacity_limit = OptionalLimit(item, "capacity");
+  agent.time_limit = OptionalLimit(item, "max_length");
   return agent;
 }
 
@@ -220,8 +243,8 @@ void ReadOptions(const json& options, Options& out) {
   out.time_limit = options.value("time_limit", 60.0);
   out.memory_limit_mb = options.value("memory_limit_mb", DefaultMemoryLimitMb());
   out.improve = options.value("improve", false);
-  out.seed = options.value("seed", int64_t{0});
-  out.max_iterations = options.value("max_iterations", int64_t{0});
+  out.seed = OptionalInt64Option(options, "seed");
+  out.max_iterations = OptionalInt64Option(options, "max_iterations");
   out.missing_cost = options.value("missing_cost", kNoConnection);
 }
 

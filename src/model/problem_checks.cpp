@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace tarsel {
@@ -33,6 +34,20 @@ void CheckUniqueIds(const Records& records, const char* what) {
   }
 }
 
+// NaN fails every comparison, so a NaN limit would be dropped without a word.
+void CheckAgentLimits(const Problem& problem) {
+  for (size_t i = 0; i < problem.agents_ordered.size(); ++i) {
+    const Agent& agent = problem.agents_ordered[i];
+    for (const auto& [name, value] : {std::pair<const char*, double>{"time_limit", agent.time_limit},
+                                      {"capacity_limit", agent.capacity_limit}}) {
+      if (std::isnan(value)) {
+        Reject("agent ", agent.id, " (agents[", i, "]) has a ", name,
+               " of nan; a limit must be a number (0 or less for none)");
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void CheckOptions(const Options& options) {
@@ -56,6 +71,7 @@ void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix) {
 void CheckProblem(const Problem& problem) {
   CheckUniqueIds(problem.nodes, "node");
   CheckUniqueIds(problem.agents_ordered, "agent");
+  CheckAgentLimits(problem);
   std::vector<const std::string*> names;
   for (const auto& entry : problem.cost_matrices) names.push_back(&entry.first);
   std::sort(names.begin(), names.end(),

@@ -19,8 +19,9 @@ void CheckOptions(const Options& options);
 void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix);
 
 // Node ids and agent ids must be unique (a repeated one makes every
-// reference to it ambiguous), and every cost matrix must pass
-// CheckCostMatrix (matrices in the order of their type names).
+// reference to it ambiguous), no agent's time_limit or capacity_limit may be NaN,
+// and every cost matrix must pass CheckCostMatrix (matrices in the order of
+// their type names).
 void CheckProblem(const Problem& problem);
 
 }  // namespace tarsel

@@ -159,8 +159,9 @@ def solve_json_file(
     "max_cost", "sum_cost").
 
     Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
-    IndexError for an unknown node id or cost type, ValueError for repeated ids, a
-    negative cost or more than 256 nodes.
+    IndexError naming the agent or type for an unknown node id or cost type, ValueError
+    for repeated ids, a negative cost, a "seed" or "max_iterations" outside the signed
+    64-bit range or more than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates.
@@ -188,8 +189,9 @@ def solve_json_str(
     "max_cost", "sum_cost").
 
     Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
-    IndexError for an unknown node id or cost type, ValueError for repeated ids, a
-    negative cost or more than 256 nodes.
+    IndexError naming the agent or type for an unknown node id or cost type, ValueError
+    for repeated ids, a negative cost, a "seed" or "max_iterations" outside the signed
+    64-bit range or more than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates."""

@@ -58,8 +58,9 @@ constexpr char kSolveDocBody[] =
     "\"max_cost\", \"sum_cost\").\n"
     "\n"
     "Raises RuntimeError for a text that is no JSON or a document of the wrong shape,\n"
-    "IndexError for an unknown node id or cost type, ValueError for repeated ids, a\n"
-    "negative cost or more than 256 nodes.\n"
+    "IndexError naming the agent or type for an unknown node id or cost type, ValueError\n"
+    "for repeated ids, a negative cost, a \"seed\" or \"max_iterations\" outside the signed\n"
+    "64-bit range or more than 256 nodes.\n"
     "Ctrl-C stops a running solve within a fraction of a second: the best solution found\n"
     "so far is returned with timeout True; before any solution the KeyboardInterrupt\n"
     "propagates.";

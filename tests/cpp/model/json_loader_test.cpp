@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
 #include <string>
 
 #include "common/console_capture.h"
@@ -112,7 +113,9 @@ TEST(JsonLoaderTest, UnsignedIdConversions) {
   EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is null");
 }
 
-TEST(JsonLoaderTest, CapacityAndLengthAreReadAsInt32) {
+// The model holds doubles; a 32-bit reading turned 3000000000 into a
+// negative number (no limit) and 0.001 into 0 (no limit).
+TEST(JsonLoaderTest, CapacityAndLengthKeepTheNumberGiven) {
   const auto capacity_of = [](json value) {
     json doc = MinimalDoc();
     doc["agents"][0]["capacity"] = value;
@@ -121,19 +124,83 @@ TEST(JsonLoaderTest, CapacityAndLengthAreReadAsInt32) {
     EXPECT_EQ(agent.capacity_limit, agent.time_limit);
     return agent.capacity_limit;
   };
-  EXPECT_EQ(capacity_of(json::parse("3.9")), 3.0);
-  EXPECT_EQ(capacity_of(json::parse("-2.7")), -2.0);
+  EXPECT_EQ(capacity_of(json::parse("3.9")), 3.9);
+  EXPECT_EQ(capacity_of(json::parse("0.001")), 0.001);
+  EXPECT_EQ(capacity_of(json::parse("-2.7")), -2.7);
   EXPECT_EQ(capacity_of(json::parse("-1")), -1.0);
-  EXPECT_EQ(capacity_of(json::parse("4294967298")), 2.0);          // 2^32 + 2
-  EXPECT_EQ(capacity_of(json::parse("3000000000")), -1294967296.0);  // low 32 bits
-  EXPECT_EQ(capacity_of(json::parse("18446744073709551615")), -1.0);
-  EXPECT_EQ(capacity_of(json::parse("1e12")), 2147483647.0);
-  EXPECT_EQ(capacity_of(json::parse("-1e12")), -2147483648.0);
+  EXPECT_EQ(capacity_of(json::parse("4294967298")), 4294967298.0);
+  EXPECT_EQ(capacity_of(json::parse("3000000000")), 3e9);
+  EXPECT_EQ(capacity_of(json::parse("18446744073709551615")), 18446744073709551615.0);
+  EXPECT_EQ(capacity_of(json::parse("-1e12")), -1e12);
   EXPECT_EQ(capacity_of(true), 1.0);
+  EXPECT_EQ(capacity_of(false), 0.0);
 
   json doc = MinimalDoc();
   doc["agents"][0]["capacity"] = json::array();
   EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is array");
+  doc = MinimalDoc();
+  doc["agents"][0]["max_length"] = "10";
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is string");
+}
+
+// Floats are truncated toward zero as before; what lies outside the signed
+// 64-bit range is refused, naming the option, instead of an undefined cast.
+TEST(JsonLoaderTest, SeedAndIterationsMustFitSigned64Bits) {
+  const auto options_of = [](json value) {
+    json doc = MinimalDoc();
+    doc["options"] = {{"seed", value}, {"max_iterations", value}};
+    const Options options = Load(doc).options;
+    EXPECT_EQ(options.seed, options.max_iterations);
+    return options.seed;
+  };
+  const int64_t min = std::numeric_limits<int64_t>::min();
+  const int64_t max = std::numeric_limits<int64_t>::max();
+  EXPECT_EQ(options_of(json::parse("-5")), -5);
+  EXPECT_EQ(options_of(json::parse("2.9")), 2);
+  EXPECT_EQ(options_of(json::parse("-2.9")), -2);
+  EXPECT_EQ(options_of(json::parse("9223372036854775807")), max);
+  EXPECT_EQ(options_of(json::parse("-9223372036854775808")), min);
+  EXPECT_EQ(options_of(json::parse("-9.2233720368547758e18")), min);  // -2^63 as a float
+  EXPECT_EQ(options_of(json::parse("9.2233720368547748e18")), 9223372036854774784);
+
+  const auto refusal = [](const char* key, json value) -> std::string {
+    json doc = MinimalDoc();
+    doc["options"] = {{key, value}};
+    Problem problem;
+    try {
+      ParseProblemJson(doc, problem);
+    } catch (const std::invalid_argument& e) {
+      return e.what();
+    }
+    return "accepted";
+  };
+  EXPECT_EQ(refusal("seed", json::parse("1e19")),
+            "option \"seed\" must be a whole number from -9223372036854775808 to "
+            "9223372036854775807, got 1e+19");
+  EXPECT_EQ(refusal("max_iterations", json::parse("9223372036854775808")),
+            "option \"max_iterations\" must be a whole number from -9223372036854775808 to "
+            "9223372036854775807, got 9223372036854775808");
+  // 2^63 as a float is the first value above the range.
+  const std::string seed_refused = "option \"seed\" must be a whole number";
+  for (const char* text : {"9.2233720368547758e18", "1e300", "-1e300", "-9.3e18"}) {
+    EXPECT_EQ(refusal("seed", json::parse(text)).substr(0, seed_refused.size()), seed_refused)
+        << text;
+  }
+  // Built in code, a document may hold what JSON text cannot.
+  const std::string iterations_refused = "option \"max_iterations\" must be a whole number";
+  for (const double odd : {std::numeric_limits<double>::quiet_NaN(),
+                           std::numeric_limits<double>::infinity(),
+                           -std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(refusal("max_iterations", odd).substr(0, iterations_refused.size()),
+              iterations_refused)
+        << odd;
+  }
+
+  json doc = MinimalDoc();
+  doc["options"] = {{"seed", "7"}};
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is string");
+  doc["options"] = {{"max_iterations", true}};
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is boolean");
 }
 
 TEST(JsonLoaderTest, DoublesRejectBooleansAndOtherTypes) {

@@ -98,6 +98,26 @@ TEST(InstanceChecks, MissingCostMustBePositiveAndFinite) {
   }
 }
 
+TEST(InstanceChecks, NanLimitsAreRejectedNamingTheAgent) {
+  // Every comparison with NaN fails, so such a limit would quietly be none;
+  // infinite limits are kept (no route exceeds them).
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  InstanceBuilder b = Line();
+  Agent second;
+  second.id = 7;
+  second.type = "truck";
+  b.problem.add_agent(second, second.id);
+  b.problem.agents_ordered[1].time_limit = nan;
+  EXPECT_EQ(ConstructionError(b.problem),
+            "agent 7 (agents[1]) has a time_limit of nan; a limit must be a number (0 or less for "
+            "none)");
+  b.problem.agents_ordered[1].time_limit = std::numeric_limits<double>::infinity();
+  b.problem.agents_ordered[1].capacity_limit = nan;
+  EXPECT_EQ(ConstructionError(b.problem).substr(0, 40), "agent 7 (agents[1]) has a capacity_limit");
+  b.problem.agents_ordered[1].capacity_limit = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(ConstructionError(b.problem), "");
+}
+
 TEST(MissingConnections, TargetReachableOnlyOverMissingArcsFailsAtOnce) {
   // Target 3 is entered only over arcs of cost 9999.
   InstanceBuilder b = Line({{0, 1, 2, X}, {1, 0, 1, X}, {2, 1, 0, X}, {3, 2, 1, 0}});
