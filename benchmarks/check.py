@@ -59,9 +59,9 @@ class UnknownReference(Exception):
 
 
 class InvalidInstance(Exception):
-    """The solver must reject the document (ValueError in Python): the
-    reader a "seed" or "max_iterations" outside the signed 64-bit range, the
-    construction repeated node or agent ids, a negative cost, a
+    """The solver must reject the document (ValueError in Python): its
+    reader a "seed" or "max_iterations" outside the signed 64-bit range, its
+    construction repeated node or agent ids, a negative cost or a
     "missing_cost" that is not positive."""
 
 
