@@ -16,6 +16,7 @@ using testing::MakeGraph;
 using testing::MakeLabel;
 using testing::MakeNodes;
 using Matrix = std::vector<std::vector<double>>;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 struct CheckerSetup {
   std::vector<std::vector<size_t>> allowed;
@@ -84,13 +85,14 @@ TEST(TimeWindowCheckerTest, TravelTimeAndService) {
   Prepare(checker, graph, s);
 
   EXPECT_EQ(checker.TravelTime(0, 1, 1), 0.0);
-  EXPECT_EQ(checker.TravelTime(0, 1, 0), 0.0);   // to its own start
+  EXPECT_EQ(checker.TravelTime(0, 1, 0), 10.0);  // closed routes: even to its own start
   EXPECT_EQ(checker.TravelTime(0, 0, 1), 1.0);   // another agent's start costs
   EXPECT_EQ(checker.TravelTime(0, 1, 2), 12.0);  // closed routes pay the last leg
   EXPECT_EQ(checker.TravelTime(2, 0, 1), 0.0);   // no cost dimension
   s.return_to_end = false;
   Prepare(checker, graph, s);
-  EXPECT_EQ(checker.TravelTime(0, 1, 2), 0.0);
+  EXPECT_EQ(checker.TravelTime(0, 1, 2), 0.0);  // open: the last leg is free ...
+  EXPECT_EQ(checker.TravelTime(0, 1, 0), 0.0);  // ... to its end or to its start
   EXPECT_EQ(checker.TravelTime(0, 2, 1), 21.0);
 
   // Assignment, other agents' end and start nodes, unknown type.
@@ -218,21 +220,50 @@ TEST(TimeWindowCheckerTest, CoverageRejectsMovesThatStrandAWindow) {
   EXPECT_TRUE(verdict(wide, 100.0, false));
 }
 
-// A missing arc reaches nothing in any time: with a window end of 20000 the
-// 9999 arc from agent 1's node 3 to node 2 once covered node 2.
-TEST(TimeWindowCheckerTest, MissingArcsCoverNothing) {
+// A missing arc reaches nothing in any time, but a chain of arcs around it
+// may: node 2 is entered from node 0 only (11), agent 1 stands on node 3 (9
+// from node 0) at time 0, agent 0 on node 1 (5 from node 0) at time 5. Once
+// only the direct arcs counted, and node 2 was stranded whatever its window.
+TEST(TimeWindowCheckerTest, CoverageTakesTheQuickestChainOfArcs) {
   Matrix d = {{0, 5, 11, 9}, {5, 0, 6, 9}, {11, 6, 0, 4}, {9, 9, 4, 0}};
   d[3][2] = kNoConnection;
   d[1][2] = kNoConnection;
-  const SparseGraph graph = MakeGraph({d});
-  TimeWindowConstraintChecker checker;
-  Prepare(checker, graph, {{{0}, {0}, {0}, {0}}, {0, 0}, {0, 3}, {0, 0}, {{2, {0.0, 20000.0}}}});
-  EXPECT_EQ(checker.TravelTime(1, 3, 2), std::numeric_limits<double>::infinity());
-  EXPECT_EQ(checker.TravelTime(0, 2, 3), 4.0);
-  Label label = MoveLabel(4, 2, 1, 5.0);
-  label.visited.Set(3);
-  label.current_nodes[1] = 3;
-  EXPECT_FALSE(checker.ApplyMove(label, 0, 1).feasible);
+  auto verdict = [](const Matrix& costs, double window_end) {
+    const SparseGraph graph = MakeGraph({costs});
+    TimeWindowConstraintChecker checker;
+    Prepare(checker, graph,
+            {{{0}, {0}, {0}, {0}}, {0, 0}, {0, 3}, {0, 0}, {{2, {0.0, window_end}}}});
+    EXPECT_EQ(checker.TravelTime(1, 3, 2), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(checker.TravelTime(0, 2, 3), 4.0);
+    EXPECT_EQ(checker.ShortestTime(1, 3, 2), costs[0][2] == kNoConnection ? kInfinity : 20.0);
+    Label label = MoveLabel(4, 2, 1, 5.0);
+    label.visited.Set(3);
+    label.current_nodes[1] = 3;
+    return checker.ApplyMove(label, 0, 1).feasible;
+  };
+  EXPECT_TRUE(verdict(d, 20000.0));
+  EXPECT_TRUE(verdict(d, 20.0));    // agent 1 over node 0: 9 + 11
+  EXPECT_FALSE(verdict(d, 19.5));   // agent 0 needs 5 + 5 + 11
+  d[0][2] = kNoConnection;          // nothing leads into node 2
+  EXPECT_FALSE(verdict(d, 20000.0));
+}
+
+// Node 2 has no arc back to the depot; its window opens at 77. Going to
+// node 1 first reaches node 2 no later (71, waiting until 77), but then
+// node 2 leaves no way home: node 1 is a detour the routes need, so it
+// cannot justify rejecting 0 -> 2. With an arc back it can.
+TEST(TimeWindowCheckerTest, OrderingRestsOnlyOnNodesARouteCanLeaveOut) {
+  auto verdict = [](double back) {
+    const Matrix d = {{0, 30, 17}, {30, 0, 41}, {back, 41, 0}};
+    const SparseGraph graph = MakeGraph({d});
+    TimeWindowConstraintChecker checker;
+    Prepare(checker, graph, {{{0}, {0}, {0}}, {0}, {0}, {0}, {{2, {77.0, 108.0}}}});
+    return checker.ApplyMove(MoveLabel(3, 1, 2, 17.0), 0, 2);
+  };
+  const MoveCheck stranded = verdict(kNoConnection);
+  EXPECT_TRUE(stranded.feasible);
+  EXPECT_EQ(stranded.new_cost, 77.0);
+  EXPECT_FALSE(verdict(20).feasible);
 }
 
 TEST(TimeWindowCheckerTest, AgentWithoutTypeMovesFreely) {
