@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -117,9 +118,12 @@ TEST(TimeWindowCheckerTest, TravelTimeAndService) {
 }
 
 // Agent 0 leaves node 0 at time 0 for v = 1 (travel 50); w = 2 is unvisited,
-// 20 away from node 0 and 15 away from v.
+// 20 away from node 0 and 15 away from v. The way back from v is no longer
+// than over w, so that w can be left out of any route when w_to_v >= 30;
+// with a shorter w_to_v, 0 -> w -> v is a detour routes may need, which no
+// order rests on (see OrderingRestsOnlyOnNodesARouteCanLeaveOut).
 Matrix OrderingCosts(double w_to_v, double v_to_w = 15) {
-  return {{0, 50, 20}, {50, 0, v_to_w}, {20, w_to_v, 0}};
+  return {{0, 50, 20}, {std::min(50.0, v_to_w + 20), 0, v_to_w}, {20, w_to_v, 0}};
 }
 
 TEST(TimeWindowCheckerTest, OrderingRejectsMovesThatVisitingAnotherNodeFirstDominates) {
@@ -130,10 +134,14 @@ TEST(TimeWindowCheckerTest, OrderingRejectsMovesThatVisitingAnotherNodeFirstDomi
     Prepare(checker, graph, {{{0}, {0}, {0}}, {0}, {0}, {0}, windows});
     return checker.ApplyMove(MoveLabel(3, 1, 1, 50.0), 0, 1).feasible;
   };
-  // w at 20, v at 40 via w, but v first reaches w only at 65.
-  EXPECT_FALSE(verdict(20, {{2, {0.0, 30.0}}}));
+  // w at 20, v at 50 via w, but v first reaches w only at 65.
+  EXPECT_FALSE(verdict(30, {{2, {0.0, 30.0}}}));
   // w's window is kept either way, but w first is still earlier.
-  EXPECT_FALSE(verdict(20, {{2, {0.0, 70.0}}}));
+  EXPECT_FALSE(verdict(30, {{2, {0.0, 70.0}}}));
+  // A detour (v at 40 via w) justifies nothing; here only the coverage
+  // test notices that v first strands w.
+  EXPECT_TRUE(verdict(20, {{2, {0.0, 70.0}}}));
+  EXPECT_FALSE(verdict(20, {{2, {0.0, 30.0}}}));
   // Via w reaches v exactly at 50: still dominated; a hair later it is not.
   EXPECT_FALSE(verdict(30, {}));
   EXPECT_TRUE(verdict(30.5, {}));
@@ -154,12 +162,12 @@ TEST(TimeWindowCheckerTest, OrderingRejectsMovesThatVisitingAnotherNodeFirstDomi
   Prepare(checker, graph, {{{0}, {0}, {0}}, {0, 0}, {0, 0}, {0, 0}, {{2, {0.0, 60.0}}}});
   EXPECT_TRUE(checker.ApplyMove(MoveLabel(3, 2, 1, 50.0), 0, 1).feasible);
   // Waiting for w's window to open makes the detour reach v too late.
-  EXPECT_TRUE(verdict(20, {{2, {45.0, 100.0}}}));
-  EXPECT_FALSE(verdict(20, {{2, {30.0, 100.0}}}));
+  EXPECT_TRUE(verdict(30, {{2, {25.0, 100.0}}}));
+  EXPECT_FALSE(verdict(30, {{2, {20.0, 100.0}}}));
 }
 
 TEST(TimeWindowCheckerTest, OrderingIgnoresNodesTheAgentMayNotServe) {
-  const Matrix d = OrderingCosts(20);
+  const Matrix d = OrderingCosts(30);
   const SparseGraph graph = MakeGraph({d, d});
   auto verdict = [&graph](const CheckerSetup& s) {
     TimeWindowConstraintChecker checker;
@@ -176,7 +184,7 @@ TEST(TimeWindowCheckerTest, OrderingIgnoresNodesTheAgentMayNotServe) {
 }
 
 TEST(TimeWindowCheckerTest, OrderingSkipsTheAgentsOwnStartNode) {
-  const SparseGraph graph = MakeGraph({OrderingCosts(20)});
+  const SparseGraph graph = MakeGraph({OrderingCosts(30)});
   TimeWindowConstraintChecker checker;
   // Agent 0 started at node 2, which is still unvisited, and stands on node 0.
   Prepare(checker, graph, {{{0}, {0}, {0}}, {0}, {2}, {0}, {}});

@@ -117,6 +117,8 @@ Label RandomLabel(std::mt19937& rng, size_t agents, int32_t num_nodes) {
 TEST(FrontierTable, AnswersAsThePlainDominanceRule) {
   for (const int32_t num_nodes : {10, 76, 128, 129, 200, 256}) {
     for (const bool with_exact : {false, true}) {
+      // Exact nodes once with exact and once with folded summaries.
+      if (with_exact && num_nodes != 10 && num_nodes != 129) continue;
       VisitedSet exact;
       if (with_exact) {
         const size_t pool = static_cast<size_t>(std::min<int32_t>(num_nodes, 12));
@@ -149,7 +151,8 @@ TEST(FrontierTable, AnswersAsThePlainDominanceRule) {
           ASSERT_EQ(table.NumEntries(), reference.NumEntries());
         }
         // The run covers both answers and removals, not only one side.
-        EXPECT_GT(dominated, 50) << num_nodes << " nodes, " << agents << " agents";
+        // Exact nodes leave fewer labels dominated.
+        EXPECT_GT(dominated, with_exact ? 25 : 50) << num_nodes << " nodes, " << agents << " agents";
         EXPECT_GT(removed, 10) << num_nodes << " nodes, " << agents << " agents";
       }
     }
