@@ -27,7 +27,10 @@ Entry points, by the shape of what is checked:
   status, statistics, anytime log, then its routes);
 - `check_routes`: only its "routes" list (agent ids, paths, costs);
 - `check_solution`: bare paths, one per agent, as the benchmarks have them
-  (an idle agent may have an empty path); gives the recomputed costs too.
+  (an idle agent may have an empty path); gives the recomputed costs too;
+- `route_errors`: one agent's route alone, with its recomputed cost;
+- `walk_cost`: one agent's cost along a path or a prefix of one, or None
+  when it breaks a window, a limit or an arc.
 
 The same rules hold for the solver on any document it accepts (the fuzz
 tests) and for the peers on the benchmark instances.
@@ -392,6 +395,20 @@ def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float) -
             walk.errors.append(
                 f"route length {walk.cost!r} exceeds its limit {agent.time_limit:g} at node {node}")
     return walk
+
+
+def walk_cost(inst: Instance, k: int, path: list[int]) -> float | None:
+    """Agent k's cost along `path` (node positions, from its start), or None
+    when the walk misses a window end or the route-length limit or takes an
+    arc that does not exist. The route's end node and the nodes passed are
+    not judged: a prefix of a route is walked the same way."""
+    walk = _walk(inst, inst.agents[k], path, slack=0.0)
+    return None if walk.errors or walk.unconnected else walk.cost
+
+
+def route_errors(inst: Instance, k: int, path: list[int]) -> tuple[list[str], float]:
+    """Every way `path` fails as agent k's whole route, and its cost."""
+    return _check_path(inst, k, path, None)
 
 
 def _check_path(inst: Instance, k: int, path: list[int], reported: float | None,

@@ -7,6 +7,7 @@ above), now and then a negative cost,
 assignment lists naming unknown types, windows that close before they open,
 zero and negative route-length limits and every kind of options object.
 `easy_instances` draws documents that always have a solution.
+`tiny_instances` draws documents of every kind within reach of a brute force.
 `mutated_documents` breaks a drawn document at one to three places: a value
 of another JSON type, a removed key or element, an id that is negative,
 fractional, huge or boolean, a reference to a node that does not exist.
@@ -206,6 +207,79 @@ def easy_instances(draw, max_nodes: int = 8, max_agents: int = 3):
         },
         "options": {"objective": draw(st.sampled_from(["min_max", "min_sum"]))},
     }
+    return doc
+
+
+def _tiny_matrix(draw, points: list, kind: str) -> list:
+    """Costs between the points: Euclidean (metric, symmetric), asymmetric
+    random, or either with missing connections."""
+    n = len(points)
+    generator = random.Random(draw(st.integers(0, 2**32 - 1)))
+    if kind.startswith("euclidean"):
+        matrix = [[round(((p[0] - q[0]) ** 2 + (p[1] - q[1]) ** 2) ** 0.5, 3) for q in points] for p in points]
+    else:
+        matrix = [[0.0 if r == c else round(generator.uniform(1, 40), 2) for c in range(n)] for r in range(n)]
+    if kind.endswith("holed"):
+        for r in range(n):
+            for c in range(n):
+                if r != c and generator.random() < 0.25:
+                    matrix[r][c] = NO_CONNECTION
+    return matrix
+
+
+@st.composite
+def tiny_instances(draw, max_targets: int = 6, max_agents: int = 3):
+    """Documents small enough for the brute force of tests/brute_force.py, of
+    every kind the search handles: one or two agent types, shared, own or
+    separate start and end depots, closed and open routes, both objectives,
+    Euclidean, asymmetric and holed matrices, time windows (on depots too),
+    route-length limits and assignment lists (now and then one that leaves a
+    target to nobody)."""
+    m = draw(st.integers(1, max_agents))
+    types = draw(st.lists(st.sampled_from(TYPE_POOL[:2]), min_size=m, max_size=m))
+    layout = draw(st.sampled_from(["shared", "shared", "own", "split"]))
+    depots = []  # (start, end) positions per agent
+    for k in range(m):
+        if layout == "shared":
+            depots.append((0, 0))
+        elif layout == "own":
+            depots.append((k, k))
+        else:
+            start = draw(st.integers(0, 2 * m - 1))
+            depots.append((start, draw(st.sampled_from([start, 2 * m - 1 - start, draw(st.integers(0, 2 * m - 1))]))))
+    # Depots take the first positions, in the order the agents name them.
+    renumber = {node: i for i, node in enumerate(dict.fromkeys(node for pair in depots for node in pair))}
+    depots = [(renumber[s], renumber[e]) for s, e in depots]
+    n = len(renumber) + draw(st.integers(0, max_targets))
+    points = [(draw(st.integers(-20, 20)), draw(st.integers(-20, 20))) for _ in range(n)]
+    doc = {
+        "nodes": [{"id": i, "x": x, "y": y, "z": 0} for i, (x, y) in enumerate(points)],
+        "agents": [{"id": k, "type": types[k], "start_node": s, "end_node": e} for k, (s, e) in enumerate(depots)],
+        "costs": {
+            t: _tiny_matrix(draw, points, draw(st.sampled_from(
+                ["euclidean", "euclidean", "asymmetric", "euclidean holed", "asymmetric holed"])))
+            for t in dict.fromkeys(types)
+        },
+        "constraints": [],
+        "options": {
+            "objective": draw(st.sampled_from(["min_max", "min_sum"])),
+            "return_to_end": draw(st.booleans()),
+        },
+    }
+    for k, agent in enumerate(doc["agents"]):
+        if draw(st.integers(0, 3)) == 0:
+            agent["max_length"] = draw(st.integers(15, 150))
+    if draw(st.booleans()):
+        items = []
+        for node in sorted(draw(st.sets(st.integers(0, n - 1), max_size=3))):
+            start = draw(st.integers(0, 60))
+            items.append({"node": node, "start": start, "end": start + draw(st.integers(0, 90))})
+        doc["constraints"].append({"kind": "timewindow", "items": items})
+    if len(set(types)) > 1 and draw(st.booleans()):
+        items = [{"node": i, "types": draw(st.lists(st.sampled_from(types), min_size=draw(st.sampled_from([0, 1, 1, 1, 1, 1])),
+                                                     max_size=2, unique=True))}
+                 for i in range(n)]
+        doc["constraints"].append({"kind": "assignment", "items": items})
     return doc
 
 

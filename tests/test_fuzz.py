@@ -13,6 +13,10 @@ The generated and the solvable documents are also solved with the
 improvement engine on ("improve" true, a random "seed", a few iterations),
 checked the same way.
 
+Tiny documents of every kind (tests/brute_force.py) are compared with their
+exact optimum: "success" exactly when a solution exists, and a search that
+ended before its time limit returns the optimum.
+
 The short profile runs by default (about 330 documents). The long one:
     KVR_FUZZ_PROFILE=long python -m pytest -q tests/test_fuzz.py --hypothesis-show-statistics
 """
@@ -28,7 +32,8 @@ from hypothesis import strategies as st
 
 import _kvr_core as core
 from benchmarks.check import InvalidInstance, ShapeError, UnknownReference, check_result, parse_json, read_instance
-from fuzz_strategies import easy_instances, instances, mutated_bytes, mutated_documents
+from brute_force import brute_force
+from fuzz_strategies import easy_instances, instances, mutated_bytes, mutated_documents, tiny_instances
 
 settings.register_profile(
     "kvr-fuzz-short",
@@ -41,6 +46,7 @@ PROFILE = os.environ.get("KVR_FUZZ_PROFILE", "short")
 SCALE = {"short": 1, "long": 45}[PROFILE]
 
 SEARCH_SECONDS = 0.1  # processor time of one search
+EXACT_SECONDS = 10.0  # processor time for a tiny document, far more than its search takes
 HANG_SECONDS = 120  # a call that takes this long is reported with a traceback and ends the run
 ALLOWED_ERRORS = (RuntimeError, IndexError, ValueError, TypeError)
 
@@ -156,6 +162,22 @@ def test_solvable_documents_are_solved_with_the_engine(doc, options):
     text = json.dumps(with_engine(doc, options))
     result = solve_and_check(lambda t: core.solve_json_str(text, t), text, SEARCH_SECONDS)
     assert result["status"] == "success"
+
+
+@fuzz_settings(150)
+@given(doc=tiny_instances())
+def test_tiny_documents_reach_the_brute_force_optimum(doc):
+    text = json.dumps(doc)
+    result = solve_and_check(lambda t: core.solve_json_str(text, t), text, EXACT_SECONDS)
+    optimum = brute_force(read_instance(parse_json(text))).value
+    event("feasible" if optimum is not None else "infeasible")
+    # Searches of this size end within milliseconds: running out of time
+    # would itself be a fault.
+    assert not result["timeout"]
+    assert (result["status"] == "success") == (optimum is not None)
+    if optimum is not None:
+        key = "max_cost" if doc["options"]["objective"] == "min_max" else "sum_cost"
+        assert result["statistics"][key] == pytest.approx(optimum, rel=1e-6, abs=1e-9)
 
 
 def test_text_that_is_not_unicode_is_a_type_error():

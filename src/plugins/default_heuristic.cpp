@@ -6,6 +6,7 @@
 
 #include "common/special_values.h"
 #include "common/visited_set.h"
+#include "tables/instance_tables.h"
 
 namespace tarsel {
 
@@ -21,6 +22,17 @@ void DefaultHeuristic::Initialize(const PlannerGraph* graph, const std::vector<N
   (void)graph;
   (void)nodes;
   num_agents = agents.size();
+}
+
+void DefaultHeuristic::AttachTables(const InstanceTables& tables) {
+  num_agents = tables.NumAgents();
+  missing_cost = tables.MissingCost();
+  free_ends.Clear();
+  if (!tables.ReturnToEnd()) {
+    for (size_t w = 0; w < 4; ++w) {
+      free_ends.words[w] = tables.StartBits().words[w] | tables.GoalBits().words[w];
+    }
+  }
 }
 
 namespace {
@@ -77,6 +89,10 @@ double DefaultHeuristic::EstimateWith(const std::vector<Rank>& ranks, const Labe
   constexpr Rank kNone = std::numeric_limits<Rank>::max();
   VisitedSet tree = label.visited;
   VisitedSet closed = label.visited;
+  for (size_t w = 0; w < 4; ++w) {
+    tree.words[w] |= free_ends.words[w];
+    closed.words[w] |= free_ends.words[w];
+  }
   const size_t agent_count =
       std::min({num_agents, label.current_nodes.size(), label.finished.size()});
   for (size_t k = 0; k < agent_count; ++k) {

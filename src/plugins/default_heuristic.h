@@ -8,6 +8,7 @@
 #include "plugins/heuristic_plugin.h"
 #include "common/mst_edge.h"
 #include "common/special_values.h"
+#include "common/visited_set.h"
 
 namespace tarsel {
 
@@ -18,10 +19,7 @@ class DefaultHeuristic : public HeuristicPlugin {
   std::string Name() const override { return "DefaultHeuristic"; }
   void Initialize(const PlannerGraph* graph, const std::vector<NodeInfo>& nodes,
                   const std::vector<AgentInfo>& agents) override;
-  void AttachTables(const InstanceTables& tables) override {
-    num_agents = tables.NumAgents();
-    missing_cost = tables.MissingCost();
-  }
+  void AttachTables(const InstanceTables& tables) override;
   double Estimate(const Label& label) const override;
 
   // The forest does not depend on the agents' goals.
@@ -32,6 +30,10 @@ class DefaultHeuristic : public HeuristicPlugin {
  private:
   size_t num_agents = 0;
   double missing_cost = kNoConnection;  // edges at or above it are no edges
+  // With open routes the last leg, into the agent's own start or end node,
+  // is free: the forest neither attaches these nodes nor grows from them
+  // (but from an active agent standing on one). Empty with closed routes.
+  VisitedSet free_ends;
   std::vector<MstEdge> mst_edges;
 
   // Estimate over a rank table with entries of type Rank.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "tables/shortcuts.h"
+
 namespace tarsel {
 
 void TimeWindowConstraintChecker::Initialize(const PlannerGraph* graph,
@@ -14,23 +16,23 @@ void TimeWindowConstraintChecker::Initialize(const PlannerGraph* graph,
   own.SetAgents(agents);
   // The assignment rules read the same copy.
   inner.AttachTables(own);
-  RebuildServeTable();
+  RebuildDerived();
 }
 
 void TimeWindowConstraintChecker::AttachTables(const InstanceTables& tables) {
   inner.AttachTables(tables);
   reader.Attach(tables);
-  RebuildServeTable();
+  RebuildDerived();
 }
 
 void TimeWindowConstraintChecker::SetGoals(const std::vector<size_t>& goals) {
   reader.OwnTables().SetGoals(goals);
-  RebuildServeTable();
+  RebuildDerived();
 }
 
 void TimeWindowConstraintChecker::SetStarts(const std::vector<size_t>& starts) {
   reader.OwnTables().SetStarts(starts);
-  RebuildServeTable();
+  RebuildDerived();
 }
 
 void TimeWindowConstraintChecker::SetTimeWindows(const TimeWindowTable& time_windows) {
@@ -39,6 +41,7 @@ void TimeWindowConstraintChecker::SetTimeWindows(const TimeWindowTable& time_win
 
 void TimeWindowConstraintChecker::SetReturnToEnd(bool return_to_end) {
   reader.OwnTables().SetReturnToEnd(return_to_end);
+  RebuildDerived();
 }
 
 bool TimeWindowConstraintChecker::IsForbidden(size_t agent, size_t node) const {
@@ -49,19 +52,36 @@ bool TimeWindowConstraintChecker::IsDeadEnd(const Label& child) const {
   return inner.IsDeadEnd(child);
 }
 
-double TimeWindowConstraintChecker::TravelTime(size_t agent, size_t x, size_t y) const {
+int TimeWindowConstraintChecker::LegKind(size_t agent, size_t x, size_t y) const {
   if (x == y) return 0;
   const InstanceTables& tables = reader.Tables();
   const std::vector<size_t>& starts = tables.Starts();
   const std::vector<size_t>& goals = tables.Goals();
   const std::vector<AgentInfo>& agents = tables.Agents();
-  if (!starts.empty() && agent < starts.size() && y == starts[agent]) return 0;
-  // With open routes the final leg to the end node is free.
-  if (!tables.ReturnToEnd() && !goals.empty() && agent < goals.size() && y == goals[agent]) return 0;
-  if (tables.Graph() == nullptr || agent >= agents.size() || agents[agent].type < 0) return 0;
-  const double cost = tables.Cost(static_cast<size_t>(agents[agent].type), x, y);
+  // With open routes the final leg to the own start or end node is free.
+  if (!tables.ReturnToEnd()) {
+    if (agent < starts.size() && y == starts[agent]) return 0;
+    if (agent < goals.size() && y == goals[agent]) return 0;
+  }
+  if (tables.Graph() == nullptr || agent >= agents.size() || agents[agent].type < 0) return -1;
+  return 1;
+}
+
+double TimeWindowConstraintChecker::TravelTime(size_t agent, size_t x, size_t y) const {
+  if (LegKind(agent, x, y) != 1) return 0;
+  const InstanceTables& tables = reader.Tables();
+  const double cost = tables.Cost(static_cast<size_t>(tables.Agents()[agent].type), x, y);
   // No arc: nothing is reached over it in any time.
   return tables.Connected(cost) ? cost : std::numeric_limits<double>::infinity();
+}
+
+double TimeWindowConstraintChecker::ShortestTime(size_t agent, size_t x, size_t y) const {
+  if (LegKind(agent, x, y) != 1) return 0;
+  const InstanceTables& tables = reader.Tables();
+  const size_t type = static_cast<size_t>(tables.Agents()[agent].type);
+  const size_t n = tables.NumNodes();
+  if (type >= shortest.size() || x >= n || y >= n) return TravelTime(agent, x, y);
+  return shortest[type][x * n + y];
 }
 
 bool TimeWindowConstraintChecker::CanServe(size_t agent, size_t node) const {
@@ -81,12 +101,19 @@ bool TimeWindowConstraintChecker::CanServe(size_t agent, size_t node) const {
   return true;
 }
 
-void TimeWindowConstraintChecker::RebuildServeTable() {
+void TimeWindowConstraintChecker::RebuildDerived() {
   const size_t n = reader.Tables().NumNodes();
   const size_t num_agents = reader.Tables().NumAgents();
   can_serve.assign(num_agents * n, 0);
   for (size_t a = 0; a < num_agents; ++a) {
     for (size_t i = 0; i < n; ++i) can_serve[a * n + i] = CanServe(a, i) ? 1 : 0;
+  }
+  shortest.clear();
+  skippable.Clear();
+  if (reader.Tables().Graph() == nullptr) return;
+  skippable = SkippableNodes(reader.Tables());
+  for (size_t t = 0; t < reader.Tables().NumTypes(); ++t) {
+    shortest.push_back(ShortestCosts(reader.Tables(), t));
   }
 }
 
@@ -116,10 +143,14 @@ MoveCheck TimeWindowConstraintChecker::ApplyMove(const Label& child, size_t agen
 
     // Ordering: reject the move when visiting some w on the way would reach v
     // no later and still finish w earlier than going v first; the search
-    // reaches that order through w.
+    // reaches that order through w. Every completion of the move maps onto
+    // one of that order that costs no more only when w can be left out of
+    // the rest of the routes at no cost: w must be skippable.
     const double depart = t - TravelTime(a, u, v);
     for (size_t w = 0; w < n && serve_a != nullptr; ++w) {
-      if (w == v || w == u || child.visited.Test(w) || !serve_a[w]) continue;
+      if (w == v || w == u || child.visited.Test(w) || !serve_a[w] || !skippable.Test(w)) {
+        continue;
+      }
       if (has_start && w == starts[a]) continue;
       if (free_goal && w == goals[a]) continue;
       const WindowSlot* window_w = tables.Window(w);
@@ -144,7 +175,8 @@ MoveCheck TimeWindowConstraintChecker::ApplyMove(const Label& child, size_t agen
     }
 
     // Coverage: every unvisited node must remain reachable within its window
-    // by some agent that may serve it.
+    // by some agent that may serve it, over the quickest chain of arcs (a
+    // missing or costly direct arc may have a quicker detour).
     // Nodes of the label beyond the node table cannot be served by anyone.
     const bool skip_finished = !goals.empty();
     const size_t label_nodes = child.num_nodes > 0 ? static_cast<size_t>(child.num_nodes) : 0;
@@ -163,7 +195,7 @@ MoveCheck TimeWindowConstraintChecker::ApplyMove(const Label& child, size_t agen
         }
         const size_t p = j == a ? v : child.current_nodes[j];
         const double time = j == a ? c : child.costs[j];
-        covered = time + TravelTime(j, p, i) <= window_i->end;
+        covered = time + ShortestTime(j, p, i) <= window_i->end;
       }
       if (!covered) return infeasible;
     }

@@ -36,18 +36,30 @@ class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
   void SetTimeWindows(const TimeWindowTable& time_windows);
   void SetReturnToEnd(bool return_to_end);
 
-  // Travel time T_a(x, y) of agent a; infinite when the arc does not exist
-  // for a's type.
+  // Travel time T_a(x, y) of agent a over the arc x -> y; infinite when the
+  // arc does not exist for a's type. With open routes the last leg, into
+  // a's own start or end node, takes no time.
   double TravelTime(size_t agent, size_t x, size_t y) const;
+  // The least time in which agent a gets from x to y over any chain of arcs
+  // (the same free last leg): no later arrival is possible.
+  double ShortestTime(size_t agent, size_t x, size_t y) const;
   bool CanServe(size_t agent, size_t node) const;
 
  private:
-  // Recomputes can_serve from the tables.
-  void RebuildServeTable();
+  // Recomputes what the checks derive from the tables: can_serve,
+  // skippable and shortest.
+  void RebuildDerived();
+  // 0 when agent a's move into y is free, -1 when the agent has no costs,
+  // 1 otherwise.
+  int LegKind(size_t agent, size_t x, size_t y) const;
 
   DefaultConstraintChecker inner;
   TablesReader reader;
   std::vector<uint8_t> can_serve;  // CanServe(agent, node) at agent * nodes + node
+  // Nodes a route can leave out at no extra cost: only they may justify
+  // rejecting a move by the order that visits them first.
+  VisitedSet skippable;
+  std::vector<std::vector<double>> shortest;  // per type, ShortestCosts
 };
 
 }  // namespace tarsel

@@ -32,8 +32,10 @@ double CostAt(const uint8_t* costs, size_t k) {
 
 }  // namespace
 
-void FrontierTable::Reset(const LabelStore* store) {
+void FrontierTable::Reset(const LabelStore* store, const VisitedSet& exact_nodes) {
   store_ = store;
+  exact_nodes_ = exact_nodes;
+  has_exact_nodes_ = !(exact_nodes == VisitedSet());
   num_agents_ = store != nullptr ? store->NumAgents() : 0;
   fold_mask_.Clear();
   const int32_t num_nodes = store != nullptr ? store->NumNodes() : 0;
@@ -196,12 +198,21 @@ void FrontierTable::PackFlags(const Label& label) const {
 // the parent would discard that move and an agent with nothing to visit
 // could never finish. Tests run cheapest first: g (by the caller), the
 // finished flags, the visited words, then the costs.
+bool FrontierTable::SameExactNodes(int32_t id, const Label& label) const {
+  const VisitedSet& stored = store_->Visited(id);
+  for (size_t w = 0; w < 4; ++w) {
+    if (((stored.words[w] ^ label.visited.words[w]) & exact_nodes_.words[w]) != 0) return false;
+  }
+  return true;
+}
+
 bool FrontierTable::Dominates(int32_t id, const Label& label, bool visited_known) const {
   const uint8_t* flags = store_->FlagBytes(id);
   for (size_t b = 0; b < probe_flags_.size(); ++b) {
     if ((probe_flags_[b] & ~flags[b]) != 0) return false;
   }
   if (!visited_known && !store_->Visited(id).Contains(label.visited)) return false;
+  if (has_exact_nodes_ && !SameExactNodes(id, label)) return false;
   const uint8_t* costs = store_->CostBytes(id);
   for (size_t k = 0; k < num_agents_; ++k) {
     if (!(CostAt(costs, k) <= label.costs[k])) return false;
@@ -215,6 +226,7 @@ bool FrontierTable::DominatedBy(int32_t id, const Label& label, bool visited_kno
     if ((flags[b] & ~probe_flags_[b]) != 0) return false;
   }
   if (!visited_known && !label.visited.Contains(store_->Visited(id))) return false;
+  if (has_exact_nodes_ && !SameExactNodes(id, label)) return false;
   const uint8_t* costs = store_->CostBytes(id);
   for (size_t k = 0; k < num_agents_; ++k) {
     if (!(label.costs[k] <= CostAt(costs, k))) return false;

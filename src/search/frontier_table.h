@@ -11,7 +11,7 @@ namespace tarsel {
 
 // Pareto frontiers of expanded labels, one per configuration of agent
 // positions, over objective value, per-agent costs, finished routes and
-// visited nodes.
+// visited nodes (a superset, but the same on the nodes set as exact).
 //
 // An entry is the label's g, two partial sums of its costs, its visited
 // count, its visited set folded into two words, and its id in the label
@@ -28,8 +28,10 @@ class FrontierTable {
  public:
   FrontierTable() { Reset(nullptr); }
   // Empties the table for labels kept in `store` (its agent count must not
-  // change while the table is in use).
-  void Reset(const LabelStore* store);
+  // change while the table is in use). A label dominates another only if
+  // both have visited the same of the `exact_nodes`: nodes that a
+  // completion cannot simply leave out (see tables/shortcuts.h).
+  void Reset(const LabelStore* store, const VisitedSet& exact_nodes = VisitedSet());
 
   // True if some entry of the label's configuration dominates it (equal
   // labels dominate each other); false when the configuration has none.
@@ -123,8 +125,13 @@ class FrontierTable {
   // `label` dominates stored label `id` (likewise).
   bool DominatedBy(int32_t id, const Label& label, bool visited_known) const;
 
+  // Whether stored label `id` and `label` agree on the exact nodes.
+  bool SameExactNodes(int32_t id, const Label& label) const;
+
   const LabelStore* store_ = nullptr;
   size_t num_agents_ = 0;
+  VisitedSet exact_nodes_;
+  bool has_exact_nodes_ = false;
   VisitedSet fold_mask_;  // the bits below the store's node count
   bool exact_folds_ = false;  // the store's node count is at most 128
   std::vector<uint16_t> keys_;                 // num_agents_ per frontier

@@ -183,6 +183,9 @@ class Solver {
   InstanceTables tables;
   std::vector<MstEdge> mst_edges;
   std::vector<size_t> unreachable_nodes;
+  // Nodes the arcs do not let a route leave out at no cost (Prepare): the
+  // frontiers compare them exactly.
+  VisitedSet exact_nodes;
   bool unsolvable = false;  // CheckConnectivity found what no search can mend
   // More nodes than the focal search supports: no search state, plugins or
   // arc lists of the graph are built, and Solve runs the engine alone.

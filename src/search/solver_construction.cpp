@@ -13,6 +13,7 @@
 #include "search/solver.h"
 #include "tables/problem_tables.h"
 #include "tables/reachability.h"
+#include "tables/shortcuts.h"
 
 namespace tarsel {
 
@@ -66,6 +67,11 @@ void Solver::Prepare() {
   BuildTimeWindowEdges();
   CheckReachability();
   CheckConnectivity();
+  exact_nodes.Clear();
+  const VisitedSet skippable = SkippableNodes(tables);
+  for (size_t i = 0; i < tables.NumNodes() && i < VisitedSet::kBits; ++i) {
+    if (!skippable.Test(i)) exact_nodes.Set(i);
+  }
   HandOverTables(plugins, tables, mst_edges, &interrupt);
   route_rules.Attach(tables);
 }

@@ -37,6 +37,6 @@ bool Solver::IsDominated(const Label& label) { return frontiers.IsDominated(labe
 
 void Solver::AddToFrontier(const Label& label) { frontiers.Insert(label); }
 
-void Solver::ResetFrontiers() { frontiers.Reset(&label_store); }
+void Solver::ResetFrontiers() { frontiers.Reset(&label_store, exact_nodes); }
 
 }  // namespace tarsel

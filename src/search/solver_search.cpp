@@ -115,6 +115,14 @@ Label Solver::RootLabel() {
   for (size_t k = 0; k < agent_count; ++k) {
     if (starts[k] != goals[k] && starts[k] < VisitedSet::kBits) root.visited.Set(starts[k]);
   }
+  // An open route closes at its start or at its end node, whichever it
+  // likes: neither has to be visited.
+  if (!tables.ReturnToEnd()) {
+    for (size_t k = 0; k < agent_count; ++k) {
+      if (goals[k] < VisitedSet::kBits) root.visited.Set(goals[k]);
+      if (starts[k] < VisitedSet::kBits) root.visited.Set(starts[k]);
+    }
+  }
   root.num_nodes = static_cast<int32_t>(n);
   root.id = NewLabel();
   root.g = plugins.objective->Aggregate(root.costs);
@@ -329,9 +337,11 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
     if (return_to_end) {
       if (is_start && !is_goal) continue;
       if (!is_goal && goal_bits.Test(i)) continue;
-    } else {
-      if (!is_start && start_bits.Test(i)) continue;
-      if (!is_goal && goal_bits.Test(i)) continue;
+    } else if (!is_start && !is_goal && (start_bits.Test(i) || goal_bits.Test(i))) {
+      // An open route may close at its own start or end node even where
+      // that is another agent's depot: the last leg is free and nothing is
+      // served there.
+      continue;
     }
 
     child = parent;

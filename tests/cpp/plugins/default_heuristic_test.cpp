@@ -209,6 +209,32 @@ TEST(DefaultHeuristicTest, OnlyActiveAgentsPositionsAreAttachPoints) {
   EXPECT_EQ(through.Estimate(pass), 10.0);
 }
 
+// With open routes the leg into the agent's own start or end node is free:
+// the forest leaves both out. Agent 0 returns to node 0, agent 1 ends at
+// node 3; both stand on visited targets, target 4 is left.
+TEST(DefaultHeuristicTest, OpenRoutesDoNotPayTheLastLeg) {
+  const std::vector<MstEdge> edges = {{4, 0, 1.0}, {3, 1, 2.0}, {1, 0, 3.0}, {4, 2, 4.0}};
+  auto estimate = [&edges](bool return_to_end) {
+    InstanceTables tables;
+    tables.SetAgents(MakeAgents({0, 0}));
+    tables.SetStarts({0, 2});
+    tables.SetGoals({0, 3});
+    tables.SetReturnToEnd(return_to_end);
+    DefaultHeuristic heuristic;
+    heuristic.AttachTables(tables);
+    heuristic.SetMstEdges(edges);
+    Label label = MakeLabel(5, 2);
+    label.visited.Set(1);
+    label.visited.Set(2);
+    label.current_nodes = {1, 2};
+    return heuristic.Estimate(label);
+  };
+  // Closed: node 3 from 1 (2), node 0 from 1 (3), node 4 from 0 (1).
+  EXPECT_EQ(estimate(true), 6.0);
+  // Open: only target 4, from agent 1's position 2; node 0 is no hub.
+  EXPECT_EQ(estimate(false), 4.0);
+}
+
 TEST(DefaultHeuristicTest, ReplacingTheEdgeListRebuildsTheLookups) {
   DefaultHeuristic heuristic = MakeHeuristic(1, {{1, 0, 1.0}, {2, 1, 1.0}});
   Label label = MakeLabel(3, 1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <vector>
 
@@ -16,6 +17,7 @@ using testing::MakeGraph;
 using testing::MakeLabel;
 using testing::MakeNodes;
 using Matrix = std::vector<std::vector<double>>;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 struct CheckerSetup {
   std::vector<std::vector<size_t>> allowed;
@@ -84,13 +86,14 @@ TEST(TimeWindowCheckerTest, TravelTimeAndService) {
   Prepare(checker, graph, s);
 
   EXPECT_EQ(checker.TravelTime(0, 1, 1), 0.0);
-  EXPECT_EQ(checker.TravelTime(0, 1, 0), 0.0);   // to its own start
+  EXPECT_EQ(checker.TravelTime(0, 1, 0), 10.0);  // closed routes: even to its own start
   EXPECT_EQ(checker.TravelTime(0, 0, 1), 1.0);   // another agent's start costs
   EXPECT_EQ(checker.TravelTime(0, 1, 2), 12.0);  // closed routes pay the last leg
   EXPECT_EQ(checker.TravelTime(2, 0, 1), 0.0);   // no cost dimension
   s.return_to_end = false;
   Prepare(checker, graph, s);
-  EXPECT_EQ(checker.TravelTime(0, 1, 2), 0.0);
+  EXPECT_EQ(checker.TravelTime(0, 1, 2), 0.0);  // open: the last leg is free ...
+  EXPECT_EQ(checker.TravelTime(0, 1, 0), 0.0);  // ... to its end or to its start
   EXPECT_EQ(checker.TravelTime(0, 2, 1), 21.0);
 
   // Assignment, other agents' end and start nodes, unknown type.
@@ -115,9 +118,12 @@ TEST(TimeWindowCheckerTest, TravelTimeAndService) {
 }
 
 // Agent 0 leaves node 0 at time 0 for v = 1 (travel 50); w = 2 is unvisited,
-// 20 away from node 0 and 15 away from v.
+// 20 away from node 0 and 15 away from v. The way back from v is no longer
+// than over w, so that w can be left out of any route when w_to_v >= 30;
+// with a shorter w_to_v, 0 -> w -> v is a detour routes may need, which no
+// order rests on (see OrderingRestsOnlyOnNodesARouteCanLeaveOut).
 Matrix OrderingCosts(double w_to_v, double v_to_w = 15) {
-  return {{0, 50, 20}, {50, 0, v_to_w}, {20, w_to_v, 0}};
+  return {{0, 50, 20}, {std::min(50.0, v_to_w + 20), 0, v_to_w}, {20, w_to_v, 0}};
 }
 
 TEST(TimeWindowCheckerTest, OrderingRejectsMovesThatVisitingAnotherNodeFirstDominates) {
@@ -128,10 +134,14 @@ TEST(TimeWindowCheckerTest, OrderingRejectsMovesThatVisitingAnotherNodeFirstDomi
     Prepare(checker, graph, {{{0}, {0}, {0}}, {0}, {0}, {0}, windows});
     return checker.ApplyMove(MoveLabel(3, 1, 1, 50.0), 0, 1).feasible;
   };
-  // w at 20, v at 40 via w, but v first reaches w only at 65.
-  EXPECT_FALSE(verdict(20, {{2, {0.0, 30.0}}}));
+  // w at 20, v at 50 via w, but v first reaches w only at 65.
+  EXPECT_FALSE(verdict(30, {{2, {0.0, 30.0}}}));
   // w's window is kept either way, but w first is still earlier.
-  EXPECT_FALSE(verdict(20, {{2, {0.0, 70.0}}}));
+  EXPECT_FALSE(verdict(30, {{2, {0.0, 70.0}}}));
+  // A detour (v at 40 via w) justifies nothing; here only the coverage
+  // test notices that v first strands w.
+  EXPECT_TRUE(verdict(20, {{2, {0.0, 70.0}}}));
+  EXPECT_FALSE(verdict(20, {{2, {0.0, 30.0}}}));
   // Via w reaches v exactly at 50: still dominated; a hair later it is not.
   EXPECT_FALSE(verdict(30, {}));
   EXPECT_TRUE(verdict(30.5, {}));
@@ -152,12 +162,12 @@ TEST(TimeWindowCheckerTest, OrderingRejectsMovesThatVisitingAnotherNodeFirstDomi
   Prepare(checker, graph, {{{0}, {0}, {0}}, {0, 0}, {0, 0}, {0, 0}, {{2, {0.0, 60.0}}}});
   EXPECT_TRUE(checker.ApplyMove(MoveLabel(3, 2, 1, 50.0), 0, 1).feasible);
   // Waiting for w's window to open makes the detour reach v too late.
-  EXPECT_TRUE(verdict(20, {{2, {45.0, 100.0}}}));
-  EXPECT_FALSE(verdict(20, {{2, {30.0, 100.0}}}));
+  EXPECT_TRUE(verdict(30, {{2, {25.0, 100.0}}}));
+  EXPECT_FALSE(verdict(30, {{2, {20.0, 100.0}}}));
 }
 
 TEST(TimeWindowCheckerTest, OrderingIgnoresNodesTheAgentMayNotServe) {
-  const Matrix d = OrderingCosts(20);
+  const Matrix d = OrderingCosts(30);
   const SparseGraph graph = MakeGraph({d, d});
   auto verdict = [&graph](const CheckerSetup& s) {
     TimeWindowConstraintChecker checker;
@@ -174,7 +184,7 @@ TEST(TimeWindowCheckerTest, OrderingIgnoresNodesTheAgentMayNotServe) {
 }
 
 TEST(TimeWindowCheckerTest, OrderingSkipsTheAgentsOwnStartNode) {
-  const SparseGraph graph = MakeGraph({OrderingCosts(20)});
+  const SparseGraph graph = MakeGraph({OrderingCosts(30)});
   TimeWindowConstraintChecker checker;
   // Agent 0 started at node 2, which is still unvisited, and stands on node 0.
   Prepare(checker, graph, {{{0}, {0}, {0}}, {0}, {2}, {0}, {}});
@@ -218,21 +228,50 @@ TEST(TimeWindowCheckerTest, CoverageRejectsMovesThatStrandAWindow) {
   EXPECT_TRUE(verdict(wide, 100.0, false));
 }
 
-// A missing arc reaches nothing in any time: with a window end of 20000 the
-// 9999 arc from agent 1's node 3 to node 2 once covered node 2.
-TEST(TimeWindowCheckerTest, MissingArcsCoverNothing) {
+// A missing arc reaches nothing in any time, but a chain of arcs around it
+// may: node 2 is entered from node 0 only (11), agent 1 stands on node 3 (9
+// from node 0) at time 0, agent 0 on node 1 (5 from node 0) at time 5. Once
+// only the direct arcs counted, and node 2 was stranded whatever its window.
+TEST(TimeWindowCheckerTest, CoverageTakesTheQuickestChainOfArcs) {
   Matrix d = {{0, 5, 11, 9}, {5, 0, 6, 9}, {11, 6, 0, 4}, {9, 9, 4, 0}};
   d[3][2] = kNoConnection;
   d[1][2] = kNoConnection;
-  const SparseGraph graph = MakeGraph({d});
-  TimeWindowConstraintChecker checker;
-  Prepare(checker, graph, {{{0}, {0}, {0}, {0}}, {0, 0}, {0, 3}, {0, 0}, {{2, {0.0, 20000.0}}}});
-  EXPECT_EQ(checker.TravelTime(1, 3, 2), std::numeric_limits<double>::infinity());
-  EXPECT_EQ(checker.TravelTime(0, 2, 3), 4.0);
-  Label label = MoveLabel(4, 2, 1, 5.0);
-  label.visited.Set(3);
-  label.current_nodes[1] = 3;
-  EXPECT_FALSE(checker.ApplyMove(label, 0, 1).feasible);
+  auto verdict = [](const Matrix& costs, double window_end) {
+    const SparseGraph graph = MakeGraph({costs});
+    TimeWindowConstraintChecker checker;
+    Prepare(checker, graph,
+            {{{0}, {0}, {0}, {0}}, {0, 0}, {0, 3}, {0, 0}, {{2, {0.0, window_end}}}});
+    EXPECT_EQ(checker.TravelTime(1, 3, 2), std::numeric_limits<double>::infinity());
+    EXPECT_EQ(checker.TravelTime(0, 2, 3), 4.0);
+    EXPECT_EQ(checker.ShortestTime(1, 3, 2), costs[0][2] == kNoConnection ? kInfinity : 20.0);
+    Label label = MoveLabel(4, 2, 1, 5.0);
+    label.visited.Set(3);
+    label.current_nodes[1] = 3;
+    return checker.ApplyMove(label, 0, 1).feasible;
+  };
+  EXPECT_TRUE(verdict(d, 20000.0));
+  EXPECT_TRUE(verdict(d, 20.0));    // agent 1 over node 0: 9 + 11
+  EXPECT_FALSE(verdict(d, 19.5));   // agent 0 needs 5 + 5 + 11
+  d[0][2] = kNoConnection;          // nothing leads into node 2
+  EXPECT_FALSE(verdict(d, 20000.0));
+}
+
+// Node 2 has no arc back to the depot; its window opens at 77. Going to
+// node 1 first reaches node 2 no later (71, waiting until 77), but then
+// node 2 leaves no way home: node 1 is a detour the routes need, so it
+// cannot justify rejecting 0 -> 2. With an arc back it can.
+TEST(TimeWindowCheckerTest, OrderingRestsOnlyOnNodesARouteCanLeaveOut) {
+  auto verdict = [](double back) {
+    const Matrix d = {{0, 30, 17}, {30, 0, 41}, {back, 41, 0}};
+    const SparseGraph graph = MakeGraph({d});
+    TimeWindowConstraintChecker checker;
+    Prepare(checker, graph, {{{0}, {0}, {0}}, {0}, {0}, {0}, {{2, {77.0, 108.0}}}});
+    return checker.ApplyMove(MoveLabel(3, 1, 2, 17.0), 0, 2);
+  };
+  const MoveCheck stranded = verdict(kNoConnection);
+  EXPECT_TRUE(stranded.feasible);
+  EXPECT_EQ(stranded.new_cost, 77.0);
+  EXPECT_FALSE(verdict(20).feasible);
 }
 
 TEST(TimeWindowCheckerTest, AgentWithoutTypeMovesFreely) {

@@ -322,6 +322,24 @@ TEST(Search, AnAgentMayStartWhereAnotherEnds) {
   }
 }
 
+TEST(Search, OpenRoutesCloseAtDepotsOfOtherAgents) {
+  // Each agent's start is the other's end: an open route that ends at its
+  // end node or back at its start ends at the other's depot either way.
+  for (size_t targets : {0, 2}) {
+    InstanceBuilder b;
+    b.Node(0, 0, NodeType::DEPOT).Node(10, 0, NodeType::DEPOT);
+    if (targets > 0) b.Node(3, 4).Node(7, -4);
+    b.AgentOf("truck", 0, 1).AgentOf("truck", 1, 0);
+    b.EuclideanCosts("truck").AllowAllElsewhere({"truck"});
+    Solver solver(b.problem, MakeOptions(ObjectiveType::MinSum, false));
+    ASSERT_EQ(SolveQuietly(solver), 1) << targets << " targets";
+    const Result result = solver.GetResult();
+    EXPECT_EQ(CheckSolution(b.problem, false, result), "");
+    EXPECT_NEAR(result.times.at(0) + result.times.at(1),
+                BruteForceOptimum(b.problem, false, ObjectiveType::MinSum), 1e-9);
+  }
+}
+
 TEST(Search, AgentsWithNothingToVisitEndWhereTheyStand) {
   // Four agents for two targets: two of them must end their routes at once.
   InstanceBuilder b;

@@ -1,0 +1,76 @@
+"""Exact optimum of a tiny instance by enumeration, for comparison with the search.
+
+Every agent's every route is judged by the independent checker
+(`benchmarks.check.route_errors`): each ordered choice of the targets its type
+may serve, closed at its end node (open routes: at its start or its end
+node). A prefix that already breaks (`walk_cost`) a window, a limit or an arc ends that
+branch, since waiting and travel only add to a route's cost. The cheapest
+route per agent and served set is kept, then every split of the targets
+between the agents is tried. Sizes are kept small (at most 6 targets and 3
+agents: a few thousand walks per agent).
+"""
+from __future__ import annotations
+
+import itertools
+from dataclasses import dataclass
+
+from benchmarks.check import Instance, check_solution, route_errors, walk_cost
+
+MAX_TARGETS = 6
+MAX_AGENTS = 3
+
+
+@dataclass
+class Optimum:
+    value: float | None  # None when the instance has no feasible solution
+    paths: list[list[int]]  # one route per agent, node positions
+
+
+def _best_routes(inst: Instance, k: int, targets: list[int]) -> dict[frozenset, tuple[float, list[int]]]:
+    """Agent k's cheapest feasible route for every set of targets it can serve."""
+    agent = inst.agents[k]
+    ends = [agent.goal] if inst.return_to_end else sorted({agent.start, agent.goal})
+    own = [t for t in targets if agent.type_index in inst.allowed[t]]
+    best: dict[frozenset, tuple[float, list[int]]] = {}
+
+    def extend(path: list[int]) -> None:
+        if walk_cost(inst, k, path) is None:
+            return
+        served = frozenset(path[1:])
+        for end in ends:
+            errors, cost = route_errors(inst, k, path + [end])
+            if not errors and (served not in best or cost < best[served][0]):
+                best[served] = (cost, path + [end])
+        for t in own:
+            if t not in served:
+                extend(path + [t])
+
+    extend([agent.start])
+    return best
+
+
+def brute_force(inst: Instance) -> Optimum:
+    """The instance's optimum (min_max: longest route first; min_sum: total)."""
+    targets = [i for i in range(inst.n) if i not in inst.start_set and i not in inst.goal_set]
+    m = len(inst.agents)
+    if len(targets) > MAX_TARGETS or not 0 < m <= MAX_AGENTS:
+        raise ValueError(f"{len(targets)} targets and {m} agents is beyond the brute force")
+    routes = [_best_routes(inst, k, targets) for k in range(m)]
+    aggregate = max if inst.min_max else sum
+    best = Optimum(None, [])
+    for owners in itertools.product(range(m), repeat=len(targets)):
+        chosen = []
+        for k in range(m):
+            served = frozenset(t for t, owner in zip(targets, owners) if owner == k)
+            if served not in routes[k]:
+                break
+            chosen.append(routes[k][served])
+        else:
+            value = aggregate(cost for cost, _ in chosen)
+            if best.value is None or value < best.value:
+                best = Optimum(value, [path for _, path in chosen])
+    if best.value is not None:
+        # The enumeration's own answer must pass the checker as a whole.
+        report = check_solution(inst, best.paths, slack=0.0)
+        assert report.feasible, report.errors
+    return best
