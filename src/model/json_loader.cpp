@@ -156,7 +156,8 @@ constexpr const char* kDocumentKeys[] = {"nodes",   "agents", "costs", "constrai
                                          "options", "name",   "scale", "benchmark"};
 constexpr const char* kOptionKeys[] = {"return_to_end", "objective",       "time_limit",
                                        "missing_cost",  "memory_limit_mb", "improve",
-                                       "seed",          "max_iterations"};
+                                       "seed",          "max_iterations",
+                                       "max_no_improvement"};
 
 template <size_t N>
 void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], const char* where) {
@@ -222,6 +223,7 @@ void ReadOptions(const json& options, Options& out) {
   out.improve = options.value("improve", false);
   out.seed = options.value("seed", int64_t{0});
   out.max_iterations = options.value("max_iterations", int64_t{0});
+  out.max_no_improvement = options.value("max_no_improvement", int64_t{0});
   out.missing_cost = options.value("missing_cost", kNoConnection);
 }
 
