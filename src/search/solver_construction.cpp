@@ -73,13 +73,14 @@ void Solver::CheckMemoryBudget(const Problem& problem, const Options& options) {
   const double engine_bytes =
       options.improve ? static_cast<double>(EngineLeastBytes(n, problem.agents_ordered.size(), types)) : 0.0;
   if (tables_memory_bytes + engine_bytes <= memory_limit_bytes) return;
-  constexpr double kMb = 1 << 20;
+  // Megabytes rounded up to a tenth.
+  auto megabytes = [](double bytes) { return std::ceil(bytes / (1 << 20) * 10) / 10; };
   std::ostringstream message;
-  message << std::fixed << std::setprecision(0) << "instance of " << n << " nodes and " << types
+  message << std::fixed << std::setprecision(1) << "instance of " << n << " nodes and " << types
           << (types == 1 ? " agent type" : " agent types") << " needs about "
-          << std::ceil((tables_memory_bytes + engine_bytes) / kMb) << " MB for its cost tables ("
-          << std::ceil(tables_memory_bytes / kMb) << " MB)";
-  if (options.improve) message << " and the improvement engine (" << std::ceil(engine_bytes / kMb) << " MB)";
+          << megabytes(tables_memory_bytes + engine_bytes) << " MB for its cost tables ("
+          << megabytes(tables_memory_bytes) << " MB)";
+  if (options.improve) message << " and the improvement engine (" << megabytes(engine_bytes) << " MB)";
   message << ", more than the memory budget of " << std::setprecision(6) << std::defaultfloat
           << options.memory_limit_mb
           << " MB; raise the option \"memory_limit_mb\" or solve a smaller instance";
