@@ -139,14 +139,15 @@ DOCUMENT_MEMORY_FACTOR = 4
 def solver_memory_budget(path: str, document: dict[str, Any], size: int, flag: float | None) -> float | None:
     """The "memory_limit_mb" the solver gets: the budget (the flag, else the
     document's option, else the solver's default) less what the document of
-    `size` bytes holds during the solve; None for a budget the solver itself
-    must judge (not a positive finite number). Raises BadInput when the
+    `size` bytes holds during the solve. A budget that is not a positive
+    finite number is passed on as it was given (the flag, or None to keep the
+    document's own), for the solver to refuse. Raises BadInput when the
     document alone takes the whole budget."""
     budget = flag if flag is not None else document.get("options", {}).get("memory_limit_mb")
     if budget is None:
         budget = _kvr_core.Options().memory_limit_mb
     if isinstance(budget, bool) or not isinstance(budget, (int, float)) or not (0 < budget < math.inf):
-        return None
+        return flag
     document_mb = DOCUMENT_MEMORY_FACTOR * size / (1 << 20)
     if document_mb >= budget:
         raise BadInput(
