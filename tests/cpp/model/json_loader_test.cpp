@@ -272,11 +272,12 @@ TEST(JsonLoaderTest, UnknownKeysAreNamed) {
   doc["benchmark"] = json::object();
   doc["options"] = {{"return_to_end", true}, {"objective", "min_max"}, {"time_limit", 5},
                     {"missing_cost", 1e6},   {"memory_limit_mb", 100},  {"improve", true},
-                    {"seed", 3},             {"max_iterations", 10}};
+                    {"seed", 3},             {"max_iterations", 10},    {"max_no_improvement", 500}};
   testing::ConsoleCapture console;
   Problem problem = Load(doc);
   EXPECT_EQ(console.TakeErr(), "");
   EXPECT_EQ(problem.options.missing_cost, 1e6);
+  EXPECT_EQ(problem.options.max_no_improvement, 500);
 
   doc["constraint"] = json::array();
   doc["options"] = {{"objetive", "min_max"}, {"time_limit", 5}, {"returnToEnd", false}};
