@@ -291,6 +291,7 @@ def read_instance(doc) -> Instance:
             _bool(options["improve"])
         _i64_option(options, "seed")
         _i64_option(options, "max_iterations")
+        _i64_option(options, "max_no_improvement")
         missing_cost = _double(options["missing_cost"]) if "missing_cost" in options else NO_CONNECTION
 
     # Solver construction: the option, unique ids, costs that only add up,

@@ -9,7 +9,10 @@ The instance is a path (str or os.PathLike), a JSON text (a str whose first
 character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
 document's own), `improve` and `seed` replace the document's "options",
-as the command line's flags do. The solve runs through the module's
+as the command line's flags do; so does `max_no_improvement` when given,
+and otherwise the document's own value stands or, without one, the
+package's default (`overrides.MAX_NO_IMPROVEMENT`) ends the improvement
+engine once it stops improving. The solve runs through the module's
 `solve_json_str` (or `solve_json_file` for a file Python cannot read as a
 JSON object, so that the module reports what is wrong with it), and its
 exceptions reach the caller unchanged.
@@ -29,7 +32,7 @@ from typing import Any, Union
 import _kvr_core
 
 from kvr_mtsp.instance import InstanceView
-from kvr_mtsp.overrides import parse_document, with_options
+from kvr_mtsp.overrides import MAX_NO_IMPROVEMENT, parse_document, with_defaults, with_options
 
 InstanceInput = Union[str, "os.PathLike[str]", Mapping[str, Any]]
 # Keys of a result document that a record does not know, with their values,
@@ -219,6 +222,7 @@ def solve(
     time_limit: float | None = None,
     improve: bool = True,
     seed: int = 0,
+    max_no_improvement: int | None = None,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
@@ -226,7 +230,10 @@ def solve(
     `time_limit`: processor seconds of search, replacing the document's own
     limit when given (ValueError unless it is a positive finite number).
     `improve`, `seed`: the options of the same names, replacing the
-    document's. `on_progress`: passed on to the module's solve functions when
+    document's. `max_no_improvement`: the option of that name (engine
+    iterations without a better solution before the engine ends; 0: no
+    limit), replacing the document's when given; None keeps the document's,
+    or without one sets MAX_NO_IMPROVEMENT. `on_progress`: passed on to the module's solve functions when
     given: a callable taking one `kvr_mtsp.ProgressRecord`, called on every
     improving solution and at most once per second of processor time
     otherwise. When it raises, the solve stops and the exception propagates
@@ -241,7 +248,10 @@ def solve(
     limit = -1.0 if time_limit is None else float(time_limit)  # -1: the document's own limit
     extra = {} if on_progress is None else {"on_progress": on_progress}
     if document is not None:
-        document = with_options(document, {"improve": improve, "seed": seed})
+        document = with_options(
+            document, {"improve": improve, "seed": seed, "max_no_improvement": max_no_improvement}
+        )
+        document = with_defaults(document, {"max_no_improvement": MAX_NO_IMPROVEMENT})
     try:
         if document is not None:
             result = _kvr_core.solve_json_str(json.dumps(document), limit, **extra)

@@ -2,7 +2,8 @@
 
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose] [--quiet]
                    [--missing-cost C] [--memory-limit-mb MB]
-                   [--improve | --no-improve] [--seed N] [--max-iterations N] [--plot ROUTES.png]
+                   [--improve | --no-improve] [--seed N] [--max-iterations N]
+                   [--max-no-improvement N] [--plot ROUTES.png]
 
 The subcommands plot, convert and validate live in their own modules
 (kvr_mtsp.plot, kvr_mtsp.convert, kvr_mtsp.validate).
@@ -30,6 +31,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import json
+import math
 import os
 import re
 import signal
@@ -42,7 +44,7 @@ import _kvr_core
 from kvr_mtsp import batch_cli, convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
 from kvr_mtsp.instance import InstanceView, read_document
-from kvr_mtsp.overrides import parse_document, with_options
+from kvr_mtsp.overrides import MAX_NO_IMPROVEMENT, parse_document, with_defaults, with_options
 from kvr_mtsp.progress import ProgressDisplay, fmt
 from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput, positive_seconds, read_bytes
 
@@ -56,6 +58,8 @@ STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
 # and shape errors), IndexError (unknown ids and type names), ValueError (too
 # many nodes), OverflowError.
 INPUT_ERRORS = (RuntimeError, IndexError, ValueError, OverflowError)
+# The solver's line when its memory budget stops the solve.
+MEMORY_STOP = b"[memory] memory limit of "
 JSON_ERROR = re.compile(r"\[json\.exception\.(\w+)\.(\d+)\] (.*)", re.DOTALL)
 
 
@@ -105,6 +109,13 @@ def build_parser() -> argparse.ArgumentParser:
         "--max-iterations", type=int, metavar="N", help="iterations of the improvement engine (0: no limit)"
     )
     solve.add_argument(
+        "--max-no-improvement",
+        type=int,
+        metavar="N",
+        help="end the improvement engine after N iterations without a better solution (0: no limit; "
+        f"default: the instance's own option, else {MAX_NO_IMPROVEMENT})",
+    )
+    solve.add_argument(
         "--missing-cost",
         type=float,
         metavar="C",
@@ -119,36 +130,68 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+# Bytes the command line and the solver hold per byte of the document while
+# the solve runs: Python's parsed copy (about twice the text), the text handed
+# to the solver, and the solver's instance.
+DOCUMENT_MEMORY_FACTOR = 4
+
+
+def solver_memory_budget(path: str, document: dict[str, Any], size: int, flag: float | None) -> float | None:
+    """The "memory_limit_mb" the solver gets: the budget (the flag, else the
+    document's option, else the solver's default) less what the document of
+    `size` bytes holds during the solve. A budget that is not a positive
+    finite number is passed on as it was given (the flag, or None to keep the
+    document's own), for the solver to refuse. Raises BadInput when the
+    document alone takes the whole budget."""
+    budget = flag if flag is not None else document.get("options", {}).get("memory_limit_mb")
+    if budget is None:
+        budget = _kvr_core.Options().memory_limit_mb
+    if isinstance(budget, bool) or not isinstance(budget, (int, float)) or not (0 < budget < math.inf):
+        return flag
+    document_mb = DOCUMENT_MEMORY_FACTOR * size / (1 << 20)
+    if document_mb >= budget:
+        raise BadInput(
+            f"{path}: the document itself takes about {math.ceil(document_mb)} MB of the memory budget of "
+            f'{fmt(budget)} MB while it is solved; raise --memory-limit-mb (the option "memory_limit_mb")'
+        )
+    return budget - document_mb
+
+
 def engine_document(path: str, args: argparse.Namespace) -> str | None:
     """The instance text with the options given as flags written into its "options",
     or None when Python's reader does not take the document as an object
-    (the solver then reads the file itself and reports what it finds)."""
+    (the solver then reads the file itself and reports what it finds).
+    Raises BadInput when the document alone takes the memory budget."""
     try:
         with open(path, "rb") as stream:
-            document = parse_document(stream.read())
+            raw = stream.read()
     except OSError:
         return None
+    document = parse_document(raw)
     if document is None:
         return None
     flags = {
         "improve": args.improve,
         "missing_cost": args.missing_cost,
-        "memory_limit_mb": args.memory_limit_mb,
+        "memory_limit_mb": solver_memory_budget(path, document, len(raw), args.memory_limit_mb),
         "seed": args.seed,
         "max_iterations": args.max_iterations,
+        "max_no_improvement": args.max_no_improvement,
     }
-    return json.dumps(with_options(document, flags))
+    document = with_defaults(with_options(document, flags), {"max_no_improvement": MAX_NO_IMPROVEMENT})
+    return json.dumps(document)
 
 
-def status_line(result: dict[str, Any], stopped_by: str | None = None) -> str:
+def status_line(result: dict[str, Any], stopped_by: str | None = None, memory_stop: bool = False) -> str:
     if stopped_by is not None:
         return f"{result['status']} (interrupted by {stopped_by}; best solution found so far)"
+    limit = "memory budget" if memory_stop else "time limit"
     if result["status"] == "success":
         if result["timeout"]:
-            return "success (time limit reached; best solution found so far)"
+            return f"success ({limit} reached; best solution found so far)"
         return "success (search finished within the time limit)"
     if result["timeout"]:
-        return "failed (time limit reached before any solution)"
+        return f"failed ({limit} reached before any solution)"
     return "failed (the search ended without a solution)"
 
 
@@ -173,6 +216,7 @@ def write_summary(
     requested_limit: float | None,
     out: TextIO,
     stopped_by: str | None = None,
+    memory_stop: bool = False,
 ) -> None:
     stats = result["statistics"]
     objective_text = {
@@ -181,7 +225,7 @@ def write_summary(
     }[view.objective]
     lines = [
         f"instance     {path}",
-        f"status       {status_line(result, stopped_by)}",
+        f"status       {status_line(result, stopped_by, memory_stop)}",
         f"objective    {objective_text}",
         f"time limit   {limit_line(requested_limit, view)}",
         f"max cost     {fmt(stats['max_cost'])}",
@@ -279,7 +323,12 @@ def explain(error: Exception, path: str, view: InstanceView) -> str:
     return f"{path}: {view.locate(detail) or detail}"
 
 
-def why_failed(result: dict[str, Any], requested: float | None, view: InstanceView) -> str:
+def why_failed(result: dict[str, Any], requested: float | None, view: InstanceView, memory_stop: bool = False) -> str:
+    if result["timeout"] and memory_stop:
+        return (
+            "no solution: the memory budget ran out before the search found one; "
+            "a larger --memory-limit-mb may help"
+        )
     if result["timeout"]:
         limit = requested if requested is not None else view.time_limit
         if limit is not None and limit <= 0:
@@ -303,12 +352,15 @@ def solve(path: str, text: str | None, time_limit: float, on_progress: ProgressD
 
 def solve_quietly(
     path: str, text: str | None, time_limit: float, view: InstanceView, on_progress: ProgressDisplay | None
-) -> dict[str, Any]:
-    """Runs the solve with the solver's console lines condensed (see kvr_mtsp.console)."""
+) -> tuple[dict[str, Any], bool]:
+    """Runs the solve with the solver's console lines condensed (see
+    kvr_mtsp.console); returns the result and whether the memory budget
+    stopped the solve (the solver's "[memory]" line says so)."""
     capture = ConsoleCapture()
     try:
         with capture:
-            return solve(path, text, time_limit, on_progress)
+            result = solve(path, text, time_limit, on_progress)
+        return result, MEMORY_STOP in capture.stderr
     finally:
         stdout, stderr = condense(capture.stdout, capture.stderr, view)
         write_bytes(1, stdout)
@@ -334,11 +386,16 @@ def solve_command(args: argparse.Namespace) -> int:
     display = None if args.quiet else ProgressDisplay(budget)
     try:
         text = engine_document(args.instance, args)
+    except BadInput as error:
+        print(f"{PROG}: error: {error}", file=sys.stderr)
+        return EXIT_BAD_INPUT
+    memory_stop = False  # known only where the solver's lines pass through the capture
+    try:
         with stop_signals_raise(received), display or contextlib.nullcontext():
             if args.verbose:
                 result = solve(args.instance, text, time_limit, display)
             else:
-                result = solve_quietly(args.instance, text, time_limit, view, display)
+                result, memory_stop = solve_quietly(args.instance, text, time_limit, view, display)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
         return EXIT_BAD_INPUT
@@ -349,7 +406,7 @@ def solve_command(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return 128 + signum
     stopped_by = signal.Signals(received[0]).name if received else None
-    write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by)
+    write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by, memory_stop)
     if args.output:
         try:
             with open(args.output, "w", encoding="utf-8") as stream:
@@ -370,7 +427,7 @@ def solve_command(args: argparse.Namespace) -> int:
         return 128 + received[0]
     if result["status"] != "success":
         sys.stdout.flush()
-        print(f"{PROG}: {why_failed(result, args.time_limit, view)}", file=sys.stderr)
+        print(f"{PROG}: {why_failed(result, args.time_limit, view, memory_stop)}", file=sys.stderr)
         return EXIT_NO_SOLUTION
     return EXIT_SOLVED
 

@@ -52,7 +52,7 @@ def as_u64(value: object) -> int:
 
 
 def as_i64_option(value: object, key: str) -> int:
-    """"seed" or "max_iterations" as the reader stores it; ValueError naming
+    """"seed", "max_iterations" or "max_no_improvement" as the reader stores it; ValueError naming
     `key` when the value lies outside the signed 64-bit range. Booleans are
     no numbers here (TypeError)."""
     if isinstance(value, bool):

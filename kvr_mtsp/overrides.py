@@ -13,6 +13,13 @@ import json
 from collections.abc import Mapping
 from typing import Any
 
+# Improvement-engine iterations in a row without a better solution after
+# which the package's solves (`kvr_mtsp.solve`, the command line, batch) end
+# the engine; the module's own default is no such limit. Chosen well above
+# the longest stretch without improvement on the benchmark suites (see
+# benchmarks/README.md), so that it ends converged runs, not improving ones.
+MAX_NO_IMPROVEMENT = 10_000
+
 
 def _reject_constant(constant: str) -> None:
     # NaN and Infinity: the solver's reader refuses them, so the solver should see them.
@@ -38,4 +45,13 @@ def with_options(document: Mapping[str, Any], options: Mapping[str, Any]) -> dic
     merged = dict(document)
     merged["options"] = dict(document.get("options", {}))
     merged["options"].update({key: value for key, value in options.items() if value is not None})
+    return merged
+
+
+def with_defaults(document: Mapping[str, Any], defaults: Mapping[str, Any]) -> dict[str, Any]:
+    """A shallow copy of `document` whose "options" take `defaults` for the
+    keys they do not hold."""
+    merged = dict(document)
+    options = dict(document.get("options", {}))
+    merged["options"] = {**options, **{key: value for key, value in defaults.items() if key not in options}}
     return merged

@@ -207,26 +207,32 @@ def test_tight_windows_and_limits_are_solved_feasibly(seed):
 
 def test_engine_under_a_tiny_memory_budget_stops_cleanly(capfd):
     doc = random_doc(3, {"windows", "types"}, "min_max", n_targets=60)
-    for budget in (0.01, 0.2, 0.5):
+    for budget in (1.2, 1.5, 2.0):
         capfd.readouterr()
         result = solve(with_engine(doc, max_iterations=50, memory_limit_mb=budget))
         err = capfd.readouterr().err
         assert result["timeout"] is True, budget
         assert check_result(doc, result) == [], budget
         assert len([line for line in err.splitlines() if line.startswith("[memory]")]) == 1, budget
-    # Too small for the engine's population: the solve ends without one.
-    assert solve(with_engine(doc, memory_limit_mb=0.01))["status"] == "failed"
+    # Too small for the tables and the engine's smallest population: refused before either is built.
+    with pytest.raises(ValueError, match=r'needs about [\d.]+ MB .*"memory_limit_mb"'):
+        solve(with_engine(doc, memory_limit_mb=0.01))
 
 
 def test_a_budget_the_search_fits_but_the_engine_does_not(capfd):
-    # 200 targets: the focal search stays within a budget of about a
-    # megabyte while the engine's solutions do not fit in what it leaves.
+    # 200 targets: the tables (about 5 MB) and the focal search fit while
+    # the engine's solutions do not fit in what they leave. Smaller budgets
+    # are refused before the solve.
     doc = with_engine(random_doc(1, set(), "min_max", n_targets=200), max_iterations=5)
     engine_lines = 0
-    for tenths in range(6, 50):
+    for tenths in range(50, 150):
         doc["options"]["memory_limit_mb"] = tenths / 10
         capfd.readouterr()
-        result = solve(doc)
+        try:
+            result = solve(doc)
+        except ValueError as error:
+            assert "memory_limit_mb" in str(error)
+            continue
         lines = [line for line in capfd.readouterr().err.splitlines() if line.startswith("[memory]")]
         assert len(lines) <= 1
         if lines:

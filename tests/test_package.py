@@ -131,12 +131,12 @@ def test_limits_through_the_agent_object():
         solver_for(float("nan"))
 
 
-# "seed" and "max_iterations": in the signed 64-bit range they are read
+# "seed", "max_iterations" and "max_no_improvement": in the signed 64-bit range they are read
 # (floats truncated toward zero); outside it, where a float-to-integer cast
 # is undefined, the reader refuses them naming the option.
 @pytest.mark.parametrize("value", [0, -5, 2.9, -2.9, 2**63 - 1, -(2**63), -9.2233720368547758e18,
                                    2**63, 2**64 - 1, 2**64 + 5, 1e19, 1e300, -1e300, -9.3e18], ids=repr)
-@pytest.mark.parametrize("key", ["seed", "max_iterations"])
+@pytest.mark.parametrize("key", ["seed", "max_iterations", "max_no_improvement"])
 def test_engine_options_outside_64_bits_are_refused(key, value):
     doc = one_route(10, 0)
     doc["options"][key] = value

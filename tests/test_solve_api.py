@@ -14,6 +14,7 @@ import kvr_mtsp
 from kvr_mtsp import api
 from kvr_mtsp.cli import result_document
 from kvr_mtsp.instance import InstanceView
+from kvr_mtsp.overrides import MAX_NO_IMPROVEMENT
 
 
 def routes_of(result: kvr_mtsp.SolveResult) -> list[tuple]:
@@ -74,9 +75,10 @@ class TestOptions:
         (call,) = recorded
         sent = json.loads(call["source"])
         assert call["entry"] == "solve_json_str" and call["time_limit"] == 3
-        # improve and seed replaced, the rest kept (the limit travels as the argument)
+        # improve and seed replaced, the rest kept (the limit travels as the argument),
+        # the package's no-improvement limit added
         assert sent["options"] == {"objective": "min_max", "time_limit": 7, "improve": True, "seed": 4,
-                                   "max_iterations": 5}
+                                   "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT}
         assert call["kwargs"] == {}  # no callback unless one is given
 
     def test_without_time_limit_the_documents_own_holds(self, make_doc, recorded):
@@ -87,7 +89,9 @@ class TestOptions:
     def test_a_document_without_options_gets_them(self, make_doc, recorded):
         doc = make_doc(4, objective=None, time_limit=None)
         kvr_mtsp.solve(json.dumps(doc), time_limit=2, improve=False)
-        assert json.loads(recorded[0]["source"])["options"] == {"improve": False, "seed": 0}
+        assert json.loads(recorded[0]["source"])["options"] == {
+            "improve": False, "seed": 0, "max_no_improvement": MAX_NO_IMPROVEMENT
+        }
 
 
 class TestResultObject:

@@ -126,6 +126,7 @@ def test_schema_defaults_are_the_readers():
         "improve": options.improve,
         "seed": options.seed,
         "max_iterations": options.max_iterations,
+        "max_no_improvement": options.max_no_improvement,
     }
 
 
@@ -171,7 +172,7 @@ def test_the_documented_minimal_example_validates_and_solves(checker):
 # 32/64-bit whole numbers that are fractional, negative (ids), booleans or out
 # of range, and a negative time limit.
 DOCUMENTED_ONLY = re.compile(
-    r"\.(id|start_node|end_node|node|before|after|max_length|capacity|seed|max_iterations): .*"
+    r"\.(id|start_node|end_node|node|before|after|max_length|capacity|seed|max_iterations|max_no_improvement): .*"
     r"(is not of type 'integer'|is less than the minimum of|is greater than the maximum of)"
     r"|^\$\.options\.time_limit: .* is less than the minimum of 0$"
 )

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -9,11 +10,19 @@
 
 namespace tarsel {
 
+// Granular neighbours of each node per agent type that moves are tried with.
+constexpr size_t kEngineNeighbours = 20;
+
 // How one run of the improvement engine is bounded and reports.
 struct EngineSettings {
   bool min_max = false;
   uint64_t seed = 0;
-  int64_t max_iterations = 0;  // children bred; 0: no limit
+  // Iterations of the run: each construction of a population and each
+  // child bred counts as one. 0: no limit.
+  int64_t max_iterations = 0;
+  // Iterations in a row without a better solution after which the run ends
+  // (as converged, not stopped early). 0: no limit.
+  int64_t max_no_improvement = 0;
   // Processor seconds on `clock` at which the run ends.
   double deadline = 0;
   std::function<double()> clock;
@@ -33,6 +42,7 @@ struct EngineOutcome {
   bool stopped_early = false;  // the deadline, an interrupt or the memory budget ended the run
   bool memory_limited = false; // the memory budget ended the run
   int64_t iterations = 0;
+  int64_t last_improvement = 0;  // the iteration of the last better solution (0: before the first)
   int64_t restarts = 0;        // times the population started afresh
   Result result;               // routes and costs only; the best found
 };

@@ -27,7 +27,6 @@ constexpr SubPopulationSizes kPopulationSizes{25, 40, 4, 5};
 // On large instances one local search takes seconds: a smaller population
 // leaves time for breeding.
 constexpr SubPopulationSizes kLargePopulationSizes{4, 4, 1, 2};
-constexpr size_t kNeighbours = 20;
 // Probability that an infeasible child is repaired with raised penalties.
 constexpr double kRepairShare = 0.5;
 constexpr double kConstructionNoise = 0.3;
@@ -104,7 +103,7 @@ class Engine {
   Engine(const InstanceTables& tables, const EngineSettings& settings)
       : settings_(settings),
         rules_(tables),
-        neighbours_(rules_, kNeighbours),
+        neighbours_(rules_, kEngineNeighbours),
         search_(rules_, neighbours_),
         insertion_(rules_, neighbours_),
         split_(rules_),
@@ -142,9 +141,8 @@ class Engine {
     std::vector<size_t> order(m);
     for (size_t k = 0; k < m; ++k) order[k] = k;
     const size_t restart_after = RestartAfter();
-    while (population_.Size() > 0 && !StopNow()) {
-      if (settings_.max_iterations > 0 && outcome.iterations >= settings_.max_iterations) break;
-      ++outcome.iterations;
+    while (population_.Size() > 0 && !StopNow() && !IterationsDone()) {
+      ++iterations_;
       Breed(order);
       if (++since_improvement_ >= restart_after) {
         Restart();
@@ -152,6 +150,8 @@ class Engine {
       }
     }
     outcome.stopped_early = stopped_;
+    outcome.iterations = iterations_;
+    outcome.last_improvement = last_improvement_;
     if (has_best_) {
       outcome.improved = true;
       outcome.result = best_;
@@ -171,19 +171,9 @@ class Engine {
     return fits;
   }
 
-  // Bytes of what the engine holds besides the population: the work and
-  // elite solutions (with room for every target on every route), the
-  // neighbour lists, the construction's and the split's tables, buffers.
+  // Bytes of what the engine holds besides the population.
   size_t FixedBytes() const {
-    const size_t n = rules_.NumNodes();
-    const size_t m = rules_.NumAgents();
-    const size_t solution = sizeof(Solution) + m * (sizeof(EngineRoute) + (n + 2) * (sizeof(size_t) + 2 * sizeof(Segment))) +
-                            2 * n * sizeof(size_t);
-    const size_t neighbours = neighbours_.Types().size() * n * kNeighbours * sizeof(size_t);
-    const size_t construction = n * m * 3 * sizeof(double);
-    const size_t split = (m + 1) * (n + 1) * (sizeof(ObjectiveValue) + sizeof(size_t));
-    const size_t buffers = 12 * (n + 2) * sizeof(size_t);
-    return 3 * solution + neighbours + construction + split + buffers;
+    return EngineFixedBytes(rules_.NumNodes(), rules_.NumAgents(), neighbours_.Types().size());
   }
 
   const SubPopulationSizes& BaseSizes() const {
@@ -191,11 +181,13 @@ class Engine {
   }
 
   // Fills the population with regret constructions (the first plain, the
-  // rest randomised), each improved by local search.
+  // rest randomised), each improved by local search; each counts as an
+  // iteration.
   void Populate() {
     const size_t wanted = population_.Sizes().survivors;
     for (size_t attempt = 0; attempt < 2 * wanted && population_.Size() < wanted; ++attempt) {
-      if (StopNow()) break;
+      if (StopNow() || IterationsDone()) break;
+      ++iterations_;
       work_.Clear();
       if (Construct(attempt == 0 ? 0.0 : kConstructionNoise)) Improve(false);
     }
@@ -230,6 +222,14 @@ class Engine {
     population_.Clear();
     if (has_elite_) population_.Offer(elite_);
     Populate();
+  }
+
+  // Whether "max_iterations" or "max_no_improvement" ends the run: both
+  // count iterations, so a run they end is the same on every machine.
+  bool IterationsDone() const {
+    if (settings_.max_iterations > 0 && iterations_ >= settings_.max_iterations) return true;
+    return settings_.max_no_improvement > 0 &&
+           iterations_ - last_improvement_ >= settings_.max_no_improvement;
   }
 
   bool StopNow() {
@@ -334,6 +334,7 @@ class Engine {
     reference_ = value;
     has_reference_ = true;
     since_improvement_ = 0;
+    last_improvement_ = iterations_;
     best_ = std::move(candidate);
     has_best_ = true;
     if (settings_.on_improvement) settings_.on_improvement(settings_.clock ? settings_.clock() : 0.0, best_);
@@ -353,7 +354,9 @@ class Engine {
   Solution work_;
   Solution elite_;  // the best feasible solution, kept over restarts
   bool has_elite_ = false;
-  size_t since_improvement_ = 0;
+  size_t since_improvement_ = 0;  // children since the last better solution (restarts)
+  int64_t iterations_ = 0;        // constructions and children so far
+  int64_t last_improvement_ = 0;  // the iteration of the last better solution
   std::vector<char> used_;
   std::vector<size_t> tour_first_;
   std::vector<size_t> tour_second_;

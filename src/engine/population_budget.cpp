@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+
+#include "engine/engine_settings.h"
+#include "engine/objective_value.h"
+#include "engine/route_pieces.h"
+#include "engine/segment.h"
+#include "engine/solution.h"
 
 namespace tarsel {
 
@@ -25,6 +32,31 @@ SubPopulationSizes FitPopulationSizes(const SubPopulationSizes& wanted, double b
   if (sizes.survivors + sizes.generation > spare) sizes.generation = spare - sizes.survivors;
   sizes.elite = std::min(sizes.elite, sizes.survivors);
   return sizes;
+}
+
+size_t EngineFixedBytes(size_t nodes, size_t agents, size_t types) {
+  const size_t n = nodes;
+  const size_t m = agents;
+  const size_t solution = sizeof(Solution) +
+                          m * (sizeof(EngineRoute) + (n + 2) * (sizeof(size_t) + 2 * sizeof(Segment))) +
+                          2 * n * sizeof(size_t);
+  const size_t neighbours = types * n * kEngineNeighbours * sizeof(size_t);
+  // Every stretch of up to RoutePieces::kWindow nodes, and every tail for
+  // each type, over all routes (whose nodes are the targets and two ends each).
+  const size_t route_nodes = n + 2 * m;
+  const size_t pieces = route_nodes * (RoutePieces::kWindow + types) * (sizeof(Segment) + 1) +
+                        route_nodes * sizeof(size_t);
+  const size_t construction = n * m * 3 * sizeof(double);
+  const size_t split = (m + 1) * (n + 1) * (sizeof(ObjectiveValue) + sizeof(size_t));
+  const size_t buffers = 12 * (n + 2) * sizeof(size_t);
+  return 3 * solution + neighbours + pieces + construction + split + buffers;
+}
+
+size_t EngineLeastBytes(size_t nodes, size_t agents, size_t types) {
+  // A member: its solution, keys and row of distances (Population::MemberBytes
+  // at the smallest sizes), with every node a target at most.
+  const size_t member = Solution::CopyBytes(nodes, agents, nodes) + nodes * sizeof(uint32_t) + 64;
+  return EngineFixedBytes(nodes, agents, types) + 4 * member;
 }
 
 }  // namespace tarsel

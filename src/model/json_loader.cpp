@@ -179,7 +179,8 @@ constexpr const char* kDocumentKeys[] = {"nodes",   "agents", "costs", "constrai
                                          "options", "name",   "scale", "benchmark"};
 constexpr const char* kOptionKeys[] = {"return_to_end", "objective",       "time_limit",
                                        "missing_cost",  "memory_limit_mb", "improve",
-                                       "seed",          "max_iterations"};
+                                       "seed",          "max_iterations",
+                                       "max_no_improvement"};
 
 template <size_t N>
 void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], const char* where) {
@@ -245,6 +246,7 @@ void ReadOptions(const json& options, Options& out) {
   out.improve = options.value("improve", false);
   out.seed = OptionalInt64Option(options, "seed");
   out.max_iterations = OptionalInt64Option(options, "max_iterations");
+  out.max_no_improvement = OptionalInt64Option(options, "max_no_improvement");
   out.missing_cost = options.value("missing_cost", kNoConnection);
 }
 

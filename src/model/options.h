@@ -26,7 +26,11 @@ struct Options {
   // the rest of the time limit.
   bool improve = false;
   int64_t seed = 0;            // the engine's random seed
-  int64_t max_iterations = 0;  // the engine's iterations; 0: no limit
+  // The engine's iterations (constructions and children); 0: no limit.
+  int64_t max_iterations = 0;
+  // The engine ends after this many iterations in a row without a better
+  // solution; 0: no limit.
+  int64_t max_no_improvement = 0;
 };
 
 }  // namespace tarsel

@@ -67,6 +67,8 @@ class Options:
     improve: bool
     seed: int
     max_iterations: int
+    # The engine ends after this many iterations without a better solution; 0: no limit.
+    max_no_improvement: int
     # Arc costs at or above this value are no connection (default 9999.0).
     missing_cost: float
     def __init__(self) -> None: ...

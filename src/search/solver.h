@@ -134,6 +134,10 @@ class Solver {
   // Number of agents the search moves (the caller's start list on the
   // generic entry).
   size_t NumAgents() const { return tables.Starts().size(); }
+  // Sets tables_memory_bytes; throws std::length_error naming the sizes
+  // and "memory_limit_mb" when the tables, and with "improve" the engine at
+  // its smallest, would not fit the memory budget.
+  void CheckMemoryBudget(const Problem& problem, const Options& options);
   // Checks the node count and the agents' start and end nodes; throws.
   void ValidateSearch() const;
   // Reports targets nobody can reach and agents that cannot get to their
@@ -193,6 +197,7 @@ class Solver {
   double time_limit = 60.0;
   Options solve_options;
   double memory_limit_bytes = 0;
+  double tables_memory_bytes = 0;  // what the tables hold of the budget
   bool list_blocked_edges = false;  // MTSP_DEBUG_TW_EDGES is set
   InterruptCheck interrupt;
   ProgressReporter progress;

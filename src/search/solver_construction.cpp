@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <iomanip>
 #include <limits>
 #include <sstream>
 #include <stdexcept>
@@ -9,6 +10,7 @@
 
 #include "common/console.h"
 #include "common/special_values.h"
+#include "engine/population_budget.h"
 #include "model/problem_checks.h"
 #include "search/solver.h"
 #include "tables/problem_tables.h"
@@ -36,6 +38,7 @@ Solver::Solver(Problem problem, Options options)
     throw std::invalid_argument(message.str());
   }
   memory_limit_bytes = options.memory_limit_mb * (1 << 20);
+  CheckMemoryBudget(problem, options);
 
   // The engine reads costs from the dense matrices only; the graph's arc
   // lists serve the focal search and its post-optimisers.
@@ -62,6 +65,28 @@ Solver::Solver(Problem problem, Options options)
 }
 
 Solver::~Solver() = default;
+
+void Solver::CheckMemoryBudget(const Problem& problem, const Options& options) {
+  const size_t n = problem.nodes.size();
+  const size_t types = problem.type_names.size();
+  tables_memory_bytes = static_cast<double>(
+      TablesMemoryBytes(n, types, engine_only ? GraphArcs::kNone : GraphArcs::kComplete));
+  const double engine_bytes =
+      options.improve ? static_cast<double>(EngineLeastBytes(n, problem.agents_ordered.size(), types)) : 0.0;
+  if (tables_memory_bytes + engine_bytes <= memory_limit_bytes) return;
+  // Megabytes rounded up to a tenth.
+  auto megabytes = [](double bytes) { return std::ceil(bytes / (1 << 20) * 10) / 10; };
+  std::ostringstream message;
+  message << std::fixed << std::setprecision(1) << "instance of " << n << " nodes and " << types
+          << (types == 1 ? " agent type" : " agent types") << " needs about "
+          << megabytes(tables_memory_bytes + engine_bytes) << " MB for its cost tables ("
+          << megabytes(tables_memory_bytes) << " MB)";
+  if (options.improve) message << " and the improvement engine (" << megabytes(engine_bytes) << " MB)";
+  message << ", more than the memory budget of " << std::setprecision(6) << std::defaultfloat
+          << options.memory_limit_mb
+          << " MB; raise the option \"memory_limit_mb\" or solve a smaller instance";
+  throw std::length_error(message.str());
+}
 
 void Solver::Prepare() {
   BuildTimeWindowEdges();
@@ -180,6 +205,23 @@ void Solver::CheckConnectivity() {
                     end, " from its start node ", start, " within its route-length limit ",
                     agent.time_limit, ": the shortest trip costs ", blocked.shortest_trip);
         break;
+    }
+  }
+  for (const UnservableTarget& target : report.unservable_targets) {
+    const size_t node = tables.Nodes()[target.node].id;
+    if (target.reason == UnservableReason::kWindowClosed) {
+      const WindowSlot* window = tables.Window(target.node);
+      ConsoleLine(ConsoleStream::kErr, "[warning] node ", node,
+                  " can't be served: its time window [", window->start, ", ", window->end,
+                  "] closes before any agent can arrive (the earliest arrival is ", target.bound,
+                  ")");
+    } else {
+      const AgentInfo& agent = tables.Agents()[target.agent];
+      ConsoleLine(ConsoleStream::kErr, "[warning] node ", node,
+                  " can't be served within any agent's route-length limit: the cheapest route "
+                  "through it, agent ",
+                  agent.id, "'s, costs at least ", target.bound, " against its limit ",
+                  agent.time_limit);
     }
   }
   unsolvable = !report.Solvable();

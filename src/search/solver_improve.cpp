@@ -14,13 +14,14 @@ bool Solver::RunImprovement(bool found) {
   settings.min_max = solve_options.objective == ObjectiveType::MinMax;
   settings.seed = static_cast<uint64_t>(solve_options.seed);
   settings.max_iterations = solve_options.max_iterations;
+  settings.max_no_improvement = solve_options.max_no_improvement;
   settings.deadline = time_limit;
   settings.clock = [this] { return timer.Elapsed(); };
   settings.interrupt = &interrupt;
-  // The engine's stores count against the same budget as the search's,
-  // which keeps what it holds while the engine runs.
-  settings.memory_budget_bytes =
-      std::max(0.0, memory_limit_bytes - static_cast<double>(SearchMemoryBytes()));
+  // The engine's stores count against the same budget as the tables and
+  // the search's stores, which keep what they hold while the engine runs.
+  settings.memory_budget_bytes = std::max(
+      0.0, memory_limit_bytes - tables_memory_bytes - static_cast<double>(SearchMemoryBytes()));
   settings.on_improvement = [this](double time, const Result& improved) {
     Result snapshot = result;
     snapshot.paths = improved.paths;

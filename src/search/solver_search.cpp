@@ -155,6 +155,9 @@ int Solver::Solve() {
   size_t phase = 0;
   uint64_t selections = 0;
   Label selected;
+  // Set when the open list runs empty by itself (no time limit, interrupt
+  // or memory budget stopped the search): every label was expanded or pruned.
+  bool exhausted = false;
   while (max_phases > 0) {
     if (result.timeout) break;
     bool stop = false;
@@ -190,6 +193,7 @@ int Solver::Solve() {
       GenerateSuccessors(selected, agent);
       RefocusOn(weights[phase]);
     }
+    exhausted = !stop && !result.timeout && lists.OpenEmpty();
     if (stop || result.timeout || lists.OpenEmpty()) break;
     // With the engine on, the focal search's task ends with its first solution.
     if (solve_options.improve && solution_found != 0) break;
@@ -205,7 +209,18 @@ int Solver::Solve() {
     if (phase >= static_cast<size_t>(max_phases)) break;
   }
 
-  if (solve_options.improve) RunImprovement(solution_found != 0);
+  if (solve_options.improve) {
+    if (exhausted && solution_found == 0) {
+      // The whole search space holds no solution: the engine, which
+      // searches a part of that space, cannot find one either.
+      ConsoleLine(ConsoleStream::kErr,
+                  "[improve] the focal search has exhausted its search space without a solution: "
+                  "no routes serve every target within the constraints; the improvement engine "
+                  "is not started");
+    } else {
+      RunImprovement(solution_found != 0);
+    }
+  }
   result.cpu_seconds = timer.Elapsed();
   if (solution_found == 0) return 0;
   if (!dump_name.empty()) WriteDebugDump();
@@ -221,7 +236,8 @@ bool Solver::MustStop() {
   if (interrupt.Poll(now)) return true;
   // The next block of labels must still fit, with what the lists and the
   // frontiers hold.
-  if (static_cast<double>(SearchMemoryBytes() + label_store.BlockBytes()) > memory_limit_bytes) {
+  if (tables_memory_bytes + static_cast<double>(SearchMemoryBytes() + label_store.BlockBytes()) >
+      memory_limit_bytes) {
     memory_limit_reached = true;
     ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", memory_limit_bytes / (1 << 20),
                 " MB reached with ", label_store.Count(),

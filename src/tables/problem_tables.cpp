@@ -206,6 +206,22 @@ std::unique_ptr<SparseGraph> CompleteGraph(const std::vector<std::vector<double>
 
 }  // namespace
 
+size_t TablesMemoryBytes(size_t nodes, size_t types, GraphArcs arcs) {
+  const size_t n = nodes;
+  const size_t matrices = types * n * n * sizeof(double);
+  // Per node: its records, allowed types and window.
+  const size_t per_node = sizeof(NodeInfo) + types + sizeof(WindowSlot) + 2 * sizeof(size_t);
+  size_t graph = 0;
+  if (arcs == GraphArcs::kComplete) {
+    // Each arc in the successor and predecessor lists: the neighbour's
+    // index and a cost vector (its header and a heap block of `types`
+    // doubles with the allocator's overhead).
+    const size_t per_arc = 2 * (sizeof(size_t) + sizeof(std::vector<double>) + types * sizeof(double) + 16);
+    graph = n * (n > 0 ? n - 1 : 0) * per_arc;
+  }
+  return matrices + n * per_node + graph;
+}
+
 ProblemTables BuildProblemTables(const Problem& problem, const Options& options, GraphArcs arcs) {
   std::unordered_map<size_t, size_t> node_index;
   std::vector<NodeInfo> nodes = NodeTable(problem, node_index);

@@ -23,6 +23,12 @@ struct ProblemTables {
 // the arc lists would hold four million arcs beside the matrices).
 enum class GraphArcs { kComplete, kNone };
 
+// Bytes the tables and graph of BuildProblemTables hold for `nodes` nodes
+// and `types` agent types: the dense cost matrices (types x nodes^2
+// doubles), and with kComplete an arc with its cost vector for every
+// ordered pair. Known before anything is built.
+size_t TablesMemoryBytes(size_t nodes, size_t types, GraphArcs arcs);
+
 // Builds the tables of `problem`, in this order: types, nodes, agents with
 // their start and end nodes (std::out_of_range naming the agent for an
 // unknown id), allowed types per node (a warning per node without an

@@ -1,6 +1,7 @@
 #include "tables/reachability.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <deque>
 #include <limits>
@@ -14,6 +15,21 @@ constexpr double kUnreached = std::numeric_limits<double>::infinity();
 // Relative tolerance of the limit test: a trip summed along another path
 // than the search's may differ from it by rounding.
 constexpr double kLimitTolerance = 1e-9;
+
+// Whether `value` exceeds `limit` by more than rounding along another path
+// than the search's could explain.
+bool Exceeds(double value, double limit) {
+  return value > limit + kLimitTolerance * std::max(1.0, std::abs(limit));
+}
+
+// The best any agent achieves at one target, gathered over the agents.
+struct TargetBounds {
+  double earliest_arrival = kUnreached;
+  bool servable = false;          // some agent meets the window and its limit
+  double least_excess = kUnreached;  // over the agents the window admits
+  double least_cost = 0;
+  size_t least_agent = 0;
+};
 
 bool IsTarget(const InstanceTables& tables, size_t node) {
   return !tables.IsStart(node) && !tables.IsGoal(node);
@@ -88,6 +104,7 @@ ConnectionReport CheckConnections(const InstanceTables& tables, size_t agent_cou
   std::vector<uint8_t> wanted(n, 0);  // some agent's type may visit the target
   std::vector<uint8_t> served(n, 0);  // some agent can reach it
   std::vector<uint8_t> passable(n, 0);
+  std::vector<TargetBounds> bounds(n);
   const size_t agents = std::min({agent_count, tables.NumAgents(), tables.Starts().size(),
                                   tables.Goals().size()});
   for (size_t k = 0; k < agents; ++k) {
@@ -104,18 +121,33 @@ ConnectionReport CheckConnections(const InstanceTables& tables, size_t agent_cou
     const std::vector<double>& from_start = cache.Get(tables, t, start, true, passable);
     const std::vector<double>& to_goal =
         closed ? cache.Get(tables, t, goal, false, passable) : from_start;
+    const WindowSlot* start_window = tables.Window(start);
+    const double limit = tables.Agents()[k].time_limit;
+    const double departure = StartTime(tables, start);
     for (size_t i = 0; i < n; ++i) {
-      if (passable[i] && from_start[i] < kUnreached && (!closed || to_goal[i] < kUnreached)) {
-        served[i] = 1;
+      if (!passable[i] || from_start[i] == kUnreached || (closed && to_goal[i] == kUnreached)) continue;
+      served[i] = 1;
+      // Waiting on the way only delays the arrival; waiting for the
+      // target's own window and the trip on to the end only add to the cost.
+      const double arrival = departure + from_start[i];
+      TargetBounds& target = bounds[i];
+      target.earliest_arrival = std::min(target.earliest_arrival, arrival);
+      const WindowSlot* window = tables.Window(i);
+      if (window != nullptr && Exceeds(arrival, window->end)) continue;
+      const double leave = window != nullptr ? std::max(arrival, window->start) : arrival;
+      const double cost = leave + (closed ? to_goal[i] : 0.0);
+      if (limit <= 0 || !Exceeds(cost, limit)) {
+        target.servable = true;
+      } else if (cost - limit < target.least_excess) {
+        target.least_excess = cost - limit;
+        target.least_cost = cost;
+        target.least_agent = k;
       }
     }
 
-    const WindowSlot* start_window = tables.Window(start);
-    const double limit = tables.Agents()[k].time_limit;
     // Open routes end anywhere at no cost; an agent that ends where it
     // starts may stay there.
     const double trip = !closed || start == goal ? 0.0 : from_start[goal];
-    const double departure = StartTime(tables, start);
     auto block = [&](BlockReason reason, double cost) {
       report.blocked_agents.push_back(BlockedAgent{k, reason, cost});
     };
@@ -133,6 +165,15 @@ ConnectionReport CheckConnections(const InstanceTables& tables, size_t agent_cou
   }
   for (size_t i = 0; i < n; ++i) {
     if (wanted[i] && !served[i]) report.unreachable_targets.push_back(i);
+    const TargetBounds& target = bounds[i];
+    if (!served[i] || target.servable) continue;
+    if (target.least_excess == kUnreached) {
+      report.unservable_targets.push_back(
+          UnservableTarget{i, UnservableReason::kWindowClosed, target.earliest_arrival, 0});
+    } else {
+      report.unservable_targets.push_back(
+          UnservableTarget{i, UnservableReason::kOverLimit, target.least_cost, target.least_agent});
+    }
   }
   return report;
 }

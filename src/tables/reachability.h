@@ -22,6 +22,22 @@ struct BlockedAgent {
   double shortest_trip = 0;  // kTripOverLimit: its cost, waiting at the start included
 };
 
+// Why no agent can serve a target its arcs reach.
+enum class UnservableReason {
+  kWindowClosed,  // its window ends before any agent can arrive
+  kOverLimit,     // every route through it exceeds its agent's limit
+};
+
+struct UnservableTarget {
+  size_t node = 0;  // node index
+  UnservableReason reason = UnservableReason::kWindowClosed;
+  // kWindowClosed: the earliest arrival of any agent. kOverLimit: the least
+  // cost of a route through the target, for `agent`, the agent whose limit
+  // it exceeds by the least.
+  double bound = 0;
+  size_t agent = 0;  // kOverLimit: agent index
+};
+
 // What the arcs of an instance rule out before any search, for the first
 // `agent_count` agents of the tables. Agents pass only through targets
 // (nodes that are nobody's start or end) their type may visit, over arcs
@@ -34,8 +50,15 @@ struct ConnectionReport {
   std::vector<size_t> unreachable_targets;
   // Agents that cannot complete a route, at most one entry each.
   std::vector<BlockedAgent> blocked_agents;
+  // Reachable targets that no agent can serve within the target's window
+  // and its own route-length limit, by lower bounds: the shortest path to
+  // the target (waiting at the start included) and, with closed routes, on
+  // to the agent's end node.
+  std::vector<UnservableTarget> unservable_targets;
 
-  bool Solvable() const { return unreachable_targets.empty() && blocked_agents.empty(); }
+  bool Solvable() const {
+    return unreachable_targets.empty() && blocked_agents.empty() && unservable_targets.empty();
+  }
 };
 
 ConnectionReport CheckConnections(const InstanceTables& tables, size_t agent_count);

@@ -205,5 +205,36 @@ TEST(ImprovementEngine, RestartsKeepRunsRepeatableAndValid) {
   }
 }
 
+TEST(ImprovementEngine, MaxIterationsCountsTheConstructionsOfThePopulation) {
+  // One iteration is one construction: the first population is not built
+  // past the limit (it would otherwise take 25 constructions or more).
+  InstanceKinds kinds;
+  kinds.nodes = 30;
+  engine_test::RandomInstance instance = MakeRandomInstance(kinds, 5);
+  EngineSettings settings = Bounded(true, 1, 1);
+  int reports = 0;
+  settings.on_improvement = [&reports](double, const Result&) { ++reports; };
+  const EngineOutcome outcome = RunImprovementEngine(instance.tables, nullptr, settings);
+  EXPECT_EQ(outcome.iterations, 1);
+  EXPECT_EQ(reports, 1);
+  EXPECT_FALSE(outcome.stopped_early);
+}
+
+TEST(ImprovementEngine, NoImprovementLimitEndsAConvergedRunRepeatably) {
+  InstanceKinds kinds;
+  kinds.nodes = 8;
+  engine_test::RandomInstance instance = MakeRandomInstance(kinds, 7);
+  EngineSettings settings = Bounded(false, 2, 0);  // no iteration limit, a clock that never moves
+  settings.max_no_improvement = 300;
+  const EngineOutcome first = RunImprovementEngine(instance.tables, nullptr, settings);
+  const EngineOutcome second = RunImprovementEngine(instance.tables, nullptr, settings);
+  ASSERT_TRUE(first.improved);
+  EXPECT_FALSE(first.stopped_early);
+  EXPECT_EQ(first.iterations - first.last_improvement, 300);
+  EXPECT_EQ(first.iterations, second.iterations);
+  EXPECT_EQ(first.result.paths, second.result.paths);
+  ExpectValidSolution(instance.tables, first.result);
+}
+
 }  // namespace
 }  // namespace tarsel

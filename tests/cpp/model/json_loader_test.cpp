@@ -180,6 +180,9 @@ TEST(JsonLoaderTest, SeedAndIterationsMustFitSigned64Bits) {
   EXPECT_EQ(refusal("max_iterations", json::parse("9223372036854775808")),
             "option \"max_iterations\" must be a whole number from -9223372036854775808 to "
             "9223372036854775807, got 9223372036854775808");
+  EXPECT_EQ(refusal("max_no_improvement", json::parse("-1e300")),
+            "option \"max_no_improvement\" must be a whole number from -9223372036854775808 to "
+            "9223372036854775807, got -1e+300");
   // 2^63 as a float is the first value above the range.
   const std::string seed_refused = "option \"seed\" must be a whole number";
   for (const char* text : {"9.2233720368547758e18", "1e300", "-1e300", "-9.3e18"}) {
@@ -339,11 +342,12 @@ TEST(JsonLoaderTest, UnknownKeysAreNamed) {
   doc["benchmark"] = json::object();
   doc["options"] = {{"return_to_end", true}, {"objective", "min_max"}, {"time_limit", 5},
                     {"missing_cost", 1e6},   {"memory_limit_mb", 100},  {"improve", true},
-                    {"seed", 3},             {"max_iterations", 10}};
+                    {"seed", 3},             {"max_iterations", 10},    {"max_no_improvement", 500}};
   testing::ConsoleCapture console;
   Problem problem = Load(doc);
   EXPECT_EQ(console.TakeErr(), "");
   EXPECT_EQ(problem.options.missing_cost, 1e6);
+  EXPECT_EQ(problem.options.max_no_improvement, 500);
 
   doc["constraint"] = json::array();
   doc["options"] = {{"objetive", "min_max"}, {"time_limit", 5}, {"returnToEnd", false}};

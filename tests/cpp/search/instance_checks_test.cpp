@@ -242,5 +242,89 @@ TEST(AgentTrips, AStartNodeThatOpensLaterIsWaitedFor) {
   EXPECT_FALSE(tight.GetResult().timeout);
 }
 
+TEST(UnservableTargets, AWindowNoAgentCanMeetFailsAtOnceAndIsNamed) {
+  // Target 3 lies 3 from the depot: a window closing at 2 can't be met.
+  InstanceBuilder b = Line();
+  b.Window(3, 0, 2);
+  ConsoleCapture console;
+  Solver solver(b.problem, Options{});
+  EXPECT_EQ(console.TakeErr(),
+            "[warning] node 3 can't be served: its time window [0, 2] closes before any agent can "
+            "arrive (the earliest arrival is 3)\n");
+  EXPECT_EQ(solver.Solve(), 0);
+  EXPECT_EQ(solver.GetResult().n_generated, 0);
+  EXPECT_FALSE(solver.GetResult().timeout);
+
+  b.problem.timewindow_constraint.set_timewindow(3, 0, 3);
+  Solver met(b.problem, Options{});
+  EXPECT_EQ(met.Solve(), 1);
+  EXPECT_EQ(CheckSolution(b.problem, true, met.GetResult()), "");
+}
+
+TEST(UnservableTargets, ARouteLengthLimitNoRouteThroughATargetMeetsIsNamed) {
+  // Any closed route through target 3 costs at least 6.
+  InstanceBuilder b = Line();
+  b.problem.agents_ordered[0].time_limit = 5;
+  ConsoleCapture console;
+  Solver solver(b.problem, Options{});
+  EXPECT_EQ(console.TakeErr(),
+            "[warning] node 3 can't be served within any agent's route-length limit: the cheapest "
+            "route through it, agent 0's, costs at least 6 against its limit 5\n");
+  EXPECT_EQ(solver.Solve(), 0);
+  EXPECT_EQ(solver.GetResult().n_generated, 0);
+
+  b.problem.agents_ordered[0].time_limit = 6;
+  Solver enough(b.problem, Options{});
+  EXPECT_EQ(enough.Solve(), 1);
+}
+
+TEST(ExhaustedSearch, NoSolutionAnywhereEndsTheSolveWithoutTheEngine) {
+  // Targets 1 and 2 lie 2 to either side of the depot, each with a window
+  // closing at 2: each alone can be met, both together cannot.
+  InstanceBuilder b;
+  b.Node(0, 0).Node(-2, 0).Node(2, 0);
+  b.AgentOf("truck", 0, 0);
+  b.EuclideanCosts("truck").AllowAllElsewhere({"truck"});
+  b.Window(1, 0, 2).Window(2, 0, 2);
+  Options options;
+  options.improve = true;
+  options.time_limit = 1e308;  // only the end of the search can end this solve
+  ConsoleCapture console;
+  Solver solver(b.problem, options);
+  EXPECT_EQ(solver.Solve(), 0);
+  EXPECT_FALSE(solver.GetResult().timeout);
+  EXPECT_NE(console.TakeErr().find("[improve] the focal search has exhausted its search space without "
+                                   "a solution"),
+            std::string::npos);
+}
+
+TEST(MemoryBudget, TablesThatCannotFitAreRefusedBeforeTheyAreBuilt) {
+  auto nodes_on_a_line = [](int n) {
+    InstanceBuilder b;
+    for (int i = 0; i < n; ++i) b.Node(i, 0);
+    b.AgentOf("truck", 0, 0);
+    b.problem.set_cost_matrix("truck", {{0}});
+    return b;
+  };
+  // 20,000 nodes would take 3 GB of cost table: refused without allocating it.
+  InstanceBuilder b = nodes_on_a_line(20000);
+  Options options;
+  options.improve = true;
+  options.memory_limit_mb = 100;
+  ConsoleCapture quiet;
+  try {
+    Solver solver(b.problem, options);
+    FAIL() << "no error";
+  } catch (const std::length_error& e) {
+    const std::string text = e.what();
+    EXPECT_EQ(text.rfind("instance of 20000 nodes and 1 agent type needs about ", 0), 0u) << text;
+    EXPECT_NE(text.find("more than the memory budget of 100 MB; raise the option \"memory_limit_mb\""),
+              std::string::npos)
+        << text;
+  }
+  // A budget that holds them lets the solver be built.
+  EXPECT_NO_THROW(Solver(nodes_on_a_line(300).problem, options));
+}
+
 }  // namespace
 }  // namespace tarsel
