@@ -199,7 +199,7 @@ def _source(instance: InstanceInput) -> tuple[dict[str, Any] | None, str | None,
     if isinstance(instance, Mapping):
         document = dict(instance)
         if not isinstance(document.get("options", {}), Mapping):
-            return None, json.dumps(document), None  # the module's reader reports the options' type
+            return None, dumps(document), None  # the module's reader reports the options' type
         return document, None, None
     if isinstance(instance, str) and _looks_like_json(instance):
         return parse_document(instance), instance, None
@@ -211,6 +211,16 @@ def _source(instance: InstanceInput) -> tuple[dict[str, Any] | None, str | None,
         except OSError:
             return None, None, path  # the module raises its own "Cannot open file: " error
     raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
+
+
+def dumps(document: Mapping[str, Any], **options: Any) -> str:
+    """The JSON text of a document given as a dict (`options` go to
+    json.dumps); ValueError for one nested too deeply to write."""
+    try:
+        return json.dumps(document, **options)
+    except RecursionError:
+        raise ValueError("arrays and objects are nested too deeply to write as JSON "
+                         "(an instance document nests them a few levels deep)") from None
 
 
 def solve(
@@ -233,7 +243,10 @@ def solve(
     with the best solution found so far as its attribute `result`, a
     SolveResult (a KeyboardInterrupt acts as Ctrl-C does). Exceptions of the
     module (RuntimeError, IndexError, ValueError, KeyboardInterrupt before any
-    solution) propagate unchanged.
+    solution) propagate unchanged. A document nested too deeply for Python's
+    reader, or holding a number beyond the range of a double, raises
+    ValueError (`kvr_mtsp.json_text.JsonTextError` for a path or a text)
+    whose message says so.
     """
     if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
@@ -244,7 +257,7 @@ def solve(
         document = with_options(document, {"improve": improve, "seed": seed})
     try:
         if document is not None:
-            result = _kvr_core.solve_json_str(json.dumps(document), limit, **extra)
+            result = _kvr_core.solve_json_str(dumps(document), limit, **extra)
         elif text is not None:
             result = _kvr_core.solve_json_str(text, limit, **extra)
         else:

@@ -40,6 +40,7 @@ from collections.abc import Callable, Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Any
 
+from kvr_mtsp.json_text import JsonTextError
 from kvr_mtsp.overrides import parse_document
 
 # Outcome statuses: the solver's own two, and "error" for an instance that
@@ -185,11 +186,14 @@ def _check_time_limit(time_limit: float) -> None:
 
 def _prepare(index: int, instance: Any) -> _Prepared:
     """Reads one instance into a document for the workers, or says why it cannot be solved."""
-    from kvr_mtsp.api import _looks_like_json
+    from kvr_mtsp.api import _looks_like_json, dumps
 
     if isinstance(instance, Mapping):
         document = dict(instance)
-        text = json.dumps(document, sort_keys=True)
+        try:
+            text = dumps(document, sort_keys=True)
+        except ValueError as error:
+            return _Prepared(f"instances[{index}]", None, None, f"instances[{index}]: {error}")
         return _Prepared(f"instances[{index}]", document, digest_of(text.encode()), None)
     if isinstance(instance, str) and _looks_like_json(instance):
         label, raw = f"instances[{index}]", instance.encode("utf-8", "surrogatepass")
@@ -202,7 +206,10 @@ def _prepare(index: int, instance: Any) -> _Prepared:
             return _Prepared(label, None, None, f"cannot read {label}: {error.strerror or error}")
     else:
         raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
-    document = parse_document(raw)
+    try:
+        document = parse_document(raw)
+    except JsonTextError as error:
+        return _Prepared(label, None, digest_of(raw), f"{label}: {error}")
     if document is None:
         return _Prepared(label, None, digest_of(raw), _unreadable(raw, label))
     return _Prepared(label, document, digest_of(raw), None)

@@ -42,6 +42,7 @@ import _kvr_core
 from kvr_mtsp import batch_cli, convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
 from kvr_mtsp.instance import InstanceView, read_document
+from kvr_mtsp.json_text import JsonTextError
 from kvr_mtsp.overrides import parse_document, with_options
 from kvr_mtsp.progress import ProgressDisplay, fmt
 from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput, positive_seconds, read_bytes
@@ -119,15 +120,11 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def engine_document(path: str, args: argparse.Namespace) -> str | None:
+def engine_document(document: dict[str, Any] | None, args: argparse.Namespace) -> str | None:
     """The instance text with the options given as flags written into its "options",
-    or None when Python's reader does not take the document as an object
-    (the solver then reads the file itself and reports what it finds)."""
-    try:
-        with open(path, "rb") as stream:
-            document = parse_document(stream.read())
-    except OSError:
-        return None
+    or None when there is no document (the package's reader does not take the
+    file as an object; the solver then reads the file itself and reports what
+    it finds)."""
     if document is None:
         return None
     flags = {
@@ -258,8 +255,16 @@ def check_output_path(path: str) -> None:
             pass
 
 
-def read_instance(path: str) -> InstanceView:
-    return InstanceView(read_document(read_bytes(path)))
+def read_instance(path: str) -> tuple[InstanceView, dict[str, Any] | None]:
+    """The view of the document in the file, and the document itself when it
+    is an object the solver can be given as text; BadInput when the file
+    cannot be read or holds JSON the package's reader refuses."""
+    raw = read_bytes(path)
+    try:
+        document = parse_document(raw)
+    except JsonTextError as error:
+        raise BadInput(f"{path}: {error}") from None
+    return InstanceView(document if document is not None else read_document(raw)), document
 
 
 def explain(error: Exception, path: str, view: InstanceView) -> str:
@@ -319,7 +324,7 @@ def solve_command(args: argparse.Namespace) -> int:
     try:
         for path in filter(None, (args.output, args.plot)):
             check_output_path(path)
-        view = read_instance(args.instance)
+        view, document = read_instance(args.instance)
         if args.plot:
             plot.check_plottable(view, args.instance)
         problem = view.problem_before_solve()
@@ -333,7 +338,7 @@ def solve_command(args: argparse.Namespace) -> int:
     budget = args.time_limit if args.time_limit is not None else view.time_limit
     display = None if args.quiet else ProgressDisplay(budget)
     try:
-        text = engine_document(args.instance, args)
+        text = engine_document(document, args)
         with stop_signals_raise(received), display or contextlib.nullcontext():
             if args.verbose:
                 result = solve(args.instance, text, time_limit, display)

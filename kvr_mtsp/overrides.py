@@ -5,27 +5,27 @@ document's own options the same way: the document is read as JSON, the
 given keys are set in its "options" object (created when absent), and the
 solver reads the rewritten text. A document Python's reader does not take
 as an object with an object "options" is left to the solver's reader, which
-reports what is wrong with it.
+reports what is wrong with it. A document the package's reader refuses
+although it is JSON (nested too deeply, a number beyond a double) raises
+that reader's JsonTextError, whose one-line message says why.
 """
 from __future__ import annotations
 
-import json
 from collections.abc import Mapping
 from typing import Any
 
-
-def _reject_constant(constant: str) -> None:
-    # NaN and Infinity: the solver's reader refuses them, so the solver should see them.
-    raise ValueError(constant)
+from kvr_mtsp.json_text import JsonTextError, loads
 
 
 def parse_document(raw: bytes | str) -> dict[str, Any] | None:
-    """The document as a dict, or None when it is no JSON object, holds a
-    non-finite constant, or has an "options" that is not an object."""
+    """The document as a dict, or None when it is no JSON (NaN and Infinity
+    included), no object, or has an "options" that is not an object;
+    JsonTextError for the JSON the package's reader refuses."""
     try:
-        text = raw.decode("utf-8-sig") if isinstance(raw, bytes) else raw.removeprefix("\ufeff")
-        document = json.loads(text, parse_constant=_reject_constant)
-    except ValueError:  # UnicodeDecodeError and JSONDecodeError included
+        document = loads(raw)
+    except JsonTextError as error:
+        if not error.syntax:
+            raise
         return None
     if not isinstance(document, dict) or not isinstance(document.get("options", {}), dict):
         return None

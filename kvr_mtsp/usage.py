@@ -4,11 +4,12 @@ the argument types of its numbers and the reading of its files."""
 from __future__ import annotations
 
 import argparse
-import json
 import math
 import sys
 from collections.abc import Callable
 from typing import Any
+
+from kvr_mtsp.json_text import JsonTextError, loads
 
 PROG = "kvr-mtsp"
 EXIT_BAD_INPUT = 2
@@ -70,9 +71,9 @@ def read_bytes(path: str) -> bytes:
 
 
 def read_json(path: str) -> Any:
-    """The parsed JSON file (a leading byte-order mark allowed); BadInput naming what is wrong."""
+    """The parsed JSON file, read as `kvr_mtsp.json_text` reads it; BadInput naming what is wrong."""
     raw = read_bytes(path)
     try:
-        return json.loads(raw.removeprefix(b"\xef\xbb\xbf").decode("utf-8"))
-    except ValueError as error:
-        raise BadInput(f"{path} is not valid JSON: {error}") from None
+        return loads(raw)
+    except JsonTextError as error:
+        raise BadInput(f"{path} is not valid JSON: {error}" if error.syntax else f"{path}: {error}") from None
