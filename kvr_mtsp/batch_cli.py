@@ -46,7 +46,8 @@ from collections.abc import Callable, Sequence
 from typing import Any
 
 from kvr_mtsp.batch import ERROR, SUCCESS, BatchOutcome, digest_of, solve_many
-from kvr_mtsp.usage import positive_seconds, positive_whole
+from kvr_mtsp.signals import exit_status, stop_signals_raise
+from kvr_mtsp.usage import positive_seconds, positive_whole, write_atomically
 
 SUMMARY_COLUMNS = ("instance", "status", "objective", "longest", "total", "cpu_time_s", "peak_memory_mb", "error")
 CANCELLED = "cancelled"
@@ -134,31 +135,6 @@ def _stem(path: str) -> str:
 
 
 # --- result files ---------------------------------------------------------------------
-
-
-def write_atomically(path: str, text: str) -> None:
-    """Writes `text` to a hidden temporary file beside `path`, then renames it into place."""
-    folder, name = os.path.split(path)
-    handle, temporary = tempfile.mkstemp(dir=folder or ".", prefix=f".{name}.", suffix=".tmp")
-    try:
-        os.chmod(temporary, 0o666 & ~_umask())  # mkstemp makes the file private; results are ordinary files
-        with os.fdopen(handle, "w", encoding="utf-8", newline="") as stream:
-            stream.write(text)
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.replace(temporary, path)
-    except BaseException:
-        try:
-            os.remove(temporary)
-        except OSError:
-            pass
-        raise
-
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
 
 
 def result_document(outcome: BatchOutcome, settings: dict[str, Any]) -> dict[str, Any]:
@@ -271,7 +247,7 @@ def table_text(rows: Sequence[dict[str, Any]]) -> str:
 
 
 def batch_command(args: argparse.Namespace) -> int:
-    from kvr_mtsp.cli import EXIT_BAD_INPUT, PROG, stop_signals_raise
+    from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG
 
     def fail(message: str) -> int:
         print(f"{PROG}: error: {message}", file=sys.stderr)
@@ -349,7 +325,7 @@ def batch_command(args: argparse.Namespace) -> int:
         signum = received[0] if received else signal.SIGINT
         print(f"{PROG}: interrupted by {signal.Signals(signum).name}; unfinished instances were cancelled",
               file=sys.stderr)
-        return 128 + signum
+        return exit_status(signum)
     return 0 if counts[SUCCESS] == len(final) else 1
 
 

@@ -34,7 +34,7 @@ import os
 import re
 import signal
 import sys
-from collections.abc import Iterator, Sequence
+from collections.abc import Sequence
 from typing import Any, TextIO
 
 import _kvr_core
@@ -45,13 +45,20 @@ from kvr_mtsp.instance import InstanceView, read_document
 from kvr_mtsp.json_text import JsonTextError
 from kvr_mtsp.overrides import parse_document, with_options
 from kvr_mtsp.progress import ProgressDisplay, fmt
-from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput, positive_seconds, read_bytes
+from kvr_mtsp.signals import exit_status, stop_signals_raise
+from kvr_mtsp.usage import (
+    EXIT_BAD_INPUT,
+    PROG,
+    BadInput,
+    finite_number,
+    positive_seconds,
+    read_bytes,
+    write_atomically,
+)
 
 EXIT_SOLVED = 0
 EXIT_NO_SOLUTION = 1
 EXIT_OUTPUT_FAILED = 1
-# A process stopped by signal N exits with 128 + N, as shells report it.
-STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
 
 # What the extension raises for input it rejects: RuntimeError (file, parse
 # and shape errors), IndexError (unknown ids and type names), ValueError (too
@@ -90,7 +97,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     solve.add_argument(
         "--memory-limit-mb",
-        type=float,
+        type=finite_number,
         metavar="MB",
         help='megabytes the search may hold (sets the option "memory_limit_mb"; default: a quarter of the '
         "physical memory, at most 8192)",
@@ -107,7 +114,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     solve.add_argument(
         "--missing-cost",
-        type=float,
+        type=finite_number,
         metavar="C",
         help='arc costs at or above C count as no connection (sets the option "missing_cost"; default 9999)',
     )
@@ -237,9 +244,12 @@ def one_line(text: str) -> str:
     return " ".join(text.split())
 
 
-def check_output_path(path: str) -> None:
-    """Raises BadInput when `path` cannot be written. An existing file is
-    opened for appending and left as it is; a new one is created and removed."""
+def check_output_path(path: str, instance: str) -> None:
+    """Raises BadInput when `path` cannot be written or is the instance file
+    itself. An existing file is opened for appending and left as it is; a new
+    one is created and removed."""
+    if os.path.exists(path) and os.path.exists(instance) and os.path.samefile(path, instance):
+        raise BadInput(f"cannot write the result to {path}: it is the instance file, which it would replace")
     if os.path.isdir(path):
         raise BadInput(f"cannot write the result to {path}: it is a directory")
     existed = os.path.lexists(path)
@@ -323,7 +333,7 @@ def solve_quietly(
 def solve_command(args: argparse.Namespace) -> int:
     try:
         for path in filter(None, (args.output, args.plot)):
-            check_output_path(path)
+            check_output_path(path, args.instance)
         view, document = read_instance(args.instance)
         if args.plot:
             plot.check_plottable(view, args.instance)
@@ -352,14 +362,12 @@ def solve_command(args: argparse.Namespace) -> int:
         signum = received[0] if received else signal.SIGINT
         print(f"{PROG}: interrupted by {signal.Signals(signum).name} before any solution was found",
               file=sys.stderr)
-        return 128 + signum
+        return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
     write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by)
     if args.output:
         try:
-            with open(args.output, "w", encoding="utf-8") as stream:
-                json.dump(result_document(result, view), stream, indent=2)
-                stream.write("\n")
+            write_atomically(args.output, json.dumps(result_document(result, view), indent=2) + "\n")
         except OSError as error:
             print(f"{PROG}: error: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
             return EXIT_OUTPUT_FAILED
@@ -372,30 +380,12 @@ def solve_command(args: argparse.Namespace) -> int:
             return EXIT_OUTPUT_FAILED
         print(f"routes drawn in {args.plot}")
     if received:
-        return 128 + received[0]
+        return exit_status(received[0])
     if result["status"] != "success":
         sys.stdout.flush()
         print(f"{PROG}: {why_failed(result, args.time_limit, view)}", file=sys.stderr)
         return EXIT_NO_SOLUTION
     return EXIT_SOLVED
-
-
-@contextlib.contextmanager
-def stop_signals_raise(received: list[int]) -> Iterator[None]:
-    """While active, SIGINT and SIGTERM raise KeyboardInterrupt and are noted
-    in `received`: the solver checks the interpreter's signals while it
-    runs, stops at such an exception and returns its best solution so far."""
-
-    def handler(signum: int, frame: Any) -> None:
-        received.append(signum)
-        raise KeyboardInterrupt
-
-    previous = {signum: signal.signal(signum, handler) for signum in STOP_SIGNALS}
-    try:
-        yield
-    finally:
-        for signum, old in previous.items():
-            signal.signal(signum, old)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

@@ -5,6 +5,7 @@ settings it was given."""
 from __future__ import annotations
 
 import json
+import os
 import subprocess
 import sys
 from pathlib import Path
@@ -31,8 +32,9 @@ def huge_id_text(doc: dict) -> str:
 
 
 def run_cli(*args: str, cwd: Path) -> subprocess.CompletedProcess:
-    return subprocess.run([sys.executable, "-m", "kvr_mtsp", *args], cwd=cwd, capture_output=True, text=True,
-                          timeout=120)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
+    return subprocess.run([sys.executable, "-m", "kvr_mtsp", *args], cwd=cwd, env=env, capture_output=True,
+                          text=True, timeout=120)
 
 
 class TestReader:
