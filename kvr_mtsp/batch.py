@@ -219,8 +219,8 @@ def _unreadable(raw: bytes, label: str) -> str:
     """What the solver's reader says about a document Python does not read as an object."""
     import _kvr_core
 
-    from kvr_mtsp.cli import explain
     from kvr_mtsp.instance import InstanceView, read_document
+    from kvr_mtsp.report import explain
 
     try:
         _kvr_core.solve_json_str(raw.decode("utf-8", "replace"), 1e-6)
@@ -230,8 +230,8 @@ def _unreadable(raw: bytes, label: str) -> str:
 
 
 def _describe(error: BaseException, item: _Prepared) -> str:
-    from kvr_mtsp.cli import explain, one_line
     from kvr_mtsp.instance import InstanceView
+    from kvr_mtsp.report import explain, one_line
 
     if type(error).__name__ == "KilledWorker":
         return f"{item.label}: {KILLED_TEXT}"

@@ -139,8 +139,8 @@ def _stem(path: str) -> str:
 
 def result_document(outcome: BatchOutcome, settings: dict[str, Any]) -> dict[str, Any]:
     """The result document of `solve --output` with the batch's record of the solve."""
-    from kvr_mtsp.cli import result_document as with_node_ids
     from kvr_mtsp.instance import InstanceView
+    from kvr_mtsp.report import result_document as with_node_ids
 
     result = outcome.result
     document = with_node_ids(result.to_dict(), InstanceView(outcome.document))
@@ -191,8 +191,8 @@ def outcome_row(outcome: BatchOutcome, path: str, time_limit: float | None) -> d
         return row(path, outcome.status, error=outcome.error)
     error = None
     if not outcome.result.solved:
-        from kvr_mtsp.cli import why_failed
         from kvr_mtsp.instance import InstanceView
+        from kvr_mtsp.report import why_failed
 
         error = why_failed(outcome.result.to_dict(), time_limit, InstanceView(outcome.document))
     result = outcome.result
@@ -223,7 +223,7 @@ def _csv_value(key: str, value: Any) -> str:
 
 def table_text(rows: Sequence[dict[str, Any]]) -> str:
     """The summary as an aligned table, numbers rounded for reading."""
-    from kvr_mtsp.cli import fmt
+    from kvr_mtsp.progress import fmt
 
     headers = ("instance", "status", "objective", "longest", "total", "cpu s", "peak MB", "error")
     cells = []

@@ -31,7 +31,6 @@ import argparse
 import contextlib
 import json
 import os
-import re
 import signal
 import sys
 from collections.abc import Sequence
@@ -45,6 +44,7 @@ from kvr_mtsp.instance import InstanceView, read_document
 from kvr_mtsp.json_text import JsonTextError
 from kvr_mtsp.overrides import parse_document, with_options
 from kvr_mtsp.progress import ProgressDisplay, fmt
+from kvr_mtsp.report import INPUT_ERRORS, explain, result_document, why_failed
 from kvr_mtsp.signals import exit_status, stop_signals_raise
 from kvr_mtsp.usage import (
     EXIT_BAD_INPUT,
@@ -60,11 +60,6 @@ EXIT_SOLVED = 0
 EXIT_NO_SOLUTION = 1
 EXIT_OUTPUT_FAILED = 1
 
-# What the extension raises for input it rejects: RuntimeError (file, parse
-# and shape errors), IndexError (unknown ids and type names), ValueError (too
-# many nodes), OverflowError.
-INPUT_ERRORS = (RuntimeError, IndexError, ValueError, OverflowError)
-JSON_ERROR = re.compile(r"\[json\.exception\.(\w+)\.(\d+)\] (.*)", re.DOTALL)
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -227,23 +222,6 @@ def write_summary(
     out.write("\n".join(lines) + "\n")
 
 
-def result_document(result: dict[str, Any], view: InstanceView) -> dict[str, Any]:
-    """The module's result document with two keys added to every route:
-    "node_ids" (the path as node ids) and "agent_index" (the agent's place in
-    the document's "agents" array, the key of Result.paths)."""
-    document = dict(result)
-    document["routes"] = [
-        {**route, "node_ids": [view.node_ids[p] if 0 <= p < len(view.node_ids) else None for p in route["path"]],
-         "agent_index": index}
-        for index, route in enumerate(result["routes"])
-    ]
-    return document
-
-
-def one_line(text: str) -> str:
-    return " ".join(text.split())
-
-
 def check_output_path(path: str, instance: str) -> None:
     """Raises BadInput when `path` cannot be written or is the instance file
     itself. An existing file is opened for appending and left as it is; a new
@@ -275,37 +253,6 @@ def read_instance(path: str) -> tuple[InstanceView, dict[str, Any] | None]:
     except JsonTextError as error:
         raise BadInput(f"{path}: {error}") from None
     return InstanceView(document if document is not None else read_document(raw)), document
-
-
-def explain(error: Exception, path: str, view: InstanceView) -> str:
-    """A message for an exception of the solver, naming what the document gets wrong."""
-    text = one_line(str(error)) or type(error).__name__
-    if isinstance(error, IndexError):
-        where = view.unknown_reference()
-        return f"{path}: {where}" if where else f"{path}: an unknown node id or agent type ({text})"
-    match = JSON_ERROR.fullmatch(text)
-    if match is None:
-        if text.startswith("Cannot open file: ") or "error reading the file" in text:
-            return f"cannot read {path}: {text}"
-        return f"{path}: {text}"
-    kind, _, detail = match.groups()
-    if kind == "parse_error":
-        return f"{path} is not valid JSON: {detail}"
-    return f"{path}: {view.locate(detail) or detail}"
-
-
-def why_failed(result: dict[str, Any], requested: float | None, view: InstanceView) -> str:
-    if result["timeout"]:
-        limit = requested if requested is not None else view.time_limit
-        if limit is not None and limit <= 0:
-            return (
-                f"no solution: the instance's time limit ({fmt(limit)} s) leaves the search no time; "
-                "give one with --time-limit"
-            )
-        return "no solution: the time limit ran out before the search found one; a larger --time-limit may help"
-    reason = "no solution: the search ended without routes that serve every target within the constraints"
-    hint = view.unservable_node()
-    return f"{reason}; {hint}" if hint else reason
 
 
 def solve(path: str, text: str | None, time_limit: float, on_progress: ProgressDisplay | None) -> dict[str, Any]:

@@ -17,7 +17,7 @@ from hypothesis import HealthCheck, given, settings
 import _kvr_core as core
 from conftest import long_search_doc
 from fuzz_strategies import mutated_documents
-from kvr_mtsp.cli import explain
+from kvr_mtsp.report import explain
 from kvr_mtsp.console import ConsoleCapture
 from kvr_mtsp.instance import InstanceView
 

@@ -11,7 +11,7 @@ import pytest
 import _kvr_core as core
 import kvr_mtsp
 from kvr_mtsp import api
-from kvr_mtsp.cli import result_document
+from kvr_mtsp.report import result_document
 from kvr_mtsp.instance import InstanceView
 
 
