@@ -9,10 +9,11 @@ The instance is a path (str or os.PathLike), a JSON text (a str whose first
 character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
 document's own), `improve` and `seed` replace the document's "options",
-as the command line's flags do. The solve runs through the module's
-`solve_json_str` (or `solve_json_file` for a file Python cannot read as a
-JSON object, so that the module reports what is wrong with it), and its
-exceptions reach the caller unchanged.
+as the command line's flags do. The module's reader reads the instance
+once into a `Problem` (`read`: a file or a text as it is, a dict as its
+JSON text), the arguments are set in its options, and the module's
+`solve_problem` solves it; the module's exceptions reach the caller
+unchanged.
 
 The result is a `SolveResult`; `to_dict()` gives the module's result
 document, key for key.
@@ -29,7 +30,6 @@ from typing import Any, Union
 import _kvr_core
 
 from kvr_mtsp.instance import InstanceView
-from kvr_mtsp.overrides import parse_document, with_options
 
 InstanceInput = Union[str, "os.PathLike[str]", Mapping[str, Any]]
 # Keys of a result document that a record does not know, with their values,
@@ -194,23 +194,32 @@ def _looks_like_json(text: str) -> bool:
     return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
 
 
-def _source(instance: InstanceInput) -> tuple[dict[str, Any] | None, str | None, str | None]:
-    """(document as Python reads it or None, its JSON text or None, file path or None)."""
+def read(instance: InstanceInput) -> _kvr_core.Problem:
+    """The Problem of `instance`, read once by the module's reader: the one
+    place that tells a path, a JSON text and a dict apart. The reader's
+    exceptions propagate unchanged ("Cannot open file: " + path for a file
+    that cannot be read)."""
     if isinstance(instance, Mapping):
-        document = dict(instance)
-        if not isinstance(document.get("options", {}), Mapping):
-            return None, dumps(document), None  # the module's reader reports the options' type
-        return document, None, None
+        return _kvr_core.read_document(dumps(instance))
     if isinstance(instance, str) and _looks_like_json(instance):
-        return parse_document(instance), instance, None
+        return _kvr_core.read_document(instance)
     if isinstance(instance, (str, os.PathLike)):
-        path = os.fsdecode(instance)
-        try:
-            with open(path, "rb") as stream:
-                return parse_document(stream.read()), None, path
-        except OSError:
-            return None, None, path  # the module raises its own "Cannot open file: " error
+        return _kvr_core.read_document_file(os.fsdecode(instance))
     raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
+
+
+def outline(problem: _kvr_core.Problem) -> dict[str, Any]:
+    """What a result view needs of a Problem, in the shape of an instance
+    document: node ids, agents (id, type, start and end node) and the
+    options "return_to_end" and "objective"."""
+    options = problem.options()
+    return {
+        "nodes": [{"id": node.id} for node in problem.nodes()],
+        "agents": [{"id": agent.id, "type": agent.type, "start_node": agent.start_node, "end_node": agent.end_node}
+                   for agent in problem.agents_ordered()],
+        "options": {"return_to_end": options.return_to_end,
+                    "objective": "min_max" if options.objective == _kvr_core.ObjectiveType.MinMax else "min_sum"},
+    }
 
 
 def dumps(document: Mapping[str, Any], **options: Any) -> str:
@@ -243,30 +252,43 @@ def solve(
     with the best solution found so far as its attribute `result`, a
     SolveResult (a KeyboardInterrupt acts as Ctrl-C does). Exceptions of the
     module (RuntimeError, IndexError, ValueError, KeyboardInterrupt before any
-    solution) propagate unchanged. A document nested too deeply for Python's
-    reader, or holding a number beyond the range of a double, raises
-    ValueError (`kvr_mtsp.json_text.JsonTextError` for a path or a text)
-    whose message says so.
+    solution) propagate unchanged. A dict nested too deeply to write as JSON
+    raises ValueError saying so.
     """
+    return solve_with(instance, {"improve": improve, "seed": seed}, time_limit=time_limit, on_progress=on_progress)
+
+
+def solve_with(
+    instance: InstanceInput,
+    options: Mapping[str, Any],
+    *,
+    time_limit: float | None = None,
+    on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
+) -> SolveResult:
+    """`solve` with any fields of the module's `Options` replaced: `options`
+    maps field names to values, None leaving the document's own. What the
+    command line's flags and `solve`'s arguments share."""
     if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
-    document, text, path = _source(instance)
+    problem = read(instance)
+    settings = problem.options()
+    for key, value in options.items():
+        if value is None:
+            continue
+        try:
+            setattr(settings, key, value)
+        except TypeError:
+            raise ValueError(f"the option \"{key}\" cannot hold {value!r}") from None
+    shape = outline(problem)
     limit = -1.0 if time_limit is None else float(time_limit)  # -1: the document's own limit
     extra = {} if on_progress is None else {"on_progress": on_progress}
-    if document is not None:
-        document = with_options(document, {"improve": improve, "seed": seed})
     try:
-        if document is not None:
-            result = _kvr_core.solve_json_str(dumps(document), limit, **extra)
-        elif text is not None:
-            result = _kvr_core.solve_json_str(text, limit, **extra)
-        else:
-            assert path is not None
-            result = _kvr_core.solve_json_file(path, limit, **extra)
+        # The matrices move into the solve: the Problem is not needed after it.
+        result = _kvr_core.solve_problem(problem, limit, consume_costs=True, **extra)
     except BaseException as error:
         # An exception of on_progress carries the best solution as the result document.
         kept = getattr(error, "result", None)
         if isinstance(kept, dict):
-            error.result = SolveResult.from_dict(kept, document)
+            error.result = SolveResult.from_dict(kept, shape)
         raise
-    return SolveResult.from_dict(result, document)
+    return SolveResult.from_dict(result, shape)

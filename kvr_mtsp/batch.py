@@ -40,8 +40,7 @@ from collections.abc import Callable, Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Any
 
-from kvr_mtsp.json_text import JsonTextError
-from kvr_mtsp.overrides import parse_document
+from kvr_mtsp.json_text import JsonTextError, loads
 
 # Outcome statuses: the solver's own two, and "error" for an instance that
 # could not be read or solved (or whose worker died once too often).
@@ -215,6 +214,21 @@ def _prepare(index: int, instance: Any) -> _Prepared:
     return _Prepared(label, document, digest_of(raw), None)
 
 
+def parse_document(raw: bytes | str) -> dict[str, Any] | None:
+    """The document as a dict, or None when it is no JSON (NaN and Infinity
+    included), no object, or has an "options" that is not an object;
+    JsonTextError for the JSON the package's reader refuses."""
+    try:
+        document = loads(raw)
+    except JsonTextError as error:
+        if not error.syntax:
+            raise
+        return None
+    if not isinstance(document, dict) or not isinstance(document.get("options", {}), dict):
+        return None
+    return document
+
+
 def _unreadable(raw: bytes, label: str) -> str:
     """What the solver's reader says about a document Python does not read as an object."""
     import _kvr_core
@@ -223,7 +237,7 @@ def _unreadable(raw: bytes, label: str) -> str:
     from kvr_mtsp.report import explain
 
     try:
-        _kvr_core.solve_json_str(raw.decode("utf-8", "replace"), 1e-6)
+        _kvr_core.read_document(raw.decode("utf-8", "replace"))
     except Exception as error:  # the reader's RuntimeError, as a rule
         return explain(error, label, InstanceView(read_document(raw)))
     return f"{label}: the document is not a JSON object with an object \"options\""

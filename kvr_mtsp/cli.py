@@ -21,9 +21,12 @@ so far is printed and the result file written first). Every error is one
 line on standard error naming what to fix (argument errors also show the
 usage).
 
-The solver's own exceptions keep their types and texts for programs; the
-command line reads the document itself (kvr_mtsp.instance) to say which
-element, id or type they are about.
+The solve goes through `kvr_mtsp.solve`'s path (kvr_mtsp.api.solve_with):
+the solver's reader reads the file once into a Problem, the flags set its
+options. The solver's own exceptions keep their types and texts for
+programs; the command line reads the document itself (kvr_mtsp.instance) to
+say which element, id or type they are about, and lets go of its cost
+matrices before the solve.
 """
 from __future__ import annotations
 
@@ -36,13 +39,12 @@ import sys
 from collections.abc import Sequence
 from typing import Any, TextIO
 
-import _kvr_core
 
 from kvr_mtsp import batch_cli, convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
-from kvr_mtsp.instance import InstanceView, read_document
-from kvr_mtsp.json_text import JsonTextError
-from kvr_mtsp.overrides import parse_document, with_options
+from kvr_mtsp.api import solve_with
+from kvr_mtsp.instance import InstanceView
+from kvr_mtsp.json_text import JsonTextError, loads
 from kvr_mtsp.progress import ProgressDisplay, fmt
 from kvr_mtsp.report import INPUT_ERRORS, explain, result_document, why_failed
 from kvr_mtsp.signals import exit_status, stop_signals_raise
@@ -122,21 +124,15 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def engine_document(document: dict[str, Any] | None, args: argparse.Namespace) -> str | None:
-    """The instance text with the options given as flags written into its "options",
-    or None when there is no document (the package's reader does not take the
-    file as an object; the solver then reads the file itself and reports what
-    it finds)."""
-    if document is None:
-        return None
-    flags = {
+def flag_options(args: argparse.Namespace) -> dict[str, Any]:
+    """The options the flags set (None: the document's own)."""
+    return {
         "improve": args.improve,
         "missing_cost": args.missing_cost,
         "memory_limit_mb": args.memory_limit_mb,
         "seed": args.seed,
         "max_iterations": args.max_iterations,
     }
-    return json.dumps(with_options(document, flags))
 
 
 def status_line(result: dict[str, Any], stopped_by: str | None = None) -> str:
@@ -243,34 +239,38 @@ def check_output_path(path: str, instance: str) -> None:
             pass
 
 
-def read_instance(path: str) -> tuple[InstanceView, dict[str, Any] | None]:
-    """The view of the document in the file, and the document itself when it
-    is an object the solver can be given as text; BadInput when the file
-    cannot be read or holds JSON the package's reader refuses."""
+def read_instance(path: str) -> InstanceView:
+    """The view of the document in the file; BadInput when the file cannot
+    be read or holds JSON the package's reader refuses."""
     raw = read_bytes(path)
     try:
-        document = parse_document(raw)
+        return InstanceView(loads(raw))
     except JsonTextError as error:
+        if error.syntax:
+            return InstanceView(None)  # the solver's reader words what is wrong
         raise BadInput(f"{path}: {error}") from None
-    return InstanceView(document if document is not None else read_document(raw)), document
 
 
-def solve(path: str, text: str | None, time_limit: float, on_progress: ProgressDisplay | None) -> dict[str, Any]:
-    """Solves the rewritten document text, or the file when there is none."""
-    extra = {} if on_progress is None else {"on_progress": on_progress}
-    if text is None:
-        return _kvr_core.solve_json_file(path, time_limit, **extra)
-    return _kvr_core.solve_json_str(text, time_limit, **extra)
+def without_matrices(view: InstanceView) -> None:
+    """Lets go of the cost matrices the view holds (the solver reads its own):
+    the largest part of a document, needed only to locate the reader's errors
+    in a document it refuses."""
+    if view.readable and isinstance(view.raw, dict) and isinstance(view.raw.get("costs"), dict):
+        view.raw["costs"] = dict.fromkeys(view.raw["costs"])
 
 
-def solve_quietly(
-    path: str, text: str | None, time_limit: float, view: InstanceView, on_progress: ProgressDisplay | None
-) -> dict[str, Any]:
+def solve(args: argparse.Namespace, on_progress: ProgressDisplay | None) -> dict[str, Any]:
+    """Solves the instance file with the flags' options (kvr_mtsp.solve's
+    path: the solver reads the file once) and gives the result document."""
+    return solve_with(args.instance, flag_options(args), time_limit=args.time_limit, on_progress=on_progress).to_dict()
+
+
+def solve_quietly(args: argparse.Namespace, view: InstanceView, on_progress: ProgressDisplay | None) -> dict[str, Any]:
     """Runs the solve with the solver's console lines condensed (see kvr_mtsp.console)."""
     capture = ConsoleCapture()
     try:
         with capture:
-            return solve(path, text, time_limit, on_progress)
+            return solve(args, on_progress)
     finally:
         stdout, stderr = condense(capture.stdout, capture.stderr, view)
         write_bytes(1, stdout)
@@ -281,7 +281,7 @@ def solve_command(args: argparse.Namespace) -> int:
     try:
         for path in filter(None, (args.output, args.plot)):
             check_output_path(path, args.instance)
-        view, document = read_instance(args.instance)
+        view = read_instance(args.instance)
         if args.plot:
             plot.check_plottable(view, args.instance)
         problem = view.problem_before_solve()
@@ -290,17 +290,16 @@ def solve_command(args: argparse.Namespace) -> int:
     except BadInput as error:
         print(f"{PROG}: error: {error}", file=sys.stderr)
         return EXIT_BAD_INPUT
-    time_limit = -1.0 if args.time_limit is None else args.time_limit  # -1: the instance's own limit
+    without_matrices(view)
     received: list[int] = []
     budget = args.time_limit if args.time_limit is not None else view.time_limit
     display = None if args.quiet else ProgressDisplay(budget)
     try:
-        text = engine_document(document, args)
         with stop_signals_raise(received), display or contextlib.nullcontext():
             if args.verbose:
-                result = solve(args.instance, text, time_limit, display)
+                result = solve(args, display)
             else:
-                result = solve_quietly(args.instance, text, time_limit, view, display)
+                result = solve_quietly(args, view, display)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
         return EXIT_BAD_INPUT
