@@ -38,8 +38,11 @@ if TYPE_CHECKING:
         Result,
         Solver,
         TimeWindowConstraint,
+        read_document,
+        read_document_file,
         solve_json_file,
         solve_json_str,
+        solve_problem,
     )
 
     from kvr_mtsp.api import AnytimePoint, Route, SolveResult, Statistics, solve
@@ -60,6 +63,9 @@ __all__ = [
     "Solver",
     "solve_json_file",
     "solve_json_str",
+    "read_document",
+    "read_document_file",
+    "solve_problem",
     "solve",
     "SolveResult",
     "Route",

@@ -10,12 +10,13 @@ character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
 document's own), `improve` and `seed` replace the document's "options",
 as the command line's flags do; so does `max_no_improvement` when given,
-and otherwise the document's own value stands or, without one, the
-package's default (`overrides.MAX_NO_IMPROVEMENT`) ends the improvement
-engine once it stops improving. The solve runs through the module's
-`solve_json_str` (or `solve_json_file` for a file Python cannot read as a
-JSON object, so that the module reports what is wrong with it), and its
-exceptions reach the caller unchanged.
+and otherwise the document's own value stands or, where it sets none (or
+0), the package's default (`MAX_NO_IMPROVEMENT`) ends the improvement
+engine once it stops improving. The module's reader reads the instance
+once into a `Problem` (`read`: a file or a text as it is, a dict as its
+JSON text), the arguments are set in its options, and the module's
+`solve_problem` solves it; the module's exceptions reach the caller
+unchanged.
 
 The result is a `SolveResult`; `to_dict()` gives the module's result
 document, key for key.
@@ -32,7 +33,13 @@ from typing import Any, Union
 import _kvr_core
 
 from kvr_mtsp.instance import InstanceView
-from kvr_mtsp.overrides import MAX_NO_IMPROVEMENT, parse_document, with_defaults, with_options
+
+# Improvement-engine iterations in a row without a better solution after
+# which the package's solves (`kvr_mtsp.solve`, the command line, batch) end
+# the engine; the module's own default is no such limit. Chosen well above
+# the longest stretch without improvement on the benchmark suites (see
+# benchmarks/README.md), so that it ends converged runs, not improving ones.
+MAX_NO_IMPROVEMENT = 10_000
 
 InstanceInput = Union[str, "os.PathLike[str]", Mapping[str, Any]]
 # Keys of a result document that a record does not know, with their values,
@@ -197,23 +204,42 @@ def _looks_like_json(text: str) -> bool:
     return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
 
 
-def _source(instance: InstanceInput) -> tuple[dict[str, Any] | None, str | None, str | None]:
-    """(document as Python reads it or None, its JSON text or None, file path or None)."""
+def read(instance: InstanceInput) -> _kvr_core.Problem:
+    """The Problem of `instance`, read once by the module's reader: the one
+    place that tells a path, a JSON text and a dict apart. The reader's
+    exceptions propagate unchanged ("Cannot open file: " + path for a file
+    that cannot be read)."""
     if isinstance(instance, Mapping):
-        document = dict(instance)
-        if not isinstance(document.get("options", {}), Mapping):
-            return None, json.dumps(document), None  # the module's reader reports the options' type
-        return document, None, None
+        return _kvr_core.read_document(dumps(instance))
     if isinstance(instance, str) and _looks_like_json(instance):
-        return parse_document(instance), instance, None
+        return _kvr_core.read_document(instance)
     if isinstance(instance, (str, os.PathLike)):
-        path = os.fsdecode(instance)
-        try:
-            with open(path, "rb") as stream:
-                return parse_document(stream.read()), None, path
-        except OSError:
-            return None, None, path  # the module raises its own "Cannot open file: " error
+        return _kvr_core.read_document_file(os.fsdecode(instance))
     raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
+
+
+def outline(problem: _kvr_core.Problem) -> dict[str, Any]:
+    """What a result view needs of a Problem, in the shape of an instance
+    document: node ids, agents (id, type, start and end node) and the
+    options "return_to_end" and "objective"."""
+    options = problem.options()
+    return {
+        "nodes": [{"id": node.id} for node in problem.nodes()],
+        "agents": [{"id": agent.id, "type": agent.type, "start_node": agent.start_node, "end_node": agent.end_node}
+                   for agent in problem.agents_ordered()],
+        "options": {"return_to_end": options.return_to_end,
+                    "objective": "min_max" if options.objective == _kvr_core.ObjectiveType.MinMax else "min_sum"},
+    }
+
+
+def dumps(document: Mapping[str, Any], **options: Any) -> str:
+    """The JSON text of a document given as a dict (`options` go to
+    json.dumps); ValueError for one nested too deeply to write."""
+    try:
+        return json.dumps(document, **options)
+    except RecursionError:
+        raise ValueError("arrays and objects are nested too deeply to write as JSON "
+                         "(an instance document nests them a few levels deep)") from None
 
 
 def solve(
@@ -231,39 +257,59 @@ def solve(
     limit when given (ValueError unless it is a positive finite number).
     `improve`, `seed`: the options of the same names, replacing the
     document's. `max_no_improvement`: the option of that name (engine
-    iterations without a better solution before the engine ends; 0: no
-    limit), replacing the document's when given; None keeps the document's,
-    or without one sets MAX_NO_IMPROVEMENT. `on_progress`: passed on to the module's solve functions when
+    iterations in a row without a better solution after which it ends; 0 or
+    less: no limit), replacing the document's when given; when neither sets
+    it, MAX_NO_IMPROVEMENT. `on_progress`: passed on to the module's solve functions when
     given: a callable taking one `kvr_mtsp.ProgressRecord`, called on every
     improving solution and at most once per second of processor time
     otherwise. When it raises, the solve stops and the exception propagates
     with the best solution found so far as its attribute `result`, a
     SolveResult (a KeyboardInterrupt acts as Ctrl-C does). Exceptions of the
     module (RuntimeError, IndexError, ValueError, KeyboardInterrupt before any
-    solution) propagate unchanged.
+    solution) propagate unchanged. A dict nested too deeply to write as JSON
+    raises ValueError saying so.
     """
+    return solve_with(
+        instance,
+        {"improve": improve, "seed": seed, "max_no_improvement": max_no_improvement},
+        time_limit=time_limit,
+        on_progress=on_progress,
+    )
+
+
+def solve_with(
+    instance: InstanceInput,
+    options: Mapping[str, Any],
+    *,
+    time_limit: float | None = None,
+    on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
+) -> SolveResult:
+    """`solve` with any fields of the module's `Options` replaced: `options`
+    maps field names to values, None leaving the document's own. What the
+    command line's flags and `solve`'s arguments share."""
     if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
-    document, text, path = _source(instance)
+    problem = read(instance)
+    settings = problem.options()
+    for key, value in options.items():
+        if value is None:
+            continue
+        try:
+            setattr(settings, key, value)
+        except TypeError:
+            raise ValueError(f"the option \"{key}\" cannot hold {value!r}") from None
+    if options.get("max_no_improvement") is None and settings.max_no_improvement == 0:
+        settings.max_no_improvement = MAX_NO_IMPROVEMENT
+    shape = outline(problem)
     limit = -1.0 if time_limit is None else float(time_limit)  # -1: the document's own limit
     extra = {} if on_progress is None else {"on_progress": on_progress}
-    if document is not None:
-        document = with_options(
-            document, {"improve": improve, "seed": seed, "max_no_improvement": max_no_improvement}
-        )
-        document = with_defaults(document, {"max_no_improvement": MAX_NO_IMPROVEMENT})
     try:
-        if document is not None:
-            result = _kvr_core.solve_json_str(json.dumps(document), limit, **extra)
-        elif text is not None:
-            result = _kvr_core.solve_json_str(text, limit, **extra)
-        else:
-            assert path is not None
-            result = _kvr_core.solve_json_file(path, limit, **extra)
+        # The matrices move into the solve: the Problem is not needed after it.
+        result = _kvr_core.solve_problem(problem, limit, consume_costs=True, **extra)
     except BaseException as error:
         # An exception of on_progress carries the best solution as the result document.
         kept = getattr(error, "result", None)
         if isinstance(kept, dict):
-            error.result = SolveResult.from_dict(kept, document)
+            error.result = SolveResult.from_dict(kept, shape)
         raise
-    return SolveResult.from_dict(result, document)
+    return SolveResult.from_dict(result, shape)

@@ -40,7 +40,7 @@ from collections.abc import Callable, Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Any
 
-from kvr_mtsp.overrides import parse_document
+from kvr_mtsp.json_text import JsonTextError, loads
 
 # Outcome statuses: the solver's own two, and "error" for an instance that
 # could not be read or solved (or whose worker died once too often).
@@ -185,11 +185,14 @@ def _check_time_limit(time_limit: float) -> None:
 
 def _prepare(index: int, instance: Any) -> _Prepared:
     """Reads one instance into a document for the workers, or says why it cannot be solved."""
-    from kvr_mtsp.api import _looks_like_json
+    from kvr_mtsp.api import _looks_like_json, dumps
 
     if isinstance(instance, Mapping):
         document = dict(instance)
-        text = json.dumps(document, sort_keys=True)
+        try:
+            text = dumps(document, sort_keys=True)
+        except ValueError as error:
+            return _Prepared(f"instances[{index}]", None, None, f"instances[{index}]: {error}")
         return _Prepared(f"instances[{index}]", document, digest_of(text.encode()), None)
     if isinstance(instance, str) and _looks_like_json(instance):
         label, raw = f"instances[{index}]", instance.encode("utf-8", "surrogatepass")
@@ -202,29 +205,47 @@ def _prepare(index: int, instance: Any) -> _Prepared:
             return _Prepared(label, None, None, f"cannot read {label}: {error.strerror or error}")
     else:
         raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
-    document = parse_document(raw)
+    try:
+        document = parse_document(raw)
+    except JsonTextError as error:
+        return _Prepared(label, None, digest_of(raw), f"{label}: {error}")
     if document is None:
         return _Prepared(label, None, digest_of(raw), _unreadable(raw, label))
     return _Prepared(label, document, digest_of(raw), None)
+
+
+def parse_document(raw: bytes | str) -> dict[str, Any] | None:
+    """The document as a dict, or None when it is no JSON (NaN and Infinity
+    included), no object, or has an "options" that is not an object;
+    JsonTextError for the JSON the package's reader refuses."""
+    try:
+        document = loads(raw)
+    except JsonTextError as error:
+        if not error.syntax:
+            raise
+        return None
+    if not isinstance(document, dict) or not isinstance(document.get("options", {}), dict):
+        return None
+    return document
 
 
 def _unreadable(raw: bytes, label: str) -> str:
     """What the solver's reader says about a document Python does not read as an object."""
     import _kvr_core
 
-    from kvr_mtsp.cli import explain
     from kvr_mtsp.instance import InstanceView, read_document
+    from kvr_mtsp.report import explain
 
     try:
-        _kvr_core.solve_json_str(raw.decode("utf-8", "replace"), 1e-6)
+        _kvr_core.read_document(raw.decode("utf-8", "replace"))
     except Exception as error:  # the reader's RuntimeError, as a rule
         return explain(error, label, InstanceView(read_document(raw)))
     return f"{label}: the document is not a JSON object with an object \"options\""
 
 
 def _describe(error: BaseException, item: _Prepared) -> str:
-    from kvr_mtsp.cli import explain, one_line
     from kvr_mtsp.instance import InstanceView
+    from kvr_mtsp.report import explain, one_line
 
     if type(error).__name__ == "KilledWorker":
         return f"{item.label}: {KILLED_TEXT}"

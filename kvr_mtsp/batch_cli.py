@@ -46,7 +46,8 @@ from collections.abc import Callable, Sequence
 from typing import Any
 
 from kvr_mtsp.batch import ERROR, SUCCESS, BatchOutcome, digest_of, solve_many
-from kvr_mtsp.usage import positive_seconds, positive_whole
+from kvr_mtsp.signals import exit_status, stop_signals_raise
+from kvr_mtsp.usage import positive_seconds, positive_whole, write_atomically
 
 SUMMARY_COLUMNS = ("instance", "status", "objective", "longest", "total", "cpu_time_s", "peak_memory_mb", "error")
 CANCELLED = "cancelled"
@@ -136,35 +137,10 @@ def _stem(path: str) -> str:
 # --- result files ---------------------------------------------------------------------
 
 
-def write_atomically(path: str, text: str) -> None:
-    """Writes `text` to a hidden temporary file beside `path`, then renames it into place."""
-    folder, name = os.path.split(path)
-    handle, temporary = tempfile.mkstemp(dir=folder or ".", prefix=f".{name}.", suffix=".tmp")
-    try:
-        os.chmod(temporary, 0o666 & ~_umask())  # mkstemp makes the file private; results are ordinary files
-        with os.fdopen(handle, "w", encoding="utf-8", newline="") as stream:
-            stream.write(text)
-            stream.flush()
-            os.fsync(stream.fileno())
-        os.replace(temporary, path)
-    except BaseException:
-        try:
-            os.remove(temporary)
-        except OSError:
-            pass
-        raise
-
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
-
-
 def result_document(outcome: BatchOutcome, settings: dict[str, Any]) -> dict[str, Any]:
     """The result document of `solve --output` with the batch's record of the solve."""
-    from kvr_mtsp.cli import result_document as with_node_ids
     from kvr_mtsp.instance import InstanceView
+    from kvr_mtsp.report import result_document as with_node_ids
 
     result = outcome.result
     document = with_node_ids(result.to_dict(), InstanceView(outcome.document))
@@ -215,8 +191,8 @@ def outcome_row(outcome: BatchOutcome, path: str, time_limit: float | None) -> d
         return row(path, outcome.status, error=outcome.error)
     error = None
     if not outcome.result.solved:
-        from kvr_mtsp.cli import why_failed
         from kvr_mtsp.instance import InstanceView
+        from kvr_mtsp.report import why_failed
 
         error = why_failed(outcome.result.to_dict(), time_limit, InstanceView(outcome.document))
     result = outcome.result
@@ -247,7 +223,7 @@ def _csv_value(key: str, value: Any) -> str:
 
 def table_text(rows: Sequence[dict[str, Any]]) -> str:
     """The summary as an aligned table, numbers rounded for reading."""
-    from kvr_mtsp.cli import fmt
+    from kvr_mtsp.progress import fmt
 
     headers = ("instance", "status", "objective", "longest", "total", "cpu s", "peak MB", "error")
     cells = []
@@ -271,7 +247,7 @@ def table_text(rows: Sequence[dict[str, Any]]) -> str:
 
 
 def batch_command(args: argparse.Namespace) -> int:
-    from kvr_mtsp.cli import EXIT_BAD_INPUT, PROG, stop_signals_raise
+    from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG
 
     def fail(message: str) -> int:
         print(f"{PROG}: error: {message}", file=sys.stderr)
@@ -349,7 +325,7 @@ def batch_command(args: argparse.Namespace) -> int:
         signum = received[0] if received else signal.SIGINT
         print(f"{PROG}: interrupted by {signal.Signals(signum).name}; unfinished instances were cancelled",
               file=sys.stderr)
-        return 128 + signum
+        return exit_status(signum)
     return 0 if counts[SUCCESS] == len(final) else 1
 
 

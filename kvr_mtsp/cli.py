@@ -22,9 +22,12 @@ so far is printed and the result file written first). Every error is one
 line on standard error naming what to fix (argument errors also show the
 usage).
 
-The solver's own exceptions keep their types and texts for programs; the
-command line reads the document itself (kvr_mtsp.instance) to say which
-element, id or type they are about.
+The solve goes through `kvr_mtsp.solve`'s path (kvr_mtsp.api.solve_with):
+the solver's reader reads the file once into a Problem, the flags set its
+options. The solver's own exceptions keep their types and texts for
+programs; the command line reads the document itself (kvr_mtsp.instance) to
+say which element, id or type they are about, and lets go of its cost
+matrices before the solve.
 """
 from __future__ import annotations
 
@@ -33,34 +36,35 @@ import contextlib
 import json
 import math
 import os
-import re
 import signal
 import sys
-from collections.abc import Iterator, Sequence
+from collections.abc import Sequence
 from typing import Any, TextIO
 
 import _kvr_core
 
 from kvr_mtsp import batch_cli, convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
-from kvr_mtsp.instance import InstanceView, read_document
-from kvr_mtsp.overrides import MAX_NO_IMPROVEMENT, parse_document, with_defaults, with_options
+from kvr_mtsp.api import MAX_NO_IMPROVEMENT, solve_with
+from kvr_mtsp.instance import InstanceView
+from kvr_mtsp.json_text import JsonTextError, loads
 from kvr_mtsp.progress import ProgressDisplay, fmt
-from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput, positive_seconds, read_bytes
+from kvr_mtsp.report import INPUT_ERRORS, explain, result_document, why_failed
+from kvr_mtsp.signals import exit_status, stop_signals_raise
+from kvr_mtsp.usage import (
+    EXIT_BAD_INPUT,
+    PROG,
+    BadInput,
+    finite_number,
+    positive_seconds,
+    read_bytes,
+    write_atomically,
+)
 
 EXIT_SOLVED = 0
 EXIT_NO_SOLUTION = 1
 EXIT_OUTPUT_FAILED = 1
-# A process stopped by signal N exits with 128 + N, as shells report it.
-STOP_SIGNALS = (signal.SIGINT, signal.SIGTERM)
 
-# What the extension raises for input it rejects: RuntimeError (file, parse
-# and shape errors), IndexError (unknown ids and type names), ValueError (too
-# many nodes), OverflowError.
-INPUT_ERRORS = (RuntimeError, IndexError, ValueError, OverflowError)
-# The solver's line when its memory budget stops the solve.
-MEMORY_STOP = b"[memory] memory limit of "
-JSON_ERROR = re.compile(r"\[json\.exception\.(\w+)\.(\d+)\] (.*)", re.DOTALL)
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -93,7 +97,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     solve.add_argument(
         "--memory-limit-mb",
-        type=float,
+        type=finite_number,
         metavar="MB",
         help='megabytes the search may hold (sets the option "memory_limit_mb"; default: a quarter of the '
         "physical memory, at most 8192)",
@@ -117,7 +121,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     solve.add_argument(
         "--missing-cost",
-        type=float,
+        type=finite_number,
         metavar="C",
         help='arc costs at or above C count as no connection (sets the option "missing_cost"; default 9999)',
     )
@@ -130,56 +134,53 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-# Bytes the command line and the solver hold per byte of the document while
-# the solve runs: Python's parsed copy (about twice the text), the text handed
-# to the solver, and the solver's instance.
+# The solver's line when its memory budget stops the solve.
+MEMORY_STOP = b"[memory] memory limit of "
+# Bytes the command line holds per byte of the document while the solve
+# runs: the view of the document (without its cost matrices) and what the
+# solver's reader left behind.
 DOCUMENT_MEMORY_FACTOR = 4
 
 
-def solver_memory_budget(path: str, document: dict[str, Any], size: int, flag: float | None) -> float | None:
+def solver_memory_budget(args: argparse.Namespace, view: InstanceView) -> float | None:
     """The "memory_limit_mb" the solver gets: the budget (the flag, else the
-    document's option, else the solver's default) less what the document of
-    `size` bytes holds during the solve. A budget that is not a positive
-    finite number is passed on as it was given (the flag, or None to keep the
-    document's own), for the solver to refuse. Raises BadInput when the
-    document alone takes the whole budget."""
-    budget = flag if flag is not None else document.get("options", {}).get("memory_limit_mb")
+    document's option, else the solver's default) less what the document
+    holds during the solve. A budget that is not a positive finite number is
+    passed on as it was given (the flag, or None to keep the document's
+    own), for the solver to refuse. Raises BadInput when the document alone
+    takes the whole budget."""
+    flag = args.memory_limit_mb
+    options = view.raw.get("options") if view.readable and isinstance(view.raw, dict) else None
+    budget = flag
+    if budget is None and isinstance(options, dict):
+        budget = options.get("memory_limit_mb")
     if budget is None:
         budget = _kvr_core.Options().memory_limit_mb
     if isinstance(budget, bool) or not isinstance(budget, (int, float)) or not (0 < budget < math.inf):
         return flag
+    try:
+        size = os.path.getsize(args.instance)
+    except OSError:
+        return flag
     document_mb = DOCUMENT_MEMORY_FACTOR * size / (1 << 20)
     if document_mb >= budget:
         raise BadInput(
-            f"{path}: the document itself takes about {math.ceil(document_mb)} MB of the memory budget of "
+            f"{args.instance}: the document itself takes about {math.ceil(document_mb)} MB of the memory budget of "
             f'{fmt(budget)} MB while it is solved; raise --memory-limit-mb (the option "memory_limit_mb")'
         )
     return budget - document_mb
 
 
-def engine_document(path: str, args: argparse.Namespace) -> str | None:
-    """The instance text with the options given as flags written into its "options",
-    or None when Python's reader does not take the document as an object
-    (the solver then reads the file itself and reports what it finds).
-    Raises BadInput when the document alone takes the memory budget."""
-    try:
-        with open(path, "rb") as stream:
-            raw = stream.read()
-    except OSError:
-        return None
-    document = parse_document(raw)
-    if document is None:
-        return None
-    flags = {
+def flag_options(args: argparse.Namespace, memory_limit_mb: float | None) -> dict[str, Any]:
+    """The options the flags set (None: the document's own)."""
+    return {
         "improve": args.improve,
         "missing_cost": args.missing_cost,
-        "memory_limit_mb": solver_memory_budget(path, document, len(raw), args.memory_limit_mb),
+        "memory_limit_mb": memory_limit_mb,
         "seed": args.seed,
         "max_iterations": args.max_iterations,
         "max_no_improvement": args.max_no_improvement,
     }
-    document = with_defaults(with_options(document, flags), {"max_no_improvement": MAX_NO_IMPROVEMENT})
-    return json.dumps(document)
 
 
 def status_line(result: dict[str, Any], stopped_by: str | None = None, memory_stop: bool = False) -> str:
@@ -267,26 +268,12 @@ def write_summary(
     out.write("\n".join(lines) + "\n")
 
 
-def result_document(result: dict[str, Any], view: InstanceView) -> dict[str, Any]:
-    """The module's result document with two keys added to every route:
-    "node_ids" (the path as node ids) and "agent_index" (the agent's place in
-    the document's "agents" array, the key of Result.paths)."""
-    document = dict(result)
-    document["routes"] = [
-        {**route, "node_ids": [view.node_ids[p] if 0 <= p < len(view.node_ids) else None for p in route["path"]],
-         "agent_index": index}
-        for index, route in enumerate(result["routes"])
-    ]
-    return document
-
-
-def one_line(text: str) -> str:
-    return " ".join(text.split())
-
-
-def check_output_path(path: str) -> None:
-    """Raises BadInput when `path` cannot be written. An existing file is
-    opened for appending and left as it is; a new one is created and removed."""
+def check_output_path(path: str, instance: str) -> None:
+    """Raises BadInput when `path` cannot be written or is the instance file
+    itself. An existing file is opened for appending and left as it is; a new
+    one is created and removed."""
+    if os.path.exists(path) and os.path.exists(instance) and os.path.samefile(path, instance):
+        raise BadInput(f"cannot write the result to {path}: it is the instance file, which it would replace")
     if os.path.isdir(path):
         raise BadInput(f"cannot write the result to {path}: it is a directory")
     existed = os.path.lexists(path)
@@ -303,55 +290,33 @@ def check_output_path(path: str) -> None:
 
 
 def read_instance(path: str) -> InstanceView:
-    return InstanceView(read_document(read_bytes(path)))
+    """The view of the document in the file; BadInput when the file cannot
+    be read or holds JSON the package's reader refuses."""
+    raw = read_bytes(path)
+    try:
+        return InstanceView(loads(raw))
+    except JsonTextError as error:
+        if error.syntax:
+            return InstanceView(None)  # the solver's reader words what is wrong
+        raise BadInput(f"{path}: {error}") from None
 
 
-def explain(error: Exception, path: str, view: InstanceView) -> str:
-    """A message for an exception of the solver, naming what the document gets wrong."""
-    text = one_line(str(error)) or type(error).__name__
-    if isinstance(error, IndexError):
-        where = view.unknown_reference()
-        return f"{path}: {where}" if where else f"{path}: an unknown node id or agent type ({text})"
-    match = JSON_ERROR.fullmatch(text)
-    if match is None:
-        if text.startswith("Cannot open file: ") or "error reading the file" in text:
-            return f"cannot read {path}: {text}"
-        return f"{path}: {text}"
-    kind, _, detail = match.groups()
-    if kind == "parse_error":
-        return f"{path} is not valid JSON: {detail}"
-    return f"{path}: {view.locate(detail) or detail}"
+def without_matrices(view: InstanceView) -> None:
+    """Lets go of the cost matrices the view holds (the solver reads its own):
+    the largest part of a document, needed only to locate the reader's errors
+    in a document it refuses."""
+    if view.readable and isinstance(view.raw, dict) and isinstance(view.raw.get("costs"), dict):
+        view.raw["costs"] = dict.fromkeys(view.raw["costs"])
 
 
-def why_failed(result: dict[str, Any], requested: float | None, view: InstanceView, memory_stop: bool = False) -> str:
-    if result["timeout"] and memory_stop:
-        return (
-            "no solution: the memory budget ran out before the search found one; "
-            "a larger --memory-limit-mb may help"
-        )
-    if result["timeout"]:
-        limit = requested if requested is not None else view.time_limit
-        if limit is not None and limit <= 0:
-            return (
-                f"no solution: the instance's time limit ({fmt(limit)} s) leaves the search no time; "
-                "give one with --time-limit"
-            )
-        return "no solution: the time limit ran out before the search found one; a larger --time-limit may help"
-    reason = "no solution: the search ended without routes that serve every target within the constraints"
-    hint = view.unservable_node()
-    return f"{reason}; {hint}" if hint else reason
-
-
-def solve(path: str, text: str | None, time_limit: float, on_progress: ProgressDisplay | None) -> dict[str, Any]:
-    """Solves the rewritten document text, or the file when there is none."""
-    extra = {} if on_progress is None else {"on_progress": on_progress}
-    if text is None:
-        return _kvr_core.solve_json_file(path, time_limit, **extra)
-    return _kvr_core.solve_json_str(text, time_limit, **extra)
+def solve(args: argparse.Namespace, options: dict[str, Any], on_progress: ProgressDisplay | None) -> dict[str, Any]:
+    """Solves the instance file with the flags' options (kvr_mtsp.solve's
+    path: the solver reads the file once) and gives the result document."""
+    return solve_with(args.instance, options, time_limit=args.time_limit, on_progress=on_progress).to_dict()
 
 
 def solve_quietly(
-    path: str, text: str | None, time_limit: float, view: InstanceView, on_progress: ProgressDisplay | None
+    args: argparse.Namespace, options: dict[str, Any], view: InstanceView, on_progress: ProgressDisplay | None
 ) -> tuple[dict[str, Any], bool]:
     """Runs the solve with the solver's console lines condensed (see
     kvr_mtsp.console); returns the result and whether the memory budget
@@ -359,7 +324,7 @@ def solve_quietly(
     capture = ConsoleCapture()
     try:
         with capture:
-            result = solve(path, text, time_limit, on_progress)
+            result = solve(args, options, on_progress)
         return result, MEMORY_STOP in capture.stderr
     finally:
         stdout, stderr = condense(capture.stdout, capture.stderr, view)
@@ -370,32 +335,28 @@ def solve_quietly(
 def solve_command(args: argparse.Namespace) -> int:
     try:
         for path in filter(None, (args.output, args.plot)):
-            check_output_path(path)
+            check_output_path(path, args.instance)
         view = read_instance(args.instance)
         if args.plot:
             plot.check_plottable(view, args.instance)
         problem = view.problem_before_solve()
         if problem:
             raise BadInput(f"{args.instance}: {problem}")
+        options = flag_options(args, solver_memory_budget(args, view))
     except BadInput as error:
         print(f"{PROG}: error: {error}", file=sys.stderr)
         return EXIT_BAD_INPUT
-    time_limit = -1.0 if args.time_limit is None else args.time_limit  # -1: the instance's own limit
+    without_matrices(view)
     received: list[int] = []
     budget = args.time_limit if args.time_limit is not None else view.time_limit
     display = None if args.quiet else ProgressDisplay(budget)
     try:
-        text = engine_document(args.instance, args)
-    except BadInput as error:
-        print(f"{PROG}: error: {error}", file=sys.stderr)
-        return EXIT_BAD_INPUT
-    memory_stop = False  # known only where the solver's lines pass through the capture
-    try:
         with stop_signals_raise(received), display or contextlib.nullcontext():
+            memory_stop = False  # known only where the solver's lines pass through the capture
             if args.verbose:
-                result = solve(args.instance, text, time_limit, display)
+                result = solve(args, options, display)
             else:
-                result, memory_stop = solve_quietly(args.instance, text, time_limit, view, display)
+                result, memory_stop = solve_quietly(args, options, view, display)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
         return EXIT_BAD_INPUT
@@ -404,14 +365,12 @@ def solve_command(args: argparse.Namespace) -> int:
         signum = received[0] if received else signal.SIGINT
         print(f"{PROG}: interrupted by {signal.Signals(signum).name} before any solution was found",
               file=sys.stderr)
-        return 128 + signum
+        return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
     write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by, memory_stop)
     if args.output:
         try:
-            with open(args.output, "w", encoding="utf-8") as stream:
-                json.dump(result_document(result, view), stream, indent=2)
-                stream.write("\n")
+            write_atomically(args.output, json.dumps(result_document(result, view), indent=2) + "\n")
         except OSError as error:
             print(f"{PROG}: error: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
             return EXIT_OUTPUT_FAILED
@@ -424,30 +383,12 @@ def solve_command(args: argparse.Namespace) -> int:
             return EXIT_OUTPUT_FAILED
         print(f"routes drawn in {args.plot}")
     if received:
-        return 128 + received[0]
+        return exit_status(received[0])
     if result["status"] != "success":
         sys.stdout.flush()
         print(f"{PROG}: {why_failed(result, args.time_limit, view, memory_stop)}", file=sys.stderr)
         return EXIT_NO_SOLUTION
     return EXIT_SOLVED
-
-
-@contextlib.contextmanager
-def stop_signals_raise(received: list[int]) -> Iterator[None]:
-    """While active, SIGINT and SIGTERM raise KeyboardInterrupt and are noted
-    in `received`: the solver checks the interpreter's signals while it
-    runs, stops at such an exception and returns its best solution so far."""
-
-    def handler(signum: int, frame: Any) -> None:
-        received.append(signum)
-        raise KeyboardInterrupt
-
-    previous = {signum: signal.signal(signum, handler) for signum in STOP_SIGNALS}
-    try:
-        yield
-    finally:
-        for signum, old in previous.items():
-            signal.signal(signum, old)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

@@ -12,7 +12,6 @@ left out, so that the solver's reader, which rejects it, has the last word.
 """
 from __future__ import annotations
 
-import json
 import math
 import re
 from collections.abc import Iterator
@@ -20,6 +19,7 @@ from dataclasses import dataclass
 from typing import Any
 
 from kvr_mtsp.json_ints import as_u64
+from kvr_mtsp.json_text import JsonTextError, loads
 
 # The fields the reader reads, in its order: (key, conversion, required). The
 # conversions: "id" (unsigned 64-bit) and "int" (signed 32-bit) take numbers
@@ -47,10 +47,11 @@ MISSING_KEY = re.compile(r"key '(.*)' not found")
 
 
 def read_document(raw: bytes) -> Any:
-    """The parsed document, or None when it is no JSON (the solver reports why)."""
+    """The parsed document, or None when the package's reader refuses it
+    (the solver, or `kvr_mtsp.json_text`, says why)."""
     try:
-        return json.loads(raw.removeprefix(b"\xef\xbb\xbf").decode("utf-8"))
-    except ValueError:  # UnicodeDecodeError and JSONDecodeError included
+        return loads(raw)
+    except JsonTextError:
         return None
 
 
@@ -58,7 +59,7 @@ def to_id(value: Any) -> int | None:
     """An id as the reader stores it, None for a value it rejects."""
     try:
         return as_u64(value)
-    except TypeError:
+    except (TypeError, ValueError):
         return None
 
 

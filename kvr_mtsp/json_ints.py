@@ -12,7 +12,9 @@ The reader accepts any JSON number for both:
   are no numbers there.
 
 The JSON parser stores an integer literal outside [-2^63, 2^64) as a double,
-so a Python int outside that range converts as the float it becomes.
+so a Python int outside that range converts as the float it becomes; one
+beyond the range of a double the parser refuses, and so does this module
+(ValueError).
 
 Route-length limits and capacities are no integer fields: the reader keeps
 them as the numbers given.
@@ -29,11 +31,18 @@ I64_MIN, I64_MAX = -(2**63), 2**63 - 1
 
 
 def _parsed(value: object) -> int | float:
-    """The number the parser stores for `value`; TypeError for anything else."""
+    """The number the parser stores for `value`; TypeError for anything else,
+    ValueError for an integer beyond the range of a double."""
     if isinstance(value, bool):
         return int(value)
     if isinstance(value, int):
-        return value if -(2**63) <= value <= U64_MAX else float(value)
+        if -(2**63) <= value <= U64_MAX:
+            return value
+        try:
+            return float(value)
+        except OverflowError:
+            digits = int(value.bit_length() * math.log10(2)) + 1
+            raise ValueError(f"number overflow: an integer of about {digits} digits is beyond a double") from None
     if isinstance(value, float):
         return value
     raise TypeError(f"number expected, got {value!r}")

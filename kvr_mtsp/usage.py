@@ -4,11 +4,14 @@ the argument types of its numbers and the reading of its files."""
 from __future__ import annotations
 
 import argparse
-import json
 import math
+import os
 import sys
+import tempfile
 from collections.abc import Callable
 from typing import Any
+
+from kvr_mtsp.json_text import JsonTextError, loads
 
 PROG = "kvr-mtsp"
 EXIT_BAD_INPUT = 2
@@ -60,6 +63,18 @@ def positive_whole(what: str) -> Callable[[str], int]:
     return parse
 
 
+def finite_number(text: str) -> float:
+    """Argument type: a finite number (NaN and infinities cannot be written
+    into a document's "options"; the solver checks the range)."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a number") from None
+    if not math.isfinite(value):
+        raise argparse.ArgumentTypeError(f"{text!r} is not a finite number")
+    return value
+
+
 def read_bytes(path: str) -> bytes:
     """The file's bytes; BadInput naming the path and the reason when it cannot be read."""
     try:
@@ -70,9 +85,44 @@ def read_bytes(path: str) -> bytes:
 
 
 def read_json(path: str) -> Any:
-    """The parsed JSON file (a leading byte-order mark allowed); BadInput naming what is wrong."""
+    """The parsed JSON file, read as `kvr_mtsp.json_text` reads it; BadInput naming what is wrong."""
     raw = read_bytes(path)
     try:
-        return json.loads(raw.removeprefix(b"\xef\xbb\xbf").decode("utf-8"))
-    except ValueError as error:
-        raise BadInput(f"{path} is not valid JSON: {error}") from None
+        return loads(raw)
+    except JsonTextError as error:
+        raise BadInput(f"{path} is not valid JSON: {error}" if error.syntax else f"{path}: {error}") from None
+
+
+def write_atomically(path: str, text: str) -> None:
+    """Writes `text` to `path` so that readers see the previous file or the
+    whole new one, never a part: a hidden temporary file beside the target
+    is written, synced and renamed into place; when any step fails, the
+    temporary file is removed and the previous file stays as it was. A
+    target that exists but is no regular file (a device, a pipe) is written
+    directly, since renaming would replace the device itself."""
+    target = os.path.realpath(path)  # a symbolic link keeps pointing at the new file
+    if os.path.exists(target) and not os.path.isfile(target):
+        with open(target, "w", encoding="utf-8", newline="") as stream:
+            stream.write(text)
+        return
+    folder, name = os.path.split(target)
+    handle, temporary = tempfile.mkstemp(dir=folder, prefix=f".{name}.", suffix=".tmp")
+    try:
+        os.chmod(temporary, 0o666 & ~_umask())  # mkstemp makes the file private; results are ordinary files
+        with os.fdopen(handle, "w", encoding="utf-8", newline="") as stream:
+            stream.write(text)
+            stream.flush()
+            os.fsync(stream.fileno())
+        os.replace(temporary, target)
+    except BaseException:
+        try:
+            os.remove(temporary)
+        except OSError:
+            pass
+        raise
+
+
+def _umask() -> int:
+    mask = os.umask(0)
+    os.umask(mask)
+    return mask

@@ -20,6 +20,7 @@ import kvr_mtsp  # noqa: E402
 from conftest import grid_doc, long_search_doc  # noqa: E402
 from kvr_mtsp import batch_cli  # noqa: E402
 from kvr_mtsp.batch import KILLED_TEXT, local_cluster, solve_many  # noqa: E402
+from test_json_text import DEEP_TEXT, huge_id_text  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -100,10 +101,15 @@ class TestSolveMany:
             unknown_start,
             repeatable_doc(5),
             write(tmp_path / "list.json", "[1, 2]"),
+            write(tmp_path / "deep.json", DEEP_TEXT),  # Python's own reader would raise RecursionError
+            write(tmp_path / "huge.json", huge_id_text(repeatable_doc(3))),
         ]
         outcomes = solve_many(inputs, client=client, improve=False)
-        assert [outcome.status for outcome in outcomes] == ["error", "error", "error", "success", "error"]
-        missing, cut, unknown, solved, listed = outcomes
+        assert [outcome.status for outcome in outcomes] == ["error", "error", "error", "success", "error", "error",
+                                                            "error"]
+        missing, cut, unknown, solved, listed, deep, huge = outcomes
+        assert deep.error.startswith(f"{tmp_path / 'deep.json'}: arrays and objects are nested too deeply")
+        assert huge.error.startswith(f"{tmp_path / 'huge.json'}: number overflow parsing '1000")
         assert missing.error == f"cannot read {tmp_path / 'missing.json'}: No such file or directory"
         assert cut.error.startswith(f"{tmp_path / 'cut.json'} is not valid JSON: parse error at line 1")
         assert unknown.error == "instances[2]: agent 1 (agents[0]) starts at node 99, but no node has the id 99"
@@ -198,6 +204,7 @@ class TestCommandLine:
         for name, doc in docs.items():
             write(tmp_path / "in" / f"{name}.json", doc)
         write(tmp_path / "in" / "broken.json", '{"agents": 1')
+        write(tmp_path / "in" / "deep.json", DEEP_TEXT)
         out = tmp_path / "out"
         # On the module's cluster, as on any existing one: no cluster start per run.
         engine = ("--scheduler", client.scheduler.address)
@@ -205,8 +212,10 @@ class TestCommandLine:
         assert first.returncode == 1, first.stderr  # the broken document
         rows = summary(out)
         assert [(row["instance"], row["status"]) for row in rows] == [
-            ("in/a.json", "success"), ("in/b.json", "success"), ("in/broken.json", "error"), ("in/c.json", "success")]
+            ("in/a.json", "success"), ("in/b.json", "success"), ("in/broken.json", "error"), ("in/c.json", "success"),
+            ("in/deep.json", "error")]
         assert rows[2]["error"].startswith("in/broken.json is not valid JSON")
+        assert rows[4]["error"].startswith("in/deep.json: arrays and objects are nested too deeply")
         for row, (name, doc) in zip([rows[0], rows[1], rows[3]], docs.items()):
             written = json.loads((out / f"{name}.result.json").read_text())
             alone = kvr_mtsp.solve(doc, seed=2)
@@ -224,11 +233,11 @@ class TestCommandLine:
         write(tmp_path / "in" / "a.json", docs["a"])
         (out / "c.result.json").write_text('{"status": "success", "rou')
         second = run_batch("in", "--out", "out", *engine, "--seed", "2", cwd=tmp_path)
-        assert "1 of 4 instances have a valid result" in second.stdout, second.stderr
+        assert "1 of 5 instances have a valid result" in second.stdout, second.stderr
         assert (out / "b.result.json").stat().st_mtime_ns == stamps["b"]
         assert json.loads((out / "c.result.json").read_text())["status"] == "success"
         assert len(json.loads((out / "a.result.json").read_text())["routes"]) == 2
-        assert [row["status"] for row in summary(out)] == ["success", "success", "error", "success"]
+        assert [row["status"] for row in summary(out)] == ["success", "success", "error", "success", "error"]
 
         # Other settings are other results; --force solves a valid one again.
         third = run_batch("in/b.json", "--out", "out", *engine, "--seed", "2", "--force", cwd=tmp_path)

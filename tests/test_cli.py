@@ -18,7 +18,7 @@ from hypothesis import HealthCheck, given, settings
 import _kvr_core as core
 from conftest import long_search_doc
 from fuzz_strategies import mutated_documents
-from kvr_mtsp.cli import explain
+from kvr_mtsp.report import explain
 from kvr_mtsp.console import ConsoleCapture
 from kvr_mtsp.instance import InstanceView
 
@@ -263,6 +263,74 @@ class TestOutputFile:
         completed = run_cli("solve", str(instance), "--output", "/dev/full", "--no-improve", "--quiet", cwd=tmp_path)
         assert completed.returncode == 1
         assert lines_of(completed.stderr) == ["kvr-mtsp: error: cannot write /dev/full: No space left on device"]
+
+
+    def test_a_failed_write_leaves_the_previous_result_whole(self, make_doc, tmp_path):
+        # A file-size limit below the result's size makes the write fail part way,
+        # as a full disk does (Python ignores SIGXFSZ, so the write reports EFBIG).
+        import resource
+
+        instance = write(tmp_path / "doc.json", make_doc(3))
+        previous = write(tmp_path / "result.json", "earlier result\n")
+        limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))  # noqa: E731
+        completed = subprocess.run(
+            [sys.executable, "-m", "kvr_mtsp", "solve", str(instance), "--output", str(previous), "--no-improve",
+             "--quiet"], cwd=tmp_path, env=child_env(), capture_output=True, text=True, timeout=120,
+            preexec_fn=limit,
+        )
+        assert completed.returncode == 1
+        assert lines_of(completed.stderr) == [f"kvr-mtsp: error: cannot write {previous}: File too large"]
+        assert previous.read_text() == "earlier result\n"
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["doc.json", "result.json"]
+
+    def test_the_instance_itself_is_refused_as_output(self, make_doc, tmp_path):
+        instance = write(tmp_path / "doc.json", make_doc(3))
+        before = instance.read_text()
+        for target in ("doc.json", str(instance), "./doc.json"):
+            completed = run_cli("solve", "doc.json", "--output", target, cwd=tmp_path)
+            assert completed.returncode == 2
+            assert lines_of(completed.stderr) == [
+                f"kvr-mtsp: error: cannot write the result to {target}: it is the instance file, which it would "
+                "replace"]
+        assert instance.read_text() == before
+
+
+class TestNumberFlags:
+    @pytest.mark.parametrize("flag", ["--memory-limit-mb", "--missing-cost"])
+    @pytest.mark.parametrize("value", ["nan", "inf", "-inf"])
+    def test_non_finite_values_blame_the_flag(self, make_doc, tmp_path, flag, value):
+        instance = write(tmp_path / "doc.json", make_doc(3))
+        completed = run_cli("solve", str(instance), f"{flag}={value}", cwd=tmp_path)
+        assert completed.returncode == 2
+        assert f"error: argument {flag}: {value!r} is not a finite number" in completed.stderr
+        assert "JSON" not in completed.stderr
+
+
+class TestSignalsDuringStartUp:
+    # The signal arrives while the command line's modules load, before any solve.
+    CHILD = """
+import builtins, os, signal, sys
+sys.argv = ["kvr-mtsp", "solve", sys.argv[1]]
+signum = int(os.environ["STOP_SIGNAL"])
+load = builtins.__import__
+def stop_while_loading(name, *args, **kwargs):
+    if name == "kvr_mtsp.cli":
+        os.kill(os.getpid(), signum)
+    return load(name, *args, **kwargs)
+builtins.__import__ = stop_while_loading
+from kvr_mtsp.__main__ import main
+raise SystemExit(main())
+"""
+
+    @pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+    def test_one_line_and_the_signals_status(self, make_doc, tmp_path, signum, status):
+        instance = write(tmp_path / "doc.json", make_doc(3))
+        completed = subprocess.run([sys.executable, "-c", self.CHILD, str(instance)], cwd=tmp_path,
+                                   env={**child_env(), "STOP_SIGNAL": str(int(signum))}, capture_output=True,
+                                   text=True, timeout=120)
+        assert completed.returncode == status
+        assert lines_of(completed.stderr) == [f"kvr-mtsp: interrupted by {signal.Signals(signum).name}"]
+        assert completed.stdout == ""
 
 
 def _too_many_nodes() -> dict:
@@ -514,8 +582,8 @@ class TestConsoleCapture:
 def test_console_script_is_declared():
     with open(ROOT / "pyproject.toml", "rb") as stream:
         scripts = tomllib.load(stream)["project"]["scripts"]
-    assert scripts == {"kvr-mtsp": "kvr_mtsp.cli:main"}
-    from kvr_mtsp.cli import main
+    assert scripts == {"kvr-mtsp": "kvr_mtsp.__main__:main"}
+    from kvr_mtsp.__main__ import main
 
     assert callable(main)
 

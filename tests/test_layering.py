@@ -39,3 +39,31 @@ def test_includes_running_up_or_sideways_are_reported(tmp_path):
         "plugins -> search runs up (plugins/x.cpp)",
     ]
     assert include_graph.main(["include_graph", str(tmp_path)]) == 1
+
+
+_location = importlib.util.spec_from_file_location("import_graph", ROOT / "scripts" / "import_graph.py")
+import_graph = importlib.util.module_from_spec(_location)
+_location.loader.exec_module(import_graph)
+
+
+def test_python_package_has_no_import_circle():
+    graph = import_graph.module_imports(ROOT / "kvr_mtsp")
+    assert graph["cli"] and graph["batch"], "the graph found no import between modules"
+    assert import_graph.circles(graph) == []
+
+
+def test_import_circles_are_reported_also_through_deferred_imports(tmp_path):
+    package = tmp_path / "pkg"
+    package.mkdir()
+    for name, text in {
+        "low": "import json\n",
+        "a": "from pkg import b\nfrom pkg.low import x\n",
+        "b": "def f():\n    from pkg.c import y\n",
+        "c": "import pkg.a\n",
+        "d": "from pkg.low import x\n",
+    }.items():
+        (package / f"{name}.py").write_text(text)
+    graph = import_graph.module_imports(package)
+    assert graph == {"a": {"b", "low"}, "b": {"c"}, "c": {"a"}, "d": {"low"}, "low": set()}
+    assert import_graph.circles(graph) == [["a", "b", "c", "a"]]
+    assert import_graph.main(["import_graph", str(package)]) == 1

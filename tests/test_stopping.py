@@ -12,7 +12,7 @@ import pytest
 
 import _kvr_core as core
 import kvr_mtsp
-from kvr_mtsp.overrides import MAX_NO_IMPROVEMENT
+from kvr_mtsp.api import MAX_NO_IMPROVEMENT
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -57,15 +57,16 @@ class TestNoImprovementLimit:
 
     def test_solve_argument_and_document_value_win_over_the_default(self, monkeypatch):
         sent = []
-        real = core.solve_json_str
-        monkeypatch.setattr(kvr_mtsp.api._kvr_core, "solve_json_str",
-                            lambda text, limit, **kw: sent.append(json.loads(text)["options"]) or real(text, limit))
+        real = core.solve_problem
+        monkeypatch.setattr(kvr_mtsp.api._kvr_core, "solve_problem",
+                            lambda problem, limit, **kw: sent.append(problem.options().max_no_improvement)
+                            or real(problem, limit, **kw))
         doc = five_nodes()
         kvr_mtsp.solve(doc, time_limit=0.2)
         kvr_mtsp.solve(doc, time_limit=0.2, max_no_improvement=0)
         doc["options"]["max_no_improvement"] = 77
         kvr_mtsp.solve(doc, time_limit=0.2)
-        assert [options["max_no_improvement"] for options in sent] == [MAX_NO_IMPROVEMENT, 0, 77]
+        assert sent == [MAX_NO_IMPROVEMENT, 0, 77]
 
     def test_command_line_default_and_flag(self, tmp_path):
         instance = tmp_path / "five.json"

@@ -197,3 +197,46 @@ def solve_json_str(
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates."""
+
+def read_document(json_str: str) -> Problem:
+    """Read the instance document held by the JSON text json_str into a new Problem, its
+    "options" in options(). Raises what solve_json_str raises for the document."""
+
+def read_document_file(input_path: str) -> Problem:
+    """Read the instance document in the file input_path (UTF-8 JSON) into a new Problem, its
+    "options" in options(). Raises what solve_json_file raises for the document."""
+
+def solve_problem(
+    problem: Problem,
+    time_limit: float = -1,
+    *,
+    consume_costs: bool = False,
+    on_progress: Callable[[ProgressRecord], object] | None = None,
+) -> dict[str, Any]:
+    """Solve problem under its options() and return the result document, as solve_json_str
+    does for the document the problem was read from.
+    consume_costs: True moves the problem's cost matrices into the solve instead of
+    copying them (the problem is left without them).
+
+    time_limit: processor seconds of search; a positive value replaces the document's own
+    limit ("options" "time_limit", default 60), any other keeps it.
+    on_progress: None, or a callable taking one ProgressRecord, called on this thread on
+    every improving solution (the entries of "anytime", in order; record.improving True)
+    and, between them, at most once per second of processor time. When it raises, the
+    solve stops as Ctrl-C stops it, and the exception propagates with the result dict of
+    the best solution found so far (status "failed" when there is none) as its attribute
+    'result'; a KeyboardInterrupt raised in it acts exactly as Ctrl-C does.
+
+    Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
+    (the time limit, the memory budget or an interrupt ended the search), "routes" (one
+    per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
+    "cost"), "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
+    "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
+    "max_cost", "sum_cost").
+
+    Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
+    IndexError for an unknown node id or cost type, ValueError for repeated ids, a
+    negative cost or more than 256 nodes.
+    Ctrl-C stops a running solve within a fraction of a second: the best solution found
+    so far is returned with timeout True; before any solution the KeyboardInterrupt
+    propagates."""

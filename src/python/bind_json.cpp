@@ -4,10 +4,12 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <nlohmann/json.hpp>
 
 #include "common/progress.h"
+#include "model/problem.h"
 #include "python/solve_json.h"
 #include "python/bindings.h"
 
@@ -86,6 +88,36 @@ void BindJsonEntry(py::module_& m) {
       },
       py::arg("json_str"), py::arg("time_limit") = -1, py::kw_only(), py::arg("on_progress") = py::none(),
       (std::string("Solve the instance document held by the JSON text json_str.\n\n") + kSolveDocBody).c_str());
+
+  // The reader on its own: a document read once into a Problem, which a
+  // caller may change (its options()) and solve with solve_problem.
+  m.def(
+      "read_document", [](std::string json_str) { return ReadProblem(std::move(json_str)); }, py::arg("json_str"),
+      "Read the instance document held by the JSON text json_str into a new Problem, its\n"
+      "\"options\" in options(). Raises what solve_json_str raises for the document.");
+  m.def("read_document_file", &ReadProblemFile, py::arg("input_path"),
+        "Read the instance document in the file input_path (UTF-8 JSON) into a new Problem, its\n"
+        "\"options\" in options(). Raises what solve_json_file raises for the document.");
+  m.def(
+      "solve_problem",
+      [](Problem& problem, double time_limit, bool consume_costs, ProgressCallable on_progress) {
+        if (!consume_costs) return SolveProblem(problem, time_limit, std::move(on_progress));
+        // The matrices move into the solve; everything else is copied, so
+        // that references into the problem's nodes and agents stay valid.
+        std::unordered_map<std::string, CostMatrix> matrices;
+        matrices.swap(problem.cost_matrices);
+        Problem solved = problem;
+        solved.cost_matrices = std::move(matrices);
+        return SolveProblem(std::move(solved), time_limit, std::move(on_progress));
+      },
+      py::arg("problem"), py::arg("time_limit") = -1, py::kw_only(), py::arg("consume_costs") = false,
+      py::arg("on_progress") = py::none(),
+      (std::string("Solve problem under its options() and return the result document, as solve_json_str\n"
+                   "does for the document the problem was read from.\n"
+                   "consume_costs: True moves the problem's cost matrices into the solve instead of\n"
+                   "copying them (the problem is left without them).\n\n") +
+       kSolveDocBody)
+          .c_str());
 }
 
 }  // namespace tarsel::python

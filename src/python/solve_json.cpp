@@ -56,10 +56,9 @@ py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective) {
   return anytime;
 }
 
-// The Problem of a document. The text and the parsed tree (on a document of
-// full matrices several times the size of the matrices) are freed before
-// the solve.
-Problem LoadProblem(std::string json_text) {
+}  // namespace
+
+Problem ReadProblem(std::string json_text) {
   Problem problem;
   const nlohmann::json document = nlohmann::json::parse(json_text);
   std::string().swap(json_text);
@@ -67,10 +66,18 @@ Problem LoadProblem(std::string json_text) {
   return problem;
 }
 
-}  // namespace
+Problem ReadProblemFile(const std::string& input_path) {
+  std::ifstream input(input_path, std::ios::binary);
+  if (!input.is_open()) throw std::runtime_error("Cannot open file: " + input_path);
+  std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
+  return ReadProblem(std::move(text));
+}
 
 py::dict SolveJson(std::string json_text, double time_limit, py::object on_progress) {
-  Problem problem = LoadProblem(std::move(json_text));
+  return SolveProblem(ReadProblem(std::move(json_text)), time_limit, std::move(on_progress));
+}
+
+py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress) {
   if (time_limit > 0) problem.options.time_limit = time_limit;
   // The result needs the agents and the objective; the Solver takes the
   // Problem itself, so its matrices are not held twice.
@@ -114,10 +121,7 @@ py::dict SolveJson(std::string json_text, double time_limit, py::object on_progr
 }
 
 py::dict solve_json_file(const std::string& input_path, double time_limit, py::object on_progress) {
-  std::ifstream input(input_path, std::ios::binary);
-  if (!input.is_open()) throw std::runtime_error("Cannot open file: " + input_path);
-  std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
-  return SolveJson(std::move(text), time_limit, std::move(on_progress));
+  return SolveProblem(ReadProblemFile(input_path), time_limit, std::move(on_progress));
 }
 
 }  // namespace tarsel

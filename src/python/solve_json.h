@@ -4,7 +4,24 @@
 
 #include <string>
 
+#include "model/problem.h"
+
 namespace tarsel {
+
+// The Problem of the JSON document `json_text` (UTF-8), with its options.
+// The text and the parsed tree (on a document of full matrices several
+// times the size of the matrices) are freed before it returns. Parse and
+// shape errors propagate unchanged (the JSON library's exceptions).
+Problem ReadProblem(std::string json_text);
+
+// The Problem of the document in the file `input_path`, read completely.
+// Throws std::runtime_error "Cannot open file: " + path when it cannot be
+// opened.
+Problem ReadProblemFile(const std::string& input_path);
+
+// Solves `problem` under its own options (a positive `time_limit` replaces
+// their time limit) and returns the result dictionary described below.
+pybind11::dict SolveProblem(Problem problem, double time_limit, pybind11::object on_progress = pybind11::none());
 
 // Solves the instance held by the JSON document `json_text` (UTF-8) and
 // returns the result dictionary with the keys "status", "timeout", "routes",
@@ -17,9 +34,7 @@ namespace tarsel {
 pybind11::dict SolveJson(std::string json_text, double time_limit,
                          pybind11::object on_progress = pybind11::none());
 
-// Reads the file `input_path` completely and solves it as SolveJson does.
-// Throws std::runtime_error "Cannot open file: " + path when it cannot be
-// opened.
+// Reads the file `input_path` (ReadProblemFile) and solves it as SolveJson does.
 pybind11::dict solve_json_file(const std::string& input_path, double time_limit,
                                pybind11::object on_progress = pybind11::none());
 
