@@ -3,8 +3,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <limits>
-#include <sstream>
-#include <stdexcept>
 #include <utility>
 
 #include "common/console.h"
@@ -16,8 +14,9 @@
 
 namespace tarsel {
 
-Solver::Solver(Problem problem, Options options)
+Solver::Solver(Problem problem, Options given_options)
     : plugins(DefaultSearchPlugins()),
+      options(std::move(given_options)),
       list_blocked_edges(std::getenv("MTSP_DEBUG_TW_EDGES") != nullptr),
       lists(plugins.focal_comparator.get()) {
   // Fail before any table is built: the search cannot take more nodes, and
@@ -28,13 +27,6 @@ Solver::Solver(Problem problem, Options options)
   // Then what would make the tables ambiguous or the costs meaningless.
   CheckOptions(options);
   CheckProblem(problem);
-  if (!(options.memory_limit_mb > 0) || !std::isfinite(options.memory_limit_mb)) {
-    std::ostringstream message;
-    message << "memory_limit_mb must be a positive number of megabytes, got "
-            << options.memory_limit_mb;
-    throw std::invalid_argument(message.str());
-  }
-  memory_limit_bytes = options.memory_limit_mb * (1 << 20);
 
   // The engine reads costs from the dense matrices only; the graph's arc
   // lists serve the focal search and its post-optimisers.
@@ -43,9 +35,6 @@ Solver::Solver(Problem problem, Options options)
   own_graph = std::move(built.graph);
   tables = std::move(built.tables);
   graph = own_graph.get();
-  objective = options.objective;
-  time_limit = options.time_limit;
-  solve_options = options;
   if (engine_only) {
     // Only what the engine and the result need: the checks of reachability
     // and of the agents' trips, and the route rules reported routes pass.
