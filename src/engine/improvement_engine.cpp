@@ -1,6 +1,7 @@
 #include "engine/improvement_engine.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -112,7 +113,6 @@ class Engine {
         penalties_(rules_.HasSoftRules()),
         population_(rules_, settings.min_max, BaseSizes()),
         work_(rules_),
-        elite_(rules_),
         used_(tables.NumNodes(), 0) {
     rules_.SetMinMax(settings.min_max);
     rules_.SetPenalty(penalties_.Weights());
@@ -131,7 +131,6 @@ class Engine {
     const bool has_start = start != nullptr && !start->paths.empty();
     if (has_start) {
       reference_ = ValueOfTimes(*start, m);
-      has_reference_ = true;
     }
     if (has_start && LoadResult(*start, rules_, work_)) {
       Keep(work_);
@@ -152,9 +151,9 @@ class Engine {
     outcome.stopped_early = stopped_;
     outcome.iterations = iterations_;
     outcome.last_improvement = last_improvement_;
-    if (has_best_) {
+    if (best_) {
       outcome.improved = true;
-      outcome.result = best_;
+      outcome.result = std::move(*best_);
     }
     return outcome;
   }
@@ -199,7 +198,7 @@ class Engine {
   // instead of after a local search; otherwise, and when that fails, under
   // the current penalties.
   bool Construct(double noise) {
-    if (!has_reference_ && penalties_.Weights().active) {
+    if (!reference_ && penalties_.Weights().active) {
       rules_.SetPenalty(PenaltyWeights{});
       const bool made = insertion_.Fill(work_, random_, noise);
       rules_.SetPenalty(penalties_.Weights());
@@ -220,7 +219,7 @@ class Engine {
   void Restart() {
     since_improvement_ = 0;
     population_.Clear();
-    if (has_elite_) population_.Offer(elite_);
+    if (elite_) population_.Offer(*elite_);
     Populate();
   }
 
@@ -288,7 +287,7 @@ class Engine {
     if (!work_.Complete()) return;
     // Without a solution yet, a large instance reports its construction at
     // once: the local search to come takes seconds there.
-    if (insertion_.Large() && !has_reference_) Report(work_);
+    if (insertion_.Large() && !reference_) Report(work_);
     search_.Run(work_, random_, stop_);
     if (bred && penalties_.Record(work_.WithoutWarp(), work_.WithinLimits())) {
       rules_.SetPenalty(penalties_.Weights());
@@ -309,10 +308,7 @@ class Engine {
   void Keep(const Solution& solution) {
     population_.Offer(solution);
     if (!solution.Feasible()) return;
-    if (!has_elite_ || Improves(solution.Value(), elite_.Value(), settings_.min_max)) {
-      elite_ = solution;
-      has_elite_ = true;
-    }
+    if (!elite_ || Improves(solution.Value(), elite_->Value(), settings_.min_max)) elite_ = solution;
     Report(solution);
   }
 
@@ -330,14 +326,12 @@ class Engine {
       value.longest = std::max(value.longest, evaluation.cost);
       value.total += evaluation.cost;
     }
-    if (has_reference_ && !Improves(value, reference_, settings_.min_max)) return;
+    if (reference_ && !Improves(value, *reference_, settings_.min_max)) return;
     reference_ = value;
-    has_reference_ = true;
     since_improvement_ = 0;
     last_improvement_ = iterations_;
     best_ = std::move(candidate);
-    has_best_ = true;
-    if (settings_.on_improvement) settings_.on_improvement(settings_.clock ? settings_.clock() : 0.0, best_);
+    if (settings_.on_improvement) settings_.on_improvement(settings_.clock ? settings_.clock() : 0.0, *best_);
   }
 
   const EngineSettings& settings_;
@@ -352,8 +346,7 @@ class Engine {
   PenaltyManager penalties_;
   Population population_;
   Solution work_;
-  Solution elite_;  // the best feasible solution, kept over restarts
-  bool has_elite_ = false;
+  std::optional<Solution> elite_;  // the best feasible solution, kept over restarts
   size_t since_improvement_ = 0;  // children since the last better solution (restarts)
   int64_t iterations_ = 0;        // constructions and children so far
   int64_t last_improvement_ = 0;  // the iteration of the last better solution
@@ -363,10 +356,9 @@ class Engine {
   std::vector<size_t> child_tour_;
   std::function<bool()> stop_;
   bool stopped_ = false;
-  ObjectiveValue reference_;
-  bool has_reference_ = false;
-  Result best_;
-  bool has_best_ = false;
+  // Value of the best solution known, the starting solution's included.
+  std::optional<ObjectiveValue> reference_;
+  std::optional<Result> best_;  // the best solution reported
 };
 
 }  // namespace

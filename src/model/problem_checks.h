@@ -11,7 +11,8 @@ namespace tarsel {
 // check throws std::invalid_argument (ValueError in Python) with a message
 // that names the offending value and where it is.
 
-// "missing_cost" must be positive and finite.
+// "missing_cost" must be positive and finite, "memory_limit_mb" positive and
+// finite (megabytes).
 void CheckOptions(const Options& options);
 
 // Every entry must be finite and non-negative: the search's bound, the

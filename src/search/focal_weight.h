@@ -1,20 +1,22 @@
 #pragma once
 
+#include <optional>
+
 namespace tarsel {
 
 // Focal weight of the next phase, from how far the incumbent is above the
 // smallest open f: ratio - (ratio - 1) / 5, or exactly 1 once that step is
-// below 0.001 (always the case before the first solution, when the
-// incumbent is -1).
+// below 0.001, and always before the first solution (no incumbent).
 struct FocalWeightStep {
   double weight = 1.0;
   double ratio = 0;
   bool reached_one = true;
 };
 
-inline FocalWeightStep NextFocalWeight(double incumbent, double smallest_open_f) {
+inline FocalWeightStep NextFocalWeight(std::optional<double> incumbent, double smallest_open_f) {
   FocalWeightStep step;
-  step.ratio = incumbent / smallest_open_f;
+  if (!incumbent) return step;
+  step.ratio = *incumbent / smallest_open_f;
   const double d = (step.ratio - 1) / 5;
   if (d < 0.001) return step;
   step.weight = step.ratio - d;

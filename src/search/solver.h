@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,7 @@
 #include "model/problem.h"
 #include "postopt/route_evaluator.h"
 #include "search/frontier_table.h"
+#include "search/incumbent_record.h"
 #include "search/label_store.h"
 #include "search/search_lists.h"
 #include "search/simple_timer.h"
@@ -38,8 +40,6 @@ constexpr size_t kMaxSearchNodes = 256;
 // `name_improve`, the message adds that the option "improve" solves larger
 // instances.
 [[noreturn]] void ThrowTooManyNodes(size_t num_nodes, bool name_improve);
-
-using AnytimeLog = std::vector<std::pair<double, Result>>;
 
 // Anytime focal search over partial joint solutions of all agents.
 //
@@ -124,7 +124,10 @@ class Solver {
   const ObjectivePlugin& Objective() const { return *plugins.objective; }
   const PostOptimizerPlugin& PostOptimizer() const { return *plugins.post_optimizer; }
   double FocalBound() const { return lists.FocalBound(); }
-  double Incumbent() const { return incumbent; }
+  // The bound the lists were last pruned to: the objective value of the best
+  // solution of the focal search; empty before its first.
+  std::optional<double> Incumbent() const { return incumbent; }
+  const IncumbentRecord& Record() const { return record; }
   size_t LabelCapacity() const { return label_store.Capacity(); }
   const LabelStore& Labels() const { return label_store; }
   const SearchLists& Lists() const { return lists; }
@@ -148,17 +151,12 @@ class Solver {
   // Handles the goal label with id `label_id`: routes, post-optimisation,
   // anytime log, best solution, incumbent.
   void HandleSolution(int64_t label_id);
-  // Checks every route of `snapshot` by the post-optimisers' route rules and
-  // replaces its costs by the ones they give; returns the index of the
-  // first invalid route, or kNoIndex when all are valid.
-  size_t RecostRoutes(Result& snapshot) const;
-  // Logs a valid snapshot of a solution and keeps it when it is the best so
-  // far by the objective.
-  void RecordSnapshot(const Result& snapshot);
-  // Appends (time, snapshot) to the anytime log and stamps
-  // `last_update_time` with the same time: the one place that does either,
-  // so the result's time is always that of the log's last entry.
-  void LogAnytime(double time, Result snapshot);
+  // Offers a solution found at `time` to the record and reports it to the
+  // progress sink when it becomes the best.
+  void OfferSolution(double time, Result snapshot,
+                     IncumbentRecord::Judge judge = IncumbentRecord::Judge::kByObjective);
+  // Search memory budget in bytes (the option is in megabytes).
+  double MemoryLimitBytes() const { return options.memory_limit_mb * (1 << 20); }
   void GenerateSuccessors(const Label& parent, size_t agent);
   // Whether the search must stop now (time limit, interrupt, memory budget);
   // reads the clock, so it is asked every few selections only.
@@ -180,7 +178,8 @@ class Solver {
   int SolveWithEngineOnly();
 
   SearchPlugins plugins;
-  ObjectiveType objective = ObjectiveType::MinMax;
+  // The caller's options; SetupAndSolve replaces the time limit.
+  Options options;
   RouteEvaluator route_rules;  // the post-optimisers' rules, on `tables`
   std::unique_ptr<SparseGraph> own_graph;  // the Problem's complete graph
   const PlannerGraph* graph = nullptr;     // the graph searched
@@ -194,9 +193,6 @@ class Solver {
   // More nodes than the focal search supports: no search state, plugins or
   // arc lists of the graph are built, and Solve runs the engine alone.
   bool engine_only = false;
-  double time_limit = 60.0;
-  Options solve_options;
-  double memory_limit_bytes = 0;
   double tables_memory_bytes = 0;  // what the tables hold of the budget
   bool list_blocked_edges = false;  // MTSP_DEBUG_TW_EDGES is set
   InterruptCheck interrupt;
@@ -208,20 +204,15 @@ class Solver {
   FrontierTable frontiers;
 
   std::vector<double> weights{100.0};
-  // Objective value of the best solution so far (the total for min-sum,
-  // the longest route for min-max); -1 means none.
-  double incumbent = -1;
+  // Objective value (the total for min-sum, the longest route for min-max)
+  // the lists were last pruned to; empty before the first solution.
+  std::optional<double> incumbent;
   int32_t max_phases = 100;
-  int32_t solution_found = 0;  // 1 once a solution is kept in `best`
-  double max_path_length = -1;
-  double last_update_time = 0;  // time of the anytime log's last entry (LogAnytime)
   SimpleTimer timer;
   Result result;  // the solution being handled and the search counters
-  // Routes and costs of the best solution: for min-sum the first with the
-  // smallest total, for min-max the latest whose longest route is no longer.
-  Result best;
+  // The best solution, the anytime log and the time of its last entry.
+  IncumbentRecord record;
   SolveSummary summary;
-  AnytimeLog anytime_log;
   std::string dump_name;
 
   Label child_scratch;  // successor under construction, reused across moves

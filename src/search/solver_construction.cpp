@@ -5,7 +5,6 @@
 #include <iomanip>
 #include <limits>
 #include <sstream>
-#include <stdexcept>
 #include <utility>
 
 #include "common/console.h"
@@ -19,8 +18,9 @@
 
 namespace tarsel {
 
-Solver::Solver(Problem problem, Options options)
+Solver::Solver(Problem problem, Options given_options)
     : plugins(DefaultSearchPlugins()),
+      options(std::move(given_options)),
       list_blocked_edges(std::getenv("MTSP_DEBUG_TW_EDGES") != nullptr),
       lists(plugins.focal_comparator.get()) {
   // Fail before any table is built: the search cannot take more nodes, and
@@ -31,13 +31,6 @@ Solver::Solver(Problem problem, Options options)
   // Then what would make the tables ambiguous or the costs meaningless.
   CheckOptions(options);
   CheckProblem(problem);
-  if (!(options.memory_limit_mb > 0) || !std::isfinite(options.memory_limit_mb)) {
-    std::ostringstream message;
-    message << "memory_limit_mb must be a positive number of megabytes, got "
-            << options.memory_limit_mb;
-    throw std::invalid_argument(message.str());
-  }
-  memory_limit_bytes = options.memory_limit_mb * (1 << 20);
   CheckMemoryBudget(problem, options);
 
   // The engine reads costs from the dense matrices only; the graph's arc
@@ -47,9 +40,6 @@ Solver::Solver(Problem problem, Options options)
   own_graph = std::move(built.graph);
   tables = std::move(built.tables);
   graph = own_graph.get();
-  objective = options.objective;
-  time_limit = options.time_limit;
-  solve_options = options;
   if (engine_only) {
     // Only what the engine and the result need: the checks of reachability
     // and of the agents' trips, and the route rules reported routes pass.
@@ -73,7 +63,7 @@ void Solver::CheckMemoryBudget(const Problem& problem, const Options& options) {
       TablesMemoryBytes(n, types, engine_only ? GraphArcs::kNone : GraphArcs::kComplete));
   const double engine_bytes =
       options.improve ? static_cast<double>(EngineLeastBytes(n, problem.agents_ordered.size(), types)) : 0.0;
-  if (tables_memory_bytes + engine_bytes <= memory_limit_bytes) return;
+  if (tables_memory_bytes + engine_bytes <= options.memory_limit_mb * (1 << 20)) return;
   // Megabytes rounded up to a tenth.
   auto megabytes = [](double bytes) { return std::ceil(bytes / (1 << 20) * 10) / 10; };
   std::ostringstream message;

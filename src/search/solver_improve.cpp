@@ -11,42 +11,38 @@ bool Solver::RunImprovement(bool found) {
   // Ctrl-C during the focal search ends the solve there.
   if (interrupt.Interrupted()) return false;
   EngineSettings settings;
-  settings.min_max = solve_options.objective == ObjectiveType::MinMax;
-  settings.seed = static_cast<uint64_t>(solve_options.seed);
-  settings.max_iterations = solve_options.max_iterations;
-  settings.max_no_improvement = solve_options.max_no_improvement;
-  settings.deadline = time_limit;
+  settings.min_max = options.objective == ObjectiveType::MinMax;
+  settings.seed = static_cast<uint64_t>(options.seed);
+  settings.max_iterations = options.max_iterations;
+  settings.max_no_improvement = options.max_no_improvement;
+  settings.deadline = options.time_limit;
   settings.clock = [this] { return timer.Elapsed(); };
   settings.interrupt = &interrupt;
   // The engine's stores count against the same budget as the tables and
   // the search's stores, which keep what they hold while the engine runs.
   settings.memory_budget_bytes = std::max(
-      0.0, memory_limit_bytes - tables_memory_bytes - static_cast<double>(SearchMemoryBytes()));
+      0.0, MemoryLimitBytes() - tables_memory_bytes - static_cast<double>(SearchMemoryBytes()));
+  // The engine reports only solutions better than all before it, by its
+  // own order of the objective: each becomes the best.
   settings.on_improvement = [this](double time, const Result& improved) {
     Result snapshot = result;
     snapshot.paths = improved.paths;
     snapshot.times = improved.times;
-    LogAnytime(time, std::move(snapshot));
-    const CostTotals totals = TotalsOf(improved.times);
-    progress.Solution(time, totals.max_cost, totals.sum_cost);
+    OfferSolution(time, std::move(snapshot), IncumbentRecord::Judge::kKnownBetter);
   };
   progress.SetPhase(ProgressPhase::kEngine);
-  const EngineOutcome outcome = RunImprovementEngine(tables, found ? &best : nullptr, settings);
+  // A copy: the engine's reports replace the record's best while it runs.
+  const Result start = record.Best();
+  const EngineOutcome outcome = RunImprovementEngine(tables, found ? &start : nullptr, settings);
   if (outcome.memory_limited && !memory_limit_reached) {
     memory_limit_reached = true;
-    ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", memory_limit_bytes / (1 << 20),
+    ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", options.memory_limit_mb,
                 " MB reached before the improvement engine could start; the solve stops ",
                 found ? "with the best solution found" : "without a solution");
   }
   // The focal search's own stop (a tenth of the budget) is no timeout of the solve.
   result.timeout = outcome.stopped_early || interrupt.Interrupted() || memory_limit_reached;
   if (!outcome.improved) return false;
-  best.paths = outcome.result.paths;
-  best.times = outcome.result.times;
-  solution_found = 1;
-  double longest = 0;
-  for (const auto& [agent, cost] : best.times) longest = std::max(longest, cost);
-  max_path_length = longest;
   FillSummary();
   return true;
 }
@@ -64,7 +60,7 @@ int Solver::SolveWithEngineOnly() {
               "starting solutions");
   RunImprovement(false);
   result.cpu_seconds = timer.Elapsed();
-  return solution_found != 0 ? 1 : 0;
+  return record.Found() ? 1 : 0;
 }
 
 }  // namespace tarsel

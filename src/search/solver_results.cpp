@@ -28,22 +28,22 @@ void Solver::BuildSolution(int64_t label_id) {
 }
 
 Result Solver::GetResult() {
-  result.last_update_time = last_update_time;
+  result.last_update_time = record.LastUpdateTime();
   // The best solution with the counters of the search.
   Result answer = result;
-  answer.paths = best.paths;
-  answer.times = best.times;
+  answer.paths = record.Best().paths;
+  answer.times = record.Best().times;
   return answer;
 }
 
-AnytimeLog Solver::GetResultProcess() const { return anytime_log; }
+AnytimeLog Solver::GetResultProcess() const { return record.Log(); }
 
 SolveSummary Solver::GetSummary() const { return summary; }
 
 void Solver::FillSummary() {
-  if (solution_found == 0) return;
-  summary.found = solution_found;
-  summary.max_path_length = max_path_length;
+  if (!record.Found()) return;
+  summary.found = 1;
+  summary.max_path_length = *record.LongestRoute();
   summary.num_agents = static_cast<int32_t>(NumAgents());
   summary.num_type1_agents = 0;
   summary.num_type0_agents = 0;
@@ -62,6 +62,7 @@ void Solver::FillSummary() {
     if (agent.type == 1) summary.num_type1_agents += 1;
     if (agent.type == 0) summary.num_type0_agents += 1;
   }
+  const Result& best = record.Best();
   double sum = 0;
   const size_t entries = best.times.size();
   for (size_t key = 0; key < entries; ++key) {
@@ -69,7 +70,7 @@ void Solver::FillSummary() {
     if (found != best.times.end()) sum += found->second;
   }
   summary.sum_cost = sum;
-  summary.last_update_time = last_update_time;
+  summary.last_update_time = record.LastUpdateTime();
 }
 
 void Solver::WriteDebugDump() const {
@@ -77,7 +78,9 @@ void Solver::WriteDebugDump() const {
   dump["num_agents"] = NumAgents();
   dump["starts"] = tables.Starts();
   dump["goals"] = tables.Goals();
-  dump["max_path_length"] = max_path_length;
+  // Written after a successful search only, so there is a best solution.
+  dump["max_path_length"] = record.LongestRoute().value_or(-1);
+  const Result& best = record.Best();
   nlohmann::json paths = nlohmann::json::object();
   for (size_t i = 0; i < best.paths.size(); ++i) {
     const auto found = best.paths.find(i);

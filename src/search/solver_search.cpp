@@ -52,7 +52,7 @@ int Solver::SetupAndSolve(PlannerGraph* new_graph, const std::vector<NodeInfo>& 
   tables.SetGoals(new_goals);
   tables.SetReturnToEnd(false);
   Prepare();
-  time_limit = new_time_limit;
+  options.time_limit = new_time_limit;
   return Solve();
 }
 
@@ -65,14 +65,10 @@ void Solver::ResetSearchState() {
   weights.assign(1, 100.0);
   interrupt.Reset();
   memory_limit_reached = false;
-  incumbent = -1;
-  solution_found = 0;
-  max_path_length = -1;
-  last_update_time = 0;
+  incumbent.reset();
   result = Result();
-  best = Result();
+  record.Start(options.objective, route_rules, NumAgents());
   summary = SolveSummary();
-  anytime_log.clear();
 }
 
 void Solver::ValidateSearch() const {
@@ -137,7 +133,7 @@ int Solver::Solve() {
   if (engine_only) return SolveWithEngineOnly();
   ResetSearchState();
   timer.Start();
-  progress.Start(objective == ObjectiveType::MinMax);
+  progress.Start(options.objective == ObjectiveType::MinMax);
   ValidateSearch();
   if (unsolvable) {
     result.cpu_seconds = timer.Elapsed();
@@ -177,7 +173,7 @@ int Solver::Solve() {
       selected.g = plugins.objective->Aggregate(selected.costs);
       selected.f = first.f;
 
-      if ((incumbent != -1 && selected.f >= incumbent) || IsDominated(selected)) continue;
+      if ((incumbent && selected.f >= *incumbent) || IsDominated(selected)) continue;
       RefocusOn(weights[phase]);
       AddToFrontier(selected);
       if (IsGoal(selected)) {
@@ -196,7 +192,7 @@ int Solver::Solve() {
     exhausted = !stop && !result.timeout && lists.OpenEmpty();
     if (stop || result.timeout || lists.OpenEmpty()) break;
     // With the engine on, the focal search's task ends with its first solution.
-    if (solve_options.improve && solution_found != 0) break;
+    if (options.improve && record.Found()) break;
 
     const FocalWeightStep step = NextFocalWeight(incumbent, lists.MinOpenF());
     weights.push_back(step.weight);
@@ -209,8 +205,8 @@ int Solver::Solve() {
     if (phase >= static_cast<size_t>(max_phases)) break;
   }
 
-  if (solve_options.improve) {
-    if (exhausted && solution_found == 0) {
+  if (options.improve) {
+    if (exhausted && !record.Found()) {
       // The whole search space holds no solution: the engine, which
       // searches a part of that space, cannot find one either.
       ConsoleLine(ConsoleStream::kErr,
@@ -218,11 +214,11 @@ int Solver::Solve() {
                   "no routes serve every target within the constraints; the improvement engine "
                   "is not started");
     } else {
-      RunImprovement(solution_found != 0);
+      RunImprovement(record.Found());
     }
   }
   result.cpu_seconds = timer.Elapsed();
-  if (solution_found == 0) return 0;
+  if (!record.Found()) return 0;
   if (!dump_name.empty()) WriteDebugDump();
   return 1;
 }
@@ -231,15 +227,15 @@ bool Solver::MustStop() {
   const double now = timer.Elapsed();
   // With the engine on, the focal search may take a tenth of the budget for
   // its first solution; the engine uses the rest.
-  const double limit = solve_options.improve ? kFocalShare * time_limit : time_limit;
+  const double limit = options.improve ? kFocalShare * options.time_limit : options.time_limit;
   if (now > limit) return true;
   if (interrupt.Poll(now)) return true;
   // The next block of labels must still fit, with what the lists and the
   // frontiers hold.
   if (tables_memory_bytes + static_cast<double>(SearchMemoryBytes() + label_store.BlockBytes()) >
-      memory_limit_bytes) {
+      MemoryLimitBytes()) {
     memory_limit_reached = true;
-    ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", memory_limit_bytes / (1 << 20),
+    ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", options.memory_limit_mb,
                 " MB reached with ", label_store.Count(),
                 " labels stored; the search stops with the best solution found");
     return true;
@@ -268,60 +264,20 @@ void Solver::RefocusOn(double weight) {
 
 void Solver::HandleSolution(int64_t label_id) {
   BuildSolution(label_id);
-  RecordSnapshot(result);
+  OfferSolution(timer.Elapsed(), result);
   plugins.post_optimizer->Optimize(graph, tables.Nodes(), tables.Agents(), result);
-  RecordSnapshot(result);
-  if (solution_found == 0) return;
-  max_path_length = TotalsOf(best.times).max_cost;
+  OfferSolution(timer.Elapsed(), result);
+  if (!record.Found()) return;
   FillSummary();
-  PruneByIncumbent(incumbent);
+  PruneByIncumbent(*record.Value());
 }
 
-size_t Solver::RecostRoutes(Result& snapshot) const {
-  for (size_t k = 0; k < NumAgents(); ++k) {
-    const auto path = snapshot.paths.find(k);
-    if (path == snapshot.paths.end()) return k;
-    const RouteEvaluation evaluation = route_rules.EvaluateRoute(path->second, k);
-    if (!evaluation.valid) return k;
-    snapshot.times[k] = evaluation.cost;
-  }
-  return kNoIndex;
-}
-
-void Solver::RecordSnapshot(const Result& snapshot) {
-  const double t = timer.Elapsed();
-  Result checked = snapshot;
-  // A route the post-optimisers' rules reject (the search and they
-  // disagree) has no cost worth reporting: the solution is dropped.
-  const size_t invalid = RecostRoutes(checked);
-  if (invalid != kNoIndex) {
-    ConsoleLine(ConsoleStream::kErr, "[post-opt] solution dropped: invalid route for agent ",
-                invalid);
-    return;
-  }
-  LogAnytime(t, checked);
-  const CostTotals totals = TotalsOf(checked.times);
-  const double value = totals.ValueFor(objective);
-  // Min-sum keeps the first solution of the smallest total (the anytime
-  // filter's rule); min-max takes every solution whose longest route is no
-  // longer, as each later solution of the search is.
-  constexpr double kImprovement = 1e-9;
-  const bool better = incumbent == -1 ||
-                      (objective == ObjectiveType::MinSum ? value < incumbent - kImprovement
-                                                          : value <= incumbent + kImprovement);
-  if (!better) return;
-  best.paths = checked.paths;
-  best.times = checked.times;
-  solution_found = 1;
-  incumbent = value;
+void Solver::OfferSolution(double time, Result snapshot, IncumbentRecord::Judge judge) {
+  if (record.Offer(time, std::move(snapshot), judge) != IncumbentRecord::Outcome::kKept) return;
   // Every entry the anytime filter keeps is a better solution here, so the
-  // report comes once the solution is the Solver's best.
-  progress.Solution(t, totals.max_cost, totals.sum_cost);
-}
-
-void Solver::LogAnytime(double time, Result snapshot) {
-  anytime_log.emplace_back(time, std::move(snapshot));
-  last_update_time = time;
+  // report comes once the solution is the record's best.
+  const CostTotals& totals = record.BestTotals();
+  progress.Solution(time, totals.max_cost, totals.sum_cost);
 }
 
 void Solver::GenerateSuccessors(const Label& parent, size_t a) {
@@ -424,7 +380,7 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
       f = plugins.objective->Evaluate(child, static_cast<size_t>(child.active_agents), child.h);
     }
     child.f = f;
-    if (incumbent != -1 && f >= incumbent) continue;
+    if (incumbent && f >= *incumbent) continue;
 
     child.id = NewLabel();
     StoreLabel(child, parent.id);

@@ -96,7 +96,7 @@ TEST(FocalWeight, ShrinksWithTheGapAndSettlesAtOne) {
   EXPECT_TRUE(narrow.reached_one);
   EXPECT_DOUBLE_EQ(narrow.weight, 1.0);
   // No incumbent yet.
-  EXPECT_DOUBLE_EQ(NextFocalWeight(-1, 8).weight, 1.0);
+  EXPECT_DOUBLE_EQ(NextFocalWeight(std::nullopt, 8).weight, 1.0);
 }
 
 }  // namespace
