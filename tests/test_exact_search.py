@@ -140,3 +140,19 @@ def test_windows_on_asymmetric_costs_with_two_depots():
     result, best = solve_exactly(doc)
     assert objective(result, doc) == pytest.approx(best, rel=1e-9)
     assert best == pytest.approx(109.97, abs=1e-9)
+
+
+def test_the_ordering_test_never_puts_the_agents_own_end_node_first():
+    # Agent 0 runs from node 0 to node 1; target 3 opens at 3 only. Going
+    # to the end node first "reached" 3 no later, so 0 -> 3 was rejected and
+    # the other agent waited at 3 instead (4.414 found).
+    doc = {
+        "nodes": nodes(4),
+        "agents": [{"id": 0, "type": "t", "start_node": 0, "end_node": 1},
+                   {"id": 1, "type": "t", "start_node": 2, "end_node": 2}],
+        "costs": {"t": [[0, 1.414, 1, 1], [1.414, 0, 1, 1], [1, 1, 0, 0], [1, 1, 0, 0]]},
+        "constraints": [{"kind": "timewindow", "items": [{"node": 3, "start": 3, "end": 3}]}],
+    }
+    result, best = solve_exactly(doc)
+    assert [route["path"] for route in result["routes"]] == [[0, 3, 1], [2, 2]]
+    assert result["statistics"]["sum_cost"] == best == 4

@@ -138,7 +138,6 @@ MoveCheck TimeWindowConstraintChecker::ApplyMove(const Label& child, size_t agen
   if (tables.Graph() != nullptr) {
     const size_t n = std::min(num_nodes, VisitedSet::kBits);
     const bool has_start = !starts.empty() && a < starts.size();
-    const bool free_goal = !tables.ReturnToEnd() && !goals.empty() && a < goals.size();
     const uint8_t* serve_a = a < num_agents ? &can_serve[a * num_nodes] : nullptr;
 
     // Ordering: reject the move when visiting some w on the way would reach v
@@ -152,7 +151,9 @@ MoveCheck TimeWindowConstraintChecker::ApplyMove(const Label& child, size_t agen
         continue;
       }
       if (has_start && w == starts[a]) continue;
-      if (free_goal && w == goals[a]) continue;
+      // Reaching its own end node first ends the agent's route: that order
+      // serves nothing after it, whatever the routes' kind.
+      if (a < goals.size() && w == goals[a]) continue;
       const WindowSlot* window_w = tables.Window(w);
       double t_w = depart + TravelTime(a, u, w);
       if (window_w != nullptr) {

@@ -351,6 +351,21 @@ void Solver::GenerateSuccessors(const Label& parent, size_t a) {
     frontiers.PrefetchSlot(key_hash);
   }
 
+  // An open route that may close at its start or at its distinct end node
+  // at the same cost closes at its end node: the routes end where the agent
+  // is meant to, and the other closing would only double the labels.
+  if (!return_to_end && start != goal && moves.size() >= 2) {
+    const auto at = [&moves](size_t node) {
+      return std::find_if(moves.begin(), moves.end(),
+                          [node](const Move& move) { return move.node == node; });
+    };
+    const auto to_start = at(start);
+    const auto to_goal = at(goal);
+    if (to_start != moves.end() && to_goal != moves.end() && to_goal->cost <= to_start->cost) {
+      moves.erase(to_start);
+    }
+  }
+
   // The frontier lookups of the moves go in steps over all of them, so
   // that their cache misses overlap; the dominance tests then find what
   // they read in the cache.

@@ -28,29 +28,36 @@ std::vector<double> ArcCosts(const InstanceTables& tables, size_t type) {
 
 VisitedSet SkippableNodes(const InstanceTables& tables) {
   const size_t n = tables.NumNodes() < VisitedSet::kBits ? tables.NumNodes() : VisitedSet::kBits;
+  const size_t stride = tables.NumNodes();
   const bool open = !tables.ReturnToEnd();
   VisitedSet skippable;
   for (size_t w = 0; w < n; ++w) skippable.Set(w);
+  std::vector<double> out_of_w(n);
   for (size_t t = 0; t < tables.NumTypes(); ++t) {
     const std::vector<double> costs = ArcCosts(tables, t);
-    const size_t stride = tables.NumNodes();
     for (size_t w = 0; w < n; ++w) {
       if (!skippable.Test(w) || !tables.TypeAllowed(static_cast<int64_t>(t), w)) continue;
-      bool keeps = true;
-      for (size_t p = 0; p < n && keeps; ++p) {
+      // Legs out of w; a leg into a depot of open routes is the free last
+      // leg and never a reason to keep w. q = p and q = w need no exception:
+      // the diagonal is 0.
+      for (size_t q = 0; q < n; ++q) {
+        const bool free_leg = open && (tables.IsStart(q) || tables.IsGoal(q));
+        out_of_w[q] = free_leg ? kInfinity : costs[w * stride + q];
+      }
+      bool broken = false;
+      for (size_t p = 0; p < n && !broken; ++p) {
         const double into = costs[p * stride + w];
         if (p == w || into == kInfinity) continue;
+        const double* direct = &costs[p * stride];
+        // Without an early exit, so that the loop vectorises.
+        bool row_broken = false;
         for (size_t q = 0; q < n; ++q) {
-          if (q == w || q == p || (open && (tables.IsStart(q) || tables.IsGoal(q)))) continue;
-          const double direct = costs[p * stride + q];
-          const double via = into + costs[w * stride + q];
-          if (direct > via + kTriangleSlack * via) {
-            keeps = false;
-            break;
-          }
+          const double via = into + out_of_w[q];
+          row_broken |= direct[q] > via + kTriangleSlack * via;
         }
+        broken = row_broken;
       }
-      if (!keeps) skippable.Reset(w);
+      if (broken) skippable.Reset(w);
     }
   }
   return skippable;

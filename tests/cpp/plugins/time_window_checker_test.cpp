@@ -183,6 +183,18 @@ TEST(TimeWindowCheckerTest, OrderingIgnoresNodesTheAgentMayNotServe) {
   EXPECT_TRUE(verdict({{{0, 1}, {0, 1}, {0, 1}}, {0, 1}, {0, 2}, {0, 0}, {}}));
 }
 
+// Agent 0 runs from node 0 to node 1 (closed route); target 3 opens at 3
+// only. Its end node first would reach 3 no later, but ends the route there.
+TEST(TimeWindowCheckerTest, OrderingNeverPutsTheAgentsOwnEndNodeFirst) {
+  const Matrix d = {{0, 1.414, 1, 1}, {1.414, 0, 1, 1}, {1, 1, 0, 0}, {1, 1, 0, 0}};
+  const SparseGraph graph = MakeGraph({d});
+  TimeWindowConstraintChecker checker;
+  Prepare(checker, graph, {{{0}, {0}, {0}, {0}}, {0}, {0}, {1}, {{3, {3.0, 3.0}}}});
+  const MoveCheck move = checker.ApplyMove(MoveLabel(4, 1, 3, 1.0), 0, 3);
+  EXPECT_TRUE(move.feasible);
+  EXPECT_EQ(move.new_cost, 3.0);
+}
+
 TEST(TimeWindowCheckerTest, OrderingSkipsTheAgentsOwnStartNode) {
   const SparseGraph graph = MakeGraph({OrderingCosts(30)});
   TimeWindowConstraintChecker checker;
