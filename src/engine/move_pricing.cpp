@@ -64,22 +64,25 @@ MovePricer::Part MovePricer::Run(const Solution& solution, size_t source, size_t
   return run;
 }
 
-double MovePricer::RemoveRun(const Solution& solution, size_t k, size_t i, size_t count) const {
-  return rules_.RouteCost(k, Link(k, Prefix(solution, k, i - 1), Suffix(solution, k, i + count)).segment);
+double MovePricer::RemoveRun(const Solution& solution, size_t k, size_t i, size_t count,
+                             const PenaltyWeights& weights) const {
+  return rules_.Cost(k, Link(k, Prefix(solution, k, i - 1), Suffix(solution, k, i + count)).segment, weights);
 }
 
-double MovePricer::InsertNode(const Solution& solution, size_t k, size_t at, size_t node) const {
+double MovePricer::InsertNode(const Solution& solution, size_t k, size_t at, size_t node,
+                              const PenaltyWeights& weights) const {
   const Part head = Link(k, Prefix(solution, k, at - 1), Node(node));
-  return rules_.RouteCost(k, Link(k, head, Suffix(solution, k, at)).segment);
+  return rules_.Cost(k, Link(k, head, Suffix(solution, k, at)).segment, weights);
 }
 
 double MovePricer::InsertRun(const Solution& solution, size_t k, size_t at, size_t source, size_t i,
-                             size_t count, bool reversed) const {
+                             size_t count, bool reversed, const PenaltyWeights& weights) const {
   const Part head = Link(k, Prefix(solution, k, at - 1), Run(solution, source, i, count, k, reversed));
-  return rules_.RouteCost(k, Link(k, head, Suffix(solution, k, at)).segment);
+  return rules_.Cost(k, Link(k, head, Suffix(solution, k, at)).segment, weights);
 }
 
-double MovePricer::TailExchange(const Solution& solution, size_t a, size_t i, size_t b, size_t j) const {
+double MovePricer::TailExchange(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
+                                const PenaltyWeights& weights) const {
   const std::vector<size_t>& nodes_b = solution.Route(b).nodes;
   const size_t last_b = nodes_b.size() - 2;  // last target of b (0: none)
   Part route = Prefix(solution, a, i);
@@ -87,10 +90,11 @@ double MovePricer::TailExchange(const Solution& solution, size_t a, size_t i, si
     const Part tail{pieces_.TargetTail(b, pieces_.SlotOf(a), j + 1), nodes_b[j + 1], nodes_b[last_b]};
     route = Link(a, route, tail);
   }
-  return rules_.RouteCost(a, Link(a, route, Node(solution.Route(a).nodes.back())).segment);
+  return rules_.Cost(a, Link(a, route, Node(solution.Route(a).nodes.back())).segment, weights);
 }
 
-double MovePricer::Replace(const Solution& solution, size_t k, size_t j, size_t node, size_t p) const {
+double MovePricer::Replace(const Solution& solution, size_t k, size_t j, size_t node, size_t p,
+                           const PenaltyWeights& weights) const {
   Part route;
   if (p == j || p == j + 1) {
     route = Link(k, Link(k, Prefix(solution, k, j - 1), Node(node)), Suffix(solution, k, j + 1));
@@ -101,11 +105,11 @@ double MovePricer::Replace(const Solution& solution, size_t k, size_t j, size_t 
     route = Link(k, Prefix(solution, k, j - 1), Stretch(solution, k, j + 1, p - 1));
     route = Link(k, Link(k, route, Node(node)), Suffix(solution, k, p));
   }
-  return rules_.RouteCost(k, route.segment);
+  return rules_.Cost(k, route.segment, weights);
 }
 
 double MovePricer::MoveRunWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after,
-                                 bool reversed) const {
+                                 bool reversed, const PenaltyWeights& weights) const {
   const Part run = reversed ? Run(solution, k, i, count, k, true) : Stretch(solution, k, i, i + count - 1);
   Part route;
   if (after < i) {
@@ -116,28 +120,29 @@ double MovePricer::MoveRunWithin(const Solution& solution, size_t k, size_t i, s
     route = Link(k, Prefix(solution, k, i - 1), Stretch(solution, k, i + count, after));
     route = Link(k, Link(k, route, run), Suffix(solution, k, after + 1));
   }
-  return rules_.RouteCost(k, route.segment);
+  return rules_.Cost(k, route.segment, weights);
 }
 
-double MovePricer::SwapWithin(const Solution& solution, size_t k, size_t i, size_t j) const {
+double MovePricer::SwapWithin(const Solution& solution, size_t k, size_t i, size_t j,
+                              const PenaltyWeights& weights) const {
   const std::vector<size_t>& nodes = solution.Route(k).nodes;
   Part route = Link(k, Prefix(solution, k, i - 1), Node(nodes[j]));
   if (j > i + 1) route = Link(k, route, Stretch(solution, k, i + 1, j - 1));
   route = Link(k, Link(k, route, Node(nodes[i])), Suffix(solution, k, j + 1));
-  return rules_.RouteCost(k, route.segment);
+  return rules_.Cost(k, route.segment, weights);
 }
 
 double MovePricer::ReverseWithin(const Solution& solution, size_t k, size_t first, size_t last,
-                                 std::vector<size_t>& scratch) const {
+                                 std::vector<size_t>& scratch, const PenaltyWeights& weights) const {
   const std::vector<size_t>& nodes = solution.Route(k).nodes;
   if (reversible_[k] == 0) {
     ReverseWithinNodes(nodes, first, last, scratch);
-    return rules_.ExactCost(k, scratch.data(), scratch.size());
+    return rules_.ExactCost(k, scratch, weights);
   }
   // Same segment backwards: only its end nodes swap places.
   const Part reversed{pieces_.Between(k, first + 1, last), nodes[last], nodes[first + 1]};
   const Part route = Link(k, Link(k, Prefix(solution, k, first), reversed), Suffix(solution, k, last + 1));
-  return rules_.RouteCost(k, route.segment);
+  return rules_.Cost(k, route.segment, weights);
 }
 
 void MovePricer::RemoveRunNodes(const std::vector<size_t>& nodes, size_t i, size_t count,
@@ -153,7 +158,8 @@ void MovePricer::InsertRunNodes(const std::vector<size_t>& nodes, size_t at, con
   out.insert(out.end(), nodes.begin() + static_cast<std::ptrdiff_t>(at), nodes.end());
 }
 
-void MovePricer::TailExchangeNodes(const std::vector<size_t>& nodes_a, size_t i, const std::vector<size_t>& nodes_b,
+void MovePricer::TailExchangeNodes(const std::vector<size_t>& nodes_a, size_t i,
+                                   const std::vector<size_t>& nodes_b,
                                    size_t j, std::vector<size_t>& out) {
   out.assign(nodes_a.begin(), nodes_a.begin() + static_cast<std::ptrdiff_t>(i + 1));
   out.insert(out.end(), nodes_b.begin() + static_cast<std::ptrdiff_t>(j + 1), nodes_b.end() - 1);
@@ -190,7 +196,8 @@ void MovePricer::MoveRunWithinNodes(const std::vector<size_t>& nodes, size_t i, 
   }
 }
 
-void MovePricer::SwapWithinNodes(const std::vector<size_t>& nodes, size_t i, size_t j, std::vector<size_t>& out) {
+void MovePricer::SwapWithinNodes(const std::vector<size_t>& nodes, size_t i, size_t j,
+                                 std::vector<size_t>& out) {
   out = nodes;
   std::swap(out[i], out[j]);
 }

@@ -5,7 +5,7 @@
 
 #include "engine/route_pieces.h"
 #include "engine/route_rules.h"
-#include "engine/segment.h"
+#include "routes/segment.h"
 #include "engine/solution.h"
 
 namespace tarsel {
@@ -24,35 +24,42 @@ class MovePricer {
   MovePricer(const RouteRules& rules, const RoutePieces& pieces);
 
   // Route k without the run of `count` targets at i..i+count-1.
-  double RemoveRun(const Solution& solution, size_t k, size_t i, size_t count) const;
+  double RemoveRun(const Solution& solution, size_t k, size_t i, size_t count,
+                   const PenaltyWeights& weights) const;
   // Route k with `node` inserted before position `at` (1..length-1).
-  double InsertNode(const Solution& solution, size_t k, size_t at, size_t node) const;
+  double InsertNode(const Solution& solution, size_t k, size_t at, size_t node,
+                    const PenaltyWeights& weights) const;
   // Route k with the run i..i+count-1 of route `source` (reversed or not)
   // inserted before position `at` of route k (source != k).
   double InsertRun(const Solution& solution, size_t k, size_t at, size_t source, size_t i, size_t count,
-                   bool reversed) const;
+                   bool reversed, const PenaltyWeights& weights) const;
   // Route a keeping nodes 0..i and taking the targets after position j of
   // route b, then a's own end (the half of a 2-opt* exchange seen from a).
-  double TailExchange(const Solution& solution, size_t a, size_t i, size_t b, size_t j) const;
+  double TailExchange(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
+                      const PenaltyWeights& weights) const;
   // Route k with the target at j removed and `node` inserted before
   // position p (p == j or p == j + 1: in j's place).
-  double Replace(const Solution& solution, size_t k, size_t j, size_t node, size_t p) const;
+  double Replace(const Solution& solution, size_t k, size_t j, size_t node, size_t p,
+                 const PenaltyWeights& weights) const;
   // Route k with the run i..i+count-1 (reversed or not) moved right after
   // the node at `after` (outside i-1..i+count-1, before the end).
   double MoveRunWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after,
-                       bool reversed) const;
+                       bool reversed, const PenaltyWeights& weights) const;
   // Route k with the targets at i < j exchanged.
-  double SwapWithin(const Solution& solution, size_t k, size_t i, size_t j) const;
+  double SwapWithin(const Solution& solution, size_t k, size_t i, size_t j,
+                    const PenaltyWeights& weights) const;
   // Route k with nodes first+1..last reversed (2-opt). O(1) when the
   // agent's matrix is symmetric and no target has a window; otherwise the
   // route is built in `scratch` and evaluated in full.
   double ReverseWithin(const Solution& solution, size_t k, size_t first, size_t last,
-                       std::vector<size_t>& scratch) const;
+                       std::vector<size_t>& scratch, const PenaltyWeights& weights) const;
 
-  static void RemoveRunNodes(const std::vector<size_t>& nodes, size_t i, size_t count, std::vector<size_t>& out);
+  static void RemoveRunNodes(const std::vector<size_t>& nodes, size_t i, size_t count,
+                             std::vector<size_t>& out);
   static void InsertRunNodes(const std::vector<size_t>& nodes, size_t at, const std::vector<size_t>& source,
                              size_t i, size_t count, bool reversed, std::vector<size_t>& out);
-  static void TailExchangeNodes(const std::vector<size_t>& nodes_a, size_t i, const std::vector<size_t>& nodes_b,
+  static void TailExchangeNodes(const std::vector<size_t>& nodes_a, size_t i,
+                                const std::vector<size_t>& nodes_b,
                                 size_t j, std::vector<size_t>& out);
   static void ReplaceNodes(const std::vector<size_t>& nodes, size_t j, size_t node, size_t p,
                            std::vector<size_t>& out);

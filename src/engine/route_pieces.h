@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/route_rules.h"
-#include "engine/segment.h"
+#include "routes/segment.h"
 #include "engine/solution.h"
 
 namespace tarsel {

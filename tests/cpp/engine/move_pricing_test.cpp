@@ -28,7 +28,7 @@ struct Tally {
 // matching builder writes: both reject it, or both give the same cost.
 void ExpectPriced(double priced, const RouteRules& rules, size_t k, const std::vector<size_t>& route,
                   Tally& tally, const char* move) {
-  const double exact = rules.ExactCost(k, route.data(), route.size());
+  const double exact = rules.ExactCost(k, route, PenaltyWeights{});
   ++tally.compared;
   if (exact == RouteRules::kInfeasible) {
     EXPECT_EQ(priced, RouteRules::kInfeasible) << move;
@@ -41,14 +41,14 @@ void ExpectPriced(double priced, const RouteRules& rules, size_t k, const std::v
 // Random targets for every route (types and assignment rules ignored:
 // neither the pricing nor the full evaluation reads them).
 void RandomRoutes(const RouteRules& rules, Solution& solution, std::mt19937& random) {
-  solution.Clear();
+  solution.Clear(PenaltyWeights{});
   std::vector<std::vector<size_t>> targets(rules.NumAgents());
   for (size_t v : rules.Targets()) targets[random() % rules.NumAgents()].push_back(v);
   for (size_t k = 0; k < rules.NumAgents(); ++k) {
     std::shuffle(targets[k].begin(), targets[k].end(), random);
     solution.SetTargets(k, targets[k].data(), targets[k].size());
   }
-  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k);
+  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k, PenaltyWeights{});
 }
 
 TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
@@ -81,7 +81,8 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
         for (size_t i = 0; i <= last_a; ++i) {
           for (size_t j = 0; j <= last_b; ++j) {
             MovePricer::TailExchangeNodes(na, i, nb, j, route);
-            ExpectPriced(pricer.TailExchange(solution, a, i, b, j), rules, a, route, tails, "2-opt*");
+            ExpectPriced(pricer.TailExchange(solution, a, i, b, j, PenaltyWeights{}), rules, a, route, tails,
+                         "2-opt*");
           }
         }
         // A target inserted anywhere into b.
@@ -89,18 +90,21 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
           const size_t node = na[1 + random() % last_a];
           for (size_t at = 1; at <= last_b + 1; ++at) {
             MovePricer::InsertRunNodes(nb, at, na, solution.PositionOf(node), 1, false, route);
-            ExpectPriced(pricer.InsertNode(solution, b, at, node), rules, b, route, insert, "insert");
+            ExpectPriced(pricer.InsertNode(solution, b, at, node, PenaltyWeights{}), rules, b, route, insert,
+                         "insert");
           }
         }
         for (size_t i = 1; i <= last_a; ++i) {
           for (size_t count = 1; count <= 3 && i + count - 1 <= last_a; ++count) {
             // Runs removed from a, and put anywhere into b, both directions.
             MovePricer::RemoveRunNodes(na, i, count, route);
-            ExpectPriced(pricer.RemoveRun(solution, a, i, count), rules, a, route, relocate, "remove run");
+            ExpectPriced(pricer.RemoveRun(solution, a, i, count, PenaltyWeights{}), rules, a, route, relocate,
+                         "remove run");
             for (size_t at = 1; at <= last_b + 1; ++at) {
               for (bool reversed : {false, true}) {
                 MovePricer::InsertRunNodes(nb, at, na, i, count, reversed, route);
-                ExpectPriced(pricer.InsertRun(solution, b, at, a, i, count, reversed), rules, b, route,
+                ExpectPriced(pricer.InsertRun(solution, b, at, a, i, count, reversed, PenaltyWeights{}), rules,
+                             b, route,
                              run_between, "insert run");
               }
             }
@@ -109,7 +113,8 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
               if (after + 1 >= i && after <= i + count - 1) continue;
               for (bool reversed : {false, true}) {
                 MovePricer::MoveRunWithinNodes(na, i, count, after, reversed, route);
-                ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, reversed), rules, a, route,
+                ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, reversed, PenaltyWeights{}),
+                             rules, a, route,
                              run_within, "run within");
               }
             }
@@ -119,18 +124,21 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
             const size_t node = nb[1 + random() % last_b];
             for (size_t p = 1; p <= last_a + 1; ++p) {
               MovePricer::ReplaceNodes(na, i, node, p, route);
-              ExpectPriced(pricer.Replace(solution, a, i, node, p), rules, a, route, replace, "replace");
+              ExpectPriced(pricer.Replace(solution, a, i, node, p, PenaltyWeights{}), rules, a, route, replace,
+                           "replace");
             }
           }
           for (size_t j = i + 1; j <= last_a; ++j) {
             MovePricer::SwapWithinNodes(na, i, j, route);
-            ExpectPriced(pricer.SwapWithin(solution, a, i, j), rules, a, route, swap, "swap within");
+            ExpectPriced(pricer.SwapWithin(solution, a, i, j, PenaltyWeights{}), rules, a, route, swap,
+                         "swap within");
           }
         }
         for (size_t first = 0; first + 2 <= last_a; ++first) {
           for (size_t end = first + 2; end <= last_a; ++end) {
             MovePricer::ReverseWithinNodes(na, first, end, route);
-            ExpectPriced(pricer.ReverseWithin(solution, a, first, end, scratch), rules, a, route, reverse,
+            ExpectPriced(pricer.ReverseWithin(solution, a, first, end, scratch, PenaltyWeights{}), rules, a,
+                         route, reverse,
                          "2-opt");
           }
         }
@@ -138,7 +146,8 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
     }
   }
   // Every kind met many feasible and many rejected routes.
-  for (const Tally* tally : {&relocate, &insert, &run_between, &tails, &replace, &run_within, &swap, &reverse}) {
+  for (const Tally* tally : {&relocate, &insert, &run_between, &tails, &replace, &run_within, &swap,
+                             &reverse}) {
     EXPECT_GT(tally->feasible, 100u);
     EXPECT_GT(tally->compared - tally->feasible, 100u);
   }
@@ -187,7 +196,8 @@ TEST(MovePricing, LongRoutesJoinStoredStretches) {
       if (after + 1 >= i && after <= i + count - 1) continue;
       std::vector<size_t> route;
       MovePricer::MoveRunWithinNodes(nodes, i, count, after, false, route);
-      ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, false), rules, a, route, run_within,
+      ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, false, PenaltyWeights{}), rules, a,
+                   route, run_within,
                    "run within a long route");
     }
   }
