@@ -45,10 +45,7 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
         if (cost < infinity) {
           const ObjectiveValue candidate{std::max(before.longest, cost), before.total + cost};
           ObjectiveValue& cell = value_[used * width + to];
-          const bool better = min_max ? (candidate.longest < cell.longest ||
-                                         (candidate.longest == cell.longest && candidate.total < cell.total))
-                                      : candidate.total < cell.total;
-          if (better) {
+          if (RanksBefore(candidate, cell, min_max)) {
             cell = candidate;
             cut_[used * width + to] = from;
           }

@@ -76,7 +76,7 @@ bool LoadResult(const Result& result, const RouteRules& rules, const PenaltyWeig
   return solution.Complete();
 }
 
-// Order crossover: a random stretch of `first` kept in place, the rest
+// Order crossover: a random segment of `first` kept in place, the rest
 // filled with the remaining targets in the order of `second`.
 void OrderCrossover(const std::vector<size_t>& first, const std::vector<size_t>& second,
                     Random& random, std::vector<char>& used, std::vector<size_t>& child) {

@@ -18,8 +18,8 @@ constexpr size_t kMaxPasses = 1000;
 LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neighbours)
     : rules_(rules),
       neighbours_(neighbours),
-      pieces_(rules, neighbours.Types()),
-      pricer_(rules, pieces_),
+      segments_(rules, neighbours.Types()),
+      pricer_(rules, segments_),
       swap_star_(rules, pricer_),
       order_(rules.Targets()) {
   const size_t n = rules.NumNodes() + 2;
@@ -49,10 +49,10 @@ bool LocalSearch::Commit(Solution& solution, const PenaltyWeights& weights, size
   const bool feasible = solution.Route(a).cost < RouteRules::kInfeasible &&
                         solution.Route(b).cost < RouteRules::kInfeasible;
   if (feasible && Improves(solution.Value(), before, rules_.MinMax())) {
-    pieces_.Refresh(solution, a);
+    segments_.Refresh(solution, a);
     swap_star_.Touch(a);
     if (b != a) {
-      pieces_.Refresh(solution, b);
+      segments_.Refresh(solution, b);
       swap_star_.Touch(b);
     }
     return true;
@@ -69,7 +69,7 @@ bool LocalSearch::Commit(Solution& solution, const PenaltyWeights& weights, size
 size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Random& random,
                         const std::function<bool()>& stop) {
   size_t moves = 0;
-  pieces_.RefreshAll(solution);
+  segments_.RefreshAll(solution);
   swap_star_.Forget();
   const bool min_max = rules_.MinMax();
   for (size_t pass = 0; pass < kMaxPasses; ++pass) {
@@ -124,36 +124,36 @@ bool LocalSearch::TryPair(Solution& solution, const PenaltyWeights& weights, siz
 // route b (j == 0 and !is_target: b's start).
 bool LocalSearch::TryBetween(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j,
                              bool is_target) {
-  if (TryRelocateRuns(solution, weights, u, b, j, is_target)) return true;
+  if (TryRelocateSegments(solution, weights, u, b, j, is_target)) return true;
   if (is_target && TrySwap(solution, weights, u, b, j)) return true;
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
-  // 2-opt*: u followed by v's stretch (u -> v), or v's head followed by u.
+  // 2-opt*: u followed by v's tail (u -> v), or v's head followed by u.
   if (TryTailExchange(solution, weights, a, i, b, is_target ? j - 1 : 0)) return true;
   return TryTailExchange(solution, weights, a, i - 1, b, j);
 }
 
-// Runs of 1..kMaxRun targets starting at u moved after or before position
+// Segments of 1..kMaxSegment targets starting at u moved after or before position
 // j of route b, in their order and reversed.
-bool LocalSearch::TryRelocateRuns(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b,
+bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b,
                                   size_t j, bool is_target) {
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
   const EngineRoute& ra = solution.Route(a);
   const EngineRoute& rb = solution.Route(b);
   const size_t last_a = ra.nodes.size() - 2;
-  for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last_a; ++count) {
+  for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last_a; ++count) {
     if (!rules_.CanServe(b, ra.nodes[i + count - 1])) break;
-    const double a_without = pricer_.RemoveRun(solution, a, i, count, weights);
+    const double a_without = pricer_.RemoveSegment(solution, a, i, count, weights);
     if (!(a_without < RouteRules::kInfeasible)) continue;
     for (size_t at : {j + 1, j}) {
       if (at == 0 || (at == j && !is_target)) continue;
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        const double b_with = pricer_.InsertRun(solution, b, at, a, i, count, reversed, weights);
+        const double b_with = pricer_.InsertSegment(solution, b, at, a, i, count, reversed, weights);
         if (!Better(solution, a, a_without, b, b_with)) continue;
-        MovePricer::RemoveRunNodes(ra.nodes, i, count, scratch_a_);
-        MovePricer::InsertRunNodes(rb.nodes, at, ra.nodes, i, count, reversed, scratch_b_);
+        MovePricer::RemoveSegmentNodes(ra.nodes, i, count, scratch_a_);
+        MovePricer::InsertSegmentNodes(rb.nodes, at, ra.nodes, i, count, reversed, scratch_b_);
         if (Commit(solution, weights, a, b)) return true;
       }
     }
@@ -186,8 +186,8 @@ bool LocalSearch::TryTailExchange(Solution& solution, const PenaltyWeights& weig
   const size_t last_a = ra.nodes.size() - 2;
   const size_t last_b = rb.nodes.size() - 2;
   if (i > last_a || j > last_b || (i == last_a && j == last_b)) return false;
-  if (j < last_b && !pieces_.TailServable(b, pieces_.SlotOf(a), j + 1)) return false;
-  if (i < last_a && !pieces_.TailServable(a, pieces_.SlotOf(b), i + 1)) return false;
+  if (j < last_b && !segments_.TailServable(b, segments_.SlotOf(a), j + 1)) return false;
+  if (i < last_a && !segments_.TailServable(a, segments_.SlotOf(b), i + 1)) return false;
   const double cost_a = pricer_.TailExchange(solution, a, i, b, j, weights);
   if (!(cost_a < RouteRules::kInfeasible)) return false;
   const double cost_b = pricer_.TailExchange(solution, b, j, a, i, weights);
@@ -198,7 +198,7 @@ bool LocalSearch::TryTailExchange(Solution& solution, const PenaltyWeights& weig
 }
 
 // Moves of target u (position i) against the target at position j of its
-// own route: a run starting at u relocated after or before j (in order and
+// own route: a segment starting at u relocated after or before j (in order and
 // reversed), swap, and the two 2-opt moves that join u and the target at j.
 bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, size_t u, size_t j) {
   const size_t a = solution.RouteOf(u);
@@ -206,14 +206,14 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
   if (i == j) return false;
   const std::vector<size_t>& nodes = solution.Route(a).nodes;
   const size_t last = nodes.size() - 2;
-  for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last; ++count) {
+  for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last; ++count) {
     for (size_t after : {j, j - 1}) {
-      if (after + 1 >= i && after <= i + count - 1) continue;  // the run itself or in place
+      if (after + 1 >= i && after <= i + count - 1) continue;  // the segment itself or in place
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        const double cost = pricer_.MoveRunWithin(solution, a, i, count, after, reversed, weights);
+        const double cost = pricer_.MoveSegmentWithin(solution, a, i, count, after, reversed, weights);
         if (!Better(solution, a, cost, a, cost)) continue;
-        MovePricer::MoveRunWithinNodes(nodes, i, count, after, reversed, scratch_a_);
+        MovePricer::MoveSegmentWithinNodes(nodes, i, count, after, reversed, scratch_a_);
         if (Commit(solution, weights, a, a)) return true;
       }
     }

@@ -7,7 +7,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/move_pricing.h"
 #include "engine/random.h"
-#include "engine/route_pieces.h"
+#include "engine/route_segments.h"
 #include "engine/solution.h"
 #include "engine/swap_star.h"
 
@@ -17,12 +17,12 @@ namespace tarsel {
 // target u (in a random order; under min-max the targets of the longest
 // route first) and each neighbour v of u in the matrix of v's route, and the
 // start of every other route:
-// - between routes: relocate a run of 1 to 3 targets starting at u after or
+// - between routes: relocate a segment of 1 to 3 targets starting at u after or
 //   before v (also reversed), swap u and v, 2-opt* (exchange the tails
 //   after u and before v, or after v and before u);
-// - within a route: relocate such a run after or before v, swap u and v,
+// - within a route: relocate such a segment after or before v, swap u and v,
 //   2-opt between them.
-// When no such move improves: under min-max, the longest route hands runs
+// When no such move improves: under min-max, the longest route hands segments
 // to the best place anywhere else and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
 // since it was last examined. Every move is priced in O(1) from stored
@@ -41,8 +41,8 @@ class LocalSearch {
              const std::function<bool()>& stop);
 
  private:
-  // Longest run of consecutive targets relocated as one.
-  static constexpr size_t kMaxRun = 3;
+  // Longest segment of targets relocated as one.
+  static constexpr size_t kMaxSegment = 3;
 
   // Each returns whether a move was taken; the passes, how many.
   bool TryNode(Solution& solution, const PenaltyWeights& weights, size_t u);
@@ -50,7 +50,7 @@ class LocalSearch {
                size_t position_of_v);
   bool TryBetween(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j,
                   bool is_target);
-  bool TryRelocateRuns(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j,
+  bool TryRelocateSegments(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j,
                        bool is_target);
   bool TrySwap(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j);
   // 2-opt*: route a keeps nodes 0..i, route b nodes 0..j; they exchange the rest.
@@ -72,7 +72,7 @@ class LocalSearch {
 
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;
-  RoutePieces pieces_;
+  RouteSegments segments_;
   MovePricer pricer_;
   SwapStar swap_star_;
   std::vector<size_t> order_;

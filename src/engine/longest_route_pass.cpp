@@ -5,7 +5,7 @@
 
 namespace tarsel {
 
-// Repeats, while one helps: hand a run of the longest route to its best
+// Repeats, while one helps: hand a segment of the longest route to its best
 // place elsewhere; else try every relocation, swap and 2-opt within it.
 size_t LocalSearch::LongestRoutePass(Solution& solution, const PenaltyWeights& weights,
                                      const std::function<bool()>& stop) {
@@ -24,7 +24,7 @@ size_t LocalSearch::LongestRoutePass(Solution& solution, const PenaltyWeights& w
   return taken;
 }
 
-// The best place in any other route for a run of 1..kMaxRun targets of the
+// The best place in any other route for a segment of 1..kMaxSegment targets of the
 // longest route (in order or reversed), judged by (new longest, total).
 bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weights, size_t longest) {
   const std::vector<size_t>& nodes = solution.Route(longest).nodes;
@@ -35,8 +35,8 @@ bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weigh
   size_t best_i = 0, best_count = 0, best_route = 0, best_at = 0;
   bool best_reversed = false;
   for (size_t i = 1; i <= last; ++i) {
-    for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last; ++count) {
-      const double without = pricer_.RemoveRun(solution, longest, i, count, weights);
+    for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last; ++count) {
+      const double without = pricer_.RemoveSegment(solution, longest, i, count, weights);
       // Only a shorter longest route can lower the objective's first part.
       if (!(without < current_cost)) continue;
       for (size_t r = 0; r < solution.NumRoutes(); ++r) {
@@ -48,7 +48,7 @@ bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weigh
         for (size_t at = 1; at < len_r; ++at) {
           for (bool reversed : {false, true}) {
             if (reversed && count == 1) continue;
-            const double with = pricer_.InsertRun(solution, r, at, longest, i, count, reversed, weights);
+            const double with = pricer_.InsertSegment(solution, r, at, longest, i, count, reversed, weights);
             if (!(with < RouteRules::kInfeasible)) continue;
             const ObjectiveValue value = ValueAfter(solution, longest, without, r, with);
             if (!RanksBefore(value, best, true)) continue;
@@ -64,8 +64,8 @@ bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weigh
     }
   }
   if (best_count == 0 || !Improves(best, current, true)) return false;
-  MovePricer::RemoveRunNodes(nodes, best_i, best_count, scratch_a_);
-  MovePricer::InsertRunNodes(solution.Route(best_route).nodes, best_at, nodes, best_i, best_count,
+  MovePricer::RemoveSegmentNodes(nodes, best_i, best_count, scratch_a_);
+  MovePricer::InsertSegmentNodes(solution.Route(best_route).nodes, best_at, nodes, best_i, best_count,
                              best_reversed,
                              scratch_b_);
   return Commit(solution, weights, longest, best_route);

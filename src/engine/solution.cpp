@@ -152,13 +152,13 @@ ObjectiveValue Solution::Value() const {
   return value;
 }
 
-Segment Solution::Piece(size_t k, size_t from, size_t to, size_t agent) const {
+Segment Solution::SegmentFor(size_t k, size_t from, size_t to, size_t agent) const {
   const std::vector<size_t>& nodes = routes_[k].nodes;
-  Segment piece = rules_->NodeSeg(nodes[from]);
+  Segment segment = rules_->NodeSeg(nodes[from]);
   for (size_t i = from + 1; i <= to; ++i) {
-    piece = rules_->Join(agent, piece, nodes[i - 1], nodes[i], rules_->NodeSeg(nodes[i]));
+    segment = rules_->Join(agent, segment, nodes[i - 1], nodes[i], rules_->NodeSeg(nodes[i]));
   }
-  return piece;
+  return segment;
 }
 
 void Solution::GiantTour(std::vector<size_t>& out) const {

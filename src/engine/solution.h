@@ -64,7 +64,7 @@ class Solution {
   double LongestExcept(size_t a, size_t b) const;
 
   // Segment of nodes[from..to] of route k (inclusive, from <= to), priced for agent `agent`.
-  Segment Piece(size_t k, size_t from, size_t to, size_t agent) const;
+  Segment SegmentFor(size_t k, size_t from, size_t to, size_t agent) const;
 
   // The giant tour: targets of routes 0..m-1 in order.
   void GiantTour(std::vector<size_t>& out) const;

@@ -36,10 +36,7 @@ void SubPopulation::Remove(size_t index) {
 }
 
 bool SubPopulation::CostLess(size_t a, size_t b) const {
-  const ObjectiveValue& x = members_[a].value;
-  const ObjectiveValue& y = members_[b].value;
-  if (min_max_ && x.longest != y.longest) return x.longest < y.longest;
-  return x.total < y.total;
+  return RanksBefore(members_[a].value, members_[b].value, min_max_);
 }
 
 void SubPopulation::UpdateFitness() {

@@ -78,8 +78,8 @@ bool SwapStar::Best(const Solution& solution, const PenaltyWeights& weights, siz
   const double cost_b = solution.Route(b).cost;
   removal_a_.assign(nodes_a.size(), RouteRules::kInfeasible);
   removal_b_.assign(nodes_b.size(), RouteRules::kInfeasible);
-  for (size_t i = 1; i + 1 < nodes_a.size(); ++i) removal_a_[i] = pricer_.RemoveRun(solution, a, i, 1, weights) - cost_a;
-  for (size_t j = 1; j + 1 < nodes_b.size(); ++j) removal_b_[j] = pricer_.RemoveRun(solution, b, j, 1, weights) - cost_b;
+  for (size_t i = 1; i + 1 < nodes_a.size(); ++i) removal_a_[i] = pricer_.RemoveSegment(solution, a, i, 1, weights) - cost_a;
+  for (size_t j = 1; j + 1 < nodes_b.size(); ++j) removal_b_[j] = pricer_.RemoveSegment(solution, b, j, 1, weights) - cost_b;
   const bool min_max = rules_.MinMax();
   const ObjectiveValue current = solution.Value();
   ObjectiveValue best_value = current;

@@ -6,7 +6,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/move_pricing.h"
 #include "engine/random_instance.h"
-#include "engine/route_pieces.h"
+#include "engine/route_segments.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
 
@@ -52,7 +52,7 @@ void RandomRoutes(const RouteRules& rules, Solution& solution, std::mt19937& ran
 }
 
 TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
-  Tally relocate, insert, run_between, tails, replace, run_within, swap, reverse;
+  Tally relocate, insert, segment_between, tails, replace, segment_within, swap, reverse;
   unsigned seed = 500;
   for (InstanceKinds kinds : AllKinds()) {
     for (int repeat = 0; repeat < 4; ++repeat, ++seed) {
@@ -61,14 +61,14 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
       engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
       RouteRules rules(instance.tables);
       GranularNeighbours neighbours(rules, 5);
-      RoutePieces pieces(rules, neighbours.Types());
-      MovePricer pricer(rules, pieces);
+      RouteSegments segments(rules, neighbours.Types());
+      MovePricer pricer(rules, segments);
       Solution solution(rules);
       std::mt19937 random(seed);
       std::vector<size_t> route, scratch;
       for (int trial = 0; trial < 10; ++trial) {
         RandomRoutes(rules, solution, random);
-        pieces.RefreshAll(solution);
+        segments.RefreshAll(solution);
         const size_t m = rules.NumAgents();
         const size_t a = random() % m;
         const size_t b = (a + 1 + random() % (m - 1)) % m;
@@ -89,7 +89,7 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
         if (last_a >= 1) {
           const size_t node = na[1 + random() % last_a];
           for (size_t at = 1; at <= last_b + 1; ++at) {
-            MovePricer::InsertRunNodes(nb, at, na, solution.PositionOf(node), 1, false, route);
+            MovePricer::InsertSegmentNodes(nb, at, na, solution.PositionOf(node), 1, false, route);
             ExpectPriced(pricer.InsertNode(solution, b, at, node, PenaltyWeights{}), rules, b, route, insert,
                          "insert");
           }
@@ -97,25 +97,25 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
         for (size_t i = 1; i <= last_a; ++i) {
           for (size_t count = 1; count <= 3 && i + count - 1 <= last_a; ++count) {
             // Runs removed from a, and put anywhere into b, both directions.
-            MovePricer::RemoveRunNodes(na, i, count, route);
-            ExpectPriced(pricer.RemoveRun(solution, a, i, count, PenaltyWeights{}), rules, a, route, relocate,
+            MovePricer::RemoveSegmentNodes(na, i, count, route);
+            ExpectPriced(pricer.RemoveSegment(solution, a, i, count, PenaltyWeights{}), rules, a, route, relocate,
                          "remove run");
             for (size_t at = 1; at <= last_b + 1; ++at) {
               for (bool reversed : {false, true}) {
-                MovePricer::InsertRunNodes(nb, at, na, i, count, reversed, route);
-                ExpectPriced(pricer.InsertRun(solution, b, at, a, i, count, reversed, PenaltyWeights{}), rules,
+                MovePricer::InsertSegmentNodes(nb, at, na, i, count, reversed, route);
+                ExpectPriced(pricer.InsertSegment(solution, b, at, a, i, count, reversed, PenaltyWeights{}), rules,
                              b, route,
-                             run_between, "insert run");
+                             segment_between, "insert run");
               }
             }
             // Runs moved within a after every other node, both directions.
             for (size_t after = 0; after <= last_a; ++after) {
               if (after + 1 >= i && after <= i + count - 1) continue;
               for (bool reversed : {false, true}) {
-                MovePricer::MoveRunWithinNodes(na, i, count, after, reversed, route);
-                ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, reversed, PenaltyWeights{}),
+                MovePricer::MoveSegmentWithinNodes(na, i, count, after, reversed, route);
+                ExpectPriced(pricer.MoveSegmentWithin(solution, a, i, count, after, reversed, PenaltyWeights{}),
                              rules, a, route,
-                             run_within, "run within");
+                             segment_within, "run within");
               }
             }
           }
@@ -146,18 +146,18 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
     }
   }
   // Every kind met many feasible and many rejected routes.
-  for (const Tally* tally : {&relocate, &insert, &run_between, &tails, &replace, &run_within, &swap,
+  for (const Tally* tally : {&relocate, &insert, &segment_between, &tails, &replace, &segment_within, &swap,
                              &reverse}) {
     EXPECT_GT(tally->feasible, 100u);
     EXPECT_GT(tally->compared - tally->feasible, 100u);
   }
 }
 
-// Routes longer than the stored window: a stretch joined from stored pieces
-// equals the stretch walked node by node, and moves within such a route are
+// Routes longer than the stored window: a segment joined from stored segments
+// equals the segment walked node by node, and moves within such a route are
 // priced as the full evaluation prices them.
 TEST(MovePricing, LongRoutesJoinStoredStretches) {
-  Tally run_within;
+  Tally segment_within;
   size_t long_stretches = 0;
   for (bool windows : {false, true}) {
     InstanceKinds kinds;
@@ -168,24 +168,24 @@ TEST(MovePricing, LongRoutesJoinStoredStretches) {
     engine_test::RandomInstance instance = MakeRandomInstance(kinds, windows ? 901 : 900);
     RouteRules rules(instance.tables);
     GranularNeighbours neighbours(rules, 5);
-    RoutePieces pieces(rules, neighbours.Types());
-    MovePricer pricer(rules, pieces);
+    RouteSegments segments(rules, neighbours.Types());
+    MovePricer pricer(rules, segments);
     Solution solution(rules);
     std::mt19937 random(7);
     RandomRoutes(rules, solution, random);
-    pieces.RefreshAll(solution);
+    segments.RefreshAll(solution);
     const size_t a = solution.Route(0).Targets() >= solution.Route(1).Targets() ? 0 : 1;
     const std::vector<size_t>& nodes = solution.Route(a).nodes;
     const size_t last = nodes.size() - 2;
-    ASSERT_GT(last, 2 * RoutePieces::kWindow);
+    ASSERT_GT(last, 2 * RouteSegments::kWindow);
     for (int trial = 0; trial < 300; ++trial) {
       size_t from = 1 + random() % last;
       size_t to = 1 + random() % last;
       if (from > to) std::swap(from, to);
       Segment walked = rules.NodeSeg(nodes[from]);
       for (size_t i = from + 1; i <= to; ++i) walked = rules.Join(a, walked, nodes[i - 1], nodes[i], rules.NodeSeg(nodes[i]));
-      const Segment joined = pieces.Between(a, from, to);
-      if (to - from >= RoutePieces::kWindow) ++long_stretches;
+      const Segment joined = segments.Between(a, from, to);
+      if (to - from >= RouteSegments::kWindow) ++long_stretches;
       EXPECT_NEAR(joined.duration, walked.duration, 1e-7 * std::max(1.0, walked.duration));
       EXPECT_NEAR(joined.warp, walked.warp, 1e-7 * std::max(1.0, walked.warp));
       EXPECT_EQ(joined.blocked, walked.blocked);
@@ -195,14 +195,14 @@ TEST(MovePricing, LongRoutesJoinStoredStretches) {
       const size_t after = random() % (last + 1);
       if (after + 1 >= i && after <= i + count - 1) continue;
       std::vector<size_t> route;
-      MovePricer::MoveRunWithinNodes(nodes, i, count, after, false, route);
-      ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, false, PenaltyWeights{}), rules, a,
-                   route, run_within,
+      MovePricer::MoveSegmentWithinNodes(nodes, i, count, after, false, route);
+      ExpectPriced(pricer.MoveSegmentWithin(solution, a, i, count, after, false, PenaltyWeights{}), rules, a,
+                   route, segment_within,
                    "run within a long route");
     }
   }
   EXPECT_GT(long_stretches, 100u);
-  EXPECT_GT(run_within.feasible, 50u);
+  EXPECT_GT(segment_within.feasible, 50u);
 }
 
 }  // namespace

@@ -43,11 +43,11 @@ void ExpectSegmentsMatch(const InstanceTables& tables, const RouteRules& rules,
   for (size_t i = 1; i < route.size(); ++i) {
     whole = rules.Join(k, whole, route[i - 1], route[i], rules.NodeSeg(route[i]));
   }
-  // The same route from three pieces joined in a random order of joins.
+  // The same route from three segments joined in a random order of joins.
   const size_t len = route.size();
   const size_t cut1 = 1 + random() % (len - 1);
   const size_t cut2 = cut1 + random() % (len - cut1);
-  auto piece = [&](size_t from, size_t to) {  // nodes[from..to), from >= 1
+  auto segment_of = [&](size_t from, size_t to) {  // nodes[from..to), from >= 1
     Segment s = rules.NodeSeg(route[from]);
     for (size_t i = from + 1; i < to; ++i) s = rules.Join(k, s, route[i - 1], route[i],
                                                           rules.NodeSeg(route[i]));
@@ -55,10 +55,10 @@ void ExpectSegmentsMatch(const InstanceTables& tables, const RouteRules& rules,
   };
   Segment head = rules.StartSeg(k);
   for (size_t i = 1; i < cut1; ++i) head = rules.Join(k, head, route[i - 1], route[i], rules.NodeSeg(route[i]));
-  Segment tail = piece(cut2, len);
+  Segment tail = segment_of(cut2, len);
   Segment joined;
   if (cut2 > cut1) {
-    const Segment middle = piece(cut1, cut2);
+    const Segment middle = segment_of(cut1, cut2);
     const Segment right = rules.Join(k, middle, route[cut2 - 1], route[cut2], tail);
     joined = rules.Join(k, head, route[cut1 - 1], route[cut1], right);
   } else {
@@ -151,12 +151,12 @@ TEST(SegmentEvaluation, AgreesWithTheRouteEvaluatorOnRandomRoutesAndMoves) {
         } else {
           EXPECT_NEAR(inserted_cost, oracle_inserted, 1e-7 * std::max(1.0, oracle_inserted));
         }
-        // A piece of the route re-priced for another agent's matrix.
+        // A segment of the route re-priced for another agent's matrix.
         const size_t other = random() % rules.NumAgents();
         if (base.nodes.size() > 3 && rules.Agent(other).start == rules.Agent(k).start &&
             rules.Agent(other).goal == rules.Agent(k).goal) {
           const size_t last = base.nodes.size() - 2;
-          const Segment middle = solution.Piece(k, 1, last, other);
+          const Segment middle = solution.SegmentFor(k, 1, last, other);
           const Segment start = rules.StartSeg(other);
           const Segment front = rules.Join(other, start, base.nodes[0], base.nodes[1], middle);
           const Segment full = rules.Join(other, front, base.nodes[last], base.nodes[last + 1],
