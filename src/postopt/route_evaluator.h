@@ -70,8 +70,6 @@ class RouteEvaluator {
 
   size_t NumAgents() const { return reader.Tables().NumAgents(); }
   const AgentInfo& AgentOf(size_t k) const { return reader.Tables().Agents()[k]; }
-  // The route rules and costs on the current tables.
-  const RouteCosts& Costs() const { return *costs; }
 
   // True when node `node` lists type `type` as allowed.
   bool AllowsType(size_t node, size_t type) const;
