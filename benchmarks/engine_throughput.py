@@ -50,6 +50,7 @@ def document(name: str, iterations: int) -> str:
 
 def main(argv=None) -> int:
     args = parse_args(argv)
+    args.work = args.work.resolve()  # the children run inside it
     try:
         modules = baseline.modules_from_args(args)
     except baseline.BuildError as error:
