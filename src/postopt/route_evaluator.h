@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <vector>
 
 #include "graph/planner_graph.h"
@@ -106,7 +106,7 @@ class RouteEvaluator {
 
  private:
   // Reads the route rules from the current tables.
-  void Reload() { costs.emplace(reader.Tables()); }
+  void Reload() { costs = std::make_unique<RouteCosts>(reader.Tables()); }
   // Cost of agent k's step from `from` to `to` without waiting.
   double StepCost(size_t from, size_t to, size_t k) const {
     bool blocked = false;
@@ -116,7 +116,9 @@ class RouteEvaluator {
   double FillPrefixSums(const std::vector<size_t>& path, size_t k);
 
   TablesReader reader;
-  std::optional<RouteCosts> costs;  // on reader.Tables(), renewed when they change
+  // On reader.Tables(), renewed when they change; held by pointer so that the
+  // evaluator stays small inside the Solver.
+  std::unique_ptr<RouteCosts> costs;
   InterruptCheck* interrupt = nullptr;
 
   // 2-opt buffers, reused between calls: sums of the forward arcs and of the
