@@ -2,6 +2,7 @@
 
 Usage: python -m benchmarks.compare_baseline [--ref REF] [--after-ref REF | --installed] [--quick]
             [--count N] [--seed S] [--time-limit S] [--doc-time-limit S] [--out DIR]
+            [--improve [--max-iterations N]]
 
 Two kinds of runs, each document solved by the "before" module (built from
 REF, default 539f24c) and the "after" module (built from the work tree, from
@@ -11,7 +12,10 @@ REF, default 539f24c) and the "after" module (built from the work tree, from
    --count random small documents from a seeded generator. Their result
    documents must be identical apart from the time values (see TIME_FIELDS),
    and so must the error of a document that is rejected and what the solver
-   prints while solving.
+   prints while solving. With --improve, every document is solved with the
+   improvement engine on ("improve" true, "seed" the generator seed and
+   "max_iterations" from --max-iterations), so that the engine's runs end by
+   their iteration count and must be identical as well.
 2. Searches that the time limit (--time-limit, the same for both modules)
    stops: the benchmark instances of benchmarks.throughput, each solved twice
    per module, once with solve_json_str and once through the Solver class for
@@ -47,6 +51,7 @@ QUICK_COUNT = 60
 DEFAULT_TIME_LIMIT = 10.0
 QUICK_TIME_LIMIT = 3.0
 SHOWN_DIFFERENCES = 5
+DEFAULT_MAX_ITERATIONS = 300
 
 # Values in a result that are times, which differ from run to run: the
 # wall-clock duration of the solve and the processor time of the last
@@ -354,6 +359,10 @@ def parse_args(argv):
     p.add_argument("--doc-time-limit", type=float, default=DOC_TIME_LIMIT,
                    help=f"processor seconds per small document (default {DOC_TIME_LIMIT:g})")
     p.add_argument("--no-instances", action="store_true", help="skip the time-limited benchmark instances")
+    p.add_argument("--improve", action="store_true",
+                   help="solve the documents with the improvement engine on, for --max-iterations children")
+    p.add_argument("--max-iterations", type=int, default=DEFAULT_MAX_ITERATIONS,
+                   help=f"engine iterations per document with --improve (default {DEFAULT_MAX_ITERATIONS})")
     p.add_argument("--out", type=Path, default=baseline.BUILD / "compare-baseline", help="output directory")
     return p.parse_args(argv)
 
@@ -370,6 +379,10 @@ def complete_tasks(args) -> tuple[list[dict], dict[str, dict]]:
         docs[f"examples/{path.name}"] = json.loads(path.read_text())
     for doc in random_documents(args.seed, args.count):
         docs[doc["name"]] = doc
+    if args.improve:
+        for doc in docs.values():
+            doc["options"] = dict(doc.get("options", {}), improve=True, seed=args.seed,
+                                  max_iterations=args.max_iterations)
     tasks = [{"key": key, "text": json.dumps(doc), "time_limit": args.doc_time_limit, "console": True}
              for key, doc in docs.items()]
     return tasks, docs

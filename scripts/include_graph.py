@@ -20,12 +20,13 @@ LAYERS: dict[str, int] = {
     "model": 1,  # the problem model and the instance reader
     "graph": 1,  # the planner graph
     "tables": 2,  # the instance tables derived once per solve
-    "plugins": 3,  # heuristic, objectives, expansion, focal order, checkers
-    "postopt": 4,  # post-optimisers
-    "wiring": 5,  # choosing and connecting the plugins
-    "engine": 6,  # the improvement engine: hybrid genetic search on complete solutions
-    "search": 7,  # the Solver and its label store, lists and frontiers
-    "python": 8,  # the extension module
+    "routes": 3,  # the route-cost core: agents, segments, the walk of a route, penalised costs
+    "plugins": 4,  # heuristic, objectives, expansion, focal order, checkers
+    "postopt": 5,  # post-optimisers
+    "wiring": 6,  # choosing and connecting the plugins
+    "engine": 7,  # the improvement engine: hybrid genetic search on complete solutions
+    "search": 8,  # the Solver and its label store, lists and frontiers
+    "python": 9,  # the extension module
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"', re.MULTILINE)

@@ -8,10 +8,10 @@ BrokenPairs::BrokenPairs(const RouteRules& rules) : nodes_(rules.NumNodes()) {
   const size_t m = rules.NumAgents();
   profile_.assign(m, 0);
   for (size_t k = 0; k < m; ++k) {
-    const RouteRules::AgentRoute& agent = rules.Agent(k);
+    const RouteAgent& agent = rules.Agent(k);
     profile_[k] = k;
     for (size_t earlier = 0; earlier < k; ++earlier) {
-      const RouteRules::AgentRoute& other = rules.Agent(earlier);
+      const RouteAgent& other = rules.Agent(earlier);
       if (other.type == agent.type && other.start == agent.start && other.goal == agent.goal &&
           other.limit == agent.limit && other.usable == agent.usable) {
         profile_[k] = profile_[earlier];

@@ -21,7 +21,7 @@ size_t GiantTourSplit::RouteBound(size_t targets, size_t agents) {
 }
 
 bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<size_t>& order,
-                           Solution& solution) {
+                           const PenaltyWeights& weights, Solution& solution) {
   const size_t n = tour.size();
   const size_t m = order.size();
   const size_t width = n + 1;
@@ -41,14 +41,11 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
       Segment route = rules_.StartSeg(agent);
       size_t last = rules_.Agent(agent).start;
       for (size_t to = from;; ++to) {
-        const double cost = rules_.RouteCost(agent, rules_.Join(agent, route, last, goal, goal_segment));
+        const double cost = rules_.Cost(agent, rules_.Join(agent, route, last, goal, goal_segment), weights);
         if (cost < infinity) {
           const ObjectiveValue candidate{std::max(before.longest, cost), before.total + cost};
           ObjectiveValue& cell = value_[used * width + to];
-          const bool better = min_max ? (candidate.longest < cell.longest ||
-                                         (candidate.longest == cell.longest && candidate.total < cell.total))
-                                      : candidate.total < cell.total;
-          if (better) {
+          if (RanksBefore(candidate, cell, min_max)) {
             cell = candidate;
             cut_[used * width + to] = from;
           }
@@ -59,7 +56,7 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
         route = rules_.Join(agent, route, last, next, rules_.NodeSeg(next));
         last = next;
         // Waiting, lateness, length and missing arcs only grow along a route.
-        if (!(rules_.RouteCost(agent, route) < infinity)) break;
+        if (!(rules_.Cost(agent, route, weights) < infinity)) break;
       }
     }
   }
@@ -70,7 +67,7 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
     solution.SetTargets(order[used - 1], tour.data() + from, to - from);
     to = from;
   }
-  for (size_t k = 0; k < solution.NumRoutes(); ++k) solution.Refresh(k);
+  for (size_t k = 0; k < solution.NumRoutes(); ++k) solution.Refresh(k, weights);
   return true;
 }
 

@@ -23,7 +23,8 @@ class GiantTourSplit {
 
   // Fills `solution` with the best cut of `tour` for agents in `order`;
   // returns false (solution unchanged) when no feasible cut exists.
-  bool Split(const std::vector<size_t>& tour, const std::vector<size_t>& order, Solution& solution);
+  bool Split(const std::vector<size_t>& tour, const std::vector<size_t>& order, const PenaltyWeights& weights,
+             Solution& solution);
 
  private:
   // Targets a route may take when `agents` routes share `targets` targets.

@@ -21,14 +21,15 @@ GranularInsertion::GranularInsertion(const RouteRules& rules, const GranularNeig
   pending_.reserve(rules.Targets().size());
 }
 
-void GranularInsertion::Consider(const Solution& solution, size_t node, size_t k, size_t position,
+void GranularInsertion::Consider(const Solution& solution, const PenaltyWeights& weights, size_t node,
+                                 size_t k, size_t position,
                                  double factor, double longest, Place& best) const {
   const EngineRoute& route = solution.Route(k);
   if (position == 0 || position >= route.nodes.size()) return;
   const Segment head = rules_.Join(k, route.prefix[position - 1], route.nodes[position - 1], node,
                                    rules_.NodeSeg(node));
   const Segment whole = rules_.Join(k, head, node, route.nodes[position], route.suffix[position]);
-  const double cost = rules_.RouteCost(k, whole);
+  const double cost = rules_.Cost(k, whole, weights);
   if (!(cost < RouteRules::kInfeasible)) return;
   const double added = (cost - route.cost) * factor;
   const double first = rules_.MinMax() ? std::max(longest, cost * factor) : added;
@@ -40,7 +41,8 @@ void GranularInsertion::Consider(const Solution& solution, size_t node, size_t k
   best = Place{k, position, first, second, true};
 }
 
-GranularInsertion::Place GranularInsertion::BestPlace(const Solution& solution, size_t node,
+GranularInsertion::Place GranularInsertion::BestPlace(const Solution& solution, const PenaltyWeights& weights,
+                                                      size_t node,
                                                       Random& random, double noise,
                                                       bool everywhere) const {
   const double factor = noise > 0 ? 1.0 + noise * (2.0 * random.Unit() - 1.0) : 1.0;
@@ -51,7 +53,7 @@ GranularInsertion::Place GranularInsertion::BestPlace(const Solution& solution, 
     for (size_t k = 0; k < m; ++k) {
       if (!rules_.CanServe(k, node)) continue;
       for (size_t p = 1; p < solution.Route(k).nodes.size(); ++p) {
-        Consider(solution, node, k, p, factor, longest, best);
+        Consider(solution, weights, node, k, p, factor, longest, best);
       }
     }
     return best;
@@ -59,21 +61,21 @@ GranularInsertion::Place GranularInsertion::BestPlace(const Solution& solution, 
   // Next to the neighbours already placed in a route of the list's type.
   neighbours_.ForEachPlaced(solution, node, [&](size_t k, size_t j) {
     if (!rules_.CanServe(k, node)) return;
-    Consider(solution, node, k, j, factor, longest, best);
-    Consider(solution, node, k, j + 1, factor, longest, best);
+    Consider(solution, weights, node, k, j, factor, longest, best);
+    Consider(solution, weights, node, k, j + 1, factor, longest, best);
   });
   // Right after the start and right before the end of every route (an empty
   // route has one place).
   for (size_t k = 0; k < m; ++k) {
     if (!rules_.CanServe(k, node)) continue;
     const size_t last = solution.Route(k).nodes.size() - 1;
-    Consider(solution, node, k, 1, factor, longest, best);
-    if (last > 1) Consider(solution, node, k, last, factor, longest, best);
+    Consider(solution, weights, node, k, 1, factor, longest, best);
+    if (last > 1) Consider(solution, weights, node, k, last, factor, longest, best);
   }
   return best;
 }
 
-bool GranularInsertion::Fill(Solution& solution, Random& random, double noise) {
+bool GranularInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Random& random, double noise) {
   pending_.clear();
   for (size_t node : rules_.Targets()) {
     if (solution.RouteOf(node) == kNoIndex) pending_.push_back(node);
@@ -89,18 +91,18 @@ bool GranularInsertion::Fill(Solution& solution, Random& random, double noise) {
   }
   bool all_placed = true;
   for (size_t node : pending_) {
-    Place place = BestPlace(solution, node, random, noise, false);
-    if (!place.found) place = BestPlace(solution, node, random, noise, true);
+    Place place = BestPlace(solution, weights, node, random, noise, false);
+    if (!place.found) place = BestPlace(solution, weights, node, random, noise, true);
     if (!place.found) {
       all_placed = false;
       continue;
     }
     solution.Insert(place.route, place.position, node);
-    solution.Refresh(place.route);
+    solution.Refresh(place.route, weights);
     if (!(solution.Route(place.route).cost < RouteRules::kInfeasible)) {
       // The exact evaluation disagrees with the segments at a boundary: undo.
       solution.Erase(place.route, place.position);
-      solution.Refresh(place.route);
+      solution.Refresh(place.route, weights);
       all_placed = false;
     }
   }

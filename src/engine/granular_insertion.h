@@ -28,7 +28,7 @@ class GranularInsertion {
 
   // Places the unplaced targets of `solution`; returns whether all were
   // placed (false leaves the rest unplaced).
-  bool Fill(Solution& solution, Random& random, double noise);
+  bool Fill(Solution& solution, const PenaltyWeights& weights, Random& random, double noise);
 
  private:
   struct Place {
@@ -39,9 +39,11 @@ class GranularInsertion {
     bool found = false;
   };
   // Prices `node` at `position` of route `k` and keeps it in `best` when better.
-  void Consider(const Solution& solution, size_t node, size_t k, size_t position, double factor,
+  void Consider(const Solution& solution, const PenaltyWeights& weights, size_t node, size_t k,
+                size_t position, double factor,
                 double longest, Place& best) const;
-  Place BestPlace(const Solution& solution, size_t node, Random& random, double noise,
+  Place BestPlace(const Solution& solution, const PenaltyWeights& weights, size_t node, Random& random,
+                  double noise,
                   bool everywhere) const;
 
   const RouteRules& rules_;

@@ -9,6 +9,7 @@
 #include "engine/giant_tour_split.h"
 #include "engine/granular_neighbours.h"
 #include "engine/local_search.h"
+#include "engine/order_crossover.h"
 #include "engine/penalty_manager.h"
 #include "engine/population.h"
 #include "engine/population_budget.h"
@@ -49,10 +50,12 @@ ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   return value;
 }
 
-// Loads the routes of `result` into `solution`; false when they are not
-// routes the engine represents (start, targets, end) or not feasible.
-bool LoadResult(const Result& result, const RouteRules& rules, Solution& solution) {
-  solution.Clear();
+// Loads the routes of `result` into `solution`, priced under `weights`;
+// false when they are not routes the engine represents (start, targets,
+// end) or not feasible.
+bool LoadResult(const Result& result, const RouteRules& rules, const PenaltyWeights& weights,
+                Solution& solution) {
+  solution.Clear(weights);
   std::vector<size_t> targets;
   std::vector<char> seen(rules.NumNodes(), 0);
   for (size_t k = 0; k < rules.NumAgents(); ++k) {
@@ -70,33 +73,8 @@ bool LoadResult(const Result& result, const RouteRules& rules, Solution& solutio
     }
     solution.SetTargets(k, targets.data(), targets.size());
   }
-  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k);
+  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k, weights);
   return solution.Complete();
-}
-
-// Order crossover: a random stretch of `first` kept in place, the rest
-// filled with the remaining targets in the order of `second`.
-void OrderCrossover(const std::vector<size_t>& first, const std::vector<size_t>& second,
-                    Random& random, std::vector<char>& used, std::vector<size_t>& child) {
-  const size_t n = first.size();
-  child.assign(n, kNoIndex);
-  if (n == 0) return;
-  size_t from = random.Below(n);
-  size_t to = random.Below(n);
-  if (from > to) std::swap(from, to);
-  std::fill(used.begin(), used.end(), 0);
-  for (size_t i = from; i <= to; ++i) {
-    child[i] = first[i];
-    used[first[i]] = 1;
-  }
-  size_t write = (to + 1) % n;
-  for (size_t step = 0; step < n; ++step) {
-    const size_t node = second[(to + 1 + step) % n];
-    if (used[node] != 0) continue;
-    child[write] = node;
-    used[node] = 1;
-    write = (write + 1) % n;
-  }
 }
 
 class Engine {
@@ -115,7 +93,6 @@ class Engine {
         work_(rules_),
         used_(tables.NumNodes(), 0) {
     rules_.SetMinMax(settings.min_max);
-    rules_.SetPenalty(penalties_.Weights());
     evaluator_.Attach(tables);
     stop_ = [this] { return StopNow(); };
   }
@@ -132,7 +109,7 @@ class Engine {
     if (has_start) {
       reference_ = ValueOfTimes(*start, m);
     }
-    if (has_start && LoadResult(*start, rules_, work_)) {
+    if (has_start && LoadResult(*start, rules_, penalties_.Weights(), work_)) {
       Keep(work_);
       Improve(false);
     }
@@ -187,7 +164,7 @@ class Engine {
     for (size_t attempt = 0; attempt < 2 * wanted && population_.Size() < wanted; ++attempt) {
       if (StopNow() || IterationsDone()) break;
       ++iterations_;
-      work_.Clear();
+      work_.Clear(penalties_.Weights());
       if (Construct(attempt == 0 ? 0.0 : kConstructionNoise)) Improve(false);
     }
   }
@@ -196,17 +173,16 @@ class Engine {
   // under the hard rules (no late arrival, no route over its limit), so that
   // the first solution is feasible as soon as a construction can make it so
   // instead of after a local search; otherwise, and when that fails, under
-  // the current penalties.
+  // the current penalties. work_ leaves priced under the current penalties.
   bool Construct(double noise) {
-    if (!reference_ && penalties_.Weights().active) {
-      rules_.SetPenalty(PenaltyWeights{});
-      const bool made = insertion_.Fill(work_, random_, noise);
-      rules_.SetPenalty(penalties_.Weights());
-      work_.Reprice();
+    const PenaltyWeights& weights = penalties_.Weights();
+    if (!reference_ && weights.active) {
+      const bool made = insertion_.Fill(work_, PenaltyWeights{}, random_, noise);
+      work_.Recost(weights);
       if (made && work_.Complete()) return true;
-      work_.Clear();
+      work_.Clear(weights);
     }
-    return insertion_.Fill(work_, random_, noise);
+    return insertion_.Fill(work_, weights, random_, noise);
   }
 
   // Children bred without a better solution before the population starts
@@ -250,17 +226,17 @@ class Engine {
       OrderCrossover(tour_first_, tour_second_, random_, used_, child_tour_);
       for (size_t k = 0; k < order.size(); ++k) order[k] = k;
       if (random_.Unit() < 0.5) random_.Shuffle(order);
-      work_.Clear();
-      made = split_.Split(child_tour_, order, work_);
+      work_.Clear(penalties_.Weights());
+      made = split_.Split(child_tour_, order, penalties_.Weights(), work_);
     }
     if (!made) {
       work_ = first;
       if (insertion_.Large()) {
-        related_ruin_.Apply(work_, random_);
+        related_ruin_.Apply(work_, penalties_.Weights(), random_);
       } else {
         Ruin(work_);
       }
-      made = insertion_.Fill(work_, random_, kRepairNoise);
+      made = insertion_.Fill(work_, penalties_.Weights(), random_, kRepairNoise);
     }
     if (made) Improve(true);
   }
@@ -275,7 +251,7 @@ class Engine {
       const size_t k = solution.RouteOf(node);
       if (k == kNoIndex) continue;
       solution.Erase(k, solution.PositionOf(node));
-      solution.Refresh(k);
+      solution.Refresh(k, penalties_.Weights());
     }
   }
 
@@ -288,19 +264,17 @@ class Engine {
     // Without a solution yet, a large instance reports its construction at
     // once: the local search to come takes seconds there.
     if (insertion_.Large() && !reference_) Report(work_);
-    search_.Run(work_, random_, stop_);
+    search_.Run(work_, penalties_.Weights(), random_, stop_);
     if (bred && penalties_.Record(work_.WithoutWarp(), work_.WithinLimits())) {
-      rules_.SetPenalty(penalties_.Weights());
-      work_.Reprice();
-      population_.Reprice();
+      work_.Recost(penalties_.Weights());
+      population_.Recost(penalties_.Weights());
     }
     Keep(work_);
     if (work_.Feasible() || !penalties_.Weights().active || random_.Unit() >= kRepairShare) return;
-    rules_.SetPenalty(penalties_.RepairWeights());
-    work_.Reprice();
-    search_.Run(work_, random_, stop_);
-    rules_.SetPenalty(penalties_.Weights());
-    work_.Reprice();
+    const PenaltyWeights repair = penalties_.RepairWeights();
+    work_.Recost(repair);
+    search_.Run(work_, repair, random_, stop_);
+    work_.Recost(penalties_.Weights());
     if (work_.Feasible()) Keep(work_);
   }
 
@@ -317,10 +291,10 @@ class Engine {
     ObjectiveValue value;
     for (size_t k = 0; k < solution.NumRoutes(); ++k) {
       const std::vector<size_t>& nodes = solution.Route(k).nodes;
+      // The post-optimisers' evaluation walks the route as the engine's
+      // rules do, with their checks of the node sequence on top.
       const RouteEvaluation evaluation = evaluator_.EvaluateRoute(nodes, k);
-      if (!evaluation.valid || !(rules_.ExactCost(k, nodes.data(), nodes.size()) < RouteRules::kInfeasible)) {
-        return;  // never hand out a route the shared route rules reject
-      }
+      if (!evaluation.valid) return;  // never hand out a route the route rules reject
       candidate.paths[k] = std::vector<uint64_t>(nodes.begin(), nodes.end());
       candidate.times[k] = evaluation.cost;
       value.longest = std::max(value.longest, evaluation.cost);
@@ -365,6 +339,9 @@ class Engine {
 
 EngineOutcome RunImprovementEngine(const InstanceTables& tables, const Result* start,
                                    const EngineSettings& settings) {
+  // Every agent needs a start and an end for the engine's routes.
+  const size_t m = tables.NumAgents();
+  if (tables.Starts().size() < m || tables.Goals().size() < m) return EngineOutcome{};
   Engine engine(tables, settings);
   return engine.Run(start);
 }

@@ -18,8 +18,8 @@ constexpr size_t kMaxPasses = 1000;
 LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neighbours)
     : rules_(rules),
       neighbours_(neighbours),
-      pieces_(rules, neighbours.Types()),
-      pricer_(rules, pieces_),
+      segments_(rules, neighbours.Types()),
+      pricer_(rules, segments_),
       swap_star_(rules, pricer_),
       order_(rules.Targets()) {
   const size_t n = rules.NumNodes() + 2;
@@ -36,23 +36,23 @@ bool LocalSearch::Better(const Solution& solution, size_t a, double cost_a, size
   return Improves(ValueAfter(solution, a, cost_a, b, cost_b), solution.Value(), rules_.MinMax());
 }
 
-bool LocalSearch::Commit(Solution& solution, size_t a, size_t b) {
+bool LocalSearch::Commit(Solution& solution, const PenaltyWeights& weights, size_t a, size_t b) {
   const ObjectiveValue before = solution.Value();
   saved_a_ = solution.Route(a).nodes;
   solution.MutableNodes(a) = scratch_a_;
   if (b != a) {
     saved_b_ = solution.Route(b).nodes;
     solution.MutableNodes(b) = scratch_b_;
-    solution.Refresh(b);
+    solution.Refresh(b, weights);
   }
-  solution.Refresh(a);
+  solution.Refresh(a, weights);
   const bool feasible = solution.Route(a).cost < RouteRules::kInfeasible &&
                         solution.Route(b).cost < RouteRules::kInfeasible;
   if (feasible && Improves(solution.Value(), before, rules_.MinMax())) {
-    pieces_.Refresh(solution, a);
+    segments_.Refresh(solution, a);
     swap_star_.Touch(a);
     if (b != a) {
-      pieces_.Refresh(solution, b);
+      segments_.Refresh(solution, b);
       swap_star_.Touch(b);
     }
     return true;
@@ -60,15 +60,16 @@ bool LocalSearch::Commit(Solution& solution, size_t a, size_t b) {
   solution.MutableNodes(a) = saved_a_;
   if (b != a) {
     solution.MutableNodes(b) = saved_b_;
-    solution.Refresh(b);
+    solution.Refresh(b, weights);
   }
-  solution.Refresh(a);
+  solution.Refresh(a, weights);
   return false;
 }
 
-size_t LocalSearch::Run(Solution& solution, Random& random, const std::function<bool()>& stop) {
+size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Random& random,
+                        const std::function<bool()>& stop) {
   size_t moves = 0;
-  pieces_.RefreshAll(solution);
+  segments_.RefreshAll(solution);
   swap_star_.Forget();
   const bool min_max = rules_.MinMax();
   for (size_t pass = 0; pass < kMaxPasses; ++pass) {
@@ -82,19 +83,19 @@ size_t LocalSearch::Run(Solution& solution, Random& random, const std::function<
       for (size_t u : order_) {
         if (min_max && (solution.RouteOf(u) == longest) != (round == 0)) continue;
         if (stop && stop()) return moves;
-        if (TryNode(solution, u)) {
+        if (TryNode(solution, weights, u)) {
           ++moves;
           improved = true;
         }
       }
     }
     if (!improved && min_max) {
-      const size_t taken = LongestRoutePass(solution, stop);
+      const size_t taken = LongestRoutePass(solution, weights, stop);
       moves += taken;
       improved = taken > 0;
     }
     if (!improved) {
-      const size_t taken = SwapStarPass(solution, stop);
+      const size_t taken = SwapStarPass(solution, weights, stop);
       moves += taken;
       improved = taken > 0;
     }
@@ -103,138 +104,142 @@ size_t LocalSearch::Run(Solution& solution, Random& random, const std::function<
   return moves;
 }
 
-bool LocalSearch::TryNode(Solution& solution, size_t u) {
+bool LocalSearch::TryNode(Solution& solution, const PenaltyWeights& weights, size_t u) {
   bool moved = false;
   neighbours_.ForEachPlaced(solution, u, [&](size_t b, size_t j) {
-    if (TryPair(solution, u, b, j)) moved = true;
+    if (TryPair(solution, weights, u, b, j)) moved = true;
   });
   for (size_t b = 0; b < solution.NumRoutes(); ++b) {
-    if (b != solution.RouteOf(u) && TryBetween(solution, u, b, 0, false)) moved = true;
+    if (b != solution.RouteOf(u) && TryBetween(solution, weights, u, b, 0, false)) moved = true;
   }
   return moved;
 }
 
-bool LocalSearch::TryPair(Solution& solution, size_t u, size_t b, size_t j) {
-  if (solution.RouteOf(u) == b) return TryWithin(solution, u, j);
-  return TryBetween(solution, u, b, j, true);
+bool LocalSearch::TryPair(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j) {
+  if (solution.RouteOf(u) == b) return TryWithin(solution, weights, u, j);
+  return TryBetween(solution, weights, u, b, j, true);
 }
 
 // Moves of target u (route a, position i) against position j of another
 // route b (j == 0 and !is_target: b's start).
-bool LocalSearch::TryBetween(Solution& solution, size_t u, size_t b, size_t j, bool is_target) {
-  if (TryRelocateRuns(solution, u, b, j, is_target)) return true;
-  if (is_target && TrySwap(solution, u, b, j)) return true;
+bool LocalSearch::TryBetween(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j,
+                             bool is_target) {
+  if (TryRelocateSegments(solution, weights, u, b, j, is_target)) return true;
+  if (is_target && TrySwap(solution, weights, u, b, j)) return true;
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
-  // 2-opt*: u followed by v's stretch (u -> v), or v's head followed by u.
-  if (TryTailExchange(solution, a, i, b, is_target ? j - 1 : 0)) return true;
-  return TryTailExchange(solution, a, i - 1, b, j);
+  // 2-opt*: u followed by v's tail (u -> v), or v's head followed by u.
+  if (TryTailExchange(solution, weights, a, i, b, is_target ? j - 1 : 0)) return true;
+  return TryTailExchange(solution, weights, a, i - 1, b, j);
 }
 
-// Runs of 1..kMaxRun targets starting at u moved after or before position
+// Segments of 1..kMaxSegment targets starting at u moved after or before position
 // j of route b, in their order and reversed.
-bool LocalSearch::TryRelocateRuns(Solution& solution, size_t u, size_t b, size_t j, bool is_target) {
+bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b,
+                                  size_t j, bool is_target) {
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
   const EngineRoute& ra = solution.Route(a);
   const EngineRoute& rb = solution.Route(b);
   const size_t last_a = ra.nodes.size() - 2;
-  for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last_a; ++count) {
+  for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last_a; ++count) {
     if (!rules_.CanServe(b, ra.nodes[i + count - 1])) break;
-    const double a_without = pricer_.RemoveRun(solution, a, i, count);
+    const double a_without = pricer_.RemoveSegment(solution, a, i, count, weights);
     if (!(a_without < RouteRules::kInfeasible)) continue;
     for (size_t at : {j + 1, j}) {
       if (at == 0 || (at == j && !is_target)) continue;
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        const double b_with = pricer_.InsertRun(solution, b, at, a, i, count, reversed);
+        const double b_with = pricer_.InsertSegment(solution, b, at, a, i, count, reversed, weights);
         if (!Better(solution, a, a_without, b, b_with)) continue;
-        MovePricer::RemoveRunNodes(ra.nodes, i, count, scratch_a_);
-        MovePricer::InsertRunNodes(rb.nodes, at, ra.nodes, i, count, reversed, scratch_b_);
-        if (Commit(solution, a, b)) return true;
+        MovePricer::RemoveSegmentNodes(ra.nodes, i, count, scratch_a_);
+        MovePricer::InsertSegmentNodes(rb.nodes, at, ra.nodes, i, count, reversed, scratch_b_);
+        if (Commit(solution, weights, a, b)) return true;
       }
     }
   }
   return false;
 }
 
-bool LocalSearch::TrySwap(Solution& solution, size_t u, size_t b, size_t j) {
+bool LocalSearch::TrySwap(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j) {
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
   const EngineRoute& ra = solution.Route(a);
   const EngineRoute& rb = solution.Route(b);
   const size_t v = rb.nodes[j];
   if (!rules_.CanServe(b, u) || !rules_.CanServe(a, v)) return false;
-  const double a_swapped = pricer_.Replace(solution, a, i, v, i);
+  const double a_swapped = pricer_.Replace(solution, a, i, v, i, weights);
   if (!(a_swapped < RouteRules::kInfeasible)) return false;
-  const double b_swapped = pricer_.Replace(solution, b, j, u, j);
+  const double b_swapped = pricer_.Replace(solution, b, j, u, j, weights);
   if (!Better(solution, a, a_swapped, b, b_swapped)) return false;
   scratch_a_ = ra.nodes;
   scratch_a_[i] = v;
   scratch_b_ = rb.nodes;
   scratch_b_[j] = u;
-  return Commit(solution, a, b);
+  return Commit(solution, weights, a, b);
 }
 
-bool LocalSearch::TryTailExchange(Solution& solution, size_t a, size_t i, size_t b, size_t j) {
+bool LocalSearch::TryTailExchange(Solution& solution, const PenaltyWeights& weights, size_t a, size_t i,
+                                  size_t b, size_t j) {
   const EngineRoute& ra = solution.Route(a);
   const EngineRoute& rb = solution.Route(b);
   const size_t last_a = ra.nodes.size() - 2;
   const size_t last_b = rb.nodes.size() - 2;
   if (i > last_a || j > last_b || (i == last_a && j == last_b)) return false;
-  if (j < last_b && !pieces_.TailServable(b, pieces_.SlotOf(a), j + 1)) return false;
-  if (i < last_a && !pieces_.TailServable(a, pieces_.SlotOf(b), i + 1)) return false;
-  const double cost_a = pricer_.TailExchange(solution, a, i, b, j);
+  if (j < last_b && !segments_.TailServable(b, segments_.SlotOf(a), j + 1)) return false;
+  if (i < last_a && !segments_.TailServable(a, segments_.SlotOf(b), i + 1)) return false;
+  const double cost_a = pricer_.TailExchange(solution, a, i, b, j, weights);
   if (!(cost_a < RouteRules::kInfeasible)) return false;
-  const double cost_b = pricer_.TailExchange(solution, b, j, a, i);
+  const double cost_b = pricer_.TailExchange(solution, b, j, a, i, weights);
   if (!Better(solution, a, cost_a, b, cost_b)) return false;
   MovePricer::TailExchangeNodes(ra.nodes, i, rb.nodes, j, scratch_a_);
   MovePricer::TailExchangeNodes(rb.nodes, j, ra.nodes, i, scratch_b_);
-  return Commit(solution, a, b);
+  return Commit(solution, weights, a, b);
 }
 
 // Moves of target u (position i) against the target at position j of its
-// own route: a run starting at u relocated after or before j (in order and
+// own route: a segment starting at u relocated after or before j (in order and
 // reversed), swap, and the two 2-opt moves that join u and the target at j.
-bool LocalSearch::TryWithin(Solution& solution, size_t u, size_t j) {
+bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, size_t u, size_t j) {
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
   if (i == j) return false;
   const std::vector<size_t>& nodes = solution.Route(a).nodes;
   const size_t last = nodes.size() - 2;
-  for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last; ++count) {
+  for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last; ++count) {
     for (size_t after : {j, j - 1}) {
-      if (after + 1 >= i && after <= i + count - 1) continue;  // the run itself or in place
+      if (after + 1 >= i && after <= i + count - 1) continue;  // the segment itself or in place
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        const double cost = pricer_.MoveRunWithin(solution, a, i, count, after, reversed);
+        const double cost = pricer_.MoveSegmentWithin(solution, a, i, count, after, reversed, weights);
         if (!Better(solution, a, cost, a, cost)) continue;
-        MovePricer::MoveRunWithinNodes(nodes, i, count, after, reversed, scratch_a_);
-        if (Commit(solution, a, a)) return true;
+        MovePricer::MoveSegmentWithinNodes(nodes, i, count, after, reversed, scratch_a_);
+        if (Commit(solution, weights, a, a)) return true;
       }
     }
   }
   const size_t low = std::min(i, j);
   const size_t high = std::max(i, j);
-  const double swapped = pricer_.SwapWithin(solution, a, low, high);
+  const double swapped = pricer_.SwapWithin(solution, a, low, high, weights);
   if (Better(solution, a, swapped, a, swapped)) {
     MovePricer::SwapWithinNodes(nodes, low, high, scratch_a_);
-    if (Commit(solution, a, a)) return true;
+    if (Commit(solution, weights, a, a)) return true;
   }
   // 2-opt: reversing low+1..high joins the node at low to the one at high;
   // reversing low..high-1 joins the nodes after them.
   for (size_t first : {low, low - 1}) {
     const size_t end = first + (high - low);
     if (end < first + 2) continue;
-    const double cost = pricer_.ReverseWithin(solution, a, first, end, scratch_a_);
+    const double cost = pricer_.ReverseWithin(solution, a, first, end, scratch_a_, weights);
     if (!Better(solution, a, cost, a, cost)) continue;
     MovePricer::ReverseWithinNodes(nodes, first, end, scratch_a_);
-    if (Commit(solution, a, a)) return true;
+    if (Commit(solution, weights, a, a)) return true;
   }
   return false;
 }
 
-size_t LocalSearch::SwapStarPass(Solution& solution, const std::function<bool()>& stop) {
+size_t LocalSearch::SwapStarPass(Solution& solution, const PenaltyWeights& weights,
+                                 const std::function<bool()>& stop) {
   size_t taken = 0;
   const size_t m = solution.NumRoutes();
   for (size_t a = 0; a < m; ++a) {
@@ -242,15 +247,15 @@ size_t LocalSearch::SwapStarPass(Solution& solution, const std::function<bool()>
       if (!swap_star_.Changed(a, b)) continue;
       if (stop && stop()) return taken;
       SwapStar::Exchange exchange;
-      if (!swap_star_.Best(solution, a, b, exchange)) continue;
+      if (!swap_star_.Best(solution, weights, a, b, exchange)) continue;
       const size_t i = solution.PositionOf(exchange.u);
       const size_t j = solution.PositionOf(exchange.v);
-      const double cost_a = pricer_.Replace(solution, a, i, exchange.v, exchange.place_v);
-      const double cost_b = pricer_.Replace(solution, b, j, exchange.u, exchange.place_u);
+      const double cost_a = pricer_.Replace(solution, a, i, exchange.v, exchange.place_v, weights);
+      const double cost_b = pricer_.Replace(solution, b, j, exchange.u, exchange.place_u, weights);
       if (!Better(solution, a, cost_a, b, cost_b)) continue;
       MovePricer::ReplaceNodes(solution.Route(a).nodes, i, exchange.v, exchange.place_v, scratch_a_);
       MovePricer::ReplaceNodes(solution.Route(b).nodes, j, exchange.u, exchange.place_u, scratch_b_);
-      if (Commit(solution, a, b)) ++taken;
+      if (Commit(solution, weights, a, b)) ++taken;
     }
   }
   return taken;

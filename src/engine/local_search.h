@@ -7,7 +7,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/move_pricing.h"
 #include "engine/random.h"
-#include "engine/route_pieces.h"
+#include "engine/route_segments.h"
 #include "engine/solution.h"
 #include "engine/swap_star.h"
 
@@ -17,12 +17,12 @@ namespace tarsel {
 // target u (in a random order; under min-max the targets of the longest
 // route first) and each neighbour v of u in the matrix of v's route, and the
 // start of every other route:
-// - between routes: relocate a run of 1 to 3 targets starting at u after or
+// - between routes: relocate a segment of 1 to 3 targets starting at u after or
 //   before v (also reversed), swap u and v, 2-opt* (exchange the tails
 //   after u and before v, or after v and before u);
-// - within a route: relocate such a run after or before v, swap u and v,
+// - within a route: relocate such a segment after or before v, swap u and v,
 //   2-opt between them.
-// When no such move improves: under min-max, the longest route hands runs
+// When no such move improves: under min-max, the longest route hands segments
 // to the best place anywhere else and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
 // since it was last examined. Every move is priced in O(1) from stored
@@ -34,38 +34,45 @@ class LocalSearch {
  public:
   LocalSearch(const RouteRules& rules, const GranularNeighbours& neighbours);
 
-  // Improves a complete `solution` until no move improves it or `stop`
-  // answers true (asked once per target). Returns the number of moves taken.
-  size_t Run(Solution& solution, Random& random, const std::function<bool()>& stop);
+  // Improves a complete `solution`, its routes priced under `weights`,
+  // until no move improves it or `stop` answers true (asked once per
+  // target). Returns the number of moves taken.
+  size_t Run(Solution& solution, const PenaltyWeights& weights, Random& random,
+             const std::function<bool()>& stop);
 
  private:
-  // Longest run of consecutive targets relocated as one.
-  static constexpr size_t kMaxRun = 3;
+  // Longest segment of targets relocated as one.
+  static constexpr size_t kMaxSegment = 3;
 
   // Each returns whether a move was taken; the passes, how many.
-  bool TryNode(Solution& solution, size_t u);
-  bool TryPair(Solution& solution, size_t u, size_t route_of_v, size_t position_of_v);
-  bool TryBetween(Solution& solution, size_t u, size_t b, size_t j, bool is_target);
-  bool TryRelocateRuns(Solution& solution, size_t u, size_t b, size_t j, bool is_target);
-  bool TrySwap(Solution& solution, size_t u, size_t b, size_t j);
+  bool TryNode(Solution& solution, const PenaltyWeights& weights, size_t u);
+  bool TryPair(Solution& solution, const PenaltyWeights& weights, size_t u, size_t route_of_v,
+               size_t position_of_v);
+  bool TryBetween(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j,
+                  bool is_target);
+  bool TryRelocateSegments(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j,
+                       bool is_target);
+  bool TrySwap(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j);
   // 2-opt*: route a keeps nodes 0..i, route b nodes 0..j; they exchange the rest.
-  bool TryTailExchange(Solution& solution, size_t a, size_t i, size_t b, size_t j);
-  bool TryWithin(Solution& solution, size_t u, size_t j);
-  size_t SwapStarPass(Solution& solution, const std::function<bool()>& stop);
+  bool TryTailExchange(Solution& solution, const PenaltyWeights& weights, size_t a, size_t i, size_t b,
+                       size_t j);
+  bool TryWithin(Solution& solution, const PenaltyWeights& weights, size_t u, size_t j);
+  size_t SwapStarPass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
   // Min-max passes on the longest route (longest_route_pass.cpp).
-  size_t LongestRoutePass(Solution& solution, const std::function<bool()>& stop);
-  bool MoveOffLongest(Solution& solution, size_t longest);
-  size_t ImproveWithin(Solution& solution, size_t k, const std::function<bool()>& stop);
+  size_t LongestRoutePass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
+  bool MoveOffLongest(Solution& solution, const PenaltyWeights& weights, size_t longest);
+  size_t ImproveWithin(Solution& solution, const PenaltyWeights& weights, size_t k,
+                       const std::function<bool()>& stop);
   // Judges new costs of routes a and b (a == b for one route).
   bool Better(const Solution& solution, size_t a, double cost_a, size_t b, double cost_b) const;
   // Applies the candidate held in scratch_a_ (and scratch_b_) and keeps it
   // only when the exact evaluation confirms the improvement; then refreshes
   // the stored segments of the changed routes.
-  bool Commit(Solution& solution, size_t a, size_t b);
+  bool Commit(Solution& solution, const PenaltyWeights& weights, size_t a, size_t b);
 
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;
-  RoutePieces pieces_;
+  RouteSegments segments_;
   MovePricer pricer_;
   SwapStar swap_star_;
   std::vector<size_t> order_;

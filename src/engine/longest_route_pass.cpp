@@ -5,27 +5,28 @@
 
 namespace tarsel {
 
-// Repeats, while one helps: hand a run of the longest route to its best
+// Repeats, while one helps: hand a segment of the longest route to its best
 // place elsewhere; else try every relocation, swap and 2-opt within it.
-size_t LocalSearch::LongestRoutePass(Solution& solution, const std::function<bool()>& stop) {
+size_t LocalSearch::LongestRoutePass(Solution& solution, const PenaltyWeights& weights,
+                                     const std::function<bool()>& stop) {
   size_t taken = 0;
   for (size_t round = 0; round < rules_.Targets().size(); ++round) {
     if (stop && stop()) break;
     const size_t longest = LongestRoute(solution);
-    if (MoveOffLongest(solution, longest)) {
+    if (MoveOffLongest(solution, weights, longest)) {
       ++taken;
       continue;
     }
-    const size_t within = ImproveWithin(solution, longest, stop);
+    const size_t within = ImproveWithin(solution, weights, longest, stop);
     if (within == 0) break;
     taken += within;
   }
   return taken;
 }
 
-// The best place in any other route for a run of 1..kMaxRun targets of the
+// The best place in any other route for a segment of 1..kMaxSegment targets of the
 // longest route (in order or reversed), judged by (new longest, total).
-bool LocalSearch::MoveOffLongest(Solution& solution, size_t longest) {
+bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weights, size_t longest) {
   const std::vector<size_t>& nodes = solution.Route(longest).nodes;
   const size_t last = nodes.size() - 2;
   const double current_cost = solution.Route(longest).cost;
@@ -34,8 +35,8 @@ bool LocalSearch::MoveOffLongest(Solution& solution, size_t longest) {
   size_t best_i = 0, best_count = 0, best_route = 0, best_at = 0;
   bool best_reversed = false;
   for (size_t i = 1; i <= last; ++i) {
-    for (size_t count = 1; count <= kMaxRun && i + count - 1 <= last; ++count) {
-      const double without = pricer_.RemoveRun(solution, longest, i, count);
+    for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last; ++count) {
+      const double without = pricer_.RemoveSegment(solution, longest, i, count, weights);
       // Only a shorter longest route can lower the objective's first part.
       if (!(without < current_cost)) continue;
       for (size_t r = 0; r < solution.NumRoutes(); ++r) {
@@ -47,7 +48,7 @@ bool LocalSearch::MoveOffLongest(Solution& solution, size_t longest) {
         for (size_t at = 1; at < len_r; ++at) {
           for (bool reversed : {false, true}) {
             if (reversed && count == 1) continue;
-            const double with = pricer_.InsertRun(solution, r, at, longest, i, count, reversed);
+            const double with = pricer_.InsertSegment(solution, r, at, longest, i, count, reversed, weights);
             if (!(with < RouteRules::kInfeasible)) continue;
             const ObjectiveValue value = ValueAfter(solution, longest, without, r, with);
             if (!RanksBefore(value, best, true)) continue;
@@ -63,15 +64,17 @@ bool LocalSearch::MoveOffLongest(Solution& solution, size_t longest) {
     }
   }
   if (best_count == 0 || !Improves(best, current, true)) return false;
-  MovePricer::RemoveRunNodes(nodes, best_i, best_count, scratch_a_);
-  MovePricer::InsertRunNodes(solution.Route(best_route).nodes, best_at, nodes, best_i, best_count, best_reversed,
+  MovePricer::RemoveSegmentNodes(nodes, best_i, best_count, scratch_a_);
+  MovePricer::InsertSegmentNodes(solution.Route(best_route).nodes, best_at, nodes, best_i, best_count,
+                             best_reversed,
                              scratch_b_);
-  return Commit(solution, longest, best_route);
+  return Commit(solution, weights, longest, best_route);
 }
 
 // Every move within route k between any two of its targets (not only
 // neighbours).
-size_t LocalSearch::ImproveWithin(Solution& solution, size_t k, const std::function<bool()>& stop) {
+size_t LocalSearch::ImproveWithin(Solution& solution, const PenaltyWeights& weights, size_t k,
+                                  const std::function<bool()>& stop) {
   size_t taken = 0;
   // Node ids of the route at the start; a move may reorder it, so
   // positions are looked up afresh for every pair.
@@ -81,7 +84,7 @@ size_t LocalSearch::ImproveWithin(Solution& solution, size_t k, const std::funct
     if (stop && stop()) break;
     for (size_t v : inner_order_) {
       if (u == v || solution.RouteOf(u) != k || solution.RouteOf(v) != k) continue;
-      if (TryWithin(solution, u, solution.PositionOf(v))) ++taken;
+      if (TryWithin(solution, weights, u, solution.PositionOf(v))) ++taken;
     }
   }
   return taken;

@@ -32,11 +32,4 @@ inline size_t LongestRoute(const Solution& solution) {
   return longest;
 }
 
-// Whether `candidate` ranks before `other` (a strict order, no margin).
-inline bool RanksBefore(const ObjectiveValue& candidate, const ObjectiveValue& other, bool min_max) {
-  if (!min_max) return candidate.total < other.total;
-  if (candidate.longest != other.longest) return candidate.longest < other.longest;
-  return candidate.total < other.total;
-}
-
 }  // namespace tarsel

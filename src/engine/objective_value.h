@@ -15,7 +15,17 @@ struct ObjectiveValue {
 // route costs, far below any cost difference that matters.
 inline double ImprovementMargin(double value) { return 1e-9 * std::fmax(1.0, std::fabs(value)); }
 
-// True when `candidate` is better than `current` by more than the margin.
+// The objective order, the one place it is written: whether `candidate`
+// ranks before `other` (a strict order, no margin). Min-max: the longest
+// route first, then the total; min-sum: the total.
+inline bool RanksBefore(const ObjectiveValue& candidate, const ObjectiveValue& other, bool min_max) {
+  if (!min_max) return candidate.total < other.total;
+  if (candidate.longest != other.longest) return candidate.longest < other.longest;
+  return candidate.total < other.total;
+}
+
+// True when `candidate` is better than `current` by more than the margin:
+// the objective order with each part compared up to ImprovementMargin.
 inline bool Improves(const ObjectiveValue& candidate, const ObjectiveValue& current, bool min_max) {
   if (!min_max) return candidate.total < current.total - ImprovementMargin(current.total);
   const double margin = ImprovementMargin(current.longest);

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "engine/penalty_weights.h"
+#include "routes/penalty_weights.h"
 
 namespace tarsel {
 

@@ -27,7 +27,7 @@ class Population {
   const Solution& Tournament(Random& random);
   // Recomputes the infeasible members' costs after the penalty weights
   // changed (feasible members cost the same under every weight).
-  void Reprice() { infeasible_.Reprice(); }
+  void Recost(const PenaltyWeights& weights) { infeasible_.Recost(weights); }
   void Clear();
   // Sizes of each part; shrinking takes effect at the next selection.
   void SetSizes(const SubPopulationSizes& sizes);

@@ -6,8 +6,8 @@
 
 #include "engine/engine_settings.h"
 #include "engine/objective_value.h"
-#include "engine/route_pieces.h"
-#include "engine/segment.h"
+#include "engine/route_segments.h"
+#include "routes/segment.h"
 #include "engine/solution.h"
 
 namespace tarsel {
@@ -41,15 +41,15 @@ size_t EngineFixedBytes(size_t nodes, size_t agents, size_t types) {
                           m * (sizeof(EngineRoute) + (n + 2) * (sizeof(size_t) + 2 * sizeof(Segment))) +
                           2 * n * sizeof(size_t);
   const size_t neighbours = types * n * kEngineNeighbours * sizeof(size_t);
-  // Every stretch of up to RoutePieces::kWindow nodes, and every tail for
+  // Every segment of up to RouteSegments::kWindow nodes, and every tail for
   // each type, over all routes (whose nodes are the targets and two ends each).
   const size_t route_nodes = n + 2 * m;
-  const size_t pieces = route_nodes * (RoutePieces::kWindow + types) * (sizeof(Segment) + 1) +
+  const size_t segments = route_nodes * (RouteSegments::kWindow + types) * (sizeof(Segment) + 1) +
                         route_nodes * sizeof(size_t);
   const size_t construction = n * m * 3 * sizeof(double);
   const size_t split = (m + 1) * (n + 1) * (sizeof(ObjectiveValue) + sizeof(size_t));
   const size_t buffers = 12 * (n + 2) * sizeof(size_t);
-  return 3 * solution + neighbours + pieces + construction + split + buffers;
+  return 3 * solution + neighbours + segments + construction + split + buffers;
 }
 
 size_t EngineLeastBytes(size_t nodes, size_t agents, size_t types) {

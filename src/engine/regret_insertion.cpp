@@ -25,7 +25,8 @@ RegretInsertion::RegretInsertion(const RouteRules& rules) : rules_(rules) {
   pending_.reserve(rules.Targets().size());
 }
 
-void RegretInsertion::Recompute(const Solution& solution, size_t k, Random& random, double noise) {
+void RegretInsertion::Recompute(const Solution& solution, const PenaltyWeights& weights, size_t k,
+                                Random& random, double noise) {
   const EngineRoute& route = solution.Route(k);
   const size_t m = rules_.NumAgents();
   for (size_t node : pending_) {
@@ -35,7 +36,7 @@ void RegretInsertion::Recompute(const Solution& solution, size_t k, Random& rand
       for (size_t p = 1; p < route.nodes.size(); ++p) {
         const Segment head = rules_.Join(k, route.prefix[p - 1], route.nodes[p - 1], node, single);
         const Segment whole = rules_.Join(k, head, node, route.nodes[p], route.suffix[p]);
-        const double cost = rules_.RouteCost(k, whole);
+        const double cost = rules_.Cost(k, whole, weights);
         if (cost < best.cost) {
           best.cost = cost;
           best.position = p;
@@ -47,13 +48,13 @@ void RegretInsertion::Recompute(const Solution& solution, size_t k, Random& rand
   }
 }
 
-bool RegretInsertion::Fill(Solution& solution, Random& random, double noise) {
+bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Random& random, double noise) {
   const size_t m = rules_.NumAgents();
   pending_.clear();
   for (size_t node : rules_.Targets()) {
     if (solution.RouteOf(node) == kNoIndex) pending_.push_back(node);
   }
-  for (size_t k = 0; k < m; ++k) Recompute(solution, k, random, noise);
+  for (size_t k = 0; k < m; ++k) Recompute(solution, weights, k, random, noise);
   const bool min_max = rules_.MinMax();
   while (!pending_.empty()) {
     const double longest = solution.Value().longest;
@@ -97,16 +98,16 @@ bool RegretInsertion::Fill(Solution& solution, Random& random, double noise) {
     const size_t node = pending_[chosen];
     pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(chosen));
     solution.Insert(chosen_route, options_[node * m + chosen_route].position, node);
-    solution.Refresh(chosen_route);
+    solution.Refresh(chosen_route, weights);
     if (!(solution.Route(chosen_route).cost < RouteRules::kInfeasible)) {
       // The exact evaluation disagrees with the segments at a boundary: undo.
       solution.Erase(chosen_route, options_[node * m + chosen_route].position);
-      solution.Refresh(chosen_route);
+      solution.Refresh(chosen_route, weights);
       options_[node * m + chosen_route].cost = RouteRules::kInfeasible;
       pending_.push_back(node);
       continue;
     }
-    Recompute(solution, chosen_route, random, noise);
+    Recompute(solution, weights, chosen_route, random, noise);
   }
   return true;
 }

@@ -20,7 +20,7 @@ class RegretInsertion {
   explicit RegretInsertion(const RouteRules& rules);
 
   // Places the unplaced targets of `solution`; returns whether all were placed.
-  bool Fill(Solution& solution, Random& random, double noise);
+  bool Fill(Solution& solution, const PenaltyWeights& weights, Random& random, double noise);
 
  private:
   struct Option {
@@ -28,7 +28,8 @@ class RegretInsertion {
     size_t position = 0;
     double factor = 1;
   };
-  void Recompute(const Solution& solution, size_t k, Random& random, double noise);
+  void Recompute(const Solution& solution, const PenaltyWeights& weights, size_t k, Random& random,
+                 double noise);
 
   const RouteRules& rules_;
   std::vector<size_t> pending_;

@@ -11,7 +11,7 @@ RelatedRuin::RelatedRuin(const RouteRules& rules, const GranularNeighbours& neig
   group_.reserve(rules.Targets().size());
 }
 
-size_t RelatedRuin::Apply(Solution& solution, Random& random) {
+size_t RelatedRuin::Apply(Solution& solution, const PenaltyWeights& weights, Random& random) {
   const std::vector<size_t>& targets = rules_.Targets();
   if (targets.empty() || neighbours_.Types().empty()) return 0;
   const size_t most = std::max<size_t>(1, std::min(kMaxRemoved, targets.size() / 3));
@@ -43,7 +43,7 @@ size_t RelatedRuin::Apply(Solution& solution, Random& random) {
     solution.Erase(k, solution.PositionOf(node));
     // Positions after the removed one shift; Refresh renews them, so each
     // touched route is refreshed before the next removal from it.
-    solution.Refresh(k);
+    solution.Refresh(k, weights);
     touched_[k] = 1;
     ++removed;
   }

@@ -19,7 +19,7 @@ class RelatedRuin {
   RelatedRuin(const RouteRules& rules, const GranularNeighbours& neighbours);
 
   // Removes the group from `solution` (routes refreshed); returns how many.
-  size_t Apply(Solution& solution, Random& random);
+  size_t Apply(Solution& solution, const PenaltyWeights& weights, Random& random);
 
   static constexpr size_t kMinRemoved = 10;
   static constexpr size_t kMaxRemoved = 60;

@@ -13,17 +13,17 @@ Solution::Solution(const RouteRules& rules) : rules_(&rules), routes_(rules.NumA
   }
   route_of_.assign(n, kNoIndex);
   position_of_.assign(n, 0);
-  Clear();
+  Clear(PenaltyWeights{});
 }
 
-void Solution::Clear() {
+void Solution::Clear(const PenaltyWeights& weights) {
   for (size_t v = 0; v < route_of_.size(); ++v) route_of_[v] = kNoIndex;
   unplaced_ = rules_->Targets().size();
   for (size_t k = 0; k < routes_.size(); ++k) {
     routes_[k].nodes.clear();
     routes_[k].nodes.push_back(rules_->Agent(k).start);
     routes_[k].nodes.push_back(rules_->Agent(k).goal);
-    Refresh(k);
+    Refresh(k, weights);
   }
 }
 
@@ -61,7 +61,7 @@ void Solution::SetTargets(size_t k, const size_t* targets, size_t count) {
   nodes.push_back(rules_->Agent(k).goal);
 }
 
-void Solution::Refresh(size_t k) {
+void Solution::Refresh(size_t k, const PenaltyWeights& weights) {
   EngineRoute& route = routes_[k];
   const std::vector<size_t>& nodes = route.nodes;
   const size_t len = nodes.size();
@@ -80,8 +80,8 @@ void Solution::Refresh(size_t k) {
     route_of_[nodes[i]] = k;
     position_of_[nodes[i]] = i;
   }
-  route.walk = rules_->Walk(k, nodes.data(), len);
-  route.cost = rules_->CostOf(route.walk);
+  route.walk = rules_->Walk(k, nodes);
+  route.cost = RouteCosts::CostOf(route.walk, weights);
   RefreshTop();
 }
 
@@ -138,8 +138,8 @@ bool Solution::WithinLimits() const {
   return true;
 }
 
-void Solution::Reprice() {
-  for (EngineRoute& route : routes_) route.cost = rules_->CostOf(route.walk);
+void Solution::Recost(const PenaltyWeights& weights) {
+  for (EngineRoute& route : routes_) route.cost = RouteCosts::CostOf(route.walk, weights);
   RefreshTop();
 }
 
@@ -152,13 +152,13 @@ ObjectiveValue Solution::Value() const {
   return value;
 }
 
-Segment Solution::Piece(size_t k, size_t from, size_t to, size_t agent) const {
+Segment Solution::SegmentFor(size_t k, size_t from, size_t to, size_t agent) const {
   const std::vector<size_t>& nodes = routes_[k].nodes;
-  Segment piece = rules_->NodeSeg(nodes[from]);
+  Segment segment = rules_->NodeSeg(nodes[from]);
   for (size_t i = from + 1; i <= to; ++i) {
-    piece = rules_->Join(agent, piece, nodes[i - 1], nodes[i], rules_->NodeSeg(nodes[i]));
+    segment = rules_->Join(agent, segment, nodes[i - 1], nodes[i], rules_->NodeSeg(nodes[i]));
   }
-  return piece;
+  return segment;
 }
 
 void Solution::GiantTour(std::vector<size_t>& out) const {

@@ -5,7 +5,7 @@
 
 #include "engine/objective_value.h"
 #include "engine/route_rules.h"
-#include "engine/segment.h"
+#include "routes/segment.h"
 
 namespace tarsel {
 
@@ -16,8 +16,8 @@ struct EngineRoute {
   std::vector<size_t> nodes;      // start, targets..., end
   std::vector<Segment> prefix;    // prefix[i]: nodes[0..i] from the clock at 0
   std::vector<Segment> suffix;    // suffix[i]: nodes[i..end]
-  double cost = 0;                // exact cost in the rules' penalty mode; +inf when infeasible
-  RouteRules::RouteWalk walk;     // duration, time warp, excess and real feasibility
+  double cost = 0;                // exact cost under the weights of the last refresh; +inf when infeasible
+  RouteWalk walk;                 // duration, time warp, excess and real feasibility
   size_t Targets() const { return nodes.size() - 2; }
 };
 
@@ -35,17 +35,17 @@ class Solution {
   size_t RouteOf(size_t node) const { return route_of_[node]; }
   size_t PositionOf(size_t node) const { return position_of_[node]; }
 
-  // Empties every route.
-  void Clear();
+  // Empties every route (each then costs its start-to-end trip under `weights`).
+  void Clear(const PenaltyWeights& weights);
   // Inserts target `node` into route k before position `position` (1..len-1).
   void Insert(size_t k, size_t position, size_t node);
   // Removes the target at `position` of route k.
   void Erase(size_t k, size_t position);
   // Replaces the targets of route k.
   void SetTargets(size_t k, const size_t* targets, size_t count);
-  // Recomputes segments, positions and the exact cost of route k (after
-  // Insert/Erase/SetTargets or direct edits of MutableNodes).
-  void Refresh(size_t k);
+  // Recomputes segments, positions and the exact cost under `weights` of
+  // route k (after Insert/Erase/SetTargets or direct edits of MutableNodes).
+  void Refresh(size_t k, const PenaltyWeights& weights);
   std::vector<size_t>& MutableNodes(size_t k) { return routes_[k].nodes; }
 
   // Whether every target is placed and every route has a finite cost (with
@@ -56,15 +56,15 @@ class Solution {
   // Whether no route arrives late / no route exceeds its length limit.
   bool WithoutWarp() const;
   bool WithinLimits() const;
-  // Recomputes every route's cost for the rules' current penalty mode.
-  void Reprice();
+  // Recomputes every route's cost under `weights` (from its stored walk).
+  void Recost(const PenaltyWeights& weights);
   size_t Unplaced() const { return unplaced_; }
   ObjectiveValue Value() const;
   // Longest cost among routes other than a and b (pass the same twice for one).
   double LongestExcept(size_t a, size_t b) const;
 
   // Segment of nodes[from..to] of route k (inclusive, from <= to), priced for agent `agent`.
-  Segment Piece(size_t k, size_t from, size_t to, size_t agent) const;
+  Segment SegmentFor(size_t k, size_t from, size_t to, size_t agent) const;
 
   // The giant tour: targets of routes 0..m-1 in order.
   void GiantTour(std::vector<size_t>& out) const;

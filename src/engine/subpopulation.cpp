@@ -36,10 +36,7 @@ void SubPopulation::Remove(size_t index) {
 }
 
 bool SubPopulation::CostLess(size_t a, size_t b) const {
-  const ObjectiveValue& x = members_[a].value;
-  const ObjectiveValue& y = members_[b].value;
-  if (min_max_ && x.longest != y.longest) return x.longest < y.longest;
-  return x.total < y.total;
+  return RanksBefore(members_[a].value, members_[b].value, min_max_);
 }
 
 void SubPopulation::UpdateFitness() {
@@ -56,7 +53,8 @@ void SubPopulation::UpdateFitness() {
     for (size_t j = 0; j < size; ++j) {
       if (j != i) nearest_.push_back(distance_[i][j]);
     }
-    std::nth_element(nearest_.begin(), nearest_.begin() + static_cast<std::ptrdiff_t>(closest - 1), nearest_.end());
+    std::nth_element(nearest_.begin(), nearest_.begin() + static_cast<std::ptrdiff_t>(closest - 1),
+                     nearest_.end());
     double sum = 0.0;
     for (size_t c = 0; c < closest; ++c) sum += nearest_[c];
     diversity_[i] = sum / static_cast<double>(closest);
@@ -87,9 +85,9 @@ size_t SubPopulation::Best() const {
   return best;
 }
 
-void SubPopulation::Reprice() {
+void SubPopulation::Recost(const PenaltyWeights& weights) {
   for (Entry& member : members_) {
-    member.solution.Reprice();
+    member.solution.Recost(weights);
     member.value = member.solution.Value();
   }
   fitness_current_ = false;

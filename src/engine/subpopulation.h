@@ -39,8 +39,8 @@ class SubPopulation {
   double Distance(size_t a, size_t b) const { return distance_[a][b]; }
   // Index of the member of best cost, or Size() when empty.
   size_t Best() const;
-  // Recomputes members' costs in the rules' current penalty mode.
-  void Reprice();
+  // Recomputes members' costs under `weights`.
+  void Recost(const PenaltyWeights& weights);
   void Clear();
   void SetSizes(const SubPopulationSizes& sizes) { sizes_ = sizes; }
   const SubPopulationSizes& Sizes() const { return sizes_; }

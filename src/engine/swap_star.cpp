@@ -24,7 +24,8 @@ bool SwapStar::Changed(size_t a, size_t b) const {
   return examined_[a * version_.size() + b] != std::make_pair(version_[a], version_[b]);
 }
 
-const SwapStar::Place* SwapStar::Places(const Solution& solution, size_t k, size_t node) {
+const SwapStar::Place* SwapStar::Places(const Solution& solution, const PenaltyWeights& weights, size_t k,
+                                        size_t node) {
   Place* places = &places_[(k * nodes_ + node) * kPlaces];
   uint64_t& stamp = place_version_[k * nodes_ + node];
   if (stamp == version_[k]) return places;
@@ -32,7 +33,7 @@ const SwapStar::Place* SwapStar::Places(const Solution& solution, size_t k, size
   for (size_t slot = 0; slot < kPlaces; ++slot) places[slot] = {RouteRules::kInfeasible, 0};
   const size_t len = solution.Route(k).nodes.size();
   for (size_t p = 1; p < len; ++p) {
-    const double cost = pricer_.InsertNode(solution, k, p, node);
+    const double cost = pricer_.InsertNode(solution, k, p, node, weights);
     if (!(cost < places[kPlaces - 1].cost)) continue;
     size_t slot = kPlaces - 1;
     while (slot > 0 && cost < places[slot - 1].cost) {
@@ -44,15 +45,16 @@ const SwapStar::Place* SwapStar::Places(const Solution& solution, size_t k, size
   return places;
 }
 
-double SwapStar::ReplaceEstimate(const Solution& solution, size_t k, size_t j, size_t node, double removal_delta,
+double SwapStar::ReplaceEstimate(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j,
+                                 size_t node, double removal_delta,
                                  size_t& place) {
   // In the removed target's place: exact.
-  double best = pricer_.Replace(solution, k, j, node, j);
+  double best = pricer_.Replace(solution, k, j, node, j, weights);
   place = j;
   // Elsewhere: the insertion into the route as it stands plus the change of
   // removing the target (exact when the two do not interact, as for plain
   // travel costs).
-  const Place* places = Places(solution, k, node);
+  const Place* places = Places(solution, weights, k, node);
   for (size_t slot = 0; slot < kPlaces; ++slot) {
     const Place& option = places[slot];
     if (!(option.cost < RouteRules::kInfeasible)) break;
@@ -66,7 +68,8 @@ double SwapStar::ReplaceEstimate(const Solution& solution, size_t k, size_t j, s
   return best;
 }
 
-bool SwapStar::Best(const Solution& solution, size_t a, size_t b, Exchange& exchange) {
+bool SwapStar::Best(const Solution& solution, const PenaltyWeights& weights, size_t a, size_t b,
+                    Exchange& exchange) {
   examined_[a * version_.size() + b] = {version_[a], version_[b]};
   const std::vector<size_t>& nodes_a = solution.Route(a).nodes;
   const std::vector<size_t>& nodes_b = solution.Route(b).nodes;
@@ -75,8 +78,8 @@ bool SwapStar::Best(const Solution& solution, size_t a, size_t b, Exchange& exch
   const double cost_b = solution.Route(b).cost;
   removal_a_.assign(nodes_a.size(), RouteRules::kInfeasible);
   removal_b_.assign(nodes_b.size(), RouteRules::kInfeasible);
-  for (size_t i = 1; i + 1 < nodes_a.size(); ++i) removal_a_[i] = pricer_.RemoveRun(solution, a, i, 1) - cost_a;
-  for (size_t j = 1; j + 1 < nodes_b.size(); ++j) removal_b_[j] = pricer_.RemoveRun(solution, b, j, 1) - cost_b;
+  for (size_t i = 1; i + 1 < nodes_a.size(); ++i) removal_a_[i] = pricer_.RemoveSegment(solution, a, i, 1, weights) - cost_a;
+  for (size_t j = 1; j + 1 < nodes_b.size(); ++j) removal_b_[j] = pricer_.RemoveSegment(solution, b, j, 1, weights) - cost_b;
   const bool min_max = rules_.MinMax();
   const ObjectiveValue current = solution.Value();
   ObjectiveValue best_value = current;
@@ -88,10 +91,10 @@ bool SwapStar::Best(const Solution& solution, size_t a, size_t b, Exchange& exch
       const size_t v = nodes_b[j];
       if (!rules_.CanServe(a, v)) continue;
       size_t place_u = 0;
-      const double new_b = ReplaceEstimate(solution, b, j, u, removal_b_[j], place_u);
+      const double new_b = ReplaceEstimate(solution, weights, b, j, u, removal_b_[j], place_u);
       if (!(new_b < RouteRules::kInfeasible)) continue;
       size_t place_v = 0;
-      const double new_a = ReplaceEstimate(solution, a, i, v, removal_a_[i], place_v);
+      const double new_a = ReplaceEstimate(solution, weights, a, i, v, removal_a_[i], place_v);
       if (!(new_a < RouteRules::kInfeasible)) continue;
       const ObjectiveValue value = ValueAfter(solution, a, new_a, b, new_b);
       if (!RanksBefore(value, best_value, min_max)) continue;

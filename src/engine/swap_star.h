@@ -37,7 +37,7 @@ class SwapStar {
   bool Changed(size_t a, size_t b) const;
   // The exchange between routes a and b with the best estimated value, when
   // it is estimated to improve the solution; marks the pair examined.
-  bool Best(const Solution& solution, size_t a, size_t b, Exchange& exchange);
+  bool Best(const Solution& solution, const PenaltyWeights& weights, size_t a, size_t b, Exchange& exchange);
 
  private:
   struct Place {
@@ -46,10 +46,11 @@ class SwapStar {
   };
   static constexpr size_t kPlaces = 3;
   // Cheapest places of target `node` in route k, refreshed when out of date.
-  const Place* Places(const Solution& solution, size_t k, size_t node);
+  const Place* Places(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t node);
   // Estimated cost of route k with its target at j replaced by `node` at
   // its best place; sets `place`.
-  double ReplaceEstimate(const Solution& solution, size_t k, size_t j, size_t node, double removal_delta,
+  double ReplaceEstimate(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j,
+                         size_t node, double removal_delta,
                          size_t& place);
 
   const RouteRules& rules_;

@@ -26,8 +26,8 @@ class TargetInsertion {
 
   bool Large() const { return large_; }
   // Places the unplaced targets of `solution`; returns whether all were placed.
-  bool Fill(Solution& solution, Random& random, double noise) {
-    return large_ ? granular_.Fill(solution, random, noise) : regret_.Fill(solution, random, noise);
+  bool Fill(Solution& solution, const PenaltyWeights& weights, Random& random, double noise) {
+    return large_ ? granular_.Fill(solution, weights, random, noise) : regret_.Fill(solution, weights, random, noise);
   }
 
  private:

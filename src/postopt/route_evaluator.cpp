@@ -21,30 +21,41 @@ constexpr double kImprovement = 1e-9;
 
 }  // namespace
 
+void RouteEvaluator::Attach(const InstanceTables& tables) {
+  reader.Attach(tables);
+  Reload();
+}
+
 void RouteEvaluator::SetReturnToEnd(bool return_to_end_value) {
   reader.OwnTables().SetReturnToEnd(return_to_end_value);
+  Reload();
 }
 
 void RouteEvaluator::SetStarts(const std::vector<size_t>& starts_value) {
   reader.OwnTables().SetStarts(starts_value);
+  Reload();
 }
 
 void RouteEvaluator::SetGoals(const std::vector<size_t>& goals_value) {
   reader.OwnTables().SetGoals(goals_value);
+  Reload();
 }
 
 void RouteEvaluator::SetTimeWindows(const TimeWindowTable& time_windows_value) {
   reader.OwnTables().SetTimeWindows(time_windows_value);
+  Reload();
 }
 
 void RouteEvaluator::Begin(const PlannerGraph* graph_value,
                            const std::vector<NodeInfo>& nodes_value,
                            const std::vector<AgentInfo>& agents_value) {
-  if (reader.Attached()) return;
-  InstanceTables& own = reader.OwnTables();
-  own.SetGraph(graph_value);
-  own.SetNodes(nodes_value);
-  own.SetAgents(agents_value);
+  if (!reader.Attached()) {
+    InstanceTables& own = reader.OwnTables();
+    own.SetGraph(graph_value);
+    own.SetNodes(nodes_value);
+    own.SetAgents(agents_value);
+  }
+  Reload();
 }
 
 bool RouteEvaluator::StopRequested() const {
@@ -52,34 +63,17 @@ bool RouteEvaluator::StopRequested() const {
   return interrupt->Poll(static_cast<double>(std::clock()) / CLOCKS_PER_SEC);
 }
 
-RouteEvaluator::AgentRules RouteEvaluator::RulesOf(size_t k) const {
-  const std::vector<size_t>& starts = reader.Tables().Starts();
-  const std::vector<size_t>& goals = reader.Tables().Goals();
-  const AgentInfo& agent = reader.Tables().Agents()[k];
-  return AgentRules{k < starts.size() ? starts[k] : kNoIndex,
-                    k < goals.size() ? goals[k] : kNoIndex,
-                    agent.type < 0 ? kNoIndex : static_cast<size_t>(agent.type), agent.time_limit};
-}
-
 bool RouteEvaluator::AllowsType(size_t node, size_t type) const {
   return type != kNoIndex && reader.Tables().TypeAllowed(static_cast<int64_t>(type), node);
 }
 
 bool RouteEvaluator::CanVisit(size_t k, size_t node) const {
-  const AgentRules rules = RulesOf(k);
-  if (rules.type == kNoIndex || !AllowsType(node, rules.type)) return false;
+  const RouteAgent& agent = costs->Agent(k);
+  if (!agent.typed || !AllowsType(node, agent.type)) return false;
   const InstanceTables& tables = reader.Tables();
-  if (tables.IsStart(node) && node != rules.start) return false;
-  if (tables.IsGoal(node) && node != rules.goal) return false;
+  if (tables.IsStart(node) && node != agent.start) return false;
+  if (tables.IsGoal(node) && node != agent.goal) return false;
   return true;
-}
-
-double RouteEvaluator::StepCost(size_t from, size_t to, const AgentRules& rules) const {
-  const InstanceTables& tables = reader.Tables();
-  if (to == from || tables.Graph() == nullptr) return 0.0;
-  // Open routes do not pay for coming back to the own start or goal.
-  if (!tables.ReturnToEnd() && (to == rules.start || to == rules.goal)) return 0.0;
-  return tables.Cost(rules.type, from, to);
 }
 
 template <class Path>
@@ -87,51 +81,34 @@ RouteEvaluation RouteEvaluator::EvaluateRoute(const Path& path, size_t k) const 
   constexpr RouteEvaluation kInvalid{false, 0.0};
   const size_t length = path.size();
   if (length == 0) return RouteEvaluation{true, 0.0};
-  const AgentRules rules = RulesOf(k);
+  const RouteAgent& agent = costs->Agent(k);
   const InstanceTables& tables = reader.Tables();
   const bool has_starts = !tables.Starts().empty();
-  const bool has_time_windows = tables.HasTimeWindows();
   const size_t num_nodes = tables.NumNodes();
-  if (has_starts && path[0] != rules.start) return kInvalid;
+  if (has_starts && path[0] != agent.start) return kInvalid;
   const size_t last = path[length - 1];
-  const bool ends_at_goal = !tables.Goals().empty() && last == rules.goal;
-  const bool ends_at_start = !tables.ReturnToEnd() && has_starts && last == rules.start;
+  const bool ends_at_goal = !tables.Goals().empty() && last == agent.goal;
+  const bool ends_at_start = !tables.ReturnToEnd() && has_starts && last == agent.start;
   if (!ends_at_goal && !ends_at_start) return kInvalid;
-  if (rules.type == kNoIndex) return kInvalid;  // no node allows a missing type
+  if (!agent.typed) return kInvalid;  // no node allows a missing type
 
-  double cost = 0.0;
-  for (size_t i = 0; i < length; ++i) {
-    const size_t node = path[i];
-    if (node >= num_nodes) return kInvalid;
+  const RouteWalk walk = costs->WalkUntilBroken(k, path, [&](size_t i, size_t node) {
+    if (node >= num_nodes) return false;
     // The own start may appear only first and last.
-    if (i > 0 && i + 1 < length && has_starts && node == rules.start) return kInvalid;
-    if (!AllowsType(node, rules.type)) return kInvalid;
+    if (i > 0 && i + 1 < length && has_starts && node == agent.start) return false;
+    if (!tables.TypeAllowed(static_cast<int64_t>(agent.type), node)) return false;
     // No other agent's start or goal, except where that node is this
     // agent's own start or goal (one agent may start where another ends).
-    const bool own_depot = node == rules.start || node == rules.goal;
-    if (!own_depot && (tables.IsStart(node) || tables.IsGoal(node))) return kInvalid;
-    if (i > 0) {
-      const double step = StepCost(path[i - 1], node, rules);
-      if (!tables.Connected(step)) return kInvalid;  // no arc for this agent's type
-      cost += step;
-    }
-    if (has_time_windows) {
-      const WindowSlot* window = tables.Window(node);
-      if (window != nullptr) {
-        if (cost > window->end) return kInvalid;
-        if (cost < window->start) cost = window->start;  // wait for the window to open
-      }
-    }
-    if (i > 0 && rules.time_limit > 0 && cost > rules.time_limit) return kInvalid;
-  }
-  return RouteEvaluation{true, cost};
+    const bool own_depot = node == agent.start || node == agent.goal;
+    return own_depot || !(tables.IsStart(node) || tables.IsGoal(node));
+  });
+  return walk.feasible ? RouteEvaluation{true, walk.duration} : kInvalid;
 }
 
 CostEstimate RouteEvaluator::PlainCost(const std::vector<size_t>& path, size_t k) const {
-  const AgentRules rules = RulesOf(k);
   CostEstimate sum;
   for (size_t i = 1; i < path.size(); ++i) {
-    const double step = StepCost(path[i - 1], path[i], rules);
+    const double step = StepCost(path[i - 1], path[i], k);
     sum.cost += step;
     sum.magnitude += std::fabs(step);
   }
@@ -141,25 +118,23 @@ CostEstimate RouteEvaluator::PlainCost(const std::vector<size_t>& path, size_t k
 CostEstimate RouteEvaluator::RemovalEstimate(const std::vector<size_t>& path,
                                              const CostEstimate& whole, size_t removed,
                                              size_t k) const {
-  const AgentRules rules = RulesOf(k);
   const size_t before = path[removed - 1];
   const size_t node = path[removed];
   const size_t after = path[removed + 1];
-  const double bridge = StepCost(before, after, rules);
+  const double bridge = StepCost(before, after, k);
   return CostEstimate{
-      whole.cost - StepCost(before, node, rules) - StepCost(node, after, rules) + bridge,
+      whole.cost - StepCost(before, node, k) - StepCost(node, after, k) + bridge,
       whole.magnitude + std::fabs(bridge)};
 }
 
 CostEstimate RouteEvaluator::InsertionEstimate(const std::vector<size_t>& path,
                                                const CostEstimate& whole, size_t node,
                                                size_t position, size_t k) const {
-  const AgentRules rules = RulesOf(k);
   const size_t before = path[position - 1];
   const size_t after = path[position];
-  const double in = StepCost(before, node, rules);
-  const double out = StepCost(node, after, rules);
-  return CostEstimate{whole.cost - StepCost(before, after, rules) + in + out,
+  const double in = StepCost(before, node, k);
+  const double out = StepCost(node, after, k);
+  return CostEstimate{whole.cost - StepCost(before, after, k) + in + out,
                       whole.magnitude + std::fabs(in) + std::fabs(out)};
 }
 
@@ -171,7 +146,7 @@ bool RouteEvaluator::CertainlyAbove(const CostEstimate& estimate, double bound,
   return estimate.cost - slack > bound;
 }
 
-double RouteEvaluator::FillPrefixSums(const std::vector<size_t>& path, const AgentRules& rules) {
+double RouteEvaluator::FillPrefixSums(const std::vector<size_t>& path, size_t k) {
   const size_t n = path.size();
   forward_prefix.resize(n);
   backward_prefix.resize(n);
@@ -179,8 +154,8 @@ double RouteEvaluator::FillPrefixSums(const std::vector<size_t>& path, const Age
   backward_prefix[0] = 0.0;
   double magnitude = 0.0;
   for (size_t i = 1; i < n; ++i) {
-    const double forward = StepCost(path[i - 1], path[i], rules);
-    const double backward = StepCost(path[i], path[i - 1], rules);
+    const double forward = StepCost(path[i - 1], path[i], k);
+    const double backward = StepCost(path[i], path[i - 1], k);
     forward_prefix[i] = forward_prefix[i - 1] + forward;
     backward_prefix[i] = backward_prefix[i - 1] + backward;
     magnitude += std::fabs(forward) + std::fabs(backward);
@@ -191,18 +166,17 @@ double RouteEvaluator::FillPrefixSums(const std::vector<size_t>& path, const Age
 void RouteEvaluator::ImproveRouteTwoOpt(std::vector<size_t>& path, double& cost, size_t k) {
   const size_t n = path.size();
   if (n < 4) return;
-  const AgentRules rules = RulesOf(k);
   bool improved = true;
   while (improved && !StopRequested()) {
     improved = false;
-    const double magnitude = FillPrefixSums(path, rules);
+    const double magnitude = FillPrefixSums(path, k);
     const double total = forward_prefix[n - 1];
     for (size_t i = 1; i + 2 < n && !improved; ++i) {
       for (size_t j = i + 1; j + 1 < n; ++j) {
         // Reversing i..j replaces the arcs (i-1, i) and (j, j+1) by
         // (i-1, j) and (i, j+1) and runs the segment's arcs backwards.
-        const double entry = StepCost(path[i - 1], path[j], rules);
-        const double exit = StepCost(path[i], path[j + 1], rules);
+        const double entry = StepCost(path[i - 1], path[j], k);
+        const double exit = StepCost(path[i], path[j + 1], k);
         const CostEstimate estimate{forward_prefix[i - 1] + entry +
                                         (backward_prefix[j] - backward_prefix[i]) + exit +
                                         (total - forward_prefix[j + 1]),

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "graph/planner_graph.h"
@@ -10,6 +11,7 @@
 #include "common/agent_info.h"
 #include "common/node_info.h"
 #include "common/time_window_table.h"
+#include "routes/route_costs.h"
 
 namespace tarsel {
 
@@ -27,11 +29,13 @@ struct CostEstimate {
   double magnitude = 0;
 };
 
-// Route rules and route costs shared by the post-optimisers: which routes an
-// agent may drive, what they cost (arcs of the agent's type, waiting for time
-// windows, free arcs into the own start or goal on open routes), and 2-opt.
-// A route over an arc at or above the tables' missing-cost threshold (a paid
-// one; free legs use no arc) is invalid.
+// The post-optimisers' use of the route rules: which node sequences an
+// agent may drive (its own start first, its own end or, on open routes, its
+// start last, only nodes its type may visit and no other agent's start or
+// end), what they cost (the route-cost core's walk: arcs of the agent's
+// type, waiting for time windows, free arcs into the own start or goal on
+// open routes; a missing arc, a late arrival or a route over its limit make
+// the route invalid), cheap cost estimates, and 2-opt.
 //
 // Everything is read from the instance tables: the Solver's shared ones
 // (Attach), or, for a standalone evaluator, a private copy filled by the
@@ -39,7 +43,17 @@ struct CostEstimate {
 // one optimisation call.
 class RouteEvaluator {
  public:
-  void Attach(const InstanceTables& tables) { reader.Attach(tables); }
+  RouteEvaluator() { Reload(); }
+  // A copy reads its own tables (or the shared ones), not the original's.
+  RouteEvaluator(const RouteEvaluator& other) : reader(other.reader), interrupt(other.interrupt) { Reload(); }
+  RouteEvaluator& operator=(const RouteEvaluator& other) {
+    reader = other.reader;
+    interrupt = other.interrupt;
+    Reload();
+    return *this;
+  }
+
+  void Attach(const InstanceTables& tables);
   // The solve's interrupt check, polled by long loops (may be null).
   void SetInterruptCheck(InterruptCheck* check) { interrupt = check; }
   // True when the solve is to stop: the optimisation then ends with what it has.
@@ -50,7 +64,7 @@ class RouteEvaluator {
   void SetTimeWindows(const TimeWindowTable& time_windows_value);
 
   // Takes the call's tables unless shared tables are attached (they are the
-  // same then).
+  // same then), and reads the route rules from the tables afresh.
   void Begin(const PlannerGraph* graph_value, const std::vector<NodeInfo>& nodes_value,
              const std::vector<AgentInfo>& agents_value);
 
@@ -91,21 +105,20 @@ class RouteEvaluator {
   static bool CertainlyAbove(const CostEstimate& estimate, double bound, double bound_magnitude);
 
  private:
-  // What the cost rules need to know about one agent.
-  struct AgentRules {
-    size_t start;  // kNoIndex when no starts are set
-    size_t goal;   // kNoIndex when no goals are set
-    size_t type;   // kNoIndex for an agent without a type
-    double time_limit;
-  };
-
-  AgentRules RulesOf(size_t k) const;
-  // Cost of the step from `from` to `to` without waiting.
-  double StepCost(size_t from, size_t to, const AgentRules& rules) const;
+  // Reads the route rules from the current tables.
+  void Reload() { costs = std::make_unique<RouteCosts>(reader.Tables()); }
+  // Cost of agent k's step from `from` to `to` without waiting.
+  double StepCost(size_t from, size_t to, size_t k) const {
+    bool blocked = false;
+    return costs->Travel(k, from, to, blocked);
+  }
   // Fills the prefix sums of `path` used by 2-opt; returns the magnitude.
-  double FillPrefixSums(const std::vector<size_t>& path, const AgentRules& rules);
+  double FillPrefixSums(const std::vector<size_t>& path, size_t k);
 
   TablesReader reader;
+  // On reader.Tables(), renewed when they change; held by pointer so that the
+  // evaluator stays small inside the Solver.
+  std::unique_ptr<RouteCosts> costs;
   InterruptCheck* interrupt = nullptr;
 
   // 2-opt buffers, reused between calls: sums of the forward arcs and of the

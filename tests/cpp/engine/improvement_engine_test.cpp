@@ -41,7 +41,7 @@ void ExpectValidSolution(const InstanceTables& tables, const Result& result) {
     const RouteEvaluation evaluation = evaluator.EvaluateRoute(path, k);
     ASSERT_TRUE(evaluation.valid) << "route of agent " << k;
     EXPECT_EQ(result.times.at(k), evaluation.cost);
-    EXPECT_LT(rules.ExactCost(k, path.data(), path.size()), RouteRules::kInfeasible);
+    EXPECT_LT(rules.ExactCost(k, path, PenaltyWeights{}), RouteRules::kInfeasible);
     for (size_t i = 1; i + 1 < path.size(); ++i) served[path[i]] += 1;
   }
   for (size_t v = 0; v < tables.NumNodes(); ++v) {
@@ -146,7 +146,7 @@ TEST(ImprovementEngine, ImprovesOnAPoorStartAndUsesIdleAgents) {
   path.push_back(rules.Agent(0).goal);
   start.paths[0] = path;
   const std::vector<size_t> nodes(path.begin(), path.end());
-  start.times[0] = rules.ExactCost(0, nodes.data(), nodes.size());
+  start.times[0] = rules.ExactCost(0, nodes, PenaltyWeights{});
   for (size_t k = 1; k < 4; ++k) {
     start.paths[k] = {rules.Agent(k).start, rules.Agent(k).goal};
     start.times[k] = 0.0;

@@ -74,8 +74,8 @@ TEST(GranularInsertion, PlacesTargetsFeasiblyAndRepeatably) {
         Solution second(rules);
         Random random_first(seed);
         Random random_second(seed);
-        const bool placed = insertion.Fill(first, random_first, noise);
-        EXPECT_EQ(insertion.Fill(second, random_second, noise), placed);
+        const bool placed = insertion.Fill(first, PenaltyWeights{}, random_first, noise);
+        EXPECT_EQ(insertion.Fill(second, PenaltyWeights{}, random_second, noise), placed);
         EXPECT_TRUE(first.SameRoutes(second));
         ExpectConsistent(instance.tables, rules, first);
         EXPECT_EQ(placed, first.Complete());
@@ -103,16 +103,16 @@ TEST(GranularInsertion, RefillsARuinedSolution) {
   GranularInsertion insertion(rules, neighbours);
   Solution solution(rules);
   Random random(3);
-  ASSERT_TRUE(insertion.Fill(solution, random, 0.0));
+  ASSERT_TRUE(insertion.Fill(solution, PenaltyWeights{}, random, 0.0));
   for (size_t step = 0; step < 150; ++step) {
     const size_t node = rules.Targets()[random.Below(rules.Targets().size())];
     const size_t k = solution.RouteOf(node);
     if (k == kNoIndex) continue;
     solution.Erase(k, solution.PositionOf(node));
-    solution.Refresh(k);
+    solution.Refresh(k, PenaltyWeights{});
   }
   ASSERT_GT(solution.Unplaced(), 0u);
-  ASSERT_TRUE(insertion.Fill(solution, random, 0.2));
+  ASSERT_TRUE(insertion.Fill(solution, PenaltyWeights{}, random, 0.2));
   EXPECT_TRUE(solution.Complete());
   ExpectConsistent(instance.tables, rules, solution);
 }
@@ -134,14 +134,14 @@ TEST(RelatedRuin, RemovesACompactGroupAndKeepsTheRestValid) {
   RelatedRuin ruin(rules, neighbours);
   Solution full(rules);
   Random build(1);
-  ASSERT_TRUE(insertion.Fill(full, build, 0.0));
+  ASSERT_TRUE(insertion.Fill(full, PenaltyWeights{}, build, 0.0));
   for (uint64_t seed = 0; seed < 20; ++seed) {
     Solution ruined = full;
     Solution again = full;
     Random random(seed);
     Random same(seed);
-    const size_t removed = ruin.Apply(ruined, random);
-    EXPECT_EQ(ruin.Apply(again, same), removed);
+    const size_t removed = ruin.Apply(ruined, PenaltyWeights{}, random);
+    EXPECT_EQ(ruin.Apply(again, PenaltyWeights{}, same), removed);
     EXPECT_TRUE(ruined.SameRoutes(again));
     EXPECT_GE(removed, RelatedRuin::kMinRemoved);
     EXPECT_LE(removed, RelatedRuin::kMaxRemoved);

@@ -24,7 +24,7 @@ ObjectiveValue ValueWith(const Solution& solution, size_t a, const std::vector<s
   ObjectiveValue value;
   for (size_t k = 0; k < solution.NumRoutes(); ++k) {
     const std::vector<size_t>& nodes = k == a ? route_a : k == b ? route_b : solution.Route(k).nodes;
-    const double cost = rules.ExactCost(k, nodes.data(), nodes.size());
+    const double cost = rules.ExactCost(k, nodes, PenaltyWeights{});
     value.longest = std::max(value.longest, cost);
     value.total += cost;
   }
@@ -86,19 +86,19 @@ TEST(LocalSearch, EndsFeasibleNoWorseAtALocalOptimumAndRepeatably) {
       Solution start(rules);
       Random random(seed);
       // No feasible start: tight windows or limits.
-      if (!insertion.Fill(start, random, 0.5) || !start.Complete()) continue;
+      if (!insertion.Fill(start, PenaltyWeights{}, random, 0.5) || !start.Complete()) continue;
       ++searched;
 
       Solution solution = start;
       Random search_random(seed);
-      search.Run(solution, search_random, nullptr);
+      search.Run(solution, PenaltyWeights{}, search_random, nullptr);
       ASSERT_TRUE(solution.Complete());
       for (size_t k = 0; k < solution.NumRoutes(); ++k) {
         const std::vector<size_t>& nodes = solution.Route(k).nodes;
         EXPECT_EQ(nodes.front(), rules.Agent(k).start);
         EXPECT_EQ(nodes.back(), rules.Agent(k).goal);
         for (size_t i = 1; i + 1 < nodes.size(); ++i) EXPECT_TRUE(rules.CanServe(k, nodes[i]));
-        EXPECT_EQ(solution.Route(k).cost, rules.ExactCost(k, nodes.data(), nodes.size()));
+        EXPECT_EQ(solution.Route(k).cost, rules.ExactCost(k, nodes, PenaltyWeights{}));
       }
       EXPECT_FALSE(Improves(start.Value(), solution.Value(), min_max));
       if (Improves(solution.Value(), start.Value(), min_max)) ++improved;
@@ -107,7 +107,7 @@ TEST(LocalSearch, EndsFeasibleNoWorseAtALocalOptimumAndRepeatably) {
       // The same start and seed give the same routes.
       Solution again = start;
       Random again_random(seed);
-      search.Run(again, again_random, nullptr);
+      search.Run(again, PenaltyWeights{}, again_random, nullptr);
       EXPECT_TRUE(again.SameRoutes(solution));
     }
   }

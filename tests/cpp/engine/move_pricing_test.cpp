@@ -6,7 +6,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/move_pricing.h"
 #include "engine/random_instance.h"
-#include "engine/route_pieces.h"
+#include "engine/route_segments.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
 
@@ -28,7 +28,7 @@ struct Tally {
 // matching builder writes: both reject it, or both give the same cost.
 void ExpectPriced(double priced, const RouteRules& rules, size_t k, const std::vector<size_t>& route,
                   Tally& tally, const char* move) {
-  const double exact = rules.ExactCost(k, route.data(), route.size());
+  const double exact = rules.ExactCost(k, route, PenaltyWeights{});
   ++tally.compared;
   if (exact == RouteRules::kInfeasible) {
     EXPECT_EQ(priced, RouteRules::kInfeasible) << move;
@@ -41,18 +41,18 @@ void ExpectPriced(double priced, const RouteRules& rules, size_t k, const std::v
 // Random targets for every route (types and assignment rules ignored:
 // neither the pricing nor the full evaluation reads them).
 void RandomRoutes(const RouteRules& rules, Solution& solution, std::mt19937& random) {
-  solution.Clear();
+  solution.Clear(PenaltyWeights{});
   std::vector<std::vector<size_t>> targets(rules.NumAgents());
   for (size_t v : rules.Targets()) targets[random() % rules.NumAgents()].push_back(v);
   for (size_t k = 0; k < rules.NumAgents(); ++k) {
     std::shuffle(targets[k].begin(), targets[k].end(), random);
     solution.SetTargets(k, targets[k].data(), targets[k].size());
   }
-  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k);
+  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k, PenaltyWeights{});
 }
 
 TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
-  Tally relocate, insert, run_between, tails, replace, run_within, swap, reverse;
+  Tally relocate, insert, segment_between, tails, replace, segment_within, swap, reverse;
   unsigned seed = 500;
   for (InstanceKinds kinds : AllKinds()) {
     for (int repeat = 0; repeat < 4; ++repeat, ++seed) {
@@ -61,14 +61,14 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
       engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
       RouteRules rules(instance.tables);
       GranularNeighbours neighbours(rules, 5);
-      RoutePieces pieces(rules, neighbours.Types());
-      MovePricer pricer(rules, pieces);
+      RouteSegments segments(rules, neighbours.Types());
+      MovePricer pricer(rules, segments);
       Solution solution(rules);
       std::mt19937 random(seed);
       std::vector<size_t> route, scratch;
       for (int trial = 0; trial < 10; ++trial) {
         RandomRoutes(rules, solution, random);
-        pieces.RefreshAll(solution);
+        segments.RefreshAll(solution);
         const size_t m = rules.NumAgents();
         const size_t a = random() % m;
         const size_t b = (a + 1 + random() % (m - 1)) % m;
@@ -81,36 +81,41 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
         for (size_t i = 0; i <= last_a; ++i) {
           for (size_t j = 0; j <= last_b; ++j) {
             MovePricer::TailExchangeNodes(na, i, nb, j, route);
-            ExpectPriced(pricer.TailExchange(solution, a, i, b, j), rules, a, route, tails, "2-opt*");
+            ExpectPriced(pricer.TailExchange(solution, a, i, b, j, PenaltyWeights{}), rules, a, route, tails,
+                         "2-opt*");
           }
         }
         // A target inserted anywhere into b.
         if (last_a >= 1) {
           const size_t node = na[1 + random() % last_a];
           for (size_t at = 1; at <= last_b + 1; ++at) {
-            MovePricer::InsertRunNodes(nb, at, na, solution.PositionOf(node), 1, false, route);
-            ExpectPriced(pricer.InsertNode(solution, b, at, node), rules, b, route, insert, "insert");
+            MovePricer::InsertSegmentNodes(nb, at, na, solution.PositionOf(node), 1, false, route);
+            ExpectPriced(pricer.InsertNode(solution, b, at, node, PenaltyWeights{}), rules, b, route, insert,
+                         "insert");
           }
         }
         for (size_t i = 1; i <= last_a; ++i) {
           for (size_t count = 1; count <= 3 && i + count - 1 <= last_a; ++count) {
             // Runs removed from a, and put anywhere into b, both directions.
-            MovePricer::RemoveRunNodes(na, i, count, route);
-            ExpectPriced(pricer.RemoveRun(solution, a, i, count), rules, a, route, relocate, "remove run");
+            MovePricer::RemoveSegmentNodes(na, i, count, route);
+            ExpectPriced(pricer.RemoveSegment(solution, a, i, count, PenaltyWeights{}), rules, a, route, relocate,
+                         "remove run");
             for (size_t at = 1; at <= last_b + 1; ++at) {
               for (bool reversed : {false, true}) {
-                MovePricer::InsertRunNodes(nb, at, na, i, count, reversed, route);
-                ExpectPriced(pricer.InsertRun(solution, b, at, a, i, count, reversed), rules, b, route,
-                             run_between, "insert run");
+                MovePricer::InsertSegmentNodes(nb, at, na, i, count, reversed, route);
+                ExpectPriced(pricer.InsertSegment(solution, b, at, a, i, count, reversed, PenaltyWeights{}), rules,
+                             b, route,
+                             segment_between, "insert run");
               }
             }
             // Runs moved within a after every other node, both directions.
             for (size_t after = 0; after <= last_a; ++after) {
               if (after + 1 >= i && after <= i + count - 1) continue;
               for (bool reversed : {false, true}) {
-                MovePricer::MoveRunWithinNodes(na, i, count, after, reversed, route);
-                ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, reversed), rules, a, route,
-                             run_within, "run within");
+                MovePricer::MoveSegmentWithinNodes(na, i, count, after, reversed, route);
+                ExpectPriced(pricer.MoveSegmentWithin(solution, a, i, count, after, reversed, PenaltyWeights{}),
+                             rules, a, route,
+                             segment_within, "run within");
               }
             }
           }
@@ -119,18 +124,21 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
             const size_t node = nb[1 + random() % last_b];
             for (size_t p = 1; p <= last_a + 1; ++p) {
               MovePricer::ReplaceNodes(na, i, node, p, route);
-              ExpectPriced(pricer.Replace(solution, a, i, node, p), rules, a, route, replace, "replace");
+              ExpectPriced(pricer.Replace(solution, a, i, node, p, PenaltyWeights{}), rules, a, route, replace,
+                           "replace");
             }
           }
           for (size_t j = i + 1; j <= last_a; ++j) {
             MovePricer::SwapWithinNodes(na, i, j, route);
-            ExpectPriced(pricer.SwapWithin(solution, a, i, j), rules, a, route, swap, "swap within");
+            ExpectPriced(pricer.SwapWithin(solution, a, i, j, PenaltyWeights{}), rules, a, route, swap,
+                         "swap within");
           }
         }
         for (size_t first = 0; first + 2 <= last_a; ++first) {
           for (size_t end = first + 2; end <= last_a; ++end) {
             MovePricer::ReverseWithinNodes(na, first, end, route);
-            ExpectPriced(pricer.ReverseWithin(solution, a, first, end, scratch), rules, a, route, reverse,
+            ExpectPriced(pricer.ReverseWithin(solution, a, first, end, scratch, PenaltyWeights{}), rules, a,
+                         route, reverse,
                          "2-opt");
           }
         }
@@ -138,17 +146,18 @@ TEST(MovePricing, EveryMoveKindAgreesWithTheFullEvaluation) {
     }
   }
   // Every kind met many feasible and many rejected routes.
-  for (const Tally* tally : {&relocate, &insert, &run_between, &tails, &replace, &run_within, &swap, &reverse}) {
+  for (const Tally* tally : {&relocate, &insert, &segment_between, &tails, &replace, &segment_within, &swap,
+                             &reverse}) {
     EXPECT_GT(tally->feasible, 100u);
     EXPECT_GT(tally->compared - tally->feasible, 100u);
   }
 }
 
-// Routes longer than the stored window: a stretch joined from stored pieces
-// equals the stretch walked node by node, and moves within such a route are
+// Routes longer than the stored window: a segment joined from stored segments
+// equals the segment walked node by node, and moves within such a route are
 // priced as the full evaluation prices them.
 TEST(MovePricing, LongRoutesJoinStoredStretches) {
-  Tally run_within;
+  Tally segment_within;
   size_t long_stretches = 0;
   for (bool windows : {false, true}) {
     InstanceKinds kinds;
@@ -159,24 +168,24 @@ TEST(MovePricing, LongRoutesJoinStoredStretches) {
     engine_test::RandomInstance instance = MakeRandomInstance(kinds, windows ? 901 : 900);
     RouteRules rules(instance.tables);
     GranularNeighbours neighbours(rules, 5);
-    RoutePieces pieces(rules, neighbours.Types());
-    MovePricer pricer(rules, pieces);
+    RouteSegments segments(rules, neighbours.Types());
+    MovePricer pricer(rules, segments);
     Solution solution(rules);
     std::mt19937 random(7);
     RandomRoutes(rules, solution, random);
-    pieces.RefreshAll(solution);
+    segments.RefreshAll(solution);
     const size_t a = solution.Route(0).Targets() >= solution.Route(1).Targets() ? 0 : 1;
     const std::vector<size_t>& nodes = solution.Route(a).nodes;
     const size_t last = nodes.size() - 2;
-    ASSERT_GT(last, 2 * RoutePieces::kWindow);
+    ASSERT_GT(last, 2 * RouteSegments::kWindow);
     for (int trial = 0; trial < 300; ++trial) {
       size_t from = 1 + random() % last;
       size_t to = 1 + random() % last;
       if (from > to) std::swap(from, to);
       Segment walked = rules.NodeSeg(nodes[from]);
       for (size_t i = from + 1; i <= to; ++i) walked = rules.Join(a, walked, nodes[i - 1], nodes[i], rules.NodeSeg(nodes[i]));
-      const Segment joined = pieces.Between(a, from, to);
-      if (to - from >= RoutePieces::kWindow) ++long_stretches;
+      const Segment joined = segments.Between(a, from, to);
+      if (to - from >= RouteSegments::kWindow) ++long_stretches;
       EXPECT_NEAR(joined.duration, walked.duration, 1e-7 * std::max(1.0, walked.duration));
       EXPECT_NEAR(joined.warp, walked.warp, 1e-7 * std::max(1.0, walked.warp));
       EXPECT_EQ(joined.blocked, walked.blocked);
@@ -186,13 +195,14 @@ TEST(MovePricing, LongRoutesJoinStoredStretches) {
       const size_t after = random() % (last + 1);
       if (after + 1 >= i && after <= i + count - 1) continue;
       std::vector<size_t> route;
-      MovePricer::MoveRunWithinNodes(nodes, i, count, after, false, route);
-      ExpectPriced(pricer.MoveRunWithin(solution, a, i, count, after, false), rules, a, route, run_within,
+      MovePricer::MoveSegmentWithinNodes(nodes, i, count, after, false, route);
+      ExpectPriced(pricer.MoveSegmentWithin(solution, a, i, count, after, false, PenaltyWeights{}), rules, a,
+                   route, segment_within,
                    "run within a long route");
     }
   }
   EXPECT_GT(long_stretches, 100u);
-  EXPECT_GT(run_within.feasible, 50u);
+  EXPECT_GT(segment_within.feasible, 50u);
 }
 
 }  // namespace

@@ -69,10 +69,10 @@ TEST(PenalisedCost, EqualsDurationPlusWeightedWarpAndExcessByHand) {
 
   // Without penalties each of them is infeasible.
   for (const auto* route : {&late, &short_late, &long_trip}) {
-    EXPECT_EQ(rules.ExactCost(0, route->data(), route->size()), RouteRules::kInfeasible);
-    EXPECT_EQ(rules.RouteCost(0, WholeRoute(rules, 0, *route)), RouteRules::kInfeasible);
+    EXPECT_EQ(rules.ExactCost(0, *route, PenaltyWeights{}), RouteRules::kInfeasible);
+    EXPECT_EQ(rules.Cost(0, WholeRoute(rules, 0, *route), PenaltyWeights{}), RouteRules::kInfeasible);
   }
-  const RouteRules::RouteWalk walk = rules.Walk(0, late.data(), late.size());
+  const RouteWalk walk = rules.Walk(0, late);
   EXPECT_DOUBLE_EQ(walk.duration, 75.0);
   EXPECT_DOUBLE_EQ(walk.warp, 5.0);
   EXPECT_DOUBLE_EQ(walk.excess, 25.0);
@@ -82,35 +82,37 @@ TEST(PenalisedCost, EqualsDurationPlusWeightedWarpAndExcessByHand) {
   weights.active = true;
   weights.warp = 3.0;
   weights.excess = 2.0;
-  rules.SetPenalty(weights);
   const double expected[] = {75.0 + 3.0 * 5.0 + 2.0 * 25.0, 20.0 + 3.0 * 5.0, 60.0 + 2.0 * 10.0};
   const std::vector<size_t>* routes[] = {&late, &short_late, &long_trip};
   for (size_t r = 0; r < 3; ++r) {
-    EXPECT_DOUBLE_EQ(rules.ExactCost(0, routes[r]->data(), routes[r]->size()), expected[r]) << "route " << r;
-    EXPECT_DOUBLE_EQ(rules.RouteCost(0, WholeRoute(rules, 0, *routes[r])), expected[r]) << "route " << r;
+    EXPECT_DOUBLE_EQ(rules.ExactCost(0, *routes[r], weights), expected[r]) << "route " << r;
+    EXPECT_DOUBLE_EQ(rules.Cost(0, WholeRoute(rules, 0, *routes[r]), weights), expected[r]) << "route " << r;
   }
   // A feasible route costs its duration under any weights: 0 -> 2 (waits
   // to 30) -> 0 is 50, exactly the limit.
   const std::vector<size_t> fine{0, 2, 0};
-  EXPECT_DOUBLE_EQ(rules.ExactCost(0, fine.data(), fine.size()), 50.0);
-  EXPECT_TRUE(rules.Walk(0, fine.data(), fine.size()).feasible);
+  EXPECT_DOUBLE_EQ(rules.ExactCost(0, fine, weights), 50.0);
+  EXPECT_DOUBLE_EQ(rules.ExactCost(0, fine, PenaltyWeights{}), 50.0);
+  EXPECT_TRUE(rules.Walk(0, fine).feasible);
 
   // The solution keeps penalised costs and knows the real feasibility.
   Solution solution(rules);
   const size_t targets[] = {1, 2, 3};
   solution.SetTargets(0, targets, 3);
-  solution.Refresh(0);
+  solution.Refresh(0, weights);
   EXPECT_TRUE(solution.Complete());
   EXPECT_FALSE(solution.Feasible());
   EXPECT_FALSE(solution.WithoutWarp());
   EXPECT_FALSE(solution.WithinLimits());
   EXPECT_DOUBLE_EQ(solution.Route(0).cost, expected[0]);
-  weights.warp = 10.0;
-  rules.SetPenalty(weights);
-  solution.Reprice();
+  PenaltyWeights heavier = weights;
+  heavier.warp = 10.0;
+  solution.Recost(heavier);
   EXPECT_DOUBLE_EQ(solution.Route(0).cost, 75.0 + 10.0 * 5.0 + 2.0 * 25.0);
-  rules.SetPenalty(PenaltyWeights{});
-  solution.Reprice();
+  // The rules themselves hold no weights: the same route under the first
+  // weights still costs what it did.
+  EXPECT_DOUBLE_EQ(rules.ExactCost(0, late, weights), expected[0]);
+  solution.Recost(PenaltyWeights{});
   EXPECT_FALSE(solution.Complete());
 }
 
@@ -128,7 +130,6 @@ TEST(PenalisedCost, SegmentsAgreeWithTheWalkOnRandomRoutes) {
     weights.active = true;
     weights.warp = 0.5 + static_cast<double>(random() % 100) / 10.0;
     weights.excess = 0.5 + static_cast<double>(random() % 100) / 10.0;
-    rules.SetPenalty(weights);
     std::vector<size_t> targets = rules.Targets();
     for (int trial = 0; trial < 20; ++trial) {
       std::shuffle(targets.begin(), targets.end(), random);
@@ -137,12 +138,12 @@ TEST(PenalisedCost, SegmentsAgreeWithTheWalkOnRandomRoutes) {
       std::vector<size_t> route{rules.Agent(k).start};
       route.insert(route.end(), targets.begin(), targets.begin() + static_cast<std::ptrdiff_t>(count));
       route.push_back(rules.Agent(k).goal);
-      const RouteRules::RouteWalk walk = rules.Walk(k, route.data(), route.size());
-      const double exact = rules.ExactCost(k, route.data(), route.size());
+      const RouteWalk walk = rules.Walk(k, route);
+      const double exact = rules.ExactCost(k, route, weights);
       const Segment whole = WholeRoute(rules, k, route);
       if (walk.blocked) {
         EXPECT_EQ(exact, RouteRules::kInfeasible);
-        EXPECT_EQ(rules.RouteCost(k, whole), RouteRules::kInfeasible);
+        EXPECT_EQ(rules.Cost(k, whole, weights), RouteRules::kInfeasible);
         continue;
       }
       const double limit = rules.Agent(k).limit;
@@ -152,16 +153,17 @@ TEST(PenalisedCost, SegmentsAgreeWithTheWalkOnRandomRoutes) {
       EXPECT_NEAR(exact, by_hand, tolerance);
       EXPECT_NEAR(whole.duration, walk.duration, tolerance);
       EXPECT_NEAR(whole.warp, walk.warp, tolerance);
-      EXPECT_NEAR(rules.RouteCost(k, whole), exact, tolerance);
+      EXPECT_NEAR(rules.Cost(k, whole, weights), exact, tolerance);
       // Prefix up to a random node joined to the suffix from the next one.
       Solution solution(rules);
       solution.SetTargets(k, route.data() + 1, count);
-      solution.Refresh(k);
+      solution.Refresh(k, weights);
       EXPECT_NEAR(solution.Route(k).cost, exact, tolerance);
       const EngineRoute& stored = solution.Route(k);
       const size_t cut = random() % (route.size() - 1);
-      const Segment joined = rules.Join(k, stored.prefix[cut], route[cut], route[cut + 1], stored.suffix[cut + 1]);
-      EXPECT_NEAR(rules.RouteCost(k, joined), exact, tolerance);
+      const Segment joined = rules.Join(k, stored.prefix[cut], route[cut], route[cut + 1],
+                                        stored.suffix[cut + 1]);
+      EXPECT_NEAR(rules.Cost(k, joined, weights), exact, tolerance);
       if (walk.warp > 0 || walk.excess > 0) ++penalised;
       EXPECT_EQ(walk.feasible, walk.warp == 0 && (limit <= 0 || walk.duration <= limit));
     }

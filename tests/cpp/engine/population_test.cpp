@@ -27,7 +27,7 @@ Solution Cut(const RouteRules& rules, const std::vector<size_t>& order, std::mt1
   for (size_t k = 1; k < m; ++k) cuts.push_back(random() % (order.size() + 1));
   std::sort(cuts.begin(), cuts.end());
   for (size_t k = 0; k < m; ++k) solution.SetTargets(k, order.data() + cuts[k], cuts[k + 1] - cuts[k]);
-  for (size_t k = 0; k < m; ++k) solution.Refresh(k);
+  for (size_t k = 0; k < m; ++k) solution.Refresh(k, PenaltyWeights{});
   return solution;
 }
 
@@ -50,7 +50,7 @@ TEST(BrokenPairs, DistanceIsZeroForTheSameRoutesSymmetricAndOneWithoutSharedPair
   Solution first(rules);
   first.SetTargets(0, targets.data(), 4);
   first.SetTargets(1, targets.data() + 4, 4);
-  for (size_t k = 0; k < 2; ++k) first.Refresh(k);
+  for (size_t k = 0; k < 2; ++k) first.Refresh(k, PenaltyWeights{});
   pairs.Keys(first, a);
   pairs.Keys(first, b);
   EXPECT_EQ(BrokenPairs::Distance(a, b), 0.0);
@@ -59,7 +59,7 @@ TEST(BrokenPairs, DistanceIsZeroForTheSameRoutesSymmetricAndOneWithoutSharedPair
   Solution swapped(rules);
   swapped.SetTargets(1, targets.data(), 4);
   swapped.SetTargets(0, targets.data() + 4, 4);
-  for (size_t k = 0; k < 2; ++k) swapped.Refresh(k);
+  for (size_t k = 0; k < 2; ++k) swapped.Refresh(k, PenaltyWeights{});
   pairs.Keys(swapped, b);
   EXPECT_EQ(BrokenPairs::Distance(a, b), 0.0);
 
@@ -68,7 +68,7 @@ TEST(BrokenPairs, DistanceIsZeroForTheSameRoutesSymmetricAndOneWithoutSharedPair
   std::vector<size_t> back(targets.rbegin(), targets.rend());  // 8..1
   reversed.SetTargets(0, back.data() + 4, 4);                 // 4 3 2 1
   reversed.SetTargets(1, back.data(), 4);                     // 8 7 6 5
-  for (size_t k = 0; k < 2; ++k) reversed.Refresh(k);
+  for (size_t k = 0; k < 2; ++k) reversed.Refresh(k, PenaltyWeights{});
   pairs.Keys(reversed, b);
   EXPECT_EQ(BrokenPairs::Distance(a, b), 1.0);
 
@@ -77,7 +77,7 @@ TEST(BrokenPairs, DistanceIsZeroForTheSameRoutesSymmetricAndOneWithoutSharedPair
   Solution moved = first;
   moved.Erase(0, 2);           // removes targets[1]
   moved.Insert(1, 5, targets[1]);
-  for (size_t k = 0; k < 2; ++k) moved.Refresh(k);
+  for (size_t k = 0; k < 2; ++k) moved.Refresh(k, PenaltyWeights{});
   pairs.Keys(moved, c);
   EXPECT_DOUBLE_EQ(BrokenPairs::Distance(a, c), 3.0 / 8.0);
   EXPECT_DOUBLE_EQ(BrokenPairs::Distance(c, a), 3.0 / 8.0);
@@ -111,8 +111,8 @@ TEST(BrokenPairs, AgentsThatDifferCountAsDifferentPairs) {
   swapped.SetTargets(1, targets.data(), 4);
   swapped.SetTargets(0, targets.data() + 4, 4);
   for (size_t k = 0; k < 2; ++k) {
-    first.Refresh(k);
-    swapped.Refresh(k);
+    first.Refresh(k, PenaltyWeights{});
+    swapped.Refresh(k, PenaltyWeights{});
   }
   std::vector<uint32_t> a, b;
   pairs.Keys(first, a);
@@ -173,15 +173,14 @@ TEST(Population, InfeasibleSolutionsGoToTheirOwnPartAndAreRepriced) {
   RouteRules rules(instance.tables);
   PenaltyWeights weights;
   weights.active = true;
-  rules.SetPenalty(weights);
   Population population(rules, false, SubPopulationSizes{4, 4, 1, 2});
   std::mt19937 random(2);
   std::vector<size_t> order = rules.Targets();
   // Everything on one route: far beyond a limit of at most 300.
   Solution overlong(rules);
   overlong.SetTargets(0, order.data(), order.size());
-  overlong.Refresh(0);
-  overlong.Refresh(1);
+  overlong.Refresh(0, weights);
+  overlong.Refresh(1, weights);
   ASSERT_TRUE(overlong.Complete());
   ASSERT_FALSE(overlong.Feasible());
   ASSERT_TRUE(population.Offer(overlong));
@@ -189,8 +188,7 @@ TEST(Population, InfeasibleSolutionsGoToTheirOwnPartAndAreRepriced) {
   EXPECT_EQ(population.Feasible().Size(), 0u);
   const double before = population.Infeasible().Member(0).Value().total;
   weights.excess = 5.0;
-  rules.SetPenalty(weights);
-  population.Reprice();
+  population.Recost(weights);
   EXPECT_GT(population.Infeasible().Member(0).Value().total, before);
 }
 

@@ -43,21 +43,22 @@ void ExpectSegmentsMatch(const InstanceTables& tables, const RouteRules& rules,
   for (size_t i = 1; i < route.size(); ++i) {
     whole = rules.Join(k, whole, route[i - 1], route[i], rules.NodeSeg(route[i]));
   }
-  // The same route from three pieces joined in a random order of joins.
+  // The same route from three segments joined in a random order of joins.
   const size_t len = route.size();
   const size_t cut1 = 1 + random() % (len - 1);
   const size_t cut2 = cut1 + random() % (len - cut1);
-  auto piece = [&](size_t from, size_t to) {  // nodes[from..to), from >= 1
+  auto segment_of = [&](size_t from, size_t to) {  // nodes[from..to), from >= 1
     Segment s = rules.NodeSeg(route[from]);
-    for (size_t i = from + 1; i < to; ++i) s = rules.Join(k, s, route[i - 1], route[i], rules.NodeSeg(route[i]));
+    for (size_t i = from + 1; i < to; ++i) s = rules.Join(k, s, route[i - 1], route[i],
+                                                          rules.NodeSeg(route[i]));
     return s;
   };
   Segment head = rules.StartSeg(k);
   for (size_t i = 1; i < cut1; ++i) head = rules.Join(k, head, route[i - 1], route[i], rules.NodeSeg(route[i]));
-  Segment tail = piece(cut2, len);
+  Segment tail = segment_of(cut2, len);
   Segment joined;
   if (cut2 > cut1) {
-    const Segment middle = piece(cut1, cut2);
+    const Segment middle = segment_of(cut1, cut2);
     const Segment right = rules.Join(k, middle, route[cut2 - 1], route[cut2], tail);
     joined = rules.Join(k, head, route[cut1 - 1], route[cut1], right);
   } else {
@@ -66,14 +67,14 @@ void ExpectSegmentsMatch(const InstanceTables& tables, const RouteRules& rules,
   bool allowed = true;
   for (size_t i = 1; i + 1 < len; ++i) allowed = allowed && rules.CanServe(k, route[i]);
   for (const Segment& segment : {whole, joined}) {
-    const double cost = allowed ? rules.RouteCost(k, segment) : RouteRules::kInfeasible;
+    const double cost = allowed ? rules.Cost(k, segment, PenaltyWeights{}) : RouteRules::kInfeasible;
     if (expected == RouteRules::kInfeasible) {
       EXPECT_EQ(cost, RouteRules::kInfeasible);
     } else {
       EXPECT_NEAR(cost, expected, 1e-7 * std::max(1.0, expected));
     }
   }
-  const double exact = allowed ? rules.ExactCost(k, route.data(), route.size()) : RouteRules::kInfeasible;
+  const double exact = allowed ? rules.ExactCost(k, route, PenaltyWeights{}) : RouteRules::kInfeasible;
   EXPECT_EQ(exact, expected);
 }
 
@@ -113,9 +114,9 @@ TEST(SegmentEvaluation, AgreesWithTheRouteEvaluatorOnRandomRoutesAndMoves) {
         const bool servable = std::all_of(targets.begin(), targets.end(),
                                           [&](size_t v) { return rules.CanServe(k, v); });
         if (!servable) continue;
-        solution.Clear();
+        solution.Clear(PenaltyWeights{});
         solution.SetTargets(k, targets.data(), targets.size());
-        solution.Refresh(k);
+        solution.Refresh(k, PenaltyWeights{});
         const EngineRoute& stored = solution.Route(k);
         EXPECT_EQ(stored.cost, OracleCost(tables, evaluator, stored.nodes, k));
         if (targets.empty()) continue;
@@ -127,7 +128,7 @@ TEST(SegmentEvaluation, AgreesWithTheRouteEvaluatorOnRandomRoutesAndMoves) {
         const Segment without = rules.Join(k, stored.prefix[i - 1], stored.nodes[i - 1],
                                            stored.nodes[i + 1], stored.suffix[i + 1]);
         const double oracle_removed = OracleCost(tables, evaluator, removed, k);
-        const double removed_cost = rules.RouteCost(k, without);
+        const double removed_cost = rules.Cost(k, without, PenaltyWeights{});
         if (oracle_removed == RouteRules::kInfeasible) {
           EXPECT_EQ(removed_cost, RouteRules::kInfeasible);
         } else {
@@ -139,23 +140,23 @@ TEST(SegmentEvaluation, AgreesWithTheRouteEvaluatorOnRandomRoutesAndMoves) {
         std::vector<size_t> inserted = removed;
         inserted.insert(inserted.begin() + static_cast<std::ptrdiff_t>(p), node);
         solution.SetTargets(k, removed.data() + 1, removed.size() - 2);
-        solution.Refresh(k);
+        solution.Refresh(k, PenaltyWeights{});
         const EngineRoute& base = solution.Route(k);
         const Segment head = rules.Join(k, base.prefix[p - 1], base.nodes[p - 1], node, rules.NodeSeg(node));
         const Segment with = rules.Join(k, head, node, base.nodes[p], base.suffix[p]);
         const double oracle_inserted = OracleCost(tables, evaluator, inserted, k);
-        const double inserted_cost = rules.CanServe(k, node) ? rules.RouteCost(k, with) : RouteRules::kInfeasible;
+        const double inserted_cost = rules.CanServe(k, node) ? rules.Cost(k, with, PenaltyWeights{}) : RouteRules::kInfeasible;
         if (oracle_inserted == RouteRules::kInfeasible) {
           EXPECT_EQ(inserted_cost, RouteRules::kInfeasible);
         } else {
           EXPECT_NEAR(inserted_cost, oracle_inserted, 1e-7 * std::max(1.0, oracle_inserted));
         }
-        // A piece of the route re-priced for another agent's matrix.
+        // A segment of the route re-priced for another agent's matrix.
         const size_t other = random() % rules.NumAgents();
         if (base.nodes.size() > 3 && rules.Agent(other).start == rules.Agent(k).start &&
             rules.Agent(other).goal == rules.Agent(k).goal) {
           const size_t last = base.nodes.size() - 2;
-          const Segment middle = solution.Piece(k, 1, last, other);
+          const Segment middle = solution.SegmentFor(k, 1, last, other);
           const Segment start = rules.StartSeg(other);
           const Segment front = rules.Join(other, start, base.nodes[0], base.nodes[1], middle);
           const Segment full = rules.Join(other, front, base.nodes[last], base.nodes[last + 1],
@@ -163,7 +164,8 @@ TEST(SegmentEvaluation, AgreesWithTheRouteEvaluatorOnRandomRoutesAndMoves) {
           bool allowed = true;
           for (size_t q = 1; q <= last; ++q) allowed = allowed && rules.CanServe(other, base.nodes[q]);
           const double oracle_other = OracleCost(tables, evaluator, base.nodes, other);
-          const double other_cost = allowed ? rules.RouteCost(other, full) : RouteRules::kInfeasible;
+          const double other_cost = allowed ? rules.Cost(other, full,
+                                                         PenaltyWeights{}) : RouteRules::kInfeasible;
           if (oracle_other == RouteRules::kInfeasible) {
             EXPECT_EQ(other_cost, RouteRules::kInfeasible);
           } else {

@@ -1,10 +1,10 @@
-#include "engine/route_pieces.h"
+#include "engine/route_segments.h"
 
 #include <algorithm>
 
 namespace tarsel {
 
-RoutePieces::RoutePieces(const RouteRules& rules, const std::vector<size_t>& types)
+RouteSegments::RouteSegments(const RouteRules& rules, const std::vector<size_t>& types)
     : rules_(rules),
       slot_of_(rules.NumAgents(), 0),
       representative_(types.size(), 0),
@@ -20,27 +20,27 @@ RoutePieces::RoutePieces(const RouteRules& rules, const std::vector<size_t>& typ
   }
 }
 
-void RoutePieces::RefreshAll(const Solution& solution) {
+void RouteSegments::RefreshAll(const Solution& solution) {
   for (size_t k = 0; k < solution.NumRoutes(); ++k) Refresh(solution, k);
 }
 
-void RoutePieces::Refresh(const Solution& solution, size_t k) {
+void RouteSegments::Refresh(const Solution& solution, size_t k) {
   const std::vector<size_t>& nodes = solution.Route(k).nodes;
   const size_t len = nodes.size();
   lengths_[k] = len;
-  // Stretches of up to kWindow nodes of the own route, built by extending
+  // Segments of up to kWindow nodes of the own route, built by extending
   // each start to the right; the vectors keep their capacity, so a refresh
   // allocates only when a route grows beyond its largest size so far.
   nodes_[k].assign(nodes.begin(), nodes.end());
   std::vector<Segment>& between = between_[k];
   between.resize(len * kWindow);
   for (size_t from = 1; from < len; ++from) {
-    Segment stretch = rules_.NodeSeg(nodes[from]);
-    between[from * kWindow] = stretch;
+    Segment segment = rules_.NodeSeg(nodes[from]);
+    between[from * kWindow] = segment;
     const size_t last = std::min(len - 1, from + kWindow - 1);
     for (size_t to = from + 1; to <= last; ++to) {
-      stretch = rules_.Join(k, stretch, nodes[to - 1], nodes[to], rules_.NodeSeg(nodes[to]));
-      between[from * kWindow + (to - from)] = stretch;
+      segment = rules_.Join(k, segment, nodes[to - 1], nodes[to], rules_.NodeSeg(nodes[to]));
+      between[from * kWindow + (to - from)] = segment;
     }
   }
   // Target tails per type, built from the last target leftwards. Arcs

@@ -5,42 +5,42 @@
 #include <vector>
 
 #include "engine/route_rules.h"
-#include "engine/segment.h"
+#include "routes/segment.h"
 #include "engine/solution.h"
 
 namespace tarsel {
 
-// Segments of the stretches of every route, for pricing moves where a
-// route's own prefix and suffix are not enough: the stretch nodes[from..to]
+// The segments inside every route, for pricing moves where a route's own
+// prefix and suffix are not enough: the segment nodes[from..to]
 // of route k for its own agent (relocations within a route, SWAP*), and the
 // targets from a position to the last target of route k priced for each
 // agent type (tails handed to another route by 2-opt*). Refreshed per route
 // by the local search after every change it makes.
-class RoutePieces {
+class RouteSegments {
  public:
-  RoutePieces(const RouteRules& rules, const std::vector<size_t>& types);
+  RouteSegments(const RouteRules& rules, const std::vector<size_t>& types);
 
   void RefreshAll(const Solution& solution);
   void Refresh(const Solution& solution, size_t k);
 
-  // Stretches of up to this many nodes are stored; a longer one is joined
-  // from stored stretches, one per this many nodes. Memory and refresh time
+  // Segments of up to this many nodes are stored; a longer one is joined
+  // from stored segments, one per this many nodes. Memory and refresh time
   // grow with length x window instead of length squared, which matters for
   // routes of hundreds or thousands of targets.
   static constexpr size_t kWindow = 64;
 
   // nodes[from..to] of route k for agent k, 1 <= from <= to < length: O(1)
-  // for stretches of up to kWindow nodes, O((to - from) / kWindow) beyond.
+  // for segments of up to kWindow nodes, O((to - from) / kWindow) beyond.
   Segment Between(size_t k, size_t from, size_t to) const {
     const std::vector<Segment>& between = between_[k];
     if (to - from < kWindow) return between[from * kWindow + (to - from)];
     const std::vector<size_t>& nodes = nodes_[k];
-    Segment stretch = between[from * kWindow + kWindow - 1];
+    Segment joined = between[from * kWindow + kWindow - 1];
     for (size_t at = from + kWindow; at <= to; at += kWindow) {
       const size_t last = std::min(to, at + kWindow - 1);
-      stretch = rules_.Join(k, stretch, nodes[at - 1], nodes[at], between[at * kWindow + (last - at)]);
+      joined = rules_.Join(k, joined, nodes[at - 1], nodes[at], between[at * kWindow + (last - at)]);
     }
-    return stretch;
+    return joined;
   }
   // Type slot of agent k (index into the types given at construction).
   size_t SlotOf(size_t k) const { return slot_of_[k]; }

@@ -1,0 +1,209 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <vector>
+
+#include "common/special_values.h"
+#include "routes/penalty_weights.h"
+#include "routes/segment.h"
+#include "tables/instance_tables.h"
+
+namespace tarsel {
+
+// One agent as the route rules see it.
+struct RouteAgent {
+  size_t start = kNoIndex;  // kNoIndex when the tables name no start for it
+  size_t goal = kNoIndex;   // kNoIndex when the tables name no end for it
+  size_t type = 0;          // its cost matrix; 0 when it has no type (`typed` false)
+  double limit = 0;         // route-length limit; 0 or less: none
+  bool typed = false;       // has a type index (none of its routes is valid without one)
+  bool usable = false;      // a known type that may stand on its own start and end
+};
+
+// A whole route walked node by node: its duration (travel and waiting; a
+// late arrival is counted as time warp and the clock set back to the window
+// end), total time warp, duration over the limit, whether it uses a missing
+// arc, and whether it keeps every rule exactly.
+struct RouteWalk {
+  double duration = 0;
+  double warp = 0;
+  double excess = 0;
+  bool blocked = false;
+  bool feasible = true;
+};
+
+// The route rules and route costs of one solve, read from the instance
+// tables: each agent's record, the arc an agent of a type travels (free from
+// a node to itself and, on open routes, into the own start or end; missing
+// at or above the tables' missing-cost threshold), the segment of each node
+// (its window) and of each agent's start, and the one walk of a route that
+// every exact route cost comes from. Penalty weights are an argument of each
+// cost, never state of this object: the same rules price a route under
+// different weights at the same time.
+//
+// Built once from the tables it reads; build it again after the tables'
+// nodes, agents, starts, goals or windows change (the open-route switch and
+// the missing-cost threshold are read from the tables on each use).
+class RouteCosts {
+ public:
+  explicit RouteCosts(const InstanceTables& tables);
+
+  const InstanceTables& Tables() const { return *tables_; }
+  size_t NumAgents() const { return agents_.size(); }
+  size_t NumNodes() const { return node_segments_.size(); }
+  const RouteAgent& Agent(size_t k) const { return agents_[k]; }
+  // Whether any route can break a window end or a length limit; without
+  // either, penalties never apply.
+  bool HasSoftRules() const { return has_soft_rules_; }
+  // Whether every agent can drive some route.
+  bool AllAgentsUsable() const;
+  // Whether agent `k` may serve `node` (its type is allowed there).
+  bool CanServe(size_t k, size_t node) const {
+    return agents_[k].usable && tables_->TypeAllowed(static_cast<int64_t>(agents_[k].type), node);
+  }
+
+  // Arc u -> v of agent k: free from a node to itself and, on open routes,
+  // into the own start or end; `blocked` when the arc does not exist.
+  double Travel(size_t k, size_t u, size_t v, bool& blocked) const {
+    blocked = false;
+    if (u == v) return 0.0;
+    const RouteAgent& agent = agents_[k];
+    if (!tables_->ReturnToEnd() && (v == agent.start || v == agent.goal)) return 0.0;
+    const double cost = tables_->Cost(agent.type, u, v);
+    blocked = !tables_->Connected(cost);
+    return cost;
+  }
+  Segment NodeSeg(size_t node) const { return node_segments_[node]; }
+  // The clock at 0 followed by agent k's start node.
+  Segment StartSeg(size_t k) const { return start_segments_[k]; }
+  // `first` followed by `second` whose ends are `last_of_first` and
+  // `first_of_second`, for agent k.
+  Segment Join(size_t k, const Segment& first, size_t last_of_first, size_t first_of_second,
+               const Segment& second) const {
+    bool blocked = false;
+    const double travel = Travel(k, last_of_first, first_of_second, blocked);
+    return Concat(first, travel, blocked, second);
+  }
+
+  // Cost under `weights` of a whole route of agent k summarised by
+  // `segment`: +inf when it uses a missing arc; otherwise, with inactive
+  // weights, +inf when it breaks a window end or the length limit and its
+  // duration when not; with active weights, its penalised cost.
+  double Cost(size_t k, const Segment& segment, const PenaltyWeights& weights) const {
+    const double duration = segment.duration;
+    if (segment.blocked) return kInfeasible;
+    if (weights.active) return PenalisedCost(k, duration, segment.warp, weights);
+    if (segment.warp > ImprecisionOf(duration)) return kInfeasible;
+    const double limit = agents_[k].limit;
+    if (limit > 0 && duration > limit + ImprecisionOf(limit)) return kInfeasible;
+    return duration;
+  }
+  // Duration plus the weighted time warp and excess over agent k's limit.
+  double PenalisedCost(size_t k, double duration, double warp, const PenaltyWeights& weights) const {
+    const double limit = agents_[k].limit;
+    const double excess = limit > 0 ? std::max(0.0, duration - limit) : 0.0;
+    return duration + weights.warp * warp + weights.excess * excess;
+  }
+
+  // The route `path` (start .. end; a std::vector<size_t> or any view with
+  // size() and operator[]) of agent k walked in route order: travel added
+  // node by node, then the wait for a window to open. The node sequence
+  // itself (which nodes, where the route starts and ends) is the caller's.
+  template <class Path>
+  RouteWalk Walk(size_t k, const Path& path) const {
+    return WalkWith<false>(k, path, [](size_t, size_t) { return true; });
+  }
+  // The same walk, ended at the first broken rule (`feasible` false, the
+  // other values then partial) or at the first node `node_ok(position,
+  // node)` rejects, which it sees before the walk reads the node: for
+  // callers that only need whether a route is valid and, when it is, its
+  // duration.
+  template <class Path, class NodeOk>
+  RouteWalk WalkUntilBroken(size_t k, const Path& path, NodeOk&& node_ok) const {
+    return WalkWith<true>(k, path, node_ok);
+  }
+  // Cost of a walked route under `weights` (see Cost).
+  static double CostOf(const RouteWalk& walk, const PenaltyWeights& weights) {
+    if (walk.blocked) return kInfeasible;
+    if (weights.active) return walk.duration + weights.warp * walk.warp + weights.excess * walk.excess;
+    return walk.feasible ? walk.duration : kInfeasible;
+  }
+  // Exact cost under `weights` of the route `path` of agent k.
+  template <class Path>
+  double ExactCost(size_t k, const Path& path, const PenaltyWeights& weights) const {
+    return CostOf(Walk(k, path), weights);
+  }
+
+  static constexpr double kInfeasible = std::numeric_limits<double>::infinity();
+
+ private:
+  static double ImprecisionOf(double value) { return 1e-9 * std::max(1.0, std::fabs(value)); }
+
+  template <bool kStopAtBreak, class Path, class NodeOk>
+  RouteWalk WalkWith(size_t k, const Path& path, const NodeOk& node_ok) const;
+
+  const InstanceTables* tables_;
+  bool has_soft_rules_ = false;
+  std::vector<RouteAgent> agents_;
+  std::vector<Segment> node_segments_;
+  std::vector<Segment> start_segments_;
+};
+
+template <bool kStopAtBreak, class Path, class NodeOk>
+RouteWalk RouteCosts::WalkWith(size_t k, const Path& path, const NodeOk& node_ok) const {
+  const RouteAgent& agent = agents_[k];
+  const size_t count = path.size();
+  RouteWalk walk;
+  double clock = 0.0;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t node = path[i];
+    if constexpr (kStopAtBreak) {
+      if (!node_ok(i, node)) {
+        walk.feasible = false;
+        return walk;
+      }
+    }
+    if (i > 0) {
+      bool blocked = false;
+      clock += Travel(k, path[i - 1], node, blocked);
+      if (blocked) {
+        walk.blocked = true;
+        if constexpr (kStopAtBreak) {
+          walk.feasible = false;
+          return walk;
+        }
+      }
+    }
+    // The node's window as its segment holds it (-inf, +inf without one).
+    const Segment& window = node_segments_[node];
+    if (clock > window.latest) {
+      // Late: the arrival is moved back to the window end and the
+      // difference counted as time warp.
+      walk.feasible = false;
+      if constexpr (kStopAtBreak) return walk;
+      walk.warp += clock - window.latest;
+      clock = window.latest;
+    }
+    if (clock < window.earliest) clock = window.earliest;
+    if constexpr (kStopAtBreak) {
+      if (i > 0 && agent.limit > 0 && clock > agent.limit) {
+        walk.feasible = false;
+        return walk;
+      }
+    }
+  }
+  // Without time warp the clock never goes back, so the limit holds at
+  // every node when it holds at the end.
+  walk.duration = clock + walk.warp;
+  if (agent.limit > 0 && walk.duration > agent.limit) {
+    walk.excess = walk.duration - agent.limit;
+    if (count > 1) walk.feasible = false;
+  }
+  if (walk.blocked) walk.feasible = false;
+  return walk;
+}
+
+}  // namespace tarsel
