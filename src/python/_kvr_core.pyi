@@ -162,8 +162,9 @@ def solve_json_file(
 
     Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
     IndexError naming the agent or type for an unknown node id or cost type, ValueError
-    for repeated ids, a negative cost, a "seed" or "max_iterations" outside the signed
-    64-bit range or more than 256 nodes.
+    for repeated ids, a negative cost, a "seed", "max_iterations" or "max_no_improvement"
+    outside the signed 64-bit range, tables and engine beyond "memory_limit_mb", or more
+    than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates.
@@ -192,8 +193,9 @@ def solve_json_str(
 
     Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
     IndexError naming the agent or type for an unknown node id or cost type, ValueError
-    for repeated ids, a negative cost, a "seed" or "max_iterations" outside the signed
-    64-bit range or more than 256 nodes.
+    for repeated ids, a negative cost, a "seed", "max_iterations" or "max_no_improvement"
+    outside the signed 64-bit range, tables and engine beyond "memory_limit_mb", or more
+    than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates."""

@@ -61,8 +61,9 @@ constexpr char kSolveDocBody[] =
     "\n"
     "Raises RuntimeError for a text that is no JSON or a document of the wrong shape,\n"
     "IndexError naming the agent or type for an unknown node id or cost type, ValueError\n"
-    "for repeated ids, a negative cost, a \"seed\" or \"max_iterations\" outside the signed\n"
-    "64-bit range or more than 256 nodes.\n"
+    "for repeated ids, a negative cost, a \"seed\", \"max_iterations\" or \"max_no_improvement\"\n"
+    "outside the signed 64-bit range, tables and engine beyond \"memory_limit_mb\", or more\n"
+    "than 256 nodes.\n"
     "Ctrl-C stops a running solve within a fraction of a second: the best solution found\n"
     "so far is returned with timeout True; before any solution the KeyboardInterrupt\n"
     "propagates.";
