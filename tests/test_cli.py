@@ -631,7 +631,7 @@ class TestStopSignals:
 
 
 def test_engine_flags_reach_the_solve(make_doc, tmp_path):
-    from benchmarks.check import check_result
+    from kvr_mtsp.checker import check_result
 
     doc = make_doc(8, time_limit=5)
     instance = write(tmp_path / "engine.json", doc)

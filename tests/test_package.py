@@ -1,5 +1,5 @@
 """The kvr_mtsp package: what it re-exports, its version, and the reader's
-number conversions (kvr_mtsp.json_ints, benchmarks.check) against the
+number conversions (kvr_mtsp.json_ints, kvr_mtsp.checker) against the
 solver's own loader."""
 from __future__ import annotations
 
@@ -12,7 +12,7 @@ import pytest
 
 import _kvr_core as core
 import kvr_mtsp
-from benchmarks.check import InvalidInstance, ShapeError, read_instance
+from kvr_mtsp.checker import InvalidInstance, ShapeError, read_instance
 from kvr_mtsp.json_ints import as_i64_option, as_u64
 
 ROOT = Path(__file__).resolve().parent.parent
