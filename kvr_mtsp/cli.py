@@ -43,7 +43,7 @@ from typing import Any, TextIO
 
 import _kvr_core
 
-from kvr_mtsp import batch_cli, convert, plot, validate
+from kvr_mtsp import batch_cli, checker, convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
 from kvr_mtsp.api import MAX_NO_IMPROVEMENT, solve_with
 from kvr_mtsp.instance import InstanceView
@@ -130,6 +130,7 @@ def build_parser() -> argparse.ArgumentParser:
     plot.register(commands)
     convert.register(commands)
     validate.register(commands)
+    checker.register(commands)
     batch_cli.register(commands)
     return parser
 
