@@ -772,7 +772,8 @@ def foreign_routes(node_ids: list[Any], agent_ids: list[Any], routes: list[Any])
                                            and 0 <= p < len(node_ids))]
         if outside:
             problems.append(f"routes[{k}] visits positions {_listed(outside)}, but the instance has "
-                            f"{len(node_ids)} nodes (positions 0..{len(node_ids) - 1})")
+                            f"{len(node_ids)} nodes (\"path\" holds positions 0..{len(node_ids) - 1} in "
+                            "\"nodes\", not node ids)")
             continue
         ids = route.get("node_ids")
         if isinstance(ids, list):
