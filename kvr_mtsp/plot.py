@@ -131,11 +131,19 @@ def depot_positions(view: InstanceView, document: dict[str, Any]) -> set[int]:
     return depots
 
 
-def draw(document: Any, result: Any, out_path: str, instance_path: str = "the instance",
+def picture_title(document: dict[str, Any], instance_path: str | None) -> str:
+    """The document's "name", else the instance file's name, else "routes" (a document given as a dict)."""
+    if isinstance(document.get("name"), str):
+        return document["name"]
+    return os.path.basename(instance_path) if instance_path else "routes"
+
+
+def draw(document: Any, result: Any, out_path: str, instance_path: str | None = None,
          result_path: str = "the result") -> None:
-    """Writes the picture of `result` over `document` to `out_path` as PNG."""
+    """Writes the picture of `result` over `document` to `out_path` as PNG.
+    `instance_path` names the instance in messages and in the title."""
     figure_class = require_matplotlib()
-    points = coordinates(document, instance_path)
+    points = coordinates(document, instance_path or "the instance")
     view = InstanceView(document)
     routes = drawn_routes(view, result, result_path)
     from matplotlib import colormaps
@@ -160,7 +168,7 @@ def draw(document: Any, result: Any, out_path: str, instance_path: str = "the in
     map_axes.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1.0), title="agent [type]: cost",
                     title_fontsize="small")
     stats = result.get("statistics", {}) if isinstance(result, dict) else {}
-    title = document.get("name") if isinstance(document.get("name"), str) else os.path.basename(instance_path)
+    title = picture_title(document, instance_path)
     status = result.get("status", "?") if isinstance(result, dict) else "?"
     summary = f"{title}: {status}"
     if is_number(stats.get("max_cost")) and is_number(stats.get("sum_cost")):
