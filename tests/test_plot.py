@@ -120,6 +120,14 @@ class TestDrawnRoutes:
         assert len(drawn_routes(InstanceView(doc), result, "r")) == 2
 
 
+def test_the_picture_is_titled_by_name_file_or_routes():
+    from kvr_mtsp.plot import picture_title
+
+    assert picture_title({"name": "eil51"}, "x/eil51-m3.json") == "eil51"
+    assert picture_title({}, "x/eil51-m3.json") == "eil51-m3.json"
+    assert picture_title({}, None) == "routes"  # draw() on a dict: never "the instance"
+
+
 class TestRefusals:
     def test_a_document_without_coordinates_is_refused(self, tmp_path):
         converted = run_cli("convert", str(DATA / "five_full_matrix.tsp"), "--agents", "2", "-o", "m.json",
