@@ -1,9 +1,11 @@
 """`kvr_mtsp.solve_many`: solve many instances on a Dask cluster, one worker process per solve.
 
     import kvr_mtsp
-    outcomes = kvr_mtsp.solve_many(["a.json", "b.json"], time_limit=10, workers=4)
-    for outcome in outcomes:                       # in input order
-        print(outcome.instance, outcome.status, outcome.objective, outcome.error)
+
+    outcomes = kvr_mtsp.solve_many(["a.json", "b.json"], time_limit=10, workers=2)
+    for outcome in outcomes:  # in input order
+        objective = outcome.result.objective if outcome.result is not None else None
+        print(outcome.instance, outcome.status, objective, outcome.peak_memory_mb, outcome.error)
 
 Each instance is read in the calling process (so that workers on other
 machines need no access to its files) and solved as one Dask task by

@@ -141,6 +141,43 @@ class TestSolveMany:
         assert outcomes[0].error == expected
         assert outcomes[1].status == "success"
 
+    def test_the_docstring_example_runs_as_a_script_without_the_main_guard(self, tmp_path):
+        # The example at its top level: the local cluster's workers must not run the script again.
+        import textwrap
+
+        from kvr_mtsp import batch
+
+        lines = []
+        for line in batch.__doc__.splitlines()[2:]:  # the indented block under the first line
+            if line and not line.startswith("    "):
+                break
+            lines.append(line)
+        example = textwrap.dedent("\n".join(lines))
+        assert "__main__" not in example and "solve_many(" in example
+        docs = {"a": repeatable_doc(5), "b": repeatable_doc(6)}
+        for name, doc in docs.items():
+            write(tmp_path / f"{name}.json", doc)
+        (tmp_path / "example.py").write_text(example)
+        completed = subprocess.run([sys.executable, "example.py"], cwd=tmp_path, env=child_env(),
+                                   capture_output=True, text=True, timeout=300)
+        assert completed.returncode == 0, completed.stderr[-2000:]
+        printed = [line.split() for line in completed.stdout.splitlines()]
+        assert [(fields[0], fields[1]) for fields in printed] == [("a.json", "success"), ("b.json", "success")]
+        for fields, doc in zip(printed, docs.values()):
+            assert float(fields[2]) == kvr_mtsp.solve(doc, time_limit=10).objective
+            assert float(fields[3]) > 0 and fields[4] == "None"
+
+    @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
+    def test_the_peak_is_the_solves_own_not_the_starting_process(self):
+        from kvr_mtsp.batch import solve_in_worker
+
+        ballast = bytearray(b"\x01") * (300 << 20)  # resident in this process, which starts the solve
+        reply = solve_in_worker(grid_doc(5), {"time_limit": 5}, None)
+        del ballast
+        assert reply["result"]["status"] == "success"
+        # ru_maxrss would report this process's 300 MB and more; the solve itself holds a few tens.
+        assert reply["rss_before_mb"] <= reply["peak_memory_mb"] < 150
+
     def test_time_limit_is_checked_before_anything_starts(self):
         with pytest.raises(ValueError, match="time_limit must be a positive finite number"):
             solve_many([grid_doc(3)], time_limit=0)
@@ -247,6 +284,14 @@ class TestCommandLine:
         assert json.loads((out / "c.result.json").read_text())["status"] == "success"
         assert len(json.loads((out / "a.result.json").read_text())["routes"]) == 2
         assert [row["status"] for row in summary(out)] == ["success", "success", "error", "success", "error"]
+
+        # The default seed is 0 and recorded so: a rerun without --seed after one with
+        # --seed 0 skips what was solved.
+        seeded = run_batch("in/b.json", "--out", "zero", *engine, "--seed", "0", cwd=tmp_path)
+        assert seeded.returncode == 0, seeded.stderr
+        assert json.loads((tmp_path / "zero" / "b.result.json").read_text())["batch"]["settings"]["seed"] == 0
+        unseeded = run_batch("in/b.json", "--out", "zero", *engine, cwd=tmp_path)
+        assert "1 of 1 instances have a valid result" in unseeded.stdout, unseeded.stderr
 
         # Other settings are other results; --force solves a valid one again.
         third = run_batch("in/b.json", "--out", "out", *engine, "--seed", "2", "--force", cwd=tmp_path)
