@@ -346,10 +346,10 @@ class _sigint_ignored:
 
 
 def _name_main_module() -> bool:
-    """Gives a script's main module the spec name "__main__" while the local
-    cluster runs; True when it did. The cluster's worker processes are
+    """Gives a script's main module a `__spec__` named "__main__" while the
+    local cluster runs; True when it did. The cluster's worker processes are
     started fresh (multiprocessing's "spawn"), and a fresh process runs the
-    parent's main script again unless its spec names it "__main__": a script
+    parent's main script again unless its `__spec__` names it "__main__": a script
     that calls solve_many at its top level, without the
     `if __name__ == "__main__":` guard, would start a cluster in every
     worker. The workers need nothing of the script: tasks travel by value."""
