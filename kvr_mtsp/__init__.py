@@ -28,6 +28,7 @@ if TYPE_CHECKING:
     from _kvr_core import (
         Agent,
         AssignmentConstraint,
+        ConsoleRecord,
         Node,
         NodeType,
         ObjectiveType,
@@ -47,6 +48,7 @@ if TYPE_CHECKING:
 
     from kvr_mtsp.api import AnytimePoint, Route, SolveResult, Statistics, solve
     from kvr_mtsp.batch import BatchOutcome, solve_many
+    from kvr_mtsp.console import SolverWarning
 
 __all__ = [
     "ObjectiveType",
@@ -59,6 +61,7 @@ __all__ = [
     "TimeWindowConstraint",
     "Problem",
     "ProgressRecord",
+    "ConsoleRecord",
     "Result",
     "Solver",
     "solve_json_file",
@@ -73,6 +76,7 @@ __all__ = [
     "Statistics",
     "solve_many",
     "BatchOutcome",
+    "SolverWarning",
 ]
 
 # The version is written once, in pyproject.toml; the installed metadata carries it.
@@ -84,8 +88,12 @@ except metadata.PackageNotFoundError:  # a source tree that was never installed
 # Where each public name lives; the modules are imported on first use.
 _API_NAMES = frozenset({"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"})
 _BATCH_NAMES = frozenset({"solve_many", "BatchOutcome"})
+_CONSOLE_NAMES = frozenset({"SolverWarning"})
 _HOME = {
-    name: "kvr_mtsp.api" if name in _API_NAMES else "kvr_mtsp.batch" if name in _BATCH_NAMES else "_kvr_core"
+    name: "kvr_mtsp.api" if name in _API_NAMES
+    else "kvr_mtsp.batch" if name in _BATCH_NAMES
+    else "kvr_mtsp.console" if name in _CONSOLE_NAMES
+    else "_kvr_core"
     for name in __all__
 }
 

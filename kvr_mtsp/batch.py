@@ -343,7 +343,9 @@ class SolverProcessDied(RuntimeError):
 
 # The solving process: a fresh interpreter that reads (function, document,
 # settings) from its standard input and writes its reply to its original
-# standard output; the solver's console lines go to its standard error.
+# standard output. The package's solve prints nothing of the solver's (its
+# warnings and log records go to standard error by Python's defaults);
+# anything else written to standard output goes to standard error too.
 _CHILD = "from kvr_mtsp.batch import _solve_here; _solve_here()"
 
 
@@ -397,7 +399,7 @@ def _solve_here() -> None:
     # result as if it were complete.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     reply_stream = os.fdopen(os.dup(1), "wb")
-    os.dup2(2, 1)  # console lines of the solver to standard error, the reply alone on the pipe
+    os.dup2(2, 1)  # the reply alone on the pipe, whatever a solve function prints
     import kvr_mtsp.api  # noqa: F401 - loaded before the start figure, as part of the process, not of the solve
 
     worker_pid, function, document, settings = pickle.load(sys.stdin.buffer)

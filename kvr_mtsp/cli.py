@@ -44,7 +44,7 @@ from typing import Any, TextIO
 import _kvr_core
 
 from kvr_mtsp import batch_cli, convert, plot, validate
-from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
+from kvr_mtsp.console import ConsolePrinter
 from kvr_mtsp.api import MAX_NO_IMPROVEMENT, solve_with
 from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.json_text import JsonTextError, loads
@@ -134,8 +134,6 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-# The solver's line when its memory budget stops the solve.
-MEMORY_STOP = b"[memory] memory limit of "
 # Bytes the command line holds per byte of the document while the solve
 # runs: the view of the document (without its cost matrices) and what the
 # solver's reader left behind.
@@ -309,27 +307,18 @@ def without_matrices(view: InstanceView) -> None:
         view.raw["costs"] = dict.fromkeys(view.raw["costs"])
 
 
-def solve(args: argparse.Namespace, options: dict[str, Any], on_progress: ProgressDisplay | None) -> dict[str, Any]:
+def solve(
+    args: argparse.Namespace, options: dict[str, Any], on_progress: ProgressDisplay | None, console: ConsolePrinter
+) -> dict[str, Any]:
     """Solves the instance file with the flags' options (kvr_mtsp.solve's
-    path: the solver reads the file once) and gives the result document."""
-    return solve_with(args.instance, options, time_limit=args.time_limit, on_progress=on_progress).to_dict()
-
-
-def solve_quietly(
-    args: argparse.Namespace, options: dict[str, Any], view: InstanceView, on_progress: ProgressDisplay | None
-) -> tuple[dict[str, Any], bool]:
-    """Runs the solve with the solver's console lines condensed (see
-    kvr_mtsp.console); returns the result and whether the memory budget
-    stopped the solve (the solver's "[memory]" line says so)."""
-    capture = ConsoleCapture()
+    path: the solver reads the file once) and gives the result document. The
+    solver's lines go to `console`, which prints them (condensed unless
+    --verbose) once the solve ends, however it ends."""
     try:
-        with capture:
-            result = solve(args, options, on_progress)
-        return result, MEMORY_STOP in capture.stderr
+        return solve_with(args.instance, options, time_limit=args.time_limit, on_progress=on_progress,
+                          on_console=console).to_dict()
     finally:
-        stdout, stderr = condense(capture.stdout, capture.stderr, view)
-        write_bytes(1, stdout)
-        write_bytes(2, stderr)
+        console.finish()
 
 
 def solve_command(args: argparse.Namespace) -> int:
@@ -350,13 +339,10 @@ def solve_command(args: argparse.Namespace) -> int:
     received: list[int] = []
     budget = args.time_limit if args.time_limit is not None else view.time_limit
     display = None if args.quiet else ProgressDisplay(budget)
+    console = ConsolePrinter(verbose=args.verbose)
     try:
         with stop_signals_raise(received), display or contextlib.nullcontext():
-            memory_stop = False  # known only where the solver's lines pass through the capture
-            if args.verbose:
-                result = solve(args, options, display)
-            else:
-                result, memory_stop = solve_quietly(args, options, view, display)
+            result = solve(args, options, display, console)
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
         return EXIT_BAD_INPUT
@@ -367,6 +353,7 @@ def solve_command(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
+    memory_stop = console.memory_stop
     write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by, memory_stop)
     if args.output:
         try:
