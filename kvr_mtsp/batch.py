@@ -67,6 +67,9 @@ class BatchOutcome:
     document: dict[str, Any] | None = None  # the instance document as read, when Python could read it
     digest: str | None = None  # SHA-256 of the instance's bytes (a file) or of its canonical JSON
     measurements: Mapping[str, Any] = field(default_factory=dict)
+    # The solver's warnings about the instance (kvr_mtsp.SolverWarning), in
+    # the order the solve issued them; the solving process only records them.
+    warnings: tuple[Any, ...] = ()
 
     @property
     def ok(self) -> bool:
@@ -108,6 +111,7 @@ def solve_many(
     cluster closed) before the exception propagates.
     """
     from kvr_mtsp.api import SolveResult
+    from kvr_mtsp.console import SolverWarning
 
     if time_limit is not None:
         _check_time_limit(time_limit)
@@ -139,6 +143,7 @@ def solve_many(
                     index, item.label, result.status, result=result, cpu_time=value["cpu_time"],
                     peak_memory_mb=value["peak_memory_mb"], document=item.document, digest=item.digest,
                     measurements={"rss_before_mb": value["rss_before_mb"]},
+                    warnings=tuple(SolverWarning(*args) for args in value.get("warnings", ())),
                 ))
     return [outcome for outcome in outcomes if outcome is not None]
 
@@ -400,19 +405,28 @@ def _solve_here() -> None:
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     reply_stream = os.fdopen(os.dup(1), "wb")
     os.dup2(2, 1)  # the reply alone on the pipe, whatever a solve function prints
+    import warnings
+
     import kvr_mtsp.api  # noqa: F401 - loaded before the start figure, as part of the process, not of the solve
+    from kvr_mtsp.console import SolverWarning
 
     worker_pid, function, document, settings = pickle.load(sys.stdin.buffer)
     _end_with(worker_pid)
     rss_before = _status_mb("VmRSS")
     started = time.process_time()
     try:
-        result = function(document, **settings)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", SolverWarning)
+            result = function(document, **settings)
     except Exception as error:  # noqa: BLE001 - the caller reports it with the instance
         reply: dict[str, Any] = {"error": error}
     else:
         reply = {"result": result.to_dict(), "cpu_time": time.process_time() - started,
-                 "peak_memory_mb": _peak_mb(), "rss_before_mb": rss_before}
+                 "peak_memory_mb": _peak_mb(), "rss_before_mb": rss_before,
+                 "warnings": [list(w.message.args) for w in caught if isinstance(w.message, SolverWarning)]}
+    for other in caught:  # the warnings of others, shown as they would have been
+        if not isinstance(other.message, SolverWarning):
+            warnings.showwarning(other.message, other.category, other.filename, other.lineno)
     try:
         data = pickle.dumps(reply)
     except Exception:  # noqa: BLE001 - an exception that does not pickle travels as text
