@@ -271,8 +271,10 @@ def solve_problem(
     "max_cost", "sum_cost").
 
     Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
-    IndexError for an unknown node id or cost type, ValueError for repeated ids, a
-    negative cost or more than 256 nodes.
+    IndexError naming the agent or type for an unknown node id or cost type, ValueError
+    for repeated ids, a negative cost, a "seed", "max_iterations" or "max_no_improvement"
+    outside the signed 64-bit range, tables and engine beyond "memory_limit_mb", or more
+    than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates."""
