@@ -30,6 +30,7 @@ if TYPE_CHECKING:
     from _kvr_core import (
         Agent,
         AssignmentConstraint,
+        ConsoleRecord,
         Node,
         NodeType,
         ObjectiveType,
@@ -50,6 +51,7 @@ if TYPE_CHECKING:
     from kvr_mtsp.api import AnytimePoint, Route, SolveResult, Statistics, solve
     from kvr_mtsp.batch import BatchOutcome, solve_many
     from kvr_mtsp.checker import Verdict, Violation, check
+    from kvr_mtsp.console import SolverWarning
 
 __all__ = [
     "ObjectiveType",
@@ -62,6 +64,7 @@ __all__ = [
     "TimeWindowConstraint",
     "Problem",
     "ProgressRecord",
+    "ConsoleRecord",
     "Result",
     "Solver",
     "solve_json_file",
@@ -79,6 +82,7 @@ __all__ = [
     "check",
     "Verdict",
     "Violation",
+    "SolverWarning",
 ]
 
 # The version is written once, in pyproject.toml; the installed metadata carries it.
@@ -91,9 +95,13 @@ except metadata.PackageNotFoundError:  # a source tree that was never installed
 _API_NAMES = frozenset({"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"})
 _BATCH_NAMES = frozenset({"solve_many", "BatchOutcome"})
 _CHECK_NAMES = frozenset({"check", "Verdict", "Violation"})
+_CONSOLE_NAMES = frozenset({"SolverWarning"})
 _HOME = {
-    name: "kvr_mtsp.api" if name in _API_NAMES else "kvr_mtsp.batch" if name in _BATCH_NAMES
-    else "kvr_mtsp.checker" if name in _CHECK_NAMES else "_kvr_core"
+    name: "kvr_mtsp.api" if name in _API_NAMES
+    else "kvr_mtsp.batch" if name in _BATCH_NAMES
+    else "kvr_mtsp.checker" if name in _CHECK_NAMES
+    else "kvr_mtsp.console" if name in _CONSOLE_NAMES
+    else "_kvr_core"
     for name in __all__
 }
 

@@ -23,6 +23,11 @@ The result is a `SolveResult`; `to_dict()` gives the module's result
 document, key for key, `check()` checks it against its instance with the
 independent checker (`kvr_mtsp.checker`), and `found_by` says which part
 found it, the focal search or the improvement engine.
+
+The solver's console lines do not reach standard output or error: its
+warnings about the instance are issued as `kvr_mtsp.SolverWarning` through
+`warnings.warn`, its other lines are logged to the logger "kvr_mtsp"
+(kvr_mtsp.console).
 """
 from __future__ import annotations
 
@@ -35,6 +40,7 @@ from typing import Any, Union
 
 import _kvr_core
 
+from kvr_mtsp.console import to_python
 from kvr_mtsp.instance import InstanceView
 
 # Improvement-engine iterations in a row without a better solution after
@@ -45,6 +51,7 @@ from kvr_mtsp.instance import InstanceView
 MAX_NO_IMPROVEMENT = 10_000
 
 InstanceInput = Union[str, "os.PathLike[str]", Mapping[str, Any]]
+ConsoleCallable = Callable[[_kvr_core.ConsoleRecord], object]
 # Keys of a result document that a record does not know, with their values,
 # in document order: kept so that to_dict() gives back what was read.
 Extra = tuple[tuple[str, Any], ...]
@@ -226,17 +233,18 @@ def _looks_like_json(text: str) -> bool:
     return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
 
 
-def read(instance: InstanceInput) -> _kvr_core.Problem:
+def read(instance: InstanceInput, on_console: ConsoleCallable = to_python) -> _kvr_core.Problem:
     """The Problem of `instance`, read once by the module's reader: the one
     place that tells a path, a JSON text and a dict apart. The reader's
     exceptions propagate unchanged ("Cannot open file: " + path for a file
-    that cannot be read)."""
+    that cannot be read); its warnings about the document go to
+    `on_console`."""
     if isinstance(instance, Mapping):
-        return _kvr_core.read_document(dumps(instance))
+        return _kvr_core.read_document(dumps(instance), on_console=on_console)
     if isinstance(instance, str) and _looks_like_json(instance):
-        return _kvr_core.read_document(instance)
+        return _kvr_core.read_document(instance, on_console=on_console)
     if isinstance(instance, (str, os.PathLike)):
-        return _kvr_core.read_document_file(os.fsdecode(instance))
+        return _kvr_core.read_document_file(os.fsdecode(instance), on_console=on_console)
     raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
 
 
@@ -300,7 +308,10 @@ def solve(
     improving solution and at most once per second of processor time
     otherwise. When it raises, the solve stops and the exception propagates
     with the best solution found so far as its attribute `result`, a
-    SolveResult (a KeyboardInterrupt acts as Ctrl-C does). Exceptions of the
+    SolveResult (a KeyboardInterrupt acts as Ctrl-C does). The solver's
+    warnings about the instance are issued as `SolverWarning`s (when a
+    filter turns them into errors, the solve stops in the same way); its
+    other lines go to the logger "kvr_mtsp". Exceptions of the
     module (RuntimeError, IndexError, ValueError, KeyboardInterrupt before any
     solution) propagate unchanged. A dict nested too deeply to write as JSON
     raises ValueError saying so.
@@ -336,13 +347,16 @@ def solve_with(
     *,
     time_limit: float | None = None,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
+    on_console: ConsoleCallable = to_python,
 ) -> SolveResult:
     """`solve` with any fields of the module's `Options` replaced: `options`
     maps field names to values, None leaving the document's own. What the
-    command line's flags and `solve`'s arguments share."""
+    command line's flags and `solve`'s arguments share. `on_console` takes
+    the solver's console records, of the reading and of the solve (by
+    default: warnings and logging, see kvr_mtsp.console)."""
     if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
-    problem = read(instance)
+    problem = read(instance, on_console)
     settings = problem.options()
     for key, value in options.items():
         if value is None:
@@ -358,7 +372,9 @@ def solve_with(
     watch = _FinderWatch(on_progress)
     try:
         # The matrices move into the solve: the Problem is not needed after it.
-        result = _kvr_core.solve_problem(problem, limit, consume_costs=True, on_progress=watch)
+        result = _kvr_core.solve_problem(
+            problem, limit, consume_costs=True, on_progress=watch, on_console=on_console
+        )
     except BaseException as error:
         # An exception of on_progress carries the best solution as the result document.
         kept = getattr(error, "result", None)

@@ -76,6 +76,9 @@ class BatchOutcome:
     measurements: Mapping[str, Any] = field(default_factory=dict)
     # True when Ctrl-C stopped the solve: `result` holds the best solution found so far.
     interrupted: bool = False
+    # The solver's warnings about the instance (kvr_mtsp.SolverWarning), in
+    # the order the solve issued them; the solving process only records them.
+    warnings: tuple[Any, ...] = ()
 
     @property
     def ok(self) -> bool:
@@ -125,6 +128,7 @@ def solve_many(
     `if __name__ == "__main__":` guard is not needed (though harmless).
     """
     from kvr_mtsp.api import SolveResult
+    from kvr_mtsp.console import SolverWarning
 
     if time_limit is not None:
         _check_time_limit(time_limit)
@@ -154,6 +158,7 @@ def solve_many(
                 index, item.label, result.status, result=result, cpu_time=value["cpu_time"],
                 peak_memory_mb=value["peak_memory_mb"], document=item.document, digest=item.digest,
                 measurements={"rss_before_mb": value["rss_before_mb"]}, interrupted=value["interrupted"],
+                warnings=tuple(SolverWarning(*args) for args in value.get("warnings", ())),
             ))
 
     if todo:
@@ -445,7 +450,9 @@ STOP_SIGNAL = signal.SIGUSR1
 
 # The solving process: a fresh interpreter that reads (function, document,
 # settings) from its standard input and writes its reply to its original
-# standard output; the solver's console lines go to its standard error.
+# standard output. The package's solve prints nothing of the solver's (its
+# warnings and log records go to standard error by Python's defaults);
+# anything else written to standard output goes to standard error too.
 _CHILD = "from kvr_mtsp.batch import _solve_here; _solve_here()"
 
 
@@ -558,23 +565,33 @@ def _solve_here() -> None:
 
     signal.signal(STOP_SIGNAL, stop_now)
     reply_stream = os.fdopen(os.dup(1), "wb")
-    os.dup2(2, 1)  # console lines of the solver to standard error, the reply alone on the pipe
+    os.dup2(2, 1)  # the reply alone on the pipe, whatever a solve function prints
+    import warnings
+
     import kvr_mtsp.api  # noqa: F401 - loaded before the start figure, as part of the process, not of the solve
+    from kvr_mtsp.console import SolverWarning
 
     worker_pid, function, document, settings = pickle.load(sys.stdin.buffer)
     _end_with(worker_pid)
     _reset_peak()
     rss_before = _status_mb("VmRSS")
     started = time.process_time()
+    caught: list[warnings.WarningMessage] = []
     try:
-        result = function(document, **settings)
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always", SolverWarning)
+            result = function(document, **settings)
     except KeyboardInterrupt:  # stopped before any solution
         reply: dict[str, Any] = {"result": None}
     except Exception as error:  # noqa: BLE001 - the caller reports it with the instance
         reply = {"error": error}
     else:
         reply = {"result": result.to_dict(), "cpu_time": time.process_time() - started,
-                 "peak_memory_mb": _peak_mb(), "rss_before_mb": rss_before, "interrupted": bool(stopped)}
+                 "peak_memory_mb": _peak_mb(), "rss_before_mb": rss_before, "interrupted": bool(stopped),
+                 "warnings": [list(w.message.args) for w in caught if isinstance(w.message, SolverWarning)]}
+    for other in caught:  # the warnings of others, shown as they would have been
+        if not isinstance(other.message, SolverWarning):
+            warnings.showwarning(other.message, other.category, other.filename, other.lineno)
     try:
         data = pickle.dumps(reply)
     except Exception:  # noqa: BLE001 - an exception that does not pickle travels as text

@@ -46,7 +46,7 @@ from typing import Any, TextIO
 import _kvr_core
 
 from kvr_mtsp import __version__, batch_cli, checker, convert, plot, validate
-from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
+from kvr_mtsp.console import ConsolePrinter
 from kvr_mtsp.api import MAX_NO_IMPROVEMENT, SolveResult, solve_with
 from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.json_text import JsonTextError, loads
@@ -138,8 +138,6 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-# The solver's line when its memory budget stops the solve.
-MEMORY_STOP = b"[memory] memory limit of "
 # Bytes the command line holds per byte of the document while the solve
 # runs: the view of the document (without its cost matrices) and what the
 # solver's reader left behind.
@@ -342,27 +340,18 @@ def without_matrices(view: InstanceView) -> None:
         view.raw["costs"] = dict.fromkeys(view.raw["costs"])
 
 
-def solve(args: argparse.Namespace, options: dict[str, Any], on_progress: ProgressDisplay | None) -> SolveResult:
+def solve(
+    args: argparse.Namespace, options: dict[str, Any], on_progress: ProgressDisplay | None, console: ConsolePrinter
+) -> SolveResult:
     """Solves the instance file with the flags' options (kvr_mtsp.solve's
-    path: the solver reads the file once)."""
-    return solve_with(args.instance, options, time_limit=args.time_limit, on_progress=on_progress)
-
-
-def solve_quietly(
-    args: argparse.Namespace, options: dict[str, Any], view: InstanceView, on_progress: ProgressDisplay | None
-) -> tuple[SolveResult, bool]:
-    """Runs the solve with the solver's console lines condensed (see
-    kvr_mtsp.console); returns the result and whether the memory budget
-    stopped the solve (the solver's "[memory]" line says so)."""
-    capture = ConsoleCapture()
+    path: the solver reads the file once). The solver's lines go to
+    `console`, which prints them (condensed unless --verbose) once the solve
+    ends, however it ends."""
     try:
-        with capture:
-            result = solve(args, options, on_progress)
-        return result, MEMORY_STOP in capture.stderr
+        return solve_with(args.instance, options, time_limit=args.time_limit, on_progress=on_progress,
+                          on_console=console)
     finally:
-        stdout, stderr = condense(capture.stdout, capture.stderr, view)
-        write_bytes(1, stdout)
-        write_bytes(2, stderr)
+        console.finish()
 
 
 def solve_command(args: argparse.Namespace) -> int:
@@ -383,13 +372,10 @@ def solve_command(args: argparse.Namespace) -> int:
     received: list[int] = []
     budget = args.time_limit if args.time_limit is not None else view.time_limit
     display = None if args.quiet else ProgressDisplay(budget)
+    console = ConsolePrinter(verbose=args.verbose)
     try:
         with stop_signals_raise(received), display or contextlib.nullcontext():
-            memory_stop = False  # known only where the solver's lines pass through the capture
-            if args.verbose:
-                solved = solve(args, options, display)
-            else:
-                solved, memory_stop = solve_quietly(args, options, view, display)
+            solved = solve(args, options, display, console)
             result = solved.to_dict()
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
@@ -401,7 +387,8 @@ def solve_command(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
-    write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by, memory_stop, solved.found_by)
+    write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by, console.memory_stop,
+                  solved.found_by)
     if args.output:
         try:
             write_atomically(args.output, json.dumps(result_document(result, view), indent=2) + "\n")
@@ -420,7 +407,7 @@ def solve_command(args: argparse.Namespace) -> int:
         return exit_status(received[0])
     if result["status"] != "success":
         sys.stdout.flush()
-        print(f"{PROG}: {why_failed(result, args.time_limit, view, memory_stop)}", file=sys.stderr)
+        print(f"{PROG}: {why_failed(result, args.time_limit, view, console.memory_stop)}", file=sys.stderr)
         return EXIT_NO_SOLUTION
     return EXIT_SOLVED
 

@@ -13,9 +13,10 @@ phase that found it, "search" or "engine", and the count of improving
 solutions so far). The fields keep this order; new ones would be added at
 the end.
 
-The display writes to its own duplicate of file descriptor 2, opened before
-the solver's console lines are captured (kvr_mtsp.console), so that it
-reaches the real standard error while they go to a temporary file.
+The display writes to its own duplicate of file descriptor 2, line by
+line, so that its lines reach standard error at once whatever buffering
+`sys.stderr` has; the solver's own lines are printed by the command line
+(kvr_mtsp.console).
 """
 from __future__ import annotations
 

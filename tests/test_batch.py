@@ -10,6 +10,7 @@ import signal
 import subprocess
 import sys
 import time
+import warnings
 from pathlib import Path
 
 import pytest
@@ -75,6 +76,8 @@ class TestSolveMany:
     @pytest.mark.parametrize("improve", [True, False])
     def test_same_routes_as_solving_each_alone_in_input_order(self, client, tmp_path, improve):
         docs = [repeatable_doc(n) for n in (9, 4, 7, 5)]
+        docs[1]["surplus"] = 1  # the solver warns about it, in the solving process
+        docs[2]["constraints"][0]["items"].pop()
         inputs = [docs[0], json.dumps(docs[1]), write(tmp_path / "x.json", docs[2]),
                   str(write(tmp_path / "y.json", docs[3]))]
         arrived = []
@@ -83,8 +86,15 @@ class TestSolveMany:
         assert [outcome.instance for outcome in outcomes] == [
             "instances[0]", "instances[1]", str(tmp_path / "x.json"), str(tmp_path / "y.json")]
         assert sorted(outcome.index for outcome in arrived) == [0, 1, 2, 3]
+        assert [[w.code for w in outcome.warnings] for outcome in outcomes] == [
+            [], ["unknown_key"], ["no_assignment"], []]
         for doc, outcome in zip(docs, outcomes):
-            alone = kvr_mtsp.solve(doc, improve=improve, seed=3)
+            with warnings.catch_warnings(record=True) as caught:
+                warnings.simplefilter("always")
+                alone = kvr_mtsp.solve(doc, improve=improve, seed=3)
+            # The solver's warnings come back with the outcome, as a solve here issues them.
+            here = [(str(w.message), w.message.code, w.message.fields) for w in caught]
+            assert [(str(w), w.code, w.fields) for w in outcome.warnings] == here
             assert outcome.status == "success" and outcome.error is None
             assert routes_of(outcome.result) == routes_of(alone)
             assert outcome.result.routes == alone.routes  # node ids and agent types too

@@ -21,21 +21,23 @@ ROOT = Path(__file__).resolve().parent.parent
 API_NAMES = {"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"}
 BATCH_NAMES = {"solve_many", "BatchOutcome"}
 CHECK_NAMES = {"check", "Verdict", "Violation"}
+CONSOLE_NAMES = {"SolverWarning"}
+PACKAGE_NAMES = API_NAMES | BATCH_NAMES | CHECK_NAMES | CONSOLE_NAMES
 
 
 def test_reexports_are_the_extension_and_api_objects():
-    from kvr_mtsp import api, batch, checker
+    from kvr_mtsp import api, batch, checker, console
 
+    homes = [(API_NAMES, api), (BATCH_NAMES, batch), (CHECK_NAMES, checker), (CONSOLE_NAMES, console)]
     extension = {name for name in vars(core) if not name.startswith("_")}
-    every = extension | API_NAMES | BATCH_NAMES | CHECK_NAMES
-    assert set(kvr_mtsp.__all__) == every
+    assert set(kvr_mtsp.__all__) == extension | PACKAGE_NAMES
     for name in kvr_mtsp.__all__:
-        home = api if name in API_NAMES else batch if name in BATCH_NAMES else checker if name in CHECK_NAMES else core
+        home = next((module for names, module in homes if name in names), core)
         assert getattr(kvr_mtsp, name) is getattr(home, name), name
     namespace: dict = {}
     exec("from kvr_mtsp import *", namespace)
-    assert {name for name in namespace if not name.startswith("__")} == every
-    assert every <= set(dir(kvr_mtsp))
+    assert {name for name in namespace if not name.startswith("__")} == extension | PACKAGE_NAMES
+    assert extension | PACKAGE_NAMES <= set(dir(kvr_mtsp))
     with pytest.raises(AttributeError, match="no attribute 'solve_everything'"):
         kvr_mtsp.solve_everything  # noqa: B018
 

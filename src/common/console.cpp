@@ -8,17 +8,35 @@ namespace {
 
 class StandardStreams : public ConsoleSink {
  public:
-  void Line(ConsoleStream stream, const std::string& text, bool flush) override {
-    std::ostream& out = stream == ConsoleStream::kOut ? std::cout : std::cerr;
-    out << text << '\n';
-    if (flush) out << std::flush;
+  void Write(const ConsoleRecord& record) override {
+    std::ostream& out = record.stream == ConsoleStream::kOut ? std::cout : std::cerr;
+    out << record.text << '\n';
+    if (record.flush) out << std::flush;
   }
 };
 
 StandardStreams standard_streams;
-ConsoleSink* current_sink = &standard_streams;
+thread_local ConsoleSink* current_sink = &standard_streams;
 
 }  // namespace
+
+const char* ConsoleKindName(ConsoleKind kind) {
+  switch (kind) {
+    case ConsoleKind::kDebug:
+      return "debug";
+    case ConsoleKind::kInfo:
+      return "info";
+    case ConsoleKind::kProgress:
+      return "progress";
+    case ConsoleKind::kWarning:
+      return "warning";
+    case ConsoleKind::kStop:
+      return "stop";
+    case ConsoleKind::kError:
+      return "error";
+  }
+  return "info";
+}
 
 ConsoleSink& Console() { return *current_sink; }
 

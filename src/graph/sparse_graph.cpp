@@ -9,7 +9,7 @@ namespace tarsel {
 namespace {
 
 [[noreturn]] void Fail(const std::string& line, const std::string& message) {
-  ConsoleLine(ConsoleStream::kOut, line);
+  ConsoleLine(ConsoleStream::kOut, ConsoleKind::kError, line);
   throw std::runtime_error(message);
 }
 

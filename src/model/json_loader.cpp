@@ -188,8 +188,8 @@ void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], con
   for (const auto& member : object.items()) {
     const std::string& key = member.key();
     if (std::find(std::begin(known), std::end(known), key) != std::end(known)) continue;
-    ConsoleLine(ConsoleStream::kErr, "[warning] unknown key \"", key, "\" ", where,
-                " is ignored");
+    ConsoleWarning(console_code::kUnknownKey, {{"key", key}}, "[warning] unknown key \"", key, "\" ", where,
+                   " is ignored");
   }
 }
 
@@ -225,8 +225,8 @@ void ReadConstraint(const json& constraint, ConstraintSet& out) {
       target.emplace_back(before, after);
     }
   } else {
-    ConsoleLine(ConsoleStream::kErr, "[warning] unknown constraint kind \"", kind,
-                "\" is ignored (known kinds: assignment, timewindow, sequence)");
+    ConsoleWarning(console_code::kUnknownConstraintKind, {{"kind", kind}}, "[warning] unknown constraint kind \"",
+                   kind, "\" is ignored (known kinds: assignment, timewindow, sequence)");
   }
 }
 
@@ -238,8 +238,8 @@ void ReadOptions(const json& options, Options& out) {
                                                                      : ObjectiveType::MinSum;
   if (objective != "min_max" && objective != "MIN_MAX" && objective != "min_sum" &&
       objective != "MIN_SUM") {
-    ConsoleLine(ConsoleStream::kErr, "[warning] unknown objective \"", objective,
-                "\"; using min_sum (known objectives: min_max, min_sum)");
+    ConsoleWarning(console_code::kUnknownObjective, {{"objective", objective}}, "[warning] unknown objective \"",
+                   objective, "\"; using min_sum (known objectives: min_max, min_sum)");
   }
   out.time_limit = options.value("time_limit", 60.0);
   out.memory_limit_mb = options.value("memory_limit_mb", DefaultMemoryLimitMb());

@@ -13,7 +13,8 @@ namespace tarsel {
 namespace {
 
 void ReportInvalidPath(size_t agent) {
-  ConsoleLine(ConsoleStream::kErr, "[post-opt] invalid path for agent ", agent, ", skip optimize");
+  ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "[post-opt] invalid path for agent ", agent,
+              ", skip optimize");
 }
 
 }  // namespace
@@ -89,7 +90,8 @@ void DefaultPostOptimizer::ImproveGroup(size_t type) {
     }
     const double time_limit = evaluator.AgentOf(m).time_limit;
     if (!std::isfinite(route.cost) || (time_limit > 0 && route.cost > time_limit)) {
-      ConsoleLine(ConsoleStream::kErr, "[post-opt] path invalid or over capacity, skip agent ", m);
+      ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "[post-opt] path invalid or over capacity, skip agent ",
+                  m);
     }
   }
   UpdateGroupExtremes(type);
@@ -216,7 +218,7 @@ void DefaultPostOptimizer::ApplyRelocation(AgentRoute& donor, AgentRoute& receiv
   const int64_t receiver_length = static_cast<int64_t>(receiver.path.size());
   if (remove_pos < 1 || remove_pos > donor_length - 2 || insert_pos < 1 ||
       insert_pos > receiver_length - 1) {
-    ConsoleLine(ConsoleStream::kErr, "Invalid indices.");
+    ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "Invalid indices.");
     return;
   }
   const size_t i = static_cast<size_t>(remove_pos);

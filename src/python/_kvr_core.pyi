@@ -130,6 +130,27 @@ class ProgressRecord:
     @property
     def improving(self) -> bool: ...
 
+class ConsoleRecord:
+    # One line of the solver's console, made only by the solver and handed to
+    # an on_console callable; calling ConsoleRecord() raises TypeError.
+    # "stdout" or "stderr": where the line goes without an on_console callable.
+    @property
+    def stream(self) -> str: ...
+    # "warning" (about the input), "stop" (the solve ends early), "error" (a
+    # fault inside the solver), "info", "progress" or "debug".
+    @property
+    def kind(self) -> str: ...
+    # A stable name where a caller may react ("memory_stop", "no_assignment",
+    # "blocked_pairs", ...), None for other lines.
+    @property
+    def code(self) -> str | None: ...
+    # The values behind the text (such as {"node": 7}), a new dict on each read.
+    @property
+    def fields(self) -> dict[str, object]: ...
+    # The exact text, without the line break.
+    @property
+    def text(self) -> str: ...
+
 class Solver:
     def __init__(self, problem: Problem, options: Options) -> None: ...
     def solve(self, *, on_progress: Callable[[ProgressRecord], object] | None = None) -> int:
@@ -200,13 +221,21 @@ def solve_json_str(
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates."""
 
-def read_document(json_str: str) -> Problem:
+def read_document(json_str: str, *, on_console: Callable[[ConsoleRecord], object] | None = None) -> Problem:
     """Read the instance document held by the JSON text json_str into a new Problem, its
-    "options" in options(). Raises what solve_json_str raises for the document."""
+    "options" in options(). Raises what solve_json_str raises for the document.
+    on_console: None (warnings about the document go to standard error), or a callable
+    taking one ConsoleRecord, called on this thread for each of them instead; an exception
+    it raises propagates once the document is read."""
 
-def read_document_file(input_path: str) -> Problem:
+def read_document_file(
+    input_path: str, *, on_console: Callable[[ConsoleRecord], object] | None = None
+) -> Problem:
     """Read the instance document in the file input_path (UTF-8 JSON) into a new Problem, its
-    "options" in options(). Raises what solve_json_file raises for the document."""
+    "options" in options(). Raises what solve_json_file raises for the document.
+    on_console: None (warnings about the document go to standard error), or a callable
+    taking one ConsoleRecord, called on this thread for each of them instead; an exception
+    it raises propagates once the document is read."""
 
 def solve_problem(
     problem: Problem,
@@ -214,11 +243,16 @@ def solve_problem(
     *,
     consume_costs: bool = False,
     on_progress: Callable[[ProgressRecord], object] | None = None,
+    on_console: Callable[[ConsoleRecord], object] | None = None,
 ) -> dict[str, Any]:
     """Solve problem under its options() and return the result document, as solve_json_str
     does for the document the problem was read from.
     consume_costs: True moves the problem's cost matrices into the solve instead of
     copying them (the problem is left without them).
+    on_console: None (the solver's lines go to standard output and error), or a callable
+    taking one ConsoleRecord, called on this thread for each line instead. When it
+    raises, the solve stops and the exception propagates as one raised by on_progress
+    does (raised while the solver is built: before the search, without 'result').
 
     time_limit: processor seconds of search; a positive value replaces the document's own
     limit ("options" "time_limit", default 60), any other keeps it.
@@ -237,8 +271,10 @@ def solve_problem(
     "max_cost", "sum_cost").
 
     Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
-    IndexError for an unknown node id or cost type, ValueError for repeated ids, a
-    negative cost or more than 256 nodes.
+    IndexError naming the agent or type for an unknown node id or cost type, ValueError
+    for repeated ids, a negative cost, a "seed", "max_iterations" or "max_no_improvement"
+    outside the signed 64-bit range, tables and engine beyond "memory_limit_mb", or more
+    than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates."""

@@ -8,8 +8,10 @@
 #include <utility>
 #include <nlohmann/json.hpp>
 
+#include "common/console.h"
 #include "common/progress.h"
 #include "model/problem.h"
+#include "python/console_forward.h"
 #include "python/solve_json.h"
 #include "python/bindings.h"
 
@@ -68,11 +70,18 @@ constexpr char kSolveDocBody[] =
     "so far is returned with timeout True; before any solution the KeyboardInterrupt\n"
     "propagates.";
 
+// The readers' console argument.
+constexpr char kReadConsoleDoc[] =
+    "on_console: None (warnings about the document go to standard error), or a callable\n"
+    "taking one ConsoleRecord, called on this thread for each of them instead; an exception\n"
+    "it raises propagates once the document is read.";
+
 }  // namespace
 
 void BindJsonEntry(py::module_& m) {
   py::register_exception_translator(&TranslateJsonError);
   using ProgressCallable = py::typing::Optional<py::typing::Callable<py::object(const ProgressRecord&)>>;
+  using ConsoleCallable = py::typing::Optional<py::typing::Callable<py::object(const ConsoleRecord&)>>;
   m.def(
       "solve_json_file",
       [](const std::string& input_path, double time_limit, ProgressCallable on_progress) {
@@ -93,30 +102,54 @@ void BindJsonEntry(py::module_& m) {
   // The reader on its own: a document read once into a Problem, which a
   // caller may change (its options()) and solve with solve_problem.
   m.def(
-      "read_document", [](std::string json_str) { return ReadProblem(std::move(json_str)); }, py::arg("json_str"),
-      "Read the instance document held by the JSON text json_str into a new Problem, its\n"
-      "\"options\" in options(). Raises what solve_json_str raises for the document.");
-  m.def("read_document_file", &ReadProblemFile, py::arg("input_path"),
-        "Read the instance document in the file input_path (UTF-8 JSON) into a new Problem, its\n"
-        "\"options\" in options(). Raises what solve_json_file raises for the document.");
+      "read_document",
+      [](std::string json_str, ConsoleCallable on_console) {
+        ConsoleForward console(std::move(on_console));
+        Problem problem = ReadProblem(std::move(json_str));
+        console.Finish();
+        return problem;
+      },
+      py::arg("json_str"), py::kw_only(), py::arg("on_console") = py::none(),
+      (std::string("Read the instance document held by the JSON text json_str into a new Problem, its\n"
+                   "\"options\" in options(). Raises what solve_json_str raises for the document.\n") +
+       kReadConsoleDoc)
+          .c_str());
+  m.def(
+      "read_document_file",
+      [](const std::string& input_path, ConsoleCallable on_console) {
+        ConsoleForward console(std::move(on_console));
+        Problem problem = ReadProblemFile(input_path);
+        console.Finish();
+        return problem;
+      },
+      py::arg("input_path"), py::kw_only(), py::arg("on_console") = py::none(),
+      (std::string("Read the instance document in the file input_path (UTF-8 JSON) into a new Problem, its\n"
+                   "\"options\" in options(). Raises what solve_json_file raises for the document.\n") +
+       kReadConsoleDoc)
+          .c_str());
   m.def(
       "solve_problem",
-      [](Problem& problem, double time_limit, bool consume_costs, ProgressCallable on_progress) {
-        if (!consume_costs) return SolveProblem(problem, time_limit, std::move(on_progress));
+      [](Problem& problem, double time_limit, bool consume_costs, ProgressCallable on_progress,
+         ConsoleCallable on_console) {
+        if (!consume_costs) return SolveProblem(problem, time_limit, std::move(on_progress), std::move(on_console));
         // The matrices move into the solve; everything else is copied, so
         // that references into the problem's nodes and agents stay valid.
         std::unordered_map<std::string, CostMatrix> matrices;
         matrices.swap(problem.cost_matrices);
         Problem solved = problem;
         solved.cost_matrices = std::move(matrices);
-        return SolveProblem(std::move(solved), time_limit, std::move(on_progress));
+        return SolveProblem(std::move(solved), time_limit, std::move(on_progress), std::move(on_console));
       },
       py::arg("problem"), py::arg("time_limit") = -1, py::kw_only(), py::arg("consume_costs") = false,
-      py::arg("on_progress") = py::none(),
+      py::arg("on_progress") = py::none(), py::arg("on_console") = py::none(),
       (std::string("Solve problem under its options() and return the result document, as solve_json_str\n"
                    "does for the document the problem was read from.\n"
                    "consume_costs: True moves the problem's cost matrices into the solve instead of\n"
-                   "copying them (the problem is left without them).\n\n") +
+                   "copying them (the problem is left without them).\n"
+                   "on_console: None (the solver's lines go to standard output and error), or a callable\n"
+                   "taking one ConsoleRecord, called on this thread for each line instead. When it\n"
+                   "raises, the solve stops and the exception propagates as one raised by on_progress\n"
+                   "does (raised while the solver is built: before the search, without 'result').\n\n") +
        kSolveDocBody)
           .c_str());
 }

@@ -9,6 +9,7 @@ PYBIND11_MODULE(_kvr_core, m) {
   tarsel::python::BindEnums(m);
   tarsel::python::BindModel(m);
   tarsel::python::BindProgress(m);
+  tarsel::python::BindConsole(m);
   tarsel::python::BindSolver(m);
   tarsel::python::BindJsonEntry(m);
 }

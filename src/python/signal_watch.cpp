@@ -29,8 +29,9 @@ void SignalWatch::Finish(bool found_solution) {
     raised_.reset();
     throw raised;
   }
-  ConsoleLine(ConsoleStream::kErr, "[interrupted] ", raised_->type().attr("__name__").cast<std::string>(),
-              ": the solve stopped early; the result holds the best solution found");
+  ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kStop, console_code::kInterrupted, {}, "[interrupted] ",
+                   raised_->type().attr("__name__").cast<std::string>(),
+                   ": the solve stopped early; the result holds the best solution found");
   raised_.reset();
 }
 

@@ -11,6 +11,7 @@
 #include "model/anytime_points.h"
 #include "model/json_loader.h"
 #include "model/problem.h"
+#include "python/console_forward.h"
 #include "python/progress_watch.h"
 #include "python/signal_watch.h"
 #include "search/solver.h"
@@ -77,7 +78,7 @@ py::dict SolveJson(std::string json_text, double time_limit, py::object on_progr
   return SolveProblem(ReadProblem(std::move(json_text)), time_limit, std::move(on_progress));
 }
 
-py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress) {
+py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress, py::object on_console) {
   if (time_limit > 0) problem.options.time_limit = time_limit;
   // The result needs the agents and the objective; the Solver takes the
   // Problem itself, so its matrices are not held twice.
@@ -86,9 +87,12 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
 
   // Wall-clock time of the whole solve, construction and preprocessing included.
   const auto start = std::chrono::steady_clock::now();
+  python::ConsoleForward console(std::move(on_console));
   Solver solver(std::move(problem), options);
+  console.Finish();  // the callable raised while the solver was built: no search
   python::SignalWatch watch(solver);
   python::ProgressWatch progress(solver, watch, std::move(on_progress));
+  console.Watch(solver, watch);
   const int found = solver.Solve();
   watch.Finish(found == 1);
   const auto end = std::chrono::steady_clock::now();
@@ -117,6 +121,7 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
   output["statistics"] = std::move(statistics);
   output["anytime"] = BuildAnytime(log, options.objective);
   progress.Finish([&output] { return py::object(output); });
+  console.Finish([&output] { return py::object(output); });
   return output;
 }
 

@@ -21,7 +21,13 @@ Problem ReadProblemFile(const std::string& input_path);
 
 // Solves `problem` under its own options (a positive `time_limit` replaces
 // their time limit) and returns the result dictionary described below.
-pybind11::dict SolveProblem(Problem problem, double time_limit, pybind11::object on_progress = pybind11::none());
+// `on_console` (None or a callable) takes the solve's console records in
+// place of the standard streams (python/console_forward.h); when it raises,
+// the solve stops and the exception propagates as one of `on_progress`
+// does (raised while the solver is built: before the search, without
+// "result").
+pybind11::dict SolveProblem(Problem problem, double time_limit, pybind11::object on_progress = pybind11::none(),
+                            pybind11::object on_console = pybind11::none());
 
 // Solves the instance held by the JSON document `json_text` (UTF-8) and
 // returns the result dictionary with the keys "status", "timeout", "routes",

@@ -26,7 +26,7 @@ IncumbentRecord::Outcome IncumbentRecord::Offer(double time, Result snapshot, Ju
   // A route the rules reject (the search and the post-optimisers disagree)
   // has no cost worth reporting.
   if (const std::optional<size_t> invalid = Recost(snapshot)) {
-    ConsoleLine(ConsoleStream::kErr, "[post-opt] solution dropped: invalid route for agent ",
+    ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "[post-opt] solution dropped: invalid route for agent ",
                 *invalid);
     return Outcome::kInvalid;
   }

@@ -16,7 +16,7 @@ double SimpleTimer::Elapsed() const {
 }
 
 void SimpleTimer::PrintDuration() const {
-  ConsoleLine(ConsoleStream::kOut, " System Clock Duration: ", Elapsed());
+  ConsoleLine(ConsoleStream::kOut, ConsoleKind::kInfo, " System Clock Duration: ", Elapsed());
 }
 
 }  // namespace tarsel

@@ -128,7 +128,7 @@ void Solver::BuildTimeWindowEdges() {
       if (w == kMaxDouble) {
         ++blocked;
         if (list_blocked_edges) {
-          ConsoleLineUnflushed(ConsoleStream::kOut, "edge: ", j, "->", k, " cost: ", w);
+          ConsoleLineUnflushed(ConsoleStream::kOut, ConsoleKind::kDebug, "edge: ", j, "->", k, " cost: ", w);
         }
       } else {
         mst_edges.push_back(MstEdge{j, k, w});
@@ -136,8 +136,11 @@ void Solver::BuildTimeWindowEdges() {
     }
   }
   if (blocked > 0) {
-    ConsoleLine(ConsoleStream::kOut, "[TW-MST] blocked edges: ", blocked, " / ", n * (n - 1) / 2,
-                " (set MTSP_DEBUG_TW_EDGES=1 for details)");
+    const size_t pairs = n * (n - 1) / 2;
+    ConsoleCodedLine(ConsoleStream::kOut, ConsoleKind::kInfo, console_code::kBlockedPairs,
+                     {{"blocked", uint64_t{blocked}}, {"pairs", uint64_t{pairs}},
+                      {"time_windows", tables.HasTimeWindows()}},
+                     "[TW-MST] blocked edges: ", blocked, " / ", pairs, " (set MTSP_DEBUG_TW_EDGES=1 for details)");
   }
   // Stable, so that equal weights keep their generation order and every run
   // sees the same list.
@@ -157,7 +160,7 @@ void Solver::CheckReachability() {
     // A node without any other node (cheapest stays kMaxDouble) has no arcs
     // to miss.
     if (cheapest != kMaxDouble && !tables.Connected(cheapest)) {
-      ConsoleLine(ConsoleStream::kErr, "point: ", i, " can't be reached");
+      ConsoleWarning(console_code::kUnreachableNode, {{"node", uint64_t{i}}}, "point: ", i, " can't be reached");
       unreachable_nodes.push_back(i);
     }
   }
@@ -166,7 +169,7 @@ void Solver::CheckReachability() {
 void Solver::CheckConnectivity() {
   const ConnectionReport report = CheckConnections(tables, NumAgents());
   for (const size_t node : report.unreachable_targets) {
-    ConsoleLine(ConsoleStream::kErr, "point: ", node, " can't be reached");
+    ConsoleWarning(console_code::kUnreachableNode, {{"node", uint64_t{node}}}, "point: ", node, " can't be reached");
   }
   for (const BlockedAgent& blocked : report.blocked_agents) {
     const AgentInfo& agent = tables.Agents()[blocked.agent];
@@ -174,26 +177,26 @@ void Solver::CheckConnectivity() {
     const size_t end = tables.Nodes()[tables.Goals()[blocked.agent]].id;
     switch (blocked.reason) {
       case BlockReason::kStartNotAllowed:
-        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id,
-                    " can't start: its type may not visit its start node ", start);
+        ConsoleWarning(console_code::kAgentBlocked, {{"agent", agent.id}}, "[warning] agent ", agent.id,
+                       " can't start: its type may not visit its start node ", start);
         break;
       case BlockReason::kEndNotAllowed:
-        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id,
-                    " can't finish: its type may not visit its end node ", end);
+        ConsoleWarning(console_code::kAgentBlocked, {{"agent", agent.id}}, "[warning] agent ", agent.id,
+                       " can't finish: its type may not visit its end node ", end);
         break;
       case BlockReason::kStartWindowClosed:
-        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id,
-                    " can't start: the time window of its start node ", start,
-                    " ends before time 0");
+        ConsoleWarning(console_code::kAgentBlocked, {{"agent", agent.id}}, "[warning] agent ", agent.id,
+                       " can't start: the time window of its start node ", start, " ends before time 0");
         break;
       case BlockReason::kNoTrip:
-        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id, " can't reach its end node ",
-                    end, " from its start node ", start, ": no connection");
+        ConsoleWarning(console_code::kAgentBlocked, {{"agent", agent.id}}, "[warning] agent ", agent.id,
+                       " can't reach its end node ", end, " from its start node ", start, ": no connection");
         break;
       case BlockReason::kTripOverLimit:
-        ConsoleLine(ConsoleStream::kErr, "[warning] agent ", agent.id, " can't reach its end node ",
-                    end, " from its start node ", start, " within its route-length limit ",
-                    agent.time_limit, ": the shortest trip costs ", blocked.shortest_trip);
+        ConsoleWarning(console_code::kAgentBlocked, {{"agent", agent.id}}, "[warning] agent ", agent.id,
+                       " can't reach its end node ", end, " from its start node ", start,
+                       " within its route-length limit ", agent.time_limit, ": the shortest trip costs ",
+                       blocked.shortest_trip);
         break;
     }
   }
@@ -201,17 +204,16 @@ void Solver::CheckConnectivity() {
     const size_t node = tables.Nodes()[target.node].id;
     if (target.reason == UnservableReason::kWindowClosed) {
       const WindowSlot* window = tables.Window(target.node);
-      ConsoleLine(ConsoleStream::kErr, "[warning] node ", node,
-                  " can't be served: its time window [", window->start, ", ", window->end,
-                  "] closes before any agent can arrive (the earliest arrival is ", target.bound,
-                  ")");
+      ConsoleWarning(console_code::kNodeUnservable, {{"node", uint64_t{node}}}, "[warning] node ", node,
+                     " can't be served: its time window [", window->start, ", ", window->end,
+                     "] closes before any agent can arrive (the earliest arrival is ", target.bound, ")");
     } else {
       const AgentInfo& agent = tables.Agents()[target.agent];
-      ConsoleLine(ConsoleStream::kErr, "[warning] node ", node,
-                  " can't be served within any agent's route-length limit: the cheapest route "
-                  "through it, agent ",
-                  agent.id, "'s, costs at least ", target.bound, " against its limit ",
-                  agent.time_limit);
+      ConsoleWarning(console_code::kNodeUnservable, {{"node", uint64_t{node}}}, "[warning] node ", node,
+                     " can't be served within any agent's route-length limit: the cheapest route "
+                     "through it, agent ",
+                     agent.id, "'s, costs at least ", target.bound, " against its limit ",
+                     agent.time_limit);
     }
   }
   unsolvable = !report.Solvable();

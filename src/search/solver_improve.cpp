@@ -36,9 +36,11 @@ bool Solver::RunImprovement(bool found) {
   const EngineOutcome outcome = RunImprovementEngine(tables, found ? &start : nullptr, settings);
   if (outcome.memory_limited && !memory_limit_reached) {
     memory_limit_reached = true;
-    ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", options.memory_limit_mb,
-                " MB reached before the improvement engine could start; the solve stops ",
-                found ? "with the best solution found" : "without a solution");
+    ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kStop, console_code::kMemoryStop,
+                     {{"memory_limit_mb", options.memory_limit_mb}}, "[memory] memory limit of ",
+                     options.memory_limit_mb,
+                     " MB reached before the improvement engine could start; the solve stops ",
+                     found ? "with the best solution found" : "without a solution");
   }
   // The focal search's own stop (a tenth of the budget) is no timeout of the solve.
   result.timeout = outcome.stopped_early || interrupt.Interrupted() || memory_limit_reached;
@@ -54,10 +56,11 @@ int Solver::SolveWithEngineOnly() {
     result.cpu_seconds = timer.Elapsed();
     return 0;
   }
-  ConsoleLine(ConsoleStream::kErr, "[improve] instance has ", tables.NumNodes(),
-              " nodes, more than the focal search supports (", kMaxSearchNodes,
-              "): the focal search is skipped and the improvement engine builds its own "
-              "starting solutions");
+  ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kInfo, console_code::kLargeInstance,
+                   {{"nodes", uint64_t{tables.NumNodes()}}}, "[improve] instance has ", tables.NumNodes(),
+                   " nodes, more than the focal search supports (", kMaxSearchNodes,
+                   "): the focal search is skipped and the improvement engine builds its own "
+                   "starting solutions");
   RunImprovement(false);
   result.cpu_seconds = timer.Elapsed();
   return record.Found() ? 1 : 0;

@@ -102,12 +102,12 @@ void Solver::WriteDebugDump() const {
   const std::string path = "paths/paths_astar/" + dump_name + "_astar.json";
   std::ofstream out(path, std::ios::trunc);
   if (!out) {
-    ConsoleLine(ConsoleStream::kErr, "Error: cannot open ", path, " for writing.");
+    ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "Error: cannot open ", path, " for writing.");
     return;
   }
   out << dump.dump(2) << "\n";
   out.close();
-  ConsoleLine(ConsoleStream::kOut, "Saved to ", path);
+  ConsoleLine(ConsoleStream::kOut, ConsoleKind::kInfo, "Saved to ", path);
 }
 
 }  // namespace tarsel

@@ -183,7 +183,7 @@ int Solver::Solve() {
       result.n_expanded += 1;
       const size_t agent = plugins.expansion->SelectAgent(selected);
       if (agent == kNoIndex) {
-        ConsoleLine(ConsoleStream::kErr, "can't find next expanded agent");
+        ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "can't find next expanded agent");
         break;
       }
       GenerateSuccessors(selected, agent);
@@ -197,7 +197,7 @@ int Solver::Solve() {
     const FocalWeightStep step = NextFocalWeight(incumbent, lists.MinOpenF());
     weights.push_back(step.weight);
     if (step.reached_one) {
-      ConsoleLine(ConsoleStream::kOut, "w = 1");
+      ConsoleLine(ConsoleStream::kOut, ConsoleKind::kProgress, "w = 1");
     } else {
       summary.bound_ratio = step.ratio;
     }
@@ -209,10 +209,10 @@ int Solver::Solve() {
     if (exhausted && !record.Found()) {
       // The whole search space holds no solution: the engine, which
       // searches a part of that space, cannot find one either.
-      ConsoleLine(ConsoleStream::kErr,
-                  "[improve] the focal search has exhausted its search space without a solution: "
-                  "no routes serve every target within the constraints; the improvement engine "
-                  "is not started");
+      ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kInfo, console_code::kSearchExhausted, {},
+                       "[improve] the focal search has exhausted its search space without a solution: "
+                       "no routes serve every target within the constraints; the improvement engine "
+                       "is not started");
     } else {
       RunImprovement(record.Found());
     }
@@ -235,9 +235,10 @@ bool Solver::MustStop() {
   if (tables_memory_bytes + static_cast<double>(SearchMemoryBytes() + label_store.BlockBytes()) >
       MemoryLimitBytes()) {
     memory_limit_reached = true;
-    ConsoleLine(ConsoleStream::kErr, "[memory] memory limit of ", options.memory_limit_mb,
-                " MB reached with ", label_store.Count(),
-                " labels stored; the search stops with the best solution found");
+    ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kStop, console_code::kMemoryStop,
+                     {{"memory_limit_mb", options.memory_limit_mb}}, "[memory] memory limit of ",
+                     options.memory_limit_mb, " MB reached with ", label_store.Count(),
+                     " labels stored; the search stops with the best solution found");
     return true;
   }
   return false;

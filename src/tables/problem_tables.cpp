@@ -77,8 +77,8 @@ void FillAllowedTypes(const Problem& problem, std::vector<NodeInfo>& nodes) {
         if (type != problem.type_ids.end()) types.push_back(type->second);
       }
     } else {
-      ConsoleLine(ConsoleStream::kErr, "[warning] node ", info.id,
-                  " has no assignment constraint; allowing all types");
+      ConsoleWarning(console_code::kNoAssignment, {{"node", uint64_t{info.id}}, {"nodes", uint64_t{nodes.size()}}},
+                     "[warning] node ", info.id, " has no assignment constraint; allowing all types");
       for (const auto& [name, index] : problem.type_ids) types.push_back(index);
     }
     std::sort(types.begin(), types.end());
@@ -100,7 +100,8 @@ void WarnAboutUnknownReferences(const Problem& problem,
   std::vector<std::string> unknown_types;
   for (const uint64_t id : assigned_ids) {
     if (node_index.count(id) == 0) {
-      ConsoleLine(ConsoleStream::kErr, "[warning] assignment node id ", id, " not found in nodes");
+      ConsoleWarning(console_code::kUnknownAssignmentNode, {{"node", id}}, "[warning] assignment node id ", id,
+                     " not found in nodes");
     }
     for (const std::string& name : allowed.at(id)) {
       if (problem.type_ids.count(name) == 0 &&
@@ -110,8 +111,8 @@ void WarnAboutUnknownReferences(const Problem& problem,
     }
   }
   for (const std::string& name : unknown_types) {
-    ConsoleLine(ConsoleStream::kErr, "[warning] assignment type \"", name,
-                "\" is not the type of any agent");
+    ConsoleWarning(console_code::kUnknownAssignmentType, {{"type", name}}, "[warning] assignment type \"", name,
+                   "\" is not the type of any agent");
   }
 
   std::vector<uint64_t> sequence_ids;
@@ -126,7 +127,8 @@ void WarnAboutUnknownReferences(const Problem& problem,
   std::sort(sequence_ids.begin(), sequence_ids.end());
   sequence_ids.erase(std::unique(sequence_ids.begin(), sequence_ids.end()), sequence_ids.end());
   for (const uint64_t id : sequence_ids) {
-    ConsoleLine(ConsoleStream::kErr, "[warning] sequence node id ", id, " not found in nodes");
+    ConsoleWarning(console_code::kUnknownSequenceNode, {{"node", id}}, "[warning] sequence node id ", id,
+                   " not found in nodes");
   }
 }
 
@@ -138,7 +140,8 @@ TimeWindowTable WindowTable(const Problem& problem,
     if (index != node_index.end()) {
       windows[index->second] = window;
     } else {
-      ConsoleLine(ConsoleStream::kErr, "[warning] time window node id ", id, " not found in nodes");
+      ConsoleWarning(console_code::kUnknownTimeWindowNode, {{"node", id}}, "[warning] time window node id ", id,
+                     " not found in nodes");
     }
   }
   return windows;
@@ -177,10 +180,9 @@ void WarnAboutCostsAboveThreshold(const Problem& problem,
     const bool above = std::any_of(dense.begin(), dense.end(),
                                    [missing_cost](double c) { return c > missing_cost; });
     if (above) {
-      ConsoleLine(ConsoleStream::kErr, "[warning] cost matrix of type ", problem.type_names[t],
-                  " has entries above ", missing_cost,
-                  ", which count as no connection; raise the option \"missing_cost\" above "
-                  "them to use them");
+      ConsoleWarning(console_code::kCostsAboveMissing, {{"type", problem.type_names[t]}},
+                     "[warning] cost matrix of type ", problem.type_names[t], " has entries above ", missing_cost,
+                     ", which count as no connection; raise the option \"missing_cost\" above them to use them");
     }
   }
 }

@@ -1,13 +1,15 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "common/console.h"
 
 namespace tarsel::testing {
 
-// Collects the core's console lines while it lives (in place of the
-// standard streams), one string per stream, each line ending in a newline.
+// Collects the core's console lines while it lives on this thread (in place
+// of the standard streams): one string per stream, each line ending in a
+// newline, and the records themselves.
 class ConsoleCapture : public ConsoleSink {
  public:
   ConsoleCapture() : previous_(SetConsoleSink(this)) {}
@@ -15,13 +17,15 @@ class ConsoleCapture : public ConsoleSink {
   ConsoleCapture(const ConsoleCapture&) = delete;
   ConsoleCapture& operator=(const ConsoleCapture&) = delete;
 
-  void Line(ConsoleStream stream, const std::string& text, bool flush) override {
-    (void)flush;
-    (stream == ConsoleStream::kOut ? out_ : err_) += text + "\n";
+  void Write(const ConsoleRecord& record) override {
+    (record.stream == ConsoleStream::kOut ? out_ : err_) += record.text + "\n";
+    records_.push_back(record);
   }
   // What went to standard output / error since the last call; forgets it.
   std::string TakeOut() { return Take(out_); }
   std::string TakeErr() { return Take(err_); }
+  // Every record since the capture began.
+  const std::vector<ConsoleRecord>& Records() const { return records_; }
 
  private:
   static std::string Take(std::string& text) {
@@ -33,6 +37,7 @@ class ConsoleCapture : public ConsoleSink {
   ConsoleSink* previous_;
   std::string out_;
   std::string err_;
+  std::vector<ConsoleRecord> records_;
 };
 
 }  // namespace tarsel::testing

@@ -148,7 +148,7 @@ void ReferencePostOptimizers::OptimizeDefault(Result& result) {
     const Path path = result.paths[i];
     auto [valid, cost] = Evaluate(path, i);
     if (!valid) {
-      ConsoleLine(ConsoleStream::kErr, "[post-opt] invalid path for agent ", i, ", skip optimize");
+      ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "[post-opt] invalid path for agent ", i, ", skip optimize");
       cost = 0.0;
     }
     routes.push_back(Route{i, cost, path});
@@ -170,7 +170,7 @@ void ReferencePostOptimizers::OptimizeDefault(Result& result) {
     for (size_t m : groups[t].members) {
       auto [valid, cost] = Evaluate(routes[m].path, m);
       if (!valid) {
-        ConsoleLine(ConsoleStream::kErr, "[post-opt] invalid path for agent ", m, ", skip optimize");
+        ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "[post-opt] invalid path for agent ", m, ", skip optimize");
         cost = 0.0;
       }
       if (std::isfinite(cost)) {
@@ -179,7 +179,7 @@ void ReferencePostOptimizers::OptimizeDefault(Result& result) {
       }
       const double limit = agents[m].time_limit;
       if (!std::isfinite(routes[m].cost) || (limit > 0 && routes[m].cost > limit)) {
-        ConsoleLine(ConsoleStream::kErr, "[post-opt] path invalid or over capacity, skip agent ", m);
+        ConsoleLine(ConsoleStream::kErr, ConsoleKind::kError, "[post-opt] path invalid or over capacity, skip agent ", m);
       }
     }
     UpdateExtremes(t);

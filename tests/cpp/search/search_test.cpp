@@ -406,6 +406,12 @@ TEST(Search, MemoryBudgetStopsTheSearchAndKeepsTheSolution) {
   EXPECT_TRUE(solver.GetResult().timeout);
   EXPECT_LE(solver.SearchMemoryBytes(), size_t{2} << 20);
   EXPECT_NE(err.find("[memory] memory limit of 2 MB reached with "), std::string::npos) << err;
+  const auto stop = std::find_if(console.Records().begin(), console.Records().end(),
+                                 [](const ConsoleRecord& record) { return record.kind == ConsoleKind::kStop; });
+  ASSERT_NE(stop, console.Records().end());
+  EXPECT_EQ(stop->code, console_code::kMemoryStop);
+  EXPECT_EQ(stop->fields, (ConsoleFields{{"memory_limit_mb", 2.0}}));
+  EXPECT_EQ(stop->text.rfind("[memory] memory limit of 2 MB reached with ", 0), 0u);
   EXPECT_EQ(CheckSolution(b.problem, true, solver.GetResult()), "");
 
   options.memory_limit_mb = 0;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+#include <variant>
+#include <vector>
 
 #include "instance_builder.h"
 #include "plugins/composite_constraint_checker.h"
@@ -60,6 +62,17 @@ TEST(SolverConstruction, WarnsOncePerNodeWithoutAssignment) {
             "[warning] node 2 has no assignment constraint; allowing all types\n"
             "[warning] node 42 has no assignment constraint; allowing all types\n"
             "[warning] time window node id 77 not found in nodes\n");
+  // Each line is a warning record; the per-node ones carry the node's id.
+  const std::vector<ConsoleRecord>& records = console.Records();
+  ASSERT_EQ(records.size(), 5u);
+  for (const ConsoleRecord& record : records) {
+    EXPECT_EQ(record.kind, ConsoleKind::kWarning);
+    EXPECT_EQ(record.stream, ConsoleStream::kErr);
+  }
+  EXPECT_EQ(records[3].code, console_code::kNoAssignment);
+  EXPECT_EQ(records[3].fields, (ConsoleFields{{"node", uint64_t{42}}, {"nodes", uint64_t{4}}}));
+  EXPECT_EQ(records[4].code, console_code::kUnknownTimeWindowNode);
+  EXPECT_EQ(std::get<uint64_t>(records[4].fields[0].second), 77u);
   EXPECT_EQ(solver.Nodes()[2].allowed_types, std::vector<size_t>({0, 1}));
   EXPECT_TRUE(solver.TimeWindows().empty());
 }
@@ -140,6 +153,16 @@ TEST(SolverConstruction, CandidateEdgesTakeTheCheaperDirectionAndCountBlockedPai
   ConsoleCapture console;
   Solver solver(b.problem, Options{});
   EXPECT_EQ(console.TakeOut(), "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
+  // The warning about the cost above 9999 on standard error, then the count.
+  ASSERT_EQ(console.Records().size(), 2u);
+  EXPECT_EQ(console.Records()[0].code, console_code::kCostsAboveMissing);
+  const ConsoleRecord& count = console.Records()[1];
+  EXPECT_EQ(count.kind, ConsoleKind::kInfo);
+  EXPECT_EQ(count.stream, ConsoleStream::kOut);
+  EXPECT_EQ(count.code, console_code::kBlockedPairs);
+  const ConsoleFields expected_fields = {
+      {"blocked", uint64_t{1}}, {"pairs", uint64_t{3}}, {"time_windows", false}};
+  EXPECT_EQ(count.fields, expected_fields);
   const auto& edges = solver.MstEdges();
   ASSERT_EQ(edges.size(), 2u);
   EXPECT_EQ(edges[0].u, 1u);
@@ -154,6 +177,12 @@ TEST(SolverConstruction, CandidateEdgesTakeTheCheaperDirectionAndCountBlockedPai
   EXPECT_EQ(console.TakeOut(),
             "edge: 2->0 cost: 1.79769e+308\n"
             "[TW-MST] blocked edges: 1 / 3 (set MTSP_DEBUG_TW_EDGES=1 for details)\n");
+  // The listing is debug output written without flushing; the count flushes.
+  ASSERT_EQ(console.Records().size(), 5u);
+  EXPECT_EQ(console.Records()[3].kind, ConsoleKind::kDebug);
+  EXPECT_FALSE(console.Records()[3].flush);
+  EXPECT_EQ(console.Records()[4].code, console_code::kBlockedPairs);
+  EXPECT_TRUE(console.Records()[4].flush);
 }
 
 TEST(SolverConstruction, WindowEdgeCostAddsUnavoidableWaitingAndBlocksLateWindows) {
