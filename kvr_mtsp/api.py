@@ -8,7 +8,8 @@
 The instance is a path (str or os.PathLike), a JSON text (a str whose first
 character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
-document's own), `improve` and `seed` replace the document's "options",
+document's own), `improve`, `seed` and `enforce_capacity` replace the
+document's "options",
 as the command line's flags do; so does `max_no_improvement` when given,
 and otherwise the document's own value stands or, where it sets none (or
 0), the package's default (`MAX_NO_IMPROVEMENT`) ends the improvement
@@ -67,6 +68,8 @@ class Route:
     # costs nothing and is not in `cost`.
     free_last_leg: bool
     extra: Extra = ()
+    # Demand of the targets it serves; None unless capacities were enforced.
+    load: float | None = None
 
     @property
     def serves_targets(self) -> bool:
@@ -74,7 +77,9 @@ class Route:
         return len(self.positions) > 2
 
     def to_dict(self) -> dict[str, Any]:
-        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost, **dict(self.extra)}
+        load = {} if self.load is None else {"load": self.load}
+        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost, **load,
+                **dict(self.extra)}
 
 
 @dataclass(frozen=True)
@@ -186,7 +191,8 @@ class SolveResult:
                     node_ids=tuple(view.node_ids[p] if 0 <= p < len(view.node_ids) else None for p in positions),
                     cost=route["cost"],
                     free_last_leg=view.free_last_leg(index, list(positions)),
-                    extra=_extra(route, ("agent_id", "path", "cost")),
+                    extra=_extra(route, ("agent_id", "path", "cost", "load")),
+                    load=route.get("load"),
                 )
             )
         return cls(
@@ -249,6 +255,7 @@ def solve(
     improve: bool = True,
     seed: int = 0,
     max_no_improvement: int | None = None,
+    enforce_capacity: bool = True,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
@@ -259,7 +266,9 @@ def solve(
     document's. `max_no_improvement`: the option of that name (engine
     iterations in a row without a better solution after which it ends; 0 or
     less: no limit), replacing the document's when given; when neither sets
-    it, MAX_NO_IMPROVEMENT. `on_progress`: passed on to the module's solve functions when
+    it, MAX_NO_IMPROVEMENT. `enforce_capacity`: the option of that name
+    (the demands on each route add up to at most its agent's capacity; each
+    route's `load` is then reported). `on_progress`: passed on to the module's solve functions when
     given: a callable taking one `kvr_mtsp.ProgressRecord`, called on every
     improving solution and at most once per second of processor time
     otherwise. When it raises, the solve stops and the exception propagates
@@ -271,7 +280,8 @@ def solve(
     """
     return solve_with(
         instance,
-        {"improve": improve, "seed": seed, "max_no_improvement": max_no_improvement},
+        {"improve": improve, "seed": seed, "max_no_improvement": max_no_improvement,
+         "enforce_capacity": enforce_capacity},
         time_limit=time_limit,
         on_progress=on_progress,
     )

@@ -54,10 +54,17 @@ int Solver::SolveWithEngineOnly() {
     result.cpu_seconds = timer.Elapsed();
     return 0;
   }
-  ConsoleLine(ConsoleStream::kErr, "[improve] instance has ", tables.NumNodes(),
-              " nodes, more than the focal search supports (", kMaxSearchNodes,
-              "): the focal search is skipped and the improvement engine builds its own "
-              "starting solutions");
+  if (capacities_bind) {
+    ConsoleLine(ConsoleStream::kErr,
+                "[improve] the demands can exceed a capacity, which the focal search does not "
+                "hold routes to: it is skipped and the improvement engine builds its own "
+                "starting solutions");
+  } else {
+    ConsoleLine(ConsoleStream::kErr, "[improve] instance has ", tables.NumNodes(),
+                " nodes, more than the focal search supports (", kMaxSearchNodes,
+                "): the focal search is skipped and the improvement engine builds its own "
+                "starting solutions");
+  }
   RunImprovement(false);
   result.cpu_seconds = timer.Elapsed();
   return record.Found() ? 1 : 0;
