@@ -501,9 +501,11 @@ def _route_entry_errors(inst: Instance, routes) -> list[str]:
         count = len(routes) if isinstance(routes, list) else routes
         return [f"{count} routes for {len(inst.agents)} agents"]
     errors = []
-    keys = ROUTE_KEYS + ["load"] if inst.enforce_capacity else ROUTE_KEYS
+    # A solve that enforces capacities (the package's default, also for a
+    # document that does not ask for it) adds each route's "load".
+    keys = [ROUTE_KEYS + ["load"]] if inst.enforce_capacity else [ROUTE_KEYS, ROUTE_KEYS + ["load"]]
     for k, route in enumerate(routes):
-        if not isinstance(route, dict) or list(route) != keys or route["agent_id"] != inst.agents[k].id:
+        if not isinstance(route, dict) or list(route) not in keys or route["agent_id"] != inst.agents[k].id:
             errors.append(f"route {k}: {route!r} does not belong to agent {inst.agents[k].id}")
         elif not isinstance(route["path"], list):
             errors.append(f"route {k}: path {route['path']!r} is not a list")

@@ -21,7 +21,7 @@ WARNING = ('[warning] demands and capacities are carried but not enforced; set t
            "to true to keep every route within its agent's capacity")
 
 
-def loaded_doc(capacity: float = 9, enforce: bool | None = None) -> dict:
+def loaded_doc(capacity: float = 9, enforce: bool | None = None, improve: bool = False) -> dict:
     """Six targets on a circle around the depot, demand 3 each (18 in all),
     two trucks of `capacity`: at 9 each takes exactly three targets, while
     without capacities one truck serving all is the cheapest (min_sum)."""
@@ -32,6 +32,8 @@ def loaded_doc(capacity: float = 9, enforce: bool | None = None) -> dict:
     for agent in doc["agents"]:
         agent["capacity"] = capacity
     doc["options"].update({"max_iterations": 300, "seed": 1})
+    if improve:
+        doc["options"]["improve"] = True
     if enforce is not None:
         doc["options"]["enforce_capacity"] = enforce
     return doc
@@ -123,7 +125,7 @@ class TestPackage:
         result = kvr_mtsp.solve(loaded_doc(), time_limit=20)
         assert result.solved
         assert [route.load for route in result.routes] == [9, 9]
-        assert check_result(loaded_doc(enforce=True), result.to_dict()) == []
+        assert check_result(loaded_doc(enforce=True, improve=True), result.to_dict()) == []
         assert [route["load"] for route in result.to_dict()["routes"]] == [route.load for route in result.routes]
 
     def test_solve_can_turn_it_off(self):

@@ -30,7 +30,8 @@ def recorded(monkeypatch):
 
     def call(problem, time_limit, **kwargs):
         options = problem.options()
-        sent = {key: getattr(options, key) for key in ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement")}
+        sent = {key: getattr(options, key) for key in ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement",
+                                                      "enforce_capacity")}
         result = real(problem, time_limit, **kwargs)
         calls.append({"options": sent, "time_limit": time_limit, "kwargs": kwargs, "result": copy.deepcopy(result)})
         return result
@@ -74,7 +75,8 @@ class TestOptions:
         # improve and seed replaced, the rest kept (the limit travels as the argument)
         # and the package's no-improvement limit added
         assert call["options"] == {"objective": core.ObjectiveType.MinMax, "time_limit": 7, "improve": True,
-                                   "seed": 4, "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT}
+                                   "seed": 4, "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT,
+                                   "enforce_capacity": True}
         assert call["kwargs"] == {"consume_costs": True}  # no callback unless one is given
 
     def test_without_time_limit_the_documents_own_holds(self, make_doc, recorded):
@@ -82,13 +84,19 @@ class TestOptions:
         assert recorded[0]["time_limit"] == -1
         assert recorded[0]["options"]["improve"] is False
 
+    def test_enforce_capacity_replaces_the_documents_option(self, make_doc, recorded):
+        doc = make_doc(4)
+        doc["options"]["enforce_capacity"] = True
+        kvr_mtsp.solve(doc, improve=False, enforce_capacity=False)
+        assert recorded[0]["options"]["enforce_capacity"] is False
+
     def test_a_document_without_options_gets_them(self, make_doc, recorded):
         doc = make_doc(4, objective=None, time_limit=None)
         kvr_mtsp.solve(json.dumps(doc), time_limit=2, improve=False)
         defaults = core.Options()
         assert recorded[0]["options"] == {"objective": defaults.objective, "time_limit": defaults.time_limit,
                                           "improve": False, "seed": 0, "max_iterations": 0,
-                                          "max_no_improvement": MAX_NO_IMPROVEMENT}
+                                          "max_no_improvement": MAX_NO_IMPROVEMENT, "enforce_capacity": True}
 
 
 class TestResultObject:
