@@ -180,7 +180,9 @@ TEST(PenalisedCost, SegmentsAgreeWithTheWalkOnRandomRoutes) {
       EXPECT_EQ(walk.feasible,
                 walk.warp == 0 && (limit <= 0 || walk.duration <= limit) && overload == 0);
       // Under hard rules a route over its capacity is infeasible.
-      if (overload > 0) EXPECT_EQ(rules.Cost(k, whole, PenaltyWeights{}), RouteRules::kInfeasible);
+      if (overload > 0) {
+        EXPECT_EQ(rules.Cost(k, whole, PenaltyWeights{}), RouteRules::kInfeasible);
+      }
     }
   }
   EXPECT_GT(penalised, 100u);  // the penalties were exercised
