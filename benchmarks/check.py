@@ -8,7 +8,9 @@ signed 64-bit, route-length limits and capacities the numbers given;
 booleans as 1 and 0 except in the options) and raises `ShapeError` for a
 document the loader rejects, `InvalidInstance` for one whose "seed" or
 "max_iterations" lies outside the signed 64-bit range, whose ids repeat,
-whose costs are negative or whose "missing_cost" is not positive, and
+whose costs are negative or whose "missing_cost" is not positive (with
+"enforce_capacity": whose demands are negative or not finite, or whose
+capacities can bind without "improve"), and
 `UnknownReference` for one that names unknown nodes or types, in the order
 the solver construction checks them.
 
