@@ -8,12 +8,13 @@
 The instance is a path (str or os.PathLike), a JSON text (a str whose first
 character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
-document's own), `improve` and `seed` replace the document's "options",
-as the command line's flags do; so do `max_iterations`,
-`memory_limit_mb`, `missing_cost` and `max_no_improvement` when given.
-Where neither the argument nor the document sets `max_no_improvement` (or
-the document sets 0), the package's default (`MAX_NO_IMPROVEMENT`) ends
-the improvement engine once it stops improving. The module's reader reads the instance
+document's own), `improve`, `seed` and `enforce_capacity` replace the
+document's "options", as the command line's flags do; so do
+`max_iterations`, `memory_limit_mb`, `missing_cost` and
+`max_no_improvement` when given. Where neither the argument nor the
+document sets `max_no_improvement` (or the document sets 0), the package's
+default (`MAX_NO_IMPROVEMENT`) ends the improvement engine once it stops
+improving. The module's reader reads the instance
 once into a `Problem` (`read`: a file or a text as it is, a dict as its
 JSON text), the arguments are set in its options, and the module's
 `solve_problem` solves it; the module's exceptions reach the caller
@@ -77,6 +78,8 @@ class Route:
     # costs nothing and is not in `cost`.
     free_last_leg: bool
     extra: Extra = ()
+    # Demand of the targets it serves; None unless capacities were enforced.
+    load: float | None = None
 
     @property
     def serves_targets(self) -> bool:
@@ -84,7 +87,9 @@ class Route:
         return len(self.positions) > 2
 
     def to_dict(self) -> dict[str, Any]:
-        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost, **dict(self.extra)}
+        load = {} if self.load is None else {"load": self.load}
+        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost, **load,
+                **dict(self.extra)}
 
 
 @dataclass(frozen=True)
@@ -214,7 +219,8 @@ class SolveResult:
                     node_ids=tuple(view.node_ids[p] if 0 <= p < len(view.node_ids) else None for p in positions),
                     cost=route["cost"],
                     free_last_leg=view.free_last_leg(index, list(positions)),
-                    extra=_extra(route, ("agent_id", "path", "cost")),
+                    extra=_extra(route, ("agent_id", "path", "cost", "load")),
+                    load=route.get("load"),
                 )
             )
         return cls(
@@ -282,6 +288,7 @@ def solve(
     max_no_improvement: int | None = None,
     memory_limit_mb: float | None = None,
     missing_cost: float | None = None,
+    enforce_capacity: bool = True,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
@@ -300,7 +307,9 @@ def solve(
     `memory_limit_mb`: megabytes the search may hold (the solver refuses a
     budget that is not a positive finite number with ValueError).
     `missing_cost`: arc costs at or above it count as no connection
-    (positive). A value of the wrong type raises ValueError naming the
+    (positive). `enforce_capacity` (default on): the demands on each route
+    add up to at most its agent's capacity; each route's `load` is then
+    reported. A value of the wrong type raises ValueError naming the
     option.
 
     `on_progress`: passed on to the module's solve functions when
@@ -320,7 +329,7 @@ def solve(
         instance,
         {"improve": improve, "seed": seed, "max_iterations": max_iterations,
          "max_no_improvement": max_no_improvement, "memory_limit_mb": memory_limit_mb,
-         "missing_cost": missing_cost},
+         "missing_cost": missing_cost, "enforce_capacity": enforce_capacity},
         time_limit=time_limit,
         on_progress=on_progress,
     )

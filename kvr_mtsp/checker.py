@@ -13,7 +13,9 @@ signed 64-bit, route-length limits and capacities the numbers given;
 booleans as 1 and 0 except in the options) and raises `ShapeError` for a
 document the loader rejects, `InvalidInstance` for one whose "seed" or
 "max_iterations" lies outside the signed 64-bit range, whose ids repeat,
-whose costs are negative or whose "missing_cost" is not positive, and
+whose costs are negative or whose "missing_cost" is not positive (with
+"enforce_capacity": whose demands are negative or not finite, or whose
+capacities can bind without "improve"), and
 `UnknownReference` for one that names unknown nodes or types, in the order
 the solver construction checks them. `parse_json` reads a text as the
 solver's parser does, integers beyond the 64-bit ranges as doubles.
@@ -25,8 +27,11 @@ types allowed per node, depots of other agents, arcs that exist (below the
 "missing_cost" threshold, 9999 by default), the cost from the agent type's
 matrix with waiting for time windows, at the start node too (with open
 routes, `return_to_end: false`, the leg back to the own start or end node
-is free), window ends and route-length limits, waiting included. A reported
-cost must equal the recomputed one, and so must the objective.
+is free), window ends and route-length limits, waiting included, and with
+the option "enforce_capacity" the demands of each route's targets against
+its agent's capacity (0 or less: none). A reported cost (and, with that
+option, a reported "load") must equal the recomputed one, and so must the
+objective.
 
 Entry points, by the shape of what is checked:
 - `check`: any result the package writes (the module's result document,
@@ -196,6 +201,7 @@ class InstanceAgent:
     goal: int  # node position
     time_limit: float  # route-length limit, 0 or less for none
     type_index: int = -1  # what the solver uses: the type last registered for this id
+    capacity: float = 0.0  # 0 or less for none
 
 
 @dataclass
@@ -210,6 +216,8 @@ class Instance:
     min_max: bool
     time_limit: float
     missing_cost: float = NO_CONNECTION  # arcs at or above it do not exist
+    demands: list[float] = field(default_factory=list)  # per node position
+    enforce_capacity: bool = False
     start_set: set[int] = field(default_factory=set)
     goal_set: set[int] = field(default_factory=set)
 
@@ -231,15 +239,14 @@ class Instance:
 
 def read_instance(doc) -> Instance:
     """The instance as the solver sees it; raises ShapeError or UnknownReference."""
-    nodes = []
+    nodes, demands = [], []
     for item in _array(_required(doc, "nodes")):
         node_id = _u64(_required(item, "id"))
         for key in ("x", "y", "z"):
             _double(_required(item, key))
         if "type" in item:
             _str(item["type"])
-        if "demand" in item:
-            _double(item["demand"])
+        demands.append(_double(item["demand"]) if "demand" in item else 0.0)
         nodes.append(node_id)
 
     raw_agents = []
@@ -248,10 +255,9 @@ def read_instance(doc) -> Instance:
         type_name = _str(_required(item, "type"))
         start = _u64(_required(item, "start_node"))
         end = _u64(_required(item, "end_node"))
-        if "capacity" in item:
-            _limit(item["capacity"])
+        capacity = _limit(item["capacity"]) if "capacity" in item else 0.0
         max_length = _limit(item["max_length"]) if "max_length" in item else 0.0
-        raw_agents.append((agent_id, type_name, start, end, max_length))
+        raw_agents.append((agent_id, type_name, start, end, max_length, capacity))
 
     costs = {}
     if "costs" in doc:
@@ -284,6 +290,7 @@ def read_instance(doc) -> Instance:
                         _str(item["type"])
 
     return_to_end, min_max, time_limit, missing_cost = True, False, 60.0, NO_CONNECTION
+    enforce_capacity = improve = False
     if "options" in doc:
         options = doc["options"]
         if not isinstance(options, dict):
@@ -293,12 +300,12 @@ def read_instance(doc) -> Instance:
         time_limit = _double(options["time_limit"]) if "time_limit" in options else 60.0
         if "memory_limit_mb" in options:
             _double(options["memory_limit_mb"])
-        if "improve" in options:
-            _bool(options["improve"])
+        improve = _bool(options["improve"]) if "improve" in options else False
         _i64_option(options, "seed")
         _i64_option(options, "max_iterations")
         _i64_option(options, "max_no_improvement")
         missing_cost = _double(options["missing_cost"]) if "missing_cost" in options else NO_CONNECTION
+        enforce_capacity = _bool(options["enforce_capacity"]) if "enforce_capacity" in options else False
 
     # Solver construction: the option, unique ids, costs that only add up,
     # then the references.
@@ -315,16 +322,27 @@ def read_instance(doc) -> Instance:
             for c, cost in enumerate(row):
                 if not cost >= 0:
                     raise InvalidInstance(f"cost {cost!r} of type {name!r} at row {r}, column {c}")
+    if enforce_capacity:
+        for position, demand in enumerate(demands):
+            if not (demand >= 0 and math.isfinite(demand)):
+                raise InvalidInstance(f"node {nodes[position]} has the demand {demand!r}")
+        # Capacities that the targets' demands together can exceed are left
+        # to the improvement engine; without it the solver refuses them.
+        depot_ids = {a[2] for a in raw_agents} | {a[3] for a in raw_agents}
+        total = math.fsum(d for node_id, d in zip(nodes, demands) if node_id not in depot_ids and d > 0)
+        if not improve and len(nodes) <= 256 and any(0 < a[5] < total for a in raw_agents):
+            raise InvalidInstance(f"capacities below the total demand {total!r} without the improvement engine")
     node_index = {node_id: i for i, node_id in enumerate(nodes)}
     type_ids: dict[str, int] = {}
     type_of_id: dict[int, int] = {}
     agents = []
-    for agent_id, type_name, start, end, limit in raw_agents:
+    for agent_id, type_name, start, end, limit, capacity in raw_agents:
         type_ids.setdefault(type_name, len(type_ids))
         type_of_id[agent_id] = type_ids[type_name]
         if start not in node_index or end not in node_index:
             raise UnknownReference(f"agent {agent_id}: start {start} or end {end} is no node id")
-        agents.append(InstanceAgent(agent_id, type_name, node_index[start], node_index[end], limit))
+        agents.append(InstanceAgent(agent_id, type_name, node_index[start], node_index[end], limit,
+                                    capacity=capacity))
     for agent in agents:
         agent.type_index = type_of_id[agent.id]
     for name in costs:
@@ -350,6 +368,8 @@ def read_instance(doc) -> Instance:
         min_max=min_max,
         time_limit=time_limit,
         missing_cost=missing_cost,
+        demands=demands,
+        enforce_capacity=enforce_capacity,
     )
     instance.start_set = {a.start for a in agents}
     instance.goal_set = {a.goal for a in agents}
@@ -372,8 +392,9 @@ KINDS = (
     "connections",  # arcs that do not exist, types without a cost matrix
     "windows",  # arrivals after a window's end
     "limits",  # route lengths beyond their agent's "max_length"
-    # Rules for loads ("capacity") and paired visits ("pairs") go here, with
-    # their checks beside the window and limit checks of `_walk`.
+    "capacity",  # route loads beyond their agent's capacity, reported loads that differ (with "enforce_capacity")
+    # Rules for paired visits ("pairs") go here, with their checks beside
+    # the window and limit checks of `_walk`.
     "costs",  # reported route costs that differ from the ones recomputed from the matrices
     "objective",  # longest and total cost, the objective and the anytime log against the routes
 )
@@ -493,6 +514,10 @@ def _check_path(inst: Instance, k: int, path: list[int], reported: float | None,
             errors += [Violation("connections", f"{name}: no connection from {a} to {b}")
                        for a, b in walk.unconnected]
     errors += [Violation(e.kind, f"{name}: {e.message}") for e in walk.errors]
+    if inst.enforce_capacity and agent.capacity > 0:
+        load = route_load(inst, path)
+        if _late(load, agent.capacity, slack):
+            errors.append(Violation("capacity", f"{name}: load {load!r} exceeds its capacity {agent.capacity:g}"))
     if errors or reported is None:
         return errors, walk.cost
 
@@ -500,6 +525,11 @@ def _check_path(inst: Instance, k: int, path: list[int], reported: float | None,
     if not _close(reported, walk.cost) and not dissolved:
         errors.append(Violation("costs", f"{name}: reported cost {reported!r}, recomputed {walk.cost!r}"))
     return errors, walk.cost
+
+
+def route_load(inst: Instance, path: list[int]) -> float:
+    """The demands of the targets on `path` (starts and ends carry none)."""
+    return math.fsum(inst.demands[v] for v in path if v not in inst.start_set and v not in inst.goal_set)
 
 
 def _service_errors(inst: Instance, served: list[int]) -> list[Violation]:
@@ -521,8 +551,11 @@ def _route_entry_errors(inst: Instance, routes) -> list[str]:
         count = len(routes) if isinstance(routes, list) else routes
         return [f"{count} routes for {len(inst.agents)} agents"]
     errors = []
+    # A solve that enforces capacities (the package's default, also for a
+    # document that does not ask for it) adds each route's "load".
+    keys = [ROUTE_KEYS + ["load"]] if inst.enforce_capacity else [ROUTE_KEYS, ROUTE_KEYS + ["load"]]
     for k, route in enumerate(routes):
-        if not isinstance(route, dict) or list(route) != ROUTE_KEYS or route["agent_id"] != inst.agents[k].id:
+        if not isinstance(route, dict) or list(route) not in keys or route["agent_id"] != inst.agents[k].id:
             errors.append(f"route {k}: {route!r} does not belong to agent {inst.agents[k].id}")
         elif not isinstance(route["path"], list):
             errors.append(f"route {k}: path {route['path']!r} is not a list")
@@ -534,6 +567,9 @@ def _solution_errors(inst: Instance, routes: list[dict]) -> list[Violation]:
     for k, route in enumerate(routes):
         errors += _check_path(inst, k, route["path"], route["cost"])[0]
         served += route["path"][1:-1]
+        if "load" in route and not _close(route["load"], route_load(inst, route["path"])):
+            recomputed = route_load(inst, route["path"])
+            errors.append(Violation("capacity", f"route {k}: reported load {route['load']!r}, recomputed {recomputed!r}"))
     return errors + _service_errors(inst, served)
 
 

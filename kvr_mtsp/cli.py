@@ -3,7 +3,7 @@
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose] [--quiet]
                    [--missing-cost C] [--memory-limit-mb MB]
                    [--improve | --no-improve] [--seed N] [--max-iterations N]
-                   [--max-no-improvement N] [--plot ROUTES.png]
+                   [--max-no-improvement N] [--capacity | --no-capacity] [--plot ROUTES.png]
     kvr-mtsp --version
 
 The subcommands plot, convert, validate, check and batch live in their own
@@ -123,6 +123,13 @@ def build_parser() -> argparse.ArgumentParser:
         f"default: the instance's own option, else {MAX_NO_IMPROVEMENT})",
     )
     solve.add_argument(
+        "--capacity",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help='keep the demands on each route within its agent\'s capacity (sets the option "enforce_capacity"; '
+        "default: on)",
+    )
+    solve.add_argument(
         "--missing-cost",
         type=finite_number,
         metavar="C",
@@ -182,6 +189,7 @@ def flag_options(args: argparse.Namespace, memory_limit_mb: float | None) -> dic
         "seed": args.seed,
         "max_iterations": args.max_iterations,
         "max_no_improvement": args.max_no_improvement,
+        "enforce_capacity": args.capacity,
     }
 
 
@@ -264,6 +272,8 @@ def write_summary(
     any_free = any_positions = False
     # Ids that are the positions plus a constant are said once below, not under every route.
     offset = id_offset(view)
+    # Loads are shown where capacities were enforced and some route carries one.
+    show_loads = any(route.get("load", 0) > 0 for route in result["routes"])
     for index, route in enumerate(result["routes"]):
         agent_type = view.agent_type(index)
         who = f"agent {route['agent_id']}" + (f" [{agent_type}]" if agent_type is not None else "")
@@ -272,7 +282,8 @@ def write_summary(
         any_free |= free
         ids = [view.label(p) for p in path_positions]
         idle = "  (serves no target)" if path_positions and len(path_positions) <= 2 else ""
-        lines.append(f"  {who:<20} cost {fmt(route['cost']):>10}   {route_text(ids, free)}{idle}")
+        load = f" load {fmt(route['load']):>8}" if show_loads else ""
+        lines.append(f"  {who:<20} cost {fmt(route['cost']):>10}{load}   {route_text(ids, free)}{idle}")
         positions = [str(p) for p in path_positions]
         if positions != ids:
             any_positions = True

@@ -20,7 +20,8 @@ The depot is the file's DEPOT_SECTION (VRPLIB), else the first node, or the
 node given with --depot. Every agent starts and ends at a depot; with
 several depots the agents are dealt to them in turn. Demands and the
 vehicle capacity of a VRPLIB file are carried into the document ("demand",
-"capacity"), where the solver keeps but does not enforce them.
+"capacity"), which the solver holds routes to with the option
+"enforce_capacity" (on in `kvr_mtsp.solve` and the command line).
 """
 from __future__ import annotations
 

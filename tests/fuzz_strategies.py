@@ -132,6 +132,8 @@ def _options(draw) -> dict:
         options["time_limit"] = draw(st.sampled_from([-1.0, 0, 0.05, 0.1, 60]))
     if draw(st.integers(0, 4)) == 0:
         options["missing_cost"] = draw(st.sampled_from([NO_CONNECTION, 30, 5, 1e6, 0, -1]))
+    if draw(st.integers(0, 2)) == 0:
+        options["enforce_capacity"] = draw(st.booleans())
     return options
 
 
@@ -145,7 +147,7 @@ def instances(draw, max_nodes: int = 8, max_agents: int = 3):
         if draw(st.booleans()):
             node["type"] = draw(st.sampled_from(["DEPOT", "TARGET", "depot", ""]))
         if draw(st.booleans()):
-            node["demand"] = draw(st.integers(0, 9))
+            node["demand"] = draw(st.one_of(st.integers(0, 9), st.integers(0, 9), st.sampled_from([-1, 2.5, 1e300])))
         nodes.append(node)
 
     agents = []
@@ -233,8 +235,10 @@ def tiny_instances(draw, max_targets: int = 6, max_agents: int = 3):
     every kind the search handles: one or two agent types, shared, own or
     separate start and end depots, closed and open routes, both objectives,
     Euclidean, asymmetric and holed matrices, time windows (on depots too),
-    route-length limits and assignment lists (now and then one that leaves a
-    target to nobody)."""
+    route-length limits, assignment lists (now and then one that leaves a
+    target to nobody), and demands with capacities, enforced or not
+    (enforced, the improvement engine runs a fixed number of iterations, as
+    capacities that bind need it)."""
     m = draw(st.integers(1, max_agents))
     types = draw(st.lists(st.sampled_from(TYPE_POOL[:2]), min_size=m, max_size=m))
     layout = draw(st.sampled_from(["shared", "shared", "own", "split"]))
@@ -280,6 +284,15 @@ def tiny_instances(draw, max_targets: int = 6, max_agents: int = 3):
                                                      max_size=2, unique=True))}
                  for i in range(n)]
         doc["constraints"].append({"kind": "assignment", "items": items})
+    if draw(st.integers(0, 2)) == 0:
+        for node in doc["nodes"]:
+            node["demand"] = draw(st.integers(0, 5))
+        for agent in doc["agents"]:
+            if draw(st.integers(0, 3)) > 0:
+                agent["capacity"] = draw(st.integers(3, 12))
+        if draw(st.integers(0, 3)) > 0:
+            doc["options"].update({"enforce_capacity": True, "improve": True, "max_iterations": 300,
+                                   "seed": draw(st.integers(0, 2**31 - 1))})
     return doc
 
 

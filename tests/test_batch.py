@@ -21,7 +21,9 @@ import kvr_mtsp  # noqa: E402
 from conftest import grid_doc, long_search_doc  # noqa: E402
 from kvr_mtsp import batch_cli  # noqa: E402
 from kvr_mtsp.batch import KILLED_TEXT, local_cluster, solve_many  # noqa: E402
+from test_capacity import loaded_doc  # noqa: E402
 from test_json_text import DEEP_TEXT, huge_id_text  # noqa: E402
+from benchmarks.check import check_routes  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -188,6 +190,14 @@ class TestSolveMany:
         # ru_maxrss would report this process's 300 MB and more; the solve itself holds a few tens.
         assert reply["rss_before_mb"] <= reply["peak_memory_mb"] < 150
 
+    def test_capacities_are_enforced_unless_turned_off(self, client):
+        doc = loaded_doc()
+        enforced, loose = (solve_many([doc], client=client, **flag)[0].result
+                           for flag in ({}, {"enforce_capacity": False}))
+        assert [route.load for route in enforced.routes] == [9, 9]
+        assert [route.load for route in loose.routes] == [None, None]
+        assert check_routes(loaded_doc(enforce=True, improve=True), [r.to_dict() for r in enforced.routes]) == []
+
     def test_time_limit_is_checked_before_anything_starts(self):
         with pytest.raises(ValueError, match="time_limit must be a positive finite number"):
             solve_many([grid_doc(3)], time_limit=0)
@@ -309,6 +319,16 @@ class TestCommandLine:
         assert (out / "b.result.json").stat().st_mtime_ns != stamps["b"]
         assert batch_cli.stored_row(str(out / "b.result.json"), str(tmp_path / "in" / "b.json"),
                                     {"time_limit": None, "improve": True, "seed": 3}) is None
+
+    def test_no_capacity_reaches_every_solve_and_the_settings(self, client, tmp_path):
+        write(tmp_path / "in" / "loaded.json", loaded_doc())
+        engine = ("--scheduler", client.scheduler.address)
+        for flags, loads, enforced in (((), [9, 9], True), (("--no-capacity",), None, False)):
+            completed = run_batch("in", "--out", "out", *engine, "--force", *flags, cwd=tmp_path)
+            assert completed.returncode == 0, completed.stderr
+            written = json.loads((tmp_path / "out" / "loaded.result.json").read_text())
+            assert [route.get("load") for route in written["routes"]] == (loads or [None, None])
+            assert written["batch"]["settings"]["enforce_capacity"] is enforced
 
     @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads the process table in /proc")
     def test_ctrl_c_keeps_the_best_of_running_solves_and_cancels_the_rest(self, tmp_path, checker):

@@ -239,6 +239,50 @@ class TestDocumentsTheSolverRejects:
             read_instance(doc)
 
 
+def loaded(enforce: bool = True, improve: bool = True):
+    """tiny_doc with demands 2, 3, 4 on targets 1..3 (the depot's 9 counts for
+    nothing) and capacity 5 for agent 0, none for agent 1."""
+    doc = tiny_doc()
+    for node, demand in zip(doc["nodes"], (9, 2, 3, 4)):
+        node["demand"] = demand
+    doc["agents"][0]["capacity"] = 5
+    doc["options"].update(enforce_capacity=enforce, improve=improve)
+    return doc
+
+
+class TestCapacities:
+    def test_a_load_over_the_capacity_is_flagged_only_when_enforced(self):
+        errors_of = errors_in_solution  # the result shape also needs the loads: next test
+        assert errors_of(loaded(), [[0, 1, 2, 0], [0, 3, 0]], [4.0, 3.0]) == []  # loads 5 and 4
+        assert errors_of(loaded(), [[0, 3, 0], [0, 1, 2, 0]], [6.0, 2.0]) == []  # agent 1 has no capacity
+        errors = errors_of(loaded(), [[0, 1, 3, 0], [0, 2, 0]], [6.0, 2.0])
+        assert errors == ["route 0 (agent 0): load 6.0 exceeds its capacity 5"]
+        assert errors_of(loaded(enforce=False), [[0, 1, 3, 0], [0, 2, 0]], [6.0, 2.0]) == []
+
+    def test_reported_loads_must_match(self):
+        doc = loaded()
+        result = result_for(doc, [[0, 1, 2, 0], [0, 3, 0]], [4.0, 3.0])
+        # Enforced: every route must carry its load.
+        assert check_result(doc, result) == [
+            "route 0: {'agent_id': 0, 'path': [0, 1, 2, 0], 'cost': 4.0} does not belong to agent 0",
+            "route 1: {'agent_id': 1, 'path': [0, 3, 0], 'cost': 3.0} does not belong to agent 1"]
+        for route, load in zip(result["routes"], (5.0, 4.0)):
+            route["load"] = load
+        assert check_result(doc, result) == []
+        result["routes"][1]["load"] = 3.0
+        assert check_result(doc, result) == ["route 1: reported load 3.0, recomputed 4.0"]
+
+    @pytest.mark.parametrize("demand", [-1, math.inf])
+    def test_bad_demands_and_binding_capacities_without_the_engine(self, demand):
+        doc = loaded()
+        doc["nodes"][2]["demand"] = demand
+        with pytest.raises(InvalidInstance, match="node 2 has the demand"):
+            read_instance(doc)
+        read_instance(loaded(enforce=False) | {"nodes": doc["nodes"]})
+        with pytest.raises(InvalidInstance, match="capacities below the total demand 9.0 without the improvement engine"):
+            read_instance(loaded(improve=False))
+
+
 class TestSolutionForm:
     def test_recomputed_costs_and_objectives(self):
         check = check_solution(tiny_doc(), GOOD_PATHS)

@@ -262,7 +262,9 @@ class TestOutputFile:
         ids = [10, 20, 30, 40]
         assert len(written["routes"]) == len(direct["routes"]) == 2
         for index, (route, module_route) in enumerate(zip(written["routes"], direct["routes"])):
-            assert list(route) == ["agent_id", "path", "cost", "node_ids", "agent_index"]
+            # The command line enforces capacities: each route carries its load.
+            assert list(route) == ["agent_id", "path", "cost", "load", "node_ids", "agent_index"]
+            assert route["load"] == 0
             assert {key: route[key] for key in module_route} == module_route
             assert route["node_ids"] == [ids[p] for p in module_route["path"]]
             assert route["agent_index"] == index

@@ -21,7 +21,7 @@ def routes_of(result: kvr_mtsp.SolveResult) -> list[tuple]:
     return [(r.agent_id, r.positions, r.cost) for r in result.routes]
 
 
-SENT = ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement")
+SENT = ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement", "enforce_capacity")
 # The options a call sets, beside time_limit: each argument of kvr_mtsp.solve with a value the documents below do not hold.
 PER_CALL = {"improve": False, "seed": 9, "max_iterations": 17, "max_no_improvement": 23, "memory_limit_mb": 321.0,
             "missing_cost": 500.0}
@@ -80,7 +80,8 @@ class TestOptions:
         # improve and seed replaced, the rest kept (the limit travels as the argument)
         # and the package's no-improvement limit added
         assert call["options"] == {"objective": core.ObjectiveType.MinMax, "time_limit": 7, "improve": True,
-                                   "seed": 4, "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT}
+                                   "seed": 4, "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT,
+                                   "enforce_capacity": True}
         assert call["kwargs"]["consume_costs"] is True
 
     @pytest.mark.parametrize("key", sorted(PER_CALL))
@@ -126,13 +127,19 @@ class TestOptions:
         assert recorded[0]["time_limit"] == -1
         assert recorded[0]["options"]["improve"] is False
 
+    def test_enforce_capacity_replaces_the_documents_option(self, make_doc, recorded):
+        doc = make_doc(4)
+        doc["options"]["enforce_capacity"] = True
+        kvr_mtsp.solve(doc, improve=False, enforce_capacity=False)
+        assert recorded[0]["options"]["enforce_capacity"] is False
+
     def test_a_document_without_options_gets_them(self, make_doc, recorded):
         doc = make_doc(4, objective=None, time_limit=None)
         kvr_mtsp.solve(json.dumps(doc), time_limit=2, improve=False)
         defaults = core.Options()
         assert recorded[0]["options"] == {"objective": defaults.objective, "time_limit": defaults.time_limit,
                                           "improve": False, "seed": 0, "max_iterations": 0,
-                                          "max_no_improvement": MAX_NO_IMPROVEMENT}
+                                          "max_no_improvement": MAX_NO_IMPROVEMENT, "enforce_capacity": True}
 
 
 class TestResultObject:

@@ -42,6 +42,10 @@ inline constexpr std::string_view kNodeUnservable = "node_unservable";
 // (whether the instance has any).
 inline constexpr std::string_view kBlockedPairs = "blocked_pairs";
 inline constexpr std::string_view kLargeInstance = "large_instance";
+// The demands bind, so the engine alone solves (the focal search holds no load).
+inline constexpr std::string_view kCapacitiesBind = "capacities_bind";
+// Field "option": the option that would enforce what the document carries.
+inline constexpr std::string_view kNotEnforced = "not_enforced";
 inline constexpr std::string_view kSearchExhausted = "search_exhausted";
 inline constexpr std::string_view kMemoryStop = "memory_stop";
 inline constexpr std::string_view kInterrupted = "interrupted";

@@ -11,6 +11,8 @@ namespace tarsel {
 struct Result {
   std::unordered_map<uint64_t, std::vector<uint64_t>> paths;
   std::unordered_map<uint64_t, double> times;
+  // Demand of the targets on each route, keyed as `paths`; filled by GetResult.
+  std::unordered_map<uint64_t, double> loads;
   int64_t n_generated = 0;
   int64_t n_expanded = 0;
   double cpu_seconds = 0;

@@ -50,6 +50,22 @@ ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   return value;
 }
 
+// The starting weight of a unit of load over a capacity: the longest arc
+// over the largest demand, so that carrying the largest demand too far
+// costs about as much as the longest detour that would avoid it.
+double CostPerDemand(const RouteRules& rules) {
+  const InstanceTables& tables = rules.Tables();
+  double longest = 0;
+  for (size_t t = 0; t < tables.NumTypes(); ++t) {
+    for (const double cost : tables.CostMatrix(t)) {
+      if (tables.Connected(cost)) longest = std::max(longest, cost);
+    }
+  }
+  double largest = 0;
+  for (const size_t node : rules.Targets()) largest = std::max(largest, rules.NodeSeg(node).load);
+  return largest > 0 && longest > 0 ? longest / largest : 1.0;
+}
+
 // Loads the routes of `result` into `solution`, priced under `weights`;
 // false when they are not routes the engine represents (start, targets,
 // end) or not feasible.
@@ -93,6 +109,7 @@ class Engine {
         work_(rules_),
         used_(tables.NumNodes(), 0) {
     rules_.SetMinMax(settings.min_max);
+    if (rules_.HasLoads()) penalties_.SetOverloadWeight(CostPerDemand(rules_));
     evaluator_.Attach(tables);
     stop_ = [this] { return StopNow(); };
   }
@@ -265,7 +282,7 @@ class Engine {
     // once: the local search to come takes seconds there.
     if (insertion_.Large() && !reference_) Report(work_);
     search_.Run(work_, penalties_.Weights(), random_, stop_);
-    if (bred && penalties_.Record(work_.WithoutWarp(), work_.WithinLimits())) {
+    if (bred && penalties_.Record(work_.WithoutWarp(), work_.WithinLimits(), work_.WithinCapacity())) {
       work_.Recost(penalties_.Weights());
       population_.Recost(penalties_.Weights());
     }

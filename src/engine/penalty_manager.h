@@ -9,7 +9,8 @@ namespace tarsel {
 // Adapts the penalty weights towards a target share of children that keep
 // each rule after local search: every `period` children, a weight whose
 // rule was kept by fewer children than the target (less a tolerance) grows,
-// one kept by more shrinks; each rule (windows, length limits) on its own.
+// one kept by more shrinks; each rule (windows, length limits, capacities)
+// on its own.
 // Weights stay within [kMinWeight, kMaxWeight].
 class PenaltyManager {
  public:
@@ -30,11 +31,16 @@ class PenaltyManager {
 
   // The weights local search uses now.
   const PenaltyWeights& Weights() const { return weights_; }
+  // Sets the weight of a unit of load over a capacity (clamped to the
+  // weights' range): demands and costs come in units of their own, so the
+  // engine starts it at a cost per unit of demand.
+  void SetOverloadWeight(double weight);
   // The much higher weights of a repair attempt.
   PenaltyWeights RepairWeights() const;
-  // Records whether a child kept the windows and the length limits; returns
-  // true when the weights changed (members' penalised costs must be redone).
-  bool Record(bool without_warp, bool within_limits);
+  // Records whether a child kept the windows, the length limits and the
+  // capacities; returns true when the weights changed (members' penalised
+  // costs must be redone).
+  bool Record(bool without_warp, bool within_limits, bool within_capacity = true);
 
  private:
   static double Adapt(double weight, double share, const Settings& settings);
@@ -44,6 +50,7 @@ class PenaltyManager {
   size_t children_ = 0;
   size_t without_warp_ = 0;
   size_t within_limits_ = 0;
+  size_t within_capacity_ = 0;
 };
 
 }  // namespace tarsel

@@ -138,6 +138,13 @@ bool Solution::WithinLimits() const {
   return true;
 }
 
+bool Solution::WithinCapacity() const {
+  for (const EngineRoute& route : routes_) {
+    if (route.walk.overload > 0) return false;
+  }
+  return true;
+}
+
 void Solution::Recost(const PenaltyWeights& weights) {
   for (EngineRoute& route : routes_) route.cost = RouteCosts::CostOf(route.walk, weights);
   RefreshTop();

@@ -56,6 +56,8 @@ class Solution {
   // Whether no route arrives late / no route exceeds its length limit.
   bool WithoutWarp() const;
   bool WithinLimits() const;
+  // Whether no route carries more than its agent's capacity.
+  bool WithinCapacity() const;
   // Recomputes every route's cost under `weights` (from its stored walk).
   void Recost(const PenaltyWeights& weights);
   size_t Unplaced() const { return unplaced_; }

@@ -31,6 +31,10 @@ struct Options {
   // The engine ends after this many iterations in a row without a better
   // solution; 0: no limit.
   int64_t max_no_improvement = 0;
+  // The demands of the targets on an agent's route add up to at most its
+  // capacity (a capacity of 0 or less: no limit). Off: demands and
+  // capacities are carried but no route is held to them.
+  bool enforce_capacity = false;
 };
 
 }  // namespace tarsel

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -81,6 +82,32 @@ void CheckProblem(const Problem& problem) {
   std::sort(names.begin(), names.end(),
             [](const std::string* a, const std::string* b) { return *a < *b; });
   for (const std::string* name : names) CheckCostMatrix(*name, problem.cost_matrices.at(*name));
+}
+
+void CheckDemands(const Problem& problem) {
+  for (size_t i = 0; i < problem.nodes.size(); ++i) {
+    const Node& node = problem.nodes[i];
+    if (!(node.demand >= 0) || !std::isfinite(node.demand)) {
+      Reject("node ", node.id, " (nodes[", i, "]) has a demand of ", node.demand,
+             "; demands must be finite and non-negative");
+    }
+  }
+}
+
+bool CapacitiesBind(const Problem& problem) {
+  std::unordered_set<uint64_t> depots;
+  for (const Agent& agent : problem.agents_ordered) {
+    depots.insert(agent.start_node);
+    depots.insert(agent.end_node);
+  }
+  double total = 0;
+  for (const Node& node : problem.nodes) {
+    if (depots.count(node.id) == 0 && node.demand > 0) total += node.demand;
+  }
+  return std::any_of(problem.agents_ordered.begin(), problem.agents_ordered.end(),
+                     [total](const Agent& agent) {
+                       return agent.capacity_limit > 0 && total > agent.capacity_limit;
+                     });
 }
 
 }  // namespace tarsel

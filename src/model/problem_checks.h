@@ -25,4 +25,13 @@ void CheckCostMatrix(const std::string& agent_type, const CostMatrix& matrix);
 // their type names).
 void CheckProblem(const Problem& problem);
 
+// Every node's demand must be finite and non-negative: a route's load only
+// adds up. Checked when capacities are enforced.
+void CheckDemands(const Problem& problem);
+
+// Whether some agent's capacity (a positive one) is below the demands of all
+// targets (nodes that are no agent's start or end) together: only then can
+// a route exceed a capacity.
+bool CapacitiesBind(const Problem& problem);
+
 }  // namespace tarsel

@@ -54,6 +54,8 @@ class RouteEvaluator {
   }
 
   void Attach(const InstanceTables& tables);
+  // The route-cost core the evaluation walks with (after Attach).
+  const RouteCosts& Costs() const { return *costs; }
   // The solve's interrupt check, polled by long loops (may be null).
   void SetInterruptCheck(InterruptCheck* check) { interrupt = check; }
   // True when the solve is to stop: the optimisation then ends with what it has.

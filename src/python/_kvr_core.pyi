@@ -69,6 +69,8 @@ class Options:
     max_iterations: int
     # The engine ends after this many iterations without a better solution; 0: no limit.
     max_no_improvement: int
+    # The demands on an agent's route add up to at most its capacity (0 or less: none).
+    enforce_capacity: bool
     # Arc costs at or above this value are no connection (default 9999.0).
     missing_cost: float
     def __init__(self) -> None: ...
@@ -108,6 +110,9 @@ class Result:
     def paths(self) -> dict[int, list[int]]: ...
     @property
     def times(self) -> dict[int, float]: ...
+    # Demand of the targets on each route, keyed as paths.
+    @property
+    def loads(self) -> dict[int, float]: ...
 
 class ProgressRecord:
     # Made only by a running solve and handed to its on_progress callable;
@@ -177,13 +182,15 @@ def solve_json_file(
     Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
     (the time limit, the memory budget or an interrupt ended the search), "routes" (one
     per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
-    "cost"), "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
+    "cost", and "load", the demand it carries, when "enforce_capacity" is on),
+    "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").
 
     Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
     IndexError naming the agent or type for an unknown node id or cost type, ValueError
-    for repeated ids, a negative cost, a "seed", "max_iterations" or "max_no_improvement"
+    for repeated ids, a negative cost, a negative or non-finite demand with
+    "enforce_capacity" on, a "seed", "max_iterations" or "max_no_improvement"
     outside the signed 64-bit range, tables and engine beyond "memory_limit_mb", or more
     than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
@@ -208,13 +215,15 @@ def solve_json_str(
     Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
     (the time limit, the memory budget or an interrupt ended the search), "routes" (one
     per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
-    "cost"), "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
+    "cost", and "load", the demand it carries, when "enforce_capacity" is on),
+    "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").
 
     Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
     IndexError naming the agent or type for an unknown node id or cost type, ValueError
-    for repeated ids, a negative cost, a "seed", "max_iterations" or "max_no_improvement"
+    for repeated ids, a negative cost, a negative or non-finite demand with
+    "enforce_capacity" on, a "seed", "max_iterations" or "max_no_improvement"
     outside the signed 64-bit range, tables and engine beyond "memory_limit_mb", or more
     than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
@@ -266,7 +275,8 @@ def solve_problem(
     Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
     (the time limit, the memory budget or an interrupt ended the search), "routes" (one
     per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
-    "cost"), "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
+    "cost", and "load", the demand it carries, when "enforce_capacity" is on),
+    "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").
 

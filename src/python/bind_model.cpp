@@ -67,6 +67,7 @@ void BindModel(py::module_& m) {
       .def_readwrite("seed", &Options::seed)
       .def_readwrite("max_iterations", &Options::max_iterations)
       .def_readwrite("max_no_improvement", &Options::max_no_improvement)
+      .def_readwrite("enforce_capacity", &Options::enforce_capacity)
       .def_readwrite("missing_cost", &Options::missing_cost);
 
   py::class_<AssignmentConstraint>(m, "AssignmentConstraint")

@@ -53,7 +53,8 @@ void BindSolver(py::module_& m) {
       .def_readonly("timeout", &Result::timeout)
       .def_readonly("last_update_time", &Result::last_update_time)
       .def_readonly("paths", &Result::paths)
-      .def_readonly("times", &Result::times);
+      .def_readonly("times", &Result::times)
+      .def_readonly("loads", &Result::loads);
 
   // The constructor takes both arguments by value, so the solver keeps its
   // own copies.

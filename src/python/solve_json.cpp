@@ -23,8 +23,10 @@ namespace tarsel {
 namespace {
 
 // One entry of "routes" per element of agents_ordered, keyed by its position;
-// `totals` accumulates the listed costs.
-py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, CostTotals& totals) {
+// `totals` accumulates the listed costs. With `loads`, each route also
+// carries its "load" (0 without a route).
+py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, bool loads,
+                     CostTotals& totals) {
   py::list routes;
   for (size_t k = 0; k < agents.size(); ++k) {
     py::list path;
@@ -40,6 +42,10 @@ py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, Cost
     route["agent_id"] = py::int_(agents[k].id);
     route["path"] = std::move(path);
     route["cost"] = py::float_(cost);
+    if (loads) {
+      const auto load_it = result.loads.find(k);
+      route["load"] = py::float_(load_it != result.loads.end() ? load_it->second : 0.0);
+    }
     routes.append(std::move(route));
   }
   return routes;
@@ -104,7 +110,7 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
   const AnytimeLog log = solver.GetResultProcess();
 
   CostTotals totals;
-  py::list routes = BuildRoutes(agents, result, totals);
+  py::list routes = BuildRoutes(agents, result, options.enforce_capacity, totals);
 
   py::dict statistics;
   statistics["solve_time"] = py::float_(solve_time);

@@ -19,18 +19,22 @@ struct RouteAgent {
   size_t goal = kNoIndex;   // kNoIndex when the tables name no end for it
   size_t type = 0;          // its cost matrix; 0 when it has no type (`typed` false)
   double limit = 0;         // route-length limit; 0 or less: none
+  double capacity = 0;      // most load its targets may add up to; 0 or less: none
   bool typed = false;       // has a type index (none of its routes is valid without one)
   bool usable = false;      // a known type that may stand on its own start and end
 };
 
 // A whole route walked node by node: its duration (travel and waiting; a
 // late arrival is counted as time warp and the clock set back to the window
-// end), total time warp, duration over the limit, whether it uses a missing
-// arc, and whether it keeps every rule exactly.
+// end), total time warp, duration over the limit, the demand of its targets
+// and how far that is over the capacity, whether it uses a missing arc, and
+// whether it keeps every rule exactly.
 struct RouteWalk {
   double duration = 0;
   double warp = 0;
   double excess = 0;
+  double load = 0;
+  double overload = 0;
   bool blocked = false;
   bool feasible = true;
 };
@@ -39,13 +43,14 @@ struct RouteWalk {
 // tables: each agent's record, the arc an agent of a type travels (free from
 // a node to itself and, on open routes, into the own start or end; missing
 // at or above the tables' missing-cost threshold), the segment of each node
-// (its window) and of each agent's start, and the one walk of a route that
+// (its window and, for a target, its demand; starts and ends carry no load)
+// and of each agent's start, and the one walk of a route that
 // every exact route cost comes from. Penalty weights are an argument of each
 // cost, never state of this object: the same rules price a route under
 // different weights at the same time.
 //
 // Built once from the tables it reads; build it again after the tables'
-// nodes, agents, starts, goals or windows change (the open-route switch and
+// nodes, agents, starts, goals, windows or demands change (the open-route switch and
 // the missing-cost threshold are read from the tables on each use).
 class RouteCosts {
  public:
@@ -55,9 +60,12 @@ class RouteCosts {
   size_t NumAgents() const { return agents_.size(); }
   size_t NumNodes() const { return node_segments_.size(); }
   const RouteAgent& Agent(size_t k) const { return agents_[k]; }
-  // Whether any route can break a window end or a length limit; without
-  // either, penalties never apply.
+  // Whether any route can break a window end, a length limit or a
+  // capacity; without any of them, penalties never apply.
   bool HasSoftRules() const { return has_soft_rules_; }
+  // Whether some target has a demand and some agent a capacity (loads can
+  // matter; whether they can exceed a capacity is CapacitiesBind's question).
+  bool HasLoads() const { return has_loads_; }
   // Whether every agent can drive some route.
   bool AllAgentsUsable() const;
   // Whether agent `k` may serve `node` (its type is allowed there).
@@ -90,22 +98,46 @@ class RouteCosts {
 
   // Cost under `weights` of a whole route of agent k summarised by
   // `segment`: +inf when it uses a missing arc; otherwise, with inactive
-  // weights, +inf when it breaks a window end or the length limit and its
-  // duration when not; with active weights, its penalised cost.
+  // weights, +inf when it breaks a window end, the length limit or the
+  // capacity and its duration when not; with active weights, its penalised
+  // cost.
   double Cost(size_t k, const Segment& segment, const PenaltyWeights& weights) const {
     const double duration = segment.duration;
     if (segment.blocked) return kInfeasible;
-    if (weights.active) return PenalisedCost(k, duration, segment.warp, weights);
+    if (weights.active) return PenalisedCost(k, duration, segment.warp, segment.load, weights);
     if (segment.warp > ImprecisionOf(duration)) return kInfeasible;
     const double limit = agents_[k].limit;
     if (limit > 0 && duration > limit + ImprecisionOf(limit)) return kInfeasible;
+    if (Overloaded(k, segment.load)) return kInfeasible;
     return duration;
   }
-  // Duration plus the weighted time warp and excess over agent k's limit.
-  double PenalisedCost(size_t k, double duration, double warp, const PenaltyWeights& weights) const {
+  // Duration plus the weighted time warp, excess over agent k's limit and
+  // load over its capacity.
+  double PenalisedCost(size_t k, double duration, double warp, double load,
+                       const PenaltyWeights& weights) const {
     const double limit = agents_[k].limit;
     const double excess = limit > 0 ? std::max(0.0, duration - limit) : 0.0;
-    return duration + weights.warp * warp + weights.excess * excess;
+    return duration + weights.warp * warp + weights.excess * excess +
+           weights.overload * Overload(k, load);
+  }
+  // Load over agent k's capacity (0 without one).
+  double Overload(size_t k, double load) const {
+    const double capacity = agents_[k].capacity;
+    return capacity > 0 ? std::max(0.0, load - capacity) : 0.0;
+  }
+  // Whether `load` breaks agent k's capacity (beyond rounding).
+  bool Overloaded(size_t k, double load) const {
+    const double capacity = agents_[k].capacity;
+    return capacity > 0 && load > capacity + ImprecisionOf(capacity);
+  }
+  // Demand of the targets of `path` (starts and ends carry none).
+  template <class Path>
+  double Load(const Path& path) const {
+    double load = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+      if (path[i] < node_segments_.size()) load += node_segments_[path[i]].load;
+    }
+    return load;
   }
 
   // The route `path` (start .. end; a std::vector<size_t> or any view with
@@ -128,7 +160,10 @@ class RouteCosts {
   // Cost of a walked route under `weights` (see Cost).
   static double CostOf(const RouteWalk& walk, const PenaltyWeights& weights) {
     if (walk.blocked) return kInfeasible;
-    if (weights.active) return walk.duration + weights.warp * walk.warp + weights.excess * walk.excess;
+    if (weights.active) {
+      return walk.duration + weights.warp * walk.warp + weights.excess * walk.excess +
+             weights.overload * walk.overload;
+    }
     return walk.feasible ? walk.duration : kInfeasible;
   }
   // Exact cost under `weights` of the route `path` of agent k.
@@ -147,6 +182,7 @@ class RouteCosts {
 
   const InstanceTables* tables_;
   bool has_soft_rules_ = false;
+  bool has_loads_ = false;
   std::vector<RouteAgent> agents_;
   std::vector<Segment> node_segments_;
   std::vector<Segment> start_segments_;
@@ -177,7 +213,8 @@ RouteWalk RouteCosts::WalkWith(size_t k, const Path& path, const NodeOk& node_ok
         }
       }
     }
-    // The node's window as its segment holds it (-inf, +inf without one).
+    // The node's window and demand as its segment holds them (-inf, +inf
+    // without a window).
     const Segment& window = node_segments_[node];
     if (clock > window.latest) {
       // Late: the arrival is moved back to the window end and the
@@ -188,8 +225,14 @@ RouteWalk RouteCosts::WalkWith(size_t k, const Path& path, const NodeOk& node_ok
       clock = window.latest;
     }
     if (clock < window.earliest) clock = window.earliest;
+    walk.load += window.load;
     if constexpr (kStopAtBreak) {
       if (i > 0 && agent.limit > 0 && clock > agent.limit) {
+        walk.feasible = false;
+        return walk;
+      }
+      // Demands are never negative: a load over the capacity stays over it.
+      if (Overloaded(k, walk.load)) {
         walk.feasible = false;
         return walk;
       }
@@ -202,6 +245,8 @@ RouteWalk RouteCosts::WalkWith(size_t k, const Path& path, const NodeOk& node_ok
     walk.excess = walk.duration - agent.limit;
     if (count > 1) walk.feasible = false;
   }
+  walk.overload = Overload(k, walk.load);
+  if (Overloaded(k, walk.load)) walk.feasible = false;
   if (walk.blocked) walk.feasible = false;
   return walk;
 }

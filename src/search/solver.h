@@ -41,6 +41,10 @@ constexpr size_t kMaxSearchNodes = 256;
 // instances.
 [[noreturn]] void ThrowTooManyNodes(size_t num_nodes, bool name_improve);
 
+// Throws std::invalid_argument saying that enforced capacities that can be
+// exceeded need the option "improve" (or "enforce_capacity" off).
+[[noreturn]] void ThrowCapacitiesNeedEngine();
+
 // Anytime focal search over partial joint solutions of all agents.
 //
 // Construction derives the instance tables once, chooses the plugins and
@@ -193,6 +197,7 @@ class Solver {
   // More nodes than the focal search supports: no search state, plugins or
   // arc lists of the graph are built, and Solve runs the engine alone.
   bool engine_only = false;
+  bool capacities_bind = false;  // enforced capacities made the solve engine_only
   double tables_memory_bytes = 0;  // what the tables hold of the budget
   bool list_blocked_edges = false;  // MTSP_DEBUG_TW_EDGES is set
   InterruptCheck interrupt;

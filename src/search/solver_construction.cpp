@@ -31,6 +31,15 @@ Solver::Solver(Problem problem, Options given_options)
   // Then what would make the tables ambiguous or the costs meaningless.
   CheckOptions(options);
   CheckProblem(problem);
+  if (options.enforce_capacity) {
+    CheckDemands(problem);
+    // The focal search knows no loads: capacities that can be exceeded
+    // leave the instance to the improvement engine, which prices them.
+    if (!engine_only && CapacitiesBind(problem)) {
+      if (!options.improve) ThrowCapacitiesNeedEngine();
+      engine_only = capacities_bind = true;
+    }
+  }
   CheckMemoryBudget(problem, options);
 
   // The engine reads costs from the dense matrices only; the graph's arc
@@ -207,6 +216,12 @@ void Solver::CheckConnectivity() {
       ConsoleWarning(console_code::kNodeUnservable, {{"node", uint64_t{node}}}, "[warning] node ", node,
                      " can't be served: its time window [", window->start, ", ", window->end,
                      "] closes before any agent can arrive (the earliest arrival is ", target.bound, ")");
+    } else if (target.reason == UnservableReason::kOverCapacity) {
+      const AgentInfo& agent = tables.Agents()[target.agent];
+      ConsoleWarning(console_code::kNodeUnservable, {{"node", uint64_t{node}}}, "[warning] node ", node,
+                     " can't be served: its demand ", target.bound,
+                     " is above the capacity of every agent that may visit it (the largest, agent ", agent.id,
+                     "'s, is ", agent.capacity_limit, ")");
     } else {
       const AgentInfo& agent = tables.Agents()[target.agent];
       ConsoleWarning(console_code::kNodeUnservable, {{"node", uint64_t{node}}}, "[warning] node ", node,

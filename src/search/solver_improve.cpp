@@ -56,11 +56,18 @@ int Solver::SolveWithEngineOnly() {
     result.cpu_seconds = timer.Elapsed();
     return 0;
   }
-  ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kInfo, console_code::kLargeInstance,
-                   {{"nodes", uint64_t{tables.NumNodes()}}}, "[improve] instance has ", tables.NumNodes(),
-                   " nodes, more than the focal search supports (", kMaxSearchNodes,
-                   "): the focal search is skipped and the improvement engine builds its own "
-                   "starting solutions");
+  if (capacities_bind) {
+    ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kInfo, console_code::kCapacitiesBind, {},
+                     "[improve] the demands can exceed a capacity, which the focal search does not "
+                     "hold routes to: it is skipped and the improvement engine builds its own "
+                     "starting solutions");
+  } else {
+    ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kInfo, console_code::kLargeInstance,
+                     {{"nodes", uint64_t{tables.NumNodes()}}}, "[improve] instance has ", tables.NumNodes(),
+                     " nodes, more than the focal search supports (", kMaxSearchNodes,
+                     "): the focal search is skipped and the improvement engine builds its own "
+                     "starting solutions");
+  }
   RunImprovement(false);
   result.cpu_seconds = timer.Elapsed();
   return record.Found() ? 1 : 0;

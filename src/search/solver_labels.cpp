@@ -15,6 +15,13 @@ void ThrowTooManyNodes(size_t num_nodes, bool name_improve) {
   throw std::length_error(message);
 }
 
+void ThrowCapacitiesNeedEngine() {
+  throw std::invalid_argument(
+      "the demands of this instance can exceed an agent's capacity, which only the improvement "
+      "engine holds routes to: set the option \"improve\" to true, or \"enforce_capacity\" "
+      "to false to solve without capacities");
+}
+
 int64_t Solver::NewLabel() { return label_store.Allocate(); }
 
 int64_t Solver::CountVisited(const Label& label) const {

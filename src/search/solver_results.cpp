@@ -33,6 +33,10 @@ Result Solver::GetResult() {
   Result answer = result;
   answer.paths = record.Best().paths;
   answer.times = record.Best().times;
+  // Loads only where capacities are enforced (the tables then hold demands).
+  if (tables.HasDemands()) {
+    for (const auto& [agent, path] : answer.paths) answer.loads[agent] = route_rules.Costs().Load(path);
+  }
   return answer;
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/agent_info.h"
@@ -48,6 +49,10 @@ class InstanceTables {
   void SetStarts(const std::vector<size_t>& starts);
   void SetGoals(const std::vector<size_t>& goals);
   void SetTimeWindows(const TimeWindowTable& time_windows);
+  // Demand of each node of the node table (empty: none has any). Only
+  // capacities that are enforced get demands here; the routes then keep
+  // each agent's capacity_limit.
+  void SetDemands(std::vector<double> demands) { demands_ = std::move(demands); }
   void SetReturnToEnd(bool return_to_end) { return_to_end_ = return_to_end; }
   // Costs at or above `missing_cost` are no connection (default kNoConnection).
   void SetMissingCost(double missing_cost) { missing_cost_ = missing_cost; }
@@ -77,6 +82,10 @@ class InstanceTables {
   // Whether an agent of type index `type` may visit `node` (false for a
   // negative type and for nodes outside the node table).
   bool TypeAllowed(int64_t type, size_t node) const;
+
+  // Demand of `node`: 0 beyond the demand table.
+  double Demand(size_t node) const { return node < demands_.size() ? demands_[node] : 0.0; }
+  bool HasDemands() const { return !demands_.empty(); }
 
   const TimeWindowTable& TimeWindows() const { return time_windows_; }
   bool HasTimeWindows() const { return !time_windows_.empty(); }
@@ -117,6 +126,7 @@ class InstanceTables {
   size_t allowed_width_ = 0;        // type count covered by allowed_
   std::vector<uint8_t> allowed_;    // node * allowed_width_ + type
   TimeWindowTable time_windows_;
+  std::vector<double> demands_;  // per node of the node table, or empty
   std::vector<WindowSlot> windows_;  // per node of the node table
   std::unordered_map<size_t, WindowSlot> windows_beyond_;  // windows of other indices
   bool return_to_end_ = true;

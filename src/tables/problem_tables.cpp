@@ -206,6 +206,22 @@ std::unique_ptr<SparseGraph> CompleteGraph(const std::vector<std::vector<double>
   return graph;
 }
 
+// Demands and capacities that no route is held to would pass without a
+// word: a converted CVRP file would come back with trucks over capacity.
+void WarnAboutUnenforcedCapacity(const Problem& problem, const Options& options) {
+  if (options.enforce_capacity) return;
+  const bool demands = std::any_of(problem.nodes.begin(), problem.nodes.end(),
+                                   [](const Node& node) { return node.demand > 0; });
+  const bool capacities =
+      std::any_of(problem.agents_ordered.begin(), problem.agents_ordered.end(),
+                  [](const Agent& agent) { return agent.capacity_limit > 0; });
+  if (demands && capacities) {
+    ConsoleWarning(console_code::kNotEnforced, {{"option", std::string("enforce_capacity")}},
+                   "[warning] demands and capacities are carried but not enforced; set the option "
+                   "\"enforce_capacity\" to true to keep every route within its agent's capacity");
+  }
+}
+
 }  // namespace
 
 size_t TablesMemoryBytes(size_t nodes, size_t types, GraphArcs arcs) {
@@ -238,6 +254,7 @@ ProblemTables BuildProblemTables(const Problem& problem, const Options& options,
   const size_t n = problem.nodes.size();
   std::vector<std::vector<double>> matrices = CostMatrices(problem, n, options.missing_cost);
   WarnAboutCostsAboveThreshold(problem, matrices, options.missing_cost);
+  WarnAboutUnenforcedCapacity(problem, options);
   ProblemTables built;
   built.graph = CompleteGraph(matrices, n, options.missing_cost, arcs);
   InstanceTables& tables = built.tables;
@@ -247,6 +264,11 @@ ProblemTables BuildProblemTables(const Problem& problem, const Options& options,
   tables.SetStarts(starts);
   tables.SetGoals(goals);
   tables.SetTimeWindows(windows);
+  if (options.enforce_capacity) {
+    std::vector<double> demands(n);
+    for (size_t i = 0; i < n; ++i) demands[i] = problem.nodes[i].demand;
+    tables.SetDemands(std::move(demands));
+  }
   tables.SetReturnToEnd(options.return_to_end);
   tables.SetMissingCost(options.missing_cost);
   return built;

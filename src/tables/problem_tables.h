@@ -36,7 +36,9 @@ size_t TablesMemoryBytes(size_t nodes, size_t types, GraphArcs arcs);
 // assignment or sequence constraint names), time windows by node index (a
 // warning per unknown node id), the cost matrices (std::out_of_range naming
 // the type of a matrix that no agent has; a warning per type whose matrix
-// holds costs above the missing-cost threshold) and the graph.
+// holds costs above the missing-cost threshold; one warning when demands and
+// capacities are given but "enforce_capacity" is off), the graph, and the
+// nodes' demands when "enforce_capacity" is on.
 ProblemTables BuildProblemTables(const Problem& problem, const Options& options,
                                  GraphArcs arcs = GraphArcs::kComplete);
 

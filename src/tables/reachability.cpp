@@ -89,6 +89,32 @@ class DistanceCache {
   std::deque<Entry> entries_;  // references stay valid as entries are added
 };
 
+// Served targets whose demand alone is above the capacity of every agent
+// whose type may visit them (an agent without a capacity carries any load).
+void AddOverCapacityTargets(const InstanceTables& tables, size_t agents,
+                            const std::vector<uint8_t>& served, ConnectionReport& report) {
+  if (!tables.HasDemands()) return;
+  const size_t listed = report.unservable_targets.size();
+  for (size_t i = 0; i < tables.NumNodes(); ++i) {
+    const double demand = tables.Demand(i);
+    if (!served[i] || !(demand > 0) || !IsTarget(tables, i)) continue;
+    bool fits = false;
+    size_t largest = kNoIndex;
+    for (size_t k = 0; k < agents && !fits; ++k) {
+      const AgentInfo& agent = tables.Agents()[k];
+      if (!tables.TypeAllowed(agent.type, i)) continue;
+      const double capacity = agent.capacity_limit;
+      fits = capacity <= 0 || !Exceeds(demand, capacity);
+      if (largest == kNoIndex || capacity > tables.Agents()[largest].capacity_limit) largest = k;
+    }
+    const auto already = std::find_if(
+        report.unservable_targets.begin(), report.unservable_targets.begin() + listed,
+        [i](const UnservableTarget& target) { return target.node == i; });
+    if (fits || largest == kNoIndex || already != report.unservable_targets.begin() + listed) continue;
+    report.unservable_targets.push_back(UnservableTarget{i, UnservableReason::kOverCapacity, demand, largest});
+  }
+}
+
 }  // namespace
 
 double StartTime(const InstanceTables& tables, size_t start) {
@@ -175,6 +201,7 @@ ConnectionReport CheckConnections(const InstanceTables& tables, size_t agent_cou
           UnservableTarget{i, UnservableReason::kOverLimit, target.least_cost, target.least_agent});
     }
   }
+  AddOverCapacityTargets(tables, agents, served, report);
   return report;
 }
 

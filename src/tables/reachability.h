@@ -26,6 +26,7 @@ struct BlockedAgent {
 enum class UnservableReason {
   kWindowClosed,  // its window ends before any agent can arrive
   kOverLimit,     // every route through it exceeds its agent's limit
+  kOverCapacity,  // its demand alone exceeds every allowed agent's capacity
 };
 
 struct UnservableTarget {
@@ -33,9 +34,10 @@ struct UnservableTarget {
   UnservableReason reason = UnservableReason::kWindowClosed;
   // kWindowClosed: the earliest arrival of any agent. kOverLimit: the least
   // cost of a route through the target, for `agent`, the agent whose limit
-  // it exceeds by the least.
+  // it exceeds by the least. kOverCapacity: its demand, for `agent`, the
+  // allowed agent of the largest capacity.
   double bound = 0;
-  size_t agent = 0;  // kOverLimit: agent index
+  size_t agent = 0;  // kOverLimit, kOverCapacity: agent index
 };
 
 // What the arcs of an instance rule out before any search, for the first
@@ -53,7 +55,8 @@ struct ConnectionReport {
   // Reachable targets that no agent can serve within the target's window
   // and its own route-length limit, by lower bounds: the shortest path to
   // the target (waiting at the start included) and, with closed routes, on
-  // to the agent's end node.
+  // to the agent's end node; then those whose demand no agent that may
+  // visit them can carry.
   std::vector<UnservableTarget> unservable_targets;
 
   bool Solvable() const {

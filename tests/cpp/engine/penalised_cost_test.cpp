@@ -122,6 +122,7 @@ TEST(PenalisedCost, EqualsDurationPlusWeightedWarpAndExcessByHand) {
 TEST(PenalisedCost, SegmentsAgreeWithTheWalkOnRandomRoutes) {
   std::mt19937 random(17);
   size_t penalised = 0;
+  size_t overloaded = 0;
   unsigned seed = 300;
   for (const engine_test::InstanceKinds& kinds : engine_test::AllKinds()) {
     engine_test::RandomInstance instance = engine_test::MakeRandomInstance(kinds, ++seed);
@@ -130,6 +131,7 @@ TEST(PenalisedCost, SegmentsAgreeWithTheWalkOnRandomRoutes) {
     weights.active = true;
     weights.warp = 0.5 + static_cast<double>(random() % 100) / 10.0;
     weights.excess = 0.5 + static_cast<double>(random() % 100) / 10.0;
+    weights.overload = 0.5 + static_cast<double>(random() % 100) / 10.0;
     std::vector<size_t> targets = rules.Targets();
     for (int trial = 0; trial < 20; ++trial) {
       std::shuffle(targets.begin(), targets.end(), random);
@@ -147,8 +149,17 @@ TEST(PenalisedCost, SegmentsAgreeWithTheWalkOnRandomRoutes) {
         continue;
       }
       const double limit = rules.Agent(k).limit;
+      const double capacity = rules.Agent(k).capacity;
+      // The load by hand: the demands of the targets only.
+      double load = 0;
+      for (size_t i = 1; i + 1 < route.size(); ++i) load += instance.tables.Demand(route[i]);
+      const double overload = capacity > 0 ? std::max(0.0, load - capacity) : 0.0;
       const double by_hand = walk.duration + weights.warp * walk.warp +
-                             weights.excess * (limit > 0 ? std::max(0.0, walk.duration - limit) : 0.0);
+                             weights.excess * (limit > 0 ? std::max(0.0, walk.duration - limit) : 0.0) +
+                             weights.overload * overload;
+      EXPECT_EQ(walk.load, load);
+      EXPECT_EQ(whole.load, load);
+      EXPECT_EQ(walk.overload, overload);
       const double tolerance = 1e-7 * std::max(1.0, exact);
       EXPECT_NEAR(exact, by_hand, tolerance);
       EXPECT_NEAR(whole.duration, walk.duration, tolerance);
@@ -165,10 +176,17 @@ TEST(PenalisedCost, SegmentsAgreeWithTheWalkOnRandomRoutes) {
                                         stored.suffix[cut + 1]);
       EXPECT_NEAR(rules.Cost(k, joined, weights), exact, tolerance);
       if (walk.warp > 0 || walk.excess > 0) ++penalised;
-      EXPECT_EQ(walk.feasible, walk.warp == 0 && (limit <= 0 || walk.duration <= limit));
+      if (overload > 0) ++overloaded;
+      EXPECT_EQ(walk.feasible,
+                walk.warp == 0 && (limit <= 0 || walk.duration <= limit) && overload == 0);
+      // Under hard rules a route over its capacity is infeasible.
+      if (overload > 0) {
+        EXPECT_EQ(rules.Cost(k, whole, PenaltyWeights{}), RouteRules::kInfeasible);
+      }
     }
   }
   EXPECT_GT(penalised, 100u);  // the penalties were exercised
+  EXPECT_GT(overloaded, 50u);
 }
 
 }  // namespace

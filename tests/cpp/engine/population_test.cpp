@@ -211,6 +211,15 @@ TEST(PenaltyManager, WeightsFollowTheShareOfFeasibleChildren) {
   for (int child = 0; child < 10000; ++child) manager.Record(true, false);
   EXPECT_DOUBLE_EQ(manager.Weights().warp, PenaltyManager::kMinWeight);
   EXPECT_DOUBLE_EQ(manager.Weights().excess, PenaltyManager::kMaxWeight);
+  // The capacity weight follows its own share, from the weight it was set to.
+  PenaltyManager loads(true, settings);
+  loads.SetOverloadWeight(4.0);
+  for (int child = 0; child < 10; ++child) loads.Record(true, true, child < 2);
+  EXPECT_DOUBLE_EQ(loads.Weights().overload, 4.0 * settings.increase);
+  EXPECT_DOUBLE_EQ(loads.Weights().warp, start * settings.decrease);
+  EXPECT_DOUBLE_EQ(loads.RepairWeights().overload, 10.0 * loads.Weights().overload);
+  loads.SetOverloadWeight(1e12);
+  EXPECT_DOUBLE_EQ(loads.Weights().overload, PenaltyManager::kMaxWeight);
   // Inactive (no windows, no limits): nothing changes.
   PenaltyManager off(false, settings);
   for (int child = 0; child < 100; ++child) EXPECT_FALSE(off.Record(false, false));

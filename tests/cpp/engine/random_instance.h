@@ -26,6 +26,7 @@ struct InstanceKinds {
   bool missing_arcs = false;
   bool restricted = false;     // some targets allow only some types
   bool symmetric = false;      // every matrix is symmetric
+  bool capacities = false;     // targets have demands, most agents a capacity
 };
 
 // A random instance with its graph (which the tables point to).
@@ -101,6 +102,15 @@ inline RandomInstance MakeRandomInstance(const InstanceKinds& kinds, unsigned se
     instance.tables.SetTimeWindows(windows);
   }
   instance.tables.SetReturnToEnd(!kinds.open_routes);
+  if (kinds.capacities) {
+    // Drawn last, so that the rest of the instance does not depend on it.
+    // Depots get demands too: the route rules must not count them.
+    std::vector<double> demands(n);
+    for (double& demand : demands) demand = std::floor(10.0 * unit(random));
+    for (AgentInfo& agent : agents) agent.capacity_limit = unit(random) < 0.2 ? 0.0 : 10.0 + 20.0 * unit(random);
+    instance.tables.SetAgents(agents);
+    instance.tables.SetDemands(std::move(demands));
+  }
   return instance;
 }
 
@@ -124,6 +134,7 @@ inline std::vector<InstanceKinds> AllKinds() {
     InstanceKinds kinds = KindsFromMask(mask);
     kinds.types = 1 + static_cast<size_t>(mask % 3);
     kinds.agents = 2 + static_cast<size_t>(mask % 3);
+    kinds.capacities = mask % 4 == 1 || mask % 4 == 2;
     all.push_back(kinds);
   }
   return all;

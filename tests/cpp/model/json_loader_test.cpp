@@ -342,12 +342,14 @@ TEST(JsonLoaderTest, UnknownKeysAreNamed) {
   doc["benchmark"] = json::object();
   doc["options"] = {{"return_to_end", true}, {"objective", "min_max"}, {"time_limit", 5},
                     {"missing_cost", 1e6},   {"memory_limit_mb", 100},  {"improve", true},
-                    {"seed", 3},             {"max_iterations", 10},    {"max_no_improvement", 500}};
+                    {"seed", 3},             {"max_iterations", 10},    {"max_no_improvement", 500},
+                    {"enforce_capacity", true}};
   testing::ConsoleCapture console;
   Problem problem = Load(doc);
   EXPECT_EQ(console.TakeErr(), "");
   EXPECT_EQ(problem.options.missing_cost, 1e6);
   EXPECT_EQ(problem.options.max_no_improvement, 500);
+  EXPECT_TRUE(problem.options.enforce_capacity);
 
   doc["constraint"] = json::array();
   doc["options"] = {{"objetive", "min_max"}, {"time_limit", 5}, {"returnToEnd", false}};
@@ -369,8 +371,10 @@ TEST(JsonLoaderTest, OptionsAssignEveryField) {
   EXPECT_EQ(problem.options.time_limit, 7.0);
 
   problem.options = Options{false, ObjectiveType::MinMax, 3.0, 5.0};
+  problem.options.enforce_capacity = true;
   doc["options"] = json::object();
   ParseProblemJson(doc, problem);
+  EXPECT_FALSE(problem.options.enforce_capacity);
   EXPECT_TRUE(problem.options.return_to_end);
   EXPECT_EQ(problem.options.objective, ObjectiveType::MinSum);
   EXPECT_EQ(problem.options.time_limit, 60.0);
@@ -384,6 +388,8 @@ TEST(JsonLoaderTest, OptionsAssignEveryField) {
   EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is boolean");
   doc["options"] = {{"missing_cost", "high"}};
   EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be number, but is string");
+  doc["options"] = {{"enforce_capacity", 1}};
+  EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be boolean, but is number");
 }
 
 TEST(JsonLibraryTest, EmptyInputMessage) {

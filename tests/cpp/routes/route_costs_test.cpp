@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "common/test_tables.h"
 #include "engine/random_instance.h"
 #include "routes/route_costs.h"
 
@@ -75,6 +76,91 @@ TEST(RouteCosts, PricesTheSameWalkUnderDifferentWeights) {
   EXPECT_EQ(RouteCosts::CostOf(walk, PenaltyWeights{}), RouteCosts::kInfeasible);
   walk.blocked = true;
   EXPECT_EQ(RouteCosts::CostOf(walk, heavy), RouteCosts::kInfeasible);
+}
+
+// Nodes 0..4 on a line, 1 apart; agent 0 (capacity 10) and agent 1 (no
+// capacity) from 0 back to 0. Demands: the depot 7 (never counted), then 4,
+// 5, 3, 2.
+struct LoadLine {
+  LoadLine() {
+    const size_t n = 5;
+    std::vector<std::vector<std::vector<double>>> per_type(1, std::vector<std::vector<double>>(n, std::vector<double>(n)));
+    std::vector<std::vector<double>> flat(1, std::vector<double>(n * n));
+    for (size_t i = 0; i < n; ++i) {
+      for (size_t j = 0; j < n; ++j) {
+        per_type[0][i][j] = flat[0][i * n + j] = i > j ? double(i - j) : double(j - i);
+      }
+    }
+    graph = test_common::MatrixGraph(per_type);
+    tables.SetCostMatrices(flat, n, &graph);
+    tables.SetNodes(test_common::MakeNodes(std::vector<std::vector<size_t>>(n, {0})));
+    std::vector<AgentInfo> agents(2);
+    agents[0].type = agents[1].type = 0;
+    agents[1].id = 1;
+    agents[0].capacity_limit = 10.0;
+    tables.SetAgents(agents);
+    tables.SetStarts({0, 0});
+    tables.SetGoals({0, 0});
+    tables.SetDemands({7.0, 4.0, 5.0, 3.0, 2.0});
+  }
+  SparseGraph graph;
+  InstanceTables tables;
+};
+
+// A route's load is the demand of its targets; over the capacity it is
+// infeasible under hard rules and costs the weighted overload under active
+// ones; the stopping walk ends at the first target that overloads it, and
+// an agent without a capacity carries anything.
+TEST(RouteCosts, LoadsAgainstCapacities) {
+  LoadLine line;
+  const RouteCosts costs(line.tables);
+  EXPECT_TRUE(costs.HasLoads());
+  EXPECT_TRUE(costs.HasSoftRules());
+  const std::vector<size_t> within{0, 1, 2, 0};        // 4 + 5 = 9
+  const std::vector<size_t> over{0, 1, 2, 3, 4, 0};    // 14: 4 over
+  RouteWalk walk = costs.Walk(0, within);
+  EXPECT_EQ(walk.load, 9.0);
+  EXPECT_EQ(walk.overload, 0.0);
+  EXPECT_TRUE(walk.feasible);
+  EXPECT_EQ(costs.Load(within), 9.0);
+  walk = costs.Walk(0, over);
+  EXPECT_EQ(walk.load, 14.0);
+  EXPECT_EQ(walk.overload, 4.0);
+  EXPECT_FALSE(walk.feasible);
+  EXPECT_EQ(RouteCosts::CostOf(walk, PenaltyWeights{}), RouteCosts::kInfeasible);
+  const PenaltyWeights weights{true, 1.0, 1.0, 2.5};
+  EXPECT_DOUBLE_EQ(RouteCosts::CostOf(walk, weights), 8.0 + 2.5 * 4.0);
+  // The segments of the same route agree.
+  Segment whole = costs.StartSeg(0);
+  for (size_t i = 1; i < over.size(); ++i) whole = costs.Join(0, whole, over[i - 1], over[i], costs.NodeSeg(over[i]));
+  EXPECT_EQ(whole.load, 14.0);
+  EXPECT_EQ(costs.Cost(0, whole, PenaltyWeights{}), RouteCosts::kInfeasible);
+  EXPECT_DOUBLE_EQ(costs.Cost(0, whole, weights), 8.0 + 2.5 * 4.0);
+  // The stopping walk ends at node 3 (load 12), before it reads node 4.
+  size_t seen = 0;
+  const RouteWalk stopped = costs.WalkUntilBroken(0, over, [&seen](size_t, size_t) { return ++seen > 0; });
+  EXPECT_FALSE(stopped.feasible);
+  EXPECT_EQ(seen, 4u);
+  // Agent 1 has no capacity.
+  EXPECT_TRUE(costs.Walk(1, over).feasible);
+  EXPECT_EQ(costs.Cost(1, whole, PenaltyWeights{}), 8.0);
+  // A load equal to the capacity keeps it.
+  const RouteWalk full = costs.Walk(0, std::vector<size_t>{0, 2, 3, 4, 0});
+  EXPECT_EQ(full.load, 10.0);
+  EXPECT_TRUE(full.feasible);
+}
+
+// Without demands (capacities not enforced) loads never matter: no soft
+// rule comes from a capacity alone.
+TEST(RouteCosts, CapacitiesWithoutDemandsAreNoRule) {
+  LoadLine line;
+  line.tables.SetDemands({});
+  const RouteCosts costs(line.tables);
+  EXPECT_FALSE(costs.HasLoads());
+  EXPECT_FALSE(costs.HasSoftRules());
+  const RouteWalk walk = costs.Walk(0, std::vector<size_t>{0, 1, 2, 3, 4, 0});
+  EXPECT_EQ(walk.load, 0.0);
+  EXPECT_TRUE(walk.feasible);
 }
 
 }  // namespace

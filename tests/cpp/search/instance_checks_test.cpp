@@ -278,6 +278,95 @@ TEST(UnservableTargets, ARouteLengthLimitNoRouteThroughATargetMeetsIsNamed) {
   EXPECT_EQ(enough.Solve(), 1);
 }
 
+// The line of targets 1, 2, 3 with demands 2 each, two trucks of capacity
+// `capacity` (the second one's `second_capacity`), capacities enforced.
+InstanceBuilder LoadedLine(double capacity, double second_capacity) {
+  InstanceBuilder b;
+  b.Node(0, 0).Node(1, 0).Node(2, 0).Node(3, 0);
+  b.AgentOf("truck", 0, 0).AgentOf("truck", 0, 0);
+  b.EuclideanCosts("truck").AllowAllElsewhere({"truck"});
+  for (size_t i = 1; i < 4; ++i) b.problem.nodes[i].demand = 2;
+  b.problem.agents_ordered[0].capacity_limit = capacity;
+  b.problem.agents_ordered[1].capacity_limit = second_capacity;
+  b.problem.options.enforce_capacity = true;
+  return b;
+}
+
+TEST(Capacities, BindingCapacitiesNeedTheEngineAndItKeepsThem) {
+  InstanceBuilder b = LoadedLine(4, 4);
+  Options options = b.problem.options;
+  EXPECT_NE(ConstructionError(b.problem, options).find(
+                "set the option \"improve\" to true, or \"enforce_capacity\" to false"),
+            std::string::npos);
+  // With the engine: one truck takes two targets, the other one. The best
+  // split is {2, 3} (cost 6) and {1} (cost 2).
+  options.improve = true;
+  options.max_iterations = 200;
+  options.time_limit = 1e308;
+  ConsoleCapture console;
+  Solver solver(b.problem, options);
+  ASSERT_EQ(solver.Solve(), 1);
+  EXPECT_NE(console.TakeErr().find("[improve] the demands can exceed a capacity"), std::string::npos);
+  const Result result = solver.GetResult();
+  EXPECT_EQ(CheckSolution(b.problem, true, result), "");
+  EXPECT_NEAR(result.times.at(0) + result.times.at(1), 8.0, 1e-9);
+  // Not enforced: one warning, and one truck serves all three (cost 6).
+  b.problem.options.enforce_capacity = options.enforce_capacity = false;
+  options.improve = false;
+  Solver loose(b.problem, options);
+  EXPECT_EQ(console.TakeErr(),
+            "[warning] demands and capacities are carried but not enforced; set the option "
+            "\"enforce_capacity\" to true to keep every route within its agent's capacity\n");
+  ASSERT_EQ(loose.Solve(), 1);
+  EXPECT_NEAR(loose.GetResult().times.at(0) + loose.GetResult().times.at(1), 6.0, 1e-9);
+  EXPECT_TRUE(loose.GetResult().loads.empty());
+}
+
+TEST(Capacities, CapacitiesThatCannotBindLeaveTheFocalSearchItsInstance) {
+  // Capacity 6 carries every demand: the focal search solves it exactly.
+  InstanceBuilder b = LoadedLine(6, 0);
+  ConsoleCapture console;
+  Solver solver(b.problem, b.problem.options);
+  EXPECT_FALSE(solver.EngineOnly());
+  ASSERT_EQ(solver.Solve(), 1);
+  const Result result = solver.GetResult();
+  EXPECT_EQ(CheckSolution(b.problem, true, result), "");
+  EXPECT_EQ(result.loads.at(0) + result.loads.at(1), 6.0);
+}
+
+TEST(Capacities, ADemandNoAgentCanCarryFailsAtOnceAndIsNamed) {
+  InstanceBuilder b = LoadedLine(4, 3);
+  b.problem.nodes[3].demand = 5;
+  Options options = b.problem.options;
+  options.improve = true;
+  ConsoleCapture console;
+  Solver solver(b.problem, options);
+  EXPECT_EQ(console.TakeErr(),
+            "[warning] node 3 can't be served: its demand 5 is above the capacity of every agent "
+            "that may visit it (the largest, agent 0's, is 4)\n");
+  EXPECT_EQ(solver.Solve(), 0);
+  EXPECT_FALSE(solver.GetResult().timeout);
+  // An agent without a capacity carries it.
+  b.problem.agents_ordered[1].capacity_limit = 0;
+  Solver carried(b.problem, options);
+  EXPECT_EQ(console.TakeErr().find("can't be served"), std::string::npos);
+}
+
+TEST(Capacities, DemandsMustBeFiniteAndNonNegative) {
+  InstanceBuilder b = LoadedLine(4, 4);
+  Options options = b.problem.options;
+  options.improve = true;
+  b.problem.nodes[2].demand = -1;
+  EXPECT_EQ(ConstructionError(b.problem, options),
+            "node 2 (nodes[2]) has a demand of -1; demands must be finite and non-negative");
+  b.problem.nodes[2].demand = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(ConstructionError(b.problem, options),
+            "node 2 (nodes[2]) has a demand of inf; demands must be finite and non-negative");
+  // Not enforced: demands are not read.
+  options.enforce_capacity = false;
+  EXPECT_EQ(ConstructionError(b.problem, options), "");
+}
+
 TEST(ExhaustedSearch, NoSolutionAnywhereEndsTheSolveWithoutTheEngine) {
   // Targets 1 and 2 lie 2 to either side of the depot, each with a window
   // closing at 2: each alone can be met, both together cannot.

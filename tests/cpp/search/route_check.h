@@ -62,8 +62,11 @@ inline std::optional<double> CheckedRouteCost(const Problem& problem, bool retur
 }
 
 // Checks a whole solution: every route feasible with the reported cost, and
-// every node that is nobody's start or end visited exactly once. Returns an
-// empty string when the solution is sound, otherwise what is wrong.
+// every node that is nobody's start or end visited exactly once; with
+// problem.options.enforce_capacity, every route's demand (of the nodes that
+// are nobody's start or end) within its agent's positive capacity and equal
+// to the reported load. Returns an empty string when the solution is sound,
+// otherwise what is wrong.
 inline std::string CheckSolution(const Problem& problem, bool return_to_end, const Result& result,
                                  double missing_cost = 9999.0) {
   std::set<size_t> depots;
@@ -87,8 +90,23 @@ inline std::string CheckSolution(const Problem& problem, bool return_to_end, con
       return "agent " + std::to_string(a) + " reports " + std::to_string(cost->second) +
              " but its route costs " + std::to_string(*checked);
     }
+    double load = 0;
     for (uint64_t node : path->second) {
-      if (depots.count(node) == 0) visits[node] += 1;
+      if (depots.count(node) == 0) {
+        visits[node] += 1;
+        load += problem.nodes[node].demand;
+      }
+    }
+    if (problem.options.enforce_capacity) {
+      const double capacity = problem.agents_ordered[a].capacity_limit;
+      if (capacity > 0 && load > capacity + 1e-9) {
+        return "agent " + std::to_string(a) + " carries " + std::to_string(load) + " over its capacity " +
+               std::to_string(capacity);
+      }
+      const auto reported = result.loads.find(a);
+      if (reported == result.loads.end() || std::abs(reported->second - load) > 1e-9) {
+        return "agent " + std::to_string(a) + " has no reported load of " + std::to_string(load);
+      }
     }
   }
   for (size_t i = 0; i < visits.size(); ++i) {
