@@ -42,6 +42,8 @@ from kvr_mtsp.instance import InstanceView
 MAX_NO_IMPROVEMENT = 10_000
 
 InstanceInput = Union[str, "os.PathLike[str]", Mapping[str, Any]]
+# What `solve_with` takes: an instance, or a Problem already read by `read`.
+Solvable = Union[InstanceInput, _kvr_core.Problem]
 # Keys of a result document that a record does not know, with their values,
 # in document order: kept so that to_dict() gives back what was read.
 Extra = tuple[tuple[str, Any], ...]
@@ -278,7 +280,7 @@ def solve(
 
 
 def solve_with(
-    instance: InstanceInput,
+    instance: Solvable,
     options: Mapping[str, Any],
     *,
     time_limit: float | None = None,
@@ -286,10 +288,12 @@ def solve_with(
 ) -> SolveResult:
     """`solve` with any fields of the module's `Options` replaced: `options`
     maps field names to values, None leaving the document's own. What the
-    command line's flags and `solve`'s arguments share."""
+    command line's flags and `solve`'s arguments share. `instance` may be a
+    Problem read by `read` (the command line reads before it solves): the
+    options are set in it and its cost matrices move into the solve."""
     if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
-    problem = read(instance)
+    problem = instance if isinstance(instance, _kvr_core.Problem) else read(instance)
     settings = problem.options()
     for key, value in options.items():
         if value is None:

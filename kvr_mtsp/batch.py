@@ -233,18 +233,16 @@ def _unreadable(raw: bytes, label: str) -> str:
     """What the solver's reader says about a document Python does not read as an object."""
     import _kvr_core
 
-    from kvr_mtsp.instance import InstanceView, read_document
     from kvr_mtsp.report import explain
 
     try:
         _kvr_core.read_document(raw.decode("utf-8", "replace"))
     except Exception as error:  # the reader's RuntimeError, as a rule
-        return explain(error, label, InstanceView(read_document(raw)))
+        return explain(error, label)
     return f"{label}: the document is not a JSON object with an object \"options\""
 
 
 def _describe(error: BaseException, item: _Prepared) -> str:
-    from kvr_mtsp.instance import InstanceView
     from kvr_mtsp.report import explain, one_line
 
     if type(error).__name__ == "KilledWorker":
@@ -252,7 +250,7 @@ def _describe(error: BaseException, item: _Prepared) -> str:
     if isinstance(error, SolverProcessDied):
         return f"{item.label}: {error}, also when retried"
     if isinstance(error, (RuntimeError, IndexError, ValueError, OverflowError)):
-        return explain(error, item.label, InstanceView(item.document))
+        return explain(error, item.label)
     return f"{item.label}: {type(error).__name__}: {one_line(str(error))}"
 
 

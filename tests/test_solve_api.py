@@ -103,7 +103,7 @@ class TestResultObject:
     def test_keys_the_records_do_not_know_survive_the_round_trip(self, make_doc):
         doc = make_doc(4, node_ids=[10, 11, 12, 13, 14])
         # the command line's result file: routes with "node_ids" and "agent_index" added
-        document = result_document(core.solve_json_str(json.dumps(doc), 1.0), InstanceView(doc))
+        document = result_document(kvr_mtsp.SolveResult.from_dict(core.solve_json_str(json.dumps(doc), 1.0), doc))
         document["statistics"]["engine_rounds"] = 3
         document["anytime"][0]["note"] = "first"
         document["solver"] = "kvr"

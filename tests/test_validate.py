@@ -13,6 +13,7 @@ from conftest import EXAMPLES, grid_doc
 from fuzz_strategies import instances, mutated_documents
 from kvr_mtsp.console import ConsoleCapture
 from kvr_mtsp.instance import InstanceView
+from kvr_mtsp.references import problem_before_solve
 from kvr_mtsp.validate import problems, schema
 from test_cli import run_cli
 
@@ -110,7 +111,7 @@ def test_each_kind_of_mistake_is_one_line_with_its_path(change, expected, solver
             core.solve_json_str(json.dumps(doc), 0.1)
         assert b"[warning]" in capture.stderr
     elif solver_side == "refused":
-        assert InstanceView(doc).problem_before_solve() is not None
+        assert problem_before_solve(InstanceView(doc)) is not None
 
 
 def test_schema_defaults_are_the_readers():
@@ -187,7 +188,7 @@ def solver_objects(doc) -> bool:
             core.solve_json_str(json.dumps(doc), 0.01)
     except (RuntimeError, ValueError, IndexError, OverflowError):
         return True
-    return bool(SILENTLY_IGNORED.search(capture.stderr)) or InstanceView(doc).problem_before_solve() is not None
+    return bool(SILENTLY_IGNORED.search(capture.stderr)) or problem_before_solve(InstanceView(doc)) is not None
 
 
 @settings(max_examples=150, deadline=None, suppress_health_check=list(HealthCheck))
