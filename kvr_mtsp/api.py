@@ -206,18 +206,35 @@ def _looks_like_json(text: str) -> bool:
     return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
 
 
-def read(instance: InstanceInput) -> _kvr_core.Problem:
-    """The Problem of `instance`, read once by the module's reader: the one
-    place that tells a path, a JSON text and a dict apart. The reader's
-    exceptions propagate unchanged ("Cannot open file: " + path for a file
-    that cannot be read)."""
+# What `source` tells apart.
+DICT, TEXT, PATH = "dict", "text", "path"
+
+
+def source(instance: InstanceInput) -> tuple[str, Any]:
+    """(DICT, the mapping), (TEXT, the JSON text) or (PATH, the path as a
+    str): the one place that tells the three forms of an instance apart
+    (`read` here, and batch, which reads files in the calling process).
+    TypeError for anything else."""
     if isinstance(instance, Mapping):
-        return _kvr_core.read_document(dumps(instance))
+        return DICT, instance
     if isinstance(instance, str) and _looks_like_json(instance):
-        return _kvr_core.read_document(instance)
+        return TEXT, instance
     if isinstance(instance, (str, os.PathLike)):
-        return _kvr_core.read_document_file(os.fsdecode(instance))
+        return PATH, os.fsdecode(instance)
     raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
+
+
+def read(instance: InstanceInput) -> _kvr_core.Problem:
+    """The Problem of `instance`, read once by the module's reader (a dict as
+    its JSON text). The reader's exceptions propagate unchanged ("Cannot open
+    file: " + path for a file that cannot be read; a refused value with its
+    place as the RuntimeError's "detail")."""
+    kind, value = source(instance)
+    if kind == DICT:
+        return _kvr_core.read_document(dumps(value))
+    if kind == TEXT:
+        return _kvr_core.read_document(value)
+    return _kvr_core.read_document_file(value)
 
 
 def outline(problem: _kvr_core.Problem) -> dict[str, Any]:
