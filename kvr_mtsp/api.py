@@ -53,6 +53,8 @@ MAX_NO_IMPROVEMENT = 10_000
 
 InstanceInput = Union[str, "os.PathLike[str]", Mapping[str, Any]]
 ConsoleCallable = Callable[[_kvr_core.ConsoleRecord], object]
+# What `solve_with` takes: an instance, or a Problem already read by `read`.
+Solvable = Union[InstanceInput, _kvr_core.Problem]
 # Keys of a result document that a record does not know, with their values,
 # in document order: kept so that to_dict() gives back what was read.
 Extra = tuple[tuple[str, Any], ...]
@@ -239,19 +241,36 @@ def _looks_like_json(text: str) -> bool:
     return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
 
 
-def read(instance: InstanceInput, on_console: ConsoleCallable = to_python) -> _kvr_core.Problem:
-    """The Problem of `instance`, read once by the module's reader: the one
-    place that tells a path, a JSON text and a dict apart. The reader's
-    exceptions propagate unchanged ("Cannot open file: " + path for a file
-    that cannot be read); its warnings about the document go to
-    `on_console`."""
+# What `source` tells apart.
+DICT, TEXT, PATH = "dict", "text", "path"
+
+
+def source(instance: InstanceInput) -> tuple[str, Any]:
+    """(DICT, the mapping), (TEXT, the JSON text) or (PATH, the path as a
+    str): the one place that tells the three forms of an instance apart
+    (`read` here, and batch, which reads files in the calling process).
+    TypeError for anything else."""
     if isinstance(instance, Mapping):
-        return _kvr_core.read_document(dumps(instance), on_console=on_console)
+        return DICT, instance
     if isinstance(instance, str) and _looks_like_json(instance):
-        return _kvr_core.read_document(instance, on_console=on_console)
+        return TEXT, instance
     if isinstance(instance, (str, os.PathLike)):
-        return _kvr_core.read_document_file(os.fsdecode(instance), on_console=on_console)
+        return PATH, os.fsdecode(instance)
     raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
+
+
+def read(instance: InstanceInput, on_console: ConsoleCallable = to_python) -> _kvr_core.Problem:
+    """The Problem of `instance`, read once by the module's reader (a dict as
+    its JSON text). The reader's exceptions propagate unchanged ("Cannot open
+    file: " + path for a file that cannot be read; a refused value with its
+    place as the RuntimeError's "detail"); its warnings about the document
+    go to `on_console`."""
+    kind, value = source(instance)
+    if kind == DICT:
+        return _kvr_core.read_document(dumps(value), on_console=on_console)
+    if kind == TEXT:
+        return _kvr_core.read_document(value, on_console=on_console)
+    return _kvr_core.read_document_file(value, on_console=on_console)
 
 
 def outline(problem: _kvr_core.Problem) -> dict[str, Any]:
@@ -351,7 +370,7 @@ class _FinderWatch:
 
 
 def solve_with(
-    instance: InstanceInput,
+    instance: Solvable,
     options: Mapping[str, Any],
     *,
     time_limit: float | None = None,
@@ -360,12 +379,14 @@ def solve_with(
 ) -> SolveResult:
     """`solve` with any fields of the module's `Options` replaced: `options`
     maps field names to values, None leaving the document's own. What the
-    command line's flags and `solve`'s arguments share. `on_console` takes
-    the solver's console records, of the reading and of the solve (by
-    default: warnings and logging, see kvr_mtsp.console)."""
+    command line's flags and `solve`'s arguments share. `instance` may be a
+    Problem read by `read` (the command line reads before it solves): the
+    options are set in it and its cost matrices move into the solve.
+    `on_console` takes the solver's console records, of the reading and of
+    the solve (by default: warnings and logging, see kvr_mtsp.console)."""
     if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
         raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
-    problem = read(instance, on_console)
+    problem = instance if isinstance(instance, _kvr_core.Problem) else read(instance, on_console)
     settings = problem.options()
     for key, value in options.items():
         if value is None:

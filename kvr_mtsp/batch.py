@@ -224,26 +224,25 @@ def _check_time_limit(time_limit: float) -> None:
 
 def _prepare(index: int, instance: Any) -> _Prepared:
     """Reads one instance into a document for the workers, or says why it cannot be solved."""
-    from kvr_mtsp.api import _looks_like_json, dumps
+    from kvr_mtsp.api import DICT, TEXT, dumps, source
 
-    if isinstance(instance, Mapping):
-        document = dict(instance)
+    kind, value = source(instance)
+    if kind == DICT:
+        document = dict(value)
         try:
             text = dumps(document, sort_keys=True)
         except ValueError as error:
             return _Prepared(f"instances[{index}]", None, None, f"instances[{index}]: {error}")
         return _Prepared(f"instances[{index}]", document, digest_of(text.encode()), None)
-    if isinstance(instance, str) and _looks_like_json(instance):
-        label, raw = f"instances[{index}]", instance.encode("utf-8", "surrogatepass")
-    elif isinstance(instance, (str, os.PathLike)):
-        label = os.fsdecode(instance)
+    if kind == TEXT:
+        label, raw = f"instances[{index}]", value.encode("utf-8", "surrogatepass")
+    else:
+        label = value
         try:
             with open(label, "rb") as stream:
                 raw = stream.read()
         except OSError as error:
             return _Prepared(label, None, None, f"cannot read {label}: {error.strerror or error}")
-    else:
-        raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
     try:
         document = parse_document(raw)
     except JsonTextError as error:
@@ -272,18 +271,16 @@ def _unreadable(raw: bytes, label: str) -> str:
     """What the solver's reader says about a document Python does not read as an object."""
     import _kvr_core
 
-    from kvr_mtsp.instance import InstanceView, read_document
     from kvr_mtsp.report import explain
 
     try:
         _kvr_core.read_document(raw.decode("utf-8", "replace"))
     except Exception as error:  # the reader's RuntimeError, as a rule
-        return explain(error, label, InstanceView(read_document(raw)))
+        return explain(error, label)
     return f"{label}: the document is not a JSON object with an object \"options\""
 
 
 def _describe(error: BaseException, item: _Prepared) -> str:
-    from kvr_mtsp.instance import InstanceView
     from kvr_mtsp.report import explain, one_line
 
     if type(error).__name__ == "KilledWorker":
@@ -291,7 +288,7 @@ def _describe(error: BaseException, item: _Prepared) -> str:
     if isinstance(error, SolverProcessDied):
         return f"{item.label}: {error}, also when retried"
     if isinstance(error, (RuntimeError, IndexError, ValueError, OverflowError)):
-        return explain(error, item.label, InstanceView(item.document))
+        return explain(error, item.label)
     return f"{item.label}: {type(error).__name__}: {one_line(str(error))}"
 
 

@@ -149,11 +149,10 @@ def _stem(path: str) -> str:
 
 def result_document(outcome: BatchOutcome, settings: dict[str, Any]) -> dict[str, Any]:
     """The result document of `solve --output` with the batch's record of the solve."""
-    from kvr_mtsp.instance import InstanceView
     from kvr_mtsp.report import result_document as with_node_ids
 
     result = outcome.result
-    document = with_node_ids(result.to_dict(), InstanceView(outcome.document))
+    document = with_node_ids(result)
     document["batch"] = {
         "instance": outcome.instance,
         "instance_sha256": outcome.digest,
@@ -206,9 +205,12 @@ def outcome_row(outcome: BatchOutcome, path: str, time_limit: float | None) -> d
     error = INTERRUPTED_TEXT if outcome.interrupted else None
     if not outcome.result.solved and not outcome.interrupted:
         from kvr_mtsp.instance import InstanceView
+        from kvr_mtsp.references import unservable_node
         from kvr_mtsp.report import why_failed
 
-        error = why_failed(outcome.result.to_dict(), time_limit, InstanceView(outcome.document))
+        view = InstanceView(outcome.document)
+        limit = time_limit if time_limit is not None else view.time_limit
+        error = why_failed(outcome.result, limit, unservable_node(view))
     result = outcome.result
     return row(path, outcome.status, result.objective, result.longest, result.total, outcome.cpu_time,
                outcome.peak_memory_mb, error)

@@ -24,12 +24,13 @@ so far is printed and the result file written first). Every error is one
 line on standard error naming what to fix (argument errors also show the
 usage).
 
-The solve goes through `kvr_mtsp.solve`'s path (kvr_mtsp.api.solve_with):
-the solver's reader reads the file once into a Problem, the flags set its
-options. The solver's own exceptions keep their types and texts for
-programs; the command line reads the document itself (kvr_mtsp.instance) to
-say which element, id or type they are about, and lets go of its cost
-matrices before the solve.
+The solve goes through `kvr_mtsp.solve`'s path (kvr_mtsp.api): the solver's
+reader reads the file once into a Problem, whose refusals name the element
+and key (kvr_mtsp.report words them), and solve_with sets the flags in its
+options and solves it. The summary, the result file and the plot are made
+from the SolveResult. The command line also reads the document itself,
+without its cost matrices, for the checks the reader does not make
+(kvr_mtsp.references), the plot's coordinates and the console summary.
 """
 from __future__ import annotations
 
@@ -47,10 +48,11 @@ import _kvr_core
 
 from kvr_mtsp import __version__, batch_cli, checker, convert, plot, validate
 from kvr_mtsp.console import ConsolePrinter
-from kvr_mtsp.api import MAX_NO_IMPROVEMENT, SolveResult, solve_with
+from kvr_mtsp.api import MAX_NO_IMPROVEMENT, SolveResult, read, solve_with
 from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.json_text import JsonTextError, loads
 from kvr_mtsp.progress import ProgressDisplay, fmt
+from kvr_mtsp.references import problem_before_solve, unservable_node
 from kvr_mtsp.report import INPUT_ERRORS, explain, result_document, why_failed
 from kvr_mtsp.signals import exit_status, stop_signals_raise
 from kvr_mtsp.usage import (
@@ -151,21 +153,16 @@ def build_parser() -> argparse.ArgumentParser:
 DOCUMENT_MEMORY_FACTOR = 4
 
 
-def solver_memory_budget(args: argparse.Namespace, view: InstanceView) -> float | None:
+def solver_memory_budget(args: argparse.Namespace, problem: _kvr_core.Problem) -> float | None:
     """The "memory_limit_mb" the solver gets: the budget (the flag, else the
-    document's option, else the solver's default) less what the document
-    holds during the solve. A budget that is not a positive finite number is
-    passed on as it was given (the flag, or None to keep the document's
-    own), for the solver to refuse. Raises BadInput when the document alone
-    takes the whole budget."""
+    document's option or the solver's default, as read into `problem`) less
+    what the document holds during the solve. A budget that is not a
+    positive finite number is passed on as it was given (the flag, or None to
+    keep the document's own), for the solver to refuse. Raises BadInput when
+    the document alone takes the whole budget."""
     flag = args.memory_limit_mb
-    options = view.raw.get("options") if view.readable and isinstance(view.raw, dict) else None
-    budget = flag
-    if budget is None and isinstance(options, dict):
-        budget = options.get("memory_limit_mb")
-    if budget is None:
-        budget = _kvr_core.Options().memory_limit_mb
-    if isinstance(budget, bool) or not isinstance(budget, (int, float)) or not (0 < budget < math.inf):
+    budget = flag if flag is not None else problem.options().memory_limit_mb
+    if not (0 < budget < math.inf):
         return flag
     try:
         size = os.path.getsize(args.instance)
@@ -193,50 +190,49 @@ def flag_options(args: argparse.Namespace, memory_limit_mb: float | None) -> dic
     }
 
 
-def status_line(result: dict[str, Any], stopped_by: str | None = None, memory_stop: bool = False) -> str:
+def status_line(result: SolveResult, stopped_by: str | None = None, memory_stop: bool = False) -> str:
     if stopped_by is not None:
-        return f"{result['status']} (interrupted by {stopped_by}; best solution found so far)"
+        return f"{result.status} (interrupted by {stopped_by}; best solution found so far)"
     limit = "memory budget" if memory_stop else "time limit"
-    if result["status"] == "success":
-        if result["timeout"]:
+    if result.solved:
+        if result.timeout:
             return f"success ({limit} reached; best solution found so far)"
         return "success (search finished within the time limit)"
-    if result["timeout"]:
+    if result.timeout:
         return f"failed ({limit} reached before any solution)"
     return "failed (the search ended without a solution)"
 
 
-def limit_line(requested: float | None, view: InstanceView) -> str:
+def limit_line(requested: float | None, own: float, own_given: bool) -> str:
+    """The time limit of the solve: the flag's, the document's own, or the
+    default when the document sets none (`own_given` false)."""
     if requested is not None:
         return f"{fmt(requested)} s processor time (from --time-limit)"
-    if view.time_limit is None:
-        return "the instance's own"
-    options = view.raw.get("options") if isinstance(view.raw, dict) else None
-    if isinstance(options, dict) and "time_limit" in options:
-        return f"{fmt(view.time_limit)} s processor time (from the instance)"
-    return f"{fmt(view.time_limit)} s processor time (the default; the instance sets none)"
+    if own_given:
+        return f"{fmt(own)} s processor time (from the instance)"
+    return f"{fmt(own)} s processor time (the default; the instance sets none)"
 
 
 # The summary's words for the part that found the solution (a progress record's phase).
 FINDERS = {"search": "the focal search", "engine": "the improvement engine"}
 
 
-def search_line(stats: dict[str, Any], found_by: str | None) -> str:
+def search_line(stats: Any, found_by: str | None) -> str:
     """Which part found the solution; without one, the focal search's counts."""
     if found_by is None:
-        return (f"search       {stats['n_generated']} search nodes generated, {stats['n_expanded']} expanded "
+        return (f"search       {stats.n_generated} search nodes generated, {stats.n_expanded} expanded "
                 "since the last solution")
     return f"found by     {FINDERS.get(found_by, found_by)}"
 
 
-def id_offset(view: InstanceView) -> int | None:
-    """The constant c when every node's id is its position plus c (as in
-    converted TSPLIB documents, whose ids count from 1); else None."""
-    ids = view.node_ids
-    if not ids or ids[0] is None:
+def id_offset(routes: Any) -> int | None:
+    """The constant c when every node id on the routes is its position plus
+    c (as in converted TSPLIB documents, whose ids count from 1); else None."""
+    pairs = [(p, node_id) for route in routes for p, node_id in zip(route.positions, route.node_ids)]
+    if not pairs or any(node_id is None for _, node_id in pairs):
         return None
-    offset = ids[0]
-    return offset if all(node_id == at + offset for at, node_id in enumerate(ids)) else None
+    offset = pairs[0][1] - pairs[0][0]
+    return offset if all(node_id == p + offset for p, node_id in pairs) else None
 
 
 def route_text(labels: list[str], free_last_leg: bool) -> str:
@@ -247,48 +243,44 @@ def route_text(labels: list[str], free_last_leg: bool) -> str:
 
 def write_summary(
     path: str,
-    result: dict[str, Any],
-    view: InstanceView,
-    requested_limit: float | None,
+    result: SolveResult,
+    limit_text: str,
     out: TextIO,
     stopped_by: str | None = None,
     memory_stop: bool = False,
     found_by: str | None = None,
 ) -> None:
-    stats = result["statistics"]
+    stats = result.statistics
     objective_text = {
         "min_max": "min_max (minimise the longest route)",
         "min_sum": "min_sum (minimise the total of all routes)",
-    }[view.objective]
+    }[result.objective_type]
     lines = [
         f"instance     {path}",
         f"status       {status_line(result, stopped_by, memory_stop)}",
         f"objective    {objective_text}",
-        f"time limit   {limit_line(requested_limit, view)}",
-        f"max cost     {fmt(stats['max_cost'])}",
-        f"sum cost     {fmt(stats['sum_cost'])}",
+        f"time limit   {limit_text}",
+        f"max cost     {fmt(stats.max_cost)}",
+        f"sum cost     {fmt(stats.sum_cost)}",
         "routes (node ids)",
     ]
     any_free = any_positions = False
     # Ids that are the positions plus a constant are said once below, not under every route.
-    offset = id_offset(view)
+    offset = id_offset(result.routes)
     # Loads are shown where capacities were enforced and some route carries one.
-    show_loads = any(route.get("load", 0) > 0 for route in result["routes"])
-    for index, route in enumerate(result["routes"]):
-        agent_type = view.agent_type(index)
-        who = f"agent {route['agent_id']}" + (f" [{agent_type}]" if agent_type is not None else "")
-        path_positions = route["path"]
-        free = view.free_last_leg(index, path_positions)
-        any_free |= free
-        ids = [view.label(p) for p in path_positions]
-        idle = "  (serves no target)" if path_positions and len(path_positions) <= 2 else ""
-        load = f" load {fmt(route['load']):>8}" if show_loads else ""
-        lines.append(f"  {who:<20} cost {fmt(route['cost']):>10}{load}   {route_text(ids, free)}{idle}")
-        positions = [str(p) for p in path_positions]
+    show_loads = any((route.load or 0) > 0 for route in result.routes)
+    for route in result.routes:
+        who = f"agent {route.agent_id}" + (f" [{route.agent_type}]" if route.agent_type is not None else "")
+        any_free |= route.free_last_leg
+        ids = [str(node_id) if node_id is not None else f"#{p}" for p, node_id in zip(route.positions, route.node_ids)]
+        idle = "  (serves no target)" if route.positions and not route.serves_targets else ""
+        load = f" load {fmt(route.load or 0):>8}" if show_loads else ""
+        lines.append(f"  {who:<20} cost {fmt(route.cost):>10}{load}   {route_text(ids, route.free_last_leg)}{idle}")
+        positions = [str(p) for p in route.positions]
         if positions != ids:
             any_positions = True
             if offset is None:
-                lines.append(f"  {'':<20} {'positions':>15}   {route_text(positions, free)}")
+                lines.append(f"  {'':<20} {'positions':>15}   {route_text(positions, route.free_last_leg)}")
     if any_free:
         lines.append("  (-> N free): the route is open; its last leg, into the agent's start or end node,")
         lines.append("               costs nothing and is not in its cost")
@@ -297,14 +289,14 @@ def write_summary(
         lines.append(f'  positions: places in the document\'s "nodes" array{here}, which the result document')
         lines.append("             (--output) and Result.paths use for routes")
     lines += [
-        f"solve time   {stats['solve_time']:.3f} s wall clock (set-up included)",
+        f"solve time   {stats.solve_time:.3f} s wall clock (set-up included)",
         search_line(stats, found_by),
-        f"last update  {stats['last_update_time']:.4f} s processor time",
+        f"last update  {stats.last_update_time:.4f} s processor time",
     ]
-    if result["anytime"]:
+    if result.anytime:
         lines.append("improvements (processor time: max cost, sum cost)")
-        for point in result["anytime"]:
-            lines.append(f"  {point['time']:9.4f} s: {fmt(point['max_cost'])}, {fmt(point['sum_cost'])}")
+        for point in result.anytime:
+            lines.append(f"  {point.time:9.4f} s: {fmt(point.max_cost)}, {fmt(point.sum_cost)}")
     else:
         lines.append("improvements none")
     out.write("\n".join(lines) + "\n")
@@ -344,52 +336,75 @@ def read_instance(path: str) -> InstanceView:
 
 
 def without_matrices(view: InstanceView) -> None:
-    """Lets go of the cost matrices the view holds (the solver reads its own):
-    the largest part of a document, needed only to locate the reader's errors
-    in a document it refuses."""
-    if view.readable and isinstance(view.raw, dict) and isinstance(view.raw.get("costs"), dict):
+    """Lets go of the cost matrices the view holds (the solver reads its own),
+    the largest part of a document; their names stay for the checks."""
+    if isinstance(view.raw, dict) and isinstance(view.raw.get("costs"), dict):
         view.raw["costs"] = dict.fromkeys(view.raw["costs"])
 
 
-def solve(
-    args: argparse.Namespace, options: dict[str, Any], on_progress: ProgressDisplay | None, console: ConsolePrinter
-) -> SolveResult:
-    """Solves the instance file with the flags' options (kvr_mtsp.solve's
-    path: the solver reads the file once). The solver's lines go to
-    `console`, which prints them (condensed unless --verbose) once the solve
-    ends, however it ends."""
+def read_problem(path: str, console: ConsolePrinter) -> _kvr_core.Problem:
+    """The Problem the solver's reader reads from the file (its warnings to
+    `console`); BadInput with the reader's words (the element and key it
+    refused) when it refuses it."""
     try:
-        return solve_with(args.instance, options, time_limit=args.time_limit, on_progress=on_progress,
-                          on_console=console)
+        return read(path, console)
+    except INPUT_ERRORS as error:
+        raise BadInput(explain(error, path)) from None
+
+
+def solve(
+    args: argparse.Namespace,
+    problem: _kvr_core.Problem,
+    options: dict[str, Any],
+    on_progress: ProgressDisplay | None,
+    console: ConsolePrinter,
+) -> SolveResult:
+    """Solves the Problem read from the instance file with the flags' options
+    (kvr_mtsp.solve's path); its cost matrices move into the solve. The
+    solver's lines go to `console`, which prints them (condensed unless
+    --verbose) once the solve ends, however it ends."""
+    try:
+        return solve_with(problem, options, time_limit=args.time_limit, on_progress=on_progress, on_console=console)
     finally:
         console.finish()
 
 
+def sets_time_limit(view: InstanceView) -> bool:
+    """Whether the document's "options" set a "time_limit"."""
+    options = view.raw.get("options") if isinstance(view.raw, dict) else None
+    return isinstance(options, dict) and "time_limit" in options
+
+
 def solve_command(args: argparse.Namespace) -> int:
+    # The solver's lines, of the reading and of the solve, printed as one
+    # condensed listing (unless --verbose) when the solve ends.
+    console = ConsolePrinter(verbose=args.verbose)
     try:
         for path in filter(None, (args.output, args.plot)):
             check_output_path(path, args.instance)
         view = read_instance(args.instance)
+        # Before the solver's reader runs, so that the two readings' peaks do not add up.
+        without_matrices(view)
+        problem = read_problem(args.instance, console)
         if args.plot:
             plot.check_plottable(view, args.instance)
-        problem = view.problem_before_solve()
-        if problem:
-            raise BadInput(f"{args.instance}: {problem}")
-        options = flag_options(args, solver_memory_budget(args, view))
+        mistake = problem_before_solve(view)
+        if mistake:
+            raise BadInput(f"{args.instance}: {mistake}")
+        options = flag_options(args, solver_memory_budget(args, problem))
     except BadInput as error:
+        console.finish()
         print(f"{PROG}: error: {error}", file=sys.stderr)
         return EXIT_BAD_INPUT
-    without_matrices(view)
+    own_limit = problem.options().time_limit
     received: list[int] = []
-    budget = args.time_limit if args.time_limit is not None else view.time_limit
+    budget = args.time_limit if args.time_limit is not None else own_limit
     display = None if args.quiet else ProgressDisplay(budget)
-    console = ConsolePrinter(verbose=args.verbose)
     try:
         with stop_signals_raise(received), display or contextlib.nullcontext():
-            solved = solve(args, options, display, console)
-            result = solved.to_dict()
+            result = solve(args, problem, options, display, console)
     except INPUT_ERRORS as error:
-        print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
+        print(f"{PROG}: error: {explain(error, args.instance)}", file=sys.stderr)
         return EXIT_BAD_INPUT
     except KeyboardInterrupt:
         # The solver stops at once and keeps nothing when it had no solution yet.
@@ -398,27 +413,28 @@ def solve_command(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
-    write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by, console.memory_stop,
-                  solved.found_by)
+    limit_text = limit_line(args.time_limit, own_limit, sets_time_limit(view))
+    write_summary(args.instance, result, limit_text, sys.stdout, stopped_by, console.memory_stop, result.found_by)
     if args.output:
         try:
-            write_atomically(args.output, json.dumps(result_document(result, view), indent=2) + "\n")
+            write_atomically(args.output, json.dumps(result_document(result), indent=2) + "\n")
         except OSError as error:
             print(f"{PROG}: error: cannot write {args.output}: {error.strerror or error}", file=sys.stderr)
             return EXIT_OUTPUT_FAILED
         print(f"result written to {args.output}")
     if args.plot:
         try:
-            plot.draw(view.raw, result_document(result, view), args.plot, args.instance)
+            plot.draw(view.raw, result_document(result), args.plot, args.instance)
         except OSError as error:
             print(f"{PROG}: error: cannot write {args.plot}: {error.strerror or error}", file=sys.stderr)
             return EXIT_OUTPUT_FAILED
         print(f"routes drawn in {args.plot}")
     if received:
         return exit_status(received[0])
-    if result["status"] != "success":
+    if not result.solved:
         sys.stdout.flush()
-        print(f"{PROG}: {why_failed(result, args.time_limit, view, console.memory_stop)}", file=sys.stderr)
+        limit = args.time_limit if args.time_limit is not None else own_limit
+        print(f"{PROG}: {why_failed(result, limit, unservable_node(view), console.memory_stop)}", file=sys.stderr)
         return EXIT_NO_SOLUTION
     return EXIT_SOLVED
 

@@ -79,11 +79,10 @@ def coordinates(document: Any, path: str) -> list[tuple[float, float]]:
 
 
 def check_plottable(view: InstanceView, path: str) -> None:
-    """Raises BadInput unless the solve of `view`'s document can be drawn: matplotlib and node
-    coordinates. A document the solver's reader rejects is left to the reader's message."""
+    """Raises BadInput unless the solve of `view`'s document, one the solver's
+    reader accepted, can be drawn: matplotlib and node coordinates."""
     require_matplotlib()
-    if view.readable:
-        coordinates(view.raw, path)
+    coordinates(view.raw, path)
 
 
 def drawn_routes(view: InstanceView, result: Any, result_path: str) -> list[DrawnRoute]:

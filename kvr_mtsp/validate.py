@@ -24,6 +24,7 @@ from importlib import resources
 from typing import Any
 
 from kvr_mtsp.instance import PAYLOADS, InstanceView, to_id
+from kvr_mtsp.references import matrix_names, unknown_constraint_nodes
 from kvr_mtsp.usage import EXIT_BAD_INPUT, BadInput, read_json, report
 
 SCHEMA_NAME = "instance.schema.json"
@@ -105,18 +106,19 @@ def _unknown_references(document: dict[str, Any], view: InstanceView) -> Iterato
             node_id = to_id(agent.get(key))
             if key in agent and node_id is not None and node_id not in view.position_of:
                 yield f"$.agents[{index}].{key}: no node has the id {node_id}"
-    names = view.matrix_names or []
+    given = matrix_names(view)
+    names = given or []
     costs = document.get("costs")
     for name in names:
         if name not in view.agent_types:
             where = f"$.costs[{name}]" if isinstance(costs, list) else f"$.costs.{name}"
             yield f"{where}: no agent has the type {name!r}, so the solver refuses this matrix"
-    if view.matrix_names is not None:
+    if given is not None:
         for index, agent in _records(document, "agents"):
             kind = agent.get("type")
             if isinstance(kind, str) and kind not in names:
                 yield f"$.agents[{index}].type: the type {kind!r} has no matrix in \"costs\", so the agent has no connection"
-    for index, kind, item_index, key, node_id in view.unknown_constraint_nodes():
+    for index, kind, item_index, key, node_id in unknown_constraint_nodes(view):
         yield f"$.constraints[{index}].{PAYLOADS[kind]}[{item_index}].{key}: no node has the id {node_id}"
     for index, kind, item_index, item in view.elements():
         if kind == "assignment" and isinstance(item, dict) and isinstance(item.get("types"), list):

@@ -12,6 +12,7 @@ import time
 import pytest
 
 import _kvr_core as core
+import kvr_mtsp
 from benchmarks.module_worker import problem_from_document
 
 EMPTY_INPUT = "attempting to parse an empty input; check that your input string or stream contains the expected JSON"
@@ -411,20 +412,29 @@ class TestErrors:
         assert core.solve_json_file(str(path))["status"] == "success"
 
     @pytest.mark.parametrize(
-        "mutate, message",
+        "mutate, message, detail",
         [
-            (lambda d: d["agents"][0].pop("end_node"), "[json.exception.out_of_range.403] key 'end_node' not found"),
-            (lambda d: d["nodes"][1].update(x=True), "[json.exception.type_error.302] type must be number, but is boolean"),
-            (lambda d: d.pop("nodes"), "[json.exception.out_of_range.403] key 'nodes' not found"),
-            (lambda d: d.update(options=[1]), "[json.exception.type_error.306] cannot use value() with array"),
+            (lambda d: d["agents"][0].pop("end_node"), "[json.exception.out_of_range.403] key 'end_node' not found",
+             "agents[0] (agent 1) has no key 'end_node'"),
+            (lambda d: d["nodes"][1].update(x=True), "[json.exception.type_error.302] type must be number, but is boolean",
+             'nodes[1] (node 1), key "x": type must be number, but is boolean'),
+            (lambda d: d.pop("nodes"), "[json.exception.out_of_range.403] key 'nodes' not found",
+             "the document has no key 'nodes'"),
+            (lambda d: d.update(options=[1]), "[json.exception.type_error.306] cannot use value() with array",
+             '"options" must be an object, but is array'),
+            (lambda d: d["constraints"][0]["items"][2].update(types=["truck", 4]),
+             "[json.exception.type_error.302] type must be string, but is number",
+             'constraints[0] ("assignment"), item 2, key "types": type must be string, but is number'),
         ],
     )
-    def test_shape_errors_keep_the_library_message(self, make_doc, mutate, message):
+    def test_shape_errors_keep_the_library_message_and_name_the_place(self, make_doc, mutate, message, detail):
         doc = make_doc(3)
         mutate(doc)
-        with pytest.raises(RuntimeError) as error:
-            solve(doc)
-        assert str(error.value) == message
+        for read in (lambda: solve(doc), lambda: core.read_document(json.dumps(doc)), lambda: kvr_mtsp.solve(doc)):
+            with pytest.raises(RuntimeError) as error:
+                read()
+            assert str(error.value) == message
+            assert error.value.detail == detail
 
     @pytest.mark.parametrize(
         "mutate, detail",

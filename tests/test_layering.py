@@ -52,6 +52,18 @@ def test_python_package_has_no_import_circle():
     assert import_graph.circles(graph) == []
 
 
+def test_one_module_tells_the_instance_forms_apart_and_none_restates_the_reader():
+    # A path, a JSON text and a dict are told apart in kvr_mtsp.api alone
+    # (api.source, which batch calls); the reader's own messages say where a
+    # document is wrong, so no module words them from a table of its fields.
+    sources = {path.name: path.read_text(encoding="utf-8") for path in (ROOT / "kvr_mtsp").glob("*.py")}
+    triage = sorted(name for name, text in sources.items() if "PathLike" in text or "_looks_like_json" in text)
+    assert triage == ["api.py"]
+    restating = sorted(name for name, text in sources.items()
+                       if any(word in text for word in ("cannot use at()", "type must be {", "NODE_FIELDS")))
+    assert restating == []
+
+
 def test_import_circles_are_reported_also_through_deferred_imports(tmp_path):
     package = tmp_path / "pkg"
     package.mkdir()

@@ -62,6 +62,22 @@ class TestInstanceForms:
         with pytest.raises(TypeError, match="instance must be a path, a JSON text or a dict, not int"):
             kvr_mtsp.solve(5)
 
+    def test_batch_tells_the_forms_apart_where_solve_does(self, make_doc, tmp_path):
+        from kvr_mtsp import batch
+
+        doc = make_doc(3)
+        path = tmp_path / "{odd}.json"  # a file name that opens as a JSON text does
+        path.write_text(json.dumps(doc))
+        assert api.source(path) == (api.PATH, str(path))
+        assert api.source(" \ufeff{}") == (api.TEXT, " \ufeff{}")
+        assert api.source(doc) == (api.DICT, doc)
+        prepared = [batch._prepare(index, form) for index, form in enumerate([path, json.dumps(doc), doc])]
+        assert [item.label for item in prepared] == [str(path), "instances[1]", "instances[2]"]
+        assert [item.error for item in prepared] == [None, None, None]
+        assert all(item.document == doc for item in prepared)
+        with pytest.raises(TypeError, match="not float"):
+            batch._prepare(0, 1.5)
+
     @pytest.mark.parametrize("limit", [0, -1, float("nan"), float("inf")])
     def test_time_limit_must_be_positive_and_finite(self, make_doc, limit):
         with pytest.raises(ValueError, match="time_limit must be a positive finite number of seconds"):
@@ -154,7 +170,7 @@ class TestResultObject:
     def test_keys_the_records_do_not_know_survive_the_round_trip(self, make_doc):
         doc = make_doc(4, node_ids=[10, 11, 12, 13, 14])
         # the command line's result file: routes with "node_ids" and "agent_index" added
-        document = result_document(core.solve_json_str(json.dumps(doc), 1.0), InstanceView(doc))
+        document = result_document(kvr_mtsp.SolveResult.from_dict(core.solve_json_str(json.dumps(doc), 1.0), doc))
         document["statistics"]["engine_rounds"] = 3
         document["anytime"][0]["note"] = "first"
         document["solver"] = "kvr"

@@ -12,6 +12,7 @@ import _kvr_core as core
 from conftest import EXAMPLES, grid_doc
 from fuzz_strategies import instances, mutated_documents
 from kvr_mtsp.instance import InstanceView
+from kvr_mtsp.references import problem_before_solve
 from kvr_mtsp.validate import problems, schema
 from test_cli import run_cli
 
@@ -114,7 +115,7 @@ def test_each_kind_of_mistake_is_one_line_with_its_path(change, expected, solver
     elif solver_side == "warns":
         assert any(record.kind == "warning" for record in solve_recording(doc, 0.1))
     elif solver_side == "refused":
-        assert InstanceView(doc).problem_before_solve() is not None
+        assert problem_before_solve(InstanceView(doc)) is not None
 
 
 def test_schema_defaults_are_the_readers():
@@ -191,7 +192,7 @@ def solver_objects(doc) -> bool:
     except (RuntimeError, ValueError, IndexError, OverflowError):
         return True
     ignored = any((record.code or "").startswith("unknown_") for record in records)
-    return ignored or InstanceView(doc).problem_before_solve() is not None
+    return ignored or problem_before_solve(InstanceView(doc)) is not None
 
 
 @settings(max_examples=150, deadline=None, suppress_health_check=list(HealthCheck))

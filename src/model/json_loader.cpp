@@ -105,59 +105,82 @@ const json& RequireArray(const json& value) {
   return value;
 }
 
+// The key the reader looks up last, so that a refusal of the JSON library
+// can name it (`ReadFailure`). Every lookup of an element's key goes
+// through it.
+struct KeyInReading {
+  std::string name;  // empty before the first lookup
+
+  const json& At(const json& object, const char* key) {
+    name = key;
+    return object.at(key);
+  }
+  template <class T>
+  T Value(const json& object, const char* key, T fallback) {
+    name = key;
+    return object.value(key, std::move(fallback));
+  }
+  const json* Find(const json& object, const char* key) {
+    name = key;
+    return FindOptional(object, key);
+  }
+};
+
 // A route-length limit or capacity, kept as the number given (the model
 // holds doubles): a 32-bit reading would turn 3000000000 into a negative
 // number, which means no limit, and 0.001 into 0, no limit either. Booleans
 // count as 1/0.
-double OptionalLimit(const json& object, const char* key) {
-  const json* member = FindOptional(object, key);
+double OptionalLimit(const json& object, const char* key, KeyInReading& reading) {
+  const json* member = reading.Find(object, key);
   if (member == nullptr) return 0.0;
   if (member->is_boolean()) return member->get_ref<const json::boolean_t&>() ? 1.0 : 0.0;
   if (!member->is_number()) ThrowWrongType("number", *member);
   return member->get<double>();
 }
 
-int64_t OptionalInt64Option(const json& options, const char* key) {
-  const json* member = FindOptional(options, key);
+int64_t OptionalInt64Option(const json& options, const char* key, KeyInReading& reading) {
+  const json* member = reading.Find(options, key);
   return member ? ToInt64Option(*member, key) : 0;
 }
 
-Node ReadNode(const json& item) {
+Node ReadNode(const json& item, KeyInReading& key) {
   Node node;
-  node.id = ToUint64(item.at("id"));
-  node.position.x = item.at("x").get<double>();
-  node.position.y = item.at("y").get<double>();
-  node.position.z = item.at("z").get<double>();
+  node.id = ToUint64(key.At(item, "id"));
+  node.position.x = key.At(item, "x").get<double>();
+  node.position.y = key.At(item, "y").get<double>();
+  node.position.z = key.At(item, "z").get<double>();
   if (item.contains("type")) {
-    node.type = item.at("type").get<std::string>() == "DEPOT" ? NodeType::DEPOT : NodeType::TARGET;
+    node.type = key.At(item, "type").get<std::string>() == "DEPOT" ? NodeType::DEPOT : NodeType::TARGET;
   }
-  node.demand = item.value("demand", 0.0);
+  node.demand = key.Value(item, "demand", 0.0);
   return node;
 }
 
-Agent ReadAgent(const json& item) {
+Agent ReadAgent(const json& item, KeyInReading& key) {
   Agent agent;
-  agent.id = ToUint64(item.at("id"));
-  agent.type = item.at("type").get<std::string>();
-  agent.start_node = ToUint64(item.at("start_node"));
-  agent.end_node = ToUint64(item.at("end_node"));
-  agent.capacity_limit = OptionalLimit(item, "capacity");
-  agent.time_limit = OptionalLimit(item, "max_length");
+  agent.id = ToUint64(key.At(item, "id"));
+  agent.type = key.At(item, "type").get<std::string>();
+  agent.start_node = ToUint64(key.At(item, "start_node"));
+  agent.end_node = ToUint64(key.At(item, "end_node"));
+  agent.capacity_limit = OptionalLimit(item, "capacity", key);
+  agent.time_limit = OptionalLimit(item, "max_length", key);
   return agent;
 }
 
 // "costs" as an object maps type names to matrices; as an array its elements
 // are named by their positions ("0", "1", ...).
-void ReadCosts(const json& costs, Problem& problem) {
+void ReadCosts(const json& costs, Problem& problem, KeyInReading& key) {
   if (costs.is_object()) {
     for (const auto& member : costs.items()) {
+      key.name = member.key();
       problem.cost_matrices[member.key()] = member.value().get<CostMatrix>();
     }
     return;
   }
   RequireArray(costs);
   for (size_t i = 0; i < costs.size(); ++i) {
-    problem.cost_matrices[std::to_string(i)] = costs[i].get<CostMatrix>();
+    key.name = std::to_string(i);
+    problem.cost_matrices[key.name] = costs[i].get<CostMatrix>();
   }
 }
 
@@ -169,6 +192,14 @@ struct ConstraintSet {
   PrecedencePairs precedence;
   PrecedencePairs precedence_same;
   PrecedencePairs precedence_diff;
+};
+
+// How far the reading of one constraint got: its kind once read, and the
+// payload element being read.
+struct ConstraintPlace {
+  std::string kind;
+  std::optional<size_t> item;
+  const json* element = nullptr;  // the payload element, or nullptr for the constraint itself
 };
 
 // Keys the system reads or writes itself; any other key is most likely a
@@ -193,31 +224,49 @@ void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], con
   }
 }
 
-void ReadConstraint(const json& constraint, ConstraintSet& out) {
-  const std::string kind = constraint.at("kind").get<std::string>();
+// The payload array of a constraint, or nullptr when it has none.
+const json* Payload(const json& constraint, const char* name, KeyInReading& key) {
+  const json* payload = key.Find(constraint, name);
+  return payload ? &RequireArray(*payload) : nullptr;
+}
+
+void ReadConstraint(const json& constraint, ConstraintSet& out, KeyInReading& key,
+                    ConstraintPlace& place) {
+  const std::string kind = key.At(constraint, "kind").get<std::string>();
+  place.kind = kind;
+  const auto enter = [&](size_t index, const json& item) {
+    place.item = index;
+    place.element = &item;
+  };
   if (kind == "assignment") {
-    const json* items = FindOptional(constraint, "items");
+    const json* items = Payload(constraint, "items", key);
     if (!items) return;
-    for (const json& item : RequireArray(*items)) {
-      const uint64_t node = ToUint64(item.at("node"));
-      out.assignment.set_assignment(node, item.at("types").get<std::vector<std::string>>());
+    for (size_t i = 0; i < items->size(); ++i) {
+      const json& item = (*items)[i];
+      enter(i, item);
+      const uint64_t node = ToUint64(key.At(item, "node"));
+      out.assignment.set_assignment(node, key.At(item, "types").get<std::vector<std::string>>());
     }
   } else if (kind == "timewindow") {
-    const json* items = FindOptional(constraint, "items");
+    const json* items = Payload(constraint, "items", key);
     if (!items) return;
-    for (const json& item : RequireArray(*items)) {
-      const uint64_t node = ToUint64(item.at("node"));
-      const double start = item.at("start").get<double>();
-      const double end = item.at("end").get<double>();
+    for (size_t i = 0; i < items->size(); ++i) {
+      const json& item = (*items)[i];
+      enter(i, item);
+      const uint64_t node = ToUint64(key.At(item, "node"));
+      const double start = key.At(item, "start").get<double>();
+      const double end = key.At(item, "end").get<double>();
       out.timewindow.set_timewindow(node, start, end);
     }
   } else if (kind == "sequence") {
-    const json* pairs = FindOptional(constraint, "precedence");
+    const json* pairs = Payload(constraint, "precedence", key);
     if (!pairs) return;
-    for (const json& item : RequireArray(*pairs)) {
-      const uint64_t before = ToUint64(item.at("before"));
-      const uint64_t after = ToUint64(item.at("after"));
-      const json* type = FindOptional(item, "type");
+    for (size_t i = 0; i < pairs->size(); ++i) {
+      const json& item = (*pairs)[i];
+      enter(i, item);
+      const uint64_t before = ToUint64(key.At(item, "before"));
+      const uint64_t after = ToUint64(key.At(item, "after"));
+      const json* type = key.Find(item, "type");
       const std::string type_name = type ? type->get<std::string>() : std::string();
       PrecedencePairs& target = type_name == "same"   ? out.precedence_same
                                 : type_name == "diff" ? out.precedence_diff
@@ -231,9 +280,9 @@ void ReadConstraint(const json& constraint, ConstraintSet& out) {
 }
 
 // Every field is assigned; value() rejects anything but an object.
-void ReadOptions(const json& options, Options& out) {
-  out.return_to_end = options.value("return_to_end", true);
-  const std::string objective = options.value("objective", std::string("min_sum"));
+void ReadOptions(const json& options, Options& out, KeyInReading& key) {
+  out.return_to_end = key.Value(options, "return_to_end", true);
+  const std::string objective = key.Value(options, "objective", std::string("min_sum"));
   out.objective = (objective == "min_max" || objective == "MIN_MAX") ? ObjectiveType::MinMax
                                                                      : ObjectiveType::MinSum;
   if (objective != "min_max" && objective != "MIN_MAX" && objective != "min_sum" &&
@@ -241,33 +290,118 @@ void ReadOptions(const json& options, Options& out) {
     ConsoleWarning(console_code::kUnknownObjective, {{"objective", objective}}, "[warning] unknown objective \"",
                    objective, "\"; using min_sum (known objectives: min_max, min_sum)");
   }
-  out.time_limit = options.value("time_limit", 60.0);
-  out.memory_limit_mb = options.value("memory_limit_mb", DefaultMemoryLimitMb());
-  out.improve = options.value("improve", false);
-  out.seed = OptionalInt64Option(options, "seed");
-  out.max_iterations = OptionalInt64Option(options, "max_iterations");
-  out.max_no_improvement = OptionalInt64Option(options, "max_no_improvement");
-  out.missing_cost = options.value("missing_cost", kNoConnection);
-  out.enforce_capacity = options.value("enforce_capacity", false);
+  out.time_limit = key.Value(options, "time_limit", 60.0);
+  out.memory_limit_mb = key.Value(options, "memory_limit_mb", DefaultMemoryLimitMb());
+  out.improve = key.Value(options, "improve", false);
+  out.seed = OptionalInt64Option(options, "seed", key);
+  out.max_iterations = OptionalInt64Option(options, "max_iterations", key);
+  out.max_no_improvement = OptionalInt64Option(options, "max_no_improvement", key);
+  out.missing_cost = key.Value(options, "missing_cost", kNoConnection);
+  out.enforce_capacity = key.Value(options, "enforce_capacity", false);
+}
+
+// "nodes[1] (node 20)": an array's element, with its id when it has one the
+// reader takes.
+std::string ElementName(const char* array, size_t index, const json& element, const char* word) {
+  std::string name = std::string(array) + "[" + std::to_string(index) + "]";
+  if (element.is_object()) {
+    const auto id = element.find("id");
+    if (id != element.end() && (id->is_number() || id->is_boolean())) {
+      name += std::string(" (") + word + " " + std::to_string(ToUint64(*id)) + ")";
+    }
+  }
+  return name;
+}
+
+// A refusal of the JSON library said for a person, naming the element
+// `where` it arose in (`element` itself) and the key looked up last.
+std::string DescribeRefusal(const json::exception& error, const std::string& where,
+                            const json& element, const std::string& key) {
+  switch (error.id) {
+    case 403:  // a required key is missing
+      return where + " has no key '" + key + "'";
+    case 304:  // a key looked up in something that is not an object
+    case 306:
+      return where + " must be an object, but is " + element.type_name();
+    default: {
+      const std::string text = error.what();
+      const size_t tag_end = text.find("] ");
+      const std::string detail = tag_end == std::string::npos ? text : text.substr(tag_end + 2);
+      return where + (key.empty() ? std::string() : ", key \"" + key + "\"") + ": " + detail;
+    }
+  }
 }
 
 }  // namespace
 
-void ParseProblemJson(const json& doc, Problem& problem) {
+void ParseProblemJson(const json& doc, Problem& problem, std::string* refusal) {
   WarnAboutUnknownKeys(doc, kDocumentKeys, "in the instance document");
-  for (const json& item : RequireArray(doc.at("nodes"))) problem.add_node(ReadNode(item));
+  KeyInReading key;
+  // Says where the JSON library's exception being handled arose, in `refusal`.
+  const auto note = [&](const json::exception& error, const std::string& where, const json& element) {
+    if (refusal != nullptr) *refusal = DescribeRefusal(error, where, element, key.name);
+  };
+  // The document's member `name`, which must be an array unless `any` is set.
+  const auto member = [&](const char* name, bool any = false) -> const json& {
+    try {
+      const json& value = key.At(doc, name);
+      return any ? value : RequireArray(value);
+    } catch (const json::exception& error) {
+      note(error, "the document", doc);
+      throw;
+    }
+  };
 
-  for (const json& item : RequireArray(doc.at("agents"))) {
-    const Agent agent = ReadAgent(item);
-    problem.add_agent(agent, agent.id);
+  const json& nodes = member("nodes");
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    key = {};
+    try {
+      problem.add_node(ReadNode(nodes[i], key));
+    } catch (const json::exception& error) {
+      note(error, ElementName("nodes", i, nodes[i], "node"), nodes[i]);
+      throw;
+    }
   }
 
-  if (doc.contains("costs")) ReadCosts(doc.at("costs"), problem);
+  const json& agents = member("agents");
+  for (size_t i = 0; i < agents.size(); ++i) {
+    key = {};
+    try {
+      const Agent agent = ReadAgent(agents[i], key);
+      problem.add_agent(agent, agent.id);
+    } catch (const json::exception& error) {
+      note(error, ElementName("agents", i, agents[i], "agent"), agents[i]);
+      throw;
+    }
+  }
+
+  if (doc.contains("costs")) {
+    const json& costs = member("costs", true);  // ReadCosts decides
+    try {
+      ReadCosts(costs, problem, key);
+    } catch (const json::exception& error) {
+      // A value that is neither an object nor an array is refused as the document's.
+      const bool named = costs.is_object() || costs.is_array();
+      note(error, named ? "\"costs\"" : "the document", named ? costs : doc);
+      throw;
+    }
+  }
 
   ConstraintSet constraints;
   if (doc.contains("constraints")) {
-    for (const json& constraint : RequireArray(doc.at("constraints"))) {
-      ReadConstraint(constraint, constraints);
+    const json& list = member("constraints");
+    for (size_t i = 0; i < list.size(); ++i) {
+      key = {};
+      ConstraintPlace place;
+      try {
+        ReadConstraint(list[i], constraints, key, place);
+      } catch (const json::exception& error) {
+        std::string where = "constraints[" + std::to_string(i) + "]";
+        if (!place.kind.empty()) where += " (\"" + place.kind + "\")";
+        if (place.item) where += ", item " + std::to_string(*place.item);
+        note(error, where, place.element ? *place.element : list[i]);
+        throw;
+      }
     }
   }
   problem.assignment_constraint = std::move(constraints.assignment);
@@ -277,8 +411,15 @@ void ParseProblemJson(const json& doc, Problem& problem) {
   problem.precedence_diff = std::move(constraints.precedence_diff);
 
   if (doc.contains("options")) {
-    WarnAboutUnknownKeys(doc.at("options"), kOptionKeys, "in \"options\"");
-    ReadOptions(doc.at("options"), problem.options);
+    const json& options = doc.at("options");
+    WarnAboutUnknownKeys(options, kOptionKeys, "in \"options\"");
+    key = {};
+    try {
+      ReadOptions(options, problem.options, key);
+    } catch (const json::exception& error) {
+      note(error, "\"options\"", options);
+      throw;
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "model/problem.h"
 
@@ -14,6 +15,14 @@ namespace tarsel {
 // std::invalid_argument naming the option. Unknown keys (at the
 // top level and in "options"), constraint kinds and objectives are read past
 // with a warning each on standard error.
-void ParseProblemJson(const nlohmann::json& doc, Problem& problem);
+//
+// When the JSON library refuses a value and `refusal` is given, it receives
+// where, said for a person, before the exception goes on: "the document has
+// no key 'agents'", "agents[0] (agent 7) has no key 'end_node'",
+// "nodes[3] must be an object, but is number", "nodes[1] (node 20), key
+// \"x\": type must be number, but is boolean", "constraints[0]
+// (\"assignment\"), item 1, key \"types\": ...", "\"options\" must be an
+// object, but is array". The exception itself is the library's, unchanged.
+void ParseProblemJson(const nlohmann::json& doc, Problem& problem, std::string* refusal = nullptr);
 
 }  // namespace tarsel

@@ -187,7 +187,9 @@ def solve_json_file(
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").
 
-    Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
+    Raises RuntimeError for a text that is no JSON or a document of the wrong shape (for the
+    latter with the attribute 'detail' naming the element and key, e.g. "agents[0] (agent 7)
+    has no key 'end_node'"),
     IndexError naming the agent or type for an unknown node id or cost type, ValueError
     for repeated ids, a negative cost, a negative or non-finite demand with
     "enforce_capacity" on, a "seed", "max_iterations" or "max_no_improvement"
@@ -220,7 +222,9 @@ def solve_json_str(
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").
 
-    Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
+    Raises RuntimeError for a text that is no JSON or a document of the wrong shape (for the
+    latter with the attribute 'detail' naming the element and key, e.g. "agents[0] (agent 7)
+    has no key 'end_node'"),
     IndexError naming the agent or type for an unknown node id or cost type, ValueError
     for repeated ids, a negative cost, a negative or non-finite demand with
     "enforce_capacity" on, a "seed", "max_iterations" or "max_no_improvement"

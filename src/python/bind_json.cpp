@@ -21,18 +21,33 @@ namespace tarsel::python {
 
 namespace {
 
+// The text as a Python str; bytes that are not UTF-8 become \xNN escapes.
+PyObject* DecodedText(const char* text) {
+  return PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "backslashreplace");
+}
+
 // JSON errors quote the input at the point where reading stopped, which need
 // not be valid UTF-8 (bytes of a file, or a multi-byte character cut short).
 // The standard translation would then fail to build the message and raise
 // UnicodeDecodeError; here such bytes become \xNN escapes and the error stays
-// a RuntimeError carrying the library's message.
+// a RuntimeError carrying the library's message. A document's refused value
+// also carries the place it arose in, as the attribute "detail".
 void TranslateJsonError(std::exception_ptr error) {
   try {
     if (error) std::rethrow_exception(error);
+  } catch (const DocumentRefused& e) {
+    py::object message = py::reinterpret_steal<py::object>(DecodedText(e.what()));
+    py::object detail = py::reinterpret_steal<py::object>(DecodedText(e.detail().c_str()));
+    if (!message || !detail) {
+      PyErr_Clear();
+      PyErr_SetString(PyExc_RuntimeError, "invalid JSON document");
+      return;
+    }
+    py::object instance = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(message);
+    instance.attr("detail") = detail;
+    PyErr_SetObject(PyExc_RuntimeError, instance.ptr());
   } catch (const nlohmann::json::exception& e) {
-    const char* text = e.what();
-    PyObject* message =
-        PyUnicode_DecodeUTF8(text, static_cast<Py_ssize_t>(std::strlen(text)), "backslashreplace");
+    PyObject* message = DecodedText(e.what());
     if (message == nullptr) {
       PyErr_Clear();
       PyErr_SetString(PyExc_RuntimeError, "invalid JSON document");
@@ -62,7 +77,9 @@ constexpr char kSolveDocBody[] =
     "\"n_expanded\", \"last_update_time\") and \"anytime\" (the improving solutions: \"time\",\n"
     "\"max_cost\", \"sum_cost\").\n"
     "\n"
-    "Raises RuntimeError for a text that is no JSON or a document of the wrong shape,\n"
+    "Raises RuntimeError for a text that is no JSON or a document of the wrong shape (for the\n"
+    "latter with the attribute 'detail' naming the element and key, e.g. \"agents[0] (agent 7)\n"
+    "has no key 'end_node'\"),\n"
     "IndexError naming the agent or type for an unknown node id or cost type, ValueError\n"
     "for repeated ids, a negative cost, a negative or non-finite demand with\n"
     "\"enforce_capacity\" on, a \"seed\", \"max_iterations\" or \"max_no_improvement\"\n"

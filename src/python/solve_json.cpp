@@ -69,7 +69,12 @@ Problem ReadProblem(std::string json_text) {
   Problem problem;
   const nlohmann::json document = nlohmann::json::parse(json_text);
   std::string().swap(json_text);
-  ParseProblemJson(document, problem);
+  std::string refusal;
+  try {
+    ParseProblemJson(document, problem, &refusal);
+  } catch (const nlohmann::json::exception& error) {
+    throw DocumentRefused(error.what(), std::move(refusal));
+  }
   return problem;
 }
 

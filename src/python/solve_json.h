@@ -2,16 +2,33 @@
 
 #include <pybind11/pybind11.h>
 
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "model/problem.h"
 
 namespace tarsel {
 
+// The JSON library's refusal of a value of an instance document, with the
+// place it arose in said for a person (ParseProblemJson's `refusal`):
+// what() is the library's message unchanged; Python sees a RuntimeError
+// carrying it, with the place as its attribute "detail".
+class DocumentRefused : public std::runtime_error {
+ public:
+  DocumentRefused(const char* message, std::string detail)
+      : std::runtime_error(message), detail_(std::move(detail)) {}
+  const std::string& detail() const { return detail_; }
+
+ private:
+  std::string detail_;
+};
+
 // The Problem of the JSON document `json_text` (UTF-8), with its options.
 // The text and the parsed tree (on a document of full matrices several
-// times the size of the matrices) are freed before it returns. Parse and
-// shape errors propagate unchanged (the JSON library's exceptions).
+// times the size of the matrices) are freed before it returns. Parse errors
+// propagate unchanged (the JSON library's exceptions), shape errors as
+// DocumentRefused.
 Problem ReadProblem(std::string json_text);
 
 // The Problem of the document in the file `input_path`, read completely.

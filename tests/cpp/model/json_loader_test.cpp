@@ -234,6 +234,74 @@ TEST(JsonLoaderTest, MissingKeysAndNonObjects) {
   EXPECT_EQ(LoadError(doc), "[json.exception.type_error.302] type must be array, but is object");
 }
 
+// The place a refusal names, from the same failure as LoadError; the
+// exception itself must stay the library's.
+std::string Refusal(const json& doc) {
+  Problem problem;
+  std::string refusal;
+  try {
+    ParseProblemJson(doc, problem, &refusal);
+  } catch (const json::exception&) {
+    return refusal;
+  }
+  return "no exception";
+}
+
+TEST(JsonLoaderTest, RefusalsNameTheElementAndKey) {
+  const auto edited = [](const char* pointer, const json& value) {
+    json doc = MinimalDoc();
+    doc["costs"] = {{"truck", {{0, 1}, {1, 0}}}};
+    doc["constraints"] = json::parse(R"([
+      {"kind": "assignment", "items": [{"node": 0, "types": ["truck"]}, {"node": 1, "types": ["truck"]}]},
+      {"kind": "sequence", "precedence": [{"before": 0, "after": 1}]}])");
+    doc["options"] = json::object();
+    if (value.is_discarded()) {
+      const json::json_pointer at(pointer);
+      doc[at.parent_pointer()].erase(at.back());
+    } else {
+      doc[json::json_pointer(pointer)] = value;
+    }
+    return doc;
+  };
+  const json gone(json::value_t::discarded);
+  const std::pair<json, std::string> cases[] = {
+      {json::array(), "the document must be an object, but is array"},
+      {edited("/agents", gone), "the document has no key 'agents'"},
+      {edited("/nodes", json::object()), "the document, key \"nodes\": type must be array, but is object"},
+      {edited("/agents/0/end_node", gone), "agents[0] (agent 9) has no key 'end_node'"},
+      {edited("/agents/0/id", "nine"), "agents[0], key \"id\": type must be number, but is string"},
+      {edited("/agents/0/capacity", "big"),
+       "agents[0] (agent 9), key \"capacity\": type must be number, but is string"},
+      {edited("/nodes/1/x", true), "nodes[1] (node 1), key \"x\": type must be number, but is boolean"},
+      {edited("/nodes/1/demand", "a"), "nodes[1] (node 1), key \"demand\": type must be number, but is string"},
+      {edited("/nodes/1", 4), "nodes[1] must be an object, but is number"},
+      {edited("/costs/truck/1/0", "far"), "\"costs\", key \"truck\": type must be number, but is string"},
+      {edited("/costs", "none"), "the document, key \"costs\": type must be array, but is string"},
+      {edited("/constraints", json::object()),
+       "the document, key \"constraints\": type must be array, but is object"},
+      {edited("/constraints/1", 3), "constraints[1] must be an object, but is number"},
+      {edited("/constraints/0/kind", gone), "constraints[0] has no key 'kind'"},
+      {edited("/constraints/0/kind", 7), "constraints[0], key \"kind\": type must be string, but is number"},
+      {edited("/constraints/0/items", 7),
+       "constraints[0] (\"assignment\"), key \"items\": type must be array, but is number"},
+      {edited("/constraints/0/items/1/types/0", 5),
+       "constraints[0] (\"assignment\"), item 1, key \"types\": type must be string, but is number"},
+      {edited("/constraints/1/precedence/0", "x"),
+       "constraints[1] (\"sequence\"), item 0 must be an object, but is string"},
+      {edited("/constraints/1/precedence/0/after", gone), "constraints[1] (\"sequence\"), item 0 has no key 'after'"},
+      {edited("/options", json::array()), "\"options\" must be an object, but is array"},
+      {edited("/options/time_limit", "soon"), "\"options\", key \"time_limit\": type must be number, but is string"},
+      {edited("/options/seed", "s"), "\"options\", key \"seed\": type must be number, but is string"},
+  };
+  for (const auto& [doc, place] : cases) {
+    EXPECT_EQ(Refusal(doc), place) << doc.dump();
+  }
+  // The exception is the library's, with its message alone.
+  EXPECT_EQ(LoadError(edited("/agents/0/end_node", gone)),
+            "[json.exception.out_of_range.403] key 'end_node' not found");
+  EXPECT_EQ(Refusal(edited("/options/seed", 1)), "no exception");
+}
+
 TEST(JsonLoaderTest, FailureKeepsWhatWasAddedBefore) {
   json doc = MinimalDoc();
   doc["agents"].push_back({{"id", 10}, {"type", "drone"}, {"start_node", 0}});
