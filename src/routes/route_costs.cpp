@@ -2,14 +2,22 @@
 
 namespace tarsel {
 
+namespace {
+
+// A node's window as a segment: from -inf to +inf without one.
+Segment WindowSegment(const WindowSlot* window) {
+  const double infinity = std::numeric_limits<double>::infinity();
+  return window != nullptr ? NodeSegment(window->start, window->end) : NodeSegment(-infinity, infinity);
+}
+
+}  // namespace
+
 RouteCosts::RouteCosts(const InstanceTables& tables) : tables_(&tables) {
   const size_t n = tables.NumNodes();
-  const double infinity = std::numeric_limits<double>::infinity();
   node_segments_.resize(n);
   for (size_t v = 0; v < n; ++v) {
     const WindowSlot* window = tables.Window(v);
-    node_segments_[v] =
-        window != nullptr ? NodeSegment(window->start, window->end) : NodeSegment(-infinity, infinity);
+    node_segments_[v] = WindowSegment(window);
     if (window != nullptr) has_soft_rules_ = true;
   }
   const size_t m = tables.NumAgents();
@@ -32,6 +40,8 @@ RouteCosts::RouteCosts(const InstanceTables& tables) : tables_(&tables) {
     if (agent.limit > 0) has_soft_rules_ = true;
   }
 }
+
+Segment RouteCosts::OutsideWindow(size_t node) const { return WindowSegment(tables_->Window(node)); }
 
 bool RouteCosts::AllAgentsUsable() const {
   if (agents_.empty()) return false;
