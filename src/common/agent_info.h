@@ -6,6 +6,8 @@
 namespace tarsel {
 
 // The Solver's dense per-agent record; index = position in agents_ordered.
+// Data as the problem gives it: the route rules read it once, into
+// routes/'s RouteAgent.
 struct AgentInfo {
   size_t id = 0;
   int64_t type = -1;  // type index = cost dimension; -1 when unknown

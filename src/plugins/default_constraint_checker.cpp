@@ -11,23 +11,18 @@ void DefaultConstraintChecker::Initialize(const PlannerGraph* graph,
   own.SetGraph(graph);
   own.SetNodes(nodes);
   own.SetAgents(agents);
-}
-
-bool DefaultConstraintChecker::IsForbidden(size_t agent, size_t node) const {
-  const std::vector<AgentInfo>& agents = reader.Tables().Agents();
-  if (agent >= agents.size()) return true;
-  return !TypeAllowed(agents[agent].type, node);
+  Reload();
 }
 
 // Once every agent of type 0 has ended its route, an unvisited node that only
 // type 0 may visit can never be served.
 bool DefaultConstraintChecker::IsDeadEnd(const Label& child) const {
-  const InstanceTables& tables = reader.Tables();
-  const std::vector<AgentInfo>& agents = tables.Agents();
-  const size_t count = std::min(agents.size(), child.finished.size());
+  const size_t count = std::min(costs->NumAgents(), child.finished.size());
   for (size_t k = 0; k < count; ++k) {
-    if (agents[k].type == 0 && child.finished[k] == 0) return false;
+    const RouteAgent& agent = costs->Agent(k);
+    if (agent.typed && agent.type == 0 && child.finished[k] == 0) return false;
   }
+  const InstanceTables& tables = reader.Tables();
   if (tables.Graph() == nullptr) return false;
   const VisitedSet& type0_only = tables.TypeZeroOnly();
   const size_t limit = std::min(tables.Graph()->NumVertex(), VisitedSet::kBits);

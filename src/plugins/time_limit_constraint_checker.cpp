@@ -18,11 +18,9 @@ bool TimeLimitConstraintChecker::IsForbidden(size_t agent, size_t node) const {
 
 // The cost already includes any waiting for time windows.
 bool TimeLimitConstraintChecker::IsAgentFeasible(const Label& child, size_t agent) const {
-  const std::vector<AgentInfo>& agents = inner.Agents();
-  if (agent >= agents.size() || agent >= child.costs.size()) return true;
-  const double limit = agents[agent].time_limit;
-  if (limit <= 0) return true;
-  return child.costs[agent] <= limit;
+  const RouteCosts& costs = inner.Costs();
+  if (agent >= costs.NumAgents() || agent >= child.costs.size()) return true;
+  return costs.WithinLimit(agent, child.costs[agent]);
 }
 
 bool TimeLimitConstraintChecker::IsDeadEnd(const Label& child) const {

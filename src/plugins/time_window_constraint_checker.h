@@ -15,7 +15,8 @@ namespace tarsel {
 
 // Time windows with waiting: arrival after waiting becomes the agent's cost;
 // moves that strand a window or that another visiting order would dominate
-// are rejected.
+// are rejected. Travel, waiting and lateness are the route rules' steps
+// (routes/), read through the inner checker.
 class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
  public:
   TimeWindowConstraintChecker() = default;
@@ -38,20 +39,23 @@ class TimeWindowConstraintChecker : public ConstraintCheckerPlugin {
 
   // Travel time T_a(x, y) of agent a over the arc x -> y; infinite when the
   // arc does not exist for a's type. With open routes the last leg, into
-  // a's own start or end node, takes no time.
+  // a's own start or end node, takes no time; an agent without a type has
+  // no costs.
   double TravelTime(size_t agent, size_t x, size_t y) const;
   // The least time in which agent a gets from x to y over any chain of arcs
   // (the same free last leg): no later arrival is possible.
   double ShortestTime(size_t agent, size_t x, size_t y) const;
+  // Whether agent a may serve `node`: its type may visit it, and it is no
+  // other agent's start or end.
   bool CanServe(size_t agent, size_t node) const;
 
  private:
-  // Recomputes what the checks derive from the tables: can_serve,
-  // skippable and shortest.
+  // Re-reads the route rules and recomputes what the checks derive from
+  // the tables: can_serve, skippable and shortest.
   void RebuildDerived();
-  // 0 when agent a's move into y is free, -1 when the agent has no costs,
-  // 1 otherwise.
-  int LegKind(size_t agent, size_t x, size_t y) const;
+  // Whether agent a's legs cost anything: the checker knows a graph and the
+  // agent has a type.
+  bool HasCosts(size_t agent) const;
 
   DefaultConstraintChecker inner;
   TablesReader reader;

@@ -2,17 +2,26 @@
 
 namespace tarsel {
 
+namespace {
+
+// A node's window as a segment: from -inf to +inf without one.
+Segment WindowSegment(const WindowSlot* window) {
+  const double infinity = std::numeric_limits<double>::infinity();
+  return window != nullptr ? NodeSegment(window->start, window->end) : NodeSegment(-infinity, infinity);
+}
+
+}  // namespace
+
 RouteCosts::RouteCosts(const InstanceTables& tables) : tables_(&tables) {
   const size_t n = tables.NumNodes();
-  const double infinity = std::numeric_limits<double>::infinity();
   node_segments_.resize(n);
   bool has_demands = false;
   for (size_t v = 0; v < n; ++v) {
     const WindowSlot* window = tables.Window(v);
+    node_segments_[v] = WindowSegment(window);
     // Only targets carry load: a start or end is no delivery.
     const double demand = tables.IsStart(v) || tables.IsGoal(v) ? 0.0 : tables.Demand(v);
-    node_segments_[v] = window != nullptr ? NodeSegment(window->start, window->end, demand)
-                                          : NodeSegment(-infinity, infinity, demand);
+    node_segments_[v].load = demand;
     if (window != nullptr) has_soft_rules_ = true;
     if (demand > 0) has_demands = true;
   }
@@ -39,6 +48,8 @@ RouteCosts::RouteCosts(const InstanceTables& tables) : tables_(&tables) {
   }
   if (has_loads_) has_soft_rules_ = true;
 }
+
+Segment RouteCosts::OutsideWindow(size_t node) const { return WindowSegment(tables_->Window(node)); }
 
 bool RouteCosts::AllAgentsUsable() const {
   if (agents_.empty()) return false;

@@ -39,6 +39,18 @@ struct RouteWalk {
   bool feasible = true;
 };
 
+// A walk in progress, standing at the node it reached last: the clock there
+// (travel and waiting; a late arrival set back to the window end), the time
+// warp so far and whether an arc on the way is missing. `RouteCosts::Arrive`
+// and `RouteCosts::Extend` add one node in O(1); the whole walk of a route
+// and the focal search's checkers, which extend a label one node at a time,
+// take the same step.
+struct WalkState {
+  double clock = 0;
+  double warp = 0;
+  bool blocked = false;
+};
+
 // The route rules and route costs of one solve, read from the instance
 // tables: each agent's record, the arc an agent of a type travels (free from
 // a node to itself and, on open routes, into the own start or end; missing
@@ -77,12 +89,62 @@ class RouteCosts {
   // into the own start or end; `blocked` when the arc does not exist.
   double Travel(size_t k, size_t u, size_t v, bool& blocked) const {
     blocked = false;
-    if (u == v) return 0.0;
-    const RouteAgent& agent = agents_[k];
-    if (!tables_->ReturnToEnd() && (v == agent.start || v == agent.goal)) return 0.0;
-    const double cost = tables_->Cost(agent.type, u, v);
+    if (FreeLeg(k, u, v)) return 0.0;
+    const double cost = tables_->Cost(agents_[k].type, u, v);
     blocked = !tables_->Connected(cost);
     return cost;
+  }
+  // Whether agent k's leg u -> v is free whatever the arcs: it stays on its
+  // node, or, on open routes, it goes into its own start or end node.
+  bool FreeLeg(size_t k, size_t u, size_t v) const {
+    if (u == v) return true;
+    const RouteAgent& agent = agents_[k];
+    return !tables_->ReturnToEnd() && (v == agent.start || v == agent.goal);
+  }
+  // Whether agent k's type may visit `node` (false without a type).
+  bool TypeAllows(size_t k, size_t node) const {
+    const RouteAgent& agent = agents_[k];
+    return agent.typed && tables_->TypeAllowed(static_cast<int64_t>(agent.type), node);
+  }
+  // Whether agent k may visit `node` on its route: its type may, and the
+  // node is no other agent's start or end.
+  bool MayVisit(size_t k, size_t node) const {
+    if (!TypeAllows(k, node)) return false;
+    const RouteAgent& agent = agents_[k];
+    if (tables_->IsGoal(node) && node != agent.goal) return false;
+    return !tables_->IsStart(node) || node == agent.start;
+  }
+
+  // One node of a walk, in O(1): `state` reaches `node` at state.clock
+  // (travel included) and takes its window: the clock waits for the window
+  // to open; past its end, it is set back to the end, the difference added
+  // to the time warp, and false returned (the window rule is broken).
+  // Indices beyond the node table take the window the tables hold for them.
+  bool Arrive(size_t node, WalkState& state) const {
+    const Segment window = Window(node);
+    bool on_time = true;
+    if (state.clock > window.latest) {
+      on_time = false;
+      state.warp += state.clock - window.latest;
+      state.clock = window.latest;
+    }
+    if (state.clock < window.earliest) state.clock = window.earliest;
+    return on_time;
+  }
+  // Agent k's walk `state`, standing at `from`, extended by `to`: the
+  // travel (Travel; a missing arc sets `blocked` and adds its table cost),
+  // then Arrive, whose answer it returns.
+  bool Extend(size_t k, size_t from, size_t to, WalkState& state) const {
+    bool blocked = false;
+    state.clock += Travel(k, from, to, blocked);
+    if (blocked) state.blocked = true;
+    return Arrive(to, state);
+  }
+  // Whether a clock of `clock` at a node after agent k's start keeps its
+  // route-length limit (always without one).
+  bool WithinLimit(size_t k, double clock) const {
+    const double limit = agents_[k].limit;
+    return limit <= 0 || clock <= limit;
   }
   Segment NodeSeg(size_t node) const { return node_segments_[node]; }
   // The clock at 0 followed by agent k's start node.
@@ -176,6 +238,12 @@ class RouteCosts {
 
  private:
   static double ImprecisionOf(double value) { return 1e-9 * std::max(1.0, std::fabs(value)); }
+  // The window of `node` as a segment (-inf, +inf without one).
+  Segment Window(size_t node) const {
+    if (node < node_segments_.size()) return node_segments_[node];
+    return OutsideWindow(node);
+  }
+  Segment OutsideWindow(size_t node) const;
 
   template <bool kStopAtBreak, class Path, class NodeOk>
   RouteWalk WalkWith(size_t k, const Path& path, const NodeOk& node_ok) const;
@@ -190,10 +258,9 @@ class RouteCosts {
 
 template <bool kStopAtBreak, class Path, class NodeOk>
 RouteWalk RouteCosts::WalkWith(size_t k, const Path& path, const NodeOk& node_ok) const {
-  const RouteAgent& agent = agents_[k];
   const size_t count = path.size();
   RouteWalk walk;
-  double clock = 0.0;
+  WalkState state;
   for (size_t i = 0; i < count; ++i) {
     const size_t node = path[i];
     if constexpr (kStopAtBreak) {
@@ -202,32 +269,10 @@ RouteWalk RouteCosts::WalkWith(size_t k, const Path& path, const NodeOk& node_ok
         return walk;
       }
     }
-    if (i > 0) {
-      bool blocked = false;
-      clock += Travel(k, path[i - 1], node, blocked);
-      if (blocked) {
-        walk.blocked = true;
-        if constexpr (kStopAtBreak) {
-          walk.feasible = false;
-          return walk;
-        }
-      }
-    }
-    // The node's window and demand as its segment holds them (-inf, +inf
-    // without a window).
-    const Segment& window = node_segments_[node];
-    if (clock > window.latest) {
-      // Late: the arrival is moved back to the window end and the
-      // difference counted as time warp.
-      walk.feasible = false;
-      if constexpr (kStopAtBreak) return walk;
-      walk.warp += clock - window.latest;
-      clock = window.latest;
-    }
-    if (clock < window.earliest) clock = window.earliest;
-    walk.load += window.load;
+    const bool on_time = i == 0 ? Arrive(node, state) : Extend(k, path[i - 1], node, state);
+    if (node < node_segments_.size()) walk.load += node_segments_[node].load;
     if constexpr (kStopAtBreak) {
-      if (i > 0 && agent.limit > 0 && clock > agent.limit) {
+      if (state.blocked || !on_time || (i > 0 && !WithinLimit(k, state.clock))) {
         walk.feasible = false;
         return walk;
       }
@@ -237,12 +282,15 @@ RouteWalk RouteCosts::WalkWith(size_t k, const Path& path, const NodeOk& node_ok
         return walk;
       }
     }
+    if (!on_time) walk.feasible = false;
   }
   // Without time warp the clock never goes back, so the limit holds at
   // every node when it holds at the end.
-  walk.duration = clock + walk.warp;
-  if (agent.limit > 0 && walk.duration > agent.limit) {
-    walk.excess = walk.duration - agent.limit;
+  walk.duration = state.clock + state.warp;
+  walk.warp = state.warp;
+  walk.blocked = state.blocked;
+  if (!WithinLimit(k, walk.duration)) {
+    walk.excess = walk.duration - agents_[k].limit;
     if (count > 1) walk.feasible = false;
   }
   walk.overload = Overload(k, walk.load);

@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "common/special_values.h"
 #include "common/test_tables.h"
 #include "engine/random_instance.h"
 #include "routes/route_costs.h"
@@ -161,6 +162,108 @@ TEST(RouteCosts, CapacitiesWithoutDemandsAreNoRule) {
   const RouteWalk walk = costs.Walk(0, std::vector<size_t>{0, 1, 2, 3, 4, 0});
   EXPECT_EQ(walk.load, 0.0);
   EXPECT_TRUE(walk.feasible);
+}
+
+
+// Four nodes: agent 0 (type 0) starts and ends at node 0, agent 1 (type 1)
+// at node 3; node 2 allows type 1 only. Arcs of type 0: 0 -> 1 costs 5,
+// 1 -> 2 costs 10, 2 -> 0 is missing, every other arc 1. Windows: node 1
+// (10, 20), node 2 (0, 12), and index 6, beyond the node table, (3, 4).
+struct StepTables {
+  explicit StepTables(bool open_routes) {
+    std::vector<std::vector<double>> type0(4, std::vector<double>(4, 1.0));
+    for (size_t i = 0; i < 4; ++i) type0[i][i] = 0.0;
+    type0[0][1] = 5.0;
+    type0[1][2] = 10.0;
+    type0[2][0] = kNoConnection;
+    const std::vector<std::vector<double>> type1 = {{0, 1, 1, 1}, {1, 0, 1, 1}, {1, 1, 0, 1}, {1, 1, 1, 0}};
+    graph = test_common::MatrixGraph({type0, type1});
+    tables.SetGraph(&graph);
+    tables.SetNodes(test_common::MakeNodes({{0, 1}, {0, 1}, {1}, {0, 1}}));
+    std::vector<AgentInfo> agents(2);
+    agents[0].type = 0;
+    agents[0].time_limit = 30.0;
+    agents[1].type = 1;
+    tables.SetAgents(agents);
+    tables.SetStarts({0, 3});
+    tables.SetGoals({0, 3});
+    tables.SetTimeWindows({{1, {10.0, 20.0}}, {2, {0.0, 12.0}}, {6, {3.0, 4.0}}});
+    tables.SetReturnToEnd(!open_routes);
+  }
+  SparseGraph graph;
+  InstanceTables tables;
+};
+
+// One node of a walk: waiting for a window to open, a late arrival set back
+// to the window end and counted as time warp, a missing arc marked; the
+// whole walk of a route is these steps, and a walk with time warp keeps it.
+TEST(RouteCosts, OneStepOfTheWalkWaitsIsLateAndMissesArcs) {
+  const StepTables setup(false);
+  const RouteCosts costs(setup.tables);
+  WalkState state;
+  EXPECT_TRUE(costs.Arrive(0, state));
+  EXPECT_TRUE(costs.Extend(0, 0, 1, state));  // reaches node 1 at 5, waits until 10
+  EXPECT_EQ(state.clock, 10.0);
+  EXPECT_EQ(state.warp, 0.0);
+  EXPECT_FALSE(costs.Extend(0, 1, 2, state));  // 20 is past 12: 8 late
+  EXPECT_EQ(state.clock, 12.0);
+  EXPECT_EQ(state.warp, 8.0);
+  EXPECT_FALSE(state.blocked);
+  EXPECT_TRUE(costs.Extend(0, 2, 0, state));
+  EXPECT_TRUE(state.blocked);
+
+  const RouteWalk walk = costs.Walk(0, std::vector<size_t>{0, 1, 2, 0});
+  EXPECT_EQ(walk.duration, state.clock + state.warp);
+  EXPECT_EQ(walk.warp, 8.0);
+  EXPECT_TRUE(walk.blocked);
+  EXPECT_FALSE(walk.feasible);
+  // Arriving on time at the window's end exactly keeps the rule.
+  WalkState due;
+  due.clock = 20.0;
+  EXPECT_TRUE(costs.Arrive(1, due));
+  EXPECT_EQ(due.clock, 20.0);
+  // An index beyond the node table takes the window the tables hold for it.
+  WalkState outside;
+  outside.clock = 1.0;
+  EXPECT_TRUE(costs.Arrive(6, outside));
+  EXPECT_EQ(outside.clock, 3.0);
+  outside.clock = 4.5;
+  EXPECT_FALSE(costs.Arrive(6, outside));
+  outside.clock = 100.0;
+  EXPECT_TRUE(costs.Arrive(5, outside));  // no window there
+}
+
+// The rules a route's node sequence keeps: the length limit (none at 0),
+// the free legs of open and closed routes, and which nodes an agent may
+// visit (its type's, and no other agent's depot).
+TEST(RouteCosts, LimitsFreeLegsAndTheNodesAnAgentMayVisit) {
+  const StepTables closed(false);
+  const RouteCosts rules(closed.tables);
+  EXPECT_TRUE(rules.WithinLimit(0, 30.0));
+  EXPECT_FALSE(rules.WithinLimit(0, 30.5));
+  EXPECT_TRUE(rules.WithinLimit(1, 1e12));
+  EXPECT_TRUE(rules.FreeLeg(0, 2, 2));
+  EXPECT_FALSE(rules.FreeLeg(0, 1, 0));  // closed routes pay the way home
+  bool blocked = false;
+  EXPECT_EQ(rules.Travel(0, 1, 0, blocked), 1.0);
+
+  const StepTables open(true);
+  const RouteCosts open_rules(open.tables);
+  EXPECT_TRUE(open_rules.FreeLeg(0, 1, 0));
+  EXPECT_EQ(open_rules.Travel(0, 2, 0, blocked), 0.0);  // free even where no arc leads
+  EXPECT_FALSE(blocked);
+  EXPECT_FALSE(open_rules.FreeLeg(0, 1, 3));  // another agent's depot costs
+  EXPECT_EQ(open_rules.Travel(0, 1, 3, blocked), 1.0);
+
+  EXPECT_TRUE(rules.MayVisit(0, 0));
+  EXPECT_TRUE(rules.MayVisit(0, 1));
+  EXPECT_FALSE(rules.MayVisit(0, 2));  // type 0 may not
+  EXPECT_TRUE(rules.TypeAllows(1, 2));
+  EXPECT_TRUE(rules.TypeAllows(0, 3));
+  EXPECT_FALSE(rules.MayVisit(0, 3));  // agent 1's depot
+  EXPECT_TRUE(rules.MayVisit(1, 3));
+  EXPECT_FALSE(rules.MayVisit(1, 0));
+  EXPECT_FALSE(rules.TypeAllows(0, 4));  // beyond the node table
 }
 
 }  // namespace
