@@ -8,7 +8,8 @@
 The instance is a path (str or os.PathLike), a JSON text (a str whose first
 character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
-document's own), `improve` and `seed` replace the document's "options",
+document's own), `improve`, `seed` and `enforce_precedence` replace the
+document's "options",
 as the command line's flags do; so does `max_no_improvement` when given,
 and otherwise the document's own value stands or, where it sets none (or
 0), the package's default (`MAX_NO_IMPROVEMENT`) ends the improvement
@@ -249,6 +250,7 @@ def solve(
     improve: bool = True,
     seed: int = 0,
     max_no_improvement: int | None = None,
+    enforce_precedence: bool = True,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
@@ -259,7 +261,8 @@ def solve(
     document's. `max_no_improvement`: the option of that name (engine
     iterations in a row without a better solution after which it ends; 0 or
     less: no limit), replacing the document's when given; when neither sets
-    it, MAX_NO_IMPROVEMENT. `on_progress`: passed on to the module's solve functions when
+    it, MAX_NO_IMPROVEMENT. `enforce_precedence`: the option of that name
+    (honour the document's precedence pairs), replacing the document's. `on_progress`: passed on to the module's solve functions when
     given: a callable taking one `kvr_mtsp.ProgressRecord`, called on every
     improving solution and at most once per second of processor time
     otherwise. When it raises, the solve stops and the exception propagates
@@ -271,7 +274,8 @@ def solve(
     """
     return solve_with(
         instance,
-        {"improve": improve, "seed": seed, "max_no_improvement": max_no_improvement},
+        {"improve": improve, "seed": seed, "max_no_improvement": max_no_improvement,
+         "enforce_precedence": enforce_precedence},
         time_limit=time_limit,
         on_progress=on_progress,
     )

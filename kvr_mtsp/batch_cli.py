@@ -1,7 +1,8 @@
 """Command line `kvr-mtsp batch`: solve many instances on Dask and write one result per instance.
 
     kvr-mtsp batch INSTANCES... --out DIR [--workers N | --scheduler ADDRESS]
-                   [--time-limit S] [--improve | --no-improve] [--seed K] [--force]
+                   [--time-limit S] [--improve | --no-improve] [--seed K]
+                   [--precedence | --no-precedence] [--force]
 
 INSTANCES are files, directories (their *.json files, without *.result.json)
 and glob patterns. Each instance is solved by `kvr_mtsp.solve_many`, on a
@@ -73,6 +74,8 @@ def register(commands: Any) -> None:
     batch.add_argument("--improve", action=argparse.BooleanOptionalAction, default=True,
                        help="improve the focal search's first solution with the improvement engine (default: on)")
     batch.add_argument("--seed", type=int, metavar="K", help="random seed of the improvement engine")
+    batch.add_argument("--precedence", action=argparse.BooleanOptionalAction, default=True,
+                       help='honour the precedence pairs (the option "enforce_precedence"; default: on)')
     batch.add_argument("--force", action="store_true", help="solve again instances whose result exists")
     batch.set_defaults(run=batch_command)
 
@@ -272,7 +275,8 @@ def batch_command(args: argparse.Namespace) -> int:
     except OSError as error:
         return fail(f"cannot write to {args.out}: {error.strerror or error}")
 
-    settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed}
+    settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed,
+                "enforce_precedence": args.precedence}
     targets = [os.path.join(args.out, name) for name in result_names(paths)]
     rows: list[dict[str, Any] | None] = [None] * len(paths)
     if not args.force:
@@ -305,6 +309,7 @@ def batch_command(args: argparse.Namespace) -> int:
                     with _client(args.scheduler) as client:
                         solve_many([paths[index] for index in todo], client=client, workers=args.workers,
                                    time_limit=args.time_limit, improve=args.improve, seed=args.seed,
+                                   enforce_precedence=args.precedence,
                                    on_outcome=record)
         except KeyboardInterrupt:
             interrupted = True

@@ -3,7 +3,8 @@
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose] [--quiet]
                    [--missing-cost C] [--memory-limit-mb MB]
                    [--improve | --no-improve] [--seed N] [--max-iterations N]
-                   [--max-no-improvement N] [--plot ROUTES.png]
+                   [--max-no-improvement N] [--precedence | --no-precedence]
+                   [--plot ROUTES.png]
 
 The subcommands plot, convert and validate live in their own modules
 (kvr_mtsp.plot, kvr_mtsp.convert, kvr_mtsp.validate).
@@ -110,6 +111,12 @@ def build_parser() -> argparse.ArgumentParser:
     )
     solve.add_argument("--seed", type=int, metavar="N", help="random seed of the improvement engine")
     solve.add_argument(
+        "--precedence",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help='honour the precedence pairs (sets the option "enforce_precedence"; default: on)',
+    )
+    solve.add_argument(
         "--max-iterations", type=int, metavar="N", help="iterations of the improvement engine (0: no limit)"
     )
     solve.add_argument(
@@ -180,6 +187,7 @@ def flag_options(args: argparse.Namespace, memory_limit_mb: float | None) -> dic
         "seed": args.seed,
         "max_iterations": args.max_iterations,
         "max_no_improvement": args.max_no_improvement,
+        "enforce_precedence": args.precedence,
     }
 
 

@@ -30,7 +30,8 @@ def recorded(monkeypatch):
 
     def call(problem, time_limit, **kwargs):
         options = problem.options()
-        sent = {key: getattr(options, key) for key in ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement")}
+        sent = {key: getattr(options, key) for key in ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement",
+                                                           "enforce_precedence")}
         result = real(problem, time_limit, **kwargs)
         calls.append({"options": sent, "time_limit": time_limit, "kwargs": kwargs, "result": copy.deepcopy(result)})
         return result
@@ -65,16 +66,17 @@ class TestInstanceForms:
 class TestOptions:
     def test_arguments_replace_the_documents_options(self, make_doc, recorded):
         doc = make_doc(5, time_limit=7)
-        doc["options"].update({"improve": False, "seed": 11, "max_iterations": 5})
+        doc["options"].update({"improve": False, "seed": 11, "max_iterations": 5, "enforce_precedence": False})
         before = copy.deepcopy(doc)
         kvr_mtsp.solve(doc, time_limit=3, improve=True, seed=4)
         assert doc == before  # the caller's dict is left as it was
         (call,) = recorded
         assert call["time_limit"] == 3
         # improve and seed replaced, the rest kept (the limit travels as the argument)
-        # and the package's no-improvement limit added
+        # and the package's no-improvement limit added; pairs enforced by default
         assert call["options"] == {"objective": core.ObjectiveType.MinMax, "time_limit": 7, "improve": True,
-                                   "seed": 4, "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT}
+                                   "seed": 4, "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT,
+                                   "enforce_precedence": True}
         assert call["kwargs"] == {"consume_costs": True}  # no callback unless one is given
 
     def test_without_time_limit_the_documents_own_holds(self, make_doc, recorded):
@@ -88,7 +90,7 @@ class TestOptions:
         defaults = core.Options()
         assert recorded[0]["options"] == {"objective": defaults.objective, "time_limit": defaults.time_limit,
                                           "improve": False, "seed": 0, "max_iterations": 0,
-                                          "max_no_improvement": MAX_NO_IMPROVEMENT}
+                                          "max_no_improvement": MAX_NO_IMPROVEMENT, "enforce_precedence": True}
 
 
 class TestResultObject:

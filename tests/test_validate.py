@@ -127,6 +127,7 @@ def test_schema_defaults_are_the_readers():
         "seed": options.seed,
         "max_iterations": options.max_iterations,
         "max_no_improvement": options.max_no_improvement,
+        "enforce_precedence": options.enforce_precedence,
     }
 
 

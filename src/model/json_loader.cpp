@@ -180,7 +180,7 @@ constexpr const char* kDocumentKeys[] = {"nodes",   "agents", "costs", "constrai
 constexpr const char* kOptionKeys[] = {"return_to_end", "objective",       "time_limit",
                                        "missing_cost",  "memory_limit_mb", "improve",
                                        "seed",          "max_iterations",
-                                       "max_no_improvement"};
+                                       "max_no_improvement", "enforce_precedence"};
 
 template <size_t N>
 void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], const char* where) {
@@ -248,6 +248,7 @@ void ReadOptions(const json& options, Options& out) {
   out.max_iterations = OptionalInt64Option(options, "max_iterations");
   out.max_no_improvement = OptionalInt64Option(options, "max_no_improvement");
   out.missing_cost = options.value("missing_cost", kNoConnection);
+  out.enforce_precedence = options.value("enforce_precedence", false);
 }
 
 }  // namespace

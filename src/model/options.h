@@ -31,6 +31,10 @@ struct Options {
   // The engine ends after this many iterations in a row without a better
   // solution; 0: no limit.
   int64_t max_no_improvement = 0;
+  // Precedence pairs ("sequence" constraints) are honoured: solutions that
+  // break one are never returned, and cross-route waits count as route
+  // cost. Off: the pairs are carried without effect.
+  bool enforce_precedence = false;
 };
 
 }  // namespace tarsel
