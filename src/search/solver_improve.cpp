@@ -54,10 +54,17 @@ int Solver::SolveWithEngineOnly() {
     result.cpu_seconds = timer.Elapsed();
     return 0;
   }
-  ConsoleLine(ConsoleStream::kErr, "[improve] instance has ", tables.NumNodes(),
-              " nodes, more than the focal search supports (", kMaxSearchNodes,
-              "): the focal search is skipped and the improvement engine builds its own "
-              "starting solutions");
+  if (pairs_enforced) {
+    ConsoleLine(ConsoleStream::kErr,
+                "[improve] instance has precedence pairs, which the focal search does not "
+                "honour: the focal search is skipped and the improvement engine builds its own "
+                "starting solutions");
+  } else {
+    ConsoleLine(ConsoleStream::kErr, "[improve] instance has ", tables.NumNodes(),
+                " nodes, more than the focal search supports (", kMaxSearchNodes,
+                "): the focal search is skipped and the improvement engine builds its own "
+                "starting solutions");
+  }
   RunImprovement(false);
   result.cpu_seconds = timer.Elapsed();
   return record.Found() ? 1 : 0;
