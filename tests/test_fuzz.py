@@ -183,6 +183,7 @@ def test_tiny_documents_reach_the_brute_force_optimum(doc):
         # method: it never claims a solution where none exists, nor one
         # better than the optimum.
         if optimum is None:
+            event("pairs: no solution exists")
             assert result["status"] == "failed"
         elif result["status"] == "success":
             assert result["statistics"][key] >= optimum - 1e-6 * max(1.0, optimum)
