@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <limits>
+#include <utility>
 
 namespace tarsel {
 
@@ -78,29 +79,74 @@ bool MoveBeside(const RouteCosts& rules, std::vector<std::vector<size_t>>& route
   return true;
 }
 
+// How good a whole set of routes is for the repair: routes within their
+// rules first, then the total penalised cost.
+struct Score {
+  size_t broken = 0;
+  double cost = 0;
+
+  bool Beats(const Score& other) const {
+    if (broken != other.broken) return broken < other.broken;
+    return cost < other.cost;
+  }
+};
+
+Score ScoreOf(const RouteCosts& rules, const std::vector<std::vector<size_t>>& routes) {
+  Score score;
+  for (size_t k = 0; k < routes.size(); ++k) {
+    const RouteWalk walk = rules.Walk(k, routes[k]);
+    if (!walk.feasible) ++score.broken;
+    score.cost += RouteCosts::CostOf(walk, kCompare);
+  }
+  return score;
+}
+
+// Moves `node` to its cheapest place on any route but `other_than`; false
+// when no agent there may serve it.
+bool MoveAway(const RouteCosts& rules, std::vector<std::vector<size_t>>& routes, size_t node,
+              size_t other_than) {
+  Place best;
+  for (size_t k = 0; k < routes.size(); ++k) {
+    if (k == other_than) continue;
+    const Place place = BestPlace(rules, routes[k], k, node, 1, routes[k].size());
+    if (place.route != kNoIndex && place.Beats(best)) best = place;
+  }
+  if (best.route == kNoIndex) return false;
+  Remove(routes[RouteOf(routes, node)], node);
+  Put(routes, best, node);
+  return true;
+}
+
+// Mends one broken pair by the better of its two moves: for a "diff" pair
+// one of its nodes to another route; otherwise `after` behind `before` or
+// `before` ahead of `after`.
 bool Mend(const RouteCosts& rules, std::vector<std::vector<size_t>>& routes,
           const PrecedencePair& pair, PairBreak what) {
   const size_t before_route = RouteOf(routes, pair.before);
   const size_t after_route = RouteOf(routes, pair.after);
   if (before_route == kNoIndex || after_route == kNoIndex) return false;
-  if (what == PairBreak::kJoined) {
-    Remove(routes[after_route], pair.after);
-    Place best;
-    for (size_t k = 0; k < routes.size(); ++k) {
-      if (k == before_route) continue;
-      const Place place = BestPlace(rules, routes[k], k, pair.after, 1, routes[k].size());
-      if (place.route != kNoIndex && place.Beats(best)) best = place;
+  std::vector<std::vector<size_t>> best;
+  Score best_score;
+  for (int option = 0; option < 2; ++option) {
+    std::vector<std::vector<size_t>> trial = routes;
+    bool moved = false;
+    if (what == PairBreak::kJoined) {
+      moved = option == 0 ? MoveAway(rules, trial, pair.after, before_route)
+                          : MoveAway(rules, trial, pair.before, before_route);
+    } else {
+      moved = option == 0 ? MoveBeside(rules, trial, pair.after, before_route, pair.before, true)
+                          : MoveBeside(rules, trial, pair.before, after_route, pair.after, false);
     }
-    if (best.route == kNoIndex) {
-      routes[after_route].insert(routes[after_route].end() - 1, pair.after);
-      return false;
+    if (!moved) continue;
+    const Score score = ScoreOf(rules, trial);
+    if (best.empty() || score.Beats(best_score)) {
+      best = std::move(trial);
+      best_score = score;
     }
-    Put(routes, best, pair.after);
-    return true;
   }
-  // Split or out of order: `after` behind `before`, or `before` ahead of `after`.
-  if (MoveBeside(rules, routes, pair.after, before_route, pair.before, true)) return true;
-  return MoveBeside(rules, routes, pair.before, after_route, pair.after, false);
+  if (best.empty()) return false;
+  routes = std::move(best);
+  return true;
 }
 
 }  // namespace
