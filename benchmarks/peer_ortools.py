@@ -3,7 +3,7 @@
 Costs are made integral by multiplying with a power of ten and rounding up,
 so every schedule OR-Tools accepts (window ends, length limits) also holds
 for the real costs; reported figures are recomputed from the real costs by
-benchmarks.check, never taken from OR-Tools' own objective.
+kvr_mtsp.checker, never taken from OR-Tools' own objective.
 
 min-max: arc costs plus a cost dimension with a global span cost coefficient
 (the usual way). min-sum: arc costs alone, plus the waiting (slack) cost when
@@ -18,7 +18,7 @@ from __future__ import annotations
 import math
 import time
 
-from benchmarks.check import NO_CONNECTION, check_solution, constraint_items, objective_kind, read_instance
+from kvr_mtsp.checker import NO_CONNECTION, check_solution, constraint_items, objective_kind, read_instance
 
 SPAN_COEFFICIENT = 100
 

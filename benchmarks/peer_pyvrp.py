@@ -11,7 +11,7 @@ min-max ones are refused with a reason. The model:
 - costs multiplied by a power of ten and rounded up to integers (as for
   OR-Tools), window starts rounded up and window ends down, so a schedule
   PyVRP accepts also holds with the real costs; the reported figures are
-  recomputed from the real costs by benchmarks.check;
+  recomputed from the real costs by kvr_mtsp.checker;
 - time windows as client windows with every route leaving at time 0
   (start_late=0) and the route duration (travel plus waiting) as its cost,
   which is how our cost counts waiting;
@@ -31,7 +31,7 @@ import math
 import time
 
 from benchmarks import peer_ortools
-from benchmarks.check import constraint_items, objective_kind
+from kvr_mtsp.checker import constraint_items, objective_kind
 
 SCALE_TARGET = 1e6  # the largest cost becomes about this many integer units
 

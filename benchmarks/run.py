@@ -8,7 +8,7 @@ Four solvers per instance, each with the same CPU budget on one thread:
 "focal" (our focal search alone, "improve" false), "engine" (the same with
 "improve" true and the given seed), OR-Tools and PyVRP (min-sum only). Each
 solve runs in a child process (one at a time); every solution is checked by
-benchmarks.check before any figure of it is reported.
+kvr_mtsp.checker before any figure of it is reported.
 Writes results.json, table.md and the plots to the output directory
 (default benchmarks/results/<mode>-<timestamp>/) and prints the table.
 """
@@ -24,7 +24,7 @@ import sys
 from pathlib import Path
 
 from benchmarks import report
-from benchmarks.check import check_solution, objective_kind
+from kvr_mtsp.checker import check_solution, objective_kind
 from benchmarks.suites import DEFAULT_BUDGET, FULL, LARGE, QUICK
 
 HERE = Path(__file__).resolve().parent

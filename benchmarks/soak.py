@@ -23,7 +23,7 @@ import sys
 import textwrap
 from pathlib import Path
 
-from benchmarks.check import check_result
+from kvr_mtsp.checker import check_result
 from benchmarks.throughput import instance_path
 
 QUICK = {"time_limit": 60.0, "memory_limit_mb": 100.0}

@@ -11,12 +11,14 @@ own name (the very same objects), and the installed version as `__version__`.
 `kvr_mtsp.solve` (from `kvr_mtsp.api`) takes a path, a JSON text or a dict
 and returns a typed `SolveResult`; `kvr_mtsp.solve_many` (from
 `kvr_mtsp.batch`, with Dask: `pip install kvr-mtsp[batch]`) solves many on a
-Dask cluster and returns a `BatchOutcome` each; the module's own `solve_json_file` and
+Dask cluster and returns a `BatchOutcome` each; `kvr_mtsp.check` (from
+`kvr_mtsp.checker`) checks a result against its instance on its own and
+names every violation; the module's own `solve_json_file` and
 `solve_json_str` return the result document as a dict.
 
 The extension is loaded when one of its names is first used, so that the
-package's pure-Python parts (`kvr_mtsp.json_ints`, which the independent
-result checker uses) import without it.
+package's pure-Python parts (the independent result checker
+`kvr_mtsp.checker` and the readers it uses) import without it.
 """
 from __future__ import annotations
 
@@ -47,6 +49,7 @@ if TYPE_CHECKING:
 
     from kvr_mtsp.api import AnytimePoint, Route, SolveResult, Statistics, solve
     from kvr_mtsp.batch import BatchOutcome, solve_many
+    from kvr_mtsp.checker import Verdict, Violation, check
 
 __all__ = [
     "ObjectiveType",
@@ -73,6 +76,9 @@ __all__ = [
     "Statistics",
     "solve_many",
     "BatchOutcome",
+    "check",
+    "Verdict",
+    "Violation",
 ]
 
 # The version is written once, in pyproject.toml; the installed metadata carries it.
@@ -84,8 +90,10 @@ except metadata.PackageNotFoundError:  # a source tree that was never installed
 # Where each public name lives; the modules are imported on first use.
 _API_NAMES = frozenset({"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"})
 _BATCH_NAMES = frozenset({"solve_many", "BatchOutcome"})
+_CHECK_NAMES = frozenset({"check", "Verdict", "Violation"})
 _HOME = {
-    name: "kvr_mtsp.api" if name in _API_NAMES else "kvr_mtsp.batch" if name in _BATCH_NAMES else "_kvr_core"
+    name: "kvr_mtsp.api" if name in _API_NAMES else "kvr_mtsp.batch" if name in _BATCH_NAMES
+    else "kvr_mtsp.checker" if name in _CHECK_NAMES else "_kvr_core"
     for name in __all__
 }
 

@@ -10,17 +10,20 @@ character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
 document's own), `improve`, `seed` and `enforce_precedence` replace the
 document's "options",
-as the command line's flags do; so does `max_no_improvement` when given,
-and otherwise the document's own value stands or, where it sets none (or
-0), the package's default (`MAX_NO_IMPROVEMENT`) ends the improvement
-engine once it stops improving. The module's reader reads the instance
+as the command line's flags do; so do `max_iterations`,
+`memory_limit_mb`, `missing_cost` and `max_no_improvement` when given.
+Where neither the argument nor the document sets `max_no_improvement` (or
+the document sets 0), the package's default (`MAX_NO_IMPROVEMENT`) ends
+the improvement engine once it stops improving. The module's reader reads the instance
 once into a `Problem` (`read`: a file or a text as it is, a dict as its
 JSON text), the arguments are set in its options, and the module's
 `solve_problem` solves it; the module's exceptions reach the caller
 unchanged.
 
 The result is a `SolveResult`; `to_dict()` gives the module's result
-document, key for key.
+document, key for key, `check()` checks it against its instance with the
+independent checker (`kvr_mtsp.checker`), and `found_by` says which part
+found it, the focal search or the improvement engine.
 """
 from __future__ import annotations
 
@@ -28,7 +31,7 @@ import json
 import math
 import os
 from collections.abc import Callable, Mapping
-from dataclasses import dataclass
+from dataclasses import dataclass, field, replace
 from typing import Any, Union
 
 import _kvr_core
@@ -135,6 +138,13 @@ class SolveResult:
     anytime: tuple[AnytimePoint, ...]
     objective_type: str
     extra: Extra = ()
+    # What the solve was given (a path, a JSON text or a dict), for check();
+    # None for a result read without its instance.
+    instance: Any = field(default=None, repr=False, compare=False)
+    # Which part found the solution returned: "search" (the focal search and
+    # its post-optimisers) or "engine" (the improvement engine); None when
+    # no solution was found or the result was read from a document.
+    found_by: str | None = None
 
     KEYS = ("status", "timeout", "routes", "statistics", "anytime")
 
@@ -153,6 +163,17 @@ class SolveResult:
     @property
     def objective(self) -> float:
         return self.longest if self.objective_type == "min_max" else self.total
+
+    def check(self, instance: Any = None) -> Any:
+        """Checks this result against `instance` (by default the one it was
+        solved from) with the independent checker, `kvr_mtsp.check`, and
+        gives its `Verdict`: `ok`, and `violations` naming every fault."""
+        from kvr_mtsp.checker import check
+
+        instance = self.instance if instance is None else instance
+        if instance is None:
+            raise ValueError("this result does not know its instance; pass it: result.check(instance)")
+        return check(instance, self.to_dict())
 
     def to_dict(self) -> dict[str, Any]:
         """The module's result document: "status", "timeout", "routes" (node
@@ -198,6 +219,7 @@ class SolveResult:
             anytime=tuple(AnytimePoint.from_dict(point) for point in result["anytime"]),
             objective_type=view.objective,
             extra=_extra(result, cls.KEYS),
+            instance=instance,
         )
 
 
@@ -249,20 +271,35 @@ def solve(
     time_limit: float | None = None,
     improve: bool = True,
     seed: int = 0,
+    max_iterations: int | None = None,
     max_no_improvement: int | None = None,
+    memory_limit_mb: float | None = None,
+    missing_cost: float | None = None,
     enforce_precedence: bool = True,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
 
-    `time_limit`: processor seconds of search, replacing the document's own
-    limit when given (ValueError unless it is a positive finite number).
-    `improve`, `seed`: the options of the same names, replacing the
-    document's. `max_no_improvement`: the option of that name (engine
-    iterations in a row without a better solution after which it ends; 0 or
-    less: no limit), replacing the document's when given; when neither sets
-    it, MAX_NO_IMPROVEMENT. `enforce_precedence`: the option of that name
-    (honour the document's precedence pairs), replacing the document's. `on_progress`: passed on to the module's solve functions when
+    Each argument below replaces the document's option of the same name
+    when given (None keeps the document's own), with the meaning the
+    option has in the document:
+
+    `time_limit`: processor seconds of search (ValueError unless it is a
+    positive finite number). `improve`: whether the improvement engine
+    improves the focal search's first solution. `seed`: the engine's random
+    seed. `max_iterations`: engine iterations (0 or less: no limit).
+    `max_no_improvement`: engine iterations in a row without a better
+    solution after which it ends (0 or less: no limit); when neither this
+    argument nor the document sets it, MAX_NO_IMPROVEMENT.
+    `memory_limit_mb`: megabytes the search may hold (the solver refuses a
+    budget that is not a positive finite number with ValueError).
+    `missing_cost`: arc costs at or above it count as no connection
+    (positive). `enforce_precedence`: whether the document's precedence
+    pairs are honoured (on by default here; off in the module's own
+    entries). A value of the wrong type raises ValueError naming the
+    option.
+
+    `on_progress`: passed on to the module's solve functions when
     given: a callable taking one `kvr_mtsp.ProgressRecord`, called on every
     improving solution and at most once per second of processor time
     otherwise. When it raises, the solve stops and the exception propagates
@@ -274,11 +311,27 @@ def solve(
     """
     return solve_with(
         instance,
-        {"improve": improve, "seed": seed, "max_no_improvement": max_no_improvement,
-         "enforce_precedence": enforce_precedence},
+        {"improve": improve, "seed": seed, "max_iterations": max_iterations,
+         "max_no_improvement": max_no_improvement, "memory_limit_mb": memory_limit_mb,
+         "missing_cost": missing_cost, "enforce_precedence": enforce_precedence},
         time_limit=time_limit,
         on_progress=on_progress,
     )
+
+
+class _FinderWatch:
+    """Passes progress records on to the caller's `on_progress` (if any) and
+    keeps the phase of the last improving one: the part that found the
+    solution returned."""
+
+    def __init__(self, on_progress: Callable[[_kvr_core.ProgressRecord], object] | None) -> None:
+        self.on_progress = on_progress
+        self.found_by: str | None = None
+
+    def __call__(self, record: _kvr_core.ProgressRecord) -> object:
+        if record.improving:
+            self.found_by = record.phase
+        return None if self.on_progress is None else self.on_progress(record)
 
 
 def solve_with(
@@ -306,14 +359,20 @@ def solve_with(
         settings.max_no_improvement = MAX_NO_IMPROVEMENT
     shape = outline(problem)
     limit = -1.0 if time_limit is None else float(time_limit)  # -1: the document's own limit
-    extra = {} if on_progress is None else {"on_progress": on_progress}
+    watch = _FinderWatch(on_progress)
     try:
         # The matrices move into the solve: the Problem is not needed after it.
-        result = _kvr_core.solve_problem(problem, limit, consume_costs=True, **extra)
+        result = _kvr_core.solve_problem(problem, limit, consume_costs=True, on_progress=watch)
     except BaseException as error:
         # An exception of on_progress carries the best solution as the result document.
         kept = getattr(error, "result", None)
         if isinstance(kept, dict):
-            error.result = SolveResult.from_dict(kept, shape)
+            error.result = _typed(kept, shape, instance, watch)
         raise
-    return SolveResult.from_dict(result, shape)
+    return _typed(result, shape, instance, watch)
+
+
+def _typed(result: dict[str, Any], shape: dict[str, Any], instance: InstanceInput,
+           watch: _FinderWatch) -> SolveResult:
+    found_by = watch.found_by if result["status"] == "success" else None
+    return replace(SolveResult.from_dict(result, shape), instance=instance, found_by=found_by)

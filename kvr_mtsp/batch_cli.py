@@ -1,7 +1,7 @@
 """Command line `kvr-mtsp batch`: solve many instances on Dask and write one result per instance.
 
     kvr-mtsp batch INSTANCES... --out DIR [--workers N | --scheduler ADDRESS]
-                   [--time-limit S] [--improve | --no-improve] [--seed K]
+                   [--time-limit S] [--improve | --no-improve] [--seed K (default 0)]
                    [--precedence | --no-precedence] [--force]
 
 INSTANCES are files, directories (their *.json files, without *.result.json)
@@ -22,13 +22,18 @@ into place, so a stopped batch leaves complete files only. A rerun skips an
 instance whose result file parses, records the SHA-256 of the instance's
 current bytes and the same settings (--force solves it again). Statuses:
 "success" and "failed" (the solver's), "error" (the instance could not be
-read or solved, or its worker died twice), "cancelled" (stopped by Ctrl-C).
+read or solved, or its worker died twice), "cancelled" (not started before
+Ctrl-C). On Ctrl-C the running solves stop as the command line's solve
+does: each writes its best solution so far (its "batch" record says
+"interrupted": true, the summary's error column says so, and a rerun solves
+it again); the solves not started are cancelled.
 
 Exit status: 0 when every instance has a solution; 1 when one has none or an
 error; 2 for bad arguments, an output folder that cannot be made, no
 instance found, or a cluster that cannot be reached or cannot import the
-solver; 130 after Ctrl-C (143 after SIGTERM), once the unfinished tasks are
-cancelled and the summary of what was done is written.
+solver; 130 after Ctrl-C (143 after SIGTERM), once the running solves have
+written their best solutions, the others are cancelled and the summary of
+what was done is written.
 """
 from __future__ import annotations
 
@@ -73,7 +78,8 @@ def register(commands: Any) -> None:
                        help="processor seconds of search per instance; replaces each instance's own limit")
     batch.add_argument("--improve", action=argparse.BooleanOptionalAction, default=True,
                        help="improve the focal search's first solution with the improvement engine (default: on)")
-    batch.add_argument("--seed", type=int, metavar="K", help="random seed of the improvement engine")
+    batch.add_argument("--seed", type=int, default=0, metavar="K",
+                       help="random seed of the improvement engine (default 0, as kvr_mtsp.solve's)")
     batch.add_argument("--precedence", action=argparse.BooleanOptionalAction, default=True,
                        help='honour the precedence pairs (the option "enforce_precedence"; default: on)')
     batch.add_argument("--force", action="store_true", help="solve again instances whose result exists")
@@ -156,6 +162,7 @@ def result_document(outcome: BatchOutcome, settings: dict[str, Any]) -> dict[str
         "cpu_time": outcome.cpu_time,
         "peak_memory_mb": outcome.peak_memory_mb,
         "rss_before_mb": outcome.measurements.get("rss_before_mb"),
+        "interrupted": outcome.interrupted,
     }
     return document
 
@@ -170,7 +177,7 @@ def stored_row(result_path: str, instance_path: str, settings: dict[str, Any]) -
             document = json.load(stream)
         record = document["batch"]
         statistics = document["statistics"]
-        if (record["instance_sha256"] != digest or record["settings"] != settings
+        if (record["instance_sha256"] != digest or record["settings"] != settings or record.get("interrupted")
                 or document["status"] not in ("success", "failed") or not isinstance(document["routes"], list)):
             return None
         return row(instance_path, document["status"], record["objective"], statistics["max_cost"],
@@ -189,11 +196,14 @@ def row(instance: str, status: str, objective: float | None = None, longest: flo
                                       error or "")))
 
 
+INTERRUPTED_TEXT = "interrupted: the best solution found before Ctrl-C; a rerun solves it again"
+
+
 def outcome_row(outcome: BatchOutcome, path: str, time_limit: float | None) -> dict[str, Any]:
     if outcome.result is None:
         return row(path, outcome.status, error=outcome.error)
-    error = None
-    if not outcome.result.solved:
+    error = INTERRUPTED_TEXT if outcome.interrupted else None
+    if not outcome.result.solved and not outcome.interrupted:
         from kvr_mtsp.instance import InstanceView
         from kvr_mtsp.report import why_failed
 
@@ -328,8 +338,8 @@ def batch_command(args: argparse.Namespace) -> int:
           + f"; results and summary.csv in {args.out}")
     if interrupted:
         signum = received[0] if received else signal.SIGINT
-        print(f"{PROG}: interrupted by {signal.Signals(signum).name}; unfinished instances were cancelled",
-              file=sys.stderr)
+        print(f"{PROG}: interrupted by {signal.Signals(signum).name}; the running solves wrote their best "
+              "solution so far, the others were cancelled", file=sys.stderr)
         return exit_status(signum)
     return 0 if counts[SUCCESS] == len(final) else 1
 

@@ -5,9 +5,11 @@
                    [--improve | --no-improve] [--seed N] [--max-iterations N]
                    [--max-no-improvement N] [--precedence | --no-precedence]
                    [--plot ROUTES.png]
+    kvr-mtsp --version
 
-The subcommands plot, convert and validate live in their own modules
-(kvr_mtsp.plot, kvr_mtsp.convert, kvr_mtsp.validate).
+The subcommands plot, convert, validate, check and batch live in their own
+modules (kvr_mtsp.plot, kvr_mtsp.convert, kvr_mtsp.validate,
+kvr_mtsp.checker, kvr_mtsp.batch_cli).
 
 While the solve runs, standard error shows its progress (kvr_mtsp.progress):
 a progress bar on a terminal, one "[progress] ..." line per improving
@@ -44,9 +46,9 @@ from typing import Any, TextIO
 
 import _kvr_core
 
-from kvr_mtsp import batch_cli, convert, plot, validate
+from kvr_mtsp import __version__, batch_cli, checker, convert, plot, validate
 from kvr_mtsp.console import ConsoleCapture, condense, write_bytes
-from kvr_mtsp.api import MAX_NO_IMPROVEMENT, solve_with
+from kvr_mtsp.api import MAX_NO_IMPROVEMENT, SolveResult, solve_with
 from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.json_text import JsonTextError, loads
 from kvr_mtsp.progress import ProgressDisplay, fmt
@@ -70,6 +72,7 @@ EXIT_OUTPUT_FAILED = 1
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(prog=PROG, description="Multiple travelling salesman solver.")
+    parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     solve = commands.add_parser("solve", help="solve a JSON instance and print a summary")
     solve.add_argument("instance", metavar="INSTANCE.json", help="instance document")
@@ -137,6 +140,7 @@ def build_parser() -> argparse.ArgumentParser:
     plot.register(commands)
     convert.register(commands)
     validate.register(commands)
+    checker.register(commands)
     batch_cli.register(commands)
     return parser
 
@@ -209,7 +213,32 @@ def limit_line(requested: float | None, view: InstanceView) -> str:
         return f"{fmt(requested)} s processor time (from --time-limit)"
     if view.time_limit is None:
         return "the instance's own"
-    return f"{fmt(view.time_limit)} s processor time (from the instance)"
+    options = view.raw.get("options") if isinstance(view.raw, dict) else None
+    if isinstance(options, dict) and "time_limit" in options:
+        return f"{fmt(view.time_limit)} s processor time (from the instance)"
+    return f"{fmt(view.time_limit)} s processor time (the default; the instance sets none)"
+
+
+# The summary's words for the part that found the solution (a progress record's phase).
+FINDERS = {"search": "the focal search", "engine": "the improvement engine"}
+
+
+def search_line(stats: dict[str, Any], found_by: str | None) -> str:
+    """Which part found the solution; without one, the focal search's counts."""
+    if found_by is None:
+        return (f"search       {stats['n_generated']} search nodes generated, {stats['n_expanded']} expanded "
+                "since the last solution")
+    return f"found by     {FINDERS.get(found_by, found_by)}"
+
+
+def id_offset(view: InstanceView) -> int | None:
+    """The constant c when every node's id is its position plus c (as in
+    converted TSPLIB documents, whose ids count from 1); else None."""
+    ids = view.node_ids
+    if not ids or ids[0] is None:
+        return None
+    offset = ids[0]
+    return offset if all(node_id == at + offset for at, node_id in enumerate(ids)) else None
 
 
 def route_text(labels: list[str], free_last_leg: bool) -> str:
@@ -226,6 +255,7 @@ def write_summary(
     out: TextIO,
     stopped_by: str | None = None,
     memory_stop: bool = False,
+    found_by: str | None = None,
 ) -> None:
     stats = result["statistics"]
     objective_text = {
@@ -242,6 +272,8 @@ def write_summary(
         "routes (node ids)",
     ]
     any_free = any_positions = False
+    # Ids that are the positions plus a constant are said once below, not under every route.
+    offset = id_offset(view)
     for index, route in enumerate(result["routes"]):
         agent_type = view.agent_type(index)
         who = f"agent {route['agent_id']}" + (f" [{agent_type}]" if agent_type is not None else "")
@@ -254,17 +286,18 @@ def write_summary(
         positions = [str(p) for p in path_positions]
         if positions != ids:
             any_positions = True
-            lines.append(f"  {'':<20} {'positions':>15}   {route_text(positions, free)}")
+            if offset is None:
+                lines.append(f"  {'':<20} {'positions':>15}   {route_text(positions, free)}")
     if any_free:
         lines.append("  (-> N free): the route is open; its last leg, into the agent's start or end node,")
         lines.append("               costs nothing and is not in its cost")
     if any_positions:
-        lines.append('  positions: places in the document\'s "nodes" array, which the result document')
+        here = "" if offset is None else f" (here each node id {'minus' if offset > 0 else 'plus'} {abs(offset)})"
+        lines.append(f'  positions: places in the document\'s "nodes" array{here}, which the result document')
         lines.append("             (--output) and Result.paths use for routes")
     lines += [
         f"solve time   {stats['solve_time']:.3f} s wall clock (set-up included)",
-        f"search       {stats['n_generated']} search nodes generated, {stats['n_expanded']} expanded "
-        "since the last solution",
+        search_line(stats, found_by),
         f"last update  {stats['last_update_time']:.4f} s processor time",
     ]
     if result["anytime"]:
@@ -317,15 +350,15 @@ def without_matrices(view: InstanceView) -> None:
         view.raw["costs"] = dict.fromkeys(view.raw["costs"])
 
 
-def solve(args: argparse.Namespace, options: dict[str, Any], on_progress: ProgressDisplay | None) -> dict[str, Any]:
+def solve(args: argparse.Namespace, options: dict[str, Any], on_progress: ProgressDisplay | None) -> SolveResult:
     """Solves the instance file with the flags' options (kvr_mtsp.solve's
-    path: the solver reads the file once) and gives the result document."""
-    return solve_with(args.instance, options, time_limit=args.time_limit, on_progress=on_progress).to_dict()
+    path: the solver reads the file once)."""
+    return solve_with(args.instance, options, time_limit=args.time_limit, on_progress=on_progress)
 
 
 def solve_quietly(
     args: argparse.Namespace, options: dict[str, Any], view: InstanceView, on_progress: ProgressDisplay | None
-) -> tuple[dict[str, Any], bool]:
+) -> tuple[SolveResult, bool]:
     """Runs the solve with the solver's console lines condensed (see
     kvr_mtsp.console); returns the result and whether the memory budget
     stopped the solve (the solver's "[memory]" line says so)."""
@@ -362,9 +395,10 @@ def solve_command(args: argparse.Namespace) -> int:
         with stop_signals_raise(received), display or contextlib.nullcontext():
             memory_stop = False  # known only where the solver's lines pass through the capture
             if args.verbose:
-                result = solve(args, options, display)
+                solved = solve(args, options, display)
             else:
-                result, memory_stop = solve_quietly(args, options, view, display)
+                solved, memory_stop = solve_quietly(args, options, view, display)
+            result = solved.to_dict()
     except INPUT_ERRORS as error:
         print(f"{PROG}: error: {explain(error, args.instance, view)}", file=sys.stderr)
         return EXIT_BAD_INPUT
@@ -375,7 +409,7 @@ def solve_command(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
-    write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by, memory_stop)
+    write_summary(args.instance, result, view, args.time_limit, sys.stdout, stopped_by, memory_stop, solved.found_by)
     if args.output:
         try:
             write_atomically(args.output, json.dumps(result_document(result, view), indent=2) + "\n")

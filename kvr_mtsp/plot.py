@@ -20,7 +20,8 @@ import os
 from dataclasses import dataclass
 from typing import Any
 
-from kvr_mtsp.instance import InstanceView, to_id
+from kvr_mtsp.checker import foreign_routes
+from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.usage import BadInput, MissingExtra, read_json, report
 
 FIGURE_INCHES = (13.0, 5.5)
@@ -86,30 +87,28 @@ def check_plottable(view: InstanceView, path: str) -> None:
 
 
 def drawn_routes(view: InstanceView, result: Any, result_path: str) -> list[DrawnRoute]:
-    """The result's routes with their agents, checked against the instance."""
+    """The result's routes with their agents; BadInput naming what does not
+    belong when the result is not one of this instance (other agents, nodes
+    it does not have, node ids that differ, routes that leave from
+    elsewhere than their agents' start nodes)."""
     routes = result.get("routes") if isinstance(result, dict) else None
     if not isinstance(routes, list):
         raise BadInput(f'{result_path}: no "routes" list; give the result document of a solve')
-    drawn = []
     for index, route in enumerate(routes):
         if not (isinstance(route, dict) and isinstance(route.get("path"), list) and is_number(route.get("cost"))):
             raise BadInput(f'{result_path}: routes[{index}] needs a "path" list and a numeric "cost"')
-        agent_index = route.get("agent_index", index)
+    problems = foreign_routes(view.node_ids, [agent.id for agent in view.agents], routes)
+    if not problems:
+        problems = [f"routes[{index}] starts at node {view.label(route['path'][0])}, but {agent.name} starts at "
+                    f"node {agent.start}" for index, (route, agent) in enumerate(zip(routes, view.agents))
+                    if route["path"] and view.position_of.get(agent.start) != route["path"][0]]
+    if problems:
+        raise BadInput(f"{result_path} is not a result of this instance: {'; '.join(problems[:3])}"
+                       + (f" (and {len(problems) - 3} more)" if len(problems) > 3 else ""))
+    drawn = []
+    for index, (route, agent) in enumerate(zip(routes, view.agents)):
         positions = route["path"]
-        if not (isinstance(agent_index, int) and 0 <= agent_index < len(view.agents)):
-            raise BadInput(f"{result_path}: routes[{index}] belongs to no agent of the instance")
-        agent = view.agents[agent_index]
-        if to_id(route.get("agent_id")) != agent.id:
-            raise BadInput(
-                f"{result_path}: routes[{index}] is for agent {route.get('agent_id')}, but agents[{agent_index}] "
-                f"of the instance is {agent.name}; the result belongs to another instance"
-            )
-        if not all(isinstance(p, int) and 0 <= p < len(view.node_ids) for p in positions):
-            raise BadInput(
-                f'{result_path}: routes[{index}] visits a position outside the instance\'s {len(view.node_ids)} '
-                '"nodes" ("path" holds positions in "nodes", not node ids)'
-            )
-        free = view.free_last_leg(agent_index, positions)
+        free = view.free_last_leg(index, positions)
         drawn.append(DrawnRoute(agent.id, agent.type, float(route["cost"]), positions[:-1] if free else positions,
                                 free, idle=len(positions) <= 2))
     return drawn
@@ -132,11 +131,19 @@ def depot_positions(view: InstanceView, document: dict[str, Any]) -> set[int]:
     return depots
 
 
-def draw(document: Any, result: Any, out_path: str, instance_path: str = "the instance",
+def picture_title(document: dict[str, Any], instance_path: str | None) -> str:
+    """The document's "name", else the instance file's name, else "routes" (a document given as a dict)."""
+    if isinstance(document.get("name"), str):
+        return document["name"]
+    return os.path.basename(instance_path) if instance_path else "routes"
+
+
+def draw(document: Any, result: Any, out_path: str, instance_path: str | None = None,
          result_path: str = "the result") -> None:
-    """Writes the picture of `result` over `document` to `out_path` as PNG."""
+    """Writes the picture of `result` over `document` to `out_path` as PNG.
+    `instance_path` names the instance in messages and in the title."""
     figure_class = require_matplotlib()
-    points = coordinates(document, instance_path)
+    points = coordinates(document, instance_path or "the instance")
     view = InstanceView(document)
     routes = drawn_routes(view, result, result_path)
     from matplotlib import colormaps
@@ -161,7 +168,7 @@ def draw(document: Any, result: Any, out_path: str, instance_path: str = "the in
     map_axes.legend(fontsize="small", loc="upper left", bbox_to_anchor=(1.01, 1.0), title="agent [type]: cost",
                     title_fontsize="small")
     stats = result.get("statistics", {}) if isinstance(result, dict) else {}
-    title = document.get("name") if isinstance(document.get("name"), str) else os.path.basename(instance_path)
+    title = picture_title(document, instance_path)
     status = result.get("status", "?") if isinstance(result, dict) else "?"
     summary = f"{title}: {status}"
     if is_number(stats.get("max_cost")) and is_number(stats.get("sum_cost")):

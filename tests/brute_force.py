@@ -1,7 +1,7 @@
 """Exact optimum of a tiny instance by enumeration, for comparison with the search.
 
 Every agent's every route is judged by the independent checker
-(`benchmarks.check.route_errors`): each ordered choice of the targets its type
+(`kvr_mtsp.checker.route_errors`): each ordered choice of the targets its type
 may serve, closed at its end node (open routes: at its start or its end
 node). A prefix that already breaks (`walk_cost`) a window, a limit or an arc ends that
 branch, since waiting and travel only add to a route's cost. The cheapest
@@ -19,7 +19,7 @@ from __future__ import annotations
 import itertools
 from dataclasses import dataclass
 
-from benchmarks.check import Instance, check_solution, route_errors, walk_cost
+from kvr_mtsp.checker import Instance, check_solution, route_errors, walk_cost
 
 MAX_TARGETS = 6
 MAX_AGENTS = 3

@@ -1,6 +1,6 @@
 """Shared fixtures: the independent route checker, instance documents and the examples.
 
-The checker (benchmarks.check) reads only the instance document and the
+The checker (kvr_mtsp.checker) reads only the instance document and the
 reported routes and recomputes everything itself, so it does not share code
 or assumptions with the solver beyond the instance format.
 """
@@ -13,7 +13,7 @@ from pathlib import Path
 
 import pytest
 
-from benchmarks.check import check_routes
+from kvr_mtsp.checker import check_routes
 
 ROOT = Path(__file__).resolve().parent.parent
 EXAMPLES = sorted((ROOT / "examples").glob("*.json"))

@@ -152,6 +152,43 @@ class TestSolveMany:
         assert outcomes[0].error == expected
         assert outcomes[1].status == "success"
 
+    def test_the_docstring_example_runs_as_a_script_without_the_main_guard(self, tmp_path):
+        # The example at its top level: the local cluster's workers must not run the script again.
+        import textwrap
+
+        from kvr_mtsp import batch
+
+        lines = []
+        for line in batch.__doc__.splitlines()[2:]:  # the indented block under the first line
+            if line and not line.startswith("    "):
+                break
+            lines.append(line)
+        example = textwrap.dedent("\n".join(lines))
+        assert "__main__" not in example and "solve_many(" in example
+        docs = {"a": repeatable_doc(5), "b": repeatable_doc(6)}
+        for name, doc in docs.items():
+            write(tmp_path / f"{name}.json", doc)
+        (tmp_path / "example.py").write_text(example)
+        completed = subprocess.run([sys.executable, "example.py"], cwd=tmp_path, env=child_env(),
+                                   capture_output=True, text=True, timeout=300)
+        assert completed.returncode == 0, completed.stderr[-2000:]
+        printed = [line.split() for line in completed.stdout.splitlines()]
+        assert [(fields[0], fields[1]) for fields in printed] == [("a.json", "success"), ("b.json", "success")]
+        for fields, doc in zip(printed, docs.values()):
+            assert float(fields[2]) == kvr_mtsp.solve(doc, time_limit=10).objective
+            assert float(fields[3]) > 0 and fields[4] == "None"
+
+    @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads /proc/self/status")
+    def test_the_peak_is_the_solves_own_not_the_starting_process(self):
+        from kvr_mtsp.batch import solve_in_worker
+
+        ballast = bytearray(b"\x01") * (300 << 20)  # resident in this process, which starts the solve
+        reply = solve_in_worker(grid_doc(5), {"time_limit": 5}, None)
+        del ballast
+        assert reply["result"]["status"] == "success"
+        # ru_maxrss would report this process's 300 MB and more; the solve itself holds a few tens.
+        assert reply["rss_before_mb"] <= reply["peak_memory_mb"] < 150
+
     def test_time_limit_is_checked_before_anything_starts(self):
         with pytest.raises(ValueError, match="time_limit must be a positive finite number"):
             solve_many([grid_doc(3)], time_limit=0)
@@ -209,6 +246,15 @@ def solving_processes() -> set[int]:
     return found
 
 
+def processor_seconds(pid: int) -> float:
+    """User and system time a process has used so far (0 once it is gone)."""
+    try:
+        fields = (Path("/proc") / str(pid) / "stat").read_text().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 class TestCommandLine:
     def test_results_summary_and_reruns(self, client, tmp_path, checker):
         docs = {"a": repeatable_doc(5), "b": repeatable_doc(6), "c": repeatable_doc(7)}
@@ -250,6 +296,14 @@ class TestCommandLine:
         assert len(json.loads((out / "a.result.json").read_text())["routes"]) == 2
         assert [row["status"] for row in summary(out)] == ["success", "success", "error", "success", "error"]
 
+        # The default seed is 0 and recorded so: a rerun without --seed after one with
+        # --seed 0 skips what was solved.
+        seeded = run_batch("in/b.json", "--out", "zero", *engine, "--seed", "0", cwd=tmp_path)
+        assert seeded.returncode == 0, seeded.stderr
+        assert json.loads((tmp_path / "zero" / "b.result.json").read_text())["batch"]["settings"]["seed"] == 0
+        unseeded = run_batch("in/b.json", "--out", "zero", *engine, cwd=tmp_path)
+        assert "1 of 1 instances have a valid result" in unseeded.stdout, unseeded.stderr
+
         # Other settings are other results; --force solves a valid one again.
         third = run_batch("in/b.json", "--out", "out", *engine, "--seed", "2", "--force", cwd=tmp_path)
         assert third.returncode == 0, third.stderr
@@ -258,13 +312,14 @@ class TestCommandLine:
                                     {"time_limit": None, "improve": True, "seed": 3}) is None
 
     @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads the process table in /proc")
-    def test_ctrl_c_cancels_and_leaves_only_complete_results(self, tmp_path):
+    def test_ctrl_c_keeps_the_best_of_running_solves_and_cancels_the_rest(self, tmp_path, checker):
         quick = grid_doc(4, time_limit=5)
         quick["options"]["improve"] = False
         for name in ("a1", "a2"):
             write(tmp_path / "in" / f"{name}.json", quick)
+        long_doc = long_search_doc(120.0)
         for name in ("z1", "z2", "z3"):
-            write(tmp_path / "in" / f"{name}.json", long_search_doc(120.0))
+            write(tmp_path / "in" / f"{name}.json", long_doc)
         out = tmp_path / "out"
         child = subprocess.Popen(
             [sys.executable, "-m", "kvr_mtsp", "batch", "in", "--out", "out", "--workers", "2", "--no-improve"],
@@ -274,23 +329,36 @@ class TestCommandLine:
             while not all((out / f"{n}.result.json").exists() for n in ("a1", "a2")):
                 assert child.poll() is None and time.monotonic() < deadline
                 time.sleep(0.2)
-            time.sleep(1.5)  # two long solves are running now
-            solving = solving_processes()
+            # Two long solves run now; wait until both are past their start-up
+            # (the interpreter and the module take well under a processor second).
+            while len(solving := solving_processes()) < 2 or min(map(processor_seconds, solving)) < 1.5:
+                assert child.poll() is None and time.monotonic() < deadline
+                time.sleep(0.2)
             child.send_signal(signal.SIGINT)
-            stdout, stderr = child.communicate(timeout=60)
+            stdout, stderr = child.communicate(timeout=90)
         finally:
             if child.poll() is None:
                 child.kill()
         assert child.returncode == 130, stderr
-        assert "interrupted by SIGINT" in stderr
-        # The running solves end with their local cluster.
+        assert "interrupted by SIGINT; the running solves wrote their best solution so far" in stderr
         assert len(solving) == 2
         deadline = time.monotonic() + 20
         while solving & solving_processes() and time.monotonic() < deadline:
             time.sleep(0.2)
         assert not solving & solving_processes()
-        assert sorted(p.name for p in out.iterdir()) == ["a1.result.json", "a2.result.json", "summary.csv"]
-        for name in ("a1", "a2"):
-            assert json.loads((out / f"{name}.result.json").read_text())["status"] == "success"
-        assert [row["status"] for row in summary(out)] == ["success", "success", "cancelled", "cancelled",
-                                                           "cancelled"]
+        # The two running solves handed over their best solutions; the third never started.
+        assert sorted(p.name for p in out.iterdir()) == ["a1.result.json", "a2.result.json", "summary.csv",
+                                                         "z1.result.json", "z2.result.json"]
+        for name in ("z1", "z2"):
+            written = json.loads((out / f"{name}.result.json").read_text())
+            assert written["status"] == "success" and written["timeout"] is True
+            assert written["batch"]["interrupted"] is True
+            assert checker(long_doc, [{k: r[k] for k in ("agent_id", "path", "cost")}
+                                      for r in written["routes"]]) == []
+            # A rerun solves an interrupted instance again.
+            assert batch_cli.stored_row(str(out / f"{name}.result.json"), str(tmp_path / "in" / f"{name}.json"),
+                                        written["batch"]["settings"]) is None
+        rows = summary(out)
+        assert [row["status"] for row in rows] == ["success", "success", "success", "success", "cancelled"]
+        assert [row["error"] == batch_cli.INTERRUPTED_TEXT for row in rows] == [False, False, True, True, False]
+        assert json.loads((out / "a1.result.json").read_text())["batch"]["interrupted"] is False

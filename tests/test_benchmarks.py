@@ -7,7 +7,7 @@ from pathlib import Path
 
 import pytest
 
-from benchmarks.check import check_solution
+from kvr_mtsp.checker import check_solution
 from benchmarks.make_instances import build_document, choose_scale, reference_routes
 from benchmarks.suites import FULL, QUICK, InstanceRecipe
 

@@ -1,4 +1,4 @@
-"""The independent result checker (benchmarks.check) on hand-made results.
+"""The independent result checker (kvr_mtsp.checker) on hand-made results.
 
 Every fault is offered in both shapes the checker takes: a whole result
 dictionary (check_result) and bare paths with reported costs
@@ -16,7 +16,7 @@ from pathlib import Path
 
 import pytest
 
-from benchmarks.check import (
+from kvr_mtsp.checker import (
     InvalidInstance,
     UnknownReference,
     check_result,
@@ -311,7 +311,7 @@ class TestSolutionForm:
 
 
 def test_checker_runs_without_the_solver_extension():
-    code = "import sys, benchmarks.check; print('_kvr_core' in sys.modules)"
+    code = "import sys, kvr_mtsp.checker; print('_kvr_core' in sys.modules)"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
     completed = subprocess.run([sys.executable, "-c", code], cwd=ROOT, env=env, capture_output=True, text=True,
                                timeout=60)

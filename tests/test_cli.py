@@ -86,7 +86,7 @@ class TestSummary:
             assert out[at + 1].split() == ["positions", *" -> ".join(map(str, route["path"])).split()]
         assert any("Result.paths" in line for line in out)
         assert any(line.startswith("solve time") for line in out)
-        assert f"search       {expected['statistics']['n_generated']} search nodes generated" in completed.stdout
+        assert "found by     the focal search" in out  # --no-improve: the engine never ran
         assert len([line for line in out if line.startswith("  ") and " s: " in line]) == len(expected["anytime"])
 
     def test_positions_are_not_repeated_where_they_equal_the_ids(self, examples_dir, tmp_path):
@@ -94,6 +94,39 @@ class TestSummary:
         assert completed.returncode == 0, completed.stderr
         assert route_lines(completed.stdout)
         assert "positions" not in completed.stdout
+
+    def test_ids_counting_from_one_get_one_positions_note(self, make_doc, tmp_path):
+        doc = make_doc(4, node_ids=(1, 2, 3, 4, 5), time_limit=None)
+        completed = run_cli("solve", str(write(tmp_path / "tsplib.json", doc)), "--no-improve", cwd=tmp_path)
+        assert completed.returncode == 0, completed.stderr
+        out = lines_of(completed.stdout)
+        assert not any(line.split()[:1] == ["positions"] for line in out)  # no line under the routes
+        assert sum("positions" in line for line in out) == 1
+        assert any("(here each node id minus 1)" in line for line in out)
+        assert "time limit   60.0 s processor time (the default; the instance sets none)" in out
+
+    def test_the_engine_is_named_when_it_found_the_solution(self, monkeypatch, make_doc, capsys, tmp_path):
+        from kvr_mtsp import cli
+
+        real = cli.solve_with
+
+        def engine_found(*args, **kwargs):
+            import dataclasses
+
+            return dataclasses.replace(real(*args, **kwargs), found_by="engine")
+
+        monkeypatch.setattr(cli, "solve_with", engine_found)
+        assert cli.main(["solve", str(write(tmp_path / "engine.json", make_doc(4))), "--quiet"]) == 0
+        out = capsys.readouterr().out
+        assert "found by     the improvement engine" in out and "search nodes generated" not in out
+
+    def test_version(self, tmp_path):
+        import kvr_mtsp
+
+        completed = run_cli("--version", cwd=tmp_path)
+        assert completed.returncode == 0
+        assert completed.stdout == f"kvr-mtsp {kvr_mtsp.__version__}\n"
+        assert kvr_mtsp.__version__ != "0+unknown"
 
     def test_objective_and_limit_come_from_the_document(self, make_doc, tmp_path):
         doc = make_doc(3, objective="MIN_SUM", time_limit=7)
@@ -631,7 +664,7 @@ class TestStopSignals:
 
 
 def test_engine_flags_reach_the_solve(make_doc, tmp_path):
-    from benchmarks.check import check_result
+    from kvr_mtsp.checker import check_result
 
     doc = make_doc(8, time_limit=5)
     instance = write(tmp_path / "engine.json", doc)

@@ -11,7 +11,7 @@ import random
 import pytest
 
 import _kvr_core as core
-from benchmarks.check import check_result
+from kvr_mtsp.checker import check_result
 
 MISSING = 9999.0
 KINDS = ["types", "limits", "windows", "open", "depots", "missing", "idle"]

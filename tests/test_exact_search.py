@@ -9,7 +9,7 @@ import json
 import pytest
 
 import _kvr_core as core
-from benchmarks.check import check_result, parse_json, read_instance
+from kvr_mtsp.checker import check_result, parse_json, read_instance
 from brute_force import brute_force
 
 

@@ -1,7 +1,7 @@
 """Fuzzing of the JSON entry points with generated and mutated documents.
 
 Every call must either return a result dictionary that agrees with the
-instance (checked by benchmarks.check, which reads the document on its own) or
+instance (checked by kvr_mtsp.checker, which reads the document on its own) or
 raise the exception the document calls for: RuntimeError for a document the
 reader rejects, ValueError for repeated ids, a negative cost or a
 "missing_cost" that is not positive, IndexError for an unknown node id or
@@ -34,7 +34,7 @@ from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
 
 import _kvr_core as core
-from benchmarks.check import InvalidInstance, ShapeError, UnknownReference, check_result, parse_json, read_instance
+from kvr_mtsp.checker import InvalidInstance, ShapeError, UnknownReference, check_result, parse_json, read_instance
 from brute_force import brute_force
 from fuzz_strategies import easy_instances, instances, mutated_bytes, mutated_documents, tiny_instances
 

@@ -10,7 +10,7 @@ import random
 import pytest
 
 import _kvr_core as core
-from benchmarks.check import check_result, parse_json, read_instance
+from kvr_mtsp.checker import check_result, parse_json, read_instance
 
 NO_CONNECTION = 9999.0
 

@@ -8,7 +8,7 @@ import json
 import pytest
 
 import _kvr_core as core
-from benchmarks.check import check_solution
+from kvr_mtsp.checker import check_solution
 from benchmarks.generate import generate, points
 from benchmarks.suites import GeneratedRecipe
 

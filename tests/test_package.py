@@ -1,5 +1,5 @@
 """The kvr_mtsp package: what it re-exports, its version, and the reader's
-number conversions (kvr_mtsp.json_ints, benchmarks.check) against the
+number conversions (kvr_mtsp.json_ints, kvr_mtsp.checker) against the
 solver's own loader."""
 from __future__ import annotations
 
@@ -12,7 +12,7 @@ import pytest
 
 import _kvr_core as core
 import kvr_mtsp
-from benchmarks.check import InvalidInstance, ShapeError, read_instance
+from kvr_mtsp.checker import InvalidInstance, ShapeError, read_instance
 from kvr_mtsp.json_ints import as_i64_option, as_u64
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -20,20 +20,22 @@ ROOT = Path(__file__).resolve().parent.parent
 
 API_NAMES = {"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"}
 BATCH_NAMES = {"solve_many", "BatchOutcome"}
+CHECK_NAMES = {"check", "Verdict", "Violation"}
 
 
 def test_reexports_are_the_extension_and_api_objects():
-    from kvr_mtsp import api, batch
+    from kvr_mtsp import api, batch, checker
 
     extension = {name for name in vars(core) if not name.startswith("_")}
-    assert set(kvr_mtsp.__all__) == extension | API_NAMES | BATCH_NAMES
+    every = extension | API_NAMES | BATCH_NAMES | CHECK_NAMES
+    assert set(kvr_mtsp.__all__) == every
     for name in kvr_mtsp.__all__:
-        home = api if name in API_NAMES else batch if name in BATCH_NAMES else core
+        home = api if name in API_NAMES else batch if name in BATCH_NAMES else checker if name in CHECK_NAMES else core
         assert getattr(kvr_mtsp, name) is getattr(home, name), name
     namespace: dict = {}
     exec("from kvr_mtsp import *", namespace)
-    assert {name for name in namespace if not name.startswith("__")} == extension | API_NAMES | BATCH_NAMES
-    assert extension | API_NAMES | BATCH_NAMES <= set(dir(kvr_mtsp))
+    assert {name for name in namespace if not name.startswith("__")} == every
+    assert every <= set(dir(kvr_mtsp))
     with pytest.raises(AttributeError, match="no attribute 'solve_everything'"):
         kvr_mtsp.solve_everything  # noqa: B018
 

@@ -1,6 +1,8 @@
 """kvr-mtsp plot and solve --plot: a PNG of the routes from either kind of result document."""
 from __future__ import annotations
 
+import copy
+
 import json
 import struct
 import subprocess
@@ -97,12 +99,33 @@ class TestDrawnRoutes:
         doc = make_doc(4, agent_ids=(1, 2))
         result = core.solve_json_str(json.dumps(doc), 0.5)
         other = make_doc(4, agent_ids=(1, 7))
-        with pytest.raises(BadInput, match=r"routes\[1\] is for agent 2, but agents\[1\] of the instance is agent 7"):
+        with pytest.raises(BadInput, match=r"r is not a result of this instance: routes\[1\] is for agent 2, "
+                                           r"which the instance does not have \(its agents: 1, 7\)"):
             drawn_routes(InstanceView(other), result, "r")
         shifted = make_doc(4, agent_ids=(1, 2), node_ids=(100, 101, 102, 103, 104))
         result["routes"][0]["path"] = [100, 101, 100]  # ids where positions belong
-        with pytest.raises(BadInput, match='"path" holds positions in "nodes", not node ids'):
+        with pytest.raises(BadInput, match='routes\\[0\\] visits positions 100, 101, 100, but the instance has 5 '
+                                           'nodes \\("path" holds positions 0..4 in "nodes", not node ids\\)'):
             drawn_routes(InstanceView(shifted), result, "r")
+
+    def test_a_result_with_the_same_agents_but_other_depots_is_refused(self, make_doc):
+        # The same agent ids and node count: only the routes' start nodes tell the instances apart.
+        doc = make_doc(4, agent_ids=(1, 2))
+        result = core.solve_json_str(json.dumps(doc), 0.5)
+        moved = copy.deepcopy(doc)
+        for agent in moved["agents"]:
+            agent["start_node"] = agent["end_node"] = moved["nodes"][3]["id"]
+        with pytest.raises(BadInput, match=r"routes\[0\] starts at node \d+, but agent 1 starts at node"):
+            drawn_routes(InstanceView(moved), result, "r")
+        assert len(drawn_routes(InstanceView(doc), result, "r")) == 2
+
+
+def test_the_picture_is_titled_by_name_file_or_routes():
+    from kvr_mtsp.plot import picture_title
+
+    assert picture_title({"name": "eil51"}, "x/eil51-m3.json") == "eil51"
+    assert picture_title({}, "x/eil51-m3.json") == "eil51-m3.json"
+    assert picture_title({}, None) == "routes"  # draw() on a dict: never "the instance"
 
 
 class TestRefusals:

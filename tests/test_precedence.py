@@ -12,7 +12,7 @@ import pytest
 
 import _kvr_core as core
 import kvr_mtsp
-from benchmarks.check import check_result
+from kvr_mtsp.checker import check_result
 from kvr_mtsp import batch_cli, cli
 from kvr_mtsp.validate import problems
 

@@ -21,6 +21,12 @@ def routes_of(result: kvr_mtsp.SolveResult) -> list[tuple]:
     return [(r.agent_id, r.positions, r.cost) for r in result.routes]
 
 
+SENT = ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement", "enforce_precedence")
+# The options a call sets, beside time_limit: each argument of kvr_mtsp.solve with a value the documents below do not hold.
+PER_CALL = {"improve": False, "seed": 9, "max_iterations": 17, "max_no_improvement": 23, "memory_limit_mb": 321.0,
+            "missing_cost": 500.0, "enforce_precedence": False}
+
+
 @pytest.fixture
 def recorded(monkeypatch):
     """Records the Problem the API hands to the module's solve_problem (its
@@ -30,8 +36,7 @@ def recorded(monkeypatch):
 
     def call(problem, time_limit, **kwargs):
         options = problem.options()
-        sent = {key: getattr(options, key) for key in ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement",
-                                                           "enforce_precedence")}
+        sent = {key: getattr(options, key) for key in SENT}
         result = real(problem, time_limit, **kwargs)
         calls.append({"options": sent, "time_limit": time_limit, "kwargs": kwargs, "result": copy.deepcopy(result)})
         return result
@@ -73,11 +78,49 @@ class TestOptions:
         (call,) = recorded
         assert call["time_limit"] == 3
         # improve and seed replaced, the rest kept (the limit travels as the argument)
-        # and the package's no-improvement limit added; pairs enforced by default
+        # and the package's no-improvement limit added
         assert call["options"] == {"objective": core.ObjectiveType.MinMax, "time_limit": 7, "improve": True,
                                    "seed": 4, "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT,
-                                   "enforce_precedence": True}
-        assert call["kwargs"] == {"consume_costs": True}  # no callback unless one is given
+                                   "enforce_precedence": True}  # the package enforces pairs by default
+        assert call["kwargs"]["consume_costs"] is True
+
+    @pytest.mark.parametrize("key", sorted(PER_CALL))
+    def test_every_per_call_option_replaces_the_documents_and_none_keeps_it(self, make_doc, monkeypatch, key):
+        seen = []
+        real = core.solve_problem
+
+        def call(problem, time_limit, **kwargs):
+            seen.append(getattr(problem.options(), key))
+            return real(problem, time_limit, **kwargs)
+
+        monkeypatch.setattr(api._kvr_core, "solve_problem", call)
+        doc = make_doc(3)
+        own = {"improve": True, "seed": 3, "max_iterations": 4, "max_no_improvement": 6, "memory_limit_mb": 654.0,
+               "missing_cost": 800.0, "enforce_precedence": True}
+        doc["options"].update(own)
+        kvr_mtsp.solve(doc, time_limit=1, **{key: PER_CALL[key]})
+        # improve and seed have defaults of their own (True and 0); None keeps the document's value.
+        kvr_mtsp.solve(doc, time_limit=1, **{key: None})
+        assert seen == [PER_CALL[key], own[key]]
+
+    @pytest.mark.parametrize("key, value", [("max_iterations", "many"), ("memory_limit_mb", "lots"),
+                                            ("missing_cost", [1])])
+    def test_a_value_of_the_wrong_type_names_the_option(self, make_doc, key, value):
+        with pytest.raises(ValueError, match=f'the option "{key}" cannot hold'):
+            kvr_mtsp.solve(make_doc(3), time_limit=1, **{key: value})
+
+    def test_the_options_have_the_documents_meaning(self, make_doc):
+        # A missing_cost below every arc leaves no connection: no solution, as the document's own would.
+        doc = make_doc(3)
+        assert kvr_mtsp.solve(doc, time_limit=1, missing_cost=0.5).status == "failed"
+        doc["options"]["missing_cost"] = 0.5
+        assert kvr_mtsp.solve(doc, time_limit=1).status == "failed"
+        with pytest.raises(ValueError):
+            kvr_mtsp.solve(make_doc(3), time_limit=1, memory_limit_mb=-1.0)
+
+    def test_every_per_call_option_is_documented(self):
+        doc = kvr_mtsp.solve.__doc__
+        assert all(f"`{key}`" in doc for key in PER_CALL)
 
     def test_without_time_limit_the_documents_own_holds(self, make_doc, recorded):
         kvr_mtsp.solve(make_doc(4), improve=False)
@@ -216,3 +259,15 @@ class TestReader:
         assert [node.id for node in nodes] == [node["id"] for node in doc["nodes"]]
         # Without its matrices every arc is a missing connection.
         assert core.solve_problem(problem, 1.0)["status"] == "failed"
+
+
+class TestFoundBy:
+    def test_the_part_that_found_the_solution_is_named(self, make_doc):
+        doc = make_doc(5)
+        assert kvr_mtsp.solve(doc, time_limit=1, improve=False).found_by == "search"
+        calls = []
+        engine = kvr_mtsp.solve(doc, time_limit=1, max_iterations=50, on_progress=calls.append)
+        last = [record.phase for record in calls if record.improving][-1]
+        assert engine.found_by == last  # the caller's callable still sees every record
+        doc["options"]["missing_cost"] = 0.5
+        assert kvr_mtsp.solve(doc, time_limit=1).found_by is None  # no solution

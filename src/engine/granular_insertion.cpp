@@ -32,13 +32,13 @@ void GranularInsertion::Consider(const Solution& solution, const PenaltyWeights&
   const double cost = rules_.Cost(k, whole, weights);
   if (!(cost < RouteRules::kInfeasible)) return;
   const double added = (cost - route.cost) * factor;
-  const double first = rules_.MinMax() ? std::max(longest, cost * factor) : added;
-  const double second = rules_.MinMax() ? added : 0.0;
-  if (best.found && (first > best.judged_first ||
-                     (first == best.judged_first && second >= best.judged_second))) {
-    return;
-  }
-  best = Place{k, position, first, second, true};
+  // The objective value after the insertion: (new longest, added cost)
+  // under min-max, the added cost under min-sum (the total before is the
+  // same for every place).
+  const bool min_max = rules_.MinMax();
+  const ObjectiveValue judged{min_max ? std::max(longest, cost * factor) : 0.0, added};
+  if (best.found && !RanksBefore(judged, best.judged, min_max)) return;
+  best = Place{k, position, judged, true};
 }
 
 GranularInsertion::Place GranularInsertion::BestPlace(const Solution& solution, const PenaltyWeights& weights,

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/granular_neighbours.h"
+#include "engine/objective_value.h"
 #include "engine/random.h"
 #include "engine/solution.h"
 
@@ -34,8 +35,7 @@ class GranularInsertion {
   struct Place {
     size_t route = 0;
     size_t position = 0;
-    double judged_first = 0;
-    double judged_second = 0;
+    ObjectiveValue judged;  // the objective value it leads to (see Consider)
     bool found = false;
   };
   // Prices `node` at `position` of route `k` and keeps it in `best` when better.

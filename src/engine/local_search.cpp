@@ -19,32 +19,30 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
     : rules_(rules),
       neighbours_(neighbours),
       segments_(rules, neighbours.Types()),
-      pricer_(rules, segments_),
-      swap_star_(rules, pricer_),
+      joiner_(rules, segments_),
+      relocate_(joiner_),
+      swap_(joiner_),
+      swap_tails_(joiner_, rules.NumNodes()),
+      relocate_within_(joiner_),
+      swap_within_(joiner_),
+      reverse_within_(joiner_, rules.NumNodes()),
+      swap_star_(rules, joiner_),
       order_(rules.Targets()) {
   const size_t n = rules.NumNodes() + 2;
-  scratch_a_.reserve(n);
-  scratch_b_.reserve(n);
   saved_a_.reserve(n);
   saved_b_.reserve(n);
   inner_order_.reserve(n);
 }
 
-bool LocalSearch::Better(const Solution& solution, size_t a, double cost_a, size_t b,
-                         double cost_b) const {
-  if (!(cost_a < RouteRules::kInfeasible) || !(cost_b < RouteRules::kInfeasible)) return false;
-  return Improves(ValueAfter(solution, a, cost_a, b, cost_b), solution.Value(), rules_.MinMax());
+bool LocalSearch::Better(const Solution& solution, const MoveCosts& costs) const {
+  if (!(costs.cost_a < RouteRules::kInfeasible) || !(costs.cost_b < RouteRules::kInfeasible)) return false;
+  return Improves(ValueAfter(solution, costs.a, costs.cost_a, costs.b, costs.cost_b), solution.Value(),
+                  rules_.MinMax());
 }
 
-bool LocalSearch::Commit(Solution& solution, const PenaltyWeights& weights, size_t a, size_t b) {
-  const ObjectiveValue before = solution.Value();
-  saved_a_ = solution.Route(a).nodes;
-  solution.MutableNodes(a) = scratch_a_;
-  if (b != a) {
-    saved_b_ = solution.Route(b).nodes;
-    solution.MutableNodes(b) = scratch_b_;
-    solution.Refresh(b, weights);
-  }
+bool LocalSearch::Settle(Solution& solution, const PenaltyWeights& weights, const ObjectiveValue& before, size_t a,
+                         size_t b) {
+  if (b != a) solution.Refresh(b, weights);
   solution.Refresh(a, weights);
   const bool feasible = solution.Route(a).cost < RouteRules::kInfeasible &&
                         solution.Route(b).cost < RouteRules::kInfeasible;
@@ -136,25 +134,22 @@ bool LocalSearch::TryBetween(Solution& solution, const PenaltyWeights& weights, 
 // Segments of 1..kMaxSegment targets starting at u moved after or before position
 // j of route b, in their order and reversed.
 bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b,
-                                  size_t j, bool is_target) {
+                                      size_t j, bool is_target) {
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
   const EngineRoute& ra = solution.Route(a);
-  const EngineRoute& rb = solution.Route(b);
   const size_t last_a = ra.nodes.size() - 2;
   for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last_a; ++count) {
     if (!rules_.CanServe(b, ra.nodes[i + count - 1])) break;
-    const double a_without = pricer_.RemoveSegment(solution, a, i, count, weights);
+    const double a_without = relocate_.Removed(solution, a, i, count, weights);
     if (!(a_without < RouteRules::kInfeasible)) continue;
     for (size_t at : {j + 1, j}) {
       if (at == 0 || (at == j && !is_target)) continue;
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        const double b_with = pricer_.InsertSegment(solution, b, at, a, i, count, reversed, weights);
-        if (!Better(solution, a, a_without, b, b_with)) continue;
-        MovePricer::RemoveSegmentNodes(ra.nodes, i, count, scratch_a_);
-        MovePricer::InsertSegmentNodes(rb.nodes, at, ra.nodes, i, count, reversed, scratch_b_);
-        if (Commit(solution, weights, a, b)) return true;
+        const RelocateSegment::Move move{a, i, count, b, at, reversed};
+        const double b_with = relocate_.Inserted(solution, move, weights);
+        if (Take(solution, weights, relocate_, move, {a, a_without, b, b_with})) return true;
       }
     }
   }
@@ -162,39 +157,14 @@ bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& 
 }
 
 bool LocalSearch::TrySwap(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j) {
-  const size_t a = solution.RouteOf(u);
-  const size_t i = solution.PositionOf(u);
-  const EngineRoute& ra = solution.Route(a);
-  const EngineRoute& rb = solution.Route(b);
-  const size_t v = rb.nodes[j];
-  if (!rules_.CanServe(b, u) || !rules_.CanServe(a, v)) return false;
-  const double a_swapped = pricer_.Replace(solution, a, i, v, i, weights);
-  if (!(a_swapped < RouteRules::kInfeasible)) return false;
-  const double b_swapped = pricer_.Replace(solution, b, j, u, j, weights);
-  if (!Better(solution, a, a_swapped, b, b_swapped)) return false;
-  scratch_a_ = ra.nodes;
-  scratch_a_[i] = v;
-  scratch_b_ = rb.nodes;
-  scratch_b_[j] = u;
-  return Commit(solution, weights, a, b);
+  const SwapTargets::Move move{solution.RouteOf(u), solution.PositionOf(u), b, j};
+  return Take(solution, weights, swap_, move, swap_.Evaluate(solution, move, weights));
 }
 
 bool LocalSearch::TryTailExchange(Solution& solution, const PenaltyWeights& weights, size_t a, size_t i,
                                   size_t b, size_t j) {
-  const EngineRoute& ra = solution.Route(a);
-  const EngineRoute& rb = solution.Route(b);
-  const size_t last_a = ra.nodes.size() - 2;
-  const size_t last_b = rb.nodes.size() - 2;
-  if (i > last_a || j > last_b || (i == last_a && j == last_b)) return false;
-  if (j < last_b && !segments_.TailServable(b, segments_.SlotOf(a), j + 1)) return false;
-  if (i < last_a && !segments_.TailServable(a, segments_.SlotOf(b), i + 1)) return false;
-  const double cost_a = pricer_.TailExchange(solution, a, i, b, j, weights);
-  if (!(cost_a < RouteRules::kInfeasible)) return false;
-  const double cost_b = pricer_.TailExchange(solution, b, j, a, i, weights);
-  if (!Better(solution, a, cost_a, b, cost_b)) return false;
-  MovePricer::TailExchangeNodes(ra.nodes, i, rb.nodes, j, scratch_a_);
-  MovePricer::TailExchangeNodes(rb.nodes, j, ra.nodes, i, scratch_b_);
-  return Commit(solution, weights, a, b);
+  const SwapTails::Move move{a, i, b, j};
+  return Take(solution, weights, swap_tails_, move, swap_tails_.Evaluate(solution, move, weights));
 }
 
 // Moves of target u (position i) against the target at position j of its
@@ -204,36 +174,32 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
   const size_t a = solution.RouteOf(u);
   const size_t i = solution.PositionOf(u);
   if (i == j) return false;
-  const std::vector<size_t>& nodes = solution.Route(a).nodes;
-  const size_t last = nodes.size() - 2;
+  const size_t last = solution.Route(a).nodes.size() - 2;
   for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last; ++count) {
     for (size_t after : {j, j - 1}) {
       if (after + 1 >= i && after <= i + count - 1) continue;  // the segment itself or in place
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        const double cost = pricer_.MoveSegmentWithin(solution, a, i, count, after, reversed, weights);
-        if (!Better(solution, a, cost, a, cost)) continue;
-        MovePricer::MoveSegmentWithinNodes(nodes, i, count, after, reversed, scratch_a_);
-        if (Commit(solution, weights, a, a)) return true;
+        const RelocateWithin::Move move{a, i, count, after, reversed};
+        if (Take(solution, weights, relocate_within_, move, relocate_within_.Evaluate(solution, move, weights))) {
+          return true;
+        }
       }
     }
   }
   const size_t low = std::min(i, j);
   const size_t high = std::max(i, j);
-  const double swapped = pricer_.SwapWithin(solution, a, low, high, weights);
-  if (Better(solution, a, swapped, a, swapped)) {
-    MovePricer::SwapWithinNodes(nodes, low, high, scratch_a_);
-    if (Commit(solution, weights, a, a)) return true;
-  }
+  const SwapWithin::Move swap{a, low, high};
+  if (Take(solution, weights, swap_within_, swap, swap_within_.Evaluate(solution, swap, weights))) return true;
   // 2-opt: reversing low+1..high joins the node at low to the one at high;
   // reversing low..high-1 joins the nodes after them.
   for (size_t first : {low, low - 1}) {
     const size_t end = first + (high - low);
     if (end < first + 2) continue;
-    const double cost = pricer_.ReverseWithin(solution, a, first, end, scratch_a_, weights);
-    if (!Better(solution, a, cost, a, cost)) continue;
-    MovePricer::ReverseWithinNodes(nodes, first, end, scratch_a_);
-    if (Commit(solution, weights, a, a)) return true;
+    const ReverseWithin::Move move{a, first, end};
+    if (Take(solution, weights, reverse_within_, move, reverse_within_.Evaluate(solution, move, weights))) {
+      return true;
+    }
   }
   return false;
 }
@@ -248,14 +214,7 @@ size_t LocalSearch::SwapStarPass(Solution& solution, const PenaltyWeights& weigh
       if (stop && stop()) return taken;
       SwapStar::Exchange exchange;
       if (!swap_star_.Best(solution, weights, a, b, exchange)) continue;
-      const size_t i = solution.PositionOf(exchange.u);
-      const size_t j = solution.PositionOf(exchange.v);
-      const double cost_a = pricer_.Replace(solution, a, i, exchange.v, exchange.place_v, weights);
-      const double cost_b = pricer_.Replace(solution, b, j, exchange.u, exchange.place_u, weights);
-      if (!Better(solution, a, cost_a, b, cost_b)) continue;
-      MovePricer::ReplaceNodes(solution.Route(a).nodes, i, exchange.v, exchange.place_v, scratch_a_);
-      MovePricer::ReplaceNodes(solution.Route(b).nodes, j, exchange.u, exchange.place_u, scratch_b_);
-      if (Commit(solution, weights, a, b)) ++taken;
+      if (Take(solution, weights, swap_star_, exchange, swap_star_.Evaluate(solution, exchange, weights))) ++taken;
     }
   }
   return taken;

@@ -5,11 +5,18 @@
 #include <vector>
 
 #include "engine/granular_neighbours.h"
-#include "engine/move_pricing.h"
 #include "engine/random.h"
+#include "engine/relocate_segment.h"
+#include "engine/relocate_within.h"
+#include "engine/reverse_within.h"
+#include "engine/route_operator.h"
 #include "engine/route_segments.h"
+#include "engine/segment_joiner.h"
 #include "engine/solution.h"
 #include "engine/swap_star.h"
+#include "engine/swap_tails.h"
+#include "engine/swap_targets.h"
+#include "engine/swap_within.h"
 
 namespace tarsel {
 
@@ -29,7 +36,10 @@ namespace tarsel {
 // segments (2-opt within a route in full where reversal changes the cost)
 // and taken when it improves the objective (min-max: longest route, then
 // total; min-sum: total) and keeps every window end, length limit and
-// connection. Buffers are sized once; the loop does not allocate.
+// connection. Each move kind is an operator (`route_operator.h`) that prices
+// and applies it; the search chooses the moves to try, takes them and
+// refreshes the stored segments. Buffers are sized once; the loop does not
+// allocate.
 class LocalSearch {
  public:
   LocalSearch(const RouteRules& rules, const GranularNeighbours& neighbours);
@@ -63,23 +73,44 @@ class LocalSearch {
   bool MoveOffLongest(Solution& solution, const PenaltyWeights& weights, size_t longest);
   size_t ImproveWithin(Solution& solution, const PenaltyWeights& weights, size_t k,
                        const std::function<bool()>& stop);
-  // Judges new costs of routes a and b (a == b for one route).
-  bool Better(const Solution& solution, size_t a, double cost_a, size_t b, double cost_b) const;
-  // Applies the candidate held in scratch_a_ (and scratch_b_) and keeps it
+  // Judges the new costs of a move's routes.
+  bool Better(const Solution& solution, const MoveCosts& costs) const;
+  // Takes the move when its priced costs improve the objective and the
+  // exact evaluation of the applied routes confirms it.
+  template <typename Operator>
+  bool Take(Solution& solution, const PenaltyWeights& weights, Operator& op, const typename Operator::Move& move,
+            const MoveCosts& costs) {
+    return Better(solution, costs) && Commit(solution, weights, op, move, costs.a, costs.b);
+  }
+  // Applies the move to routes a and b (a == b for one route) and keeps it
   // only when the exact evaluation confirms the improvement; then refreshes
   // the stored segments of the changed routes.
-  bool Commit(Solution& solution, const PenaltyWeights& weights, size_t a, size_t b);
+  template <typename Operator>
+  bool Commit(Solution& solution, const PenaltyWeights& weights, Operator& op, const typename Operator::Move& move,
+              size_t a, size_t b) {
+    const ObjectiveValue before = solution.Value();
+    saved_a_ = solution.Route(a).nodes;
+    if (b != a) saved_b_ = solution.Route(b).nodes;
+    op.Apply(solution, move);
+    return Settle(solution, weights, before, a, b);
+  }
+  // The second half of Commit, after the move was applied.
+  bool Settle(Solution& solution, const PenaltyWeights& weights, const ObjectiveValue& before, size_t a, size_t b);
 
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;
   RouteSegments segments_;
-  MovePricer pricer_;
+  SegmentJoiner joiner_;
+  RelocateSegment relocate_;
+  SwapTargets swap_;
+  SwapTails swap_tails_;
+  RelocateWithin relocate_within_;
+  SwapWithin swap_within_;
+  ReverseWithin reverse_within_;
   SwapStar swap_star_;
   std::vector<size_t> order_;
   std::vector<size_t> inner_order_;  // targets of one route for the passes over all its pairs
-  std::vector<size_t> scratch_a_;
-  std::vector<size_t> scratch_b_;
-  std::vector<size_t> saved_a_;
+  std::vector<size_t> saved_a_;  // the routes before a move, restored when it does not improve
   std::vector<size_t> saved_b_;
 };
 

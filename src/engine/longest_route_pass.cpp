@@ -36,7 +36,7 @@ bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weigh
   bool best_reversed = false;
   for (size_t i = 1; i <= last; ++i) {
     for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last; ++count) {
-      const double without = pricer_.RemoveSegment(solution, longest, i, count, weights);
+      const double without = relocate_.Removed(solution, longest, i, count, weights);
       // Only a shorter longest route can lower the objective's first part.
       if (!(without < current_cost)) continue;
       for (size_t r = 0; r < solution.NumRoutes(); ++r) {
@@ -48,7 +48,8 @@ bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weigh
         for (size_t at = 1; at < len_r; ++at) {
           for (bool reversed : {false, true}) {
             if (reversed && count == 1) continue;
-            const double with = pricer_.InsertSegment(solution, r, at, longest, i, count, reversed, weights);
+            const double with =
+                relocate_.Inserted(solution, RelocateSegment::Move{longest, i, count, r, at, reversed}, weights);
             if (!(with < RouteRules::kInfeasible)) continue;
             const ObjectiveValue value = ValueAfter(solution, longest, without, r, with);
             if (!RanksBefore(value, best, true)) continue;
@@ -64,11 +65,8 @@ bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weigh
     }
   }
   if (best_count == 0 || !Improves(best, current, true)) return false;
-  MovePricer::RemoveSegmentNodes(nodes, best_i, best_count, scratch_a_);
-  MovePricer::InsertSegmentNodes(solution.Route(best_route).nodes, best_at, nodes, best_i, best_count,
-                             best_reversed,
-                             scratch_b_);
-  return Commit(solution, weights, longest, best_route);
+  const RelocateSegment::Move move{longest, best_i, best_count, best_route, best_at, best_reversed};
+  return Commit(solution, weights, relocate_, move, longest, best_route);
 }
 
 // Every move within route k between any two of its targets (not only

@@ -4,21 +4,9 @@
 #include <limits>
 
 #include "common/special_values.h"
+#include "engine/objective_value.h"
 
 namespace tarsel {
-
-namespace {
-
-// A judged insertion: compared lexicographically.
-struct Judged {
-  double first = std::numeric_limits<double>::infinity();
-  double second = std::numeric_limits<double>::infinity();
-  bool operator<(const Judged& other) const {
-    return first < other.first || (first == other.first && second < other.second);
-  }
-};
-
-}  // namespace
 
 RegretInsertion::RegretInsertion(const RouteRules& rules) : rules_(rules) {
   options_.resize(rules.NumNodes() * rules.NumAgents());
@@ -60,34 +48,38 @@ bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Ra
     const double longest = solution.Value().longest;
     size_t chosen = kNoIndex;
     size_t chosen_route = kNoIndex;
-    Judged chosen_regret{-1, -1};
-    Judged chosen_best;
+    // An insertion is judged by the objective value it leads to: (new
+    // longest, added cost) under min-max, the added cost under min-sum (the
+    // total before is the same for every insertion). Regrets are the
+    // differences of such values, in the same order.
+    const double infinity = std::numeric_limits<double>::infinity();
+    ObjectiveValue chosen_regret{-1, -1};
+    ObjectiveValue chosen_best{infinity, infinity};
     for (size_t index = 0; index < pending_.size(); ++index) {
       const size_t node = pending_[index];
-      Judged best;
-      Judged second;
+      ObjectiveValue best{infinity, infinity};
+      ObjectiveValue second{infinity, infinity};
       size_t best_route = kNoIndex;
       for (size_t k = 0; k < m; ++k) {
         const Option& option = options_[node * m + k];
         if (!(option.cost < RouteRules::kInfeasible)) continue;
         const double added = (option.cost - solution.Route(k).cost) * option.factor;
-        const Judged judged = min_max ? Judged{std::max(longest, option.cost * option.factor), added}
-                                      : Judged{added, 0.0};
-        if (judged < best) {
+        const ObjectiveValue judged{min_max ? std::max(longest, option.cost * option.factor) : 0.0, added};
+        if (RanksBefore(judged, best, min_max)) {
           second = best;
           best = judged;
           best_route = k;
-        } else if (judged < second) {
+        } else if (RanksBefore(judged, second, min_max)) {
           second = judged;
         }
       }
       if (best_route == kNoIndex) continue;
-      const double infinity = std::numeric_limits<double>::infinity();
-      const Judged regret = second.first == infinity
-                                ? Judged{infinity, infinity}
-                                : Judged{second.first - best.first, second.second - best.second};
-      if (chosen == kNoIndex || chosen_regret < regret ||
-          (!(regret < chosen_regret) && best < chosen_best)) {
+      const bool no_second = (min_max ? second.longest : second.total) == infinity;
+      const ObjectiveValue regret = no_second
+                                        ? ObjectiveValue{infinity, infinity}
+                                        : ObjectiveValue{second.longest - best.longest, second.total - best.total};
+      if (chosen == kNoIndex || RanksBefore(chosen_regret, regret, min_max) ||
+          (!RanksBefore(regret, chosen_regret, min_max) && RanksBefore(best, chosen_best, min_max))) {
         chosen = index;
         chosen_route = best_route;
         chosen_regret = regret;

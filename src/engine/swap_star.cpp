@@ -4,9 +4,9 @@
 
 namespace tarsel {
 
-SwapStar::SwapStar(const RouteRules& rules, const MovePricer& pricer)
+SwapStar::SwapStar(const RouteRules& rules, const SegmentJoiner& joiner)
     : rules_(rules),
-      pricer_(pricer),
+      joiner_(joiner),
       nodes_(rules.NumNodes()),
       version_(rules.NumAgents(), 1),
       place_version_(rules.NumAgents() * rules.NumNodes(), 0),
@@ -33,7 +33,7 @@ const SwapStar::Place* SwapStar::Places(const Solution& solution, const PenaltyW
   for (size_t slot = 0; slot < kPlaces; ++slot) places[slot] = {RouteRules::kInfeasible, 0};
   const size_t len = solution.Route(k).nodes.size();
   for (size_t p = 1; p < len; ++p) {
-    const double cost = pricer_.InsertNode(solution, k, p, node, weights);
+    const double cost = joiner_.WithNode(solution, k, p, node, weights);
     if (!(cost < places[kPlaces - 1].cost)) continue;
     size_t slot = kPlaces - 1;
     while (slot > 0 && cost < places[slot - 1].cost) {
@@ -49,7 +49,7 @@ double SwapStar::ReplaceEstimate(const Solution& solution, const PenaltyWeights&
                                  size_t node, double removal_delta,
                                  size_t& place) {
   // In the removed target's place: exact.
-  double best = pricer_.Replace(solution, k, j, node, j, weights);
+  double best = joiner_.Replace(solution, k, j, node, j, weights);
   place = j;
   // Elsewhere: the insertion into the route as it stands plus the change of
   // removing the target (exact when the two do not interact, as for plain
@@ -78,8 +78,8 @@ bool SwapStar::Best(const Solution& solution, const PenaltyWeights& weights, siz
   const double cost_b = solution.Route(b).cost;
   removal_a_.assign(nodes_a.size(), RouteRules::kInfeasible);
   removal_b_.assign(nodes_b.size(), RouteRules::kInfeasible);
-  for (size_t i = 1; i + 1 < nodes_a.size(); ++i) removal_a_[i] = pricer_.RemoveSegment(solution, a, i, 1, weights) - cost_a;
-  for (size_t j = 1; j + 1 < nodes_b.size(); ++j) removal_b_[j] = pricer_.RemoveSegment(solution, b, j, 1, weights) - cost_b;
+  for (size_t i = 1; i + 1 < nodes_a.size(); ++i) removal_a_[i] = joiner_.Without(solution, a, i, 1, weights) - cost_a;
+  for (size_t j = 1; j + 1 < nodes_b.size(); ++j) removal_b_[j] = joiner_.Without(solution, b, j, 1, weights) - cost_b;
   const bool min_max = rules_.MinMax();
   const ObjectiveValue current = solution.Value();
   ObjectiveValue best_value = current;
@@ -99,11 +99,35 @@ bool SwapStar::Best(const Solution& solution, const PenaltyWeights& weights, siz
       const ObjectiveValue value = ValueAfter(solution, a, new_a, b, new_b);
       if (!RanksBefore(value, best_value, min_max)) continue;
       best_value = value;
-      exchange = {u, v, place_v, place_u};
+      exchange = {a, b, u, v, place_v, place_u};
       found = true;
     }
   }
   return found && Improves(best_value, current, min_max);
+}
+
+MoveCosts SwapStar::Evaluate(const Solution& solution, const Move& move, const PenaltyWeights& weights) const {
+  const size_t i = solution.PositionOf(move.u);
+  const size_t j = solution.PositionOf(move.v);
+  return {move.a, joiner_.Replace(solution, move.a, i, move.v, move.place_v, weights), move.b,
+          joiner_.Replace(solution, move.b, j, move.u, move.place_u, weights)};
+}
+
+namespace {
+
+// The target at j leaves `nodes`; `node` goes before position p of the
+// nodes as they were.
+void ReplaceNodes(std::vector<size_t>& nodes, size_t j, size_t node, size_t p) {
+  nodes.erase(nodes.begin() + static_cast<std::ptrdiff_t>(j));
+  const size_t at = p <= j ? p : p - 1;
+  nodes.insert(nodes.begin() + static_cast<std::ptrdiff_t>(at), node);
+}
+
+}  // namespace
+
+void SwapStar::Apply(Solution& solution, const Move& move) {
+  ReplaceNodes(solution.MutableNodes(move.a), solution.PositionOf(move.u), move.v, move.place_v);
+  ReplaceNodes(solution.MutableNodes(move.b), solution.PositionOf(move.v), move.u, move.place_u);
 }
 
 }  // namespace tarsel

@@ -5,8 +5,9 @@
 #include <utility>
 #include <vector>
 
-#include "engine/move_pricing.h"
+#include "engine/route_operator.h"
 #include "engine/route_rules.h"
+#include "engine/segment_joiner.h"
 #include "engine/solution.h"
 
 namespace tarsel {
@@ -16,18 +17,22 @@ namespace tarsel {
 // the other was). For every (route, target) the three cheapest insertion
 // places into the route as it stands are cached and recomputed only after
 // the route changed; an exchange is estimated from them and the removal
-// costs (the place of the removed target itself priced exactly), and
-// the caller prices the chosen exchange exactly before taking it.
-class SwapStar {
- public:
-  struct Exchange {
-    size_t u = 0;        // target of route a
-    size_t v = 0;        // target of route b
-    size_t place_v = 0;  // v goes before this position of a (u's own: in u's place)
-    size_t place_u = 0;  // u goes before this position of b
-  };
+// costs (the place of the removed target itself priced exactly); the
+// caller prices the chosen exchange exactly (`Evaluate`) before taking it.
+struct SwapStarMove {
+  size_t a = 0;        // route of u
+  size_t b = 0;        // route of v
+  size_t u = 0;        // target of route a
+  size_t v = 0;        // target of route b
+  size_t place_v = 0;  // v goes before this position of a (u's own: in u's place)
+  size_t place_u = 0;  // u goes before this position of b
+};
 
-  SwapStar(const RouteRules& rules, const MovePricer& pricer);
+class SwapStar final : public RouteOperator<SwapStarMove> {
+ public:
+  using Exchange = SwapStarMove;
+
+  SwapStar(const RouteRules& rules, const SegmentJoiner& joiner);
 
   // Every cached insertion and every examined pair is out of date.
   void Forget();
@@ -38,6 +43,10 @@ class SwapStar {
   // The exchange between routes a and b with the best estimated value, when
   // it is estimated to improve the solution; marks the pair examined.
   bool Best(const Solution& solution, const PenaltyWeights& weights, size_t a, size_t b, Exchange& exchange);
+
+  // The exact costs of both routes after the exchange.
+  MoveCosts Evaluate(const Solution& solution, const Move& move, const PenaltyWeights& weights) const override;
+  void Apply(Solution& solution, const Move& move) override;
 
  private:
   struct Place {
@@ -54,7 +63,7 @@ class SwapStar {
                          size_t& place);
 
   const RouteRules& rules_;
-  const MovePricer& pricer_;
+  const SegmentJoiner& joiner_;
   size_t nodes_;
   std::vector<uint64_t> version_;         // per route, bumped on change
   std::vector<uint64_t> place_version_;   // (route, node) -> route version of the cached places

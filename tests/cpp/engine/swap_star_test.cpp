@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "engine/granular_neighbours.h"
-#include "engine/move_pricing.h"
 #include "engine/objective_value.h"
 #include "engine/random_instance.h"
 #include "engine/route_rules.h"
 #include "engine/route_segments.h"
+#include "engine/segment_joiner.h"
 #include "engine/solution.h"
 #include "engine/swap_star.h"
 
@@ -86,8 +86,8 @@ TEST(SwapStar, FindsTheBestExchangeOfAnExhaustiveSearchOnTravelCosts) {
     rules.SetMinMax(variant % 3 != 1);
     GranularNeighbours neighbours(rules, 5);
     RouteSegments segments(rules, neighbours.Types());
-    MovePricer pricer(rules, segments);
-    SwapStar swap_star(rules, pricer);
+    SegmentJoiner joiner(rules, segments);
+    SwapStar swap_star(rules, joiner);
     std::mt19937 random(seed);
     for (int trial = 0; trial < 20; ++trial) {
       // Random routes: each target to a random agent that may serve it.
@@ -121,11 +121,11 @@ TEST(SwapStar, FindsTheBestExchangeOfAnExhaustiveSearchOnTravelCosts) {
       ++improving;
       // The proposed exchange, priced exactly, is worth the exhaustive best.
       const size_t lo = std::min(a, b), hi = std::max(a, b);
-      const size_t i = solution.PositionOf(exchange.u);
-      const size_t j = solution.PositionOf(exchange.v);
-      std::vector<size_t> route_a, route_b;
-      MovePricer::ReplaceNodes(solution.Route(lo).nodes, i, exchange.v, exchange.place_v, route_a);
-      MovePricer::ReplaceNodes(solution.Route(hi).nodes, j, exchange.u, exchange.place_u, route_b);
+      EXPECT_EQ(exchange.a, lo);
+      EXPECT_EQ(exchange.b, hi);
+      Solution applied = solution;
+      swap_star.Apply(applied, exchange);
+      const std::vector<size_t> route_a = applied.Route(lo).nodes, route_b = applied.Route(hi).nodes;
       const double cost_a = rules.ExactCost(lo, route_a, PenaltyWeights{});
       const double cost_b = rules.ExactCost(hi, route_b, PenaltyWeights{});
       const ObjectiveValue value{std::max({cost_a, cost_b, solution.LongestExcept(lo, hi)}),

@@ -1,8 +1,13 @@
-"""Independent checker for solutions of JSON instance documents.
+"""Independent checker for results of JSON instance documents.
 
-It reads the instance document itself, the way the solver's loader and its
-construction read it, and never uses the solver's code: `parse_json` reads
-text as the solver's strict parser does, `read_instance` applies the
+    kvr-mtsp check INSTANCE.json RESULT.json
+    verdict = kvr_mtsp.check("instance.json", "result.json")   # or result.check()
+    for violation in verdict.violations:
+        print(violation.kind, violation.message)
+
+It reads the instance document itself (with the package's JSON reader,
+`kvr_mtsp.json_text`), the way the solver's loader and its construction
+read it, and never uses the solver's code: `read_instance` applies the
 loader's conversions (ids unsigned 64-bit, "seed" and "max_iterations"
 signed 64-bit, route-length limits and capacities the numbers given;
 booleans as 1 and 0 except in the options) and raises `ShapeError` for a
@@ -11,7 +16,8 @@ document the loader rejects, `InvalidInstance` for one whose "seed" or
 whose costs are negative or whose "missing_cost" is not positive, and
 `UnknownReference` for one that names unknown nodes or types (also
 `InvalidInstance` for precedence pairs enforced without "improve"), in the order
-the solver construction checks them.
+the solver construction checks them. `parse_json` reads a text as the
+solver's parser does, integers beyond the 64-bit ranges as doubles.
 
 Routes are lists of node positions (indices into the document's "nodes").
 Everything is recomputed along each route: start and end nodes, every target
@@ -21,7 +27,7 @@ types allowed per node, depots of other agents, arcs that exist (below the
 matrix with waiting for time windows, at the start node too (with open
 routes, `return_to_end: false`, the leg back to the own start or end node
 is free), window ends and route-length limits, waiting included. A reported
-cost must equal the recomputed one.
+cost must equal the recomputed one, and so must the objective.
 
 With the option "enforce_precedence" true, the precedence pairs of
 "sequence" constraints hold too: a "same" pair on one route in order, a
@@ -33,26 +39,41 @@ until nothing changes; routes that wait for each other in a cycle (found
 on the graph of route order and pairs) have no schedule.
 
 Entry points, by the shape of what is checked:
-- `check_result`: a result dictionary of the JSON entry points (keys,
-  status, statistics, anytime log, then its routes);
+- `check`: any result the package writes (the module's result document,
+  the command line's --output, a batch result file, a SolveResult) against
+  an instance (a path, a JSON text, a dict); gives a `Verdict` whose
+  `violations` name each fault by its kind (`KINDS`);
+- `check_result`: exactly the module's result dictionary (its keys, status,
+  statistics, anytime log, then its routes);
 - `check_routes`: only its "routes" list (agent ids, paths, costs);
 - `check_solution`: bare paths, one per agent, as the benchmarks have them
   (an idle agent may have an empty path); gives the recomputed costs too;
 - `route_errors`: one agent's route alone, with its recomputed cost;
 - `walk_cost`: one agent's cost along a path or a prefix of one, or None
-  when it breaks a window, a limit or an arc.
+  when it breaks a window, a limit or an arc;
+- `foreign_routes`: why routes cannot belong to an instance (agents or
+  nodes it does not have), shared with the plot.
 
 The same rules hold for the solver on any document it accepts (the fuzz
 tests) and for the peers on the benchmark instances.
+
+Pure Python on purpose, like `kvr_mtsp.json_ints`: it loads without the
+solver extension.
 """
 from __future__ import annotations
 
-import json
+import argparse
 import math
+import os
+import sys
 from collections import Counter
+from collections.abc import Iterable, Mapping
 from dataclasses import dataclass, field
+from typing import Any
 
 from kvr_mtsp.json_ints import as_i64_option, as_u64
+from kvr_mtsp.json_text import JsonTextError, loads
+from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG
 
 NO_CONNECTION = 9999.0
 COST_REL = 1e-9  # relative difference tolerated between reported and recomputed costs ...
@@ -80,42 +101,27 @@ class InvalidInstance(Exception):
 
 
 def parse_json(text: str | bytes):
-    """Strict JSON as the solver's parser reads it: no NaN or Infinity, no
-    number that overflows a double, no lone surrogate escapes; a leading
-    byte-order mark is skipped."""
+    """Strict JSON as the solver's parser reads it (`kvr_mtsp.json_text`:
+    no NaN or Infinity, no number that overflows a double, a leading
+    byte-order mark skipped), integers outside the 64-bit ranges stored as
+    doubles, and no lone surrogate escapes (ValueError for those)."""
+    return _conform(loads(text))
 
-    def reject_constant(name):
-        raise ValueError(f"non-standard constant {name}")
 
-    def finite_float(literal):
-        value = float(literal)
-        if not math.isfinite(value):
-            raise ValueError(f"number overflow {literal}")
+def _conform(value):
+    """Integers beyond [-2^63, 2^64) as the doubles the parser stores; lone surrogates refused."""
+    if isinstance(value, bool):
         return value
-
-    def check_strings(value):
-        if isinstance(value, str):
-            value.encode("utf-8")  # lone surrogates fail here
-        elif isinstance(value, list):
-            for item in value:
-                check_strings(item)
-        elif isinstance(value, dict):
-            for key, item in value.items():
-                check_strings(key)
-                check_strings(item)
-
-    def float_or_int(literal):
-        # Integers beyond the 64-bit ranges are stored as doubles by the parser.
-        value = int(literal)
-        if -(2**63) <= value < 2**64:
-            return value
-        return finite_float(literal)
-
-    if isinstance(text, bytes):
-        text = text.removeprefix(b"\xef\xbb\xbf").decode("utf-8")
-    doc = json.loads(text, parse_constant=reject_constant, parse_float=finite_float, parse_int=float_or_int)
-    check_strings(doc)
-    return doc
+    if isinstance(value, int):
+        return value if -(2**63) <= value < 2**64 else float(value)
+    if isinstance(value, str):
+        value.encode("utf-8")  # lone surrogates fail here
+        return value
+    if isinstance(value, list):
+        return [_conform(item) for item in value]
+    if isinstance(value, dict):
+        return {_conform(key): _conform(item) for key, item in value.items()}
+    return value
 
 
 # Reading the document as the loader does.
@@ -378,6 +384,41 @@ def _as_instance(instance: Instance | dict) -> Instance:
     return instance if isinstance(instance, Instance) else read_instance(instance)
 
 
+# Violations.
+
+# The kinds of fault, in the order a report lists them.
+KINDS = (
+    "result",  # the result's own shape: keys, status, statistics that are no numbers
+    "foreign",  # agents or nodes the instance does not have: the result belongs to another instance
+    "visits",  # targets served twice or never, incomplete routes, an agent passing its own depot
+    "depots",  # routes that start or end elsewhere than their agent's nodes, or visit other agents' depots
+    "types",  # nodes served by a type their assignment does not allow
+    "connections",  # arcs that do not exist, types without a cost matrix
+    "windows",  # arrivals after a window's end
+    "limits",  # route lengths beyond their agent's "max_length"
+    "pairs",  # precedence pairs broken (with "enforce_precedence"), or routes waiting for each other in a cycle
+    # Rules for loads ("capacity") go here, with their checks beside the
+    # window and limit checks of `_walk`.
+    "costs",  # reported route costs that differ from the ones recomputed from the matrices
+    "objective",  # longest and total cost, the objective and the anytime log against the routes
+)
+
+
+@dataclass(frozen=True)
+class Violation:
+    """One way a result fails its instance: `kind` (one of KINDS) and a message naming the route and node."""
+
+    kind: str
+    message: str
+
+    def __str__(self) -> str:
+        return self.message
+
+
+def _texts(violations: Iterable[Violation]) -> list[str]:
+    return [violation.message for violation in violations]
+
+
 # Checking routes.
 
 def _close(a: float, b: float) -> bool:
@@ -391,7 +432,7 @@ def _late(value: float, bound: float, slack: float) -> bool:
 @dataclass
 class _Walk:
     cost: float  # arrival time at the last node
-    errors: list[str]  # window ends and limits missed
+    errors: list[Violation]  # window ends and limits missed
     unconnected: list[tuple[int, int]]  # arcs taken that do not exist
     starts: list[float] = field(default_factory=list)  # start of service at each node
 
@@ -406,7 +447,8 @@ def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float,
     first = inst.windows.get(path[0])
     if first is not None:
         if _late(0.0, first[1], slack):
-            walk.errors.append(f"start window of node {path[0]} ends at {first[1]!r}, before time 0")
+            walk.errors.append(Violation("windows", f"start window of node {path[0]} ends at {first[1]!r}, "
+                                                    "before time 0"))
         walk.cost = max(0.0, first[0])
     walk.starts.append(walk.cost)
     for previous, node in zip(path, path[1:]):
@@ -420,11 +462,12 @@ def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float,
         window = inst.windows.get(node)
         if window is not None:
             if _late(walk.cost, window[1], slack):
-                walk.errors.append(f"reaches node {node} at {walk.cost!r}, after its window end {window[1]!r}")
+                walk.errors.append(Violation(
+                    "windows", f"reaches node {node} at {walk.cost!r}, after its window end {window[1]!r}"))
             walk.cost = max(walk.cost, window[0])
         if agent.time_limit > 0 and _late(walk.cost, agent.time_limit, slack):
-            walk.errors.append(
-                f"route length {walk.cost!r} exceeds its limit {agent.time_limit:g} at node {node}")
+            walk.errors.append(Violation(
+                "limits", f"route length {walk.cost!r} exceeds its limit {agent.time_limit:g} at node {node}"))
         walk.starts.append(walk.cost)
     return walk
 
@@ -440,50 +483,54 @@ def walk_cost(inst: Instance, k: int, path: list[int]) -> float | None:
 
 def route_errors(inst: Instance, k: int, path: list[int]) -> tuple[list[str], float]:
     """Every way `path` fails as agent k's whole route, and its cost."""
-    return _check_path(inst, k, path, None)
+    violations, cost = _check_path(inst, k, path, None)
+    return _texts(violations), cost
 
 
 def _check_path(inst: Instance, k: int, path: list[int], reported: float | None,
-                slack: float = 0.0, release: dict[int, float] | None = None) -> tuple[list[str], float]:
-    """Errors of agent k's route and its recomputed cost."""
+                slack: float = 0.0, release: dict[int, float] | None = None) -> tuple[list[Violation], float]:
+    """Violations of agent k's route and its recomputed cost."""
     agent = inst.agents[k]
     name = f"route {k} (agent {agent.id})"
     if len(path) < 2:
-        return [f"{name}: {path} is not a complete route"], 0.0
+        return [Violation("visits", f"{name}: {path} is not a complete route")], 0.0
     for v in path:
         if not isinstance(v, int) or isinstance(v, bool) or not 0 <= v < inst.n:
-            return [f"{name}: node position {v!r} does not exist (positions 0..{inst.n - 1})"], 0.0
+            return [Violation("foreign", f"{name}: node position {v!r} does not exist "
+                                         f"(positions 0..{inst.n - 1})")], 0.0
     errors = []
     if path[0] != agent.start:
-        errors.append(f"{name}: starts at {path[0]}, not at its start node {agent.start}")
+        errors.append(Violation("depots", f"{name}: starts at {path[0]}, not at its start node {agent.start}"))
     closing = {agent.goal} if inst.return_to_end else {agent.start, agent.goal}
     if path[-1] not in closing:
-        errors.append(f"{name}: ends at {path[-1]}, not at {' or '.join(map(str, sorted(closing)))}")
+        errors.append(Violation("depots", f"{name}: ends at {path[-1]}, not at "
+                                          f"{' or '.join(map(str, sorted(closing)))}"))
     for node in path[1:-1]:
         if node in (agent.start, agent.goal):
-            errors.append(f"{name}: passes its own start or end node {node}")
+            errors.append(Violation("visits", f"{name}: passes its own start or end node {node}"))
         elif node in inst.goal_set:
-            errors.append(f"{name}: visits {node}, the end node of another agent")
+            errors.append(Violation("depots", f"{name}: visits {node}, the end node of another agent"))
         elif node in inst.start_set:
-            errors.append(f"{name}: visits {node}, the start node of another agent")
+            errors.append(Violation("depots", f"{name}: visits {node}, the start node of another agent"))
     for node in path:
         if agent.type_index not in inst.allowed[node]:
-            errors.append(f"{name}: type {agent.type_name!r} may not serve node {node}")
+            errors.append(Violation("types", f"{name}: type {agent.type_name!r} may not serve node {node}"))
 
     walk = _walk(inst, agent, path, slack=slack, release=release)
     if walk.unconnected:
         # An agent that stays at its depot needs no matrix.
         if agent.type_index not in inst.matrices:
-            errors.append(f"{name}: no cost matrix for type {agent.type_name!r}")
+            errors.append(Violation("connections", f"{name}: no cost matrix for type {agent.type_name!r}"))
         else:
-            errors += [f"{name}: no connection from {a} to {b}" for a, b in walk.unconnected]
-    errors += [f"{name}: {e}" for e in walk.errors]
+            errors += [Violation("connections", f"{name}: no connection from {a} to {b}")
+                       for a, b in walk.unconnected]
+    errors += [Violation(e.kind, f"{name}: {e.message}") for e in walk.errors]
     if errors or reported is None:
         return errors, walk.cost
 
     dissolved = len(path) == 2 and reported == 0.0  # a route without targets may report nothing
     if not _close(reported, walk.cost) and not dissolved:
-        errors.append(f"{name}: reported cost {reported!r}, recomputed {walk.cost!r}")
+        errors.append(Violation("costs", f"{name}: reported cost {reported!r}, recomputed {walk.cost!r}"))
     return errors, walk.cost
 
 
@@ -517,7 +564,7 @@ def _waits_in_a_cycle(paths: list[list[int]], waits: list[tuple[int, int]]) -> b
     return False
 
 
-def _pair_errors(inst: Instance, paths: list[list[int]], slack: float) -> tuple[list[str], dict[int, float]]:
+def _pair_errors(inst: Instance, paths: list[list[int]], slack: float) -> tuple[list[Violation], dict[int, float]]:
     """With enforced pairs: every pair the routes' order breaks, and the
     time until which each node waits for its partners on other routes,
     found by walking all routes again with the partners' start times until
@@ -528,27 +575,27 @@ def _pair_errors(inst: Instance, paths: list[list[int]], slack: float) -> tuple[
     for k, path in enumerate(paths):
         for i, node in enumerate(path[1:-1], start=1):
             where.setdefault(node, (k, i))
-    errors: list[str] = []
+    errors: list[Violation] = []
     waits: list[tuple[int, int]] = []
     for before, after, kind in inst.pairs:
         name = f"precedence pair ({kind}) {before} before {after}"
         if before not in where or after not in where:
-            errors.append(f"{name}: a node of it is on no route")
+            errors.append(Violation("pairs", f"{name}: a node of it is on no route"))
             continue
         (route_before, place_before), (route_after, place_after) = where[before], where[after]
         if route_before == route_after:
             if kind == "diff":
-                errors.append(f"{name}: both on route {route_before}")
+                errors.append(Violation("pairs", f"{name}: both on route {route_before}"))
             elif place_before > place_after:
-                errors.append(f"{name}: out of order on route {route_before}")
+                errors.append(Violation("pairs", f"{name}: out of order on route {route_before}"))
         elif kind == "same":
-            errors.append(f"{name}: split over routes {route_before} and {route_after}")
+            errors.append(Violation("pairs", f"{name}: split over routes {route_before} and {route_after}"))
         else:
             waits.append((before, after))
     if not waits:
         return errors, {}
     if _waits_in_a_cycle(paths, waits):
-        return errors + ["routes wait for each other's precedence pairs in a cycle"], {}
+        return errors + [Violation("pairs", "routes wait for each other's precedence pairs in a cycle")], {}
     release: dict[int, float] = {}
     for _ in range(len(where) + 2):
         starts: dict[int, float] = {}
@@ -563,19 +610,19 @@ def _pair_errors(inst: Instance, paths: list[list[int]], slack: float) -> tuple[
         if settled == release:
             return errors, release
         release = settled
-    return errors + ["the precedence waits do not settle"], release
+    return errors + [Violation("pairs", "the precedence waits do not settle")], release
 
 
-def _service_errors(inst: Instance, served: list[int]) -> list[str]:
+def _service_errors(inst: Instance, served: list[int]) -> list[Violation]:
     """Every target served exactly once; `served` holds the inner nodes of all routes."""
     counts = Counter(served)
     errors = []
     repeated = sorted(v for v, count in counts.items() if count > 1)
     if repeated:
-        errors.append(f"nodes served more than once: {repeated}")
+        errors.append(Violation("visits", f"nodes served more than once: {repeated}"))
     missing = sorted(set(range(inst.n)) - inst.start_set - inst.goal_set - set(counts))
     if missing:
-        errors.append(f"{len(missing)} targets not served: {missing[:10]}")
+        errors.append(Violation("visits", f"{len(missing)} targets not served: {missing[:10]}"))
     return errors
 
 
@@ -593,7 +640,7 @@ def _route_entry_errors(inst: Instance, routes) -> list[str]:
     return errors
 
 
-def _solution_errors(inst: Instance, routes: list[dict]) -> list[str]:
+def _solution_errors(inst: Instance, routes: list[dict]) -> list[Violation]:
     errors, release = _pair_errors(inst, [route["path"] for route in routes], 0.0)
     served: list[int] = []
     for k, route in enumerate(routes):
@@ -606,12 +653,48 @@ def check_routes(instance: Instance | dict, routes: list[dict]) -> list[str]:
     """Every way a result's "routes" fail as a solution of `instance` (a
     document or what read_instance made of one)."""
     inst = _as_instance(instance)
-    return _route_entry_errors(inst, routes) or _solution_errors(inst, routes)
+    return _route_entry_errors(inst, routes) or _texts(_solution_errors(inst, routes))
+
+
+def _totals_errors(inst: Instance, stats: Mapping[str, Any], costs: list[float]) -> list[Violation]:
+    """The statistics' longest and total cost against the route costs."""
+    if not _close(stats["max_cost"], max([0.0] + costs)) or not _close(stats["sum_cost"], math.fsum(costs)):
+        return [Violation("objective", f"statistics {dict(stats)} disagree with route costs {costs}")]
+    return []
+
+
+def _anytime_errors(inst: Instance, status: Any, anytime: list, stats: Any) -> list[Violation]:
+    """Every improvement improves, and a solution returned is the best one the log shows."""
+    errors = []
+    key = "max_cost" if inst.min_max else "sum_cost"
+    best = math.inf
+    for point in anytime:
+        value = point[key]
+        if not value < best - 1e-9:
+            errors.append(Violation("objective", f"anytime entry {point} does not improve on {best}"))
+        best = min(best, value)
+    if status == "success" and anytime and isinstance(stats, dict) and key in stats:
+        if not _close(stats[key], best):
+            errors.append(Violation("objective", f"{key} {stats[key]!r} returned, but the anytime log reached "
+                                                 f"{best!r}"))
+    return errors
+
+
+def _failed_errors(inst: Instance, routes: list, anytime: list) -> list[Violation]:
+    """A failed result has empty routes and no improvements."""
+    errors = []
+    if any(route["path"] or route["cost"] != 0.0 for route in routes):
+        errors.append(Violation("result", f"status failed with routes {routes}"))
+    # Without agents the empty solution is found, yet has no route.
+    if anytime and inst.agents:
+        errors.append(Violation("result", f"status failed with improvements {anytime}"))
+    return errors
 
 
 def check_result(instance: Instance | dict, result) -> list[str]:
-    """Every disagreement of a result dictionary with `instance`: its keys,
-    status, statistics and anytime log, and for a success its routes."""
+    """Every disagreement of the module's result dictionary with `instance`:
+    its keys (exactly those of the module), status, statistics and anytime
+    log, and for a success its routes."""
     inst = _as_instance(instance)
     if not isinstance(result, dict) or list(result) != RESULT_KEYS:
         return [f"result keys {list(result) if isinstance(result, dict) else type(result)}"]
@@ -624,33 +707,19 @@ def check_result(instance: Instance | dict, result) -> list[str]:
         return errors
 
     costs = [route["cost"] for route in routes]
+    found: list[Violation] = []
     if not isinstance(stats, dict) or list(stats) != STATISTICS_KEYS:
         errors.append(f"statistics keys {list(stats) if isinstance(stats, dict) else stats}")
     else:
-        if not _close(stats["max_cost"], max([0.0] + costs)) or not _close(stats["sum_cost"], math.fsum(costs)):
-            errors.append(f"statistics {stats} disagree with route costs {costs}")
+        found += _totals_errors(inst, stats, costs)
         if stats["n_generated"] < 0 or stats["n_expanded"] < 0 or stats["solve_time"] < 0:
             errors.append(f"negative statistics {stats}")
-    key = "max_cost" if inst.min_max else "sum_cost"
-    best = math.inf
-    for point in result["anytime"]:
-        value = point[key]
-        if not value < best - 1e-9:
-            errors.append(f"anytime entry {point} does not improve on {best}")
-        best = min(best, value)
-    # The solution returned is the best one the log shows.
-    if status == "success" and result["anytime"] and isinstance(stats, dict) and key in stats:
-        if not _close(stats[key], best):
-            errors.append(f"{key} {stats[key]!r} returned, but the anytime log reached {best!r}")
-
+    found += _anytime_errors(inst, status, result["anytime"], stats)
     if status == "failed":
-        if any(route["path"] or route["cost"] != 0.0 for route in routes):
-            errors.append(f"status failed with routes {routes}")
-        # Without agents the empty solution is found, yet has no route.
-        if result["anytime"] and inst.agents:
-            errors.append(f"status failed with improvements {result['anytime']}")
-        return errors
-    return errors + _solution_errors(inst, routes)
+        found += _failed_errors(inst, routes, result["anytime"])
+    else:
+        found += _solution_errors(inst, routes)
+    return errors + _texts(found)
 
 
 @dataclass
@@ -694,7 +763,7 @@ def check_solution(instance: Instance | dict, paths: list[list[int]], reported_c
     paths = [list(path) * 2 if len(path) == 1 else list(path) for path in paths]
     pair_errors, release = _pair_errors(inst, paths, slack)
     for error in pair_errors:
-        report.fail(error)
+        report.fail(error.message)
     for k, path in enumerate(paths):
         if not path:
             report.route_costs.append(0.0)
@@ -702,9 +771,262 @@ def check_solution(instance: Instance | dict, paths: list[list[int]], reported_c
         reported = reported_costs[k] if reported_costs is not None and k < len(reported_costs) else None
         errors, cost = _check_path(inst, k, path, reported, slack=slack, release=release)
         for error in errors:
-            report.fail(error)
+            report.fail(error.message)
         report.route_costs.append(cost)
         served += path[1:-1]
     for error in _service_errors(inst, served):
-        report.fail(error)
+        report.fail(error.message)
     return report
+
+
+# Any result the package writes, against an instance given in any form.
+
+class Unreadable(ValueError):
+    """An instance or a result that cannot be checked: a file that cannot be
+    read, a text that is no JSON the solver reads, an instance the solver
+    would refuse, or a result without routes."""
+
+
+@dataclass
+class Verdict:
+    """What `check` found. `violations` lists every fault in the order of
+    KINDS; `route_costs` are recomputed from the matrices (one per agent),
+    and `objective` is the objective of those routes (the longest route for
+    "min_max", the total for "min_sum")."""
+
+    status: str | None  # the result's status, None when it gives none
+    objective_kind: str
+    route_costs: list[float]
+    violations: list[Violation]
+
+    @property
+    def ok(self) -> bool:
+        return not self.violations
+
+    @property
+    def objective(self) -> float:
+        costs = self.route_costs
+        return max(costs, default=0.0) if self.objective_kind == "min_max" else math.fsum(costs)
+
+    def kinds(self) -> list[str]:
+        """The kinds of fault found, in the order of KINDS."""
+        found = {violation.kind for violation in self.violations}
+        return [kind for kind in KINDS if kind in found]
+
+
+def _looks_like_json(text: str) -> bool:
+    return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
+
+
+def _document(source: Any, what: str) -> tuple[Any, str]:
+    """(the document, its name for messages) of a path, a JSON text or a dict."""
+    if isinstance(source, Mapping):
+        return source, f"the {what}"
+    if hasattr(source, "to_dict"):  # a SolveResult
+        return source.to_dict(), f"the {what}"
+    if isinstance(source, str) and _looks_like_json(source):
+        raw, name = source, f"the {what}"
+    elif isinstance(source, (str, os.PathLike)):
+        name = os.fsdecode(source)
+        try:
+            with open(name, "rb") as stream:
+                raw = stream.read()
+        except OSError as error:
+            raise Unreadable(f"cannot read {name}: {error.strerror or error}") from None
+    else:
+        raise TypeError(f"the {what} must be a path, a JSON text or a dict, not {type(source).__name__}")
+    try:
+        return parse_json(raw), name
+    except (JsonTextError, ValueError) as error:
+        raise Unreadable(f"{name} is not JSON the solver reads: {error}") from None
+
+
+def _instance(source: Any) -> Instance:
+    if isinstance(source, Instance):
+        return source
+    document, name = _document(source, "instance")
+    try:
+        return read_instance(document)
+    except (ShapeError, InvalidInstance, UnknownReference) as error:
+        raise Unreadable(f"{name}: the solver refuses this instance ({error})") from None
+
+
+def _number(value: Any) -> bool:
+    return isinstance(value, (int, float)) and not isinstance(value, bool)
+
+
+def foreign_routes(node_ids: list[Any], agent_ids: list[Any], routes: list[Any]) -> list[str]:
+    """Why `routes` (a result's "routes") cannot belong to an instance whose
+    nodes have `node_ids` and whose agents `agent_ids`, in document order:
+    another number of routes, routes of agents it does not have, positions
+    beyond its nodes, or node ids (the command line's "node_ids") that are
+    not its ids at those positions. Empty when they may belong to it."""
+    problems = []
+    if len(routes) != len(agent_ids):
+        problems.append(f"the result has {len(routes)} routes, but the instance has {len(agent_ids)} agents")
+    known = set(agent_ids)
+    for k, route in enumerate(routes):
+        if not isinstance(route, dict):
+            continue
+        agent_id = _agent_id(route.get("agent_id"))
+        index = route.get("agent_index", k)
+        if agent_id not in known:
+            problems.append(f"routes[{k}] is for agent {route.get('agent_id')!r}, which the instance does not have "
+                            f"(its agents: {_listed(agent_ids)})")
+        elif k < len(agent_ids) and agent_id != agent_ids[k]:
+            problems.append(f"routes[{k}] is for agent {agent_id}, but the instance's agents[{k}] is agent "
+                            f"{agent_ids[k]}")
+        if index != k:
+            problems.append(f"routes[{k}] gives \"agent_index\" {index!r}, not {k}")
+        path = route.get("path")
+        if not isinstance(path, list):
+            continue
+        outside = [p for p in path if not (isinstance(p, int) and not isinstance(p, bool)
+                                           and 0 <= p < len(node_ids))]
+        if outside:
+            problems.append(f"routes[{k}] visits positions {_listed(outside)}, but the instance has "
+                            f"{len(node_ids)} nodes (\"path\" holds positions 0..{len(node_ids) - 1} in "
+                            "\"nodes\", not node ids)")
+            continue
+        ids = route.get("node_ids")
+        if isinstance(ids, list):
+            wrong = [(p, given) for p, given in zip(path, ids) if _agent_id(given) != node_ids[p]]
+            if wrong or len(ids) != len(path):
+                p, given = wrong[0] if wrong else (None, None)
+                detail = (f"node id {given!r} at position {p}, where the instance has node {node_ids[p]}"
+                          if wrong else f"{len(ids)} node ids for {len(path)} positions")
+                problems.append(f"routes[{k}] names {detail}")
+    return problems
+
+
+def _agent_id(value: Any) -> int | None:
+    try:
+        return as_u64(value) if _number(value) else None
+    except (TypeError, ValueError):
+        return None
+
+
+def _listed(values: list[Any], most: int = 8) -> str:
+    shown = ", ".join(str(value) for value in values[:most])
+    return shown if len(values) <= most else f"{shown} and {len(values) - most} more"
+
+
+def _route_shape(k: int, route: Any) -> str | None:
+    if not isinstance(route, dict):
+        return f"routes[{k}] is no object"
+    if not isinstance(route.get("path"), list):
+        return f"routes[{k}] has no \"path\" list"
+    if not _number(route.get("cost")):
+        return f"routes[{k}] has no numeric \"cost\""
+    return None
+
+
+def check(instance: Any, result: Any) -> Verdict:
+    """Checks `result` against `instance` on its own and names every fault.
+
+    `instance`: a path, a JSON text or a dict of the instance document.
+    `result`: a path, a JSON text, a dict or a SolveResult: the module's
+    result document, the command line's --output (with "node_ids" and
+    "agent_index" in each route) or a batch result file (with its "batch"
+    record); keys the checker does not know are left alone. Raises
+    `Unreadable` (a ValueError) when either cannot be read, the instance is
+    one the solver refuses, or the result has no "routes" list."""
+    inst = _instance(instance)
+    document, name = _document(result, "result")
+    routes = document.get("routes") if isinstance(document, dict) else None
+    if not isinstance(routes, list):
+        raise Unreadable(f'{name}: no "routes" list; give the result of a solve')
+    status = document.get("status")
+    verdict = Verdict(status if isinstance(status, str) else None, inst.objective_kind, [], [])
+    found = verdict.violations
+
+    def stop_with(kind: str, messages: list[str]) -> Verdict:
+        found.extend(Violation(kind, message) for message in messages)
+        return verdict
+
+    if status not in ("success", "failed") or not isinstance(document.get("timeout", False), bool):
+        found.append(Violation("result", f"status {status!r}, timeout {document.get('timeout')!r}"))
+    shapes = [problem for k, route in enumerate(routes) if (problem := _route_shape(k, route))]
+    if shapes:
+        return stop_with("result", shapes)
+    foreign = foreign_routes(inst.node_ids, [agent.id for agent in inst.agents], routes)
+    if foreign:
+        return stop_with("foreign", foreign)
+
+    anytime = document.get("anytime", [])
+    if not (isinstance(anytime, list)
+            and all(isinstance(p, dict) and _number(p.get("max_cost")) and _number(p.get("sum_cost"))
+                    for p in anytime)):
+        found.append(Violation("result", "\"anytime\" is not a list of improvements with numeric costs"))
+        anytime = []
+    stats = document.get("statistics")
+    if status == "failed":
+        found.extend(_failed_errors(inst, routes, anytime))
+        verdict.route_costs = [0.0] * len(routes)
+        return verdict
+
+    served: list[int] = []
+    for k, route in enumerate(routes):
+        errors, cost = _check_path(inst, k, route["path"], route["cost"])
+        found.extend(errors)
+        verdict.route_costs.append(cost)
+        served += route["path"][1:-1]
+    found.extend(_service_errors(inst, served))
+    costs = [route["cost"] for route in routes]
+    if isinstance(stats, dict) and _number(stats.get("max_cost")) and _number(stats.get("sum_cost")):
+        found.extend(_totals_errors(inst, stats, costs))
+    elif stats is not None:
+        found.append(Violation("result", "\"statistics\" has no numeric \"max_cost\" and \"sum_cost\""))
+    found.extend(_anytime_errors(inst, status, anytime, stats))
+    found.extend(_batch_errors(inst, document.get("batch"), verdict.objective))
+    found.sort(key=lambda violation: KINDS.index(violation.kind))
+    return verdict
+
+
+def _batch_errors(inst: Instance, record: Any, objective: float) -> list[Violation]:
+    """A batch result file's record: its objective kind and value against the routes."""
+    if not isinstance(record, dict):
+        return []
+    errors = []
+    if record.get("objective_type", inst.objective_kind) != inst.objective_kind:
+        errors.append(Violation("objective", f"the batch record's objective type {record['objective_type']!r} "
+                                             f"is not the instance's {inst.objective_kind!r}"))
+    value = record.get("objective")
+    if _number(value) and not _close(value, objective):
+        errors.append(Violation("objective", f"the batch record's objective {value!r}, recomputed {objective!r}"))
+    return errors
+
+
+# The command `kvr-mtsp check`.
+
+EXIT_CLEAN, EXIT_VIOLATIONS = 0, 1
+
+
+def register(commands: Any) -> None:
+    """Adds the "check" subcommand to the command line's subparsers."""
+    command = commands.add_parser(
+        "check", help="check a result against its instance on its own, naming every violation")
+    command.add_argument("instance", metavar="INSTANCE.json", help="instance document")
+    command.add_argument("result", metavar="RESULT.json",
+                         help="result document (solve --output, a batch result file, or the module's result)")
+    command.set_defaults(run=run)
+
+
+def run(args: argparse.Namespace) -> int:
+    """Prints the verdict; exit status 0 without violations, 1 with some, 2 when a file cannot be checked."""
+    try:
+        verdict = check(args.instance, args.result)
+    except Unreadable as error:
+        print(f"{PROG}: error: {error}", file=sys.stderr)
+        return EXIT_BAD_INPUT
+    objective = f"{verdict.objective_kind} objective {verdict.objective:.10g} recomputed from the matrices"
+    if verdict.ok:
+        what = "a failed solve, no routes" if verdict.status == "failed" else objective
+        print(f"{args.result}: no violations ({what})")
+        return EXIT_CLEAN
+    count = len(verdict.violations)
+    print(f"{args.result}: {count} violation{'s' if count > 1 else ''} of {args.instance} "
+          f"({', '.join(verdict.kinds())})")
+    for violation in verdict.violations:
+        print(f"  [{violation.kind}] {violation.message}")
+    return EXIT_VIOLATIONS

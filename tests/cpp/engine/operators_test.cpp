@@ -1,0 +1,300 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "engine/granular_neighbours.h"
+#include "engine/move_value.h"
+#include "engine/random_instance.h"
+#include "engine/relocate_segment.h"
+#include "engine/relocate_within.h"
+#include "engine/reverse_within.h"
+#include "engine/route_rules.h"
+#include "engine/route_segments.h"
+#include "engine/segment_joiner.h"
+#include "engine/solution.h"
+#include "engine/swap_star.h"
+#include "engine/swap_tails.h"
+#include "engine/swap_targets.h"
+#include "engine/swap_within.h"
+
+namespace tarsel {
+namespace {
+
+using engine_test::AllKinds;
+using engine_test::InstanceKinds;
+using engine_test::MakeRandomInstance;
+
+using Nodes = std::vector<size_t>;
+
+// How often one operator's price was compared with the applied route's
+// full evaluation, and how often that route was feasible.
+struct Tally {
+  size_t compared = 0;
+  size_t feasible = 0;
+  size_t valued = 0;  // moves whose objective value after was compared too
+};
+
+// Random targets for every route (types and assignment rules ignored: the
+// full evaluation does not read them).
+void RandomRoutes(const RouteRules& rules, Solution& solution, const PenaltyWeights& weights, std::mt19937& random) {
+  solution.Clear(weights);
+  std::vector<Nodes> targets(rules.NumAgents());
+  for (size_t v : rules.Targets()) targets[random() % rules.NumAgents()].push_back(v);
+  for (size_t k = 0; k < rules.NumAgents(); ++k) {
+    std::shuffle(targets[k].begin(), targets[k].end(), random);
+    solution.SetTargets(k, targets[k].data(), targets[k].size());
+  }
+  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k, weights);
+}
+
+// Whether route k's agent may serve every target it holds after a move
+// that it did not hold before.
+bool ServesReceived(const RouteRules& rules, size_t k, const Nodes& before, const Nodes& after) {
+  for (size_t node : after) {
+    if (std::find(before.begin(), before.end(), node) == before.end() && !rules.CanServe(k, node)) return false;
+  }
+  return true;
+}
+
+// One move of any operator: its price agrees with the full evaluation of
+// the routes its application writes, those routes are `expected_a` and
+// `expected_b` (built here by plain vector edits), no other route changes,
+// and the objective value after the move (longest, total) is the value of
+// the applied solution.
+template <typename Move>
+void CheckMove(RouteOperator<Move>& op, const Move& move, const Solution& solution, Solution& applied,
+               const PenaltyWeights& weights, const Nodes& expected_a, const Nodes& expected_b,
+               bool checks_service, Tally& tally, const char* name) {
+  const RouteRules& rules = solution.Rules();
+  const MoveCosts costs = op.Evaluate(solution, move, weights);
+  applied = solution;
+  op.Apply(applied, move);
+  const size_t a = costs.a, b = costs.b;
+  ASSERT_EQ(applied.Route(a).nodes, expected_a) << name;
+  if (b != a) {
+    ASSERT_EQ(applied.Route(b).nodes, expected_b) << name;
+  }
+  for (size_t k = 0; k < solution.NumRoutes(); ++k) {
+    if (k != a && k != b) {
+      ASSERT_EQ(applied.Route(k).nodes, solution.Route(k).nodes) << name;
+    }
+  }
+  ++tally.compared;
+  const Nodes& route_b = b == a ? expected_a : expected_b;
+  const bool served = !checks_service || (ServesReceived(rules, a, solution.Route(a).nodes, expected_a) &&
+                                          ServesReceived(rules, b, solution.Route(b).nodes, route_b));
+  const double exact_a = served ? rules.ExactCost(a, expected_a, weights) : RouteRules::kInfeasible;
+  const double exact_b = served ? rules.ExactCost(b, route_b, weights) : RouteRules::kInfeasible;
+  auto expect_cost = [&](double priced, double exact) {
+    if (exact == RouteRules::kInfeasible) {
+      EXPECT_EQ(priced, RouteRules::kInfeasible) << name;
+    } else {
+      EXPECT_NEAR(priced, exact, 1e-7 * std::max(1.0, exact)) << name;
+    }
+  };
+  expect_cost(costs.cost_a, exact_a);
+  // A move whose first route is rejected need not price the second.
+  if (costs.cost_a < RouteRules::kInfeasible) expect_cost(costs.cost_b, exact_b);
+  if (!(exact_a < RouteRules::kInfeasible) || !(exact_b < RouteRules::kInfeasible)) return;
+  ++tally.feasible;
+  if (!(solution.Value().total < RouteRules::kInfeasible)) return;  // another route is rejected
+  applied.Refresh(a, weights);
+  if (b != a) applied.Refresh(b, weights);
+  const ObjectiveValue priced = ValueAfter(solution, a, costs.cost_a, b, costs.cost_b);
+  const ObjectiveValue exact = applied.Value();
+  EXPECT_NEAR(priced.longest, exact.longest, 1e-7 * std::max(1.0, exact.longest)) << name;
+  EXPECT_NEAR(priced.total, exact.total, 1e-7 * std::max(1.0, exact.total)) << name;
+  ++tally.valued;
+}
+
+Nodes SegmentOf(const Nodes& nodes, size_t i, size_t count, bool reversed) {
+  Nodes segment(nodes.begin() + static_cast<std::ptrdiff_t>(i),
+                nodes.begin() + static_cast<std::ptrdiff_t>(i + count));
+  if (reversed) std::reverse(segment.begin(), segment.end());
+  return segment;
+}
+
+Nodes Without(const Nodes& nodes, size_t i, size_t count) {
+  Nodes out = nodes;
+  out.erase(out.begin() + static_cast<std::ptrdiff_t>(i), out.begin() + static_cast<std::ptrdiff_t>(i + count));
+  return out;
+}
+
+// `inserted` placed right before node `before` (found by its id).
+Nodes InsertBefore(const Nodes& nodes, size_t before, const Nodes& inserted) {
+  Nodes out = nodes;
+  const auto at = std::find(out.begin() + 1, out.end(), before);  // the end may be the start's node
+  out.insert(at, inserted.begin(), inserted.end());
+  return out;
+}
+
+// Every operator on random routes of every mix of constraint kinds, for both
+// objectives, without penalties (rejections compared) and with penalty
+// weights (windows and limits priced as penalties).
+TEST(Operators, EvaluateAgreesWithTheAppliedRoutes) {
+  Tally relocate, swap, tails, relocate_within, swap_within, reverse, swap_star;
+  unsigned seed = 500;
+  for (InstanceKinds kinds : AllKinds()) {
+    for (int repeat = 0; repeat < 4; ++repeat, ++seed) {
+      kinds.symmetric = repeat % 2 == 1;  // 2-opt priced from stored segments where nothing breaks symmetry
+      kinds.nodes = 12;
+      engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
+      RouteRules rules(instance.tables);
+      rules.SetMinMax(repeat < 2);
+      const PenaltyWeights weights = seed % 3 == 0 ? PenaltyWeights{true, 3.5, 2.0} : PenaltyWeights{};
+      GranularNeighbours neighbours(rules, 5);
+      RouteSegments segments(rules, neighbours.Types());
+      SegmentJoiner joiner(rules, segments);
+      RelocateSegment relocate_op(joiner);
+      SwapTargets swap_op(joiner);
+      SwapTails tails_op(joiner, rules.NumNodes());
+      RelocateWithin relocate_within_op(joiner);
+      SwapWithin swap_within_op(joiner);
+      ReverseWithin reverse_op(joiner, rules.NumNodes());
+      SwapStar swap_star_op(rules, joiner);
+      Solution solution(rules);
+      Solution applied(rules);
+      std::mt19937 random(seed);
+      for (int trial = 0; trial < 6; ++trial) {
+        RandomRoutes(rules, solution, weights, random);
+        segments.RefreshAll(solution);
+        const size_t m = rules.NumAgents();
+        const size_t a = random() % m;
+        const size_t b = (a + 1 + random() % (m - 1)) % m;
+        const Nodes na = solution.Route(a).nodes;
+        const Nodes nb = solution.Route(b).nodes;
+        const size_t last_a = na.size() - 2;  // last target position; 0 when idle
+        const size_t last_b = nb.size() - 2;
+
+        for (size_t i = 0; i <= last_a; ++i) {
+          for (size_t j = 0; j <= last_b; ++j) {
+            if (i == last_a && j == last_b) continue;  // nothing would change
+            Nodes expected_a(na.begin(), na.begin() + static_cast<std::ptrdiff_t>(i + 1));
+            expected_a.insert(expected_a.end(), nb.begin() + static_cast<std::ptrdiff_t>(j + 1), nb.end() - 1);
+            expected_a.push_back(na.back());
+            Nodes expected_b(nb.begin(), nb.begin() + static_cast<std::ptrdiff_t>(j + 1));
+            expected_b.insert(expected_b.end(), na.begin() + static_cast<std::ptrdiff_t>(i + 1), na.end() - 1);
+            expected_b.push_back(nb.back());
+            CheckMove(tails_op, SwapTailsMove{a, i, b, j}, solution, applied, weights, expected_a, expected_b, true,
+                      tails, "2-opt*");
+          }
+        }
+        for (size_t i = 1; i <= last_a; ++i) {
+          for (size_t count = 1; count <= 3 && i + count - 1 <= last_a; ++count) {
+            for (bool reversed : {false, true}) {
+              const Nodes moved = SegmentOf(na, i, count, reversed);
+              for (size_t at = 1; at <= last_b + 1; ++at) {
+                CheckMove(relocate_op, RelocateSegmentMove{a, i, count, b, at, reversed}, solution, applied, weights,
+                          Without(na, i, count), InsertBefore(nb, nb[at], moved), true, relocate, "relocate");
+              }
+              for (size_t after = 0; after <= last_a; ++after) {
+                if (after + 1 >= i && after <= i + count - 1) continue;
+                const Nodes rest = Without(na, i, count);
+                CheckMove(relocate_within_op, RelocateWithinMove{a, i, count, after, reversed}, solution, applied,
+                          weights, InsertBefore(rest, na[after + 1], moved), {}, false, relocate_within,
+                          "relocate within");
+              }
+            }
+          }
+          for (size_t j = 1; j <= last_b; ++j) {
+            Nodes expected_a = na, expected_b = nb;
+            std::swap(expected_a[i], expected_b[j]);
+            CheckMove(swap_op, SwapTargetsMove{a, i, b, j}, solution, applied, weights, expected_a, expected_b, true,
+                      swap, "swap");
+            // SWAP*: each target at every place of the other route.
+            const size_t u = na[i], v = nb[j];
+            for (size_t place_v = 1; place_v <= last_a + 1; ++place_v) {
+              const size_t before_a = na[place_v] == u ? na[place_v + 1] : na[place_v];
+              for (size_t place_u = 1; place_u <= last_b + 1; place_u += 1 + random() % 2) {
+                const size_t before_b = nb[place_u] == v ? nb[place_u + 1] : nb[place_u];
+                CheckMove(swap_star_op, SwapStarMove{a, b, u, v, place_v, place_u}, solution, applied, weights,
+                          InsertBefore(Without(na, i, 1), before_a, {v}), InsertBefore(Without(nb, j, 1), before_b, {u}),
+                          false, swap_star, "SWAP*");
+              }
+            }
+          }
+          for (size_t j = i + 1; j <= last_a; ++j) {
+            Nodes expected = na;
+            std::swap(expected[i], expected[j]);
+            CheckMove(swap_within_op, SwapWithinMove{a, i, j}, solution, applied, weights, expected, {}, false,
+                      swap_within, "swap within");
+          }
+        }
+        for (size_t first = 0; first + 2 <= last_a; ++first) {
+          for (size_t last = first + 2; last <= last_a; ++last) {
+            Nodes expected = na;
+            std::reverse(expected.begin() + static_cast<std::ptrdiff_t>(first + 1),
+                         expected.begin() + static_cast<std::ptrdiff_t>(last + 1));
+            CheckMove(reverse_op, ReverseWithinMove{a, first, last}, solution, applied, weights, expected, {}, false,
+                      reverse, "2-opt");
+          }
+        }
+      }
+    }
+  }
+  // Every operator met many feasible and many rejected routes.
+  for (const Tally* tally : {&relocate, &swap, &tails, &relocate_within, &swap_within, &reverse, &swap_star}) {
+    EXPECT_GT(tally->feasible, 100u);
+    EXPECT_GT(tally->compared - tally->feasible, 100u);
+    EXPECT_GT(tally->valued, 50u);
+  }
+}
+
+// Routes longer than the stored window: a segment joined from stored
+// segments equals the segment walked node by node, and relocations within
+// such a route are priced as the full evaluation prices them.
+TEST(Operators, LongRoutesJoinStoredSegments) {
+  Tally relocate_within;
+  size_t long_segments = 0;
+  for (bool windows : {false, true}) {
+    InstanceKinds kinds;
+    kinds.nodes = 300;
+    kinds.agents = 2;
+    kinds.windows = windows;
+    kinds.symmetric = true;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, windows ? 901 : 900);
+    RouteRules rules(instance.tables);
+    GranularNeighbours neighbours(rules, 5);
+    RouteSegments segments(rules, neighbours.Types());
+    SegmentJoiner joiner(rules, segments);
+    RelocateWithin op(joiner);
+    Solution solution(rules);
+    Solution applied(rules);
+    std::mt19937 random(7);
+    RandomRoutes(rules, solution, PenaltyWeights{}, random);
+    segments.RefreshAll(solution);
+    const size_t a = solution.Route(0).Targets() >= solution.Route(1).Targets() ? 0 : 1;
+    const Nodes nodes = solution.Route(a).nodes;
+    const size_t last = nodes.size() - 2;
+    ASSERT_GT(last, 2 * RouteSegments::kWindow);
+    for (int trial = 0; trial < 300; ++trial) {
+      size_t from = 1 + random() % last;
+      size_t to = 1 + random() % last;
+      if (from > to) std::swap(from, to);
+      Segment walked = rules.NodeSeg(nodes[from]);
+      for (size_t i = from + 1; i <= to; ++i) {
+        walked = rules.Join(a, walked, nodes[i - 1], nodes[i], rules.NodeSeg(nodes[i]));
+      }
+      const Segment joined = segments.Between(a, from, to);
+      if (to - from >= RouteSegments::kWindow) ++long_segments;
+      EXPECT_NEAR(joined.duration, walked.duration, 1e-7 * std::max(1.0, walked.duration));
+      EXPECT_NEAR(joined.warp, walked.warp, 1e-7 * std::max(1.0, walked.warp));
+      EXPECT_EQ(joined.blocked, walked.blocked);
+
+      const size_t count = 1 + random() % 3;
+      const size_t i = 1 + random() % (last - count + 1);
+      const size_t after = random() % (last + 1);
+      if (after + 1 >= i && after <= i + count - 1) continue;
+      CheckMove(op, RelocateWithinMove{a, i, count, after, false}, solution, applied, PenaltyWeights{},
+                InsertBefore(Without(nodes, i, count), nodes[after + 1], SegmentOf(nodes, i, count, false)), {}, false,
+                relocate_within, "relocate within a long route");
+    }
+  }
+  EXPECT_GT(long_segments, 100u);
+  EXPECT_GT(relocate_within.feasible, 50u);
+}
+
+}  // namespace
+}  // namespace tarsel
