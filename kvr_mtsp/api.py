@@ -8,7 +8,8 @@
 The instance is a path (str or os.PathLike), a JSON text (a str whose first
 character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
-document's own), `improve`, `seed` and `enforce_capacity` replace the
+document's own), `improve`, `seed`, `enforce_capacity` and `enforce_precedence`
+replace the
 document's "options", as the command line's flags do; so do
 `max_iterations`, `memory_limit_mb`, `missing_cost` and
 `max_no_improvement` when given. Where neither the argument nor the
@@ -308,6 +309,7 @@ def solve(
     memory_limit_mb: float | None = None,
     missing_cost: float | None = None,
     enforce_capacity: bool = True,
+    enforce_precedence: bool = True,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
@@ -328,7 +330,9 @@ def solve(
     `missing_cost`: arc costs at or above it count as no connection
     (positive). `enforce_capacity` (default on): the demands on each route
     add up to at most its agent's capacity; each route's `load` is then
-    reported. A value of the wrong type raises ValueError naming the
+    reported. `enforce_precedence` (default on): the document's precedence
+    pairs are honoured (both are off in the module's own entries). A value
+    of the wrong type raises ValueError naming the
     option.
 
     `on_progress`: passed on to the module's solve functions when
@@ -348,7 +352,8 @@ def solve(
         instance,
         {"improve": improve, "seed": seed, "max_iterations": max_iterations,
          "max_no_improvement": max_no_improvement, "memory_limit_mb": memory_limit_mb,
-         "missing_cost": missing_cost, "enforce_capacity": enforce_capacity},
+         "missing_cost": missing_cost, "enforce_capacity": enforce_capacity,
+         "enforce_precedence": enforce_precedence},
         time_limit=time_limit,
         on_progress=on_progress,
     )

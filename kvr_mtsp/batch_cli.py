@@ -2,7 +2,7 @@
 
     kvr-mtsp batch INSTANCES... --out DIR [--workers N | --scheduler ADDRESS]
                    [--time-limit S] [--improve | --no-improve] [--seed K (default 0)]
-                   [--capacity | --no-capacity] [--force]
+                   [--capacity | --no-capacity] [--precedence | --no-precedence] [--force]
 
 INSTANCES are files, directories (their *.json files, without *.result.json)
 and glob patterns. Each instance is solved by `kvr_mtsp.solve_many`, on a
@@ -83,6 +83,8 @@ def register(commands: Any) -> None:
     batch.add_argument("--capacity", action=argparse.BooleanOptionalAction, default=True,
                        help="keep each route's demands within its agent's capacity (the option "
                             "\"enforce_capacity\"; default: on)")
+    batch.add_argument("--precedence", action=argparse.BooleanOptionalAction, default=True,
+                       help='honour the precedence pairs (the option "enforce_precedence"; default: on)')
     batch.add_argument("--force", action="store_true", help="solve again instances whose result exists")
     batch.set_defaults(run=batch_command)
 
@@ -289,7 +291,8 @@ def batch_command(args: argparse.Namespace) -> int:
         return fail(f"cannot write to {args.out}: {error.strerror or error}")
 
     settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed,
-                "enforce_capacity": args.capacity}
+                "enforce_capacity": args.capacity,
+                "enforce_precedence": args.precedence}
     targets = [os.path.join(args.out, name) for name in result_names(paths)]
     rows: list[dict[str, Any] | None] = [None] * len(paths)
     if not args.force:
@@ -323,6 +326,7 @@ def batch_command(args: argparse.Namespace) -> int:
                         solve_many([paths[index] for index in todo], client=client, workers=args.workers,
                                    time_limit=args.time_limit, improve=args.improve, seed=args.seed,
                                    enforce_capacity=args.capacity,
+                                   enforce_precedence=args.precedence,
                                    on_outcome=record)
         except KeyboardInterrupt:
             interrupted = True

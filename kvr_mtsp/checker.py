@@ -15,7 +15,8 @@ document the loader rejects, `InvalidInstance` for one whose "seed" or
 "max_iterations" lies outside the signed 64-bit range, whose ids repeat,
 whose costs are negative or whose "missing_cost" is not positive (with
 "enforce_capacity": whose demands are negative or not finite, or whose
-capacities can bind without "improve"), and
+capacities can bind without "improve"; also precedence pairs enforced
+without "improve"), and
 `UnknownReference` for one that names unknown nodes or types, in the order
 the solver construction checks them. `parse_json` reads a text as the
 solver's parser does, integers beyond the 64-bit ranges as doubles.
@@ -32,6 +33,15 @@ the option "enforce_capacity" the demands of each route's targets against
 its agent's capacity (0 or less: none). A reported cost (and, with that
 option, a reported "load") must equal the recomputed one, and so must the
 objective.
+
+With the option "enforce_precedence" true, the precedence pairs of
+"sequence" constraints hold too: a "same" pair on one route in order, a
+plain pair in order on one route, a "diff" pair on two routes; across
+routes the service of `after` starts no earlier than that of `before`,
+the agent waiting (the wait is part of its cost). The start times of all
+routes are found by repeating the walks with the partners' start times
+until nothing changes; routes that wait for each other in a cycle (found
+on the graph of route order and pairs) have no schedule.
 
 Entry points, by the shape of what is checked:
 - `check`: any result the package writes (the module's result document,
@@ -90,8 +100,9 @@ class UnknownReference(Exception):
 class InvalidInstance(Exception):
     """The solver must reject the document (ValueError in Python): its
     reader a "seed" or "max_iterations" outside the signed 64-bit range, its
-    construction repeated node or agent ids, a negative cost or a
-    "missing_cost" that is not positive."""
+    construction precedence pairs enforced without "improve", repeated
+    node or agent ids, a negative cost or a "missing_cost" that is not
+    positive."""
 
 
 def parse_json(text: str | bytes):
@@ -218,6 +229,10 @@ class Instance:
     missing_cost: float = NO_CONNECTION  # arcs at or above it do not exist
     demands: list[float] = field(default_factory=list)  # per node position
     enforce_capacity: bool = False
+    # (before, after, kind) by node position (None for an unknown id), kind
+    # "same", "diff" or "plain"; honoured when `enforce_precedence`.
+    pairs: list[tuple[int | None, int | None, str]] = field(default_factory=list)
+    enforce_precedence: bool = False
     start_set: set[int] = field(default_factory=set)
     goal_set: set[int] = field(default_factory=set)
 
@@ -271,6 +286,7 @@ def read_instance(doc) -> Instance:
 
     allowed_by_id: dict[int, list[str]] = {}
     windows_by_id: dict[int, tuple[float, float]] = {}
+    pairs_by_id: list[tuple[int, int, str]] = []
     if "constraints" in doc:
         for constraint in _array(doc["constraints"]):
             kind = _str(_required(constraint, "kind"))
@@ -284,13 +300,14 @@ def read_instance(doc) -> Instance:
                     windows_by_id[node] = (_double(_required(item, "start")), _double(_required(item, "end")))
             elif kind == "sequence":
                 for item in _array(constraint.get("precedence", [])):
-                    _u64(_required(item, "before"))
-                    _u64(_required(item, "after"))
-                    if "type" in item:
-                        _str(item["type"])
+                    before = _u64(_required(item, "before"))
+                    after = _u64(_required(item, "after"))
+                    pair_kind = _str(item["type"]) if "type" in item else "plain"
+                    pairs_by_id.append((before, after, pair_kind if pair_kind in ("same", "diff") else "plain"))
 
     return_to_end, min_max, time_limit, missing_cost = True, False, 60.0, NO_CONNECTION
     enforce_capacity = improve = False
+    enforce_precedence = False
     if "options" in doc:
         options = doc["options"]
         if not isinstance(options, dict):
@@ -306,6 +323,12 @@ def read_instance(doc) -> Instance:
         _i64_option(options, "max_no_improvement")
         missing_cost = _double(options["missing_cost"]) if "missing_cost" in options else NO_CONNECTION
         enforce_capacity = _bool(options["enforce_capacity"]) if "enforce_capacity" in options else False
+        if "enforce_precedence" in options:
+            enforce_precedence = _bool(options["enforce_precedence"])
+        # Only the improvement engine honours pairs: the solver refuses
+        # enforced pairs without it, before anything else.
+        if enforce_precedence and pairs_by_id and not improve:
+            raise InvalidInstance("precedence pairs are enforced without the improvement engine")
 
     # Solver construction: the option, unique ids, costs that only add up,
     # then the references.
@@ -370,6 +393,8 @@ def read_instance(doc) -> Instance:
         missing_cost=missing_cost,
         demands=demands,
         enforce_capacity=enforce_capacity,
+        pairs=[(node_index.get(b), node_index.get(a), kind) for b, a, kind in pairs_by_id],
+        enforce_precedence=enforce_precedence,
     )
     instance.start_set = {a.start for a in agents}
     instance.goal_set = {a.goal for a in agents}
@@ -393,8 +418,7 @@ KINDS = (
     "windows",  # arrivals after a window's end
     "limits",  # route lengths beyond their agent's "max_length"
     "capacity",  # route loads beyond their agent's capacity, reported loads that differ (with "enforce_capacity")
-    # Rules for paired visits ("pairs") go here, with their checks beside
-    # the window and limit checks of `_walk`.
+    "pairs",  # precedence pairs broken (with "enforce_precedence"), or routes waiting for each other in a cycle
     "costs",  # reported route costs that differ from the ones recomputed from the matrices
     "objective",  # longest and total cost, the objective and the anytime log against the routes
 )
@@ -430,18 +454,23 @@ class _Walk:
     cost: float  # arrival time at the last node
     errors: list[Violation]  # window ends and limits missed
     unconnected: list[tuple[int, int]]  # arcs taken that do not exist
+    starts: list[float] = field(default_factory=list)  # start of service at each node
 
 
-def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float) -> _Walk:
+def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float,
+          release: dict[int, float] | None = None) -> _Walk:
     """Travels `path` from time 0, waiting for windows to open (at the start
-    node too)."""
+    node too) and, at a node of `release`, until that time; `starts` gets
+    the start of service at each node."""
     walk = _Walk(0.0, [], [])
+    release = release or {}
     first = inst.windows.get(path[0])
     if first is not None:
         if _late(0.0, first[1], slack):
             walk.errors.append(Violation("windows", f"start window of node {path[0]} ends at {first[1]!r}, "
                                                     "before time 0"))
         walk.cost = max(0.0, first[0])
+    walk.starts.append(walk.cost)
     for previous, node in zip(path, path[1:]):
         free = node == previous or (not inst.return_to_end and node in (agent.start, agent.goal))
         if not free:
@@ -449,6 +478,7 @@ def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float) -
             if step >= inst.missing_cost:
                 walk.unconnected.append((previous, node))
             walk.cost += step
+        walk.cost = max(walk.cost, release.get(node, -math.inf))
         window = inst.windows.get(node)
         if window is not None:
             if _late(walk.cost, window[1], slack):
@@ -458,6 +488,7 @@ def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float) -
         if agent.time_limit > 0 and _late(walk.cost, agent.time_limit, slack):
             walk.errors.append(Violation(
                 "limits", f"route length {walk.cost!r} exceeds its limit {agent.time_limit:g} at node {node}"))
+        walk.starts.append(walk.cost)
     return walk
 
 
@@ -477,7 +508,7 @@ def route_errors(inst: Instance, k: int, path: list[int]) -> tuple[list[str], fl
 
 
 def _check_path(inst: Instance, k: int, path: list[int], reported: float | None,
-                slack: float = 0.0) -> tuple[list[Violation], float]:
+                slack: float = 0.0, release: dict[int, float] | None = None) -> tuple[list[Violation], float]:
     """Violations of agent k's route and its recomputed cost."""
     agent = inst.agents[k]
     name = f"route {k} (agent {agent.id})"
@@ -505,7 +536,7 @@ def _check_path(inst: Instance, k: int, path: list[int], reported: float | None,
         if agent.type_index not in inst.allowed[node]:
             errors.append(Violation("types", f"{name}: type {agent.type_name!r} may not serve node {node}"))
 
-    walk = _walk(inst, agent, path, slack=slack)
+    walk = _walk(inst, agent, path, slack=slack, release=release)
     if walk.unconnected:
         # An agent that stays at its depot needs no matrix.
         if agent.type_index not in inst.matrices:
@@ -530,6 +561,83 @@ def _check_path(inst: Instance, k: int, path: list[int], reported: float | None,
 def route_load(inst: Instance, path: list[int]) -> float:
     """The demands of the targets on `path` (starts and ends carry none)."""
     return math.fsum(inst.demands[v] for v in path if v not in inst.start_set and v not in inst.goal_set)
+def _waits_in_a_cycle(paths: list[list[int]], waits: list[tuple[int, int]]) -> bool:
+    """Whether the graph of route order (each inner node after the one
+    before it) and of the waits (after behind before) has a cycle."""
+    successors: dict[int, list[int]] = {}
+    for path in paths:
+        inner = path[1:-1]
+        for a, b in zip(inner, inner[1:]):
+            successors.setdefault(a, []).append(b)
+    for before, after in waits:
+        successors.setdefault(before, []).append(after)
+    state: dict[int, int] = {}  # 1: on the current path, 2: done
+    for root in list(successors):
+        if root in state:
+            continue
+        stack = [(root, iter(successors.get(root, [])))]
+        state[root] = 1
+        while stack:
+            node, children = stack[-1]
+            child = next(children, None)
+            if child is None:
+                state[node] = 2
+                stack.pop()
+            elif state.get(child) == 1:
+                return True
+            elif child not in state:
+                state[child] = 1
+                stack.append((child, iter(successors.get(child, []))))
+    return False
+
+
+def _pair_errors(inst: Instance, paths: list[list[int]], slack: float) -> tuple[list[Violation], dict[int, float]]:
+    """With enforced pairs: every pair the routes' order breaks, and the
+    time until which each node waits for its partners on other routes,
+    found by walking all routes again with the partners' start times until
+    they no longer change."""
+    if not inst.enforce_precedence or not inst.pairs:
+        return [], {}
+    where: dict[int, tuple[int, int]] = {}
+    for k, path in enumerate(paths):
+        for i, node in enumerate(path[1:-1], start=1):
+            where.setdefault(node, (k, i))
+    errors: list[Violation] = []
+    waits: list[tuple[int, int]] = []
+    for before, after, kind in inst.pairs:
+        name = f"precedence pair ({kind}) {before} before {after}"
+        if before not in where or after not in where:
+            errors.append(Violation("pairs", f"{name}: a node of it is on no route"))
+            continue
+        (route_before, place_before), (route_after, place_after) = where[before], where[after]
+        if route_before == route_after:
+            if kind == "diff":
+                errors.append(Violation("pairs", f"{name}: both on route {route_before}"))
+            elif place_before > place_after:
+                errors.append(Violation("pairs", f"{name}: out of order on route {route_before}"))
+        elif kind == "same":
+            errors.append(Violation("pairs", f"{name}: split over routes {route_before} and {route_after}"))
+        else:
+            waits.append((before, after))
+    if not waits:
+        return errors, {}
+    if _waits_in_a_cycle(paths, waits):
+        return errors + [Violation("pairs", "routes wait for each other's precedence pairs in a cycle")], {}
+    release: dict[int, float] = {}
+    for _ in range(len(where) + 2):
+        starts: dict[int, float] = {}
+        for k, path in enumerate(paths):
+            if len(path) >= 2:
+                walk = _walk(inst, inst.agents[k], path, slack, release)
+                for node, start in zip(path[1:-1], walk.starts[1:-1]):
+                    starts.setdefault(node, start)
+        settled: dict[int, float] = {}
+        for before, after in waits:
+            settled[after] = max(settled.get(after, -math.inf), starts[before])
+        if settled == release:
+            return errors, release
+        release = settled
+    return errors + [Violation("pairs", "the precedence waits do not settle")], release
 
 
 def _service_errors(inst: Instance, served: list[int]) -> list[Violation]:
@@ -563,9 +671,10 @@ def _route_entry_errors(inst: Instance, routes) -> list[str]:
 
 
 def _solution_errors(inst: Instance, routes: list[dict]) -> list[Violation]:
-    errors, served = [], []
+    errors, release = _pair_errors(inst, [route["path"] for route in routes], 0.0)
+    served: list[int] = []
     for k, route in enumerate(routes):
-        errors += _check_path(inst, k, route["path"], route["cost"])[0]
+        errors += _check_path(inst, k, route["path"], route["cost"], release=release)[0]
         served += route["path"][1:-1]
         if "load" in route and not _close(route["load"], route_load(inst, route["path"])):
             recomputed = route_load(inst, route["path"])
@@ -684,15 +793,16 @@ def check_solution(instance: Instance | dict, paths: list[list[int]], reported_c
         report.fail(f"{len(paths)} routes for {len(inst.agents)} agents")
         return report
     served: list[int] = []
+    paths = [list(path) * 2 if len(path) == 1 else list(path) for path in paths]
+    pair_errors, release = _pair_errors(inst, paths, slack)
+    for error in pair_errors:
+        report.fail(error.message)
     for k, path in enumerate(paths):
-        path = list(path)
         if not path:
             report.route_costs.append(0.0)
             continue
-        if len(path) == 1:
-            path = path * 2
         reported = reported_costs[k] if reported_costs is not None and k < len(reported_costs) else None
-        errors, cost = _check_path(inst, k, path, reported, slack=slack)
+        errors, cost = _check_path(inst, k, path, reported, slack=slack, release=release)
         for error in errors:
             report.fail(error.message)
         report.route_costs.append(cost)

@@ -3,7 +3,8 @@
     kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose] [--quiet]
                    [--missing-cost C] [--memory-limit-mb MB]
                    [--improve | --no-improve] [--seed N] [--max-iterations N]
-                   [--max-no-improvement N] [--capacity | --no-capacity] [--plot ROUTES.png]
+                   [--max-no-improvement N] [--capacity | --no-capacity]
+                   [--precedence | --no-precedence] [--plot ROUTES.png]
     kvr-mtsp --version
 
 The subcommands plot, convert, validate, check and batch live in their own
@@ -115,6 +116,12 @@ def build_parser() -> argparse.ArgumentParser:
     )
     solve.add_argument("--seed", type=int, metavar="N", help="random seed of the improvement engine")
     solve.add_argument(
+        "--precedence",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help='honour the precedence pairs (sets the option "enforce_precedence"; default: on)',
+    )
+    solve.add_argument(
         "--max-iterations", type=int, metavar="N", help="iterations of the improvement engine (0: no limit)"
     )
     solve.add_argument(
@@ -187,6 +194,7 @@ def flag_options(args: argparse.Namespace, memory_limit_mb: float | None) -> dic
         "max_iterations": args.max_iterations,
         "max_no_improvement": args.max_no_improvement,
         "enforce_capacity": args.capacity,
+        "enforce_precedence": args.precedence,
     }
 
 

@@ -8,6 +8,11 @@ branch, since waiting and travel only add to a route's cost. The cheapest
 route per agent and served set is kept, then every split of the targets
 between the agents is tried. Sizes are kept small (at most 6 targets and 3
 agents: a few thousand walks per agent).
+
+With enforced precedence pairs a route's cost depends on the other routes
+(an agent waits for a partner's service), so every whole solution is
+tried instead: each order of the targets cut into one piece per agent,
+judged as a whole by `check_solution` (at most 4 targets then).
 """
 from __future__ import annotations
 
@@ -18,6 +23,7 @@ from kvr_mtsp.checker import Instance, check_solution, route_errors, walk_cost
 
 MAX_TARGETS = 6
 MAX_AGENTS = 3
+MAX_TARGETS_WITH_PAIRS = 4
 
 
 @dataclass
@@ -55,6 +61,8 @@ def brute_force(inst: Instance) -> Optimum:
     m = len(inst.agents)
     if len(targets) > MAX_TARGETS or not 0 < m <= MAX_AGENTS:
         raise ValueError(f"{len(targets)} targets and {m} agents is beyond the brute force")
+    if inst.enforce_precedence and inst.pairs:
+        return _whole_solutions(inst, targets)
     routes = [_best_routes(inst, k, targets) for k in range(m)]
     aggregate = max if inst.min_max else sum
     best = Optimum(None, [])
@@ -73,4 +81,25 @@ def brute_force(inst: Instance) -> Optimum:
         # The enumeration's own answer must pass the checker as a whole.
         report = check_solution(inst, best.paths, slack=0.0)
         assert report.feasible, report.errors
+    return best
+
+
+def _whole_solutions(inst: Instance, targets: list[int]) -> Optimum:
+    """The optimum over every solution: each order of the targets cut into
+    consecutive pieces, piece k for agent k, closed at each end node the
+    agent may finish at."""
+    if len(targets) > MAX_TARGETS_WITH_PAIRS:
+        raise ValueError(f"{len(targets)} targets with precedence pairs is beyond the brute force")
+    m = len(inst.agents)
+    ends = [[a.goal] if inst.return_to_end else sorted({a.start, a.goal}) for a in inst.agents]
+    best = Optimum(None, [])
+    for order in itertools.permutations(targets):
+        for cuts in itertools.combinations_with_replacement(range(len(order) + 1), m - 1):
+            bounds = (0, *cuts, len(order))
+            for closing in itertools.product(*ends):
+                paths = [[agent.start, *order[bounds[k]:bounds[k + 1]], closing[k]]
+                         for k, agent in enumerate(inst.agents)]
+                report = check_solution(inst, paths, slack=0.0)
+                if report.feasible and (best.value is None or report.objective < best.value):
+                    best = Optimum(report.objective, paths)
     return best

@@ -134,6 +134,8 @@ def _options(draw) -> dict:
         options["missing_cost"] = draw(st.sampled_from([NO_CONNECTION, 30, 5, 1e6, 0, -1]))
     if draw(st.integers(0, 2)) == 0:
         options["enforce_capacity"] = draw(st.booleans())
+    if draw(st.integers(0, 3)) == 0:
+        options["enforce_precedence"] = draw(st.booleans())
     return options
 
 
@@ -293,6 +295,28 @@ def tiny_instances(draw, max_targets: int = 6, max_agents: int = 3):
         if draw(st.integers(0, 3)) > 0:
             doc["options"].update({"enforce_capacity": True, "improve": True, "max_iterations": 300,
                                    "seed": draw(st.integers(0, 2**31 - 1))})
+    targets = list(range(len(renumber), n))
+    if len(targets) >= 2 and draw(st.integers(0, 2)) == 0:
+        # Precedence pairs between targets, enforced or carried; the brute
+        # force enumerates whole solutions for them, so at most 4 targets.
+        del targets[4:]
+        doc["nodes"] = doc["nodes"][: len(renumber) + len(targets)]
+        for name in doc["costs"]:
+            doc["costs"][name] = [row[: len(doc["nodes"])] for row in doc["costs"][name][: len(doc["nodes"])]]
+        for constraint in doc["constraints"]:
+            constraint["items"] = [item for item in constraint["items"] if item["node"] < len(doc["nodes"])]
+        pairs = []
+        for _ in range(draw(st.integers(1, 3))):
+            before, after = draw(st.permutations(targets))[:2]
+            pair = {"before": before, "after": after}
+            kind = draw(st.sampled_from(["plain", "same", "diff"]))
+            if kind != "plain":
+                pair["type"] = kind
+            pairs.append(pair)
+        doc["constraints"].append({"kind": "sequence", "precedence": pairs})
+        if draw(st.booleans()):
+            doc["options"].update(enforce_precedence=True, improve=True, max_iterations=200,
+                                  seed=draw(st.integers(0, 1000)))
     return doc
 
 

@@ -104,6 +104,17 @@ class TestSolveMany:
             # The solving process's peak: at least what it held when the solve started.
             assert outcome.peak_memory_mb >= outcome.measurements["rss_before_mb"] > 5
 
+    def test_precedence_pairs_are_enforced_unless_turned_off(self, client):
+        """Enforced by default: the routes of kvr_mtsp.solve, which keep
+        the pair; turned off: the routes of a solve that carries it."""
+        doc = repeatable_doc(6)
+        doc["constraints"].append({"kind": "sequence", "precedence": [{"before": 4, "after": 1, "type": "same"}]})
+        on, off = (solve_many([doc], client=client, seed=3, enforce_precedence=flag)[0] for flag in (True, False))
+        assert routes_of(on.result) == routes_of(kvr_mtsp.solve(doc, seed=3))
+        assert routes_of(off.result) == routes_of(kvr_mtsp.solve(doc, seed=3, enforce_precedence=False))
+        (route,) = [r.positions for r in on.result.routes if 4 in r.positions]
+        assert 1 in route and route.index(4) < route.index(1)
+
     def test_broken_documents_are_reported_and_the_rest_solved(self, client, tmp_path):
         unknown_start = repeatable_doc(4)
         unknown_start["agents"][0]["start_node"] = 99  # the module raises IndexError in the worker

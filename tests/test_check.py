@@ -214,6 +214,47 @@ class TestRulesTheSolverOnceBent:
         assert any("status failed with improvements" in e for e in check_result(doc, result))
 
 
+def paired_doc(pairs, enforce=True, improve=True):
+    """A tiny_doc with precedence pairs, enforced (with the engine) or carried."""
+    doc = tiny_doc(constraints=[{"kind": "sequence", "precedence": pairs}])
+    doc["options"].update(enforce_precedence=enforce, improve=improve)
+    return doc
+
+
+class TestPrecedencePairs:
+    """Agent 0 serves 1 at 1 and 2 at 2, agent 1 (half the cost) reaches 3 at 1.5."""
+
+    @BOTH_SHAPES
+    @pytest.mark.parametrize("pairs, enforce, costs", [
+        ([{"before": 1, "after": 2, "type": "same"}], True, GOOD_COSTS),
+        ([{"before": 1, "after": 3}], True, GOOD_COSTS),  # 3 is served after 1 anyway
+        ([{"before": 2, "after": 3}], True, [4.0, 3.5]),  # agent 1 waits at 3 from 1.5 until 2
+        ([{"before": 2, "after": 3, "type": "diff"}], True, [4.0, 3.5]),
+        ([{"before": 2, "after": 1, "type": "same"}, {"before": 1, "after": 2, "type": "diff"}], False, GOOD_COSTS),
+    ], ids=["same", "plain-no-wait", "plain-wait", "diff-wait", "carried"])
+    def test_kept_pairs_pass(self, errors_of, pairs, enforce, costs):
+        assert errors_of(paired_doc(pairs, enforce), GOOD_PATHS, costs) == []
+
+    @BOTH_SHAPES
+    @pytest.mark.parametrize("pairs, costs, fragment", [
+        ([{"before": 1, "after": 3, "type": "same"}], GOOD_COSTS, "split over routes 0 and 1"),
+        ([{"before": 2, "after": 1, "type": "same"}], GOOD_COSTS, "out of order on route 0"),
+        ([{"before": 2, "after": 1}], GOOD_COSTS, "out of order on route 0"),
+        ([{"before": 1, "after": 2, "type": "diff"}], GOOD_COSTS, "both on route 0"),
+        ([{"before": 2, "after": 3}], GOOD_COSTS, "reported cost 3.0, recomputed 3.5"),
+        ([{"before": 2, "after": 3}, {"before": 3, "after": 1}], [4.0, 3.5], "in a cycle"),
+    ], ids=["split", "same-order", "plain-order", "joined", "wait-not-costed", "cycle"])
+    def test_broken_pairs_are_flagged(self, errors_of, pairs, costs, fragment):
+        errors = errors_of(paired_doc(pairs), GOOD_PATHS, costs)
+        assert any(fragment in e for e in errors), errors
+
+    def test_a_wait_that_misses_a_window_is_flagged(self):
+        doc = paired_doc([{"before": 2, "after": 3}])
+        doc["constraints"].append(window(3, 0.0, 1.8))
+        errors = errors_in_result(doc, GOOD_PATHS, [4.0, 3.5])
+        assert any("reaches node 3 at 2.0, after its window end 1.8" in e for e in errors), errors
+
+
 class TestDocumentsTheSolverRejects:
     @pytest.mark.parametrize("change, fragment", [
         (lambda d: d["nodes"][2].update(id=0), "node id 0 at positions 0 and 2"),
@@ -222,7 +263,10 @@ class TestDocumentsTheSolverRejects:
         (lambda d: d["costs"]["b"][1].__setitem__(2, -4.5), "cost -4.5 of type 'b' at row 1, column 2"),
         (lambda d: d["costs"]["a"][3].__setitem__(3, -1), "cost -1.0 of type 'a' at row 3, column 3"),
         (lambda d: d["options"].update(missing_cost=0), "missing_cost 0"),
-    ], ids=["node-id", "node-id-converted", "agent-id", "negative-cost", "negative-diagonal", "missing-cost"])
+        (lambda d: d.update(paired_doc([{"before": 1, "after": 2}], improve=False)),
+         "precedence pairs are enforced without the improvement engine"),
+    ], ids=["node-id", "node-id-converted", "agent-id", "negative-cost", "negative-diagonal", "missing-cost",
+            "pairs-without-engine"])
     def test_invalid_instances(self, change, fragment):
         doc = tiny_doc()
         change(doc)

@@ -21,10 +21,11 @@ def routes_of(result: kvr_mtsp.SolveResult) -> list[tuple]:
     return [(r.agent_id, r.positions, r.cost) for r in result.routes]
 
 
-SENT = ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement", "enforce_capacity")
+SENT = ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_improvement", "enforce_capacity",
+        "enforce_precedence")
 # The options a call sets, beside time_limit: each argument of kvr_mtsp.solve with a value the documents below do not hold.
 PER_CALL = {"improve": False, "seed": 9, "max_iterations": 17, "max_no_improvement": 23, "memory_limit_mb": 321.0,
-            "missing_cost": 500.0}
+            "missing_cost": 500.0, "enforce_precedence": False}
 
 
 @pytest.fixture
@@ -87,7 +88,7 @@ class TestInstanceForms:
 class TestOptions:
     def test_arguments_replace_the_documents_options(self, make_doc, recorded):
         doc = make_doc(5, time_limit=7)
-        doc["options"].update({"improve": False, "seed": 11, "max_iterations": 5})
+        doc["options"].update({"improve": False, "seed": 11, "max_iterations": 5, "enforce_precedence": False})
         before = copy.deepcopy(doc)
         kvr_mtsp.solve(doc, time_limit=3, improve=True, seed=4)
         assert doc == before  # the caller's dict is left as it was
@@ -97,7 +98,8 @@ class TestOptions:
         # and the package's no-improvement limit added
         assert call["options"] == {"objective": core.ObjectiveType.MinMax, "time_limit": 7, "improve": True,
                                    "seed": 4, "max_iterations": 5, "max_no_improvement": MAX_NO_IMPROVEMENT,
-                                   "enforce_capacity": True}
+                                   "enforce_capacity": True,
+                                   "enforce_precedence": True}
         assert call["kwargs"]["consume_costs"] is True
 
     @pytest.mark.parametrize("key", sorted(PER_CALL))
@@ -112,7 +114,7 @@ class TestOptions:
         monkeypatch.setattr(api._kvr_core, "solve_problem", call)
         doc = make_doc(3)
         own = {"improve": True, "seed": 3, "max_iterations": 4, "max_no_improvement": 6, "memory_limit_mb": 654.0,
-               "missing_cost": 800.0}
+               "missing_cost": 800.0, "enforce_precedence": True}
         doc["options"].update(own)
         kvr_mtsp.solve(doc, time_limit=1, **{key: PER_CALL[key]})
         # improve and seed have defaults of their own (True and 0); None keeps the document's value.
@@ -155,7 +157,8 @@ class TestOptions:
         defaults = core.Options()
         assert recorded[0]["options"] == {"objective": defaults.objective, "time_limit": defaults.time_limit,
                                           "improve": False, "seed": 0, "max_iterations": 0,
-                                          "max_no_improvement": MAX_NO_IMPROVEMENT, "enforce_capacity": True}
+                                          "max_no_improvement": MAX_NO_IMPROVEMENT, "enforce_capacity": True,
+                                          "enforce_precedence": True}
 
 
 class TestResultObject:

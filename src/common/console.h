@@ -44,6 +44,10 @@ inline constexpr std::string_view kBlockedPairs = "blocked_pairs";
 inline constexpr std::string_view kLargeInstance = "large_instance";
 // The demands bind, so the engine alone solves (the focal search holds no load).
 inline constexpr std::string_view kCapacitiesBind = "capacities_bind";
+// Enforced precedence pairs, so the engine alone solves.
+inline constexpr std::string_view kPairsEnforced = "pairs_enforced";
+// Fields "before" and "after": the node ids of a precedence pair no schedule can satisfy.
+inline constexpr std::string_view kPairUnsatisfiable = "pair_unsatisfiable";
 // Field "option": the option that would enforce what the document carries.
 inline constexpr std::string_view kNotEnforced = "not_enforced";
 inline constexpr std::string_view kSearchExhausted = "search_exhausted";

@@ -18,6 +18,7 @@
 #include "engine/solution.h"
 #include "engine/target_insertion.h"
 #include "postopt/route_evaluator.h"
+#include "routes/pair_repair.h"
 
 namespace tarsel {
 
@@ -107,6 +108,7 @@ class Engine {
         penalties_(rules_.HasSoftRules()),
         population_(rules_, settings.min_max, BaseSizes()),
         work_(rules_),
+        mended_(rules_),
         used_(tables.NumNodes(), 0) {
     rules_.SetMinMax(settings.min_max);
     if (rules_.HasLoads()) penalties_.SetOverloadWeight(CostPerDemand(rules_));
@@ -304,18 +306,35 @@ class Engine {
   }
 
   void Report(const Solution& solution) {
+    const bool pairs = rules_.Tables().HasPrecedence();
+    if (pairs) {
+      // The search itself does not see the pairs: a solution that breaks
+      // one is mended first, and a mended one joins the population.
+      pair_routes_.resize(solution.NumRoutes());
+      for (size_t k = 0; k < solution.NumRoutes(); ++k) pair_routes_[k] = solution.Route(k).nodes;
+      if (!RepairPairs(evaluator_.Costs(), pair_routes_, pair_schedule_) ||
+          !pair_schedule_.Feasible()) {
+        return;
+      }
+    }
     Result candidate;
     ObjectiveValue value;
     for (size_t k = 0; k < solution.NumRoutes(); ++k) {
-      const std::vector<size_t>& nodes = solution.Route(k).nodes;
+      const std::vector<size_t>& nodes = pairs ? pair_routes_[k] : solution.Route(k).nodes;
       // The post-optimisers' evaluation walks the route as the engine's
       // rules do, with their checks of the node sequence on top.
       const RouteEvaluation evaluation = evaluator_.EvaluateRoute(nodes, k);
       if (!evaluation.valid) return;  // never hand out a route the route rules reject
+      // With pairs, the schedule's cost: cross-route waits included.
+      const double cost = pairs ? pair_schedule_.Cost(k) : evaluation.cost;
       candidate.paths[k] = std::vector<uint64_t>(nodes.begin(), nodes.end());
-      candidate.times[k] = evaluation.cost;
-      value.longest = std::max(value.longest, evaluation.cost);
-      value.total += evaluation.cost;
+      candidate.times[k] = cost;
+      value.longest = std::max(value.longest, cost);
+      value.total += cost;
+    }
+    if (pairs && MendedDiffers(solution) &&
+        LoadResult(candidate, rules_, penalties_.Weights(), mended_)) {
+      population_.Offer(mended_);
     }
     if (reference_ && !Improves(value, *reference_, settings_.min_max)) return;
     reference_ = value;
@@ -323,6 +342,13 @@ class Engine {
     last_improvement_ = iterations_;
     best_ = std::move(candidate);
     if (settings_.on_improvement) settings_.on_improvement(settings_.clock ? settings_.clock() : 0.0, *best_);
+  }
+
+  bool MendedDiffers(const Solution& solution) const {
+    for (size_t k = 0; k < solution.NumRoutes(); ++k) {
+      if (pair_routes_[k] != solution.Route(k).nodes) return true;
+    }
+    return false;
   }
 
   const EngineSettings& settings_;
@@ -337,6 +363,7 @@ class Engine {
   PenaltyManager penalties_;
   Population population_;
   Solution work_;
+  Solution mended_;  // a solution whose precedence pairs were mended
   std::optional<Solution> elite_;  // the best feasible solution, kept over restarts
   size_t since_improvement_ = 0;  // children since the last better solution (restarts)
   int64_t iterations_ = 0;        // constructions and children so far
@@ -350,6 +377,9 @@ class Engine {
   // Value of the best solution known, the starting solution's included.
   std::optional<ObjectiveValue> reference_;
   std::optional<Result> best_;  // the best solution reported
+  // Precedence pairs: the routes of a solution being mended, and their schedule.
+  std::vector<std::vector<size_t>> pair_routes_;
+  PairSchedule pair_schedule_;
 };
 
 }  // namespace

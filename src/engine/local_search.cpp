@@ -31,6 +31,13 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
   const size_t n = rules.NumNodes() + 2;
   saved_a_.reserve(n);
   saved_b_.reserve(n);
+  const std::vector<PrecedencePair>& pairs = rules.Tables().PrecedencePairs();
+  if (!pairs.empty()) pairs_of_.resize(rules.NumNodes());
+  for (size_t p = 0; p < pairs.size(); ++p) {
+    for (const size_t node : {pairs[p].before, pairs[p].after}) {
+      if (node < pairs_of_.size()) pairs_of_[node].push_back(p);
+    }
+  }
   inner_order_.reserve(n);
 }
 
@@ -40,13 +47,43 @@ bool LocalSearch::Better(const Solution& solution, const MoveCosts& costs) const
                   rules_.MinMax());
 }
 
-bool LocalSearch::Settle(Solution& solution, const PenaltyWeights& weights, const ObjectiveValue& before, size_t a,
-                         size_t b) {
+size_t LocalSearch::BrokenPairs(const Solution& solution, size_t a, size_t b) const {
+  if (pairs_of_.empty()) return 0;
+  const std::vector<PrecedencePair>& pairs = rules_.Tables().PrecedencePairs();
+  size_t broken = 0;
+  for (const size_t k : {a, b}) {
+    for (const size_t node : solution.Route(k).nodes) {
+      if (node >= pairs_of_.size()) continue;
+      for (const size_t p : pairs_of_[node]) {
+        const PrecedencePair& pair = pairs[p];
+        const size_t route_before = solution.RouteOf(pair.before);
+        const size_t route_after = solution.RouteOf(pair.after);
+        if (route_before == kNoIndex || route_after == kNoIndex) continue;
+        // Each pair once: at its `before` node, or at its `after` node when
+        // `before` lies on neither route.
+        const bool counted_at_before = route_before == a || route_before == b;
+        if (node == pair.after && counted_at_before) continue;
+        const bool one_route = route_before == route_after;
+        const bool in_order = solution.PositionOf(pair.before) < solution.PositionOf(pair.after);
+        const bool kept = pair.kind == PairKind::kSame   ? one_route && in_order
+                          : pair.kind == PairKind::kDiff ? !one_route
+                                                         : !one_route || in_order;
+        if (!kept) ++broken;
+      }
+    }
+    if (b == a) break;
+  }
+  return broken;
+}
+
+bool LocalSearch::Settle(Solution& solution, const PenaltyWeights& weights, const ObjectiveValue& before,
+                         size_t broken_before, size_t a, size_t b) {
   if (b != a) solution.Refresh(b, weights);
   solution.Refresh(a, weights);
   const bool feasible = solution.Route(a).cost < RouteRules::kInfeasible &&
                         solution.Route(b).cost < RouteRules::kInfeasible;
-  if (feasible && Improves(solution.Value(), before, rules_.MinMax())) {
+  if (feasible && BrokenPairs(solution, a, b) <= broken_before &&
+      Improves(solution.Value(), before, rules_.MinMax())) {
     segments_.Refresh(solution, a);
     swap_star_.Touch(a);
     if (b != a) {

@@ -89,13 +89,21 @@ class LocalSearch {
   bool Commit(Solution& solution, const PenaltyWeights& weights, Operator& op, const typename Operator::Move& move,
               size_t a, size_t b) {
     const ObjectiveValue before = solution.Value();
+    const size_t broken_before = BrokenPairs(solution, a, b);
     saved_a_ = solution.Route(a).nodes;
     if (b != a) saved_b_ = solution.Route(b).nodes;
     op.Apply(solution, move);
-    return Settle(solution, weights, before, a, b);
+    return Settle(solution, weights, before, broken_before, a, b);
   }
-  // The second half of Commit, after the move was applied.
-  bool Settle(Solution& solution, const PenaltyWeights& weights, const ObjectiveValue& before, size_t a, size_t b);
+  // The second half of Commit, after the move was applied: a move that
+  // breaks more precedence pairs on routes a and b than before is undone
+  // like one that does not improve.
+  bool Settle(Solution& solution, const PenaltyWeights& weights, const ObjectiveValue& before,
+              size_t broken_before, size_t a, size_t b);
+  // Precedence pairs with a node on route a or b that the routes' order
+  // breaks ("same" split or out of order, plain out of order, "diff" on one
+  // route); 0 without pairs.
+  size_t BrokenPairs(const Solution& solution, size_t a, size_t b) const;
 
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;
@@ -112,6 +120,7 @@ class LocalSearch {
   std::vector<size_t> inner_order_;  // targets of one route for the passes over all its pairs
   std::vector<size_t> saved_a_;  // the routes before a move, restored when it does not improve
   std::vector<size_t> saved_b_;
+  std::vector<std::vector<size_t>> pairs_of_;  // per node: the precedence pairs naming it
 };
 
 }  // namespace tarsel

@@ -211,7 +211,7 @@ constexpr const char* kDocumentKeys[] = {"nodes",   "agents", "costs", "constrai
 constexpr const char* kOptionKeys[] = {"return_to_end", "objective",       "time_limit",
                                        "missing_cost",  "memory_limit_mb", "improve",
                                        "seed",          "max_iterations",
-                                       "max_no_improvement", "enforce_capacity"};
+                                       "max_no_improvement", "enforce_capacity", "enforce_precedence"};
 
 template <size_t N>
 void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], const char* where) {
@@ -298,6 +298,7 @@ void ReadOptions(const json& options, Options& out, KeyInReading& key) {
   out.max_no_improvement = OptionalInt64Option(options, "max_no_improvement", key);
   out.missing_cost = key.Value(options, "missing_cost", kNoConnection);
   out.enforce_capacity = key.Value(options, "enforce_capacity", false);
+  out.enforce_precedence = key.Value(options, "enforce_precedence", false);
 }
 
 // "nodes[1] (node 20)": an array's element, with its id when it has one the

@@ -35,6 +35,10 @@ struct Options {
   // capacity (a capacity of 0 or less: no limit). Off: demands and
   // capacities are carried but no route is held to them.
   bool enforce_capacity = false;
+  // Precedence pairs ("sequence" constraints) are honoured: solutions that
+  // break one are never returned, and cross-route waits count as route
+  // cost. Off: the pairs are carried without effect.
+  bool enforce_precedence = false;
 };
 
 }  // namespace tarsel

@@ -73,6 +73,8 @@ class Options:
     enforce_capacity: bool
     # Arc costs at or above this value are no connection (default 9999.0).
     missing_cost: float
+    # Precedence pairs are honoured (default False: carried without effect).
+    enforce_precedence: bool
     def __init__(self) -> None: ...
 
 class AssignmentConstraint:

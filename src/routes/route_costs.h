@@ -120,6 +120,33 @@ class RouteCosts {
   // to open; past its end, it is set back to the end, the difference added
   // to the time warp, and false returned (the window rule is broken).
   // Indices beyond the node table take the window the tables hold for them.
+  // The walk `walk` with its clock held apart (`clock`, at the node's
+  // arrival) served at `node`: its window (see Arrive) and its load. For a
+  // caller that sets the arrival itself, as the schedule of a whole solution
+  // does when a node waits for another route.
+  bool Serve(size_t node, double& clock, RouteWalk& walk) const {
+    WalkState state{clock, walk.warp, walk.blocked};
+    const bool on_time = Arrive(node, state);
+    clock = state.clock;
+    walk.warp = state.warp;
+    if (!on_time) walk.feasible = false;
+    if (node < node_segments_.size()) walk.load += node_segments_[node].load;
+    return on_time;
+  }
+  // Ends the walk of `count` nodes of agent k whose last node was served at
+  // `clock`: its duration, length excess and overload. Without time warp the
+  // clock never goes back, so the limit holds at every node when it holds at
+  // the end.
+  void Finish(size_t k, size_t count, double clock, RouteWalk& walk) const {
+    walk.duration = clock + walk.warp;
+    if (!WithinLimit(k, walk.duration)) {
+      walk.excess = walk.duration - agents_[k].limit;
+      if (count > 1) walk.feasible = false;
+    }
+    walk.overload = Overload(k, walk.load);
+    if (Overloaded(k, walk.load)) walk.feasible = false;
+    if (walk.blocked) walk.feasible = false;
+  }
   bool Arrive(size_t node, WalkState& state) const {
     const Segment window = Window(node);
     bool on_time = true;
@@ -234,6 +261,36 @@ class RouteCosts {
     return CostOf(Walk(k, path), weights);
   }
 
+  // One step of a walk: the service of `node`, reached with the clock at
+  // `clock`. A late arrival is moved back to the window end and counted as
+  // time warp (false: late); an early one waits for the window to open.
+  bool Serve(size_t node, double& clock, RouteWalk& walk) const {
+    // The node's window as its segment holds it (-inf, +inf without one).
+    const Segment& window = node_segments_[node];
+    bool on_time = true;
+    if (clock > window.latest) {
+      walk.feasible = false;
+      walk.warp += clock - window.latest;
+      clock = window.latest;
+      on_time = false;
+    }
+    if (clock < window.earliest) clock = window.earliest;
+    return on_time;
+  }
+  // Ends the walk of agent k's route of `count` nodes whose clock at the
+  // last node is `clock`: its duration and excess over the limit.
+  void Finish(size_t k, size_t count, double clock, RouteWalk& walk) const {
+    // Without time warp the clock never goes back, so the limit holds at
+    // every node when it holds at the end.
+    const RouteAgent& agent = agents_[k];
+    walk.duration = clock + walk.warp;
+    if (agent.limit > 0 && walk.duration > agent.limit) {
+      walk.excess = walk.duration - agent.limit;
+      if (count > 1) walk.feasible = false;
+    }
+    if (walk.blocked) walk.feasible = false;
+  }
+
   static constexpr double kInfeasible = std::numeric_limits<double>::infinity();
 
  private:
@@ -284,18 +341,9 @@ RouteWalk RouteCosts::WalkWith(size_t k, const Path& path, const NodeOk& node_ok
     }
     if (!on_time) walk.feasible = false;
   }
-  // Without time warp the clock never goes back, so the limit holds at
-  // every node when it holds at the end.
-  walk.duration = state.clock + state.warp;
   walk.warp = state.warp;
   walk.blocked = state.blocked;
-  if (!WithinLimit(k, walk.duration)) {
-    walk.excess = walk.duration - agents_[k].limit;
-    if (count > 1) walk.feasible = false;
-  }
-  walk.overload = Overload(k, walk.load);
-  if (Overloaded(k, walk.load)) walk.feasible = false;
-  if (walk.blocked) walk.feasible = false;
+  Finish(k, count, state.clock, walk);
   return walk;
 }
 

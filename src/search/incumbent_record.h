@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -45,7 +46,9 @@ class IncumbentRecord {
 
   // Offers `snapshot`, found at `time` (processor seconds since the solve
   // began). A route the rules reject drops the solution with a note on
-  // standard error naming the agent.
+  // standard error naming the agent, and so does a broken precedence pair
+  // or routes that wait for each other in a cycle. With precedence pairs
+  // the solution is always judged by its re-costed objective.
   Outcome Offer(double time, Result snapshot, Judge judge = Judge::kByObjective);
 
   bool Found() const { return value_.has_value(); }
@@ -64,9 +67,11 @@ class IncumbentRecord {
   double LastUpdateTime() const { return last_update_time_; }
 
  private:
-  // Checks every route of `snapshot` and replaces its costs by the rules';
-  // returns the first agent whose route is missing or invalid.
-  std::optional<size_t> Recost(Result& snapshot) const;
+  // Checks every route of `snapshot` and replaces its costs by the rules'
+  // (with precedence pairs, by the schedule of all routes, cross-route
+  // waits included); returns why the solution is rejected: the first agent
+  // whose route is missing or invalid, or the first pair it breaks.
+  std::optional<std::string> Recost(Result& snapshot) const;
   bool Better(double value) const;
 
   ObjectiveType objective_ = ObjectiveType::MinMax;

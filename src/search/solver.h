@@ -40,6 +40,11 @@ constexpr size_t kMaxSearchNodes = 256;
 // `name_improve`, the message adds that the option "improve" solves larger
 // instances.
 [[noreturn]] void ThrowTooManyNodes(size_t num_nodes, bool name_improve);
+// Throws std::invalid_argument naming the options "improve" and
+// "enforce_precedence": the focal search alone cannot honour precedence pairs.
+[[noreturn]] void ThrowPairsNeedEngine();
+// Whether `problem` has any precedence pair.
+bool CarriesPrecedencePairs(const Problem& problem);
 
 // Throws std::invalid_argument saying that enforced capacities that can be
 // exceeded need the option "improve" (or "enforce_capacity" off).
@@ -118,8 +123,9 @@ class Solver {
   const std::vector<AgentInfo>& Agents() const { return tables.Agents(); }
   const std::vector<MstEdge>& MstEdges() const { return mst_edges; }
   const std::vector<size_t>& UnreachableNodes() const { return unreachable_nodes; }
-  // Whether the instance has more nodes than the focal search supports, so
-  // that a solve runs the improvement engine alone.
+  // Whether the instance has more nodes than the focal search supports, or
+  // precedence pairs it is to honour, so that a solve runs the improvement
+  // engine alone.
   bool EngineOnly() const { return engine_only; }
   bool Unsolvable() const { return unsolvable; }
   const TimeWindowTable& TimeWindows() const { return tables.TimeWindows(); }
@@ -151,6 +157,9 @@ class Solver {
   // end node (over existing arcs, within their route-length limit); any of
   // them makes the instance unsolvable.
   void CheckConnectivity();
+  // Reports the first precedence pair no schedule can satisfy, which makes
+  // the instance unsolvable.
+  void CheckPrecedencePairs();
   Label RootLabel();
   // Handles the goal label with id `label_id`: routes, post-optimisation,
   // anytime log, best solution, incumbent.
@@ -194,10 +203,12 @@ class Solver {
   // frontiers compare them exactly.
   VisitedSet exact_nodes;
   bool unsolvable = false;  // CheckConnectivity found what no search can mend
-  // More nodes than the focal search supports: no search state, plugins or
-  // arc lists of the graph are built, and Solve runs the engine alone.
+  // More nodes than the focal search supports, or enforced precedence
+  // pairs: no search state, plugins or arc lists of the graph are built,
+  // and Solve runs the engine alone.
   bool engine_only = false;
   bool capacities_bind = false;  // enforced capacities made the solve engine_only
+  bool pairs_enforced = false;  // the options enforce the document's precedence pairs
   double tables_memory_bytes = 0;  // what the tables hold of the budget
   bool list_blocked_edges = false;  // MTSP_DEBUG_TW_EDGES is set
   InterruptCheck interrupt;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <iomanip>
 #include <limits>
+#include <optional>
 #include <sstream>
 #include <utility>
 
@@ -12,6 +13,7 @@
 #include "engine/population_budget.h"
 #include "model/problem_checks.h"
 #include "search/solver.h"
+#include "tables/pair_checks.h"
 #include "tables/problem_tables.h"
 #include "tables/reachability.h"
 #include "tables/shortcuts.h"
@@ -26,8 +28,12 @@ Solver::Solver(Problem problem, Options given_options)
   // Fail before any table is built: the search cannot take more nodes, and
   // the tables below grow with the square of the node count. The
   // improvement engine alone takes larger instances.
-  engine_only = problem.nodes.size() > kMaxSearchNodes;
-  if (engine_only && !options.improve) ThrowTooManyNodes(problem.nodes.size(), true);
+  const bool too_large = problem.nodes.size() > kMaxSearchNodes;
+  if (too_large && !options.improve) ThrowTooManyNodes(problem.nodes.size(), true);
+  // The focal search does not honour precedence pairs; the engine does.
+  pairs_enforced = options.enforce_precedence && CarriesPrecedencePairs(problem);
+  if (pairs_enforced && !options.improve) ThrowPairsNeedEngine();
+  engine_only = too_large || pairs_enforced;
   // Then what would make the tables ambiguous or the costs meaningless.
   CheckOptions(options);
   CheckProblem(problem);
@@ -54,6 +60,7 @@ Solver::Solver(Problem problem, Options given_options)
     // and of the agents' trips, and the route rules reported routes pass.
     CheckReachability();
     CheckConnectivity();
+    CheckPrecedencePairs();
     route_rules.Attach(tables);
     return;
   }
@@ -91,6 +98,7 @@ void Solver::Prepare() {
   BuildTimeWindowEdges();
   CheckReachability();
   CheckConnectivity();
+  CheckPrecedencePairs();
   exact_nodes.Clear();
   const VisitedSet skippable = SkippableNodes(tables);
   for (size_t i = 0; i < tables.NumNodes() && i < VisitedSet::kBits; ++i) {
@@ -232,6 +240,38 @@ void Solver::CheckConnectivity() {
     }
   }
   unsolvable = !report.Solvable();
+}
+
+void Solver::CheckPrecedencePairs() {
+  const std::optional<PairDefect> defect = FindUnsatisfiablePair(tables);
+  if (!defect) return;
+  const PrecedencePair& pair = tables.PrecedencePairs()[defect->pair];
+  const char* why = "";
+  switch (defect->reason) {
+    case PairDefectReason::kUnknownNode:
+      why = "it names a node id that no node has";
+      break;
+    case PairDefectReason::kNotTarget:
+      why = "it names an agent's start or end node";
+      break;
+    case PairDefectReason::kOneNode:
+      why = "it names one node twice";
+      break;
+    case PairDefectReason::kCycle:
+      why = "it lies on a cycle of precedence pairs";
+      break;
+    case PairDefectReason::kNoCommonAgent:
+      why = "no agent may serve both nodes";
+      break;
+    case PairDefectReason::kNoTwoAgents:
+      why = "no two different agents may serve one node each";
+      break;
+  }
+  ConsoleWarning(console_code::kPairUnsatisfiable,
+                 {{"before", uint64_t{pair.before_id}}, {"after", uint64_t{pair.after_id}}},
+                 "[warning] precedence pair (before ", pair.before_id, ", after ", pair.after_id, ", ",
+                 PairKindName(pair.kind), ") can't be satisfied: ", why);
+  unsolvable = true;
 }
 
 }  // namespace tarsel

@@ -56,7 +56,12 @@ int Solver::SolveWithEngineOnly() {
     result.cpu_seconds = timer.Elapsed();
     return 0;
   }
-  if (capacities_bind) {
+  if (pairs_enforced) {
+    ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kInfo, console_code::kPairsEnforced, {},
+                     "[improve] instance has precedence pairs, which the focal search does not "
+                     "honour: the focal search is skipped and the improvement engine builds its own "
+                     "starting solutions");
+  } else if (capacities_bind) {
     ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kInfo, console_code::kCapacitiesBind, {},
                      "[improve] the demands can exceed a capacity, which the focal search does not "
                      "hold routes to: it is skipped and the improvement engine builds its own "

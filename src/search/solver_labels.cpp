@@ -22,6 +22,18 @@ void ThrowCapacitiesNeedEngine() {
       "to false to solve without capacities");
 }
 
+void ThrowPairsNeedEngine() {
+  throw std::invalid_argument(
+      "instance has precedence pairs, which only the improvement engine honours; set the "
+      "option \"improve\" to true, or \"enforce_precedence\" to false to carry the pairs "
+      "without effect");
+}
+
+bool CarriesPrecedencePairs(const Problem& problem) {
+  return !problem.precedence.empty() || !problem.precedence_same.empty() ||
+         !problem.precedence_diff.empty();
+}
+
 int64_t Solver::NewLabel() { return label_store.Allocate(); }
 
 int64_t Solver::CountVisited(const Label& label) const {

@@ -8,6 +8,7 @@
 
 #include "common/agent_info.h"
 #include "common/node_info.h"
+#include "common/precedence_pair.h"
 #include "common/special_values.h"
 #include "common/time_window_table.h"
 #include "common/visited_set.h"
@@ -56,6 +57,8 @@ class InstanceTables {
   void SetReturnToEnd(bool return_to_end) { return_to_end_ = return_to_end; }
   // Costs at or above `missing_cost` are no connection (default kNoConnection).
   void SetMissingCost(double missing_cost) { missing_cost_ = missing_cost; }
+  // The precedence pairs a solution must honour (none unless enforced).
+  void SetPrecedencePairs(std::vector<PrecedencePair> pairs) { pairs_ = std::move(pairs); }
 
   const PlannerGraph* Graph() const { return graph_; }
   const std::vector<NodeInfo>& Nodes() const { return nodes_; }
@@ -66,6 +69,8 @@ class InstanceTables {
   const std::vector<size_t>& Starts() const { return starts_; }
   const std::vector<size_t>& Goals() const { return goals_; }
   bool ReturnToEnd() const { return return_to_end_; }
+  const std::vector<PrecedencePair>& PrecedencePairs() const { return pairs_; }
+  bool HasPrecedence() const { return !pairs_.empty(); }
 
   // Node roles: some agent starts / ends at `node`.
   bool IsStart(size_t node) const {
@@ -131,6 +136,7 @@ class InstanceTables {
   std::unordered_map<size_t, WindowSlot> windows_beyond_;  // windows of other indices
   bool return_to_end_ = true;
   double missing_cost_ = kNoConnection;
+  std::vector<PrecedencePair> pairs_;
 };
 
 }  // namespace tarsel

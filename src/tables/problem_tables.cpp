@@ -132,6 +132,38 @@ void WarnAboutUnknownReferences(const Problem& problem,
   }
 }
 
+// The precedence pairs by node index when they are enforced; otherwise
+// none, with one line saying that the document's pairs have no effect.
+std::vector<PrecedencePair> PairTable(const Problem& problem, const Options& options,
+                                      const std::unordered_map<size_t, size_t>& node_index) {
+  std::vector<PrecedencePair> pairs;
+  const size_t count =
+      problem.precedence.size() + problem.precedence_same.size() + problem.precedence_diff.size();
+  if (count == 0) return pairs;
+  if (!options.enforce_precedence) {
+    ConsoleWarning(console_code::kNotEnforced, {{"option", std::string("enforce_precedence")}},
+                   "[warning] the instance carries ", count,
+                   count == 1 ? " precedence pair that is" : " precedence pairs that are",
+                   " not enforced; set the option \"enforce_precedence\" to true to "
+                   "honour them");
+    return pairs;
+  }
+  auto index_of = [&](uint64_t id) {
+    const auto found = node_index.find(id);
+    return found == node_index.end() ? kNoIndex : found->second;
+  };
+  const std::pair<const PrecedencePairs*, PairKind> kinds[] = {
+      {&problem.precedence, PairKind::kPlain},
+      {&problem.precedence_same, PairKind::kSame},
+      {&problem.precedence_diff, PairKind::kDiff}};
+  for (const auto& [list, kind] : kinds) {
+    for (const auto& [before, after] : *list) {
+      pairs.push_back(PrecedencePair{index_of(before), index_of(after), before, after, kind});
+    }
+  }
+  return pairs;
+}
+
 TimeWindowTable WindowTable(const Problem& problem,
                             const std::unordered_map<size_t, size_t>& node_index) {
   TimeWindowTable windows;
@@ -250,6 +282,7 @@ ProblemTables BuildProblemTables(const Problem& problem, const Options& options,
   FillAllowedTypes(problem, nodes);
   WarnAboutUnknownReferences(problem, node_index);
   const TimeWindowTable windows = WindowTable(problem, node_index);
+  std::vector<PrecedencePair> pairs = PairTable(problem, options, node_index);
 
   const size_t n = problem.nodes.size();
   std::vector<std::vector<double>> matrices = CostMatrices(problem, n, options.missing_cost);
@@ -271,6 +304,7 @@ ProblemTables BuildProblemTables(const Problem& problem, const Options& options,
   }
   tables.SetReturnToEnd(options.return_to_end);
   tables.SetMissingCost(options.missing_cost);
+  tables.SetPrecedencePairs(std::move(pairs));
   return built;
 }
 

@@ -34,7 +34,8 @@ size_t TablesMemoryBytes(size_t nodes, size_t types, GraphArcs arcs);
 // unknown id), allowed types per node (a warning per node without an
 // assignment constraint, then one per unknown node id or agent type that an
 // assignment or sequence constraint names), time windows by node index (a
-// warning per unknown node id), the cost matrices (std::out_of_range naming
+// warning per unknown node id), the precedence pairs by node index when
+// the options enforce them (else a warning when the document has any), the cost matrices (std::out_of_range naming
 // the type of a matrix that no agent has; a warning per type whose matrix
 // holds costs above the missing-cost threshold; one warning when demands and
 // capacities are given but "enforce_capacity" is off), the graph, and the

@@ -8,6 +8,7 @@
 #include "engine/regret_insertion.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
+#include "routes/pair_schedule.h"
 
 namespace tarsel {
 namespace {
@@ -113,6 +114,53 @@ TEST(LocalSearch, EndsFeasibleNoWorseAtALocalOptimumAndRepeatably) {
   }
   EXPECT_GT(searched, 80u);
   EXPECT_GT(improved, searched / 2);
+}
+
+// Pairs that a start keeps ("same" between neighbours on a route, "diff"
+// between routes, plain both ways) stay kept however the search moves the
+// targets: a move that breaks one is undone.
+TEST(LocalSearch, NeverBreaksAPrecedencePairItStartsWith) {
+  size_t searched = 0;
+  size_t improved = 0;
+  unsigned seed = 1300;
+  for (const InstanceKinds& kinds : AllKinds()) {
+    ++seed;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
+    RouteRules rules(instance.tables);
+    RegretInsertion insertion(rules);
+    Solution start(rules);
+    Random random(seed);
+    if (!insertion.Fill(start, PenaltyWeights{}, random, 0.5) || !start.Complete()) continue;
+    std::vector<PrecedencePair> pairs;
+    const PairKind kinds_in_turn[] = {PairKind::kSame, PairKind::kPlain};
+    for (size_t k = 0; k < start.NumRoutes(); ++k) {
+      const std::vector<size_t>& nodes = start.Route(k).nodes;
+      for (size_t i = 1; i + 2 < nodes.size(); i += 2) {
+        pairs.push_back(PrecedencePair{nodes[i], nodes[i + 1], nodes[i], nodes[i + 1], kinds_in_turn[(i / 2) % 2]});
+      }
+      if (k > 0 && nodes.size() > 2 && start.Route(k - 1).nodes.size() > 2) {
+        const size_t other = start.Route(k - 1).nodes[1];
+        pairs.push_back(PrecedencePair{other, nodes[1], other, nodes[1], PairKind::kDiff});
+      }
+    }
+    if (pairs.empty()) continue;
+    instance.tables.SetPrecedencePairs(pairs);
+    GranularNeighbours neighbours(rules, rules.Targets().size());
+    LocalSearch search(rules, neighbours);
+    Solution solution = start;
+    search.Run(solution, PenaltyWeights{}, random, nullptr);
+    ++searched;
+    if (Improves(solution.Value(), start.Value(), false) || Improves(solution.Value(), start.Value(), true)) {
+      ++improved;
+    }
+    std::vector<std::vector<size_t>> routes;
+    for (size_t k = 0; k < solution.NumRoutes(); ++k) routes.push_back(solution.Route(k).nodes);
+    PairSchedule schedule;
+    SchedulePairs(rules, routes, schedule);
+    EXPECT_TRUE(schedule.violations.empty()) << "seed " << seed;
+  }
+  EXPECT_GT(searched, 20u);
+  EXPECT_GT(improved, searched / 4);
 }
 
 }  // namespace

@@ -172,7 +172,9 @@ TEST(ProblemTables, ConstraintsNamingUnknownNodesOrTypesAreReported) {
             "[warning] sequence node id 30 not found in nodes\n"
             "[warning] sequence node id 31 not found in nodes\n"
             "[warning] sequence node id 40 not found in nodes\n"
-            "[warning] time window node id 99 not found in nodes\n");
+            "[warning] time window node id 99 not found in nodes\n"
+            "[warning] the instance carries 3 precedence pairs that are not enforced; set the "
+            "option \"enforce_precedence\" to true to honour them\n");
   EXPECT_EQ(built.tables.Nodes()[1].allowed_types, std::vector<size_t>({0}));
 }
 
