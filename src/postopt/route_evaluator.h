@@ -71,8 +71,6 @@ class RouteEvaluator {
              const std::vector<AgentInfo>& agents_value);
 
   size_t NumAgents() const { return reader.Tables().NumAgents(); }
-  // The route-cost core these rules read.
-  const RouteCosts& Costs() const { return *costs; }
   const AgentInfo& AgentOf(size_t k) const { return reader.Tables().Agents()[k]; }
 
   // True when node `node` lists type `type` as allowed.

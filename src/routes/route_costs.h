@@ -261,36 +261,6 @@ class RouteCosts {
     return CostOf(Walk(k, path), weights);
   }
 
-  // One step of a walk: the service of `node`, reached with the clock at
-  // `clock`. A late arrival is moved back to the window end and counted as
-  // time warp (false: late); an early one waits for the window to open.
-  bool Serve(size_t node, double& clock, RouteWalk& walk) const {
-    // The node's window as its segment holds it (-inf, +inf without one).
-    const Segment& window = node_segments_[node];
-    bool on_time = true;
-    if (clock > window.latest) {
-      walk.feasible = false;
-      walk.warp += clock - window.latest;
-      clock = window.latest;
-      on_time = false;
-    }
-    if (clock < window.earliest) clock = window.earliest;
-    return on_time;
-  }
-  // Ends the walk of agent k's route of `count` nodes whose clock at the
-  // last node is `clock`: its duration and excess over the limit.
-  void Finish(size_t k, size_t count, double clock, RouteWalk& walk) const {
-    // Without time warp the clock never goes back, so the limit holds at
-    // every node when it holds at the end.
-    const RouteAgent& agent = agents_[k];
-    walk.duration = clock + walk.warp;
-    if (agent.limit > 0 && walk.duration > agent.limit) {
-      walk.excess = walk.duration - agent.limit;
-      if (count > 1) walk.feasible = false;
-    }
-    if (walk.blocked) walk.feasible = false;
-  }
-
   static constexpr double kInfeasible = std::numeric_limits<double>::infinity();
 
  private:
