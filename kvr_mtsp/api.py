@@ -44,6 +44,7 @@ import _kvr_core
 
 from kvr_mtsp.console import to_python
 from kvr_mtsp.instance import InstanceView
+from kvr_mtsp.sources import DICT, PATH, TEXT, source  # noqa: F401 - batch reads them here
 
 # Improvement-engine iterations in a row without a better solution after
 # which the package's solves (`kvr_mtsp.solve`, the command line, batch) end
@@ -236,28 +237,6 @@ class SolveResult:
             extra=_extra(result, cls.KEYS),
             instance=instance,
         )
-
-
-def _looks_like_json(text: str) -> bool:
-    return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
-
-
-# What `source` tells apart.
-DICT, TEXT, PATH = "dict", "text", "path"
-
-
-def source(instance: InstanceInput) -> tuple[str, Any]:
-    """(DICT, the mapping), (TEXT, the JSON text) or (PATH, the path as a
-    str): the one place that tells the three forms of an instance apart
-    (`read` here, and batch, which reads files in the calling process).
-    TypeError for anything else."""
-    if isinstance(instance, Mapping):
-        return DICT, instance
-    if isinstance(instance, str) and _looks_like_json(instance):
-        return TEXT, instance
-    if isinstance(instance, (str, os.PathLike)):
-        return PATH, os.fsdecode(instance)
-    raise TypeError(f"instance must be a path, a JSON text or a dict, not {type(instance).__name__}")
 
 
 def read(instance: InstanceInput, on_console: ConsoleCallable = to_python) -> _kvr_core.Problem:

@@ -76,6 +76,7 @@ from collections.abc import Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Any
 
+from kvr_mtsp import sources
 from kvr_mtsp.json_ints import as_i64_option, as_u64
 from kvr_mtsp.json_text import JsonTextError, loads
 from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG
@@ -847,27 +848,22 @@ class Verdict:
         return [kind for kind in KINDS if kind in found]
 
 
-def _looks_like_json(text: str) -> bool:
-    return text.lstrip().removeprefix("\ufeff").startswith(("{", "["))
-
-
 def _document(source: Any, what: str) -> tuple[Any, str]:
     """(the document, its name for messages) of a path, a JSON text or a dict."""
-    if isinstance(source, Mapping):
-        return source, f"the {what}"
     if hasattr(source, "to_dict"):  # a SolveResult
         return source.to_dict(), f"the {what}"
-    if isinstance(source, str) and _looks_like_json(source):
-        raw, name = source, f"the {what}"
-    elif isinstance(source, (str, os.PathLike)):
-        name = os.fsdecode(source)
+    kind, value = sources.source(source, f"the {what}")
+    if kind == sources.DICT:
+        return value, f"the {what}"
+    if kind == sources.TEXT:
+        raw, name = value, f"the {what}"
+    else:
+        name = value
         try:
             with open(name, "rb") as stream:
                 raw = stream.read()
         except OSError as error:
             raise Unreadable(f"cannot read {name}: {error.strerror or error}") from None
-    else:
-        raise TypeError(f"the {what} must be a path, a JSON text or a dict, not {type(source).__name__}")
     try:
         return parse_json(raw), name
     except (JsonTextError, ValueError) as error:

@@ -23,7 +23,7 @@ from kvr_mtsp import batch_cli  # noqa: E402
 from kvr_mtsp.batch import KILLED_TEXT, local_cluster, solve_many  # noqa: E402
 from test_capacity import loaded_doc  # noqa: E402
 from test_json_text import DEEP_TEXT, huge_id_text  # noqa: E402
-from benchmarks.check import check_routes  # noqa: E402
+from kvr_mtsp.checker import check_routes  # noqa: E402
 
 ROOT = Path(__file__).resolve().parent.parent
 

@@ -13,7 +13,7 @@ import pytest
 
 import _kvr_core as core
 import kvr_mtsp
-from benchmarks.check import check_result, read_instance, route_load
+from kvr_mtsp.checker import check_result, read_instance, route_load
 from conftest import grid_doc
 
 ROOT = Path(__file__).resolve().parent.parent

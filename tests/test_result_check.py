@@ -11,14 +11,14 @@ import pytest
 import kvr_mtsp
 from kvr_mtsp.checker import Unreadable, check
 from kvr_mtsp.cli import main
-from kvr_mtsp.instance import InstanceView
+from kvr_mtsp.api import SolveResult
 from kvr_mtsp.report import result_document
 from test_check import GOOD_COSTS, GOOD_PATHS, changed, result_for, tiny_doc, window
 
 
 def cli_output(doc, paths=GOOD_PATHS, costs=GOOD_COSTS):
     """The command line's --output for these routes: node ids and agent indices added."""
-    return result_document(result_for(doc, copy.deepcopy(paths), costs), InstanceView(doc))
+    return result_document(SolveResult.from_dict(result_for(doc, copy.deepcopy(paths), costs), doc))
 
 
 def batch_file(doc, paths=GOOD_PATHS, costs=GOOD_COSTS, objective=4.0):

@@ -286,9 +286,12 @@ def solve_problem(
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").
 
-    Raises RuntimeError for a text that is no JSON or a document of the wrong shape,
+    Raises RuntimeError for a text that is no JSON or a document of the wrong shape (for the
+    latter with the attribute 'detail' naming the element and key, e.g. "agents[0] (agent 7)
+    has no key 'end_node'"),
     IndexError naming the agent or type for an unknown node id or cost type, ValueError
-    for repeated ids, a negative cost, a "seed", "max_iterations" or "max_no_improvement"
+    for repeated ids, a negative cost, a negative or non-finite demand with
+    "enforce_capacity" on, a "seed", "max_iterations" or "max_no_improvement"
     outside the signed 64-bit range, tables and engine beyond "memory_limit_mb", or more
     than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
