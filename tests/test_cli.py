@@ -19,7 +19,6 @@ from conftest import long_search_doc
 from fuzz_strategies import mutated_documents
 from kvr_mtsp.json_ints import as_u64
 from kvr_mtsp.report import explain
-from kvr_mtsp.instance import InstanceView
 
 ROOT = Path(__file__).resolve().parent.parent
 NO_ASSIGNMENT = "[warning] node {} has no assignment constraint; allowing all types"

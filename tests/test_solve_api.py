@@ -13,7 +13,6 @@ import _kvr_core as core
 import kvr_mtsp
 from kvr_mtsp import api
 from kvr_mtsp.report import result_document
-from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.api import MAX_NO_IMPROVEMENT
 
 
