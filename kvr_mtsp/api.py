@@ -44,7 +44,7 @@ import _kvr_core
 
 from kvr_mtsp.console import to_python
 from kvr_mtsp.instance import InstanceView
-from kvr_mtsp.sources import DICT, TEXT, source
+from kvr_mtsp.sources import DICT, PATH, TEXT, source  # noqa: F401 - PATH: for callers of source()
 
 # Improvement-engine iterations in a row without a better solution after
 # which the package's solves (`kvr_mtsp.solve`, the command line, batch) end
