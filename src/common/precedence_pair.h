@@ -23,6 +23,14 @@ struct PrecedencePair {
   PairKind kind = PairKind::kPlain;
 };
 
+// Whether the routes' order keeps a pair of `kind`: `one_route` when both
+// nodes are on one route, `before_first` when `before` comes earlier there.
+// A pair on two routes that the order keeps is then a matter of timing.
+inline bool PairOrderKept(PairKind kind, bool one_route, bool before_first) {
+  if (one_route) return kind != PairKind::kDiff && before_first;
+  return kind != PairKind::kSame;
+}
+
 inline const char* PairKindName(PairKind kind) {
   switch (kind) {
     case PairKind::kSame:

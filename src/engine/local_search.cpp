@@ -47,7 +47,7 @@ bool LocalSearch::Better(const Solution& solution, const MoveCosts& costs) const
                   rules_.MinMax());
 }
 
-size_t LocalSearch::BrokenPairs(const Solution& solution, size_t a, size_t b) const {
+size_t LocalSearch::BrokenPrecedencePairs(const Solution& solution, size_t a, size_t b) const {
   if (pairs_of_.empty()) return 0;
   const std::vector<PrecedencePair>& pairs = rules_.Tables().PrecedencePairs();
   size_t broken = 0;
@@ -63,12 +63,8 @@ size_t LocalSearch::BrokenPairs(const Solution& solution, size_t a, size_t b) co
         // `before` lies on neither route.
         const bool counted_at_before = route_before == a || route_before == b;
         if (node == pair.after && counted_at_before) continue;
-        const bool one_route = route_before == route_after;
         const bool in_order = solution.PositionOf(pair.before) < solution.PositionOf(pair.after);
-        const bool kept = pair.kind == PairKind::kSame   ? one_route && in_order
-                          : pair.kind == PairKind::kDiff ? !one_route
-                                                         : !one_route || in_order;
-        if (!kept) ++broken;
+        if (!PairOrderKept(pair.kind, route_before == route_after, in_order)) ++broken;
       }
     }
     if (b == a) break;
@@ -82,7 +78,7 @@ bool LocalSearch::Settle(Solution& solution, const PenaltyWeights& weights, cons
   solution.Refresh(a, weights);
   const bool feasible = solution.Route(a).cost < RouteRules::kInfeasible &&
                         solution.Route(b).cost < RouteRules::kInfeasible;
-  if (feasible && BrokenPairs(solution, a, b) <= broken_before &&
+  if (feasible && BrokenPrecedencePairs(solution, a, b) <= broken_before &&
       Improves(solution.Value(), before, rules_.MinMax())) {
     segments_.Refresh(solution, a);
     swap_star_.Touch(a);

@@ -89,7 +89,7 @@ class LocalSearch {
   bool Commit(Solution& solution, const PenaltyWeights& weights, Operator& op, const typename Operator::Move& move,
               size_t a, size_t b) {
     const ObjectiveValue before = solution.Value();
-    const size_t broken_before = BrokenPairs(solution, a, b);
+    const size_t broken_before = BrokenPrecedencePairs(solution, a, b);
     saved_a_ = solution.Route(a).nodes;
     if (b != a) saved_b_ = solution.Route(b).nodes;
     op.Apply(solution, move);
@@ -103,7 +103,7 @@ class LocalSearch {
   // Precedence pairs with a node on route a or b that the routes' order
   // breaks ("same" split or out of order, plain out of order, "diff" on one
   // route); 0 without pairs.
-  size_t BrokenPairs(const Solution& solution, size_t a, size_t b) const;
+  size_t BrokenPrecedencePairs(const Solution& solution, size_t a, size_t b) const;
 
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;

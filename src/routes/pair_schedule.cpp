@@ -47,12 +47,11 @@ void SchedulePairs(const RouteCosts& rules, const std::vector<std::vector<size_t
       continue;
     }
     const bool one_route = route_of[before] == route_of[after];
-    if (one_route && pair.kind == PairKind::kDiff) {
-      schedule.violations.push_back({p, PairBreak::kJoined});
-    } else if (one_route && before > after) {
-      schedule.violations.push_back({p, PairBreak::kOutOfOrder});
-    } else if (!one_route && pair.kind == PairKind::kSame) {
-      schedule.violations.push_back({p, PairBreak::kSplit});
+    if (!PairOrderKept(pair.kind, one_route, before < after)) {
+      const PairBreak why = !one_route                     ? PairBreak::kSplit
+                            : pair.kind == PairKind::kDiff ? PairBreak::kJoined
+                                                           : PairBreak::kOutOfOrder;
+      schedule.violations.push_back({p, why});
     } else if (!one_route) {
       waiting[before].push_back(after);
       ++pending[after];

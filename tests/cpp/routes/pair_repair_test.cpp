@@ -6,34 +6,14 @@
 #include <vector>
 
 #include "common/test_tables.h"
+#include "routes/pair_line_tables.h"
 #include "routes/pair_repair.h"
 
 namespace tarsel {
 namespace {
 
-// Depot 0 and targets 1..5 on a line at these places, two agents of one
-// type; an arc costs the distance.
-const std::vector<double> kPlaces = {0, 10, 4, 6, 2, 8};
-
-InstanceTables LineTables(const std::vector<PrecedencePair>& pairs) {
-  const size_t n = kPlaces.size();
-  std::vector<double> matrix(n * n);
-  for (size_t i = 0; i < n; ++i) {
-    for (size_t j = 0; j < n; ++j) matrix[i * n + j] = std::fabs(kPlaces[i] - kPlaces[j]);
-  }
-  InstanceTables tables;
-  tables.SetCostMatrices({matrix}, n, nullptr);
-  tables.SetNodes(test_common::MakeNodes(std::vector<std::vector<size_t>>(n, {0})));
-  tables.SetAgents({AgentInfo{1, 0, 0, 0}, AgentInfo{2, 0, 0, 0}});
-  tables.SetStarts({0, 0});
-  tables.SetGoals({0, 0});
-  tables.SetPrecedencePairs(pairs);
-  return tables;
-}
-
-PrecedencePair Pair(size_t before, size_t after, PairKind kind) {
-  return PrecedencePair{before, after, before, after, kind};
-}
+using pair_test::LineTables;
+using pair_test::Pair;
 
 using Routes = std::vector<std::vector<size_t>>;
 

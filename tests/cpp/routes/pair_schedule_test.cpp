@@ -5,37 +5,15 @@
 #include <vector>
 
 #include "common/test_tables.h"
+#include "routes/pair_line_tables.h"
 #include "engine/random_instance.h"
 #include "routes/pair_schedule.h"
 
 namespace tarsel {
 namespace {
 
-// Node 0 is the depot of two agents of one type; the other nodes lie on a
-// line at these places, and an arc costs the distance between them.
-const std::vector<double> kPlaces = {0, 10, 4, 6, 2, 8};
-
-InstanceTables LineTables(const std::vector<PrecedencePair>& pairs,
-                          const TimeWindowTable& windows = {}) {
-  const size_t n = kPlaces.size();
-  std::vector<double> matrix(n * n);
-  for (size_t i = 0; i < n; ++i) {
-    for (size_t j = 0; j < n; ++j) matrix[i * n + j] = std::fabs(kPlaces[i] - kPlaces[j]);
-  }
-  InstanceTables tables;
-  tables.SetCostMatrices({matrix}, n, nullptr);
-  tables.SetNodes(test_common::MakeNodes(std::vector<std::vector<size_t>>(n, {0})));
-  tables.SetAgents({AgentInfo{1, 0, 0, 0}, AgentInfo{2, 0, 0, 0}});
-  tables.SetStarts({0, 0});
-  tables.SetGoals({0, 0});
-  tables.SetTimeWindows(windows);
-  tables.SetPrecedencePairs(pairs);
-  return tables;
-}
-
-PrecedencePair Pair(size_t before, size_t after, PairKind kind) {
-  return PrecedencePair{before, after, before, after, kind};
-}
+using pair_test::LineTables;
+using pair_test::Pair;
 
 PairSchedule Schedule(const InstanceTables& tables, const std::vector<std::vector<size_t>>& routes) {
   const RouteCosts rules(tables);
