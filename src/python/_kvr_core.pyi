@@ -158,6 +158,10 @@ class ConsoleRecord:
     @property
     def text(self) -> str: ...
 
+# The most nodes the focal search takes; an instance with more needs the
+# option "improve" (the improvement engine alone solves it).
+MAX_SEARCH_NODES: int
+
 class Solver:
     def __init__(self, problem: Problem, options: Options) -> None: ...
     def solve(self, *, on_progress: Callable[[ProgressRecord], object] | None = None) -> int:

@@ -46,6 +46,8 @@ class SolvingMark {
 
 void BindSolver(py::module_& m) {
   using ProgressCallable = py::typing::Optional<py::typing::Callable<py::object(const ProgressRecord&)>>;
+  // The most nodes the focal search takes; larger instances need the option "improve".
+  m.attr("MAX_SEARCH_NODES") = kMaxSearchNodes;
   // Results are only handed out by a Solver, never built from Python.
   py::class_<Result>(m, "Result")
       .def_readonly("n_generated", &Result::n_generated)
