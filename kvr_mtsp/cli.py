@@ -53,13 +53,14 @@ from kvr_mtsp.api import MAX_NO_IMPROVEMENT, SolveResult, read, solve_with
 from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.json_text import JsonTextError, loads
 from kvr_mtsp.progress import ProgressDisplay, fmt
-from kvr_mtsp.references import problem_before_solve, unservable_node
+from kvr_mtsp.references import unservable_node
 from kvr_mtsp.report import INPUT_ERRORS, explain, result_document, why_failed
 from kvr_mtsp.signals import exit_status, stop_signals_raise
 from kvr_mtsp.usage import (
     EXIT_BAD_INPUT,
     PROG,
     BadInput,
+    add_solve_switches,
     finite_number,
     positive_seconds,
     read_bytes,
@@ -108,19 +109,8 @@ def build_parser() -> argparse.ArgumentParser:
         help='megabytes the search may hold (sets the option "memory_limit_mb"; default: a quarter of the '
         "physical memory, at most 8192)",
     )
-    solve.add_argument(
-        "--improve",
-        action=argparse.BooleanOptionalAction,
-        default=True,
-        help="improve the focal search's first solution with the improvement engine (default: on)",
-    )
+    add_solve_switches(solve)
     solve.add_argument("--seed", type=int, metavar="N", help="random seed of the improvement engine")
-    solve.add_argument(
-        "--precedence",
-        action=argparse.BooleanOptionalAction,
-        default=True,
-        help='honour the precedence pairs (sets the option "enforce_precedence"; default: on)',
-    )
     solve.add_argument(
         "--max-iterations", type=int, metavar="N", help="iterations of the improvement engine (0: no limit)"
     )
@@ -130,13 +120,6 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="N",
         help="end the improvement engine after N iterations without a better solution (0: no limit; "
         f"default: the instance's own option, else {MAX_NO_IMPROVEMENT})",
-    )
-    solve.add_argument(
-        "--capacity",
-        action=argparse.BooleanOptionalAction,
-        default=True,
-        help='keep the demands on each route within its agent\'s capacity (sets the option "enforce_capacity"; '
-        "default: on)",
     )
     solve.add_argument(
         "--missing-cost",
@@ -386,19 +369,19 @@ def sets_time_limit(view: InstanceView) -> bool:
 def solve_command(args: argparse.Namespace) -> int:
     # The solver's lines, of the reading and of the solve, printed as one
     # condensed listing (unless --verbose) when the solve ends.
-    console = ConsolePrinter(verbose=args.verbose)
+    console = ConsolePrinter(verbose=args.verbose, said=validate.SAID_BEFORE_SOLVE)
     try:
         for path in filter(None, (args.output, args.plot)):
             check_output_path(path, args.instance)
         view = read_instance(args.instance)
+        # Validate's checks (they need the matrices' shapes), said once the reader has taken the document.
+        found = validate.before_solve(view.raw, validate.Settings.of(args))
         # Before the solver's reader runs, so that the two readings' peaks do not add up.
         without_matrices(view)
         problem = read_problem(args.instance, console)
         if args.plot:
             plot.check_plottable(view, args.instance)
-        mistake = problem_before_solve(view)
-        if mistake:
-            raise BadInput(f"{args.instance}: {mistake}")
+        validate.refuse_or_warn(args.instance, found)
         options = flag_options(args, solver_memory_budget(args, problem))
     except BadInput as error:
         console.finish()

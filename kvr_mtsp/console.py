@@ -116,11 +116,16 @@ class ConsolePrinter:
     first of them was: the "[warning] node N has no assignment constraint;
     allowing all types" warning of each such node, and, for an instance
     without time windows, the "[TW-MST] blocked edges: ..." line, which
-    there counts node pairs without any connection.
+    there counts node pairs without any connection. Warnings whose code is
+    in `said` are left out.
     """
 
-    def __init__(self, verbose: bool, stdout: TextIO | None = None, stderr: TextIO | None = None) -> None:
+    def __init__(self, verbose: bool, stdout: TextIO | None = None, stderr: TextIO | None = None,
+                 said: frozenset[str] = frozenset()) -> None:
         self.verbose = verbose
+        # Codes of the warnings the command line has said in its own words
+        # before the solve; their lines are left out unless verbose.
+        self.said = said
         self.memory_stop = False
         self._stdout = stdout
         self._stderr = stderr
@@ -145,7 +150,7 @@ class ConsolePrinter:
         """Writes the kept lines, condensed (nothing when verbose)."""
         kept, self._kept = self._kept, []
         for name in ("stdout", "stderr"):
-            lines = _condensed([record for record in kept if record.stream == name])
+            lines = _condensed([record for record in kept if record.stream == name and record.code not in self.said])
             if lines:
                 stream = self._stream(name)
                 stream.write("".join(line + "\n" for line in lines))

@@ -1,6 +1,7 @@
 """What every subcommand of the command line shares: its name in messages,
 the exit status of bad input, the exception that carries such a message,
-the argument types of its numbers and the reading of its files."""
+the argument types of its numbers, the flags that switch parts of a solve
+on and off, and the reading of its files."""
 from __future__ import annotations
 
 import argparse
@@ -73,6 +74,31 @@ def finite_number(text: str) -> float:
     if not math.isfinite(value):
         raise argparse.ArgumentTypeError(f"{text!r} is not a finite number")
     return value
+
+
+def add_solve_switches(parser: argparse.ArgumentParser) -> None:
+    """The flags that switch parts of a solve on and off, each on by default
+    and replacing the document's own option: solve's, and validate's, which
+    judges a document as solve with the same flags would solve it."""
+    parser.add_argument(
+        "--improve",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help="improve the focal search's first solution with the improvement engine (default: on)",
+    )
+    parser.add_argument(
+        "--precedence",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help='honour the precedence pairs (sets the option "enforce_precedence"; default: on)',
+    )
+    parser.add_argument(
+        "--capacity",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help='keep the demands on each route within its agent\'s capacity (sets the option "enforce_capacity"; '
+        "default: on)",
+    )
 
 
 def read_bytes(path: str) -> bytes:
