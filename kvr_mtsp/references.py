@@ -72,13 +72,14 @@ def shape_mistakes(document: Any) -> Iterator[str]:
     """'$.path: message' for every cost matrix that is not one row per node
     of one cost per node: the reader takes it, reading what it lacks as no
     connection, so a short matrix would otherwise surface only as nodes no
-    agent can reach."""
+    agent can reach. A matrix for a type no agent has is refused as such."""
     nodes = document.get("nodes") if isinstance(document, dict) else None
     if not isinstance(nodes, list):
         return
     count = len(nodes)
+    used = InstanceView(document).agent_types
     for name, matrix in matrices(document):
-        if not isinstance(matrix, list):
+        if not isinstance(matrix, list) or name not in used:
             continue
         widths = [len(row) for row in matrix if isinstance(row, list)]
         if len(matrix) == count and all(width == count for width in widths):

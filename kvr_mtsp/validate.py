@@ -43,7 +43,14 @@ from importlib import resources
 from typing import Any, TextIO
 
 from kvr_mtsp.instance import PAYLOADS, InstanceView, to_id
-from kvr_mtsp.references import cost_path, matrix_names, shape_mistakes, too_many_nodes, unknown_constraint_nodes
+from kvr_mtsp.references import (
+    cost_path,
+    matrix_names,
+    quoted,
+    shape_mistakes,
+    too_many_nodes,
+    unknown_constraint_nodes,
+)
 from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput, add_solve_switches, read_json, report
 
 # The codes of the solver's warnings that `before_solve` says in its own
@@ -263,7 +270,8 @@ def _unknown_references(document: dict[str, Any], view: InstanceView) -> Iterato
         for index, agent in _records(document, "agents"):
             kind = agent.get("type")
             if isinstance(kind, str) and kind not in names:
-                yield f"$.agents[{index}].type: the type {kind!r} has no matrix in \"costs\", so the agent has no connection"
+                yield (f"$.agents[{index}].type: the type {kind!r} has no matrix in \"costs\" (matrices given: "
+                       f"{quoted(names)}), so the agent has no connection")
     for index, kind, item_index, key, node_id in unknown_constraint_nodes(view):
         yield f"$.constraints[{index}].{PAYLOADS[kind]}[{item_index}].{key}: no node has the id {node_id}"
     for index, kind, item_index, item in view.elements():

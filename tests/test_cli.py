@@ -447,36 +447,41 @@ BAD_DOCUMENTS = {
     ),
     "type-without-matrix": (
         _tiny(costs={"truck": [[0.0, 1.0], [1.0, 0.0]]}),
-        "instance.json: agent type 't' (agent 7) has no cost matrix in \"costs\" (matrices given: 'truck'), "
-        "so its agents have no connection anywhere",
+        "instance.json: $.agents[0].type: the type 't' has no matrix in \"costs\" (matrices given: 'truck'), "
+        "so the agent has no connection",
     ),
-    "no-costs": (_tiny(costs=None), "instance.json: agent type 't' (agent 7) has no cost matrix in \"costs\""),
+    "no-costs": (_tiny(costs=None), "instance.json: $.agents[0].type: the type 't' has no matrix in \"costs\""),
     "assignment-node": (
         _tiny(constraints=[{"kind": "assignment", "items": [{"node": 10, "types": ["t"]}, {"node": 2, "types": ["t"]}]}]),
-        'instance.json: constraints[0] ("assignment"), item 1: "node" names node 2, but no node has that id',
+        "instance.json: $.constraints[0].items[1].node: no node has the id 2",
     ),
     "window-node": (
         _tiny(constraints=[{"kind": "timewindow", "items": [{"node": 99, "start": 0, "end": 5}]}]),
-        'instance.json: constraints[0] ("timewindow"), item 0: "node" names node 99, but no node has that id',
+        "instance.json: $.constraints[0].items[0].node: no node has the id 99",
     ),
     "sequence-node": (
         _tiny(constraints=[{"kind": "sequence", "precedence": [{"before": 10, "after": 21}]}]),
-        'instance.json: constraints[0] ("sequence"), item 0: "after" names node 21, but no node has that id',
+        "instance.json: $.constraints[0].precedence[0].after: no node has the id 21",
+    ),
+    "short-matrix": (
+        _tiny(costs={"t": [[0.0, 1.0]]}),
+        "instance.json: $.costs.t: the matrix of the type 't' is 1 x 2 for 2 nodes; it needs 2 rows of 2 costs",
     ),
 }
 
 
-def test_too_many_nodes_without_the_engine_is_refused_naming_the_option(tmp_path):
-    """--no-improve on 257 nodes: status 2 and the module's message, which
-    points at the improvement engine."""
+def test_too_many_nodes_without_the_engine_is_refused_naming_the_flag(tmp_path):
+    """--no-improve on 257 nodes: status 2, and the advice is to drop the
+    flag (the document's own option would not count)."""
     write(tmp_path / "instance.json", _too_many_nodes())
     completed = run_cli("solve", "instance.json", "--no-improve", cwd=tmp_path)
     assert completed.returncode == 2
     [line] = lines_of(completed.stderr)
     assert line.startswith(
-        "kvr-mtsp: error: instance.json: instance has 257 nodes, but the solver supports at most 256; "
-        'set the option "improve" to true to solve larger instances with the improvement engine'
+        "kvr-mtsp: error: instance.json: $.nodes: 257 nodes, but the focal search takes at most 256 and "
+        "--no-improve turns off the improvement engine, which solves larger instances; drop --no-improve"
     ), line
+    assert 'set the option "improve"' not in line
     assert completed.stdout == ""
 
 
