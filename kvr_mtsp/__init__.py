@@ -30,6 +30,7 @@ if TYPE_CHECKING:
     from _kvr_core import (
         Agent,
         AssignmentConstraint,
+        MAX_SEARCH_NODES,
         ConsoleRecord,
         Node,
         NodeType,
@@ -72,6 +73,7 @@ __all__ = [
     "read_document",
     "read_document_file",
     "solve_problem",
+    "MAX_SEARCH_NODES",
     "solve",
     "SolveResult",
     "Route",
