@@ -30,8 +30,11 @@ reader reads the file once into a Problem, whose refusals name the element
 and key (kvr_mtsp.report words them), and solve_with sets the flags in its
 options and solves it. The summary, the result file and the plot are made
 from the SolveResult. The command line also reads the document itself,
-without its cost matrices, for the checks the reader does not make
-(kvr_mtsp.references), the plot's coordinates and the console summary.
+for validate's checks (`kvr_mtsp.validate.before_solve`: errors stop the
+solve in validate's words, warnings are printed and it goes on; the
+solver's own lines about the same unknown keys and unenforced fields are
+then left out), and, without its cost matrices, for the plot's coordinates
+and the console summary.
 """
 from __future__ import annotations
 
