@@ -19,8 +19,9 @@ path; errors make the document invalid, warnings do not:
 - warnings: keys the format does not know, at every level (the document,
   "options", nodes, agents, constraints and their items), with the known
   key they most resemble (the solver ignores them; --strict makes them
-  errors), and demands, capacities and precedence pairs that are carried
-  but not enforced under the flags given.
+  errors), assignment types no agent has (the solver ignores them too),
+  and demands, capacities and precedence pairs that are carried but not
+  enforced under the flags given.
 
 `kvr-mtsp solve` makes the checks of the second and third kind
 (`before_solve`) once the solver's reader has accepted the document, and
@@ -54,9 +55,9 @@ from kvr_mtsp.references import (
 from kvr_mtsp.usage import EXIT_BAD_INPUT, PROG, BadInput, add_solve_switches, read_json, report
 
 # The codes of the solver's warnings that `before_solve` says in its own
-# words (unknown keys of the document and of "options"; demands, capacities
-# and precedence pairs that are not enforced).
-SAID_BEFORE_SOLVE = frozenset({"unknown_key", "not_enforced"})
+# words (unknown keys of the document and of "options", assignment types no
+# agent has, demands, capacities and precedence pairs that are not enforced).
+SAID_BEFORE_SOLVE = frozenset({"unknown_key", "unknown_assignment_type", "not_enforced"})
 SCHEMA_NAME = "instance.schema.json"
 _SHORT = reprlib.Repr()
 _SHORT.maxlevel, _SHORT.maxlist, _SHORT.maxdict, _SHORT.maxstring = 2, 3, 3, 40
@@ -274,6 +275,14 @@ def _unknown_references(document: dict[str, Any], view: InstanceView) -> Iterato
                        f"{quoted(names)}), so the agent has no connection")
     for index, kind, item_index, key, node_id in unknown_constraint_nodes(view):
         yield f"$.constraints[{index}].{PAYLOADS[kind]}[{item_index}].{key}: no node has the id {node_id}"
+
+
+def types_of_no_agent(document: Any) -> Iterator[str]:
+    """'$.path: message' for every type an assignment names that no agent
+    has: the solver ignores it (a node listing only such types cannot be
+    served, which a failed solve names), so an assignment may list the
+    types of a larger fleet."""
+    view = InstanceView(document)
     for index, kind, item_index, item in view.elements():
         if kind == "assignment" and isinstance(item, dict) and isinstance(item.get("types"), list):
             for type_index, name in enumerate(item["types"]):
@@ -286,13 +295,13 @@ def before_solve(document: Any, settings: Settings = Settings(), strict: bool = 
     """What validate and the command line's solve both say about a document
     the solver's reader takes: ids and type names that point nowhere,
     matrices of the wrong shape and too many nodes for `settings` (errors),
-    unknown keys (warnings, errors when `strict`) and what is carried but
-    not enforced (warnings)."""
+    unknown keys (warnings, errors when `strict`), assignment types no agent
+    has and what is carried but not enforced (warnings)."""
     nodes = document.get("nodes") if isinstance(document, dict) else None
     size = too_many_nodes(len(nodes), settings.improve) if isinstance(nodes, list) else None
     errors = ([f"$.nodes: {size}"] if size else []) + reference_errors(document) + list(shape_mistakes(document))
     keys = list(unknown_keys(document))
-    notes = list(carried_only(document, settings))
+    notes = list(types_of_no_agent(document)) + list(carried_only(document, settings))
     return Findings(errors + keys, notes) if strict else Findings(errors, keys + notes)
 
 

@@ -202,7 +202,9 @@ class TestExitStatus:
         assert completed.returncode == 1
         assert "status       failed (the search ended without a solution)" in lines_of(completed.stdout)
         warning, exhausted, line = lines_of(completed.stderr)
-        assert warning == '[warning] assignment type "Truck" is not the type of any agent'
+        # Validate's warning, before the solve, in place of the reader's own.
+        assert warning == ("kvr-mtsp: warning: " + str(instance) + ": $.constraints[0].items[2].types[0]: "
+                           "no agent has the type 'Truck', so no agent may serve this node as meant")
         # The engine (on by default) is not started on a search space without solutions.
         assert exhausted.startswith("[improve] the focal search has exhausted its search space without a solution")
         assert line.startswith("kvr-mtsp: no solution: the search ended without routes")
@@ -435,20 +437,22 @@ BAD_DOCUMENTS = {
     ),
     "not-an-object": (_tiny(nodes__1=5), "instance.json: nodes[1] must be an object, but is number"),
     "options-not-an-object": (_tiny(options=[]), "instance.json: \"options\" must be an object, but is array"),
-    "unknown-start": (
-        _tiny(agents__0__start_node=3), "instance.json: agent 7 (agents[0]) starts at node 3, but no node has the id 3"
-    ),
-    "unknown-end": (
-        _tiny(agents__0__end_node=30), "instance.json: agent 7 (agents[0]) ends at node 30, but no node has the id 30"
-    ),
+    # What the reader takes and construction would refuse is refused before the solve in validate's words.
+    "unknown-start": (_tiny(agents__0__start_node=3), "instance.json: $.agents[0].start_node: no node has the id 3"),
+    "unknown-end": (_tiny(agents__0__end_node=30), "instance.json: $.agents[0].end_node: no node has the id 30"),
     "matrix-of-no-agent": (
         _tiny(costs={"t": [[0.0, 1.0], [1.0, 0.0]], "van": [[0.0]]}),
-        'instance.json: a cost matrix is given for the type "van", but no agent has that type',
+        "instance.json: $.costs.van: no agent has the type 'van', so the solver refuses this matrix",
     ),
     "type-without-matrix": (
-        _tiny(costs={"truck": [[0.0, 1.0], [1.0, 0.0]]}),
-        "instance.json: $.agents[0].type: the type 't' has no matrix in \"costs\" (matrices given: 'truck'), "
+        _tiny(costs={}),
+        "instance.json: $.agents[0].type: the type 't' has no matrix in \"costs\" (matrices given: none), "
         "so the agent has no connection",
+    ),
+    "several-mistakes": (
+        _tiny(costs={"truck": [[0.0, 1.0], [1.0, 0.0]]}),
+        "instance.json: $.costs.truck: no agent has the type 'truck', so the solver refuses this matrix "
+        "(and 1 more: kvr-mtsp validate lists them)",
     ),
     "no-costs": (_tiny(costs=None), "instance.json: $.agents[0].type: the type 't' has no matrix in \"costs\""),
     "assignment-node": (
