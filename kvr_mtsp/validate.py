@@ -98,12 +98,13 @@ class KnownKeys:
     options: tuple[str, ...]
     node: tuple[str, ...]
     agent: tuple[str, ...]
-    # Per constraint kind: the constraint's own keys and those of its payload's elements.
-    constraints: dict[str, tuple[tuple[str, ...], tuple[str, ...]]]
+    # Per constraint kind: the constraint's own keys, its payload's key and the keys of the payload's elements.
+    constraints: dict[str, tuple[tuple[str, ...], str, tuple[str, ...]]]
 
 
 @cache
 def known_keys() -> KnownKeys:
+    """The keys of the schema's objects, read once."""
     whole = schema()
 
     def resolve(node: dict[str, Any]) -> dict[str, Any]:
@@ -124,7 +125,7 @@ def known_keys() -> KnownKeys:
         kind = branch["if"]["properties"]["kind"]["const"]
         own = branch["then"]["properties"]
         payload = next(key for key in own if key != "kind")
-        constraints[kind] = (tuple(own), keys(own[payload]["items"]))
+        constraints[kind] = (tuple(own), payload, keys(own[payload]["items"]))
     return KnownKeys(tuple(top), keys(top["options"]), keys(top["nodes"]["items"]), keys(top["agents"]["items"]),
                      constraints)
 
@@ -181,12 +182,12 @@ def unknown_keys(document: Any) -> Iterator[str]:
         kind = constraint.get("kind")
         if not isinstance(kind, str) or kind not in known.constraints:
             continue
-        own, item_keys = known.constraints[kind]
+        own, payload, item_keys = known.constraints[kind]
         yield from _unknown(f"$.constraints[{index}]", constraint, own)
-        items = constraint.get(PAYLOADS[kind])
+        items = constraint.get(payload)
         for item_index, item in enumerate(items if isinstance(items, list) else []):
             if isinstance(item, dict):
-                yield from _unknown(f"$.constraints[{index}].{PAYLOADS[kind]}[{item_index}]", item, item_keys)
+                yield from _unknown(f"$.constraints[{index}].{payload}[{item_index}]", item, item_keys)
 
 
 def _unknown(path: str, record: dict[str, Any], known: tuple[str, ...]) -> Iterator[str]:
