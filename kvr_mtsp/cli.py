@@ -384,8 +384,8 @@ def solve_command(args: argparse.Namespace) -> int:
         problem = read_problem(args.instance, console)
         if args.plot:
             plot.check_plottable(view, args.instance)
-        validate.refuse_or_warn(args.instance, found)
         options = flag_options(args, solver_memory_budget(args, problem))
+        validate.refuse_or_warn(args.instance, found)
     except BadInput as error:
         console.finish()
         print(f"{PROG}: error: {error}", file=sys.stderr)

@@ -127,12 +127,16 @@ class TestMemoryBudget:
             core.solve_json_str(json.dumps(self.many_nodes(40000)), 1)
 
     def test_command_line_refuses_in_one_line(self, tmp_path):
+        # A matrix of every node (the command line refuses one of another shape
+        # first); the document's own 11 MB leave about 5 MB of the budget.
+        doc = self.many_nodes(1200)
+        doc["costs"]["truck"] = [[0] * 1200] * 1200
         instance = tmp_path / "large.json"
-        instance.write_text(json.dumps(self.many_nodes(40000)))
-        completed = run_cli("solve", str(instance), "--memory-limit-mb", "1000", "--quiet", cwd=tmp_path)
+        instance.write_text(json.dumps(doc, separators=(",", ":")))
+        completed = run_cli("solve", str(instance), "--memory-limit-mb", "16", "--quiet", cwd=tmp_path)
         assert completed.returncode == 2
         error = [line for line in completed.stderr.splitlines() if "error" in line]
-        assert len(error) == 1 and "40000 nodes" in error[0] and "memory_limit_mb" in error[0]
+        assert len(error) == 1 and "1200 nodes" in error[0] and "memory_limit_mb" in error[0]
         assert "Traceback" not in completed.stderr
 
     def test_command_line_counts_the_document_against_the_budget(self, tmp_path):
