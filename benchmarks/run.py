@@ -1,12 +1,13 @@
-"""Benchmark: our solver, with and without its improvement engine, against OR-Tools and PyVRP.
+"""Benchmark: our solver, with and without its improvement engine, against OR-Tools, PyVRP and LKH-3.
 
-Usage: python -m benchmarks.run [--quick | --large] [--budget S] [--instances NAME ...]
-                                [--instance-file PATH ...] [--seed N] [--no-peer]
+Usage: python -m benchmarks.run [--quick | --large | --suite NAME] [--budget S] [--instances NAME ...]
+                                [--instance-file PATH ...] [--seed N] [--lkh PATH] [--no-peer]
                                 [--no-ortools] [--no-pyvrp] [--no-plots] [--out DIR]
 
-Four solvers per instance, each with the same CPU budget on one thread:
+Up to five solvers per instance, each with the same CPU budget on one thread:
 "focal" (our focal search alone, "improve" false), "engine" (the same with
-"improve" true and the given seed), OR-Tools and PyVRP (min-sum only). Each
+"improve" true and the given seed), OR-Tools, PyVRP (min-sum only) and, when
+its executable is given with --lkh, LKH-3 (one agent type only). Each
 solve runs in a child process (one at a time); every solution is checked by
 kvr_mtsp.checker before any figure of it is reported.
 Writes results.json, table.md and the plots to the output directory
@@ -43,7 +44,8 @@ def parse_args(argv):
     p.add_argument("--instance-file", nargs="+", type=Path, default=[], metavar="PATH",
                    help="extra instance documents to run")
     p.add_argument("--seed", type=int, default=0, help="seed of our improvement engine (default 0)")
-    p.add_argument("--no-peer", action="store_true", help="skip both peers")
+    p.add_argument("--lkh", metavar="PATH", help="the LKH-3 executable (without it: no LKH-3 column)")
+    p.add_argument("--no-peer", action="store_true", help="skip every peer")
     p.add_argument("--no-ortools", action="store_true", help="skip OR-Tools")
     p.add_argument("--no-pyvrp", action="store_true", help="skip PyVRP")
     p.add_argument("--no-plots", action="store_true", help="skip the plots")
@@ -83,13 +85,15 @@ def instance_paths(args) -> list[Path]:
     return paths + [p.resolve() for p in args.instance_file]
 
 
-def run_child(engine: str, path: Path, budget: float, work: Path, seed: int = 0) -> tuple[dict | None, str | None]:
-    """Runs one solve in a fresh interpreter; returns (record, error)."""
+def run_child(engine: str, path: Path, budget: float, work: Path, seed: int = 0,
+              extra: tuple[str, ...] = ()) -> tuple[dict | None, str | None]:
+    """Runs one solve in a fresh interpreter (`extra`: further worker
+    arguments after the seed); returns (record, error)."""
     stem = path.name.split(".")[0]
     out = work / f"{stem}.{engine}.json"
     log = work / f"{stem}.{engine}.log"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
-    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out), str(seed)]
+    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out), str(seed), *extra]
     try:
         with open(log, "w") as log_file:
             proc = subprocess.run(cmd, cwd=work, env=env, stdout=log_file, stderr=subprocess.STDOUT,
@@ -174,6 +178,7 @@ SOLVERS = (
     ("engine", "kvr-engine", "engine"),
     ("ortools", "ortools", "OR-Tools"),
     ("pyvrp", "pyvrp", "PyVRP"),
+    ("lkh", "lkh", "LKH-3"),
 )
 OURS = ("focal", "engine")
 
@@ -187,8 +192,13 @@ def peer_available(module: str) -> str | None:
 
 
 def skipped_peers(args) -> dict[str, str]:
-    """Peer row key -> why it does not run (absent: it runs)."""
+    """Peer row key -> why it does not run (absent: it runs). Without --lkh
+    the LKH-3 column is left out altogether (see bench_instance)."""
     skip = {}
+    if args.lkh and args.no_peer:
+        skip["lkh"] = "skipped"
+    elif args.lkh and not os.access(args.lkh, os.X_OK):
+        raise SystemExit(f"--lkh {args.lkh}: not an executable file")
     for key, module, flag in (("ortools", "ortools", args.no_ortools), ("pyvrp", "pyvrp", args.no_pyvrp)):
         reason = "skipped" if args.no_peer or flag else peer_available(module)
         if reason:
@@ -205,8 +215,10 @@ def prepared_engine_document(doc: dict, path: Path, work: Path, seed: int) -> Pa
     return prepared
 
 
-def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str, str], seed: int = 0) -> dict:
-    """One instance with every solver; budget None: the document's own time limit."""
+def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str, str], seed: int = 0,
+                   lkh: str | None = None) -> dict:
+    """One instance with every solver; budget None: the document's own time
+    limit; lkh None: no LKH-3 entry in the row."""
     doc = json.loads(path.read_text())
     if budget is None:
         budget = float(doc.get("options", {}).get("time_limit", DEFAULT_BUDGET["full"]))
@@ -218,6 +230,8 @@ def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str,
         "notes": meta.get("notes", []), "budget_cpu_s": budget,
     }
     for key, engine, _ in SOLVERS:
+        if key == "lkh" and lkh is None:
+            continue
         if key in skip:
             row[key] = {"objective": None, "status": "n/a", "reason": skip[key]}
             continue
@@ -229,7 +243,8 @@ def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str,
         source = path
         if large and key == "engine":
             engine, source = "kvr-file", prepared_engine_document(doc, path, work, seed)
-        row[key] = evaluate(doc, *run_child(engine, source, budget, work, seed))
+        extra = (str(Path(lkh).resolve()),) if key == "lkh" else ()
+        row[key] = evaluate(doc, *run_child(engine, source, budget, work, seed, extra))
         row[key]["gap_pct"] = _gap(row[key]["objective"], row["reference"])
     engine, peer = row["engine"]["objective"], row["ortools"]["objective"]
     row["ratio"] = engine / peer if engine is not None and peer else None
@@ -241,8 +256,10 @@ def mean_gaps(rows: list[dict]) -> dict:
     instances that have one, and on how many of them it was taken."""
     out = {}
     for key, _, _ in SOLVERS:
+        if not any(key in r for r in rows):
+            continue
         gaps = [r[key]["gap_pct"] for r in rows if r["objective"] == "min_max" and r.get("reference")
-                and r["reference"]["kind"] == "BKS" and r[key].get("gap_pct") is not None]
+                and r["reference"]["kind"] == "BKS" and r.get(key, {}).get("gap_pct") is not None]
         with_bks = sum(1 for r in rows if r["objective"] == "min_max" and r.get("reference")
                        and r["reference"]["kind"] == "BKS")
         out[key] = {"mean_gap_pct": sum(gaps) / len(gaps) if gaps else None, "instances": len(gaps),
@@ -273,10 +290,12 @@ def _load() -> list[float] | None:
         return None
 
 
-def _peer_versions(skip: dict[str, str]) -> dict:
+def _peer_versions(skip: dict[str, str], lkh: str | None) -> dict:
     from importlib import metadata
 
-    versions = {}
+    from benchmarks import peer_lkh
+
+    versions = {"lkh": peer_lkh.version(lkh) if lkh and "lkh" not in skip else None}
     for key, dist in (("ortools", "ortools"), ("pyvrp", "pyvrp")):
         try:
             versions[key] = None if key in skip else metadata.version(dist)
@@ -303,13 +322,13 @@ def main(argv=None) -> int:
     for path in iterator:
         if hasattr(iterator, "set_postfix_str"):
             iterator.set_postfix_str(path.stem)
-        rows.append(bench_instance(path, budget, work, skip, args.seed))
+        rows.append(bench_instance(path, budget, work, skip, args.seed, args.lkh))
 
     summary = {
         "mode": mode, "budget_cpu_s": budget, "date": datetime.datetime.now().isoformat(timespec="seconds"),
         "nproc": os.cpu_count(), "machine": platform.machine(), "python": platform.python_version(),
         "commit": _commit(), "engine_seed": args.seed, "load_average": {"before": load_before, "after": _load()},
-        "peers": _peer_versions(skip),
+        "peers": _peer_versions(skip, args.lkh),
         "mean_gap_minmax_bks": mean_gaps(rows),
         "definitions": {
             "objective": "checker-recomputed objective in the instance's original units (divided by its scale)",
@@ -340,7 +359,7 @@ def main(argv=None) -> int:
     not_posed: dict[tuple[str, str], int] = {}
     for row in rows:
         for key, _, name in SOLVERS:
-            side = row[key]
+            side = row.get(key, {})
             if side.get("errors"):
                 print(f"{row['instance']} {name}: {side['status']}: {'; '.join(side['errors'])}")
             elif side.get("reason") not in (None, "skipped"):
