@@ -46,7 +46,7 @@ def unsupported_reason(doc: dict) -> str | None:
         return "more than one start or end node"
     if any(a.get("max_length", 0) > 0 for a in agents):
         return "route-length limits not modelled"
-    if any(c.get("items") for c in doc.get("constraints", [])):
+    if any(value for c in doc.get("constraints", []) for key, value in c.items() if key != "kind"):
         return "constraints not modelled"
     if options.get("enforce_capacity") and any(node.get("demand", 0) for node in doc["nodes"]):
         return "demands not modelled"

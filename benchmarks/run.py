@@ -26,7 +26,7 @@ from pathlib import Path
 
 from benchmarks import report
 from kvr_mtsp.checker import check_solution, objective_kind
-from benchmarks.suites import DEFAULT_BUDGET, FULL, LARGE, QUICK
+from benchmarks.suites import DEFAULT_BUDGET, FULL, LARGE, QUICK, SUITES
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
@@ -39,6 +39,11 @@ def parse_args(argv):
     p.add_argument("--quick", action="store_true", help="a few instances with a shorter budget")
     p.add_argument("--large", action="store_true",
                    help="the generated instances of 500 to 2,000 nodes (budget 20 or 60 s each)")
+    p.add_argument("--suite", choices=sorted(SUITES),
+                   help="a suite built from TSPLIB coordinates into benchmarks/generated/: large-minmax "
+                        "(150 to 1,173 nodes, 30 s), capacity or pairs (10 s); the focal column is left out")
+    p.add_argument("--large-suite", action="store_const", const="large-minmax", dest="suite",
+                   help="the same as --suite large-minmax")
     p.add_argument("--budget", type=float, help="CPU seconds per solve (default 10, quick: 5)")
     p.add_argument("--instances", nargs="+", metavar="NAME", help="suite instances to run")
     p.add_argument("--instance-file", nargs="+", type=Path, default=[], metavar="PATH",
@@ -71,6 +76,11 @@ def large_instance_paths(args) -> list[Path]:
 def instance_paths(args) -> list[Path]:
     if args.large:
         return large_instance_paths(args)
+    if args.suite:
+        from benchmarks import make_suites  # needs vrplib
+
+        suite = SUITES[args.suite]
+        return make_suites.ensure(named(suite, args.instances) if args.instances else suite)
     recipes = QUICK if args.quick else FULL
     if args.instances:
         recipes = named(FULL, args.instances)
@@ -216,7 +226,7 @@ def prepared_engine_document(doc: dict, path: Path, work: Path, seed: int) -> Pa
 
 
 def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str, str], seed: int = 0,
-                   lkh: str | None = None) -> dict:
+                   lkh: str | None = None, focal: bool = True) -> dict:
     """One instance with every solver; budget None: the document's own time
     limit; lkh None: no LKH-3 entry in the row."""
     doc = json.loads(path.read_text())
@@ -234,6 +244,9 @@ def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str,
             continue
         if key in skip:
             row[key] = {"objective": None, "status": "n/a", "reason": skip[key]}
+            continue
+        if key == "focal" and not focal:
+            row[key] = {"objective": None, "status": "n/a", "reason": "not run in this suite"}
             continue
         if large and key == "focal":
             row[key] = {"objective": None, "status": "n/a",
@@ -306,7 +319,7 @@ def _peer_versions(skip: dict[str, str], lkh: str | None) -> dict:
 
 def main(argv=None) -> int:
     args = parse_args(argv)
-    mode = "large" if args.large else "quick" if args.quick else "full"
+    mode = "large" if args.large else args.suite or ("quick" if args.quick else "full")
     # The large suite's documents carry their own budgets (20 or 60 CPU s).
     budget = args.budget if args.budget is not None else DEFAULT_BUDGET.get(mode)
     paths = instance_paths(args)
@@ -322,7 +335,7 @@ def main(argv=None) -> int:
     for path in iterator:
         if hasattr(iterator, "set_postfix_str"):
             iterator.set_postfix_str(path.stem)
-        rows.append(bench_instance(path, budget, work, skip, args.seed, args.lkh))
+        rows.append(bench_instance(path, budget, work, skip, args.seed, args.lkh, focal=not args.suite))
 
     summary = {
         "mode": mode, "budget_cpu_s": budget, "date": datetime.datetime.now().isoformat(timespec="seconds"),
