@@ -24,7 +24,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from benchmarks import report
+from benchmarks import peer_ortools, report
 from kvr_mtsp.checker import check_solution, objective_kind
 from benchmarks.suites import DEFAULT_BUDGET, FULL, LARGE, QUICK, SUITES
 
@@ -225,6 +225,15 @@ def prepared_engine_document(doc: dict, path: Path, work: Path, seed: int) -> Pa
     return prepared
 
 
+def focal_refusal(doc: dict) -> str | None:
+    """Why the focal search alone refuses this document, or None."""
+    if len(doc["nodes"]) > FOCAL_NODE_LIMIT:
+        return f"more than {FOCAL_NODE_LIMIT} nodes: refused without the engine"
+    if peer_ortools.demand_items(doc) is not None or peer_ortools.precedence_pairs(doc):
+        return "enforced loads or pairs: refused without the engine"
+    return None
+
+
 def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str, str], seed: int = 0,
                    lkh: str | None = None, focal: bool = True) -> dict:
     """One instance with every solver; budget None: the document's own time
@@ -248,9 +257,8 @@ def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str,
         if key == "focal" and not focal:
             row[key] = {"objective": None, "status": "n/a", "reason": "not run in this suite"}
             continue
-        if large and key == "focal":
-            row[key] = {"objective": None, "status": "n/a",
-                        "reason": f"more than {FOCAL_NODE_LIMIT} nodes: refused without the engine"}
+        if key == "focal" and focal_refusal(doc):
+            row[key] = {"objective": None, "status": "n/a", "reason": focal_refusal(doc)}
             continue
         evaluate = evaluate_ours if key in OURS else evaluate_peer
         source = path

@@ -549,3 +549,20 @@ def test_pyvrp_peer_honours_capacities():
     assert check.feasible, check.errors
     pd = routing_document(RoutingRecipe("pts", 24, "pd", "min_sum"), _points(30))
     assert peer_pyvrp.unsupported_reason(pd) == "precedence pairs not modelled"
+
+
+def test_focal_column_is_left_out_where_the_focal_search_refuses():
+    from benchmarks import run
+    from benchmarks.make_suites import routing_document
+    from benchmarks.suites import RoutingRecipe
+
+    assert run.focal_refusal(_lkh_doc()) is None
+    doc = routing_document(RoutingRecipe("pts", 24, "cvrp", "min_sum"), _points(30))
+    assert "loads or pairs" in run.focal_refusal(doc)
+    doc["options"]["enforce_capacity"] = False  # carried, not enforced: the focal search runs
+    assert run.focal_refusal(doc) is None
+    pairs = routing_document(RoutingRecipe("pts", 24, "prec", "min_sum"), _points(30))
+    pairs["options"]["enforce_capacity"] = False
+    assert "loads or pairs" in run.focal_refusal(pairs)
+    big = build_document(InstanceRecipe("pts", "plain", "min_max", 2), _points(300))
+    assert "more than 256" in run.focal_refusal(big)
