@@ -107,7 +107,7 @@ def run_child(engine: str, path: Path, budget: float, work: Path, seed: int = 0,
     try:
         with open(log, "w") as log_file:
             proc = subprocess.run(cmd, cwd=work, env=env, stdout=log_file, stderr=subprocess.STDOUT,
-                                  timeout=6 * budget + 120)
+                                  timeout=40 * budget + 300)
     except subprocess.TimeoutExpired:
         return None, "killed after time-out"
     if proc.returncode != 0 or not out.exists():

@@ -324,10 +324,12 @@ class TestLkhPeer:
         for objective, name in (("min_max", "MINMAX"), ("min_sum", "MINSUM")):
             doc = _lkh_doc(objective, 3)
             text = peer_lkh.parameter_text(doc, tmp_path / "p", tmp_path / "s", 7.5, 4)
-            params = dict(line.split(" = ", 1) for line in text.splitlines())
+            lines = text.splitlines()
+            assert lines[0] == "SPECIAL"
+            params = dict(line.split(" = ", 1) for line in lines[1:])
             assert params["MTSP_OBJECTIVE"] == name and params["SALESMEN"] == "3"
             assert params["TIME_LIMIT"] == params["TOTAL_TIME_LIMIT"] == "7.5"
-            assert params["SEED"] == "4" and params["RUNS"] == "1" and params["DEPOT"] == "1"
+            assert params["SEED"] == "5" and params["RUNS"] == "1" and params["DEPOT"] == "1"
             assert params["PROBLEM_FILE"] == str(tmp_path / "p")
             assert params["MTSP_SOLUTION_FILE"] == str(tmp_path / "s")
             assert params["MTSP_MIN_SIZE"] == "0"
