@@ -140,7 +140,9 @@ def parse_solution(text: str, doc: dict) -> list[list[int]]:
 
 
 _PREPROCESSING = re.compile(r"Preprocessing time = ([0-9.]+) sec")
-_IMPROVEMENT = re.compile(r"^\* \d+: Cost = (-?\d+)(?:_(-?\d+))?.*Time = ([0-9.]+) sec")
+# An improving trial: "* 3: Cost = 28250_60000, Time = 1.25 sec."; LKH-3 may
+# print it right after "*** Time limit exceeded" on the same line.
+_IMPROVEMENT = re.compile(r"(?:^|exceeded)\* \d+: Cost = (-?\d+)(?:_(-?\d+))?.*Time = ([0-9.]+) sec")
 
 
 def parse_trace(log: str, min_max: bool) -> list[dict]:
@@ -153,7 +155,7 @@ def parse_trace(log: str, min_max: bool) -> list[dict]:
         if pre:
             offset = float(pre.group(1))
             continue
-        match = _IMPROVEMENT.match(line)
+        match = _IMPROVEMENT.search(line)
         if match is None:
             continue
         first, second, seconds = match.group(1), match.group(2), float(match.group(3))

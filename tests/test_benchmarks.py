@@ -294,6 +294,7 @@ Preprocessing time = 0.50 sec.
 * 1: Cost = 30500_61000, Time = 0.01 sec.
   2: Cost = 30500_61000, Time = 0.02 sec.
 * 3: Cost = 28250_60000, Time = 1.25 sec.
+*** Time limit exceeded* 4: Cost = 28000_59000, Time = 2.50 sec.
 *** Time limit exceeded ***
 Run 1: Cost = 28250_60000, Time = 3.00 sec.
 """
@@ -363,9 +364,11 @@ class TestLkhPeer:
         from benchmarks import peer_lkh
 
         minmax = peer_lkh.parse_trace(CANNED_LOG, min_max=True)
-        assert minmax == [{"time": 0.51, "value": 30.5}, {"time": 1.75, "value": 28.25}]
-        minsum = peer_lkh.parse_trace(CANNED_LOG.replace("30500_", "0_").replace("28250_", "0_"), min_max=False)
-        assert [e["value"] for e in minsum] == [61.0, 60.0]
+        assert minmax == [{"time": 0.51, "value": 30.5}, {"time": 1.75, "value": 28.25},
+                          {"time": 3.0, "value": 28.0}]
+        minsum = peer_lkh.parse_trace(CANNED_LOG.replace("30500_", "0_").replace("28250_", "0_")
+                                      .replace("28000_", "0_"), min_max=False)
+        assert [e["value"] for e in minsum] == [61.0, 60.0, 59.0]
 
     def test_refuses_what_one_matrix_cannot_pose(self):
         from benchmarks import peer_lkh
