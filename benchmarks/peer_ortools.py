@@ -10,6 +10,12 @@ min-max: arc costs plus a cost dimension with a global span cost coefficient
 there are time windows. Waiting is modelled as dimension slack, every route's
 cumul starts at 0, route-length limits are per-vehicle dimension capacities,
 and assignment constraints restrict the vehicles allowed at a node.
+With "enforce_capacity": a load dimension of the node demands against the
+agents' capacities (loads made integral as the costs are: demands rounded
+up, capacities down). With "enforce_precedence": a "same" pair as a pickup
+and delivery (one vehicle, the pickup's cumul first); plain and "diff"
+pairs as cumul precedence on the cost dimension, which then allows waiting
+(slack, counted as cost as for windows), and "diff" pairs on two vehicles.
 Guided local search after a first-solution heuristic, one thread (the routing
 solver is single-threaded), stopped after `budget` seconds of processor time.
 """
@@ -21,6 +27,10 @@ import time
 from kvr_mtsp.checker import NO_CONNECTION, check_solution, constraint_items, objective_kind, read_instance
 
 SPAN_COEFFICIENT = 100
+# OR-Tools' own limit is wall-clock time: far above the processor-time budget,
+# so that a machine shared with other work (a load of 10 on 2 cores gives a
+# child a sixth of a core) does not cut its share short.
+WALL_GUARD_FACTOR = 30
 
 
 def unsupported_reason(doc: dict) -> str | None:
@@ -38,6 +48,51 @@ def unsupported_reason(doc: dict) -> str | None:
     return None
 
 
+def demand_items(doc: dict) -> tuple[list[float], list[float]] | None:
+    """Node demands (by position) and agent capacities when the document
+    enforces capacities and something can bind, else None."""
+    if not doc.get("options", {}).get("enforce_capacity"):
+        return None
+    demands = [float(node.get("demand", 0.0)) for node in doc["nodes"]]
+    capacities = [float(a.get("capacity", 0.0)) for a in doc["agents"]]
+    if not any(d > 0 for d in demands) or not any(c > 0 for c in capacities):
+        return None
+    return demands, capacities
+
+
+def load_scale(values: list[float]) -> int:
+    """1 when every demand and capacity is whole, else 1000."""
+    return 1 if all(float(v).is_integer() for v in values) else 1000
+
+
+def integral_loads(doc: dict) -> tuple[list[int], list[int]] | None:
+    """Demands rounded up and capacities rounded down to integers (no limit:
+    the total demand), so that loads a peer accepts also hold for the real
+    numbers; None when no capacity binds."""
+    items = demand_items(doc)
+    if items is None:
+        return None
+    demands, capacities = items
+    k = load_scale(demands + capacities)
+    starts_ends = {a["start_node"] for a in doc["agents"]} | {a["end_node"] for a in doc["agents"]}
+    loads = [0 if doc["nodes"][i]["id"] in starts_ends else math.ceil(d * k) for i, d in enumerate(demands)]
+    total = sum(loads)
+    return loads, [math.floor(c * k) if c > 0 else total for c in capacities]
+
+
+def precedence_pairs(doc: dict) -> list[tuple[int, int, str]]:
+    """(before, after, kind) by node id when the document enforces them."""
+    if not doc.get("options", {}).get("enforce_precedence"):
+        return []
+    pairs = []
+    for c in doc.get("constraints", []):
+        if c.get("kind") == "sequence":
+            for item in c.get("precedence", []):
+                kind = item.get("type")
+                pairs.append((item["before"], item["after"], kind if kind in ("same", "diff") else "plain"))
+    return pairs
+
+
 def _integer_scale(doc: dict) -> int:
     largest = max(max(max(row) for row in m) for m in doc["costs"].values())
     return 10 ** max(0, math.floor(math.log10(1e6 / max(largest, 1e-9))))
@@ -49,7 +104,13 @@ def solve(doc: dict, budget: float) -> dict:
     heuristics often find nothing: when one gives up, the next one is tried
     with what is left of the budget."""
     windows = bool(constraint_items(doc, "timewindow"))
-    strategies = ("LOCAL_CHEAPEST_INSERTION", "SAVINGS", "PATH_CHEAPEST_ARC") if windows else ("PATH_CHEAPEST_ARC",)
+    if precedence_pairs(doc):
+        # Pairs need the insertion heuristics that place both nodes at once.
+        strategies = ("PARALLEL_CHEAPEST_INSERTION", "LOCAL_CHEAPEST_INSERTION", "PATH_CHEAPEST_ARC")
+    elif windows:
+        strategies = ("LOCAL_CHEAPEST_INSERTION", "SAVINGS", "PATH_CHEAPEST_ARC")
+    else:
+        strategies = ("PATH_CHEAPEST_ARC",)
     t0 = time.process_time()
     for strategy in strategies:
         result = _solve_once(doc, budget, strategy, t0)
@@ -70,6 +131,8 @@ def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
     min_max = objective_kind(doc) == "min_max"
     windows = {position[w["node"]]: (w["start"], w["end"]) for w in constraint_items(doc, "timewindow")}
     limits = [int(a.get("max_length", 0)) for a in agents]
+    pairs = [(position[b], position[a], kind) for b, a, kind in precedence_pairs(doc)]
+    waits = bool(windows) or any(kind != "same" for _, _, kind in pairs)
 
     manager = pywrapcp.RoutingIndexManager(n, num_vehicles, starts, ends)
     routing = pywrapcp.RoutingModel(manager)
@@ -81,11 +144,11 @@ def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
     for v, callback in enumerate(vehicle_transit):
         routing.SetArcCostEvaluatorOfVehicle(callback, v)
 
-    if min_max or windows or any(limits):
+    if min_max or windows or any(limits) or pairs:
         horizon = sum(math.ceil(max(row[:n]) * scale) for m in doc["costs"].values() for row in m[:n])
         horizon += math.ceil(max((e for _, e in windows.values()), default=0) * scale) + 1
         capacities = [math.floor(L * scale) if L > 0 else horizon for L in limits]
-        slack = horizon if windows else 0
+        slack = horizon if waits else 0
         routing.AddDimensionWithVehicleTransitAndCapacity(vehicle_transit, slack, capacities, True, "Cost")
         dim = routing.GetDimensionOrDie("Cost")
         depots = set(starts) | set(ends)
@@ -98,8 +161,23 @@ def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
                     dim.CumulVar(routing.End(v)).SetRange(lo, hi)
         if min_max:
             dim.SetGlobalSpanCostCoefficient(SPAN_COEFFICIENT)
-        elif windows:
+        elif waits:
             dim.SetSlackCostCoefficientForAllVehicles(1)
+        solver = routing.solver()
+        for before, after, kind in pairs:
+            b, a = manager.NodeToIndex(before), manager.NodeToIndex(after)
+            if kind == "same":
+                routing.AddPickupAndDelivery(b, a)
+                solver.Add(routing.VehicleVar(b) == routing.VehicleVar(a))
+            elif kind == "diff":
+                solver.Add(routing.VehicleVar(b) != routing.VehicleVar(a))
+            solver.Add(dim.CumulVar(b) <= dim.CumulVar(a))
+
+    loads = integral_loads(doc)
+    if loads is not None:
+        demand, capacity = loads
+        demand_callback = routing.RegisterUnaryTransitCallback(lambda index: demand[manager.IndexToNode(index)])
+        routing.AddDimensionWithVehicleCapacity(demand_callback, 0, capacity, True, "Load")
 
     depots = set(starts) | set(ends)
     for item in constraint_items(doc, "assignment"):
@@ -137,7 +215,7 @@ def _solve_once(doc: dict, budget: float, strategy: str, t0: float) -> dict:
     # does not shorten OR-Tools' share; its own time limit (wall clock) only
     # guards against a run that stops checking.
     routing.AddSearchMonitor(routing.solver().CustomLimit(lambda: time.process_time() - t0 > budget))
-    params.time_limit.FromMilliseconds(int((3 * budget + 30) * 1000))
+    params.time_limit.FromMilliseconds(int((WALL_GUARD_FACTOR * budget + 120) * 1000))
     solution = routing.SolveWithParameters(params)
     return {
         "status": "success" if solution is not None else "failed",

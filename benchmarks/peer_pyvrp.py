@@ -16,6 +16,8 @@ min-max ones are refused with a reason. The model:
   (start_late=0) and the route duration (travel plus waiting) as its cost,
   which is how our cost counts waiting;
 - route-length limits as maximum distance (shift duration with windows);
+- with "enforce_capacity": client delivery amounts and vehicle capacities,
+  made integral as for OR-Tools (demands up, capacities down);
 - assignment constraints through the profiles: an arc into a node the type
   may not serve gets a prohibitive length, and every vehicle of a type with
   such arcs gets a length cap below it, so that using one is a violation
@@ -45,6 +47,8 @@ def unsupported_reason(doc: dict) -> str | None:
     reason = peer_ortools.unsupported_reason(doc)
     if reason is not None:
         return reason
+    if peer_ortools.precedence_pairs(doc):
+        return "precedence pairs not modelled"
     depots = {a["start_node"] for a in doc["agents"]} | {a["end_node"] for a in doc["agents"]}
     if any(w["node"] in depots for w in constraint_items(doc, "timewindow")):
         return "time window on a start or end node not modelled"
@@ -91,11 +95,14 @@ def solve(doc: dict, budget: float, seed: int = 0) -> dict:
     depot_positions = sorted({position[a["start_node"]] for a in agents} | {position[a["end_node"]] for a in agents})
     depots = {p: model.add_depot(locations[p]) for p in depot_positions}
     client_positions = [p for p in range(n) if p not in depots]
+    loads = peer_ortools.integral_loads(doc)
     for p in client_positions:
         early, late = windows.get(p, (None, None))
         kwargs = {}
         if early is not None:
             kwargs = {"tw_early": max(0, math.ceil(early * scale)), "tw_late": math.floor(late * scale)}
+        if loads is not None:
+            kwargs["delivery"] = [loads[0][p]]
         model.add_client(locations[p], **kwargs)
 
     # A forbidden arc is longer than any route of allowed arcs can be.
@@ -116,7 +123,7 @@ def solve(doc: dict, budget: float, seed: int = 0) -> dict:
                     restricted.add(name)
                 model.add_edge(locations[i], locations[j], distance=cost, duration=cost, profile=profiles[name])
 
-    for agent in agents:
+    for k, agent in enumerate(agents):
         limit = int(agent.get("max_length", 0))
         cap = math.floor(limit * scale) if limit > 0 else None
         if agent["type"] in restricted:
@@ -128,6 +135,8 @@ def solve(doc: dict, budget: float, seed: int = 0) -> dict:
                 kwargs["shift_duration"] = cap
         elif cap is not None:
             kwargs["max_distance"] = cap
+        if loads is not None:
+            kwargs["capacity"] = [loads[1][k]]
         model.add_vehicle_type(num_available=1, start_depot=depots[position[agent["start_node"]]],
                                end_depot=depots[position[agent["end_node"]]], profile=profiles[agent["type"]],
                                name=str(agent["id"]), **kwargs)

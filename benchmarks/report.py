@@ -8,9 +8,23 @@ COLUMNS = (
     "instance", "n", "m", "obj", "ref", "focal", "gap %", "engine", "gap %", "first sol. s", "last impr. s",
     "OR-Tools", "gap %", "PyVRP", "gap %", "engine/OR", "focal labels/CPU s", "peak MB",
 )
+# Columns of the LKH-3 peer, present only in runs that were given its path.
+LKH_COLUMNS = ("LKH-3", "gap %", "engine/LKH")
 # Row keys of the solvers, their names in the legends, their line styles.
 SOLVERS = (("focal", "ours: focal", "C0-"), ("engine", "ours: engine", "C2-"),
-           ("ortools", "OR-Tools", "C1--"), ("pyvrp", "PyVRP", "C3:"))
+           ("ortools", "OR-Tools", "C1--"), ("pyvrp", "PyVRP", "C3:"), ("lkh", "LKH-3", "C4-."))
+
+
+def with_lkh(rows: list[dict]) -> bool:
+    """Whether the run had LKH-3 (its rows then carry an "lkh" entry)."""
+    return any("lkh" in row for row in rows)
+
+
+def columns(rows: list[dict]) -> tuple[str, ...]:
+    if not with_lkh(rows):
+        return COLUMNS
+    at = COLUMNS.index("engine/OR")
+    return COLUMNS[:at] + LKH_COLUMNS + COLUMNS[at:]
 
 
 def _num(value, digits: int = 2) -> str:
@@ -35,6 +49,7 @@ def _rate(value) -> str:
 
 def table_rows(rows: list[dict]) -> list[list[str]]:
     out = []
+    lkh = with_lkh(rows)
     for row in rows:
         focal, engine, ref = row["focal"], row["engine"], row.get("reference")
         ref_text = "-" if not ref else f"{_num(ref['value'])}" + ("" if ref["kind"] == "BKS" else f" ({ref['kind']})")
@@ -44,21 +59,25 @@ def table_rows(rows: list[dict]) -> list[list[str]]:
             _figure(focal), _num(focal.get("gap_pct")), _figure(engine), _num(engine.get("gap_pct")),
             _num(engine.get("first_solution_s")), _num(engine.get("last_improvement_s")),
             _figure(row["ortools"]), _num(row["ortools"].get("gap_pct")),
-            _figure(row["pyvrp"]), _num(row["pyvrp"].get("gap_pct")), _num(row.get("ratio"), 3),
-            _rate(focal.get("labels_per_cpu_s")), _num(max(peaks) if peaks else None, 1),
+            _figure(row["pyvrp"]), _num(row["pyvrp"].get("gap_pct")),
+            *((_figure(row.get("lkh", {})), _num(row.get("lkh", {}).get("gap_pct")),
+               _num(_ratio(engine, row.get("lkh", {})), 3)) if lkh else ()),
+            _num(row.get("ratio"), 3), _rate(focal.get("labels_per_cpu_s")), _num(max(peaks) if peaks else None, 1),
         ])
     return out
 
 
 def markdown_table(rows: list[dict]) -> str:
-    lines = ["| " + " | ".join(COLUMNS) + " |", "|" + "|".join("---" for _ in COLUMNS) + "|"]
+    names = columns(rows)
+    lines = ["| " + " | ".join(names) + " |", "|" + "|".join("---" for _ in names) + "|"]
     lines += ["| " + " | ".join(cells) + " |" for cells in table_rows(rows)]
     return "\n".join(lines) + "\n"
 
 
 def text_table(rows: list[dict]) -> str:
-    cells = [list(COLUMNS)] + table_rows(rows)
-    widths = [max(len(r[i]) for r in cells) for i in range(len(COLUMNS))]
+    names = columns(rows)
+    cells = [list(names)] + table_rows(rows)
+    widths = [max(len(r[i]) for r in cells) for i in range(len(names))]
     lines = ["  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in enumerate(zip(r, widths))) for r in cells]
     lines.insert(1, "  ".join("-" * w for w in widths))
     return "\n".join(lines) + "\n"
@@ -138,10 +157,10 @@ def plot(rows: list[dict], out_dir: Path) -> list[Path]:
     names = [row["instance"] for row in rows]
     fig, (top, bottom) = plt.subplots(2, 1, figsize=(max(6, 0.35 * len(rows) + 2), 7), sharex=True)
     xs = range(len(rows))
-    for offset, (key, label, _) in zip((-0.3, -0.1, 0.1, 0.3), SOLVERS):
-        gaps = [row[key].get("gap_pct") for row in rows]
+    for offset, (key, label, _) in zip((-0.32, -0.16, 0.0, 0.16, 0.32), SOLVERS):
+        gaps = [row.get(key, {}).get("gap_pct") for row in rows]
         top.bar([x + offset for x, g in zip(xs, gaps) if g is not None], [g for g in gaps if g is not None],
-                width=0.2, label=label)
+                width=0.16, label=label)
     top.axhline(0, color="black", linewidth=0.5)
     top.set_ylabel("gap to reference %")
     top.legend(fontsize=8)

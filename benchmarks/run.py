@@ -1,12 +1,13 @@
-"""Benchmark: our solver, with and without its improvement engine, against OR-Tools and PyVRP.
+"""Benchmark: our solver, with and without its improvement engine, against OR-Tools, PyVRP and LKH-3.
 
-Usage: python -m benchmarks.run [--quick | --large] [--budget S] [--instances NAME ...]
-                                [--instance-file PATH ...] [--seed N] [--no-peer]
+Usage: python -m benchmarks.run [--quick | --large | --suite NAME] [--budget S] [--instances NAME ...]
+                                [--instance-file PATH ...] [--seed N] [--lkh PATH] [--no-peer]
                                 [--no-ortools] [--no-pyvrp] [--no-plots] [--out DIR]
 
-Four solvers per instance, each with the same CPU budget on one thread:
+Up to five solvers per instance, each with the same CPU budget on one thread:
 "focal" (our focal search alone, "improve" false), "engine" (the same with
-"improve" true and the given seed), OR-Tools and PyVRP (min-sum only). Each
+"improve" true and the given seed), OR-Tools, PyVRP (min-sum only) and, when
+its executable is given with --lkh, LKH-3 (one agent type only). Each
 solve runs in a child process (one at a time); every solution is checked by
 kvr_mtsp.checker before any figure of it is reported.
 Writes results.json, table.md and the plots to the output directory
@@ -23,9 +24,9 @@ import subprocess
 import sys
 from pathlib import Path
 
-from benchmarks import report
+from benchmarks import peer_ortools, report
 from kvr_mtsp.checker import check_solution, objective_kind
-from benchmarks.suites import DEFAULT_BUDGET, FULL, LARGE, QUICK
+from benchmarks.suites import DEFAULT_BUDGET, FULL, LARGE, QUICK, SUITES
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
@@ -38,12 +39,18 @@ def parse_args(argv):
     p.add_argument("--quick", action="store_true", help="a few instances with a shorter budget")
     p.add_argument("--large", action="store_true",
                    help="the generated instances of 500 to 2,000 nodes (budget 20 or 60 s each)")
+    p.add_argument("--suite", choices=sorted(SUITES),
+                   help="a suite built from TSPLIB coordinates into benchmarks/generated/: large-minmax "
+                        "(150 to 1,173 nodes, 30 s), capacity or pairs (10 s); the focal column is left out")
+    p.add_argument("--large-suite", action="store_const", const="large-minmax", dest="suite",
+                   help="the same as --suite large-minmax")
     p.add_argument("--budget", type=float, help="CPU seconds per solve (default 10, quick: 5)")
     p.add_argument("--instances", nargs="+", metavar="NAME", help="suite instances to run")
     p.add_argument("--instance-file", nargs="+", type=Path, default=[], metavar="PATH",
                    help="extra instance documents to run")
     p.add_argument("--seed", type=int, default=0, help="seed of our improvement engine (default 0)")
-    p.add_argument("--no-peer", action="store_true", help="skip both peers")
+    p.add_argument("--lkh", metavar="PATH", help="the LKH-3 executable (without it: no LKH-3 column)")
+    p.add_argument("--no-peer", action="store_true", help="skip every peer")
     p.add_argument("--no-ortools", action="store_true", help="skip OR-Tools")
     p.add_argument("--no-pyvrp", action="store_true", help="skip PyVRP")
     p.add_argument("--no-plots", action="store_true", help="skip the plots")
@@ -69,6 +76,11 @@ def large_instance_paths(args) -> list[Path]:
 def instance_paths(args) -> list[Path]:
     if args.large:
         return large_instance_paths(args)
+    if args.suite:
+        from benchmarks import make_suites  # needs vrplib
+
+        suite = SUITES[args.suite]
+        return make_suites.ensure(named(suite, args.instances) if args.instances else suite)
     recipes = QUICK if args.quick else FULL
     if args.instances:
         recipes = named(FULL, args.instances)
@@ -83,17 +95,19 @@ def instance_paths(args) -> list[Path]:
     return paths + [p.resolve() for p in args.instance_file]
 
 
-def run_child(engine: str, path: Path, budget: float, work: Path, seed: int = 0) -> tuple[dict | None, str | None]:
-    """Runs one solve in a fresh interpreter; returns (record, error)."""
+def run_child(engine: str, path: Path, budget: float, work: Path, seed: int = 0,
+              extra: tuple[str, ...] = ()) -> tuple[dict | None, str | None]:
+    """Runs one solve in a fresh interpreter (`extra`: further worker
+    arguments after the seed); returns (record, error)."""
     stem = path.name.split(".")[0]
     out = work / f"{stem}.{engine}.json"
     log = work / f"{stem}.{engine}.log"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
-    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out), str(seed)]
+    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out), str(seed), *extra]
     try:
         with open(log, "w") as log_file:
             proc = subprocess.run(cmd, cwd=work, env=env, stdout=log_file, stderr=subprocess.STDOUT,
-                                  timeout=6 * budget + 120)
+                                  timeout=40 * budget + 300)
     except subprocess.TimeoutExpired:
         return None, "killed after time-out"
     if proc.returncode != 0 or not out.exists():
@@ -174,6 +188,7 @@ SOLVERS = (
     ("engine", "kvr-engine", "engine"),
     ("ortools", "ortools", "OR-Tools"),
     ("pyvrp", "pyvrp", "PyVRP"),
+    ("lkh", "lkh", "LKH-3"),
 )
 OURS = ("focal", "engine")
 
@@ -187,8 +202,13 @@ def peer_available(module: str) -> str | None:
 
 
 def skipped_peers(args) -> dict[str, str]:
-    """Peer row key -> why it does not run (absent: it runs)."""
+    """Peer row key -> why it does not run (absent: it runs). Without --lkh
+    the LKH-3 column is left out altogether (see bench_instance)."""
     skip = {}
+    if args.lkh and args.no_peer:
+        skip["lkh"] = "skipped"
+    elif args.lkh and not os.access(args.lkh, os.X_OK):
+        raise SystemExit(f"--lkh {args.lkh}: not an executable file")
     for key, module, flag in (("ortools", "ortools", args.no_ortools), ("pyvrp", "pyvrp", args.no_pyvrp)):
         reason = "skipped" if args.no_peer or flag else peer_available(module)
         if reason:
@@ -205,8 +225,19 @@ def prepared_engine_document(doc: dict, path: Path, work: Path, seed: int) -> Pa
     return prepared
 
 
-def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str, str], seed: int = 0) -> dict:
-    """One instance with every solver; budget None: the document's own time limit."""
+def focal_refusal(doc: dict) -> str | None:
+    """Why the focal search alone refuses this document, or None."""
+    if len(doc["nodes"]) > FOCAL_NODE_LIMIT:
+        return f"more than {FOCAL_NODE_LIMIT} nodes: refused without the engine"
+    if peer_ortools.demand_items(doc) is not None or peer_ortools.precedence_pairs(doc):
+        return "enforced loads or pairs: refused without the engine"
+    return None
+
+
+def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str, str], seed: int = 0,
+                   lkh: str | None = None, focal: bool = True) -> dict:
+    """One instance with every solver; budget None: the document's own time
+    limit; lkh None: no LKH-3 entry in the row."""
     doc = json.loads(path.read_text())
     if budget is None:
         budget = float(doc.get("options", {}).get("time_limit", DEFAULT_BUDGET["full"]))
@@ -218,18 +249,23 @@ def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str,
         "notes": meta.get("notes", []), "budget_cpu_s": budget,
     }
     for key, engine, _ in SOLVERS:
+        if key == "lkh" and lkh is None:
+            continue
         if key in skip:
             row[key] = {"objective": None, "status": "n/a", "reason": skip[key]}
             continue
-        if large and key == "focal":
-            row[key] = {"objective": None, "status": "n/a",
-                        "reason": f"more than {FOCAL_NODE_LIMIT} nodes: refused without the engine"}
+        if key == "focal" and not focal:
+            row[key] = {"objective": None, "status": "n/a", "reason": "not run in this suite"}
+            continue
+        if key == "focal" and focal_refusal(doc):
+            row[key] = {"objective": None, "status": "n/a", "reason": focal_refusal(doc)}
             continue
         evaluate = evaluate_ours if key in OURS else evaluate_peer
         source = path
         if large and key == "engine":
             engine, source = "kvr-file", prepared_engine_document(doc, path, work, seed)
-        row[key] = evaluate(doc, *run_child(engine, source, budget, work, seed))
+        extra = (str(Path(lkh).resolve()),) if key == "lkh" else ()
+        row[key] = evaluate(doc, *run_child(engine, source, budget, work, seed, extra))
         row[key]["gap_pct"] = _gap(row[key]["objective"], row["reference"])
     engine, peer = row["engine"]["objective"], row["ortools"]["objective"]
     row["ratio"] = engine / peer if engine is not None and peer else None
@@ -241,8 +277,10 @@ def mean_gaps(rows: list[dict]) -> dict:
     instances that have one, and on how many of them it was taken."""
     out = {}
     for key, _, _ in SOLVERS:
+        if not any(key in r for r in rows):
+            continue
         gaps = [r[key]["gap_pct"] for r in rows if r["objective"] == "min_max" and r.get("reference")
-                and r["reference"]["kind"] == "BKS" and r[key].get("gap_pct") is not None]
+                and r["reference"]["kind"] == "BKS" and r.get(key, {}).get("gap_pct") is not None]
         with_bks = sum(1 for r in rows if r["objective"] == "min_max" and r.get("reference")
                        and r["reference"]["kind"] == "BKS")
         out[key] = {"mean_gap_pct": sum(gaps) / len(gaps) if gaps else None, "instances": len(gaps),
@@ -273,10 +311,12 @@ def _load() -> list[float] | None:
         return None
 
 
-def _peer_versions(skip: dict[str, str]) -> dict:
+def _peer_versions(skip: dict[str, str], lkh: str | None) -> dict:
     from importlib import metadata
 
-    versions = {}
+    from benchmarks import peer_lkh
+
+    versions = {"lkh": peer_lkh.version(lkh) if lkh and "lkh" not in skip else None}
     for key, dist in (("ortools", "ortools"), ("pyvrp", "pyvrp")):
         try:
             versions[key] = None if key in skip else metadata.version(dist)
@@ -287,7 +327,7 @@ def _peer_versions(skip: dict[str, str]) -> dict:
 
 def main(argv=None) -> int:
     args = parse_args(argv)
-    mode = "large" if args.large else "quick" if args.quick else "full"
+    mode = "large" if args.large else args.suite or ("quick" if args.quick else "full")
     # The large suite's documents carry their own budgets (20 or 60 CPU s).
     budget = args.budget if args.budget is not None else DEFAULT_BUDGET.get(mode)
     paths = instance_paths(args)
@@ -303,13 +343,13 @@ def main(argv=None) -> int:
     for path in iterator:
         if hasattr(iterator, "set_postfix_str"):
             iterator.set_postfix_str(path.stem)
-        rows.append(bench_instance(path, budget, work, skip, args.seed))
+        rows.append(bench_instance(path, budget, work, skip, args.seed, args.lkh, focal=not args.suite))
 
     summary = {
         "mode": mode, "budget_cpu_s": budget, "date": datetime.datetime.now().isoformat(timespec="seconds"),
         "nproc": os.cpu_count(), "machine": platform.machine(), "python": platform.python_version(),
         "commit": _commit(), "engine_seed": args.seed, "load_average": {"before": load_before, "after": _load()},
-        "peers": _peer_versions(skip),
+        "peers": _peer_versions(skip, args.lkh),
         "mean_gap_minmax_bks": mean_gaps(rows),
         "definitions": {
             "objective": "checker-recomputed objective in the instance's original units (divided by its scale)",
@@ -340,7 +380,7 @@ def main(argv=None) -> int:
     not_posed: dict[tuple[str, str], int] = {}
     for row in rows:
         for key, _, name in SOLVERS:
-            side = row[key]
+            side = row.get(key, {})
             if side.get("errors"):
                 print(f"{row['instance']} {name}: {side['status']}: {'; '.join(side['errors'])}")
             elif side.get("reason") not in (None, "skipped"):

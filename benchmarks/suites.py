@@ -118,3 +118,71 @@ LARGE: list[GeneratedRecipe] = [
     GeneratedRecipe("rand", 2000, "plain", "min_sum", 20),
     GeneratedRecipe("rand", 2000, "het", "min_max", 10, 10),
 ]
+
+
+# The large min-max suite: TSPLIB coordinates of 150 to 1,173 nodes, depot the
+# first node, unrounded Euclidean costs, 2 to 20 identical salesmen. Budget:
+# 30 CPU s per solve (`--budget` overrides it).
+LARGE_MINMAX_TSPLIB = ("ch150", "kroA200", "lin318", "pcb442", "rat783", "pcb1173")
+LARGE_MINMAX_AGENTS = (2, 3, 5, 10, 20)
+LARGE_MINMAX: list[InstanceRecipe] = [
+    InstanceRecipe(t, "plain", "min_max", m) for t in LARGE_MINMAX_TSPLIB for m in LARGE_MINMAX_AGENTS
+]
+
+
+@dataclass(frozen=True)
+class RoutingRecipe:
+    """A capacitated or precedence instance over the first `customers` + 1
+    points of a TSPLIB file (benchmarks.make_suites builds it).
+
+    variant: "cvrp" (identical trucks with one capacity), "hetfleet" (trucks
+    with a larger capacity at full cost, vans with a smaller one on a cheaper
+    matrix), "pd" (pickup-and-delivery "same" pairs), "prec" (plain pairs)
+    or "diff" ("diff" pairs); every variant carries demands and capacities.
+    profile: demands "uniform", "few-large" or "many-small". depot: the
+    point nearest to the middle of the points' bounding box ("central") or
+    to its lower left corner ("corner").
+    """
+
+    tsplib: str
+    customers: int
+    variant: str
+    objective: str
+    profile: str = "uniform"
+    depot: str = "central"
+    seed: int = 1
+
+    @property
+    def name(self) -> str:
+        obj = "minmax" if self.objective == "min_max" else "minsum"
+        return f"{self.tsplib}-c{self.customers}-{self.variant}-{self.profile}-{self.depot}-{obj}"
+
+
+CAPACITY: list[RoutingRecipe] = [
+    RoutingRecipe("kroA200", 100, "cvrp", "min_sum", "uniform", "central"),
+    RoutingRecipe("kroA200", 100, "cvrp", "min_sum", "few-large", "corner"),
+    RoutingRecipe("kroA200", 100, "cvrp", "min_max", "many-small", "central"),
+    RoutingRecipe("lin318", 200, "cvrp", "min_sum", "many-small", "corner"),
+    RoutingRecipe("lin318", 200, "cvrp", "min_max", "uniform", "corner"),
+    RoutingRecipe("rat783", 500, "cvrp", "min_sum", "uniform", "central"),
+    RoutingRecipe("pcb1173", 1000, "cvrp", "min_sum", "uniform", "central"),
+    RoutingRecipe("pcb1173", 1000, "cvrp", "min_sum", "few-large", "corner"),
+    RoutingRecipe("kroA200", 100, "hetfleet", "min_sum", "uniform", "central"),
+    RoutingRecipe("kroA200", 100, "hetfleet", "min_max", "uniform", "central"),
+    RoutingRecipe("lin318", 200, "hetfleet", "min_sum", "few-large", "corner"),
+]
+
+PAIRS: list[RoutingRecipe] = [
+    RoutingRecipe("kroA200", 100, "pd", "min_sum", "uniform", "central"),
+    RoutingRecipe("kroA200", 100, "pd", "min_max", "uniform", "corner"),
+    RoutingRecipe("lin318", 200, "pd", "min_sum", "many-small", "central"),
+    RoutingRecipe("kroA200", 100, "prec", "min_sum", "uniform", "central"),
+    RoutingRecipe("kroA200", 100, "prec", "min_max", "uniform", "central"),
+    RoutingRecipe("kroA200", 100, "diff", "min_sum", "uniform", "central"),
+    RoutingRecipe("kroA200", 100, "diff", "min_max", "uniform", "central"),
+]
+
+# Suites that `python -m benchmarks.run --suite NAME` runs from
+# benchmarks/generated/, with their default CPU budget per solve.
+SUITES: dict[str, list] = {"large-minmax": LARGE_MINMAX, "capacity": CAPACITY, "pairs": PAIRS}
+DEFAULT_BUDGET.update({"large-minmax": 30.0, "capacity": 10.0, "pairs": 10.0})

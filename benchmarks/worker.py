@@ -1,6 +1,6 @@
 """Runs one solve in its own process and writes what it measured as JSON.
 
-Usage: python -m benchmarks.worker {kvr-focal,kvr-engine,kvr-file,ortools,pyvrp} INSTANCE BUDGET OUT [SEED]
+Usage: python -m benchmarks.worker {kvr-focal,kvr-engine,kvr-file,ortools,pyvrp,lkh} INSTANCE BUDGET OUT [SEED [LKH]]
 
 kvr-focal: our solver with "improve" false (the focal search and its
 post-optimisers alone); kvr-engine: "improve" true with the given "seed"
@@ -8,6 +8,8 @@ post-optimisers alone); kvr-engine: "improve" true with the given "seed"
 solution leaves of the budget. Both override only those options of the
 document. kvr-file: our solver on the document as it is, read by the module
 from the file (the large suite writes one with "improve" and "seed" set).
+lkh: the LKH-3 executable given as LKH, run in a directory beside OUT; its
+processor time and peak memory are those of LKH-3's own process.
 
 A process of its own per solve gives each run a clean peak resident set size
 (ru_maxrss) and survives a solver that ends the process.
@@ -84,6 +86,18 @@ def run_pyvrp(text: str, budget: float, seed: int) -> dict:
     return _run_peer(peer_pyvrp, "pyvrp", text, lambda doc: peer_pyvrp.solve(doc, budget, seed))
 
 
+def run_lkh(text: str, budget: float, seed: int, lkh: str, work: str) -> dict:
+    from pathlib import Path
+
+    from benchmarks import peer_lkh
+
+    doc = json.loads(text)
+    reason = peer_lkh.unsupported_reason(doc)
+    if reason is not None:
+        return {"unsupported": reason}
+    return peer_lkh.solve(doc, budget, seed, lkh, Path(work))
+
+
 RUNS = {
     "kvr-focal": lambda text, budget, seed: run_kvr(text, budget, False, seed),
     "kvr-engine": lambda text, budget, seed: run_kvr(text, budget, True, seed),
@@ -97,11 +111,15 @@ def main(argv: list[str]) -> int:
     seed = int(argv[4]) if len(argv) > 4 else 0
     if engine == "kvr-file":
         record = run_kvr_file(instance, budget)
+    elif engine == "lkh":
+        with open(instance, encoding="utf-8") as f:
+            record = run_lkh(f.read(), budget, seed, argv[5], out + ".lkh")
     else:
         with open(instance, encoding="utf-8") as f:
             text = f.read()
         record = RUNS[engine](text, budget, seed)
-    record["peak_rss_kb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    # LKH-3's figures are those of its own process, not of this interpreter.
+    record["peak_rss_kb"] = record.pop("child_peak_rss_kb", None) or resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     with open(out, "w", encoding="utf-8") as f:
         json.dump(record, f)
     return 0
