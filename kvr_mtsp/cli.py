@@ -4,7 +4,8 @@
                    [--missing-cost C] [--memory-limit-mb MB]
                    [--improve | --no-improve] [--seed N] [--max-iterations N]
                    [--max-no-improvement N] [--capacity | --no-capacity]
-                   [--precedence | --no-precedence] [--plot ROUTES.png]
+                   [--precedence | --no-precedence] [--schedule | --no-schedule]
+                   [--plot ROUTES.png]
     kvr-mtsp --version
 
 The subcommands plot, convert, validate, check and batch live in their own
@@ -93,7 +94,8 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument(
         "--verbose",
         action="store_true",
-        help="show the solver's console lines as they are, without summarising repeated warnings",
+        help="show the solver's console lines as they are, without summarising repeated warnings, "
+        "and each route's schedule, one line per stop",
     )
     solve.add_argument(
         "--quiet",
@@ -137,6 +139,13 @@ def build_parser() -> argparse.ArgumentParser:
         default=True,
         help='keep the demands on each route within its agent\'s capacity (sets the option "enforce_capacity"; '
         "default: on)",
+    )
+    solve.add_argument(
+        "--schedule",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help="give each route its schedule: arrival, start of service, departure and load per stop "
+        '(sets the option "schedule"; default: on)',
     )
     solve.add_argument(
         "--missing-cost",
@@ -195,6 +204,7 @@ def flag_options(args: argparse.Namespace, memory_limit_mb: float | None) -> dic
         "max_no_improvement": args.max_no_improvement,
         "enforce_capacity": args.capacity,
         "enforce_precedence": args.precedence,
+        "schedule": args.schedule,
     }
 
 
@@ -249,6 +259,19 @@ def route_text(labels: list[str], free_last_leg: bool) -> str:
     return " -> ".join(labels) or "(no route)"
 
 
+def stop_lines(route: Any, labels: list[str]) -> list[str]:
+    """One line per stop of the route's schedule: the node, when the agent
+    arrives, starts service (and how long it waited) and leaves, and the
+    load after the stop when loads are known."""
+    lines = []
+    for label, stop in zip(labels, route.stops or ()):
+        load = f"  load {fmt(stop.load):>8}" if stop.load is not None else ""
+        wait = f"  (waited {fmt(stop.wait)})" if stop.wait > 0 else ""
+        lines.append(f"  {'':<20} {label:>8}  arrive {fmt(stop.arrival):>10}  start {fmt(stop.start):>10}"
+                     f"  leave {fmt(stop.departure):>10}{load}{wait}")
+    return lines
+
+
 def write_summary(
     path: str,
     result: SolveResult,
@@ -257,7 +280,10 @@ def write_summary(
     stopped_by: str | None = None,
     memory_stop: bool = False,
     found_by: str | None = None,
+    schedule: bool = False,
 ) -> None:
+    """The summary of a solve; with `schedule`, each route is followed by its
+    schedule (the routes' stops), one line per stop."""
     stats = result.statistics
     objective_text = {
         "min_max": "min_max (minimise the longest route)",
@@ -284,6 +310,8 @@ def write_summary(
         idle = "  (serves no target)" if route.positions and not route.serves_targets else ""
         load = f" load {fmt(route.load or 0):>8}" if show_loads else ""
         lines.append(f"  {who:<20} cost {fmt(route.cost):>10}{load}   {route_text(ids, route.free_last_leg)}{idle}")
+        if schedule:
+            lines += stop_lines(route, ids)
         positions = [str(p) for p in route.positions]
         if positions != ids:
             any_positions = True
@@ -422,7 +450,8 @@ def solve_command(args: argparse.Namespace) -> int:
         return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
     limit_text = limit_line(args.time_limit, own_limit, sets_time_limit(view))
-    write_summary(args.instance, result, limit_text, sys.stdout, stopped_by, console.memory_stop, result.found_by)
+    write_summary(args.instance, result, limit_text, sys.stdout, stopped_by, console.memory_stop, result.found_by,
+                  schedule=args.verbose)
     if args.output:
         try:
             write_atomically(args.output, json.dumps(result_document(result), indent=2) + "\n")
