@@ -202,6 +202,10 @@ class SolveResult:
     # its post-optimisers) or "engine" (the improvement engine); None when
     # no solution was found or the result was read from a document.
     found_by: str | None = None
+    # The options the solve set in the document's place ("enforce_capacity",
+    # "enforce_precedence", "improve"), which check() judges by; None for a
+    # result read from a document.
+    options: Mapping[str, Any] | None = field(default=None, repr=False, compare=False)
 
     KEYS = ("status", "timeout", "routes", "statistics", "anytime")
 
@@ -227,10 +231,11 @@ class SolveResult:
         gives its `Verdict`: `ok`, and `violations` naming every fault."""
         from kvr_mtsp.checker import check
 
+        options = self.options if instance is None else None
         instance = self.instance if instance is None else instance
         if instance is None:
             raise ValueError("this result does not know its instance; pass it: result.check(instance)")
-        return check(instance, self.to_dict())
+        return check(instance, self.to_dict(), options)
 
     def to_dict(self) -> dict[str, Any]:
         """The module's result document: "status", "timeout", "routes" (node
@@ -430,6 +435,9 @@ def solve_with(
     if options.get("max_no_improvement") is None and settings.max_no_improvement == 0:
         settings.max_no_improvement = MAX_NO_IMPROVEMENT
     shape = outline(problem)
+    # The rules the solve holds routes to, for check(): the document's own
+    # options may not ask for them.
+    rules = {key: getattr(settings, key) for key in ("enforce_capacity", "enforce_precedence", "improve")}
     limit = -1.0 if time_limit is None else float(time_limit)  # -1: the document's own limit
     watch = _FinderWatch(on_progress)
     try:
@@ -441,12 +449,12 @@ def solve_with(
         # An exception of on_progress carries the best solution as the result document.
         kept = getattr(error, "result", None)
         if isinstance(kept, dict):
-            error.result = _typed(kept, shape, instance, watch)
+            error.result = _typed(kept, shape, instance, watch, rules)
         raise
-    return _typed(result, shape, instance, watch)
+    return _typed(result, shape, instance, watch, rules)
 
 
 def _typed(result: dict[str, Any], shape: dict[str, Any], instance: InstanceInput,
-           watch: _FinderWatch) -> SolveResult:
+           watch: _FinderWatch, rules: Mapping[str, Any]) -> SolveResult:
     found_by = watch.found_by if result["status"] == "success" else None
-    return replace(SolveResult.from_dict(result, shape), instance=instance, found_by=found_by)
+    return replace(SolveResult.from_dict(result, shape), instance=instance, found_by=found_by, options=rules)

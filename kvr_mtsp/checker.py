@@ -924,10 +924,13 @@ def _document(source: Any, what: str) -> tuple[Any, str]:
         raise Unreadable(f"{name} is not JSON the solver reads: {error}") from None
 
 
-def _instance(source: Any) -> Instance:
+def _instance(source: Any, options: Mapping[str, Any] | None = None) -> Instance:
     if isinstance(source, Instance):
         return source
     document, name = _document(source, "instance")
+    if options and isinstance(document, dict):
+        own = document.get("options")
+        document = {**document, "options": {**(own if isinstance(own, dict) else {}), **options}}
     try:
         return read_instance(document)
     except (ShapeError, InvalidInstance, UnknownReference) as error:
@@ -1004,17 +1007,19 @@ def _route_shape(k: int, route: Any) -> str | None:
     return None
 
 
-def check(instance: Any, result: Any) -> Verdict:
+def check(instance: Any, result: Any, options: Mapping[str, Any] | None = None) -> Verdict:
     """Checks `result` against `instance` on its own and names every fault.
 
     `instance`: a path, a JSON text or a dict of the instance document.
     `result`: a path, a JSON text, a dict or a SolveResult: the module's
     result document, the command line's --output (with "node_ids" and
     "agent_index" in each route) or a batch result file (with its "batch"
-    record); keys the checker does not know are left alone. Raises
+    record); keys the checker does not know are left alone. `options`
+    replace the document's options of the same names (those the solve ran
+    with, when it set them itself, as `kvr_mtsp.solve` does). Raises
     `Unreadable` (a ValueError) when either cannot be read, the instance is
     one the solver refuses, or the result has no "routes" list."""
-    inst = _instance(instance)
+    inst = _instance(instance, options)
     document, name = _document(result, "result")
     routes = document.get("routes") if isinstance(document, dict) else None
     if not isinstance(routes, list):

@@ -259,13 +259,13 @@ def route_text(labels: list[str], free_last_leg: bool) -> str:
     return " -> ".join(labels) or "(no route)"
 
 
-def stop_lines(route: Any, labels: list[str]) -> list[str]:
+def stop_lines(route: Any, labels: list[str], show_loads: bool) -> list[str]:
     """One line per stop of the route's schedule: the node, when the agent
-    arrives, starts service (and how long it waited) and leaves, and the
-    load after the stop when loads are known."""
+    arrives, starts service (and how long it waited) and leaves, and, with
+    `show_loads`, the load after the stop."""
     lines = []
     for label, stop in zip(labels, route.stops or ()):
-        load = f"  load {fmt(stop.load):>8}" if stop.load is not None else ""
+        load = f"  load {fmt(stop.load or 0):>8}" if show_loads else ""
         wait = f"  (waited {fmt(stop.wait)})" if stop.wait > 0 else ""
         lines.append(f"  {'':<20} {label:>8}  arrive {fmt(stop.arrival):>10}  start {fmt(stop.start):>10}"
                      f"  leave {fmt(stop.departure):>10}{load}{wait}")
@@ -311,7 +311,7 @@ def write_summary(
         load = f" load {fmt(route.load or 0):>8}" if show_loads else ""
         lines.append(f"  {who:<20} cost {fmt(route.cost):>10}{load}   {route_text(ids, route.free_last_leg)}{idle}")
         if schedule:
-            lines += stop_lines(route, ids)
+            lines += stop_lines(route, ids, show_loads)
         positions = [str(p) for p in route.positions]
         if positions != ids:
             any_positions = True

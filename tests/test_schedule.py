@@ -73,7 +73,8 @@ class TestStopTimes:
         assert [s.node_id for s in typed.stops] == [0, 2, 1, 0]
         assert [s.wait for s in typed.stops] == [0.0, 0.0, 14.0, 0.0]
         assert typed.stops[-1].departure == typed.cost
-        assert all(s.load is None for s in typed.stops)  # no loads without demands and capacities enforced
+        assert [s.load for s in typed.stops] == [0, 0, 0, 0]  # capacities enforced, no demands
+        assert all("load" not in stop for stop in route["stops"])  # nor loads with capacities not enforced
 
     def test_loads_after_each_stop_add_up_the_demands(self):
         # Each truck of capacity 9 takes three targets of demand 3; the depot's demand counts for nothing.
@@ -94,7 +95,8 @@ class TestStopTimes:
         assert (first.cost, second.cost) == (20, 14)
         assert result.check().ok
         # Without the pair enforced nobody waits.
-        loose = kvr_mtsp.solve(paired_doc(), seed=1, enforce_precedence=False)
+        with pytest.warns(kvr_mtsp.SolverWarning, match="not enforced"):
+            loose = kvr_mtsp.solve(paired_doc(), seed=1, enforce_precedence=False)
         assert [s.start for s in loose.routes[1].stops] == [0, 4, 8]
 
     def test_the_solvers_result_record_holds_the_stops(self):
