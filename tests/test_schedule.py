@@ -5,6 +5,7 @@ and the result document left as it is with the option off."""
 from __future__ import annotations
 
 import copy
+import io
 import json
 from pathlib import Path
 
@@ -176,6 +177,14 @@ class TestCommandLine:
             ["1", "arrive", "16.0", "start", "30.0", "leave", "30.0", "(waited", "14.0)"],
             ["0", "arrive", "40.0", "start", "40.0", "leave", "40.0"],
         ]
+
+    def test_the_verbose_schedule_shows_loads_where_the_summary_does(self):
+        from kvr_mtsp.cli import write_summary
+
+        out = io.StringIO()
+        write_summary("loaded.json", kvr_mtsp.solve(loaded_doc(improve=True)), "1 s", out, schedule=True)
+        stops = [line.split() for line in out.getvalue().splitlines() if " arrive " in line]
+        assert [row[row.index("load") + 1] for row in stops] == ["0.0", "3.0", "6.0", "9.0", "9.0"] * 2
 
     def test_no_schedule_leaves_the_routes_without_stops(self, tmp_path: Path):
         (tmp_path / "doc.json").write_text(json.dumps(waiting_doc()))
