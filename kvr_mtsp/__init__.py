@@ -49,7 +49,7 @@ if TYPE_CHECKING:
         solve_problem,
     )
 
-    from kvr_mtsp.api import AnytimePoint, Route, SolveResult, Statistics, solve
+    from kvr_mtsp.api import AnytimePoint, Route, SolveResult, Statistics, Stop, solve
     from kvr_mtsp.batch import BatchOutcome, solve_many
     from kvr_mtsp.checker import Verdict, Violation, check
     from kvr_mtsp.console import SolverWarning
@@ -77,6 +77,7 @@ __all__ = [
     "solve",
     "SolveResult",
     "Route",
+    "Stop",
     "AnytimePoint",
     "Statistics",
     "solve_many",
@@ -94,7 +95,7 @@ except metadata.PackageNotFoundError:  # a source tree that was never installed
     __version__ = "0+unknown"
 
 # Where each public name lives; the modules are imported on first use.
-_API_NAMES = frozenset({"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"})
+_API_NAMES = frozenset({"solve", "SolveResult", "Route", "Stop", "AnytimePoint", "Statistics"})
 _BATCH_NAMES = frozenset({"solve_many", "BatchOutcome"})
 _CHECK_NAMES = frozenset({"check", "Verdict", "Violation"})
 _CONSOLE_NAMES = frozenset({"SolverWarning"})

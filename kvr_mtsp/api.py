@@ -8,8 +8,8 @@
 The instance is a path (str or os.PathLike), a JSON text (a str whose first
 character after white space is "{" or "["), or a dict in the shape of the
 instance document. `time_limit` (processor seconds; None keeps the
-document's own), `improve`, `seed`, `enforce_capacity` and `enforce_precedence`
-replace the
+document's own), `improve`, `seed`, `enforce_capacity`, `enforce_precedence`
+and `schedule` replace the
 document's "options", as the command line's flags do; so do
 `max_iterations`, `memory_limit_mb`, `missing_cost` and
 `max_no_improvement` when given. Where neither the argument nor the
@@ -67,6 +67,44 @@ def _extra(record: Mapping[str, Any], known: tuple[str, ...]) -> Extra:
 
 
 @dataclass(frozen=True)
+class Stop:
+    """One stop of a route's schedule (the option "schedule"): the node (its
+    place in the document's "nodes" and its id), when the agent arrives,
+    when service starts (after waiting for the node's time window or for a
+    precedence partner on another route), when it leaves (service takes no
+    time, so it leaves when service starts) and the demand served up to and
+    including this stop (None unless capacities were enforced). The last
+    stop's departure is the route's cost."""
+
+    position: int
+    node_id: int | None
+    arrival: float
+    start: float
+    departure: float
+    load: float | None = None
+    extra: Extra = ()
+
+    KEYS = ("position", "arrival", "start", "departure", "load")
+
+    @property
+    def wait(self) -> float:
+        """Time spent waiting before service starts."""
+        return self.start - self.arrival
+
+    @classmethod
+    def from_dict(cls, stop: Mapping[str, Any], node_ids: list[int | None]) -> Stop:
+        position = stop["position"]
+        node_id = node_ids[position] if isinstance(position, int) and 0 <= position < len(node_ids) else None
+        return cls(position, node_id, stop["arrival"], stop["start"], stop["departure"], stop.get("load"),
+                   extra=_extra(stop, cls.KEYS))
+
+    def to_dict(self) -> dict[str, Any]:
+        load = {} if self.load is None else {"load": self.load}
+        return {"position": self.position, "arrival": self.arrival, "start": self.start,
+                "departure": self.departure, **load, **dict(self.extra)}
+
+
+@dataclass(frozen=True)
 class Route:
     """One agent's route. `positions` are places in the document's "nodes"
     array (the result document's "path"); `node_ids` the same nodes by id
@@ -84,6 +122,9 @@ class Route:
     extra: Extra = ()
     # Demand of the targets it serves; None unless capacities were enforced.
     load: float | None = None
+    # Its schedule, one Stop per node of the path; None unless the option
+    # "schedule" was on.
+    stops: tuple[Stop, ...] | None = None
 
     @property
     def serves_targets(self) -> bool:
@@ -92,7 +133,8 @@ class Route:
 
     def to_dict(self) -> dict[str, Any]:
         load = {} if self.load is None else {"load": self.load}
-        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost, **load,
+        stops = {} if self.stops is None else {"stops": [stop.to_dict() for stop in self.stops]}
+        return {"agent_id": self.agent_id, "path": list(self.positions), "cost": self.cost, **load, **stops,
                 **dict(self.extra)}
 
 
@@ -160,6 +202,10 @@ class SolveResult:
     # its post-optimisers) or "engine" (the improvement engine); None when
     # no solution was found or the result was read from a document.
     found_by: str | None = None
+    # The options the solve set in the document's place ("enforce_capacity",
+    # "enforce_precedence", "improve"), which check() judges by; None for a
+    # result read from a document.
+    options: Mapping[str, Any] | None = field(default=None, repr=False, compare=False)
 
     KEYS = ("status", "timeout", "routes", "statistics", "anytime")
 
@@ -185,10 +231,11 @@ class SolveResult:
         gives its `Verdict`: `ok`, and `violations` naming every fault."""
         from kvr_mtsp.checker import check
 
+        options = self.options if instance is None else None
         instance = self.instance if instance is None else instance
         if instance is None:
             raise ValueError("this result does not know its instance; pass it: result.check(instance)")
-        return check(instance, self.to_dict())
+        return check(instance, self.to_dict(), options)
 
     def to_dict(self) -> dict[str, Any]:
         """The module's result document: "status", "timeout", "routes" (node
@@ -223,8 +270,10 @@ class SolveResult:
                     node_ids=tuple(view.node_ids[p] if 0 <= p < len(view.node_ids) else None for p in positions),
                     cost=route["cost"],
                     free_last_leg=view.free_last_leg(index, list(positions)),
-                    extra=_extra(route, ("agent_id", "path", "cost", "load")),
+                    extra=_extra(route, ("agent_id", "path", "cost", "load", "stops")),
                     load=route.get("load"),
+                    stops=None if route.get("stops") is None
+                    else tuple(Stop.from_dict(stop, view.node_ids) for stop in route["stops"]),
                 )
             )
         return cls(
@@ -289,6 +338,7 @@ def solve(
     missing_cost: float | None = None,
     enforce_capacity: bool = True,
     enforce_precedence: bool = True,
+    schedule: bool = True,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
@@ -310,7 +360,10 @@ def solve(
     (positive). `enforce_capacity` (default on): the demands on each route
     add up to at most its agent's capacity; each route's `load` is then
     reported. `enforce_precedence` (default on): the document's precedence
-    pairs are honoured (both are off in the module's own entries). A value
+    pairs are honoured (both are off in the module's own entries).
+    `schedule` (default on): each route carries its `stops`, the arrival,
+    start of service, departure and load at every node (off in the module's
+    own entries). A value
     of the wrong type raises ValueError naming the
     option.
 
@@ -332,7 +385,7 @@ def solve(
         {"improve": improve, "seed": seed, "max_iterations": max_iterations,
          "max_no_improvement": max_no_improvement, "memory_limit_mb": memory_limit_mb,
          "missing_cost": missing_cost, "enforce_capacity": enforce_capacity,
-         "enforce_precedence": enforce_precedence},
+         "enforce_precedence": enforce_precedence, "schedule": schedule},
         time_limit=time_limit,
         on_progress=on_progress,
     )
@@ -382,6 +435,9 @@ def solve_with(
     if options.get("max_no_improvement") is None and settings.max_no_improvement == 0:
         settings.max_no_improvement = MAX_NO_IMPROVEMENT
     shape = outline(problem)
+    # The rules the solve holds routes to, for check(): the document's own
+    # options may not ask for them.
+    rules = {key: getattr(settings, key) for key in ("enforce_capacity", "enforce_precedence", "improve")}
     limit = -1.0 if time_limit is None else float(time_limit)  # -1: the document's own limit
     watch = _FinderWatch(on_progress)
     try:
@@ -393,12 +449,12 @@ def solve_with(
         # An exception of on_progress carries the best solution as the result document.
         kept = getattr(error, "result", None)
         if isinstance(kept, dict):
-            error.result = _typed(kept, shape, instance, watch)
+            error.result = _typed(kept, shape, instance, watch, rules)
         raise
-    return _typed(result, shape, instance, watch)
+    return _typed(result, shape, instance, watch, rules)
 
 
 def _typed(result: dict[str, Any], shape: dict[str, Any], instance: InstanceInput,
-           watch: _FinderWatch) -> SolveResult:
+           watch: _FinderWatch, rules: Mapping[str, Any]) -> SolveResult:
     found_by = watch.found_by if result["status"] == "success" else None
-    return replace(SolveResult.from_dict(result, shape), instance=instance, found_by=found_by)
+    return replace(SolveResult.from_dict(result, shape), instance=instance, found_by=found_by, options=rules)

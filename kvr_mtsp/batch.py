@@ -102,6 +102,7 @@ def solve_many(
     seed: int = 0,
     enforce_capacity: bool = True,
     enforce_precedence: bool = True,
+    schedule: bool = True,
     workers: int | None = None,
     solve_function: Callable[..., Any] | None = None,
     on_outcome: Callable[[BatchOutcome], Any] | None = None,
@@ -110,13 +111,13 @@ def solve_many(
     `kvr_mtsp.solve`) and returns one BatchOutcome per instance, in input order.
 
     `time_limit`, `improve`, `seed`, `enforce_capacity`,
-    `enforce_precedence`: passed to every
+    `enforce_precedence`, `schedule`: passed to every
     solve (a `seed` of None keeps each document's own). `client`: a `distributed.Client`; None
     starts a local cluster of `workers` processes (default: the cores this
     process may use) for this call. `solve_function`: what the solving
     processes call instead of `kvr_mtsp.solve`, with the instance document
     (a dict) and the keyword arguments time_limit, improve, seed and
-    enforce_capacity, enforce_precedence; it must
+    enforce_capacity, enforce_precedence, schedule; it must
     return a SolveResult and pickle by name (a module-level function, or a
     functools.partial of one), its module importable on the workers.
     `on_outcome`: called in this process with each outcome as it arrives.
@@ -137,7 +138,7 @@ def solve_many(
     if time_limit is not None:
         _check_time_limit(time_limit)
     settings = {"time_limit": time_limit, "improve": improve, "seed": seed, "enforce_capacity": enforce_capacity,
-                "enforce_precedence": enforce_precedence}
+                "enforce_precedence": enforce_precedence, "schedule": schedule}
     prepared = [_prepare(index, instance) for index, instance in enumerate(instances)]
     outcomes: list[BatchOutcome | None] = [None] * len(prepared)
 

@@ -2,7 +2,8 @@
 
     kvr-mtsp batch INSTANCES... --out DIR [--workers N | --scheduler ADDRESS]
                    [--time-limit S] [--improve | --no-improve] [--seed K (default 0)]
-                   [--capacity | --no-capacity] [--precedence | --no-precedence] [--force]
+                   [--capacity | --no-capacity] [--precedence | --no-precedence]
+                   [--schedule | --no-schedule] [--force]
 
 INSTANCES are files, directories (their *.json files, without *.result.json)
 and glob patterns. Each instance is solved by `kvr_mtsp.solve_many`, on a
@@ -85,6 +86,9 @@ def register(commands: Any) -> None:
                             "\"enforce_capacity\"; default: on)")
     batch.add_argument("--precedence", action=argparse.BooleanOptionalAction, default=True,
                        help='honour the precedence pairs (the option "enforce_precedence"; default: on)')
+    batch.add_argument("--schedule", action=argparse.BooleanOptionalAction, default=True,
+                       help="give each route its schedule: arrival, start, departure and load per stop "
+                            '(the option "schedule"; default: on)')
     batch.add_argument("--force", action="store_true", help="solve again instances whose result exists")
     batch.set_defaults(run=batch_command)
 
@@ -292,7 +296,7 @@ def batch_command(args: argparse.Namespace) -> int:
 
     settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed,
                 "enforce_capacity": args.capacity,
-                "enforce_precedence": args.precedence}
+                "enforce_precedence": args.precedence, "schedule": args.schedule}
     targets = [os.path.join(args.out, name) for name in result_names(paths)]
     rows: list[dict[str, Any] | None] = [None] * len(paths)
     if not args.force:
@@ -326,7 +330,7 @@ def batch_command(args: argparse.Namespace) -> int:
                         solve_many([paths[index] for index in todo], client=client, workers=args.workers,
                                    time_limit=args.time_limit, improve=args.improve, seed=args.seed,
                                    enforce_capacity=args.capacity,
-                                   enforce_precedence=args.precedence,
+                                   enforce_precedence=args.precedence, schedule=args.schedule,
                                    on_outcome=record)
         except KeyboardInterrupt:
             interrupted = True

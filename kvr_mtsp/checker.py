@@ -32,7 +32,10 @@ is free), window ends and route-length limits, waiting included, and with
 the option "enforce_capacity" the demands of each route's targets against
 its agent's capacity (0 or less: none). A reported cost (and, with that
 option, a reported "load") must equal the recomputed one, and so must the
-objective.
+objective. A route's reported schedule ("stops", the option "schedule") must
+be the walk's: per node its arrival, start of service (after waiting for
+its window or precedence partner), departure (service takes no time) and,
+when given, the load after it.
 
 With the option "enforce_precedence" true, the precedence pairs of
 "sequence" constraints hold too: a "same" pair on one route in order, a
@@ -420,6 +423,7 @@ KINDS = (
     "limits",  # route lengths beyond their agent's "max_length"
     "capacity",  # route loads beyond their agent's capacity, reported loads that differ (with "enforce_capacity")
     "pairs",  # precedence pairs broken (with "enforce_precedence"), or routes waiting for each other in a cycle
+    "schedule",  # reported stops (the option "schedule") whose times or loads differ from the recomputed ones
     "costs",  # reported route costs that differ from the ones recomputed from the matrices
     "objective",  # longest and total cost, the objective and the anytime log against the routes
 )
@@ -456,15 +460,17 @@ class _Walk:
     errors: list[Violation]  # window ends and limits missed
     unconnected: list[tuple[int, int]]  # arcs taken that do not exist
     starts: list[float] = field(default_factory=list)  # start of service at each node
+    arrivals: list[float] = field(default_factory=list)  # time each node is reached, before any wait
 
 
 def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float,
           release: dict[int, float] | None = None) -> _Walk:
     """Travels `path` from time 0, waiting for windows to open (at the start
-    node too) and, at a node of `release`, until that time; `starts` gets
-    the start of service at each node."""
+    node too) and, at a node of `release`, until that time; `arrivals` gets
+    the time each node is reached and `starts` the start of service there."""
     walk = _Walk(0.0, [], [])
     release = release or {}
+    walk.arrivals.append(0.0)
     first = inst.windows.get(path[0])
     if first is not None:
         if _late(0.0, first[1], slack):
@@ -479,6 +485,7 @@ def _walk(inst: Instance, agent: InstanceAgent, path: list[int], slack: float,
             if step >= inst.missing_cost:
                 walk.unconnected.append((previous, node))
             walk.cost += step
+        walk.arrivals.append(walk.cost)
         walk.cost = max(walk.cost, release.get(node, -math.inf))
         window = inst.windows.get(node)
         if window is not None:
@@ -562,6 +569,50 @@ def _check_path(inst: Instance, k: int, path: list[int], reported: float | None,
 def route_load(inst: Instance, path: list[int]) -> float:
     """The demands of the targets on `path` (starts and ends carry none)."""
     return math.fsum(inst.demands[v] for v in path if v not in inst.start_set and v not in inst.goal_set)
+
+
+SCHEDULE_TIMES = ("arrival", "start", "departure")
+
+
+def _schedule_errors(inst: Instance, k: int, route: Mapping[str, Any],
+                     release: dict[int, float] | None = None) -> list[Violation]:
+    """A route's reported "stops" against its walk: one stop per node of the
+    path, at its position; the arrival is the departure from the node before
+    plus the arc (0 at the first node), service starts when the window opens
+    or the precedence partner has started, whichever is later, and the agent
+    leaves when service starts (service takes no time); the "load" after a
+    stop, when given, is the demand served so far. Nothing to check when the
+    route has no "stops"."""
+    stops = route.get("stops")
+    path = route["path"]
+    # Positions outside the nodes are named by the route's own check.
+    if stops is None or not all(isinstance(v, int) and not isinstance(v, bool) and 0 <= v < inst.n for v in path):
+        return []
+    name = f"route {k} (agent {inst.agents[k].id})"
+    if not isinstance(stops, list) or len(stops) != len(path):
+        count = len(stops) if isinstance(stops, list) else repr(stops)
+        return [Violation("schedule", f"{name}: {count} stops for {len(path)} nodes")]
+    walk = _walk(inst, inst.agents[k], path, 0.0, release) if len(path) >= 2 else None
+    errors = []
+    load = 0.0
+    for i, (node, stop) in enumerate(zip(path, stops)):
+        if not isinstance(stop, dict) or stop.get("position") != node or not all(
+                _number(stop.get(key)) for key in SCHEDULE_TIMES):
+            errors.append(Violation("schedule", f"{name}: stop {i} {stop!r} is not the stop at node {node} "
+                                                "with numeric times"))
+            continue
+        if node not in inst.start_set and node not in inst.goal_set:
+            load += inst.demands[node]
+        if walk is not None:
+            expected = dict(zip(SCHEDULE_TIMES, (walk.arrivals[i], walk.starts[i], walk.starts[i])))
+            for key, value in expected.items():
+                if not _close(stop[key], value):
+                    errors.append(Violation("schedule", f"{name}: stop {i} (node {node}) reports {key} "
+                                                        f"{stop[key]!r}, recomputed {value!r}"))
+        if "load" in stop and not (_number(stop["load"]) and _close(stop["load"], load)):
+            errors.append(Violation("schedule", f"{name}: stop {i} (node {node}) reports load {stop['load']!r}, "
+                                                f"recomputed {load!r}"))
+    return errors
 def _waits_in_a_cycle(paths: list[list[int]], waits: list[tuple[int, int]]) -> bool:
     """Whether the graph of route order (each inner node after the one
     before it) and of the waits (after behind before) has a cycle."""
@@ -661,8 +712,10 @@ def _route_entry_errors(inst: Instance, routes) -> list[str]:
         return [f"{count} routes for {len(inst.agents)} agents"]
     errors = []
     # A solve that enforces capacities (the package's default, also for a
-    # document that does not ask for it) adds each route's "load".
-    keys = [ROUTE_KEYS + ["load"]] if inst.enforce_capacity else [ROUTE_KEYS, ROUTE_KEYS + ["load"]]
+    # document that does not ask for it) adds each route's "load", and one
+    # with the option "schedule" (the package's default too) its "stops".
+    loads = [["load"]] if inst.enforce_capacity else [[], ["load"]]
+    keys = [ROUTE_KEYS + load + stops for load in loads for stops in ([], ["stops"])]
     for k, route in enumerate(routes):
         if not isinstance(route, dict) or list(route) not in keys or route["agent_id"] != inst.agents[k].id:
             errors.append(f"route {k}: {route!r} does not belong to agent {inst.agents[k].id}")
@@ -676,6 +729,7 @@ def _solution_errors(inst: Instance, routes: list[dict]) -> list[Violation]:
     served: list[int] = []
     for k, route in enumerate(routes):
         errors += _check_path(inst, k, route["path"], route["cost"], release=release)[0]
+        errors += _schedule_errors(inst, k, route, release)
         served += route["path"][1:-1]
         if "load" in route and not _close(route["load"], route_load(inst, route["path"])):
             recomputed = route_load(inst, route["path"])
@@ -870,10 +924,13 @@ def _document(source: Any, what: str) -> tuple[Any, str]:
         raise Unreadable(f"{name} is not JSON the solver reads: {error}") from None
 
 
-def _instance(source: Any) -> Instance:
+def _instance(source: Any, options: Mapping[str, Any] | None = None) -> Instance:
     if isinstance(source, Instance):
         return source
     document, name = _document(source, "instance")
+    if options and isinstance(document, dict):
+        own = document.get("options")
+        document = {**document, "options": {**(own if isinstance(own, dict) else {}), **options}}
     try:
         return read_instance(document)
     except (ShapeError, InvalidInstance, UnknownReference) as error:
@@ -950,17 +1007,19 @@ def _route_shape(k: int, route: Any) -> str | None:
     return None
 
 
-def check(instance: Any, result: Any) -> Verdict:
+def check(instance: Any, result: Any, options: Mapping[str, Any] | None = None) -> Verdict:
     """Checks `result` against `instance` on its own and names every fault.
 
     `instance`: a path, a JSON text or a dict of the instance document.
     `result`: a path, a JSON text, a dict or a SolveResult: the module's
     result document, the command line's --output (with "node_ids" and
     "agent_index" in each route) or a batch result file (with its "batch"
-    record); keys the checker does not know are left alone. Raises
+    record); keys the checker does not know are left alone. `options`
+    replace the document's options of the same names (those the solve ran
+    with, when it set them itself, as `kvr_mtsp.solve` does). Raises
     `Unreadable` (a ValueError) when either cannot be read, the instance is
     one the solver refuses, or the result has no "routes" list."""
-    inst = _instance(instance)
+    inst = _instance(instance, options)
     document, name = _document(result, "result")
     routes = document.get("routes") if isinstance(document, dict) else None
     if not isinstance(routes, list):
@@ -995,9 +1054,12 @@ def check(instance: Any, result: Any) -> Verdict:
         return verdict
 
     served: list[int] = []
+    pair_errors, release = _pair_errors(inst, [route["path"] for route in routes], 0.0)
+    found.extend(pair_errors)
     for k, route in enumerate(routes):
-        errors, cost = _check_path(inst, k, route["path"], route["cost"])
+        errors, cost = _check_path(inst, k, route["path"], route["cost"], release=release)
         found.extend(errors)
+        found.extend(_schedule_errors(inst, k, route, release))
         verdict.route_costs.append(cost)
         served += route["path"][1:-1]
     found.extend(_service_errors(inst, served))

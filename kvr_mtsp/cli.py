@@ -4,7 +4,8 @@
                    [--missing-cost C] [--memory-limit-mb MB]
                    [--improve | --no-improve] [--seed N] [--max-iterations N]
                    [--max-no-improvement N] [--capacity | --no-capacity]
-                   [--precedence | --no-precedence] [--plot ROUTES.png]
+                   [--precedence | --no-precedence] [--schedule | --no-schedule]
+                   [--plot ROUTES.png]
     kvr-mtsp --version
 
 The subcommands plot, convert, validate, check and batch live in their own
@@ -97,7 +98,8 @@ def build_parser() -> argparse.ArgumentParser:
     solve.add_argument(
         "--verbose",
         action="store_true",
-        help="show the solver's console lines as they are, without summarising repeated warnings",
+        help="show the solver's console lines as they are, without summarising repeated warnings, "
+        "and each route's schedule, one line per stop",
     )
     solve.add_argument(
         "--quiet",
@@ -123,6 +125,13 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="N",
         help="end the improvement engine after N iterations without a better solution (0: no limit; "
         f"default: the instance's own option, else {MAX_NO_IMPROVEMENT})",
+    )
+    solve.add_argument(
+        "--schedule",
+        action=argparse.BooleanOptionalAction,
+        default=True,
+        help="give each route its schedule: arrival, start of service, departure and load per stop "
+        '(sets the option "schedule"; default: on)',
     )
     solve.add_argument(
         "--missing-cost",
@@ -181,6 +190,7 @@ def flag_options(args: argparse.Namespace, memory_limit_mb: float | None) -> dic
         "max_no_improvement": args.max_no_improvement,
         "enforce_capacity": args.capacity,
         "enforce_precedence": args.precedence,
+        "schedule": args.schedule,
     }
 
 
@@ -235,6 +245,19 @@ def route_text(labels: list[str], free_last_leg: bool) -> str:
     return " -> ".join(labels) or "(no route)"
 
 
+def stop_lines(route: Any, labels: list[str], show_loads: bool) -> list[str]:
+    """One line per stop of the route's schedule: the node, when the agent
+    arrives, starts service (and how long it waited) and leaves, and, with
+    `show_loads`, the load after the stop."""
+    lines = []
+    for label, stop in zip(labels, route.stops or ()):
+        load = f"  load {fmt(stop.load or 0):>8}" if show_loads else ""
+        wait = f"  (waited {fmt(stop.wait)})" if stop.wait > 0 else ""
+        lines.append(f"  {'':<20} {label:>8}  arrive {fmt(stop.arrival):>10}  start {fmt(stop.start):>10}"
+                     f"  leave {fmt(stop.departure):>10}{load}{wait}")
+    return lines
+
+
 def write_summary(
     path: str,
     result: SolveResult,
@@ -243,7 +266,10 @@ def write_summary(
     stopped_by: str | None = None,
     memory_stop: bool = False,
     found_by: str | None = None,
+    schedule: bool = False,
 ) -> None:
+    """The summary of a solve; with `schedule`, each route is followed by its
+    schedule (the routes' stops), one line per stop."""
     stats = result.statistics
     objective_text = {
         "min_max": "min_max (minimise the longest route)",
@@ -270,6 +296,8 @@ def write_summary(
         idle = "  (serves no target)" if route.positions and not route.serves_targets else ""
         load = f" load {fmt(route.load or 0):>8}" if show_loads else ""
         lines.append(f"  {who:<20} cost {fmt(route.cost):>10}{load}   {route_text(ids, route.free_last_leg)}{idle}")
+        if schedule:
+            lines += stop_lines(route, ids, show_loads)
         positions = [str(p) for p in route.positions]
         if positions != ids:
             any_positions = True
@@ -408,7 +436,8 @@ def solve_command(args: argparse.Namespace) -> int:
         return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
     limit_text = limit_line(args.time_limit, own_limit, sets_time_limit(view))
-    write_summary(args.instance, result, limit_text, sys.stdout, stopped_by, console.memory_stop, result.found_by)
+    write_summary(args.instance, result, limit_text, sys.stdout, stopped_by, console.memory_stop, result.found_by,
+                  schedule=args.verbose)
     if args.output:
         try:
             write_atomically(args.output, json.dumps(result_document(result), indent=2) + "\n")

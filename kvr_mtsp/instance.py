@@ -105,6 +105,19 @@ class InstanceView:
             if kind == "timewindow" and isinstance(item, dict)
         )
 
+    def windows(self) -> dict[int, tuple[float, float]]:
+        """Time windows by node position, (start, end), as the reader keeps
+        them: a later window of a node replaces an earlier one."""
+        found = {}
+        for _, kind, _, item in self.elements():
+            if kind != "timewindow" or not isinstance(item, dict):
+                continue
+            at = self.position_of.get(to_id(item.get("node")))
+            start, end = item.get("start"), item.get("end")
+            if at is not None and all(isinstance(v, (int, float)) and not isinstance(v, bool) for v in (start, end)):
+                found[at] = (float(start), float(end))
+        return found
+
     def elements(self) -> Iterator[tuple[int, str, int, Any]]:
         """(constraint index, kind, element index, element) for every payload
         element of the constraint kinds the reader knows."""

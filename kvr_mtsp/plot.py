@@ -11,6 +11,11 @@ agent in the order of "agents". Node coordinates only place the drawing; the
 costs shown are the result's. An open route ("return_to_end" false) is drawn
 without its free last leg into the agent's own start or end node.
 
+When the instance has time windows and the result carries its routes'
+schedules ("stops", the option "schedule"), a time axis per route is drawn
+under the map: travel as a thin line, waiting as a hatched bar, service
+starts as dots and each visited node's window as a light band.
+
 matplotlib (the extra "plot") draws without a display (the Agg canvas).
 """
 from __future__ import annotations
@@ -26,7 +31,18 @@ from kvr_mtsp.usage import BadInput, MissingExtra, read_json, report
 
 FIGURE_INCHES = (13.0, 5.5)
 DPI = 100  # the picture is FIGURE_INCHES * DPI pixels
+# The schedule strip adds this much height, plus a little per route.
+SCHEDULE_INCHES = 1.2
+SCHEDULE_INCHES_PER_ROUTE = 0.35
 LABELLED_NODES = 40  # node ids are written next to the nodes of instances up to this size
+
+
+@dataclass
+class DrawnStop:
+    position: int
+    arrival: float
+    start: float
+    departure: float
 
 
 @dataclass
@@ -37,6 +53,7 @@ class DrawnRoute:
     positions: list[int]  # the nodes drawn, in order; an open route's free leg left out
     free_leg: bool
     idle: bool  # the route serves no target: it only leaves and reaches its depots
+    stops: list[DrawnStop] | None = None  # its schedule, when the result carries one
 
     @property
     def label(self) -> str:
@@ -109,8 +126,65 @@ def drawn_routes(view: InstanceView, result: Any, result_path: str) -> list[Draw
         positions = route["path"]
         free = view.free_last_leg(index, positions)
         drawn.append(DrawnRoute(agent.id, agent.type, float(route["cost"]), positions[:-1] if free else positions,
-                                free, idle=len(positions) <= 2))
+                                free, idle=len(positions) <= 2, stops=drawn_stops(route)))
     return drawn
+
+
+def drawn_stops(route: dict[str, Any]) -> list[DrawnStop] | None:
+    """The route's schedule, or None when it carries none (or one without
+    numeric times at the nodes of its path)."""
+    stops = route.get("stops")
+    if not isinstance(stops, list) or len(stops) != len(route["path"]):
+        return None
+    keys = ("arrival", "start", "departure")
+    if not all(isinstance(stop, dict) and all(is_number(stop.get(key)) for key in keys) for stop in stops):
+        return None
+    return [DrawnStop(position, *(float(stop[key]) for key in keys)) for position, stop in zip(route["path"], stops)]
+
+
+def draw_schedule(axes: Any, routes: list[DrawnRoute], windows: dict[int, tuple[float, float]],
+                  colour: Any, view: InstanceView) -> None:
+    """One row per route on a time axis: travel between stops as a thin line
+    in the route's colour, waiting as a hatched grey bar, the start of each
+    service as a dot, and the window of each node it visits as a light band."""
+    labelled = set()
+
+    def once(name: str) -> str | None:
+        # Each kind of element gets one legend entry.
+        if name in labelled:
+            return None
+        labelled.add(name)
+        return name
+
+    for k, route in enumerate(routes):
+        row = len(routes) - 1 - k  # the first route on top
+        stops = route.stops or []
+        for stop in stops:
+            window = windows.get(stop.position)
+            if window is not None:
+                axes.broken_barh([(window[0], window[1] - window[0])], (row - 0.3, 0.6), color=colour(k),
+                                 alpha=0.15, label=once("time window"))
+        for before, after in zip(stops, stops[1:]):
+            axes.hlines(row, before.departure, after.arrival, color=colour(k), linewidth=1.2,
+                        label=once("travel"))
+        waits = [(stop.arrival, stop.start - stop.arrival) for stop in stops if stop.start > stop.arrival]
+        if waits:
+            axes.broken_barh(waits, (row - 0.15, 0.3), facecolor="0.8", edgecolor="0.4", hatch="///",
+                             label=once("waiting"))
+        inner = stops[1:-1] if len(stops) > 2 else []
+        if inner:
+            axes.scatter([stop.start for stop in inner], [row] * len(inner), s=16, color=colour(k), zorder=3,
+                         label=once("service starts"))
+            if len(inner) <= LABELLED_NODES:
+                for stop in inner:
+                    axes.annotate(view.label(stop.position), (stop.start, row), textcoords="offset points",
+                                  xytext=(0, 5), fontsize=6, ha="center")
+    axes.set_yticks(range(len(routes)), [route.label.split(":")[0] for route in reversed(routes)], fontsize="small")
+    axes.set_ylim(-0.6, len(routes) - 0.4)
+    axes.set_xlabel("time (route cost)")
+    axes.set_title("schedule", fontsize="medium")
+    axes.grid(True, axis="x", alpha=0.3)
+    axes.legend(fontsize="x-small", loc="upper left", bbox_to_anchor=(1.01, 1.0))
 
 
 def objective_curve(result: dict[str, Any], objective: str) -> tuple[list[float], list[float]]:
@@ -141,6 +215,13 @@ def draw(document: Any, result: Any, out_path: str, instance_path: str | None = 
          result_path: str = "the result") -> None:
     """Writes the picture of `result` over `document` to `out_path` as PNG.
     `instance_path` names the instance in messages and in the title."""
+    figure_of(document, result, instance_path, result_path).savefig(out_path, format="png")
+
+
+def figure_of(document: Any, result: Any, instance_path: str | None = None, result_path: str = "the result") -> Any:
+    """The matplotlib Figure `draw` writes: the map, the improvements and,
+    with windows and schedules, the schedule strip (its axes titled
+    "schedule")."""
     figure_class = require_matplotlib()
     points = coordinates(document, instance_path or "the instance")
     view = InstanceView(document)
@@ -148,8 +229,17 @@ def draw(document: Any, result: Any, out_path: str, instance_path: str | None = 
     from matplotlib import colormaps
     from matplotlib.ticker import MaxNLocator
 
-    figure = figure_class(figsize=FIGURE_INCHES, dpi=DPI, layout="constrained")
-    map_axes, curve_axes = figure.subplots(1, 2, width_ratios=(3, 2))
+    windows = view.windows()
+    scheduled = bool(windows) and any(route.stops for route in routes)
+    if scheduled:
+        strip = SCHEDULE_INCHES + SCHEDULE_INCHES_PER_ROUTE * len(routes)
+        figure = figure_class(figsize=(FIGURE_INCHES[0], FIGURE_INCHES[1] + strip), dpi=DPI, layout="constrained")
+        axes = figure.subplot_mosaic([["map", "curve"], ["schedule", "schedule"]], width_ratios=(3, 2),
+                                     height_ratios=(FIGURE_INCHES[1], strip))
+        map_axes, curve_axes = axes["map"], axes["curve"]
+    else:
+        figure = figure_class(figsize=FIGURE_INCHES, dpi=DPI, layout="constrained")
+        map_axes, curve_axes = figure.subplots(1, 2, width_ratios=(3, 2))
     depots = depot_positions(view, document)
     targets = [p for i, p in enumerate(points) if i not in depots]
     map_axes.scatter([x for x, _ in targets], [y for _, y in targets], s=14, color="0.55", zorder=3)
@@ -191,7 +281,9 @@ def draw(document: Any, result: Any, out_path: str, instance_path: str | None = 
         curve_axes.text(0.5, 0.5, "no improving solutions", ha="center", va="center",
                         transform=curve_axes.transAxes)
     curve_axes.grid(True, alpha=0.3)
-    figure.savefig(out_path, format="png")
+    if scheduled:
+        draw_schedule(axes["schedule"], routes, windows, lambda k: colours(k % colours.N), view)
+    return figure
 
 
 def register(commands: Any) -> None:

@@ -204,9 +204,12 @@ class TestSolveMany:
     def test_capacities_are_enforced_unless_turned_off(self, client):
         doc = loaded_doc()
         enforced, loose = (solve_many([doc], client=client, **flag)[0].result
-                           for flag in ({}, {"enforce_capacity": False}))
+                           for flag in ({}, {"enforce_capacity": False, "schedule": False}))
         assert [route.load for route in enforced.routes] == [9, 9]
         assert [route.load for route in loose.routes] == [None, None]
+        # The schedule is on unless turned off: the load after each stop.
+        assert [[stop.load for stop in route.stops] for route in enforced.routes] == [[0, 3, 6, 9, 9]] * 2
+        assert [route.stops for route in loose.routes] == [None, None]
         assert check_routes(loaded_doc(enforce=True, improve=True), [r.to_dict() for r in enforced.routes]) == []
 
     def test_time_limit_is_checked_before_anything_starts(self):
@@ -334,12 +337,18 @@ class TestCommandLine:
     def test_no_capacity_reaches_every_solve_and_the_settings(self, client, tmp_path):
         write(tmp_path / "in" / "loaded.json", loaded_doc())
         engine = ("--scheduler", client.scheduler.address)
-        for flags, loads, enforced in (((), [9, 9], True), (("--no-capacity",), None, False)):
+        for flags, loads, enforced in (((), [9, 9], True), (("--no-capacity", "--no-schedule"), None, False)):
             completed = run_batch("in", "--out", "out", *engine, "--force", *flags, cwd=tmp_path)
             assert completed.returncode == 0, completed.stderr
             written = json.loads((tmp_path / "out" / "loaded.result.json").read_text())
             assert [route.get("load") for route in written["routes"]] == (loads or [None, None])
             assert written["batch"]["settings"]["enforce_capacity"] is enforced
+            # The schedule goes with the default, and the checker reads it.
+            assert written["batch"]["settings"]["schedule"] is enforced
+            stops = [[stop["load"] for stop in route["stops"]] if "stops" in route else None
+                     for route in written["routes"]]
+            assert stops == ([[0, 3, 6, 9, 9]] * 2 if enforced else [None, None])
+            assert kvr_mtsp.check(loaded_doc(enforce=enforced, improve=True), written).ok
 
     @pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads the process table in /proc")
     def test_ctrl_c_keeps_the_best_of_running_solves_and_cancels_the_rest(self, tmp_path, checker):

@@ -264,9 +264,10 @@ class TestOutputFile:
         ids = [10, 20, 30, 40]
         assert len(written["routes"]) == len(direct["routes"]) == 2
         for index, (route, module_route) in enumerate(zip(written["routes"], direct["routes"])):
-            # The command line enforces capacities: each route carries its load.
-            assert list(route) == ["agent_id", "path", "cost", "load", "node_ids", "agent_index"]
+            # The command line enforces capacities and gives schedules: each route carries its load and stops.
+            assert list(route) == ["agent_id", "path", "cost", "load", "stops", "node_ids", "agent_index"]
             assert route["load"] == 0
+            assert [stop["position"] for stop in route["stops"]] == module_route["path"]
             assert {key: route[key] for key in module_route} == module_route
             assert route["node_ids"] == [ids[p] for p in module_route["path"]]
             assert route["agent_index"] == index

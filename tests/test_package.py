@@ -18,7 +18,7 @@ from kvr_mtsp.json_ints import as_i64_option, as_u64
 ROOT = Path(__file__).resolve().parent.parent
 
 
-API_NAMES = {"solve", "SolveResult", "Route", "AnytimePoint", "Statistics"}
+API_NAMES = {"solve", "SolveResult", "Route", "Stop", "AnytimePoint", "Statistics"}
 BATCH_NAMES = {"solve_many", "BatchOutcome"}
 CHECK_NAMES = {"check", "Verdict", "Violation"}
 CONSOLE_NAMES = {"SolverWarning"}

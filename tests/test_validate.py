@@ -123,6 +123,7 @@ def test_schema_defaults_are_the_readers():
         "max_no_improvement": options.max_no_improvement,
         "enforce_capacity": options.enforce_capacity,
         "enforce_precedence": options.enforce_precedence,
+        "schedule": options.schedule,
     }
 
 

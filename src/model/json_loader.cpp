@@ -211,7 +211,8 @@ constexpr const char* kDocumentKeys[] = {"nodes",   "agents", "costs", "constrai
 constexpr const char* kOptionKeys[] = {"return_to_end", "objective",       "time_limit",
                                        "missing_cost",  "memory_limit_mb", "improve",
                                        "seed",          "max_iterations",
-                                       "max_no_improvement", "enforce_capacity", "enforce_precedence"};
+                                       "max_no_improvement", "enforce_capacity", "enforce_precedence",
+                                       "schedule"};
 
 template <size_t N>
 void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], const char* where) {
@@ -299,6 +300,7 @@ void ReadOptions(const json& options, Options& out, KeyInReading& key) {
   out.missing_cost = key.Value(options, "missing_cost", kNoConnection);
   out.enforce_capacity = key.Value(options, "enforce_capacity", false);
   out.enforce_precedence = key.Value(options, "enforce_precedence", false);
+  out.schedule = key.Value(options, "schedule", false);
 }
 
 // "nodes[1] (node 20)": an array's element, with its id when it has one the

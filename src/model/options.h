@@ -39,6 +39,10 @@ struct Options {
   // break one are never returned, and cross-route waits count as route
   // cost. Off: the pairs are carried without effect.
   bool enforce_precedence = false;
+  // The result reports, per stop of every route, the arrival, the start of
+  // service (after waiting for a window or a precedence partner), the
+  // departure and the load after the stop. Off: routes carry no schedule.
+  bool schedule = false;
 };
 
 }  // namespace tarsel

@@ -75,6 +75,8 @@ class Options:
     missing_cost: float
     # Precedence pairs are honoured (default False: carried without effect).
     enforce_precedence: bool
+    # Routes carry their schedule: per stop the arrival, start, departure and load.
+    schedule: bool
     def __init__(self) -> None: ...
 
 class AssignmentConstraint:
@@ -115,6 +117,10 @@ class Result:
     # Demand of the targets on each route, keyed as paths.
     @property
     def loads(self) -> dict[int, float]: ...
+    # (node, arrival, start, departure, load) per stop, keyed as paths; only
+    # with the option "schedule".
+    @property
+    def stops(self) -> dict[int, list[tuple[int, float, float, float, float]]]: ...
 
 class ProgressRecord:
     # Made only by a running solve and handed to its on_progress callable;
@@ -188,7 +194,9 @@ def solve_json_file(
     Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
     (the time limit, the memory budget or an interrupt ended the search), "routes" (one
     per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
-    "cost", and "load", the demand it carries, when "enforce_capacity" is on),
+    "cost", "load", the demand it carries, when "enforce_capacity" is on, and
+    "stops" when "schedule" is on: per node of "path" its "position", "arrival",
+    "start" of service after waiting, "departure" and, beside "load", the "load" after it),
     "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").
@@ -223,7 +231,9 @@ def solve_json_str(
     Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
     (the time limit, the memory budget or an interrupt ended the search), "routes" (one
     per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
-    "cost", and "load", the demand it carries, when "enforce_capacity" is on),
+    "cost", "load", the demand it carries, when "enforce_capacity" is on, and
+    "stops" when "schedule" is on: per node of "path" its "position", "arrival",
+    "start" of service after waiting, "departure" and, beside "load", the "load" after it),
     "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").
@@ -285,7 +295,9 @@ def solve_problem(
     Returns the result document as a dict: "status" ("success" or "failed"), "timeout"
     (the time limit, the memory budget or an interrupt ended the search), "routes" (one
     per agent in the order of "agents": "agent_id", "path" as positions in "nodes",
-    "cost", and "load", the demand it carries, when "enforce_capacity" is on),
+    "cost", "load", the demand it carries, when "enforce_capacity" is on, and
+    "stops" when "schedule" is on: per node of "path" its "position", "arrival",
+    "start" of service after waiting, "departure" and, beside "load", the "load" after it),
     "statistics" ("solve_time", "max_cost", "sum_cost", "n_generated",
     "n_expanded", "last_update_time") and "anytime" (the improving solutions: "time",
     "max_cost", "sum_cost").

@@ -69,7 +69,8 @@ void BindModel(py::module_& m) {
       .def_readwrite("max_no_improvement", &Options::max_no_improvement)
       .def_readwrite("enforce_capacity", &Options::enforce_capacity)
       .def_readwrite("missing_cost", &Options::missing_cost)
-      .def_readwrite("enforce_precedence", &Options::enforce_precedence);
+      .def_readwrite("enforce_precedence", &Options::enforce_precedence)
+      .def_readwrite("schedule", &Options::schedule);
 
   py::class_<AssignmentConstraint>(m, "AssignmentConstraint")
       .def(py::init<>())

@@ -56,7 +56,20 @@ void BindSolver(py::module_& m) {
       .def_readonly("last_update_time", &Result::last_update_time)
       .def_readonly("paths", &Result::paths)
       .def_readonly("times", &Result::times)
-      .def_readonly("loads", &Result::loads);
+      .def_readonly("loads", &Result::loads)
+      // (node, arrival, start, departure, load) per stop, keyed as paths.
+      .def_property_readonly("stops", [](const Result& result) {
+        using StopTuple = py::typing::Tuple<py::int_, py::float_, py::float_, py::float_, py::float_>;
+        py::typing::Dict<py::int_, py::typing::List<StopTuple>> stops;
+        for (const auto& [agent, route] : result.stops) {
+          py::typing::List<StopTuple> listed;
+          for (const ScheduledStop& stop : route) {
+            listed.append(py::make_tuple(stop.node, stop.arrival, stop.start, stop.departure, stop.load));
+          }
+          stops[py::int_(agent)] = std::move(listed);
+        }
+        return stops;
+      });
 
   // The constructor takes both arguments by value, so the solver keeps its
   // own copies.

@@ -22,10 +22,27 @@ namespace tarsel {
 
 namespace {
 
+// A route's "stops": per node of its path, its position and the times of
+// the schedule, with the load after it when routes carry loads.
+py::list BuildStops(const std::vector<ScheduledStop>& stops, bool loads) {
+  py::list listed;
+  for (const ScheduledStop& stop : stops) {
+    py::dict entry;
+    entry["position"] = py::int_(stop.node);
+    entry["arrival"] = py::float_(stop.arrival);
+    entry["start"] = py::float_(stop.start);
+    entry["departure"] = py::float_(stop.departure);
+    if (loads) entry["load"] = py::float_(stop.load);
+    listed.append(std::move(entry));
+  }
+  return listed;
+}
+
 // One entry of "routes" per element of agents_ordered, keyed by its position;
 // `totals` accumulates the listed costs. With `loads`, each route also
-// carries its "load" (0 without a route).
-py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, bool loads,
+// carries its "load" (0 without a route); with `stops`, its "stops" (empty
+// without a route).
+py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, bool loads, bool stops,
                      CostTotals& totals) {
   py::list routes;
   for (size_t k = 0; k < agents.size(); ++k) {
@@ -45,6 +62,10 @@ py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, bool
     if (loads) {
       const auto load_it = result.loads.find(k);
       route["load"] = py::float_(load_it != result.loads.end() ? load_it->second : 0.0);
+    }
+    if (stops) {
+      const auto stops_it = result.stops.find(k);
+      route["stops"] = stops_it != result.stops.end() ? BuildStops(stops_it->second, loads) : py::list();
     }
     routes.append(std::move(route));
   }
@@ -115,7 +136,7 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
   const AnytimeLog log = solver.GetResultProcess();
 
   CostTotals totals;
-  py::list routes = BuildRoutes(agents, result, options.enforce_capacity, totals);
+  py::list routes = BuildRoutes(agents, result, options.enforce_capacity, options.schedule, totals);
 
   py::dict statistics;
   statistics["solve_time"] = py::float_(solve_time);

@@ -17,7 +17,9 @@ void SchedulePairs(const RouteCosts& rules, const std::vector<std::vector<size_t
   schedule.violations.clear();
   schedule.cyclic = false;
   schedule.walks.assign(m, RouteWalk{});
+  schedule.arrivals.resize(m);
   schedule.starts.resize(m);
+  schedule.loads.resize(m);
 
   // Positions numbered route after route; where each node is served (its
   // first position when a route repeats it).
@@ -27,7 +29,9 @@ void SchedulePairs(const RouteCosts& rules, const std::vector<std::vector<size_t
   std::vector<size_t> route_of(count);
   std::vector<size_t> position_of(rules.NumNodes(), kNoIndex);
   for (size_t k = 0; k < m; ++k) {
+    schedule.arrivals[k].assign(routes[k].size(), 0.0);
     schedule.starts[k].assign(routes[k].size(), 0.0);
+    schedule.loads[k].assign(routes[k].size(), 0.0);
     for (size_t i = 0; i < routes[k].size(); ++i) {
       route_of[first_of[k] + i] = k;
       size_t& position = position_of[routes[k][i]];
@@ -81,9 +85,11 @@ void SchedulePairs(const RouteCosts& rules, const std::vector<std::vector<size_t
       clock = schedule.starts[k][i - 1] + rules.Travel(k, route[i - 1], route[i], blocked);
       if (blocked) walk.blocked = true;
     }
+    schedule.arrivals[k][i] = clock;
     clock = std::max(clock, release[at]);
     rules.Serve(route[i], clock, walk);
     schedule.starts[k][i] = clock;
+    schedule.loads[k][i] = walk.load;
     if (i + 1 < route.size() && --pending[at + 1] == 0) ready.push_back(at + 1);
     for (const size_t other : waiting[at]) {
       release[other] = std::max(release[other], clock);

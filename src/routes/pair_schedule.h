@@ -29,10 +29,16 @@ struct PairViolation {
 // times are settled in an order where every node comes after its
 // predecessor on its route and after the `before` partners it waits for;
 // when no such order exists (routes waiting for each other in a cycle) the
-// solution is infeasible and `cyclic` is set.
+// solution is infeasible and `cyclic` is set. Without pairs each route is
+// just its own walk, so this is the timetable of any solution, the one its
+// route costs come from.
 struct PairSchedule {
-  // Per route, per position: the start of service (after waiting).
+  // Per route, per position: the arrival (the clock on reaching the node,
+  // before any waiting), the start of service (after waiting) and the
+  // demand served up to and including that position.
+  std::vector<std::vector<double>> arrivals;
   std::vector<std::vector<double>> starts;
+  std::vector<std::vector<double>> loads;
   // Per route: its walk with the cross-route waits; a route on a waiting
   // cycle is `blocked`, which no penalty weight prices.
   std::vector<RouteWalk> walks;

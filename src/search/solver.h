@@ -183,6 +183,8 @@ class Solver {
   // Clears every piece of search state so that a search starts afresh.
   void ResetSearchState();
   void WriteDebugDump() const;
+  // Fills `answer.stops` from the timetable of its routes (the option "schedule").
+  void FillStops(Result& answer) const;
   // Runs the improvement engine on the rest of the time limit, from the
   // focal search's solution when `found` (solver_improve.cpp).
   bool RunImprovement(bool found);

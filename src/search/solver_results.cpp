@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/console.h"
+#include "routes/pair_schedule.h"
 #include "search/solver.h"
 
 namespace tarsel {
@@ -37,7 +38,32 @@ Result Solver::GetResult() {
   if (tables.HasDemands()) {
     for (const auto& [agent, path] : answer.paths) answer.loads[agent] = route_rules.Costs().Load(path);
   }
+  if (options.schedule) FillStops(answer);
   return answer;
+}
+
+void Solver::FillStops(Result& answer) const {
+  const size_t agent_count = NumAgents();
+  std::vector<std::vector<size_t>> routes(agent_count);
+  for (size_t k = 0; k < agent_count; ++k) {
+    const auto path = answer.paths.find(k);
+    if (path != answer.paths.end()) routes[k].assign(path->second.begin(), path->second.end());
+  }
+  // The schedule every route cost comes from (with enforced precedence
+  // pairs, the waits across routes included), so the last stop's departure
+  // is the route's cost.
+  PairSchedule schedule;
+  SchedulePairs(route_rules.Costs(), routes, schedule);
+  for (size_t k = 0; k < agent_count; ++k) {
+    if (routes[k].empty()) continue;
+    std::vector<ScheduledStop>& stops = answer.stops[k];
+    stops.resize(routes[k].size());
+    for (size_t i = 0; i < routes[k].size(); ++i) {
+      // Service takes no time in this model: the agent leaves when it starts.
+      stops[i] = {routes[k][i], schedule.arrivals[k][i], schedule.starts[k][i], schedule.starts[k][i],
+                  schedule.loads[k][i]};
+    }
+  }
 }
 
 AnytimeLog Solver::GetResultProcess() const { return record.Log(); }

@@ -411,13 +411,14 @@ TEST(JsonLoaderTest, UnknownKeysAreNamed) {
   doc["options"] = {{"return_to_end", true}, {"objective", "min_max"}, {"time_limit", 5},
                     {"missing_cost", 1e6},   {"memory_limit_mb", 100},  {"improve", true},
                     {"seed", 3},             {"max_iterations", 10},    {"max_no_improvement", 500},
-                    {"enforce_capacity", true}};
+                    {"enforce_capacity", true}, {"schedule", true}};
   testing::ConsoleCapture console;
   Problem problem = Load(doc);
   EXPECT_EQ(console.TakeErr(), "");
   EXPECT_EQ(problem.options.missing_cost, 1e6);
   EXPECT_EQ(problem.options.max_no_improvement, 500);
   EXPECT_TRUE(problem.options.enforce_capacity);
+  EXPECT_TRUE(problem.options.schedule);
 
   doc["constraint"] = json::array();
   doc["options"] = {{"objetive", "min_max"}, {"time_limit", 5}, {"returnToEnd", false}};
@@ -440,9 +441,11 @@ TEST(JsonLoaderTest, OptionsAssignEveryField) {
 
   problem.options = Options{false, ObjectiveType::MinMax, 3.0, 5.0};
   problem.options.enforce_capacity = true;
+  problem.options.schedule = true;
   doc["options"] = json::object();
   ParseProblemJson(doc, problem);
   EXPECT_FALSE(problem.options.enforce_capacity);
+  EXPECT_FALSE(problem.options.schedule);
   EXPECT_TRUE(problem.options.return_to_end);
   EXPECT_EQ(problem.options.objective, ObjectiveType::MinSum);
   EXPECT_EQ(problem.options.time_limit, 60.0);

@@ -31,6 +31,7 @@ TEST(PairSchedule, TheAfterNodeWaitsForItsPartnerOnAnotherRoute) {
     const InstanceTables tables = LineTables({Pair(1, 2, kind)});
     const PairSchedule schedule = Schedule(tables, {{0, 1, 0}, {0, 2, 0}});
     EXPECT_TRUE(schedule.Feasible());
+    EXPECT_EQ(schedule.arrivals[1], (std::vector<double>{0, 4, 14}));
     EXPECT_EQ(schedule.starts[1], (std::vector<double>{0, 10, 14}));
     EXPECT_EQ(schedule.Cost(0), 20);
     EXPECT_EQ(schedule.Cost(1), 14);
@@ -61,6 +62,24 @@ TEST(PairSchedule, AWaitDelaysTheRestOfTheRouteAndCanMissAWindow) {
   const PairSchedule free = Schedule(LineTables({}, windows), {{0, 1, 0}, {0, 2, 3, 0}});
   EXPECT_TRUE(free.Feasible());
   EXPECT_EQ(free.Cost(1), 12);
+}
+
+// Each stop's arrival, start and load: node 2 (at 4) opens at 7, so the
+// agent arrives at 4 and starts at 7; node 1 is reached at 13 and the
+// depot at 23, the route's cost. Loads add up the demands served so far.
+TEST(PairSchedule, ArrivalsStartsAndLoadsOfEachStop) {
+  TimeWindowTable windows;
+  windows[2] = {7, 20};
+  InstanceTables tables = LineTables({}, windows);
+  tables.SetDemands({0, 3, 2, 0, 0, 0});
+  const PairSchedule schedule = Schedule(tables, {{0, 2, 1, 0}, {0, 0}});
+  EXPECT_TRUE(schedule.Feasible());
+  EXPECT_EQ(schedule.arrivals[0], (std::vector<double>{0, 4, 13, 23}));
+  EXPECT_EQ(schedule.starts[0], (std::vector<double>{0, 7, 13, 23}));
+  EXPECT_EQ(schedule.loads[0], (std::vector<double>{0, 2, 5, 5}));
+  EXPECT_EQ(schedule.Cost(0), 23);
+  EXPECT_EQ(schedule.starts[1], (std::vector<double>{0, 0}));
+  EXPECT_EQ(schedule.loads[1], (std::vector<double>{0, 0}));
 }
 
 // The ways a solution breaks a pair, each named with its pair.
@@ -133,6 +152,22 @@ TEST(PairSchedule, WithoutPairsEveryRouteCostsItsWalk) {
       EXPECT_EQ(schedule.walks[k].duration, walk.duration);
       EXPECT_EQ(schedule.walks[k].warp, walk.warp);
       EXPECT_EQ(schedule.walks[k].feasible, walk.feasible);
+      // The stops' times are the walk's: each arrival is the previous start
+      // plus the arc; on time, service starts no earlier and the last start
+      // is the route's duration; the last load is the route's.
+      const std::vector<size_t>& route = routes[k];
+      for (size_t i = 1; i < route.size(); ++i) {
+        bool blocked = false;
+        EXPECT_EQ(schedule.arrivals[k][i],
+                  schedule.starts[k][i - 1] + costs.Travel(k, route[i - 1], route[i], blocked));
+        if (walk.warp == 0) {
+          EXPECT_GE(schedule.starts[k][i], schedule.arrivals[k][i]);
+        }
+      }
+      if (walk.warp == 0) {
+        EXPECT_EQ(schedule.starts[k].back(), walk.duration);
+      }
+      EXPECT_EQ(schedule.loads[k].back(), walk.load);
     }
   }
 }

@@ -268,6 +268,40 @@ TEST(Search, WindowsWithWaitingAreRespected) {
   EXPECT_GE(result.times.at(0), 50.0);
 }
 
+// With the option "schedule" the result holds each stop's times: the
+// agent serves B (reached at 5) first and reaches A at 5 + |BA|, waits
+// there for its window to open at 30, and is back at 40, the route's cost.
+// Without the option the result holds no stops.
+TEST(Search, ScheduleOfTheResultShowsTheWaits) {
+  InstanceBuilder b;
+  b.Node(0, 0).Node(10, 0).Node(0, 5);
+  b.AgentOf("truck", 0, 0).EuclideanCosts("truck").AllowAllElsewhere({"truck"});
+  b.Window(1, 30, 40);
+  Options options = MakeOptions(ObjectiveType::MinMax);
+  options.schedule = true;
+  Solver solver(b.problem, options);
+  ASSERT_EQ(SolveQuietly(solver), 1);
+  const Result result = solver.GetResult();
+  ASSERT_EQ(result.paths.at(0), (std::vector<uint64_t>{0, 2, 1, 0}));
+  const std::vector<ScheduledStop>& stops = result.stops.at(0);
+  ASSERT_EQ(stops.size(), 4u);
+  const double ba = std::hypot(10.0, 5.0);
+  const std::vector<double> arrivals{0, 5, 5 + ba, 40};
+  const std::vector<double> starts{0, 5, 30, 40};
+  for (size_t i = 0; i < stops.size(); ++i) {
+    EXPECT_EQ(stops[i].node, result.paths.at(0)[i]);
+    EXPECT_DOUBLE_EQ(stops[i].arrival, arrivals[i]);
+    EXPECT_DOUBLE_EQ(stops[i].start, starts[i]);
+    EXPECT_EQ(stops[i].departure, stops[i].start);
+    EXPECT_EQ(stops[i].load, 0.0);
+  }
+  EXPECT_EQ(stops.back().departure, result.times.at(0));
+
+  Solver plain(b.problem, MakeOptions(ObjectiveType::MinMax));
+  ASSERT_EQ(SolveQuietly(plain), 1);
+  EXPECT_TRUE(plain.GetResult().stops.empty());
+}
+
 TEST(Search, AgentsWithSeparateStartAndEndDepots) {
   // Agent 0 runs from depot 0 to depot 1, agent 1 from depot 2 to depot 3.
   for (bool return_to_end : {true, false}) {
