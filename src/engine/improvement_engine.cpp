@@ -321,9 +321,13 @@ class Engine {
   // incomplete, so the population refuses it); otherwise `solution` itself.
   const Solution& Ranked(const Solution& solution) {
     if (!pricing_.Active()) return solution;
-    ranked_ = solution;
-    pricing_.Apply(ranked_, penalties_.Weights());
-    return ranked_;
+    if (ranked_) {
+      *ranked_ = solution;
+    } else {
+      ranked_.emplace(solution);
+    }
+    pricing_.Apply(*ranked_, penalties_.Weights());
+    return *ranked_;
   }
 
   void RewalkAll(Solution& solution) {
@@ -421,9 +425,10 @@ class Engine {
   std::vector<std::vector<size_t>> pair_routes_;
   PairSchedule pair_schedule_;
   // Plain or "diff" pairs, whose waits across routes the schedule prices;
-  // a solution so priced. Routes and schedule of a child being mended.
+  // a solution so priced (made only then). Routes and schedule of a child
+  // being mended.
   SchedulePricing pricing_;
-  Solution ranked_{rules_};
+  std::optional<Solution> ranked_;
   std::vector<std::vector<size_t>> mend_routes_;
   PairSchedule mend_schedule_;
 };
