@@ -13,7 +13,8 @@ namespace {
 using pair_test::LineTables;
 using pair_test::Pair;
 
-// Sets the targets of both routes of the line instance and walks them alone.
+// Sets the targets of both routes of the line instance (every target on
+// one of them) and walks them alone.
 void SetRoutes(Solution& solution, const std::vector<size_t>& first, const std::vector<size_t>& second,
                const PenaltyWeights& weights) {
   solution.SetTargets(0, first.data(), first.size());
@@ -22,8 +23,8 @@ void SetRoutes(Solution& solution, const std::vector<size_t>& first, const std::
   solution.Refresh(1, weights);
 }
 
-// Agent 2 reaches node 2 at 4 but waits for agent 1's service of node 1 at
-// 10: alone its route costs 8, in the schedule 14, and the solution's value
+// Agent 2 reaches node 2 at 4 (through node 4) but waits for agent 1's
+// service of node 1 at 10: alone its route costs 8, in the schedule 14, and the solution's value
 // follows the schedule until the route is walked alone again.
 TEST(SchedulePricing, RoutesCostWhatTheirWaitsForOtherRoutesAdd) {
   for (const PairKind kind : {PairKind::kPlain, PairKind::kDiff}) {
@@ -32,7 +33,7 @@ TEST(SchedulePricing, RoutesCostWhatTheirWaitsForOtherRoutesAdd) {
     SchedulePricing pricing(rules);
     ASSERT_TRUE(pricing.Active());
     Solution solution(rules);
-    SetRoutes(solution, {1}, {2}, PenaltyWeights{});
+    SetRoutes(solution, {1, 5, 3}, {4, 2}, PenaltyWeights{});
     EXPECT_EQ(solution.Value().total, 28);
     pricing.Apply(solution, PenaltyWeights{});
     EXPECT_EQ(solution.Route(0).cost, 20);
@@ -55,7 +56,7 @@ TEST(SchedulePricing, AWaitThatMissesAWindowIsPricedAsLateness) {
   SchedulePricing pricing(rules);
   Solution solution(rules);
   const PenaltyWeights weights{true, 5, 1};
-  SetRoutes(solution, {1}, {2, 3}, weights);
+  SetRoutes(solution, {1, 5}, {4, 2, 3}, weights);
   EXPECT_TRUE(solution.Feasible());
   EXPECT_EQ(solution.Route(1).cost, 12);
   pricing.Apply(solution, weights);
@@ -74,7 +75,7 @@ TEST(SchedulePricing, AWaitingCycleIsNoSolutionAndSamePairsNeedNoSchedule) {
   const RouteRules rules(tables);
   SchedulePricing pricing(rules);
   Solution solution(rules);
-  SetRoutes(solution, {3, 1}, {2, 4}, PenaltyWeights{true, 1, 1});
+  SetRoutes(solution, {3, 1, 5}, {2, 4}, PenaltyWeights{true, 1, 1});
   EXPECT_TRUE(solution.Complete());
   pricing.Apply(solution, PenaltyWeights{true, 1, 1});
   EXPECT_FALSE(solution.Complete());
