@@ -8,7 +8,7 @@
 namespace tarsel {
 
 GranularInsertion::GranularInsertion(const RouteRules& rules, const GranularNeighbours& neighbours)
-    : rules_(rules), neighbours_(neighbours) {
+    : rules_(rules), neighbours_(neighbours), pairs_(rules) {
   const double infinity = std::numeric_limits<double>::infinity();
   start_distance_.assign(rules.NumNodes(), infinity);
   for (size_t node : rules.Targets()) {
@@ -23,9 +23,9 @@ GranularInsertion::GranularInsertion(const RouteRules& rules, const GranularNeig
 
 void GranularInsertion::Consider(const Solution& solution, const PenaltyWeights& weights, size_t node,
                                  size_t k, size_t position,
-                                 double factor, double longest, Place& best) const {
+                                 double factor, double longest, size_t low, size_t high, Place& best) const {
   const EngineRoute& route = solution.Route(k);
-  if (position == 0 || position >= route.nodes.size()) return;
+  if (position == 0 || position >= route.nodes.size() || position < low || position > high) return;
   const Segment head = rules_.Join(k, route.prefix[position - 1], route.nodes[position - 1], node,
                                    rules_.NodeSeg(node));
   const Segment whole = rules_.Join(k, head, node, route.nodes[position], route.suffix[position]);
@@ -44,33 +44,42 @@ void GranularInsertion::Consider(const Solution& solution, const PenaltyWeights&
 GranularInsertion::Place GranularInsertion::BestPlace(const Solution& solution, const PenaltyWeights& weights,
                                                       size_t node,
                                                       Random& random, double noise,
-                                                      bool everywhere) const {
+                                                      bool everywhere, bool relaxed) const {
   const double factor = noise > 0 ? 1.0 + noise * (2.0 * random.Unit() - 1.0) : 1.0;
   const double longest = solution.Value().longest;
   Place best;
   const size_t m = solution.NumRoutes();
+  // The places of route k the pairs of `node` allow.
+  size_t low = 1, high = 0;
+  auto allowed = [&](size_t k) {
+    low = 1;
+    high = solution.Route(k).nodes.size() - 1;
+    return rules_.CanServe(k, node) && (relaxed || pairs_.Places(solution, node, k, low, high));
+  };
   if (everywhere) {
     for (size_t k = 0; k < m; ++k) {
-      if (!rules_.CanServe(k, node)) continue;
-      for (size_t p = 1; p < solution.Route(k).nodes.size(); ++p) {
-        Consider(solution, weights, node, k, p, factor, longest, best);
+      if (!allowed(k)) continue;
+      for (size_t p = low; p <= high; ++p) {
+        Consider(solution, weights, node, k, p, factor, longest, low, high, best);
       }
     }
     return best;
   }
   // Next to the neighbours already placed in a route of the list's type.
   neighbours_.ForEachPlaced(solution, node, [&](size_t k, size_t j) {
-    if (!rules_.CanServe(k, node)) return;
-    Consider(solution, weights, node, k, j, factor, longest, best);
-    Consider(solution, weights, node, k, j + 1, factor, longest, best);
+    if (!allowed(k)) return;
+    Consider(solution, weights, node, k, j, factor, longest, low, high, best);
+    Consider(solution, weights, node, k, j + 1, factor, longest, low, high, best);
   });
   // Right after the start and right before the end of every route (an empty
-  // route has one place).
+  // route has one place); with pairs, the ends of the places they allow.
   for (size_t k = 0; k < m; ++k) {
-    if (!rules_.CanServe(k, node)) continue;
+    if (!allowed(k)) continue;
     const size_t last = solution.Route(k).nodes.size() - 1;
-    Consider(solution, weights, node, k, 1, factor, longest, best);
-    if (last > 1) Consider(solution, weights, node, k, last, factor, longest, best);
+    const size_t first = std::max<size_t>(low, 1);
+    Consider(solution, weights, node, k, first, factor, longest, low, high, best);
+    const size_t end = std::min(high, last);
+    if (end > first) Consider(solution, weights, node, k, end, factor, longest, low, high, best);
   }
   return best;
 }
@@ -90,9 +99,18 @@ bool GranularInsertion::Fill(Solution& solution, const PenaltyWeights& weights, 
     });
   }
   bool all_placed = true;
-  for (size_t node : pending_) {
-    Place place = BestPlace(solution, weights, node, random, noise, false);
-    if (!place.found) place = BestPlace(solution, weights, node, random, noise, true);
+  // The second node of a "same" pair waits, once, behind the rest, so that
+  // it follows its first node.
+  const size_t listed = pending_.size();
+  for (size_t index = 0; index < pending_.size(); ++index) {
+    const size_t node = pending_[index];
+    if (index < listed && pairs_.Waits(solution, node)) {
+      pending_.push_back(node);
+      continue;
+    }
+    Place place = BestPlace(solution, weights, node, random, noise, false, false);
+    if (!place.found) place = BestPlace(solution, weights, node, random, noise, true, false);
+    if (!place.found && pairs_.Any()) place = BestPlace(solution, weights, node, random, noise, true, true);
     if (!place.found) {
       all_placed = false;
       continue;

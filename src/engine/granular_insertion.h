@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/granular_neighbours.h"
+#include "engine/insertion_pairs.h"
 #include "engine/objective_value.h"
 #include "engine/random.h"
 #include "engine/solution.h"
@@ -22,7 +23,9 @@ namespace tarsel {
 //
 // Order: without noise, the targets farthest from the nearest agent start
 // first (they shape the routes, the near ones fill in); with noise, a
-// random order.
+// random order. With precedence pairs a target goes only where its pairs
+// stay kept (`InsertionPairs`; the second node of a "same" pair after its
+// first), anywhere only when no such place is feasible.
 class GranularInsertion {
  public:
   GranularInsertion(const RouteRules& rules, const GranularNeighbours& neighbours);
@@ -38,16 +41,19 @@ class GranularInsertion {
     ObjectiveValue judged;  // the objective value it leads to (see Consider)
     bool found = false;
   };
-  // Prices `node` at `position` of route `k` and keeps it in `best` when better.
+  // Prices `node` at `position` of route `k` and keeps it in `best` when
+  // better; positions outside low..high are skipped.
   void Consider(const Solution& solution, const PenaltyWeights& weights, size_t node, size_t k,
                 size_t position, double factor,
-                double longest, Place& best) const;
+                double longest, size_t low, size_t high, Place& best) const;
+  // `relaxed`: without regard to precedence pairs.
   Place BestPlace(const Solution& solution, const PenaltyWeights& weights, size_t node, Random& random,
                   double noise,
-                  bool everywhere) const;
+                  bool everywhere, bool relaxed) const;
 
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;
+  InsertionPairs pairs_;
   std::vector<double> start_distance_;  // per node: cheapest arc from an agent's start
   std::vector<size_t> pending_;
 };

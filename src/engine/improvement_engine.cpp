@@ -15,10 +15,12 @@
 #include "engine/population_budget.h"
 #include "engine/related_ruin.h"
 #include "engine/route_rules.h"
+#include "engine/schedule_pricing.h"
 #include "engine/solution.h"
 #include "engine/target_insertion.h"
 #include "postopt/route_evaluator.h"
 #include "routes/pair_repair.h"
+#include "routes/pair_schedule.h"
 
 namespace tarsel {
 
@@ -109,7 +111,8 @@ class Engine {
         population_(rules_, settings.min_max, BaseSizes()),
         work_(rules_),
         mended_(rules_),
-        used_(tables.NumNodes(), 0) {
+        used_(tables.NumNodes(), 0),
+        pricing_(rules_) {
     rules_.SetMinMax(settings.min_max);
     if (rules_.HasLoads()) penalties_.SetOverloadWeight(CostPerDemand(rules_));
     evaluator_.Attach(tables);
@@ -247,9 +250,12 @@ class Engine {
       if (random_.Unit() < 0.5) random_.Shuffle(order);
       work_.Clear(penalties_.Weights());
       made = split_.Split(child_tour_, order, penalties_.Weights(), work_);
+      if (made && rules_.Tables().HasPrecedence()) MendPairs(work_);
     }
     if (!made) {
       work_ = first;
+      // A member is priced by its schedule; the local search prices routes alone.
+      if (pricing_.Active()) RewalkAll(work_);
       if (insertion_.Large()) {
         related_ruin_.Apply(work_, penalties_.Weights(), random_);
       } else {
@@ -297,12 +303,50 @@ class Engine {
     if (work_.Feasible()) Keep(work_);
   }
 
-  // Offers `solution` to the population, the elite and the report.
+  // Offers `solution` to the population, the elite and the report; the
+  // first two rank it by the schedule of the whole solution when pairs
+  // across routes make routes wait.
   void Keep(const Solution& solution) {
-    population_.Offer(solution);
+    const Solution& ranked = Ranked(solution);
+    population_.Offer(ranked);
     if (!solution.Feasible()) return;
-    if (!elite_ || Improves(solution.Value(), elite_->Value(), settings_.min_max)) elite_ = solution;
+    if (ranked.Feasible() && (!elite_ || Improves(ranked.Value(), elite_->Value(), settings_.min_max))) {
+      elite_ = ranked;
+    }
     Report(solution);
+  }
+
+  // With plain or "diff" pairs, `solution` priced by the schedule of the
+  // whole solution (`SchedulePricing`; routes waiting in a cycle leave it
+  // incomplete, so the population refuses it); otherwise `solution` itself.
+  const Solution& Ranked(const Solution& solution) {
+    if (!pricing_.Active()) return solution;
+    if (ranked_) {
+      *ranked_ = solution;
+    } else {
+      ranked_.emplace(solution);
+    }
+    pricing_.Apply(*ranked_, penalties_.Weights());
+    return *ranked_;
+  }
+
+  void RewalkAll(Solution& solution) {
+    for (size_t k = 0; k < solution.NumRoutes(); ++k) solution.Refresh(k, penalties_.Weights());
+  }
+
+  // Mends the pairs a child of the crossover breaks before its local
+  // search, which undoes moves that break more of them but makes none whole.
+  void MendPairs(Solution& solution) {
+    mend_routes_.resize(solution.NumRoutes());
+    for (size_t k = 0; k < solution.NumRoutes(); ++k) mend_routes_[k] = solution.Route(k).nodes;
+    SchedulePairs(rules_, mend_routes_, mend_schedule_);
+    if (mend_schedule_.violations.empty()) return;
+    RepairPairs(rules_, mend_routes_, mend_schedule_);
+    for (size_t k = 0; k < solution.NumRoutes(); ++k) {
+      const std::vector<size_t>& nodes = mend_routes_[k];
+      solution.SetTargets(k, nodes.data() + 1, nodes.size() - 2);
+    }
+    RewalkAll(solution);
   }
 
   void Report(const Solution& solution) {
@@ -334,7 +378,7 @@ class Engine {
     }
     if (pairs && MendedDiffers(solution) &&
         LoadResult(candidate, rules_, penalties_.Weights(), mended_)) {
-      population_.Offer(mended_);
+      population_.Offer(Ranked(mended_));
     }
     if (reference_ && !Improves(value, *reference_, settings_.min_max)) return;
     reference_ = value;
@@ -380,6 +424,13 @@ class Engine {
   // Precedence pairs: the routes of a solution being mended, and their schedule.
   std::vector<std::vector<size_t>> pair_routes_;
   PairSchedule pair_schedule_;
+  // Plain or "diff" pairs, whose waits across routes the schedule prices;
+  // a solution so priced (made only then). Routes and schedule of a child
+  // being mended.
+  SchedulePricing pricing_;
+  std::optional<Solution> ranked_;
+  std::vector<std::vector<size_t>> mend_routes_;
+  PairSchedule mend_schedule_;
 };
 
 }  // namespace

@@ -27,6 +27,7 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
       swap_within_(joiner_),
       reverse_within_(joiner_, rules.NumNodes()),
       swap_star_(rules, joiner_),
+      relocate_pair_(joiner_),
       order_(rules.Targets()) {
   const size_t n = rules.NumNodes() + 2;
   saved_a_.reserve(n);
@@ -143,6 +144,7 @@ bool LocalSearch::TryNode(Solution& solution, const PenaltyWeights& weights, siz
   for (size_t b = 0; b < solution.NumRoutes(); ++b) {
     if (b != solution.RouteOf(u) && TryBetween(solution, weights, u, b, 0, false)) moved = true;
   }
+  if (!pairs_of_.empty() && TryRelocatePairs(solution, weights, u)) moved = true;
   return moved;
 }
 

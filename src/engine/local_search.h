@@ -2,10 +2,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "engine/granular_neighbours.h"
 #include "engine/random.h"
+#include "engine/relocate_pair.h"
 #include "engine/relocate_segment.h"
 #include "engine/relocate_within.h"
 #include "engine/reverse_within.h"
@@ -28,7 +30,10 @@ namespace tarsel {
 //   before v (also reversed), swap u and v, 2-opt* (exchange the tails
 //   after u and before v, or after v and before u);
 // - within a route: relocate such a segment after or before v, swap u and v,
-//   2-opt between them.
+//   2-opt between them;
+// - with "same" precedence pairs (pickup and delivery): when u is a pickup,
+//   the pair moved together next to the neighbours of its two nodes in any
+//   route, its own included (`pair_pass.cpp`).
 // When no such move improves: under min-max, the longest route hands segments
 // to the best place anywhere else and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
@@ -67,6 +72,12 @@ class LocalSearch {
   bool TryTailExchange(Solution& solution, const PenaltyWeights& weights, size_t a, size_t i, size_t b,
                        size_t j);
   bool TryWithin(Solution& solution, const PenaltyWeights& weights, size_t u, size_t j);
+  // The "same" pairs whose first node is u, each relocated as a whole.
+  bool TryRelocatePairs(Solution& solution, const PenaltyWeights& weights, size_t u);
+  // Places next to the neighbours of `node` (and, with `route_starts`, right
+  // after every route's start) for a pair leaving positions i and j of route a.
+  void PairPlaces(const Solution& solution, size_t node, size_t a, size_t i, size_t j, bool route_starts,
+                  std::vector<std::pair<size_t, size_t>>& places) const;
   size_t SwapStarPass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
   // Min-max passes on the longest route (longest_route_pass.cpp).
   size_t LongestRoutePass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
@@ -116,11 +127,15 @@ class LocalSearch {
   SwapWithin swap_within_;
   ReverseWithin reverse_within_;
   SwapStar swap_star_;
+  RelocatePair relocate_pair_;
   std::vector<size_t> order_;
   std::vector<size_t> inner_order_;  // targets of one route for the passes over all its pairs
   std::vector<size_t> saved_a_;  // the routes before a move, restored when it does not improve
   std::vector<size_t> saved_b_;
   std::vector<std::vector<size_t>> pairs_of_;  // per node: the precedence pairs naming it
+  // (route, place) candidates of a pair's first and second node.
+  std::vector<std::pair<size_t, size_t>> first_places_;
+  std::vector<std::pair<size_t, size_t>> second_places_;
 };
 
 }  // namespace tarsel

@@ -8,32 +8,37 @@
 
 namespace tarsel {
 
-RegretInsertion::RegretInsertion(const RouteRules& rules) : rules_(rules) {
+RegretInsertion::RegretInsertion(const RouteRules& rules) : rules_(rules), pairs_(rules) {
   options_.resize(rules.NumNodes() * rules.NumAgents());
   pending_.reserve(rules.Targets().size());
 }
 
-void RegretInsertion::Recompute(const Solution& solution, const PenaltyWeights& weights, size_t k,
-                                Random& random, double noise) {
+void RegretInsertion::Price(const Solution& solution, const PenaltyWeights& weights, size_t node, size_t k,
+                            Random& random, double noise) {
   const EngineRoute& route = solution.Route(k);
-  const size_t m = rules_.NumAgents();
-  for (size_t node : pending_) {
-    Option best;
-    if (rules_.CanServe(k, node)) {
-      const Segment single = rules_.NodeSeg(node);
-      for (size_t p = 1; p < route.nodes.size(); ++p) {
-        const Segment head = rules_.Join(k, route.prefix[p - 1], route.nodes[p - 1], node, single);
-        const Segment whole = rules_.Join(k, head, node, route.nodes[p], route.suffix[p]);
-        const double cost = rules_.Cost(k, whole, weights);
-        if (cost < best.cost) {
-          best.cost = cost;
-          best.position = p;
-        }
+  Option best;
+  size_t low = 1;
+  size_t high = route.nodes.size() - 1;
+  const bool allowed = relaxed_ || (!pairs_.Waits(solution, node) && pairs_.Places(solution, node, k, low, high));
+  if (allowed && rules_.CanServe(k, node)) {
+    const Segment single = rules_.NodeSeg(node);
+    for (size_t p = low; p <= high; ++p) {
+      const Segment head = rules_.Join(k, route.prefix[p - 1], route.nodes[p - 1], node, single);
+      const Segment whole = rules_.Join(k, head, node, route.nodes[p], route.suffix[p]);
+      const double cost = rules_.Cost(k, whole, weights);
+      if (cost < best.cost) {
+        best.cost = cost;
+        best.position = p;
       }
     }
-    best.factor = noise > 0 ? 1.0 + noise * (2.0 * random.Unit() - 1.0) : 1.0;
-    options_[node * m + k] = best;
   }
+  best.factor = noise > 0 ? 1.0 + noise * (2.0 * random.Unit() - 1.0) : 1.0;
+  options_[node * rules_.NumAgents() + k] = best;
+}
+
+void RegretInsertion::Recompute(const Solution& solution, const PenaltyWeights& weights, size_t k,
+                                Random& random, double noise) {
+  for (size_t node : pending_) Price(solution, weights, node, k, random, noise);
 }
 
 bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Random& random, double noise) {
@@ -42,6 +47,7 @@ bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Ra
   for (size_t node : rules_.Targets()) {
     if (solution.RouteOf(node) == kNoIndex) pending_.push_back(node);
   }
+  relaxed_ = false;
   for (size_t k = 0; k < m; ++k) Recompute(solution, weights, k, random, noise);
   const bool min_max = rules_.MinMax();
   while (!pending_.empty()) {
@@ -86,7 +92,12 @@ bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Ra
         chosen_best = best;
       }
     }
-    if (chosen == kNoIndex) return false;
+    if (chosen == kNoIndex) {
+      if (relaxed_ || !pairs_.Any()) return false;
+      relaxed_ = true;
+      for (size_t k = 0; k < m; ++k) Recompute(solution, weights, k, random, noise);
+      continue;
+    }
     const size_t node = pending_[chosen];
     pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(chosen));
     solution.Insert(chosen_route, options_[node * m + chosen_route].position, node);
@@ -100,6 +111,13 @@ bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Ra
       continue;
     }
     Recompute(solution, weights, chosen_route, random, noise);
+    // The places of the targets that share a pair with it changed in every route.
+    pairs_.ForEachPartner(node, [&](size_t other) {
+      if (solution.RouteOf(other) != kNoIndex) return;
+      for (size_t k = 0; k < m; ++k) {
+        if (k != chosen_route) Price(solution, weights, other, k, random, noise);
+      }
+    });
   }
   return true;
 }

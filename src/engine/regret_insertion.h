@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "engine/insertion_pairs.h"
 #include "engine/random.h"
 #include "engine/solution.h"
 
@@ -14,7 +15,10 @@ namespace tarsel {
 // added cost) under min-max and by the added cost under min-sum. With
 // `noise` > 0 every judged cost is scaled by a random factor in
 // [1 - noise, 1 + noise], which gives different solutions for a
-// population. Targets no route can take stay unplaced.
+// population. Targets no route can take stay unplaced. With precedence
+// pairs a target goes only where its pairs stay kept (`InsertionPairs`),
+// until no pending target has such a place: the rest are then placed
+// anywhere (the engine's pair repair mends what that breaks).
 class RegretInsertion {
  public:
   explicit RegretInsertion(const RouteRules& rules);
@@ -30,8 +34,13 @@ class RegretInsertion {
   };
   void Recompute(const Solution& solution, const PenaltyWeights& weights, size_t k, Random& random,
                  double noise);
+  // The best place of `node` in route k.
+  void Price(const Solution& solution, const PenaltyWeights& weights, size_t node, size_t k, Random& random,
+             double noise);
 
   const RouteRules& rules_;
+  InsertionPairs pairs_;
+  bool relaxed_ = false;  // this fill places the rest without regard to pairs
   std::vector<size_t> pending_;
   std::vector<Option> options_;  // node * agents + route
 };

@@ -85,6 +85,12 @@ void Solution::Refresh(size_t k, const PenaltyWeights& weights) {
   RefreshTop();
 }
 
+void Solution::SetWalk(size_t k, const RouteWalk& walk, const PenaltyWeights& weights) {
+  routes_[k].walk = walk;
+  routes_[k].cost = RouteCosts::CostOf(walk, weights);
+  RefreshTop();
+}
+
 void Solution::RefreshTop() {
   top_[0] = top_[1] = top_[2] = kNoIndex;
   for (size_t k = 0; k < routes_.size(); ++k) {

@@ -47,6 +47,11 @@ class Solution {
   // route k (after Insert/Erase/SetTargets or direct edits of MutableNodes).
   void Refresh(size_t k, const PenaltyWeights& weights);
   std::vector<size_t>& MutableNodes(size_t k) { return routes_[k].nodes; }
+  // Replaces route k's walk (and its cost under `weights`) by one walked
+  // elsewhere over the same nodes: the schedule of the whole solution,
+  // whose waits for other routes a route's own walk does not see. The next
+  // Refresh of the route walks it alone again.
+  void SetWalk(size_t k, const RouteWalk& walk, const PenaltyWeights& weights);
 
   // Whether every target is placed and every route has a finite cost (with
   // penalties on, routes may still break windows or limits).

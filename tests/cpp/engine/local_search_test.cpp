@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "engine/granular_neighbours.h"
@@ -158,6 +159,77 @@ TEST(LocalSearch, NeverBreaksAPrecedencePairItStartsWith) {
     PairSchedule schedule;
     SchedulePairs(rules, routes, schedule);
     EXPECT_TRUE(schedule.violations.empty()) << "seed " << seed;
+  }
+  EXPECT_GT(searched, 20u);
+  EXPECT_GT(improved, searched / 4);
+}
+
+// Whether moving some "same" pair of `solution` (kept on one route in
+// order) as a whole to any two places of any route, the first before the
+// second, improves the objective: priced by the full evaluation.
+bool ImprovingPairRelocation(const Solution& solution, const std::vector<PrecedencePair>& pairs) {
+  const RouteRules& rules = solution.Rules();
+  for (const PrecedencePair& pair : pairs) {
+    const size_t a = solution.RouteOf(pair.before);
+    std::vector<size_t> rest_a = solution.Route(a).nodes;
+    rest_a.erase(std::find(rest_a.begin(), rest_a.end(), pair.after));
+    rest_a.erase(std::find(rest_a.begin() + 1, rest_a.end(), pair.before));
+    for (size_t b = 0; b < solution.NumRoutes(); ++b) {
+      if (!rules.CanServe(b, pair.before) || !rules.CanServe(b, pair.after)) continue;
+      const std::vector<size_t>& rest_b = b == a ? rest_a : solution.Route(b).nodes;
+      for (size_t p = 1; p < rest_b.size(); ++p) {
+        for (size_t q = p; q < rest_b.size(); ++q) {
+          std::vector<size_t> route = rest_b;
+          route.insert(route.begin() + static_cast<std::ptrdiff_t>(q), pair.after);
+          route.insert(route.begin() + static_cast<std::ptrdiff_t>(p), pair.before);
+          const ObjectiveValue value =
+              b == a ? ValueWith(solution, a, route, a, route) : ValueWith(solution, a, rest_a, b, route);
+          if (value.longest < RouteRules::kInfeasible && Improves(value, solution.Value(), rules.MinMax())) {
+            return true;
+          }
+        }
+      }
+    }
+  }
+  return false;
+}
+
+// Pickup-and-delivery pairs (each target in at most one) end at a local
+// optimum of moving a pair as a whole, and kept.
+TEST(LocalSearch, RelocatesPickupAndDeliveryPairsToALocalOptimum) {
+  size_t searched = 0;
+  size_t improved = 0;
+  unsigned seed = 1700;
+  for (const InstanceKinds& kinds : AllKinds()) {
+    ++seed;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
+    RouteRules rules(instance.tables);
+    rules.SetMinMax(seed % 2 == 0);
+    RegretInsertion insertion(rules);
+    Solution start(rules);
+    Random random(seed);
+    if (!insertion.Fill(start, PenaltyWeights{}, random, 0.5) || !start.Complete()) continue;
+    std::vector<PrecedencePair> pairs;
+    for (size_t k = 0; k < start.NumRoutes(); ++k) {
+      const std::vector<size_t>& nodes = start.Route(k).nodes;
+      for (size_t i = 1; i + 2 < nodes.size(); i += 2) {
+        pairs.push_back(PrecedencePair{nodes[i], nodes[i + 1], nodes[i], nodes[i + 1], PairKind::kSame});
+      }
+    }
+    if (pairs.empty()) continue;
+    instance.tables.SetPrecedencePairs(pairs);
+    GranularNeighbours neighbours(rules, rules.Targets().size());
+    LocalSearch search(rules, neighbours);
+    Solution solution = start;
+    search.Run(solution, PenaltyWeights{}, random, nullptr);
+    ++searched;
+    if (Improves(solution.Value(), start.Value(), rules.MinMax())) ++improved;
+    std::vector<std::vector<size_t>> routes;
+    for (size_t k = 0; k < solution.NumRoutes(); ++k) routes.push_back(solution.Route(k).nodes);
+    PairSchedule schedule;
+    SchedulePairs(rules, routes, schedule);
+    EXPECT_TRUE(schedule.violations.empty()) << "seed " << seed;
+    EXPECT_FALSE(ImprovingPairRelocation(solution, pairs)) << "seed " << seed;
   }
   EXPECT_GT(searched, 20u);
   EXPECT_GT(improved, searched / 4);

@@ -7,6 +7,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/move_value.h"
 #include "engine/random_instance.h"
+#include "engine/relocate_pair.h"
 #include "engine/relocate_segment.h"
 #include "engine/relocate_within.h"
 #include "engine/reverse_within.h"
@@ -236,6 +237,66 @@ TEST(Operators, EvaluateAgreesWithTheAppliedRoutes) {
   }
   // Every operator met many feasible and many rejected routes.
   for (const Tally* tally : {&relocate, &swap, &tails, &relocate_within, &swap_within, &reverse, &swap_star}) {
+    EXPECT_GT(tally->feasible, 100u);
+    EXPECT_GT(tally->compared - tally->feasible, 100u);
+    EXPECT_GT(tally->valued, 50u);
+  }
+}
+
+// The pair relocation: two targets of a route (the first earlier) moved
+// together to every pair of places of every route, their own included.
+TEST(Operators, RelocatePairAgreesWithTheAppliedRoutes) {
+  Tally between, within;
+  unsigned seed = 700;
+  for (InstanceKinds kinds : AllKinds()) {
+    ++seed;
+    if (seed % 2 == 0) continue;  // half the mixes keep the test short; every kind still occurs
+    kinds.nodes = 11;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
+    RouteRules rules(instance.tables);
+    rules.SetMinMax(seed % 4 == 1);
+    const PenaltyWeights weights = seed % 3 == 0 ? PenaltyWeights{true, 3.5, 2.0} : PenaltyWeights{};
+    GranularNeighbours neighbours(rules, 5);
+    RouteSegments segments(rules, neighbours.Types());
+    SegmentJoiner joiner(rules, segments);
+    RelocatePair op(joiner);
+    Solution solution(rules);
+    Solution applied(rules);
+    std::mt19937 random(seed);
+    for (int trial = 0; trial < 3; ++trial) {
+      RandomRoutes(rules, solution, weights, random);
+      segments.RefreshAll(solution);
+      const size_t a = random() % rules.NumAgents();
+      const Nodes na = solution.Route(a).nodes;
+      for (size_t i = 1; i + 2 < na.size(); ++i) {
+        for (size_t j = i + 1; j + 1 < na.size(); ++j) {
+          Nodes rest_a = na;
+          rest_a.erase(rest_a.begin() + static_cast<std::ptrdiff_t>(j));
+          rest_a.erase(rest_a.begin() + static_cast<std::ptrdiff_t>(i));
+          for (size_t b = 0; b < rules.NumAgents(); ++b) {
+            const Nodes& rest_b = b == a ? rest_a : solution.Route(b).nodes;
+            for (size_t p = 1; p < rest_b.size(); ++p) {
+              for (size_t q = p; q < rest_b.size(); ++q) {
+                Nodes expected(rest_b.begin(), rest_b.begin() + static_cast<std::ptrdiff_t>(p));
+                expected.push_back(na[i]);
+                expected.insert(expected.end(), rest_b.begin() + static_cast<std::ptrdiff_t>(p),
+                                rest_b.begin() + static_cast<std::ptrdiff_t>(q));
+                expected.push_back(na[j]);
+                expected.insert(expected.end(), rest_b.begin() + static_cast<std::ptrdiff_t>(q), rest_b.end());
+                const RelocatePairMove move{a, i, j, b, p, q};
+                if (b == a) {
+                  CheckMove(op, move, solution, applied, weights, expected, {}, false, within, "pair within");
+                } else {
+                  CheckMove(op, move, solution, applied, weights, rest_a, expected, true, between, "pair");
+                }
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+  for (const Tally* tally : {&between, &within}) {
     EXPECT_GT(tally->feasible, 100u);
     EXPECT_GT(tally->compared - tally->feasible, 100u);
     EXPECT_GT(tally->valued, 50u);
