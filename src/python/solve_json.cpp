@@ -4,6 +4,7 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <utility>
@@ -65,7 +66,10 @@ py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective) {
 
 }  // namespace
 
-Problem ReadProblem(std::string json_text) {
+namespace {
+
+// The reader proper; runs without the interpreter lock.
+Problem ParseDocument(std::string json_text) {
   Problem problem;
   const nlohmann::json document = nlohmann::json::parse(json_text);
   std::string().swap(json_text);
@@ -78,11 +82,19 @@ Problem ReadProblem(std::string json_text) {
   return problem;
 }
 
+}  // namespace
+
+Problem ReadProblem(std::string json_text) {
+  py::gil_scoped_release free;
+  return ParseDocument(std::move(json_text));
+}
+
 Problem ReadProblemFile(const std::string& input_path) {
+  py::gil_scoped_release free;
   std::ifstream input(input_path, std::ios::binary);
   if (!input.is_open()) throw std::runtime_error("Cannot open file: " + input_path);
   std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
-  return ReadProblem(std::move(text));
+  return ParseDocument(std::move(text));
 }
 
 py::dict SolveJson(std::string json_text, double time_limit, py::object on_progress) {
@@ -99,12 +111,24 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
   // Wall-clock time of the whole solve, construction and preprocessing included.
   const auto start = std::chrono::steady_clock::now();
   python::ConsoleForward console(std::move(on_console));
-  Solver solver(std::move(problem), options);
+  // Building the solver and the solve itself run without the interpreter
+  // lock, so that other Python threads run meanwhile; the watches take it
+  // back for the moments they call into Python.
+  std::unique_ptr<Solver> built;
+  {
+    py::gil_scoped_release free;
+    built = std::make_unique<Solver>(std::move(problem), options);
+  }
+  Solver& solver = *built;
   console.Finish();  // the callable raised while the solver was built: no search
   python::SignalWatch watch(solver);
   python::ProgressWatch progress(solver, watch, std::move(on_progress));
   console.Watch(solver, watch);
-  const int found = solver.Solve();
+  int found = 0;
+  {
+    py::gil_scoped_release free;
+    found = solver.Solve();
+  }
   watch.Finish(found == 1);
   const auto end = std::chrono::steady_clock::now();
   const double solve_time =
