@@ -85,6 +85,9 @@ def register(commands: Any) -> None:
                             "\"enforce_capacity\"; default: on)")
     batch.add_argument("--precedence", action=argparse.BooleanOptionalAction, default=True,
                        help='honour the precedence pairs (the option "enforce_precedence"; default: on)')
+    batch.add_argument("--threads", type=positive_whole("threads"), default=None, metavar="N",
+                       help="threads of the improvement engine per solve (default: the cores divided among "
+                            "the concurrent solves, at least 1)")
     batch.add_argument("--force", action="store_true", help="solve again instances whose result exists")
     batch.set_defaults(run=batch_command)
 
@@ -290,7 +293,7 @@ def batch_command(args: argparse.Namespace) -> int:
     except OSError as error:
         return fail(f"cannot write to {args.out}: {error.strerror or error}")
 
-    settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed,
+    settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed, "threads": args.threads,
                 "enforce_capacity": args.capacity,
                 "enforce_precedence": args.precedence}
     targets = [os.path.join(args.out, name) for name in result_names(paths)]
@@ -326,7 +329,7 @@ def batch_command(args: argparse.Namespace) -> int:
                         solve_many([paths[index] for index in todo], client=client, workers=args.workers,
                                    time_limit=args.time_limit, improve=args.improve, seed=args.seed,
                                    enforce_capacity=args.capacity,
-                                   enforce_precedence=args.precedence,
+                                   enforce_precedence=args.precedence, threads=args.threads,
                                    on_outcome=record)
         except KeyboardInterrupt:
             interrupted = True

@@ -1,17 +1,23 @@
-"""Solves and Python threads: a solve leaves the interpreter to other
-threads, solves in two threads give what they give one after the other,
-and a Solver refuses to be read or solved from a second thread while it
-solves."""
+"""Solves and threads: a solve leaves the interpreter to other Python
+threads, solves in two threads give what they give one after the other, a
+Solver refuses to be read or solved from a second thread while it solves,
+and the option "threads" runs the improvement engine on islands that give
+the same result run after run."""
 from __future__ import annotations
 
 import json
+import subprocess
+import sys
 import threading
 import time
 
 import pytest
 
 import _kvr_core as core
-from conftest import long_search_doc
+import kvr_mtsp
+from conftest import ROOT, long_search_doc
+from kvr_mtsp import api, batch
+from kvr_mtsp.cores import available_cores
 from test_engine import random_doc, with_engine
 
 TICK = 0.01  # seconds the ticking thread sleeps between ticks
@@ -121,3 +127,62 @@ class TestInterpreterLock:
         reader.start()
         reader.join()
         assert refused[-1]
+
+
+class TestThreadsOption:
+    def test_islands_repeat_run_after_run_and_one_thread_is_the_engine_alone(self, checker):
+        doc = engine_doc(31)
+        without = core.solve_json_str(json.dumps(doc))
+        doc["options"]["threads"] = 1
+        assert routes_of(core.solve_json_str(json.dumps(doc))) == routes_of(without)
+        doc["options"]["threads"] = 3
+        runs = [core.solve_json_str(json.dumps(doc)) for _ in range(3)]
+        assert runs[0]["status"] == "success"
+        assert checker(doc, runs[0]["routes"]) == []
+        assert routes_of(runs[1]) == routes_of(runs[0]) and routes_of(runs[2]) == routes_of(runs[0])
+        # The anytime trace ends at the returned solution.
+        assert runs[0]["anytime"][-1]["max_cost"] == pytest.approx(max(c for _, _, c in routes_of(runs[0])))
+
+    def test_the_option_everywhere(self, tmp_path):
+        assert core.Options().threads == 1
+        doc = engine_doc(32)
+        doc["options"]["threads"] = 257
+        with pytest.raises(ValueError, match="threads must be at most 256, got 257"):
+            core.solve_json_str(json.dumps(doc))
+        with pytest.raises(ValueError, match="threads must be a whole number of at least 1"):
+            kvr_mtsp.solve(doc, threads=0)
+
+    def test_the_package_defaults_to_the_cores_and_batch_divides_them(self, monkeypatch):
+        seen = []
+        real = core.solve_problem
+
+        def call(problem, time_limit, **kwargs):
+            seen.append(problem.options().threads)
+            return real(problem, time_limit, **kwargs)
+
+        monkeypatch.setattr(api._kvr_core, "solve_problem", call)
+        doc = engine_doc(33)
+        kvr_mtsp.solve(doc)
+        kvr_mtsp.solve(doc, threads=2)
+        assert seen == [available_cores(), 2]
+        monkeypatch.setattr(batch, "available_cores", lambda: 8)
+        assert [batch.threads_per_solve(n) for n in (1, 3, 8, 20)] == [8, 2, 1, 1]
+
+    def test_the_memory_budget_covers_every_island(self):
+        doc = engine_doc(34)
+        doc["options"]["memory_limit_mb"] = 3
+        core.solve_json_str(json.dumps(doc))
+        doc["options"]["threads"] = 256
+        with pytest.raises(ValueError, match=r"improvement engine \(.* MB on 256 threads\)"):
+            core.solve_json_str(json.dumps(doc))
+
+    def test_command_line(self, tmp_path):
+        instance = tmp_path / "doc.json"
+        instance.write_text(json.dumps(engine_doc(35)))
+        env = {"PYTHONPATH": str(ROOT), "PATH": "/usr/bin:/bin"}
+        run = [sys.executable, "-m", "kvr_mtsp", "solve", str(instance), "--quiet"]
+        solved = subprocess.run([*run, "--threads", "2", "--wall-time-limit", "20"], capture_output=True,
+                                text=True, timeout=300, env=env)
+        assert solved.returncode == 0, solved.stderr
+        refused = subprocess.run([*run, "--threads", "0"], capture_output=True, text=True, timeout=60, env=env)
+        assert refused.returncode == 2 and "--threads" in refused.stderr

@@ -62,13 +62,18 @@ class Agent:
 class Options:
     return_to_end: bool
     objective: ObjectiveType
+    # Processor seconds of search, of every thread of the process together.
     time_limit: float
+    # Wall-clock seconds of search; 0 or less: none (the solve ends at the first limit reached).
+    wall_time_limit: float
     memory_limit_mb: float
     improve: bool
     seed: int
     max_iterations: int
     # The engine ends after this many iterations without a better solution; 0: no limit.
     max_no_improvement: int
+    # Threads of the improvement engine, one island each (default 1: the calling thread alone).
+    threads: int
     # The demands on an agent's route add up to at most its capacity (0 or less: none).
     enforce_capacity: bool
     # Arc costs at or above this value are no connection (default 9999.0).

@@ -62,11 +62,13 @@ void BindModel(py::module_& m) {
       .def_readwrite("return_to_end", &Options::return_to_end)
       .def_readwrite("objective", &Options::objective)
       .def_readwrite("time_limit", &Options::time_limit)
+      .def_readwrite("wall_time_limit", &Options::wall_time_limit)
       .def_readwrite("memory_limit_mb", &Options::memory_limit_mb)
       .def_readwrite("improve", &Options::improve)
       .def_readwrite("seed", &Options::seed)
       .def_readwrite("max_iterations", &Options::max_iterations)
       .def_readwrite("max_no_improvement", &Options::max_no_improvement)
+      .def_readwrite("threads", &Options::threads)
       .def_readwrite("enforce_capacity", &Options::enforce_capacity)
       .def_readwrite("missing_cost", &Options::missing_cost)
       .def_readwrite("enforce_precedence", &Options::enforce_precedence);

@@ -52,13 +52,15 @@ py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, bool
   return routes;
 }
 
-py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective) {
+// With `wall`, each entry also carries "wall_time" (wall-clock seconds).
+py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective, bool wall) {
   py::list anytime;
   for (const AnytimePoint& point : ImprovingPoints(log, objective)) {
     py::dict entry;
     entry["time"] = py::float_(point.time);
     entry["max_cost"] = py::float_(point.max_cost);
     entry["sum_cost"] = py::float_(point.sum_cost);
+    if (wall) entry["wall_time"] = py::float_(point.wall_time);
     anytime.append(std::move(entry));
   }
   return anytime;
@@ -154,7 +156,8 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
   output["timeout"] = py::bool_(result.timeout);
   output["routes"] = std::move(routes);
   output["statistics"] = std::move(statistics);
-  output["anytime"] = BuildAnytime(log, options.objective);
+  // The wall clock joins the trace when the solve was bounded by it.
+  output["anytime"] = BuildAnytime(log, options.objective, options.wall_time_limit > 0);
   progress.Finish([&output] { return py::object(output); });
   console.Finish([&output] { return py::object(output); });
   return output;
