@@ -127,11 +127,13 @@ def test_schema_defaults_are_the_readers():
         "return_to_end": options.return_to_end,
         "objective": "min_max" if options.objective == core.ObjectiveType.MinMax else "min_sum",
         "time_limit": options.time_limit,
+        "wall_time_limit": options.wall_time_limit,
         "missing_cost": options.missing_cost,
         "improve": options.improve,
         "seed": options.seed,
         "max_iterations": options.max_iterations,
         "max_no_improvement": options.max_no_improvement,
+        "threads": options.threads,
         "enforce_capacity": options.enforce_capacity,
         "enforce_precedence": options.enforce_precedence,
     }
