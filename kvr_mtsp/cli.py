@@ -442,6 +442,8 @@ def solve_command(args: argparse.Namespace) -> int:
         return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
     limit_text = limit_line(args.time_limit, own_limit, sets_time_limit(view))
+    if args.wall_time_limit is not None:
+        limit_text += f", {fmt(args.wall_time_limit)} s wall clock (from --wall-time-limit)"
     write_summary(args.instance, result, limit_text, sys.stdout, stopped_by, console.memory_stop, result.found_by)
     if args.output:
         try:

@@ -82,6 +82,7 @@ class TestWallClockLimit:
         instance.write_text(json.dumps(five_nodes()))
         solved = run_cli("solve", str(instance), "--wall-time-limit", "5", "--quiet", cwd=tmp_path)
         assert solved.returncode == 0, solved.stderr
+        assert "5.0 s wall clock (from --wall-time-limit)" in solved.stdout
         refused = run_cli("solve", str(instance), "--wall-time-limit", "0", cwd=tmp_path)
         assert refused.returncode == 2 and "--wall-time-limit" in refused.stderr
         helped = run_cli("solve", "--help", cwd=tmp_path)
