@@ -5,7 +5,7 @@ import math
 from pathlib import Path
 
 COLUMNS = (
-    "instance", "n", "m", "obj", "ref", "focal", "gap %", "engine", "gap %", "first sol. s", "last impr. s",
+    "instance", "n", "m", "obj", "ref", "focal", "gap %", "engine", "threads", "gap %", "first sol. s", "last impr. s",
     "OR-Tools", "gap %", "PyVRP", "gap %", "engine/OR", "focal labels/CPU s", "peak MB",
 )
 # Columns of the LKH-3 peer, present only in runs that were given its path.
@@ -56,7 +56,8 @@ def table_rows(rows: list[dict]) -> list[list[str]]:
         peaks = [s.get("peak_rss_mb") for s in (focal, engine) if s.get("peak_rss_mb") is not None]
         out.append([
             row["instance"], str(row["n"]), str(row["m"]), row["objective"].replace("min_", "min-"), ref_text,
-            _figure(focal), _num(focal.get("gap_pct")), _figure(engine), _num(engine.get("gap_pct")),
+            _figure(focal), _num(focal.get("gap_pct")), _figure(engine), str(row.get("threads", 1)),
+            _num(engine.get("gap_pct")),
             _num(engine.get("first_solution_s")), _num(engine.get("last_improvement_s")),
             _figure(row["ortools"]), _num(row["ortools"].get("gap_pct")),
             _figure(row["pyvrp"]), _num(row["pyvrp"].get("gap_pct")),

@@ -1,7 +1,7 @@
 """Benchmark: our solver, with and without its improvement engine, against OR-Tools, PyVRP and LKH-3.
 
 Usage: python -m benchmarks.run [--quick | --large | --suite NAME] [--budget S] [--instances NAME ...]
-                                [--instance-file PATH ...] [--seed N] [--lkh PATH] [--no-peer]
+                                [--instance-file PATH ...] [--seed N] [--threads N] [--lkh PATH] [--no-peer]
                                 [--no-ortools] [--no-pyvrp] [--no-plots] [--out DIR]
 
 Up to five solvers per instance, each with the same CPU budget on one thread:
@@ -9,7 +9,10 @@ Up to five solvers per instance, each with the same CPU budget on one thread:
 "improve" true and the given seed), OR-Tools, PyVRP (min-sum only) and, when
 its executable is given with --lkh, LKH-3 (one agent type only). Each
 solve runs in a child process (one at a time); every solution is checked by
-kvr_mtsp.checker before any figure of it is reported.
+kvr_mtsp.checker before any figure of it is reported. With --threads N
+(default 1) above 1, "engine" runs N threads with the budget as its
+wall-clock limit (and N times the budget as its processor-time limit);
+the table's "threads" column says which.
 Writes results.json, table.md and the plots to the output directory
 (default benchmarks/results/<mode>-<timestamp>/) and prints the table.
 """
@@ -49,6 +52,8 @@ def parse_args(argv):
     p.add_argument("--instance-file", nargs="+", type=Path, default=[], metavar="PATH",
                    help="extra instance documents to run")
     p.add_argument("--seed", type=int, default=0, help="seed of our improvement engine (default 0)")
+    p.add_argument("--threads", type=int, default=1,
+                   help="threads of our engine; above 1 the budget is wall-clock seconds (default 1)")
     p.add_argument("--lkh", metavar="PATH", help="the LKH-3 executable (without it: no LKH-3 column)")
     p.add_argument("--no-peer", action="store_true", help="skip every peer")
     p.add_argument("--no-ortools", action="store_true", help="skip OR-Tools")
@@ -96,14 +101,15 @@ def instance_paths(args) -> list[Path]:
 
 
 def run_child(engine: str, path: Path, budget: float, work: Path, seed: int = 0,
-              extra: tuple[str, ...] = ()) -> tuple[dict | None, str | None]:
-    """Runs one solve in a fresh interpreter (`extra`: further worker
-    arguments after the seed); returns (record, error)."""
+              threads: int = 1, extra: tuple[str, ...] = ()) -> tuple[dict | None, str | None]:
+    """Runs one solve in a fresh interpreter (`threads`: the engine's;
+    `extra`: further worker arguments after them); returns (record, error)."""
     stem = path.name.split(".")[0]
     out = work / f"{stem}.{engine}.json"
     log = work / f"{stem}.{engine}.log"
     env = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [str(ROOT), os.environ.get("PYTHONPATH")])))
-    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out), str(seed), *extra]
+    cmd = [sys.executable, "-m", "benchmarks.worker", engine, str(path), repr(budget), str(out), str(seed),
+           str(threads), *extra]
     try:
         with open(log, "w") as log_file:
             proc = subprocess.run(cmd, cwd=work, env=env, stdout=log_file, stderr=subprocess.STDOUT,
@@ -216,11 +222,14 @@ def skipped_peers(args) -> dict[str, str]:
     return skip
 
 
-def prepared_engine_document(doc: dict, path: Path, work: Path, seed: int) -> Path:
+def prepared_engine_document(doc: dict, path: Path, work: Path, seed: int, threads: int = 1,
+                             budget: float | None = None) -> Path:
     """A copy of a large document with "improve" and "seed" set, which the
     worker hands to the module as a file (no Python copy in its memory)."""
     prepared = work / f"{path.stem}.engine-input.json"
     options = dict(doc.get("options", {}), improve=True, seed=seed)
+    if threads > 1:
+        options.update(threads=threads, wall_time_limit=budget)
     prepared.write_text(json.dumps(dict(doc, options=options), separators=(",", ":")))
     return prepared
 
@@ -235,7 +244,7 @@ def focal_refusal(doc: dict) -> str | None:
 
 
 def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str, str], seed: int = 0,
-                   lkh: str | None = None, focal: bool = True) -> dict:
+                   lkh: str | None = None, focal: bool = True, threads: int = 1) -> dict:
     """One instance with every solver; budget None: the document's own time
     limit; lkh None: no LKH-3 entry in the row."""
     doc = json.loads(path.read_text())
@@ -246,7 +255,7 @@ def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str,
     row = {
         "instance": doc.get("name", path.stem), "file": str(path), "n": len(doc["nodes"]), "m": len(doc["agents"]),
         "objective": objective_kind(doc), "scale": doc.get("scale", 1.0), "reference": meta.get("reference"),
-        "notes": meta.get("notes", []), "budget_cpu_s": budget,
+        "notes": meta.get("notes", []), "budget_cpu_s": budget, "threads": threads,
     }
     for key, engine, _ in SOLVERS:
         if key == "lkh" and lkh is None:
@@ -263,9 +272,10 @@ def bench_instance(path: Path, budget: float | None, work: Path, skip: dict[str,
         evaluate = evaluate_ours if key in OURS else evaluate_peer
         source = path
         if large and key == "engine":
-            engine, source = "kvr-file", prepared_engine_document(doc, path, work, seed)
+            engine, source = "kvr-file", prepared_engine_document(doc, path, work, seed, threads, budget)
         extra = (str(Path(lkh).resolve()),) if key == "lkh" else ()
-        row[key] = evaluate(doc, *run_child(engine, source, budget, work, seed, extra))
+        row[key] = evaluate(doc, *run_child(engine, source, budget, work, seed,
+                                            threads if key == "engine" else 1, extra))
         row[key]["gap_pct"] = _gap(row[key]["objective"], row["reference"])
     engine, peer = row["engine"]["objective"], row["ortools"]["objective"]
     row["ratio"] = engine / peer if engine is not None and peer else None
@@ -343,12 +353,14 @@ def main(argv=None) -> int:
     for path in iterator:
         if hasattr(iterator, "set_postfix_str"):
             iterator.set_postfix_str(path.stem)
-        rows.append(bench_instance(path, budget, work, skip, args.seed, args.lkh, focal=not args.suite))
+        rows.append(bench_instance(path, budget, work, skip, args.seed, args.lkh, focal=not args.suite,
+                                   threads=args.threads))
 
     summary = {
         "mode": mode, "budget_cpu_s": budget, "date": datetime.datetime.now().isoformat(timespec="seconds"),
         "nproc": os.cpu_count(), "machine": platform.machine(), "python": platform.python_version(),
-        "commit": _commit(), "engine_seed": args.seed, "load_average": {"before": load_before, "after": _load()},
+        "commit": _commit(), "engine_seed": args.seed, "engine_threads": args.threads,
+        "load_average": {"before": load_before, "after": _load()},
         "peers": _peer_versions(skip, args.lkh),
         "mean_gap_minmax_bks": mean_gaps(rows),
         "definitions": {

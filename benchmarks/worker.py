@@ -1,6 +1,6 @@
 """Runs one solve in its own process and writes what it measured as JSON.
 
-Usage: python -m benchmarks.worker {kvr-focal,kvr-engine,kvr-file,ortools,pyvrp,lkh} INSTANCE BUDGET OUT [SEED [LKH]]
+Usage: python -m benchmarks.worker {kvr-focal,kvr-engine,kvr-file,ortools,pyvrp,lkh} INSTANCE BUDGET OUT [SEED [THREADS [LKH]]]
 
 kvr-focal: our solver with "improve" false (the focal search and its
 post-optimisers alone); kvr-engine: "improve" true with the given "seed"
@@ -8,6 +8,9 @@ post-optimisers alone); kvr-engine: "improve" true with the given "seed"
 solution leaves of the budget. Both override only those options of the
 document. kvr-file: our solver on the document as it is, read by the module
 from the file (the large suite writes one with "improve" and "seed" set).
+THREADS (default 1) above 1 runs kvr-engine with that many "threads" and
+BUDGET as its "wall_time_limit", its processor-time limit THREADS * BUDGET
+(kvr-file: the document sets them, BUDGET * THREADS is its time limit).
 lkh: the LKH-3 executable given as LKH, run in a directory beside OUT; its
 processor time and peak memory are those of LKH-3's own process.
 
@@ -41,7 +44,7 @@ def _measured(solve) -> dict:
     return {"result": result, "cpu_time": cpu, "wall_time": wall, "rss_before_kb": rss_before}
 
 
-def run_kvr(text: str, budget: float, improve: bool, seed: int) -> dict:
+def run_kvr(text: str, budget: float, improve: bool, seed: int, threads: int = 1) -> dict:
     import _kvr_core
 
     doc = json.loads(text)
@@ -49,8 +52,10 @@ def run_kvr(text: str, budget: float, improve: bool, seed: int) -> dict:
     options["improve"] = improve
     if improve:
         options["seed"] = seed
+    if improve and threads > 1:
+        options.update(threads=threads, wall_time_limit=budget)
     text = json.dumps(doc)
-    return _measured(lambda: dict(_kvr_core.solve_json_str(text, budget)))
+    return _measured(lambda: dict(_kvr_core.solve_json_str(text, budget * threads if improve else budget)))
 
 
 def _run_peer(peer, library: str, text: str, solve) -> dict:
@@ -100,7 +105,7 @@ def run_lkh(text: str, budget: float, seed: int, lkh: str, work: str) -> dict:
 
 RUNS = {
     "kvr-focal": lambda text, budget, seed: run_kvr(text, budget, False, seed),
-    "kvr-engine": lambda text, budget, seed: run_kvr(text, budget, True, seed),
+    "kvr-engine": lambda text, budget, seed, threads=1: run_kvr(text, budget, True, seed, threads),
     "ortools": run_ortools,
     "pyvrp": run_pyvrp,
 }
@@ -109,15 +114,16 @@ RUNS = {
 def main(argv: list[str]) -> int:
     engine, instance, budget, out = argv[0], argv[1], float(argv[2]), argv[3]
     seed = int(argv[4]) if len(argv) > 4 else 0
+    threads = int(argv[5]) if len(argv) > 5 else 1
     if engine == "kvr-file":
-        record = run_kvr_file(instance, budget)
+        record = run_kvr_file(instance, budget * threads)
     elif engine == "lkh":
         with open(instance, encoding="utf-8") as f:
-            record = run_lkh(f.read(), budget, seed, argv[5], out + ".lkh")
+            record = run_lkh(f.read(), budget, seed, argv[6], out + ".lkh")
     else:
         with open(instance, encoding="utf-8") as f:
             text = f.read()
-        record = RUNS[engine](text, budget, seed)
+        record = RUNS[engine](text, budget, seed, threads) if engine == "kvr-engine" else RUNS[engine](text, budget, seed)
     # LKH-3's figures are those of its own process, not of this interpreter.
     record["peak_rss_kb"] = record.pop("child_peak_rss_kb", None) or resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     with open(out, "w", encoding="utf-8") as f:

@@ -43,6 +43,7 @@ from typing import Any, Union
 import _kvr_core
 
 from kvr_mtsp.console import to_python
+from kvr_mtsp.cores import available_cores
 from kvr_mtsp.instance import InstanceView
 from kvr_mtsp.sources import DICT, PATH, TEXT, source  # noqa: F401 - PATH: for callers of source()
 
@@ -140,21 +141,27 @@ class Route:
 
 @dataclass(frozen=True)
 class AnytimePoint:
-    """An improving solution: processor seconds since the start, its longest and total route cost."""
+    """An improving solution: processor seconds since the start, its longest
+    and total route cost, and wall-clock seconds since the start (None
+    unless the solve had a wall-clock limit)."""
 
     time: float
     max_cost: float
     sum_cost: float
     extra: Extra = ()
+    wall_time: float | None = None
 
     KEYS = ("time", "max_cost", "sum_cost")
 
     @classmethod
     def from_dict(cls, point: Mapping[str, Any]) -> AnytimePoint:
-        return cls(*(point[key] for key in cls.KEYS), extra=_extra(point, cls.KEYS))
+        return cls(*(point[key] for key in cls.KEYS), extra=_extra(point, cls.KEYS + ("wall_time",)),
+                   wall_time=point.get("wall_time"))
 
     def to_dict(self) -> dict[str, Any]:
-        return {"time": self.time, "max_cost": self.max_cost, "sum_cost": self.sum_cost, **dict(self.extra)}
+        wall = {} if self.wall_time is None else {"wall_time": self.wall_time}
+        return {"time": self.time, "max_cost": self.max_cost, "sum_cost": self.sum_cost, **wall,
+                **dict(self.extra)}
 
 
 @dataclass(frozen=True)
@@ -330,6 +337,7 @@ def solve(
     instance: InstanceInput,
     *,
     time_limit: float | None = None,
+    wall_time_limit: float | None = None,
     improve: bool = True,
     seed: int = 0,
     max_iterations: int | None = None,
@@ -339,6 +347,7 @@ def solve(
     enforce_capacity: bool = True,
     enforce_precedence: bool = True,
     schedule: bool = True,
+    threads: int | None = None,
     on_progress: Callable[[_kvr_core.ProgressRecord], object] | None = None,
 ) -> SolveResult:
     """Solves `instance` (a path, a JSON text or a dict) and returns a SolveResult.
@@ -347,8 +356,11 @@ def solve(
     when given (None keeps the document's own), with the meaning the
     option has in the document:
 
-    `time_limit`: processor seconds of search (ValueError unless it is a
-    positive finite number). `improve`: whether the improvement engine
+    `time_limit`: processor seconds of search, of every thread together
+    (ValueError unless it is a positive finite number). `wall_time_limit`:
+    wall-clock seconds of search (ValueError unless positive and finite);
+    the solve ends at whichever limit it reaches first, and each entry of
+    `anytime` then carries its `wall_time`. `improve`: whether the improvement engine
     improves the focal search's first solution. `seed`: the engine's random
     seed. `max_iterations`: engine iterations (0 or less: no limit).
     `max_no_improvement`: engine iterations in a row without a better
@@ -363,7 +375,10 @@ def solve(
     pairs are honoured (both are off in the module's own entries).
     `schedule` (default on): each route carries its `stops`, the arrival,
     start of service, departure and load at every node (off in the module's
-    own entries). A value
+    own entries). `threads`: threads of the improvement engine, one island each (None:
+    the cores this process may use, `kvr_mtsp.cores.available_cores()`;
+    the module's own default is 1). With a fixed `seed`, `max_iterations`
+    and `threads` a solve gives the same result every time. A value
     of the wrong type raises ValueError naming the
     option.
 
@@ -382,10 +397,11 @@ def solve(
     """
     return solve_with(
         instance,
-        {"improve": improve, "seed": seed, "max_iterations": max_iterations,
+        {"improve": improve, "seed": seed, "max_iterations": max_iterations, "wall_time_limit": wall_time_limit,
          "max_no_improvement": max_no_improvement, "memory_limit_mb": memory_limit_mb,
          "missing_cost": missing_cost, "enforce_capacity": enforce_capacity,
-         "enforce_precedence": enforce_precedence, "schedule": schedule},
+         "enforce_precedence": enforce_precedence, "schedule": schedule,
+         "threads": available_cores() if threads is None else threads},
         time_limit=time_limit,
         on_progress=on_progress,
     )
@@ -421,8 +437,12 @@ def solve_with(
     options are set in it and its cost matrices move into the solve.
     `on_console` takes the solver's console records, of the reading and of
     the solve (by default: warnings and logging, see kvr_mtsp.console)."""
-    if time_limit is not None and not (math.isfinite(time_limit) and time_limit > 0):
-        raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
+    threads = options.get("threads")
+    if threads is not None and not (isinstance(threads, int) and threads >= 1):
+        raise ValueError(f"threads must be a whole number of at least 1, not {threads!r}")
+    for name, seconds in (("time_limit", time_limit), ("wall_time_limit", options.get("wall_time_limit"))):
+        if seconds is not None and not (isinstance(seconds, (int, float)) and math.isfinite(seconds) and seconds > 0):
+            raise ValueError(f"{name} must be a positive finite number of seconds, not {seconds!r}")
     problem = instance if isinstance(instance, _kvr_core.Problem) else read(instance, on_console)
     settings = problem.options()
     for key, value in options.items():

@@ -47,6 +47,7 @@ from collections.abc import Callable, Iterable, Mapping
 from dataclasses import dataclass, field
 from typing import Any
 
+from kvr_mtsp.cores import available_cores
 from kvr_mtsp.json_text import JsonTextError, loads
 
 # Outcome statuses: the solver's own two, and "error" for an instance that
@@ -103,6 +104,7 @@ def solve_many(
     enforce_capacity: bool = True,
     enforce_precedence: bool = True,
     schedule: bool = True,
+    threads: int | None = None,
     workers: int | None = None,
     solve_function: Callable[..., Any] | None = None,
     on_outcome: Callable[[BatchOutcome], Any] | None = None,
@@ -111,13 +113,16 @@ def solve_many(
     `kvr_mtsp.solve`) and returns one BatchOutcome per instance, in input order.
 
     `time_limit`, `improve`, `seed`, `enforce_capacity`,
-    `enforce_precedence`, `schedule`: passed to every
-    solve (a `seed` of None keeps each document's own). `client`: a `distributed.Client`; None
+    `enforce_precedence`, `schedule`, `threads`: passed to every
+    solve (a `seed` of None keeps each document's own). `threads` (the
+    improvement engine's threads per solve): None divides the cores this
+    process may use among the cluster's concurrent solves (its worker
+    threads), at least 1 each; give it for a cluster on other machines. `client`: a `distributed.Client`; None
     starts a local cluster of `workers` processes (default: the cores this
     process may use) for this call. `solve_function`: what the solving
     processes call instead of `kvr_mtsp.solve`, with the instance document
-    (a dict) and the keyword arguments time_limit, improve, seed and
-    enforce_capacity, enforce_precedence, schedule; it must
+    (a dict) and the keyword arguments time_limit, improve, seed,
+    enforce_capacity, enforce_precedence, schedule and threads; it must
     return a SolveResult and pickle by name (a module-level function, or a
     functools.partial of one), its module importable on the workers.
     `on_outcome`: called in this process with each outcome as it arrives.
@@ -137,8 +142,10 @@ def solve_many(
 
     if time_limit is not None:
         _check_time_limit(time_limit)
+    if threads is not None and not (isinstance(threads, int) and threads >= 1):
+        raise ValueError(f"threads must be a whole number of at least 1, not {threads!r}")
     settings = {"time_limit": time_limit, "improve": improve, "seed": seed, "enforce_capacity": enforce_capacity,
-                "enforce_precedence": enforce_precedence, "schedule": schedule}
+                "enforce_precedence": enforce_precedence, "schedule": schedule, "threads": threads}
     prepared = [_prepare(index, instance) for index, instance in enumerate(instances)]
     outcomes: list[BatchOutcome | None] = [None] * len(prepared)
 
@@ -170,6 +177,8 @@ def solve_many(
     if todo:
         with _session(client, workers) as session:
             _check_workers(session)
+            if threads is None:
+                settings["threads"] = threads_per_solve(sum(session.nthreads().values()))
             tasks = _Tasks(session, prepared, todo, settings, solve_function)
             try:
                 try:
@@ -188,10 +197,13 @@ def solve_many(
 
 def default_workers() -> int:
     """The cores this process may run on."""
-    try:
-        return len(os.sched_getaffinity(0))
-    except AttributeError:  # not on Linux
-        return os.cpu_count() or 1
+    return available_cores()
+
+
+def threads_per_solve(concurrent: int) -> int:
+    """The improvement engine's threads for each of `concurrent` solves
+    sharing the cores this process may use: an equal share, at least 1."""
+    return max(1, available_cores() // max(1, concurrent))
 
 
 def local_cluster(workers: int | None = None, **options: Any) -> Any:
@@ -474,10 +486,14 @@ def solve_in_worker(document: dict[str, Any], settings: dict[str, Any],
     reply then holds its best solution so far, or no result when it had none),
     and a task that has not started its solve returns {"result": None}.
 
-    The solve runs in its own process for two reasons: the module holds
-    Python's global lock while it solves, which would stop the worker from
-    reporting finished tasks and heartbeats to the scheduler until the solve
-    ends; and a fresh process measures the solve's own peak memory."""
+    The solve runs in its own process although the module releases
+    Python's global lock while it solves (so a solve in the worker itself
+    would no longer stop its heartbeats): a fresh process measures the
+    solve's own peak memory, which the worker's high-water mark, shared with
+    every task it ran before, cannot; and a crash, an out-of-memory kill or
+    a runaway solve ends that process alone, not the worker with its other
+    tasks. Starting the interpreter costs about 0.1 s per solve
+    (benchmarks/batch_overhead.py), small beside solves of seconds."""
     import pickle
     import subprocess
 

@@ -89,6 +89,9 @@ def register(commands: Any) -> None:
     batch.add_argument("--schedule", action=argparse.BooleanOptionalAction, default=True,
                        help="give each route its schedule: arrival, start, departure and load per stop "
                             '(the option "schedule"; default: on)')
+    batch.add_argument("--threads", type=positive_whole("threads"), default=None, metavar="N",
+                       help="threads of the improvement engine per solve (default: the cores divided among "
+                            "the concurrent solves, at least 1)")
     batch.add_argument("--force", action="store_true", help="solve again instances whose result exists")
     batch.set_defaults(run=batch_command)
 
@@ -294,7 +297,7 @@ def batch_command(args: argparse.Namespace) -> int:
     except OSError as error:
         return fail(f"cannot write to {args.out}: {error.strerror or error}")
 
-    settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed,
+    settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed, "threads": args.threads,
                 "enforce_capacity": args.capacity,
                 "enforce_precedence": args.precedence, "schedule": args.schedule}
     targets = [os.path.join(args.out, name) for name in result_names(paths)]
@@ -331,6 +334,7 @@ def batch_command(args: argparse.Namespace) -> int:
                                    time_limit=args.time_limit, improve=args.improve, seed=args.seed,
                                    enforce_capacity=args.capacity,
                                    enforce_precedence=args.precedence, schedule=args.schedule,
+                                   threads=args.threads,
                                    on_outcome=record)
         except KeyboardInterrupt:
             interrupted = True

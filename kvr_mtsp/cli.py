@@ -1,9 +1,9 @@
 """Command line: solve a JSON instance and print a readable summary.
 
-    kvr-mtsp solve INSTANCE.json [--time-limit S] [--output RESULT.json] [--verbose] [--quiet]
+    kvr-mtsp solve INSTANCE.json [--time-limit S] [--wall-time-limit S] [--output RESULT.json] [--verbose] [--quiet]
                    [--missing-cost C] [--memory-limit-mb MB]
                    [--improve | --no-improve] [--seed N] [--max-iterations N]
-                   [--max-no-improvement N] [--capacity | --no-capacity]
+                   [--max-no-improvement N] [--threads N] [--capacity | --no-capacity]
                    [--precedence | --no-precedence] [--schedule | --no-schedule]
                    [--plot ROUTES.png]
     kvr-mtsp --version
@@ -67,6 +67,7 @@ from kvr_mtsp.usage import (
     add_solve_switches,
     finite_number,
     positive_seconds,
+    positive_whole,
     read_bytes,
     write_atomically,
 )
@@ -88,7 +89,16 @@ def build_parser() -> argparse.ArgumentParser:
         type=positive_seconds,
         default=None,
         metavar="S",
-        help="processor seconds of search (positive); replaces the instance's own limit",
+        help="processor seconds of search (positive), of every thread together; replaces the instance's "
+        "own limit",
+    )
+    solve.add_argument(
+        "--wall-time-limit",
+        type=positive_seconds,
+        default=None,
+        metavar="S",
+        help='wall-clock seconds of search (positive; sets the option "wall_time_limit"); the solve ends at '
+        "whichever limit comes first",
     )
     solve.add_argument(
         "--output",
@@ -125,6 +135,14 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="N",
         help="end the improvement engine after N iterations without a better solution (0: no limit; "
         f"default: the instance's own option, else {MAX_NO_IMPROVEMENT})",
+    )
+    solve.add_argument(
+        "--threads",
+        type=positive_whole("threads"),
+        metavar="N",
+        help="threads of the improvement engine (sets the option \"threads\"; default: the cores this "
+        "process may use); the processor-time limit counts every thread, so N threads use it up about N "
+        "times as fast as the wall clock: see --wall-time-limit",
     )
     solve.add_argument(
         "--schedule",
@@ -183,11 +201,13 @@ def flag_options(args: argparse.Namespace, memory_limit_mb: float | None) -> dic
     """The options the flags set (None: the document's own)."""
     return {
         "improve": args.improve,
+        "wall_time_limit": args.wall_time_limit,
         "missing_cost": args.missing_cost,
         "memory_limit_mb": memory_limit_mb,
         "seed": args.seed,
         "max_iterations": args.max_iterations,
         "max_no_improvement": args.max_no_improvement,
+        "threads": args.threads,
         "enforce_capacity": args.capacity,
         "enforce_precedence": args.precedence,
         "schedule": args.schedule,
@@ -436,6 +456,8 @@ def solve_command(args: argparse.Namespace) -> int:
         return exit_status(signum)
     stopped_by = signal.Signals(received[0]).name if received else None
     limit_text = limit_line(args.time_limit, own_limit, sets_time_limit(view))
+    if args.wall_time_limit is not None:
+        limit_text += f", {fmt(args.wall_time_limit)} s wall clock (from --wall-time-limit)"
     write_summary(args.instance, result, limit_text, sys.stdout, stopped_by, console.memory_stop, result.found_by,
                   schedule=args.verbose)
     if args.output:

@@ -24,7 +24,7 @@ SENT = ("objective", "time_limit", "improve", "seed", "max_iterations", "max_no_
         "enforce_precedence")
 # The options a call sets, beside time_limit: each argument of kvr_mtsp.solve with a value the documents below do not hold.
 PER_CALL = {"improve": False, "seed": 9, "max_iterations": 17, "max_no_improvement": 23, "memory_limit_mb": 321.0,
-            "missing_cost": 500.0, "enforce_precedence": False}
+            "missing_cost": 500.0, "enforce_precedence": False, "wall_time_limit": 0.75}
 
 
 @pytest.fixture
@@ -79,9 +79,10 @@ class TestInstanceForms:
             batch._prepare(0, 1.5)
 
     @pytest.mark.parametrize("limit", [0, -1, float("nan"), float("inf")])
-    def test_time_limit_must_be_positive_and_finite(self, make_doc, limit):
-        with pytest.raises(ValueError, match="time_limit must be a positive finite number of seconds"):
-            kvr_mtsp.solve(make_doc(3), time_limit=limit)
+    @pytest.mark.parametrize("name", ["time_limit", "wall_time_limit"])
+    def test_time_limits_must_be_positive_and_finite(self, make_doc, limit, name):
+        with pytest.raises(ValueError, match=f"^{name} must be a positive finite number of seconds"):
+            kvr_mtsp.solve(make_doc(3), **{name: limit})
 
 
 class TestOptions:
@@ -113,7 +114,7 @@ class TestOptions:
         monkeypatch.setattr(api._kvr_core, "solve_problem", call)
         doc = make_doc(3)
         own = {"improve": True, "seed": 3, "max_iterations": 4, "max_no_improvement": 6, "memory_limit_mb": 654.0,
-               "missing_cost": 800.0, "enforce_precedence": True}
+               "missing_cost": 800.0, "enforce_precedence": True, "wall_time_limit": 2.0}
         doc["options"].update(own)
         kvr_mtsp.solve(doc, time_limit=1, **{key: PER_CALL[key]})
         # improve and seed have defaults of their own (True and 0); None keeps the document's value.

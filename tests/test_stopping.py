@@ -1,4 +1,5 @@
-"""When a solve ends: the engine's no-improvement limit ("max_no_improvement")
+"""When a solve ends: the wall-clock limit ("wall_time_limit") beside the
+processor-time limit, the engine's no-improvement limit ("max_no_improvement")
 through every entry, an instance that no route can serve failing at once with
 its reason, and documents too large for the memory budget refused up front."""
 from __future__ import annotations
@@ -6,6 +7,7 @@ from __future__ import annotations
 import json
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -34,6 +36,57 @@ def five_nodes() -> dict:
         "constraints": [{"kind": "assignment", "items": [{"node": i, "types": ["van"]} for i in range(5)]}],
         "options": {"objective": "min_max"},
     }
+
+
+class TestWallClockLimit:
+    """Processor time stands still while the solve waits (here: in a slow
+    progress callable), the wall clock does not: only the wall-clock limit
+    ends such a solve."""
+
+    @staticmethod
+    def slow_doc(**options) -> dict:
+        from conftest import long_search_doc
+
+        doc = long_search_doc(60.0)
+        doc["options"].update(options)
+        return doc
+
+    @staticmethod
+    def sleeper(record):
+        time.sleep(0.05)
+
+    @pytest.mark.parametrize("improve", [False, True])
+    def test_the_wall_clock_ends_a_solve_whose_processor_time_is_far_from_its_limit(self, improve):
+        result = core.solve_json_str(json.dumps(self.slow_doc(wall_time_limit=1.0, improve=improve, seed=1)),
+                                     on_progress=self.sleeper)
+        assert result["status"] == "success" and result["timeout"] is True
+        # Far below the 60 processor seconds the document allows.
+        assert result["statistics"]["solve_time"] < 30
+        walls = [entry["wall_time"] for entry in result["anytime"]]
+        assert walls == sorted(walls) and walls[-1] <= result["statistics"]["solve_time"]
+
+    def test_without_a_wall_clock_limit_the_trace_keeps_its_keys(self):
+        doc = five_nodes()
+        doc["options"]["time_limit"] = 1
+        result = core.solve_json_str(json.dumps(doc))
+        assert result["anytime"] and all(set(entry) == {"time", "max_cost", "sum_cost"} for entry in result["anytime"])
+        doc["options"]["wall_time_limit"] = 5
+        typed = kvr_mtsp.solve(doc)
+        assert all(point.wall_time is not None for point in typed.anytime)
+        assert typed.to_dict()["anytime"] == [point.to_dict() for point in typed.anytime]
+        assert "wall_time" in typed.to_dict()["anytime"][0]
+
+    def test_options_and_command_line(self, tmp_path):
+        assert core.Options().wall_time_limit == 0
+        instance = tmp_path / "five.json"
+        instance.write_text(json.dumps(five_nodes()))
+        solved = run_cli("solve", str(instance), "--wall-time-limit", "5", "--quiet", cwd=tmp_path)
+        assert solved.returncode == 0, solved.stderr
+        assert "5.0 s wall clock (from --wall-time-limit)" in solved.stdout
+        refused = run_cli("solve", str(instance), "--wall-time-limit", "0", cwd=tmp_path)
+        assert refused.returncode == 2 and "--wall-time-limit" in refused.stderr
+        helped = run_cli("solve", "--help", cwd=tmp_path)
+        assert "wall-clock seconds" in helped.stdout and "processor seconds" in helped.stdout
 
 
 class TestNoImprovementLimit:

@@ -33,6 +33,9 @@ struct Result {
   double cpu_seconds = 0;
   bool timeout = false;
   double last_update_time = 0;
+  // Wall-clock seconds since the solve started at which this solution was
+  // found (the entries of the anytime log).
+  double wall_seconds = 0;
 };
 
 }  // namespace tarsel

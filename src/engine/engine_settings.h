@@ -26,6 +26,9 @@ struct EngineSettings {
   // Processor seconds on `clock` at which the run ends.
   double deadline = 0;
   std::function<double()> clock;
+  // Seconds on `wall_clock` at which the run ends; no wall clock: no such end.
+  double wall_deadline = 0;
+  std::function<double()> wall_clock;
   InterruptCheck* interrupt = nullptr;  // the solve's Ctrl-C check (may be null)
   // Bytes the engine's own stores (population, work solutions, tables of
   // its own) may hold; the population shrinks to fit, and a budget too
@@ -34,6 +37,13 @@ struct EngineSettings {
   // Called with (clock time, solution) for every solution better than all
   // before it, the starting solution included.
   std::function<void(double, const Result&)> on_improvement;
+  // Every `exchange_every` iterations (0: never), after a child, `exchange`
+  // is called with the best solution of the run so far (null before the
+  // first); a solution it returns (null: none) joins the population as a
+  // starting solution would, and becomes the run's best when it is better.
+  // What it returns need only stay valid until it returns again.
+  int64_t exchange_every = 0;
+  std::function<const Result*(const Result* best)> exchange;
 };
 
 // What a run of the engine gives back.

@@ -117,6 +117,7 @@ class Engine {
     if (rules_.HasLoads()) penalties_.SetOverloadWeight(CostPerDemand(rules_));
     evaluator_.Attach(tables);
     stop_ = [this] { return StopNow(); };
+    next_exchange_ = settings.exchange_every;
   }
 
   EngineOutcome Run(const Result* start) {
@@ -146,6 +147,7 @@ class Engine {
         Restart();
         ++outcome.restarts;
       }
+      Exchange();
     }
     outcome.stopped_early = stopped_;
     outcome.iterations = iterations_;
@@ -221,6 +223,15 @@ class Engine {
     Populate();
   }
 
+  // At each multiple of the exchange interval the iterations have passed:
+  // hands out the best solution and takes in the one the exchange gives.
+  void Exchange() {
+    if (!settings_.exchange || settings_.exchange_every <= 0 || iterations_ < next_exchange_) return;
+    next_exchange_ = (iterations_ / settings_.exchange_every + 1) * settings_.exchange_every;
+    const Result* incoming = settings_.exchange(best_ ? &*best_ : nullptr);
+    if (incoming != nullptr && LoadResult(*incoming, rules_, penalties_.Weights(), work_)) Keep(work_);
+  }
+
   // Whether "max_iterations" or "max_no_improvement" ends the run: both
   // count iterations, so a run they end is the same on every machine.
   bool IterationsDone() const {
@@ -233,6 +244,7 @@ class Engine {
     if (stopped_) return true;
     const double now = settings_.clock ? settings_.clock() : 0.0;
     if (settings_.clock && now > settings_.deadline) stopped_ = true;
+    if (settings_.wall_clock && settings_.wall_clock() > settings_.wall_deadline) stopped_ = true;
     if (settings_.interrupt != nullptr && settings_.interrupt->Poll(now)) stopped_ = true;
     return stopped_;
   }
@@ -412,6 +424,7 @@ class Engine {
   size_t since_improvement_ = 0;  // children since the last better solution (restarts)
   int64_t iterations_ = 0;        // constructions and children so far
   int64_t last_improvement_ = 0;  // the iteration of the last better solution
+  int64_t next_exchange_ = 0;     // the iteration count of the next exchange
   std::vector<char> used_;
   std::vector<size_t> tour_first_;
   std::vector<size_t> tour_second_;

@@ -21,7 +21,7 @@ std::vector<AnytimePoint> ImprovingPoints(const std::vector<std::pair<double, Re
     const CostTotals totals = TotalsOf(snapshot.times);
     const double value = totals.ValueFor(objective);
     if (value < best - kImprovement) {
-      points.push_back(AnytimePoint{time, totals.max_cost, totals.sum_cost});
+      points.push_back(AnytimePoint{time, totals.max_cost, totals.sum_cost, snapshot.wall_seconds});
       best = value;
     }
   }

@@ -34,6 +34,7 @@ struct AnytimePoint {
   double time = 0.0;
   double max_cost = 0.0;
   double sum_cost = 0.0;
+  double wall_time = 0.0;  // wall-clock seconds since the solve started
 };
 
 // The entries of `log` (time, snapshot) that improve on every earlier kept

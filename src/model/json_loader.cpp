@@ -209,10 +209,11 @@ struct ConstraintPlace {
 constexpr const char* kDocumentKeys[] = {"nodes",   "agents", "costs", "constraints",
                                          "options", "name",   "scale", "benchmark"};
 constexpr const char* kOptionKeys[] = {"return_to_end", "objective",       "time_limit",
+                                       "wall_time_limit",
                                        "missing_cost",  "memory_limit_mb", "improve",
                                        "seed",          "max_iterations",
                                        "max_no_improvement", "enforce_capacity", "enforce_precedence",
-                                       "schedule"};
+                                       "schedule", "threads"};
 
 template <size_t N>
 void WarnAboutUnknownKeys(const json& object, const char* const (&known)[N], const char* where) {
@@ -292,6 +293,7 @@ void ReadOptions(const json& options, Options& out, KeyInReading& key) {
                    objective, "\"; using min_sum (known objectives: min_max, min_sum)");
   }
   out.time_limit = key.Value(options, "time_limit", 60.0);
+  out.wall_time_limit = key.Value(options, "wall_time_limit", 0.0);
   out.memory_limit_mb = key.Value(options, "memory_limit_mb", DefaultMemoryLimitMb());
   out.improve = key.Value(options, "improve", false);
   out.seed = OptionalInt64Option(options, "seed", key);
@@ -301,6 +303,8 @@ void ReadOptions(const json& options, Options& out, KeyInReading& key) {
   out.enforce_capacity = key.Value(options, "enforce_capacity", false);
   out.enforce_precedence = key.Value(options, "enforce_precedence", false);
   out.schedule = key.Value(options, "schedule", false);
+  const json* threads = key.Find(options, "threads");
+  out.threads = threads ? ToInt64Option(*threads, "threads") : 1;
 }
 
 // "nodes[1] (node 20)": an array's element, with its id when it has one the

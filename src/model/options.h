@@ -8,6 +8,9 @@ namespace tarsel {
 
 enum class ObjectiveType : int32_t { MinMax = 0, MinSum = 1 };
 
+// Most threads a solve runs ("threads").
+constexpr int64_t kMaxThreads = 256;
+
 // Megabytes a search may hold by default: a quarter of the machine's
 // physical memory, at most 8192.
 double DefaultMemoryLimitMb();
@@ -15,7 +18,10 @@ double DefaultMemoryLimitMb();
 struct Options {
   bool return_to_end = true;
   ObjectiveType objective = ObjectiveType::MinSum;
-  double time_limit = 60.0;  // processor seconds of search
+  double time_limit = 60.0;  // processor seconds of search (all threads of the process)
+  // Wall-clock seconds of search; 0 or less: no wall-clock limit. The solve
+  // ends at whichever limit it reaches first.
+  double wall_time_limit = 0.0;
   // Arc costs at or above this value mean "no connection": no route uses
   // such an arc, and matrix entries an instance does not give take this
   // value. Must be positive and finite.
@@ -31,6 +37,9 @@ struct Options {
   // The engine ends after this many iterations in a row without a better
   // solution; 0: no limit.
   int64_t max_no_improvement = 0;
+  // Threads of the improvement engine, one island each (1 or less: the
+  // engine runs on the calling thread alone, as without the option).
+  int64_t threads = 1;
   // The demands of the targets on an agent's route add up to at most its
   // capacity (a capacity of 0 or less: no limit). Off: demands and
   // capacities are carried but no route is held to them.

@@ -55,6 +55,9 @@ void CheckOptions(const Options& options) {
   if (!(options.missing_cost > 0) || !std::isfinite(options.missing_cost)) {
     Reject("missing_cost must be a positive finite number, got ", options.missing_cost);
   }
+  if (options.threads > kMaxThreads) {
+    Reject("threads must be at most ", kMaxThreads, ", got ", options.threads);
+  }
   if (!(options.memory_limit_mb > 0) || !std::isfinite(options.memory_limit_mb)) {
     Reject("memory_limit_mb must be a positive number of megabytes, got ",
            options.memory_limit_mb);

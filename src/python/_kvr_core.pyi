@@ -62,13 +62,18 @@ class Agent:
 class Options:
     return_to_end: bool
     objective: ObjectiveType
+    # Processor seconds of search, of every thread of the process together.
     time_limit: float
+    # Wall-clock seconds of search; 0 or less: none (the solve ends at the first limit reached).
+    wall_time_limit: float
     memory_limit_mb: float
     improve: bool
     seed: int
     max_iterations: int
     # The engine ends after this many iterations without a better solution; 0: no limit.
     max_no_improvement: int
+    # Threads of the improvement engine, one island each (default 1: the calling thread alone).
+    threads: int
     # The demands on an agent's route add up to at most its capacity (0 or less: none).
     enforce_capacity: bool
     # Arc costs at or above this value are no connection (default 9999.0).
@@ -173,9 +178,12 @@ class Solver:
     def solve(self, *, on_progress: Callable[[ProgressRecord], object] | None = None) -> int:
         """Run the KVR solver. Returns 1 on success, 0 on failure.
         on_progress: None, or a callable taking one ProgressRecord, called on this thread on every improving solution and, between them, at most once per second of processor time. When it raises, the solve stops as Ctrl-C stops it, the Solver keeps the best solution found so far (get_result()), and the exception propagates with that Result as its attribute 'result'; a KeyboardInterrupt raised in it acts exactly as Ctrl-C does.
-        Ctrl-C stops a running solve within a fraction of a second: a solution found so far is kept (the result's timeout is True); before any solution the KeyboardInterrupt propagates. The Solver can solve again afterwards."""
-    def get_result(self) -> Result: ...
-    def get_result_process(self) -> list[tuple[float, Result]]: ...
+        Ctrl-C stops a running solve within a fraction of a second: a solution found so far is kept (the result's timeout is True); before any solution the KeyboardInterrupt propagates. The Solver can solve again afterwards.
+        The solve runs without the interpreter lock, so other Python threads run meanwhile. A Solver is used by one thread at a time: solve() while it solves raises RuntimeError, and so do get_result() and get_result_process() on another thread while it solves. Different Solver objects solve in different threads at the same time."""
+    def get_result(self) -> Result:
+        """The best solution of the last solve. On another thread while the Solver solves: RuntimeError."""
+    def get_result_process(self) -> list[tuple[float, Result]]:
+        """The anytime log of the last solve: (processor seconds, Result) per solution found. On another thread while the Solver solves: RuntimeError."""
 
 def solve_json_file(
     input_path: str, time_limit: float = -1, *, on_progress: Callable[[ProgressRecord], object] | None = None
@@ -212,6 +220,8 @@ def solve_json_file(
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
     propagates.
+    Reading and solving run without the interpreter lock, so other Python threads run
+    meanwhile, and solves in different threads run at the same time.
     A file that cannot be read raises RuntimeError "Cannot open file: " + input_path."""
 
 def solve_json_str(
@@ -248,7 +258,9 @@ def solve_json_str(
     than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
-    propagates."""
+    propagates.
+    Reading and solving run without the interpreter lock, so other Python threads run
+    meanwhile, and solves in different threads run at the same time."""
 
 def read_document(json_str: str, *, on_console: Callable[[ConsoleRecord], object] | None = None) -> Problem:
     """Read the instance document held by the JSON text json_str into a new Problem, its
@@ -312,4 +324,6 @@ def solve_problem(
     than 256 nodes.
     Ctrl-C stops a running solve within a fraction of a second: the best solution found
     so far is returned with timeout True; before any solution the KeyboardInterrupt
-    propagates."""
+    propagates.
+    Reading and solving run without the interpreter lock, so other Python threads run
+    meanwhile, and solves in different threads run at the same time."""

@@ -89,7 +89,9 @@ constexpr char kSolveDocBody[] =
     "than 256 nodes.\n"
     "Ctrl-C stops a running solve within a fraction of a second: the best solution found\n"
     "so far is returned with timeout True; before any solution the KeyboardInterrupt\n"
-    "propagates.";
+    "propagates.\n"
+    "Reading and solving run without the interpreter lock, so other Python threads run\n"
+    "meanwhile, and solves in different threads run at the same time.";
 
 // The readers' console argument.
 constexpr char kReadConsoleDoc[] =

@@ -3,7 +3,8 @@
 #include <pybind11/typing.h>
 
 #include <stdexcept>
-#include <unordered_set>
+#include <thread>
+#include <unordered_map>
 #include <utility>
 
 #include "model/options.h"
@@ -20,13 +21,16 @@ namespace tarsel::python {
 
 namespace {
 
-// Marks a Solver as solving while it lives. A solve started from inside the
-// same Solver's own on_progress callable would reset the running search
-// under its feet, so it is refused. The interpreter lock guards the set.
+// Marks a Solver as solving, on the calling thread, while it lives. A solve
+// started from inside the same Solver's own on_progress callable would reset
+// the running search under its feet, and one started on another thread
+// would race with it, so both are refused; so are the Solver's readers on
+// another thread while it solves (its on_progress callable may read it: the
+// solve waits for the callable). The interpreter lock guards the map.
 class SolvingMark {
  public:
   explicit SolvingMark(const Solver& solver) : solver_(solver) {
-    if (!Solving().insert(&solver_).second) {
+    if (!Solving().emplace(&solver_, std::this_thread::get_id()).second) {
       throw std::runtime_error("this Solver is already solving; its on_progress callable cannot solve it again");
     }
   }
@@ -34,9 +38,17 @@ class SolvingMark {
   SolvingMark(const SolvingMark&) = delete;
   SolvingMark& operator=(const SolvingMark&) = delete;
 
+  // Throws when `solver` is solving on a thread other than this one.
+  static void CheckReadable(const Solver& solver) {
+    const auto found = Solving().find(&solver);
+    if (found != Solving().end() && found->second != std::this_thread::get_id()) {
+      throw std::runtime_error("this Solver is solving on another thread; read it once solve() has returned");
+    }
+  }
+
  private:
-  static std::unordered_set<const Solver*>& Solving() {
-    static std::unordered_set<const Solver*> solving;
+  static std::unordered_map<const Solver*, std::thread::id>& Solving() {
+    static std::unordered_map<const Solver*, std::thread::id> solving;
     return solving;
   }
   const Solver& solver_;
@@ -81,7 +93,13 @@ void BindSolver(py::module_& m) {
             const SolvingMark mark(solver);
             SignalWatch watch(solver);
             ProgressWatch progress(solver, watch, std::move(on_progress));
-            const int found = solver.Solve();
+            int found = 0;
+            {
+              // Other Python threads run while the solve does; the watches
+              // take the interpreter lock back to call into Python.
+              py::gil_scoped_release free;
+              found = solver.Solve();
+            }
             watch.Finish(found == 1);
             progress.Finish([&solver] { return py::cast(solver.GetResult()); });
             return found;
@@ -95,9 +113,27 @@ void BindSolver(py::module_& m) {
           "as its attribute 'result'; a KeyboardInterrupt raised in it acts exactly as Ctrl-C does.\n"
           "Ctrl-C stops a running solve within a fraction of a second: a solution found so "
           "far is kept (the result's timeout is True); before any solution the "
-          "KeyboardInterrupt propagates. The Solver can solve again afterwards.")
-      .def("get_result", &Solver::GetResult)
-      .def("get_result_process", &Solver::GetResultProcess);
+          "KeyboardInterrupt propagates. The Solver can solve again afterwards.\n"
+          "The solve runs without the interpreter lock, so other Python threads run meanwhile. "
+          "A Solver is used by one thread at a time: solve() while it solves raises RuntimeError, "
+          "and so do get_result() and get_result_process() on another thread while it solves. "
+          "Different Solver objects solve in different threads at the same time.")
+      .def(
+          "get_result",
+          [](Solver& solver) {
+            SolvingMark::CheckReadable(solver);
+            return solver.GetResult();
+          },
+          "The best solution of the last solve. On another thread while the Solver solves: "
+          "RuntimeError.")
+      .def(
+          "get_result_process",
+          [](const Solver& solver) {
+            SolvingMark::CheckReadable(solver);
+            return solver.GetResultProcess();
+          },
+          "The anytime log of the last solve: (processor seconds, Result) per solution found. On "
+          "another thread while the Solver solves: RuntimeError.");
 }
 
 }  // namespace tarsel::python

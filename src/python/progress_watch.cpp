@@ -19,6 +19,7 @@ ProgressWatch::~ProgressWatch() { solver_.SetProgressSink({}); }
 
 void ProgressWatch::Send(const ProgressRecord& record) {
   if (stopped_) return;
+  py::gil_scoped_acquire gil;  // the solve runs without the interpreter lock
   try {
     callback_(record);
   } catch (py::error_already_set& error) {

@@ -11,8 +11,8 @@
 namespace tarsel::python {
 
 // Passes a running solve's progress records to a Python callable, on the
-// calling thread with the interpreter lock held (the solve never releases
-// it). When the callable raises, no further records are sent and the solve
+// calling thread, taking the interpreter lock for the call (the solve runs
+// without it). When the callable raises, no further records are sent and the solve
 // stops as an interrupt stops it, keeping its best solution: a
 // KeyboardInterrupt is handed to the SignalWatch and then behaves exactly
 // as Ctrl-C does; any other exception is kept and raised by Finish.

@@ -8,6 +8,8 @@ namespace tarsel::python {
 
 SignalWatch::SignalWatch(Solver& solver) : solver_(solver) {
   solver_.SetInterruptCallback([this]() {
+    // The solve runs without the interpreter lock: take it for the check.
+    pybind11::gil_scoped_acquire gil;
     if (PyErr_CheckSignals() == 0) return false;
     raised_.emplace();  // takes the pending exception and clears it
     return true;

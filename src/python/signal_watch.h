@@ -10,8 +10,8 @@ namespace tarsel::python {
 
 // Lets the interpreter's signals stop a running solve. While it lives, the
 // Solver asks it every few tens of milliseconds of processor time; it runs
-// the interpreter's pending signal handlers (without releasing the
-// interpreter lock), and when one raises (KeyboardInterrupt for Ctrl-C),
+// the interpreter's pending signal handlers (taking the interpreter lock
+// for that moment: the solve runs without it), and when one raises (KeyboardInterrupt for Ctrl-C),
 // keeps the exception and tells the Solver to stop.
 class SignalWatch {
  public:

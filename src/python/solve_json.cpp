@@ -4,6 +4,7 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <utility>
@@ -72,13 +73,15 @@ py::list BuildRoutes(const std::deque<Agent>& agents, const Result& result, bool
   return routes;
 }
 
-py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective) {
+// With `wall`, each entry also carries "wall_time" (wall-clock seconds).
+py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective, bool wall) {
   py::list anytime;
   for (const AnytimePoint& point : ImprovingPoints(log, objective)) {
     py::dict entry;
     entry["time"] = py::float_(point.time);
     entry["max_cost"] = py::float_(point.max_cost);
     entry["sum_cost"] = py::float_(point.sum_cost);
+    if (wall) entry["wall_time"] = py::float_(point.wall_time);
     anytime.append(std::move(entry));
   }
   return anytime;
@@ -86,7 +89,10 @@ py::list BuildAnytime(const AnytimeLog& log, ObjectiveType objective) {
 
 }  // namespace
 
-Problem ReadProblem(std::string json_text) {
+namespace {
+
+// The reader proper; runs without the interpreter lock.
+Problem ParseDocument(std::string json_text) {
   Problem problem;
   const nlohmann::json document = nlohmann::json::parse(json_text);
   std::string().swap(json_text);
@@ -99,11 +105,19 @@ Problem ReadProblem(std::string json_text) {
   return problem;
 }
 
+}  // namespace
+
+Problem ReadProblem(std::string json_text) {
+  py::gil_scoped_release free;
+  return ParseDocument(std::move(json_text));
+}
+
 Problem ReadProblemFile(const std::string& input_path) {
+  py::gil_scoped_release free;
   std::ifstream input(input_path, std::ios::binary);
   if (!input.is_open()) throw std::runtime_error("Cannot open file: " + input_path);
   std::string text((std::istreambuf_iterator<char>(input)), std::istreambuf_iterator<char>());
-  return ReadProblem(std::move(text));
+  return ParseDocument(std::move(text));
 }
 
 py::dict SolveJson(std::string json_text, double time_limit, py::object on_progress) {
@@ -120,12 +134,24 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
   // Wall-clock time of the whole solve, construction and preprocessing included.
   const auto start = std::chrono::steady_clock::now();
   python::ConsoleForward console(std::move(on_console));
-  Solver solver(std::move(problem), options);
+  // Building the solver and the solve itself run without the interpreter
+  // lock, so that other Python threads run meanwhile; the watches take it
+  // back for the moments they call into Python.
+  std::unique_ptr<Solver> built;
+  {
+    py::gil_scoped_release free;
+    built = std::make_unique<Solver>(std::move(problem), options);
+  }
+  Solver& solver = *built;
   console.Finish();  // the callable raised while the solver was built: no search
   python::SignalWatch watch(solver);
   python::ProgressWatch progress(solver, watch, std::move(on_progress));
   console.Watch(solver, watch);
-  const int found = solver.Solve();
+  int found = 0;
+  {
+    py::gil_scoped_release free;
+    found = solver.Solve();
+  }
   watch.Finish(found == 1);
   const auto end = std::chrono::steady_clock::now();
   const double solve_time =
@@ -151,7 +177,8 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
   output["timeout"] = py::bool_(result.timeout);
   output["routes"] = std::move(routes);
   output["statistics"] = std::move(statistics);
-  output["anytime"] = BuildAnytime(log, options.objective);
+  // The wall clock joins the trace when the solve was bounded by it.
+  output["anytime"] = BuildAnytime(log, options.objective, options.wall_time_limit > 0);
   progress.Finish([&output] { return py::object(output); });
   console.Finish([&output] { return py::object(output); });
   return output;

@@ -28,12 +28,13 @@ class DocumentRefused : public std::runtime_error {
 // The text and the parsed tree (on a document of full matrices several
 // times the size of the matrices) are freed before it returns. Parse errors
 // propagate unchanged (the JSON library's exceptions), shape errors as
-// DocumentRefused.
+// DocumentRefused. Called with the interpreter lock held, it reads without
+// it (a console sink that calls into Python takes it back).
 Problem ReadProblem(std::string json_text);
 
 // The Problem of the document in the file `input_path`, read completely.
 // Throws std::runtime_error "Cannot open file: " + path when it cannot be
-// opened.
+// opened. Reads without the interpreter lock, as ReadProblem does.
 Problem ReadProblemFile(const std::string& input_path);
 
 // Solves `problem` under its own options (a positive `time_limit` replaces
@@ -52,8 +53,10 @@ pybind11::dict SolveProblem(Problem problem, double time_limit, pybind11::object
 // document's own limit. `on_progress` (None or a callable) receives the
 // solve's progress records (python/progress_watch.h); when it raises, the
 // exception propagates with the result dictionary as its attribute
-// "result". Runs with the interpreter lock held; parse, shape and
-// construction errors propagate unchanged.
+// "result". Called with the interpreter lock held, it reads, builds and
+// solves without it, taking it back only to call `on_progress`, to run
+// pending signal handlers and to hand console records to a Python sink;
+// parse, shape and construction errors propagate unchanged.
 pybind11::dict SolveJson(std::string json_text, double time_limit,
                          pybind11::object on_progress = pybind11::none());
 

@@ -7,6 +7,7 @@ namespace tarsel {
 
 int SimpleTimer::Start() {
   start_ticks = std::clock();
+  wall_start = std::chrono::steady_clock::now();
   return 0;
 }
 

@@ -50,6 +50,9 @@ bool CarriesPrecedencePairs(const Problem& problem);
 // exceeded need the option "improve" (or "enforce_capacity" off).
 [[noreturn]] void ThrowCapacitiesNeedEngine();
 
+// Threads the improvement engine runs on under `options` (at least 1).
+size_t EngineThreads(const Options& options);
+
 // Anytime focal search over partial joint solutions of all agents.
 //
 // Construction derives the instance tables once, chooses the plugins and

@@ -77,8 +77,11 @@ void Solver::CheckMemoryBudget(const Problem& problem, const Options& options) {
   const size_t types = problem.type_names.size();
   tables_memory_bytes = static_cast<double>(
       TablesMemoryBytes(n, types, engine_only ? GraphArcs::kNone : GraphArcs::kComplete));
+  // Each of the engine's threads runs an engine of its own.
   const double engine_bytes =
-      options.improve ? static_cast<double>(EngineLeastBytes(n, problem.agents_ordered.size(), types)) : 0.0;
+      options.improve ? static_cast<double>(EngineLeastBytes(n, problem.agents_ordered.size(), types)) *
+                            static_cast<double>(EngineThreads(options))
+                      : 0.0;
   if (tables_memory_bytes + engine_bytes <= options.memory_limit_mb * (1 << 20)) return;
   // Megabytes rounded up to a tenth.
   auto megabytes = [](double bytes) { return std::ceil(bytes / (1 << 20) * 10) / 10; };
@@ -87,7 +90,11 @@ void Solver::CheckMemoryBudget(const Problem& problem, const Options& options) {
           << (types == 1 ? " agent type" : " agent types") << " needs about "
           << megabytes(tables_memory_bytes + engine_bytes) << " MB for its cost tables ("
           << megabytes(tables_memory_bytes) << " MB)";
-  if (options.improve) message << " and the improvement engine (" << megabytes(engine_bytes) << " MB)";
+  if (options.improve) {
+    message << " and the improvement engine (" << megabytes(engine_bytes) << " MB";
+    if (EngineThreads(options) > 1) message << " on " << EngineThreads(options) << " threads";
+    message << ")";
+  }
   message << ", more than the memory budget of " << std::setprecision(6) << std::defaultfloat
           << options.memory_limit_mb
           << " MB; raise the option \"memory_limit_mb\" or solve a smaller instance";

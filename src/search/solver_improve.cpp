@@ -1,11 +1,15 @@
 #include <algorithm>
 
 #include "common/console.h"
-#include "engine/improvement_engine.h"
+#include "engine/island_engine.h"
 #include "model/anytime_points.h"
 #include "search/solver.h"
 
 namespace tarsel {
+
+size_t EngineThreads(const Options& options) {
+  return options.threads > 1 ? static_cast<size_t>(options.threads) : 1;
+}
 
 bool Solver::RunImprovement(bool found) {
   // Ctrl-C during the focal search ends the solve there.
@@ -17,6 +21,10 @@ bool Solver::RunImprovement(bool found) {
   settings.max_no_improvement = options.max_no_improvement;
   settings.deadline = options.time_limit;
   settings.clock = [this] { return timer.Elapsed(); };
+  if (options.wall_time_limit > 0) {
+    settings.wall_deadline = options.wall_time_limit;
+    settings.wall_clock = [this] { return timer.WallElapsed(); };
+  }
   settings.interrupt = &interrupt;
   // The engine's stores count against the same budget as the tables and
   // the search's stores, which keep what they hold while the engine runs.
@@ -33,7 +41,14 @@ bool Solver::RunImprovement(bool found) {
   progress.SetPhase(ProgressPhase::kEngine);
   // A copy: the engine's reports replace the record's best while it runs.
   const Result start = record.Best();
-  const EngineOutcome outcome = RunImprovementEngine(tables, found ? &start : nullptr, settings);
+  const size_t threads = EngineThreads(options);
+  EngineOutcome outcome = RunIslands(tables, found ? &start : nullptr, settings, threads);
+  // Islands report as they find, so of equally good solutions the record
+  // holds the one reported first; the run's result (the best island's, ties
+  // to the lowest) is the same every time, and it is what the solve returns.
+  if (threads > 1 && outcome.improved && record.Best().paths != outcome.result.paths) {
+    settings.on_improvement(timer.Elapsed(), outcome.result);
+  }
   if (outcome.memory_limited && !memory_limit_reached) {
     memory_limit_reached = true;
     ConsoleCodedLine(ConsoleStream::kErr, ConsoleKind::kStop, console_code::kMemoryStop,

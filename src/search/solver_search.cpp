@@ -227,8 +227,9 @@ bool Solver::MustStop() {
   const double now = timer.Elapsed();
   // With the engine on, the focal search may take a tenth of the budget for
   // its first solution; the engine uses the rest.
-  const double limit = options.improve ? kFocalShare * options.time_limit : options.time_limit;
-  if (now > limit) return true;
+  const double share = options.improve ? kFocalShare : 1.0;
+  if (now > share * options.time_limit) return true;
+  if (options.wall_time_limit > 0 && timer.WallElapsed() > share * options.wall_time_limit) return true;
   if (interrupt.Poll(now)) return true;
   // The next block of labels must still fit, with what the lists and the
   // frontiers hold.
@@ -274,6 +275,7 @@ void Solver::HandleSolution(int64_t label_id) {
 }
 
 void Solver::OfferSolution(double time, Result snapshot, IncumbentRecord::Judge judge) {
+  snapshot.wall_seconds = timer.WallElapsed();
   if (record.Offer(time, std::move(snapshot), judge) != IncumbentRecord::Outcome::kKept) return;
   // Every entry the anytime filter keeps is a better solution here, so the
   // report comes once the solution is the record's best.
