@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "common/special_values.h"
+#include "engine/adaptive_choice.h"
+#include "engine/edge_assembly.h"
 #include "engine/giant_tour_split.h"
 #include "engine/granular_neighbours.h"
 #include "engine/local_search.h"
@@ -39,6 +41,15 @@ constexpr double kMutationShare = 0.3;
 // On large instances ruin and recreate of one area is cheaper than a child
 // of two parents, whose split and local search rework every route.
 constexpr double kLargeMutationShare = 0.7;
+// Routes of at least this many targets on average are tours where the
+// edge-assembly crossover pays off; below it only the order crossover runs.
+constexpr size_t kLongRouteTargets = 30;
+// The crossovers, chosen adaptively where both run: each keeps at least
+// this probability, and its quality follows the share of its children that
+// beat both parents or the best solution.
+enum Crossover : size_t { kOrderCrossover = 0, kEdgeAssembly = 1 };
+constexpr double kCrossoverFloor = 0.1;
+constexpr double kCrossoverRate = 0.05;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
@@ -104,6 +115,8 @@ class Engine {
         insertion_(rules_, neighbours_),
         split_(rules_),
         related_ruin_(rules_, neighbours_),
+        edge_assembly_(rules_, neighbours_),
+        crossover_choice_(2, kCrossoverFloor, kCrossoverRate),
         random_(settings.seed),
         penalties_(rules_.HasSoftRules()),
         population_(rules_, settings.min_max, BaseSizes()),
@@ -114,6 +127,9 @@ class Engine {
     if (rules_.HasLoads()) penalties_.SetOverloadWeight(CostPerDemand(rules_));
     evaluator_.Attach(tables);
     stop_ = [this] { return StopNow(); };
+    const size_t targets = rules_.Targets().size();
+    edge_assembly_on_ = edge_assembly_.Applicable() && rules_.NumAgents() > 0 &&
+                        targets >= kLongRouteTargets * rules_.NumAgents();
   }
 
   EngineOutcome Run(const Result* start) {
@@ -238,17 +254,16 @@ class Engine {
     const Solution& first = population_.Tournament(random_);
     const Solution& second = population_.Tournament(random_);
     bool made = false;
+    std::optional<size_t> crossover;
+    ObjectiveValue better_parent;
     const double mutation_share = insertion_.Large() ? kLargeMutationShare : kMutationShare;
     if (random_.Unit() >= mutation_share && rules_.Targets().size() >= 2) {
-      first.GiantTour(tour_first_);
-      second.GiantTour(tour_second_);
-      OrderCrossover(tour_first_, tour_second_, random_, used_, child_tour_);
-      for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-      if (random_.Unit() < 0.5) random_.Shuffle(order);
-      work_.Clear(penalties_.Weights());
-      made = split_.Split(child_tour_, order, penalties_.Weights(), work_);
+      crossover = edge_assembly_on_ ? crossover_choice_.Pick(random_) : kOrderCrossover;
+      better_parent = RanksBefore(first.Value(), second.Value(), settings_.min_max) ? first.Value() : second.Value();
+      made = *crossover == kEdgeAssembly ? CrossEdges(first, second, order) : CrossOrder(first, second, order);
     }
     if (!made) {
+      crossover.reset();
       work_ = first;
       if (insertion_.Large()) {
         related_ruin_.Apply(work_, penalties_.Weights(), random_);
@@ -257,7 +272,33 @@ class Engine {
       }
       made = insertion_.Fill(work_, penalties_.Weights(), random_, kRepairNoise);
     }
-    if (made) Improve(true);
+    if (!made) return;
+    Improve(true);
+    if (crossover && edge_assembly_on_) {
+      const bool better = last_improvement_ == iterations_ ||
+                          (work_.Complete() && Improves(work_.Value(), better_parent, settings_.min_max));
+      crossover_choice_.Reward(*crossover, better ? 1.0 : 0.0);
+    }
+  }
+
+  // Order crossover of the parents' giant tours, split for the agents in
+  // their own order or, half of the time, in a random order.
+  bool CrossOrder(const Solution& first, const Solution& second, std::vector<size_t>& order) {
+    first.GiantTour(tour_first_);
+    second.GiantTour(tour_second_);
+    OrderCrossover(tour_first_, tour_second_, random_, used_, child_tour_);
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    if (random_.Unit() < 0.5) random_.Shuffle(order);
+    work_.Clear(penalties_.Weights());
+    return split_.Split(child_tour_, order, penalties_.Weights(), work_);
+  }
+
+  // Edge-assembly crossover, its tour split for the agents in the order
+  // the child's tour meets them.
+  bool CrossEdges(const Solution& first, const Solution& second, std::vector<size_t>& order) {
+    if (!edge_assembly_.Cross(first, second, random_, child_tour_, order)) return false;
+    work_.Clear(penalties_.Weights());
+    return split_.Split(child_tour_, order, penalties_.Weights(), work_);
   }
 
   // Removes a random share (up to a third) of the targets.
@@ -358,6 +399,9 @@ class Engine {
   TargetInsertion insertion_;
   GiantTourSplit split_;
   RelatedRuin related_ruin_;
+  EdgeAssembly edge_assembly_;
+  AdaptiveChoice crossover_choice_;
+  bool edge_assembly_on_ = false;  // routes long enough for the edge-assembly crossover
   RouteEvaluator evaluator_;
   Random random_;
   PenaltyManager penalties_;
