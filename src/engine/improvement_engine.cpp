@@ -7,6 +7,7 @@
 
 #include "common/special_values.h"
 #include "engine/adaptive_choice.h"
+#include "engine/decomposition.h"
 #include "engine/edge_assembly.h"
 #include "engine/giant_tour_split.h"
 #include "engine/granular_neighbours.h"
@@ -50,6 +51,17 @@ constexpr size_t kLongRouteTargets = 30;
 enum Crossover : size_t { kOrderCrossover = 0, kEdgeAssembly = 1 };
 constexpr double kCrossoverFloor = 0.1;
 constexpr double kCrossoverRate = 0.05;
+// Instances of this many targets or more (and three agents or more) are
+// also improved piecewise: every few iterations, neighbouring routes of
+// the best solution, about kSubproblemTargets targets in all, are solved
+// as an instance of their own by this engine for a bounded number of
+// iterations and a share of the run's time, and put back when the whole
+// solution gets better.
+constexpr size_t kDecomposeTargets = 500;
+constexpr int64_t kDecomposeEvery = 10;
+constexpr size_t kSubproblemTargets = 200;
+constexpr int64_t kSubproblemIterations = 60;
+constexpr double kSubproblemTimeShare = 0.08;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
@@ -130,6 +142,7 @@ class Engine {
     const size_t targets = rules_.Targets().size();
     edge_assembly_on_ = edge_assembly_.Applicable() && rules_.NumAgents() > 0 &&
                         targets >= kLongRouteTargets * rules_.NumAgents();
+    decompose_ = targets >= kDecomposeTargets && rules_.NumAgents() >= 3 && !tables.HasPrecedence();
   }
 
   EngineOutcome Run(const Result* start) {
@@ -152,9 +165,14 @@ class Engine {
     std::vector<size_t> order(m);
     for (size_t k = 0; k < m; ++k) order[k] = k;
     const size_t restart_after = RestartAfter();
+    run_start_ = settings_.clock ? settings_.clock() : 0.0;
     while (population_.Size() > 0 && !StopNow() && !IterationsDone()) {
       ++iterations_;
-      Breed(order);
+      if (decompose_ && elite_ && iterations_ % kDecomposeEvery == 0) {
+        Decompose();
+      } else {
+        Breed(order);
+      }
       if (++since_improvement_ >= restart_after) {
         Restart();
         ++outcome.restarts;
@@ -301,6 +319,39 @@ class Engine {
     return split_.Split(child_tour_, order, penalties_.Weights(), work_);
   }
 
+  // Solves a subproblem of neighbouring routes of the best solution with
+  // an engine of its own, and keeps the result when the whole improves.
+  void Decompose() {
+    const Solution& elite = *elite_;
+    const size_t m = rules_.NumAgents();
+    whole_routes_.resize(m);
+    for (size_t k = 0; k < m; ++k) whole_routes_[k] = elite.Route(k).nodes;
+    const size_t per_route = std::max<size_t>(1, rules_.Targets().size() / m);
+    const size_t count = std::clamp<size_t>((kSubproblemTargets + per_route / 2) / per_route, 2, m - 1);
+    const std::vector<size_t> agents = NeighbouringRoutes(rules_.Tables(), whole_routes_, count, random_);
+    if (agents.size() < 2) return;
+    ExtractSubproblem(rules_.Tables(), whole_routes_, agents, subproblem_);
+    for (size_t i = 0; i < agents.size(); ++i) subproblem_.start.times[i] = elite.Route(agents[i]).cost;
+    EngineSettings settings = settings_;
+    settings.seed = random_.Next();
+    settings.max_iterations = kSubproblemIterations;
+    settings.max_no_improvement = kSubproblemIterations / 2;
+    if (settings_.clock) {
+      const double now = settings_.clock();
+      settings.deadline = std::min(settings_.deadline, now + kSubproblemTimeShare * (settings_.deadline - run_start_));
+    }
+    settings.on_improvement = nullptr;
+    const EngineOutcome outcome = RunImprovementEngine(subproblem_.tables, &subproblem_.start, settings);
+    if (!outcome.improved || !PutBack(subproblem_, outcome.result, whole_routes_)) return;
+    work_ = elite;
+    for (const size_t k : agents) {
+      const std::vector<size_t>& nodes = whole_routes_[k];
+      work_.SetTargets(k, nodes.data() + 1, nodes.size() - 2);
+      work_.Refresh(k, penalties_.Weights());
+    }
+    if (work_.Complete() && Improves(work_.Value(), elite_->Value(), settings_.min_max)) Keep(work_);
+  }
+
   // Removes a random share (up to a third) of the targets.
   void Ruin(Solution& solution) {
     const std::vector<size_t>& targets = rules_.Targets();
@@ -402,6 +453,10 @@ class Engine {
   EdgeAssembly edge_assembly_;
   AdaptiveChoice crossover_choice_;
   bool edge_assembly_on_ = false;  // routes long enough for the edge-assembly crossover
+  bool decompose_ = false;         // large enough to be improved piecewise as well
+  double run_start_ = 0;           // clock at the start of breeding
+  Subproblem subproblem_;
+  std::vector<std::vector<size_t>> whole_routes_;
   RouteEvaluator evaluator_;
   Random random_;
   PenaltyManager penalties_;
