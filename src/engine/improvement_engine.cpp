@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "common/special_values.h"
+#include "engine/adaptive_choice.h"
+#include "engine/decomposition.h"
+#include "engine/edge_assembly.h"
 #include "engine/giant_tour_split.h"
 #include "engine/granular_neighbours.h"
 #include "engine/local_search.h"
@@ -41,6 +44,28 @@ constexpr double kMutationShare = 0.3;
 // On large instances ruin and recreate of one area is cheaper than a child
 // of two parents, whose split and local search rework every route.
 constexpr double kLargeMutationShare = 0.7;
+// Routes of at least this many targets on average are tours where the
+// edge-assembly crossover may pay off; below it only the order crossover
+// runs (on 40 to 49 targets per route it measured no better than the order
+// crossover alone).
+constexpr size_t kLongRouteTargets = 50;
+// The crossovers, chosen adaptively where both run: each keeps at least
+// this probability, and its quality follows the share of its children that
+// beat both parents or the best solution.
+enum Crossover : size_t { kOrderCrossover = 0, kEdgeAssembly = 1 };
+constexpr double kCrossoverFloor = 0.1;
+constexpr double kCrossoverRate = 0.05;
+// Instances of this many targets or more (and three agents or more) are
+// also improved piecewise: every few iterations, neighbouring routes of
+// the best solution, about kSubproblemTargets targets in all, are solved
+// as an instance of their own by this engine for a bounded number of
+// iterations and a share of the run's time, and put back when the whole
+// solution gets better.
+constexpr size_t kDecomposeTargets = 500;
+constexpr int64_t kDecomposeEvery = 10;
+constexpr size_t kSubproblemTargets = 200;
+constexpr int64_t kSubproblemIterations = 60;
+constexpr double kSubproblemTimeShare = 0.08;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
@@ -106,6 +131,8 @@ class Engine {
         insertion_(rules_, neighbours_),
         split_(rules_),
         related_ruin_(rules_, neighbours_),
+        edge_assembly_(rules_, neighbours_),
+        crossover_choice_(2, kCrossoverFloor, kCrossoverRate),
         random_(settings.seed),
         penalties_(rules_.HasSoftRules()),
         population_(rules_, settings.min_max, BaseSizes()),
@@ -118,6 +145,10 @@ class Engine {
     evaluator_.Attach(tables);
     stop_ = [this] { return StopNow(); };
     next_exchange_ = settings.exchange_every;
+    const size_t targets = rules_.Targets().size();
+    edge_assembly_on_ = edge_assembly_.Applicable() && rules_.NumAgents() > 0 &&
+                        targets >= kLongRouteTargets * rules_.NumAgents();
+    decompose_ = targets >= kDecomposeTargets && rules_.NumAgents() >= 3 && !tables.HasPrecedence();
   }
 
   EngineOutcome Run(const Result* start) {
@@ -140,9 +171,14 @@ class Engine {
     std::vector<size_t> order(m);
     for (size_t k = 0; k < m; ++k) order[k] = k;
     const size_t restart_after = RestartAfter();
+    run_start_ = settings_.clock ? settings_.clock() : 0.0;
     while (population_.Size() > 0 && !StopNow() && !IterationsDone()) {
       ++iterations_;
-      Breed(order);
+      if (decompose_ && elite_ && iterations_ % kDecomposeEvery == 0) {
+        Decompose();
+      } else {
+        Breed(order);
+      }
       if (++since_improvement_ >= restart_after) {
         Restart();
         ++outcome.restarts;
@@ -253,18 +289,17 @@ class Engine {
     const Solution& first = population_.Tournament(random_);
     const Solution& second = population_.Tournament(random_);
     bool made = false;
+    std::optional<size_t> crossover;
+    ObjectiveValue better_parent;
     const double mutation_share = insertion_.Large() ? kLargeMutationShare : kMutationShare;
     if (random_.Unit() >= mutation_share && rules_.Targets().size() >= 2) {
-      first.GiantTour(tour_first_);
-      second.GiantTour(tour_second_);
-      OrderCrossover(tour_first_, tour_second_, random_, used_, child_tour_);
-      for (size_t k = 0; k < order.size(); ++k) order[k] = k;
-      if (random_.Unit() < 0.5) random_.Shuffle(order);
-      work_.Clear(penalties_.Weights());
-      made = split_.Split(child_tour_, order, penalties_.Weights(), work_);
+      crossover = edge_assembly_on_ ? crossover_choice_.Pick(random_) : kOrderCrossover;
+      better_parent = RanksBefore(first.Value(), second.Value(), settings_.min_max) ? first.Value() : second.Value();
+      made = *crossover == kEdgeAssembly ? CrossEdges(first, second, order) : CrossOrder(first, second, order);
       if (made && rules_.Tables().HasPrecedence()) MendPairs(work_);
     }
     if (!made) {
+      crossover.reset();
       work_ = first;
       // A member is priced by its schedule; the local search prices routes alone.
       if (pricing_.Active()) RewalkAll(work_);
@@ -275,7 +310,66 @@ class Engine {
       }
       made = insertion_.Fill(work_, penalties_.Weights(), random_, kRepairNoise);
     }
-    if (made) Improve(true);
+    if (!made) return;
+    Improve(true);
+    if (crossover && edge_assembly_on_) {
+      const bool better = last_improvement_ == iterations_ ||
+                          (work_.Complete() && Improves(work_.Value(), better_parent, settings_.min_max));
+      crossover_choice_.Reward(*crossover, better ? 1.0 : 0.0);
+    }
+  }
+
+  // Order crossover of the parents' giant tours, split for the agents in
+  // their own order or, half of the time, in a random order.
+  bool CrossOrder(const Solution& first, const Solution& second, std::vector<size_t>& order) {
+    first.GiantTour(tour_first_);
+    second.GiantTour(tour_second_);
+    OrderCrossover(tour_first_, tour_second_, random_, used_, child_tour_);
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    if (random_.Unit() < 0.5) random_.Shuffle(order);
+    work_.Clear(penalties_.Weights());
+    return split_.Split(child_tour_, order, penalties_.Weights(), work_);
+  }
+
+  // Edge-assembly crossover, its tour split for the agents in the order
+  // the child's tour meets them.
+  bool CrossEdges(const Solution& first, const Solution& second, std::vector<size_t>& order) {
+    if (!edge_assembly_.Cross(first, second, random_, child_tour_, order)) return false;
+    work_.Clear(penalties_.Weights());
+    return split_.Split(child_tour_, order, penalties_.Weights(), work_);
+  }
+
+  // Solves a subproblem of neighbouring routes of the best solution with
+  // an engine of its own, and keeps the result when the whole improves.
+  void Decompose() {
+    const Solution& elite = *elite_;
+    const size_t m = rules_.NumAgents();
+    whole_routes_.resize(m);
+    for (size_t k = 0; k < m; ++k) whole_routes_[k] = elite.Route(k).nodes;
+    const size_t per_route = std::max<size_t>(1, rules_.Targets().size() / m);
+    const size_t count = std::clamp<size_t>((kSubproblemTargets + per_route / 2) / per_route, 2, m - 1);
+    const std::vector<size_t> agents = NeighbouringRoutes(rules_.Tables(), whole_routes_, count, random_);
+    if (agents.size() < 2) return;
+    ExtractSubproblem(rules_.Tables(), whole_routes_, agents, subproblem_);
+    for (size_t i = 0; i < agents.size(); ++i) subproblem_.start.times[i] = elite.Route(agents[i]).cost;
+    EngineSettings settings = settings_;
+    settings.seed = random_.Next();
+    settings.max_iterations = kSubproblemIterations;
+    settings.max_no_improvement = kSubproblemIterations / 2;
+    if (settings_.clock) {
+      const double now = settings_.clock();
+      settings.deadline = std::min(settings_.deadline, now + kSubproblemTimeShare * (settings_.deadline - run_start_));
+    }
+    settings.on_improvement = nullptr;
+    const EngineOutcome outcome = RunImprovementEngine(subproblem_.tables, &subproblem_.start, settings);
+    if (!outcome.improved || !PutBack(subproblem_, outcome.result, whole_routes_)) return;
+    work_ = elite;
+    for (const size_t k : agents) {
+      const std::vector<size_t>& nodes = whole_routes_[k];
+      work_.SetTargets(k, nodes.data() + 1, nodes.size() - 2);
+      work_.Refresh(k, penalties_.Weights());
+    }
+    if (work_.Complete() && Improves(work_.Value(), elite_->Value(), settings_.min_max)) Keep(work_);
   }
 
   // Removes a random share (up to a third) of the targets.
@@ -414,6 +508,13 @@ class Engine {
   TargetInsertion insertion_;
   GiantTourSplit split_;
   RelatedRuin related_ruin_;
+  EdgeAssembly edge_assembly_;
+  AdaptiveChoice crossover_choice_;
+  bool edge_assembly_on_ = false;  // routes long enough for the edge-assembly crossover
+  bool decompose_ = false;         // large enough to be improved piecewise as well
+  double run_start_ = 0;           // clock at the start of breeding
+  Subproblem subproblem_;
+  std::vector<std::vector<size_t>> whole_routes_;
   RouteEvaluator evaluator_;
   Random random_;
   PenaltyManager penalties_;
