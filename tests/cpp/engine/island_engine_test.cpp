@@ -46,7 +46,7 @@ InstanceKinds Windows(size_t nodes) {
 
 TEST(Islands, RepeatRunAfterRunAndReportOnTheCallingThreadOnly) {
   for (const bool min_max : {true, false}) {
-    engine_test::RandomInstance instance = MakeRandomInstance(Windows(30), min_max ? 7 : 8);
+    engine_test::RandomInstance instance = MakeRandomInstance(Windows(40), min_max ? 7 : 8);
     std::vector<Result> results;
     for (int run = 0; run < 2; ++run) {
       // Two meetings, and a stretch after the last.
