@@ -48,8 +48,9 @@ TEST(Islands, RepeatRunAfterRunAndReportOnTheCallingThreadOnly) {
   for (const bool min_max : {true, false}) {
     engine_test::RandomInstance instance = MakeRandomInstance(Windows(40), min_max ? 7 : 8);
     std::vector<Result> results;
-    for (int run = 0; run < 3; ++run) {
-      EngineSettings settings = Bounded(min_max, 5, 3 * kIslandExchangeEvery + 17);
+    for (int run = 0; run < 2; ++run) {
+      // Two meetings, and a stretch after the last.
+      EngineSettings settings = Bounded(min_max, 5, 2 * kIslandExchangeEvery + 17);
       const std::thread::id caller = std::this_thread::get_id();
       std::vector<ObjectiveValue> reported;
       bool elsewhere = false;
@@ -72,7 +73,6 @@ TEST(Islands, RepeatRunAfterRunAndReportOnTheCallingThreadOnly) {
       results.push_back(outcome.result);
     }
     EXPECT_EQ(results[0].paths, results[1].paths);
-    EXPECT_EQ(results[0].paths, results[2].paths);
   }
 }
 
