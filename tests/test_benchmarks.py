@@ -571,3 +571,25 @@ def test_focal_column_is_left_out_where_the_focal_search_refuses():
     assert "loads or pairs" in run.focal_refusal(pairs)
     big = build_document(InstanceRecipe("pts", "plain", "min_max", 2), _points(300))
     assert "more than 256" in run.focal_refusal(big)
+
+
+def test_long_routes_changes_the_agents_and_compares_labels(tmp_path, capsys):
+    from benchmarks import long_routes
+
+    doc = long_routes.document("eil51-m3-minmax@2")
+    base = long_routes.document("eil51-m3-minmax")
+    assert [a["id"] for a in doc["agents"]] == [0, 1]
+    assert all({k: v for k, v in a.items() if k != "id"} ==
+               {k: v for k, v in base["agents"][0].items() if k != "id"} for a in doc["agents"])
+    assert doc["nodes"] == base["nodes"] and doc["costs"] == base["costs"]
+    rows = [{"label": "b", "instance": "x", "budget": 10.0, "value": 200.0},
+            {"label": "a", "instance": "x", "budget": 10.0, "value": 198.0},
+            {"label": "b", "instance": "x", "budget": "children/s", "value": 10.0},
+            {"label": "a", "instance": "x", "budget": "children/s", "value": 12.0},
+            {"label": "b", "instance": "y", "budget": 10.0, "value": 5.0}]
+    out = tmp_path / "rows.jsonl"
+    out.write_text("".join(json.dumps(r) + "\n" for r in rows))
+    assert long_routes.main(["--compare", "b", "a", "--out", str(out)]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert len(lines) == 3  # the header and the two rows both labels have; y has no "a" row
+    assert lines[1].split()[-1] == "-1.00" and lines[2].split()[-1] == "+20.00"

@@ -13,6 +13,12 @@ namespace tarsel {
 // Granular neighbours of each node per agent type that moves are tried with.
 constexpr size_t kEngineNeighbours = 20;
 
+// Routes with more targets than this are tours: the local search prices
+// their reversed segments from stored summaries and improves them with the
+// tour pass (2-opt and Or-opt over neighbour lists with don't-look bits,
+// Or-3opt). Shorter routes keep the plain moves alone.
+constexpr size_t kLongRouteTargets = 30;
+
 // How one run of the improvement engine is bounded and reports.
 struct EngineSettings {
   bool min_max = false;

@@ -40,6 +40,11 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
     }
   }
   inner_order_.reserve(n);
+  awake_.assign(rules.NumNodes(), 0);
+  queue_.reserve(4 * n);
+  old_prev_.assign(rules.NumNodes(), 0);
+  old_next_.assign(rules.NumNodes(), 0);
+  tour_clean_.assign(rules.NumAgents(), 0);
 }
 
 bool LocalSearch::Better(const Solution& solution, const MoveCosts& costs) const {
@@ -83,9 +88,11 @@ bool LocalSearch::Settle(Solution& solution, const PenaltyWeights& weights, cons
       Improves(solution.Value(), before, rules_.MinMax())) {
     segments_.Refresh(solution, a);
     swap_star_.Touch(a);
+    tour_clean_[a] = 0;
     if (b != a) {
       segments_.Refresh(solution, b);
       swap_star_.Touch(b);
+      tour_clean_[b] = 0;
     }
     return true;
   }
@@ -103,6 +110,7 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
   size_t moves = 0;
   segments_.RefreshAll(solution);
   swap_star_.Forget();
+  std::fill(tour_clean_.begin(), tour_clean_.end(), 0);
   const bool min_max = rules_.MinMax();
   for (size_t pass = 0; pass < kMaxPasses; ++pass) {
     bool improved = false;
@@ -123,6 +131,11 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
     }
     if (!improved && min_max) {
       const size_t taken = LongestRoutePass(solution, weights, stop);
+      moves += taken;
+      improved = taken > 0;
+    }
+    if (!improved) {
+      const size_t taken = TourPasses(solution, weights, stop);
       moves += taken;
       improved = taken > 0;
     }

@@ -37,7 +37,10 @@ namespace tarsel {
 // When no such move improves: under min-max, the longest route hands segments
 // to the best place anywhere else and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
-// since it was last examined. Every move is priced in O(1) from stored
+// since it was last examined. Routes of more than kLongRouteTargets targets
+// get the tour pass (2-opt and Or-opt over neighbour lists with don't-look
+// bits, Or-3opt) instead of the all-pairs pass when longest, and on every
+// such route before SWAP*. Every move is priced in O(1) from stored
 // segments (2-opt within a route in full where reversal changes the cost)
 // and taken when it improves the objective (min-max: longest route, then
 // total; min-sum: total) and keeps every window end, length limit and
@@ -54,6 +57,12 @@ class LocalSearch {
   // target). Returns the number of moves taken.
   size_t Run(Solution& solution, const PenaltyWeights& weights, Random& random,
              const std::function<bool()>& stop);
+  // Improves route k of a complete `solution` as a tour (tour_pass.cpp):
+  // 2-opt, Or-opt and swap between each target and its neighbours, and
+  // Or-3opt, with don't-look bits, until a pass over all its targets finds
+  // nothing or `stop` answers true. Returns the number of moves taken.
+  size_t ImproveTour(Solution& solution, const PenaltyWeights& weights, size_t k,
+                     const std::function<bool()>& stop);
 
  private:
   // Longest segment of targets relocated as one.
@@ -82,6 +91,15 @@ class LocalSearch {
   // Min-max passes on the longest route (longest_route_pass.cpp).
   size_t LongestRoutePass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
   bool MoveOffLongest(Solution& solution, const PenaltyWeights& weights, size_t longest);
+  // The tour pass on every route of more than kLongRouteTargets targets
+  // that changed since its last pass (tour_pass.cpp).
+  size_t TourPasses(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
+  bool TryTourAt(Solution& solution, const PenaltyWeights& weights, size_t u);
+  bool TryOr3opt(Solution& solution, const PenaltyWeights& weights, size_t u);
+  void Wake(size_t node);
+  // After a move within route k: wakes the targets whose neighbours in
+  // the tour (either direction) changed.
+  void WakeChanged(const Solution& solution, size_t k);
   size_t ImproveWithin(Solution& solution, const PenaltyWeights& weights, size_t k,
                        const std::function<bool()>& stop);
   // Judges the new costs of a move's routes.
@@ -136,6 +154,14 @@ class LocalSearch {
   // (route, place) candidates of a pair's first and second node.
   std::vector<std::pair<size_t, size_t>> first_places_;
   std::vector<std::pair<size_t, size_t>> second_places_;
+  // The tour pass: don't-look bits (awake targets, in the order woken),
+  // the neighbours each target had before a move, and per route whether a
+  // pass found nothing since it last changed.
+  std::vector<char> awake_;
+  std::vector<size_t> queue_;
+  std::vector<size_t> old_prev_;
+  std::vector<size_t> old_next_;
+  std::vector<char> tour_clean_;
 };
 
 }  // namespace tarsel

@@ -6,7 +6,8 @@
 namespace tarsel {
 
 // Repeats, while one helps: hand a segment of the longest route to its best
-// place elsewhere; else try every relocation, swap and 2-opt within it.
+// place elsewhere; else try every relocation, swap and 2-opt within it (the
+// tour pass on a long route).
 size_t LocalSearch::LongestRoutePass(Solution& solution, const PenaltyWeights& weights,
                                      const std::function<bool()>& stop) {
   size_t taken = 0;
@@ -17,7 +18,10 @@ size_t LocalSearch::LongestRoutePass(Solution& solution, const PenaltyWeights& w
       ++taken;
       continue;
     }
-    const size_t within = ImproveWithin(solution, weights, longest, stop);
+    // A long route is a tour: neighbour lists instead of all pairs.
+    const size_t within = solution.Route(longest).Targets() > kLongRouteTargets
+                              ? (tour_clean_[longest] != 0 ? 0 : ImproveTour(solution, weights, longest, stop))
+                              : ImproveWithin(solution, weights, longest, stop);
     if (within == 0) break;
     taken += within;
   }

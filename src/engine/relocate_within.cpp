@@ -6,8 +6,16 @@ namespace tarsel {
 
 MoveCosts RelocateWithin::Evaluate(const Solution& solution, const Move& move, const PenaltyWeights& weights) const {
   const size_t k = move.k, i = move.i, count = move.count, after = move.after;
-  const SegmentJoiner::Ends moved = move.reversed ? joiner_.Moved(solution, k, i, count, k, true)
-                                                  : joiner_.Between(solution, k, i, i + count - 1);
+  const RouteSegments& segments = joiner_.Segments();
+  const size_t last = i + count - 1;
+  SegmentJoiner::Ends moved;
+  if (!move.reversed) {
+    moved = joiner_.Between(solution, k, i, last);
+  } else if (segments.PricesReversal(k)) {
+    moved = {segments.ReversedBetween(k, i, last), solution.Route(k).nodes[last], solution.Route(k).nodes[i]};
+  } else {
+    moved = joiner_.Moved(solution, k, i, count, k, true);
+  }
   SegmentJoiner::Ends route;
   if (after < i) {
     route = joiner_.Link(k, joiner_.Prefix(solution, k, after), moved);

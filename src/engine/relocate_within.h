@@ -16,7 +16,9 @@ struct RelocateWithinMove {
 };
 
 // Relocation of a segment of targets to another place of its own route, in
-// its order or reversed.
+// its order or reversed (Or-opt for a few targets, Or-3opt for any number).
+// A reversed segment is priced from the stored backwards summaries on long
+// routes (`RouteSegments::PricesReversal`), node by node otherwise.
 class RelocateWithin final : public RouteOperator<RelocateWithinMove> {
  public:
   explicit RelocateWithin(const SegmentJoiner& joiner) : joiner_(joiner) {}

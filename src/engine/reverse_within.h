@@ -17,7 +17,9 @@ struct ReverseWithinMove {
 // 2-opt within a route: the nodes first+1..last reversed, which joins the
 // node at `first` to the one at `last`. O(1) when the agent's matrix is
 // symmetric and no target has a window (the reversed segment keeps its
-// summary); otherwise the new route is walked in full.
+// summary) or the route is long enough for its reversed segments to be
+// stored (`RouteSegments::PricesReversal`); otherwise the new route is
+// walked in full.
 class ReverseWithin final : public RouteOperator<ReverseWithinMove> {
  public:
   ReverseWithin(const SegmentJoiner& joiner, size_t num_nodes);
@@ -27,7 +29,6 @@ class ReverseWithin final : public RouteOperator<ReverseWithinMove> {
 
  private:
   const SegmentJoiner& joiner_;
-  std::vector<char> reversible_;         // per agent: reversing a segment of targets keeps its summary
   mutable std::vector<size_t> scratch_;  // the new route when it is walked in full
 };
 

@@ -11,12 +11,39 @@ RouteSegments::RouteSegments(const RouteRules& rules, const std::vector<size_t>&
       lengths_(rules.NumAgents(), 0),
       nodes_(rules.NumAgents()),
       between_(rules.NumAgents()),
+      reversed_(rules.NumAgents()),
+      long_(rules.NumAgents(), 0),
+      keeps_cost_(rules.NumAgents(), 0),
       tails_(rules.NumAgents()),
       tail_servable_(rules.NumAgents()) {
   for (size_t k = 0; k < rules.NumAgents(); ++k) {
     const auto found = std::lower_bound(types.begin(), types.end(), rules.Agent(k).type);
     slot_of_[k] = static_cast<size_t>(found - types.begin());
     if (found != types.end() && *found == rules.Agent(k).type) representative_[slot_of_[k]] = k;
+  }
+  // Whether reversal keeps a segment's cost, decided once per type.
+  const InstanceTables& tables = rules.Tables();
+  bool windows = false;
+  for (size_t u : rules.Targets()) windows = windows || tables.Window(u) != nullptr;
+  std::vector<size_t> checked_types;
+  std::vector<char> checked_answers;
+  for (size_t k = 0; k < rules.NumAgents(); ++k) {
+    const size_t type = rules.Agent(k).type;
+    const auto found = std::find(checked_types.begin(), checked_types.end(), type);
+    if (found != checked_types.end()) {
+      keeps_cost_[k] = checked_answers[static_cast<size_t>(found - checked_types.begin())];
+      continue;
+    }
+    bool symmetric = !windows;
+    for (size_t u : rules.Targets()) {
+      for (size_t v : rules.Targets()) {
+        if (!symmetric) break;
+        if (v < u && tables.Cost(type, u, v) != tables.Cost(type, v, u)) symmetric = false;
+      }
+    }
+    keeps_cost_[k] = symmetric ? 1 : 0;
+    checked_types.push_back(type);
+    checked_answers.push_back(keeps_cost_[k]);
   }
 }
 
@@ -41,6 +68,21 @@ void RouteSegments::Refresh(const Solution& solution, size_t k) {
     for (size_t to = from + 1; to <= last; ++to) {
       segment = rules_.Join(k, segment, nodes[to - 1], nodes[to], rules_.NodeSeg(nodes[to]));
       between[from * kWindow + (to - from)] = segment;
+    }
+  }
+  // Backwards: each reversed segment grows at its front as `to` moves right.
+  long_[k] = len > kLongRouteTargets + 2 ? 1 : 0;
+  if (long_[k] != 0 && keeps_cost_[k] == 0) {
+    std::vector<Segment>& reversed = reversed_[k];
+    reversed.resize(len * kWindow);
+    for (size_t from = 1; from < len; ++from) {
+      Segment segment = rules_.NodeSeg(nodes[from]);
+      reversed[from * kWindow] = segment;
+      const size_t last = std::min(len - 1, from + kWindow - 1);
+      for (size_t to = from + 1; to <= last; ++to) {
+        segment = rules_.Join(k, rules_.NodeSeg(nodes[to]), nodes[to], nodes[to - 1], segment);
+        reversed[from * kWindow + (to - from)] = segment;
+      }
     }
   }
   // Target tails per type, built from the last target leftwards. Arcs

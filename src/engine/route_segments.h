@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "engine/engine_settings.h"
 #include "engine/route_rules.h"
 #include "routes/segment.h"
 #include "engine/solution.h"
@@ -14,8 +15,10 @@ namespace tarsel {
 // prefix and suffix are not enough: the segment nodes[from..to]
 // of route k for its own agent (relocations within a route, SWAP*), and the
 // targets from a position to the last target of route k priced for each
-// agent type (tails handed to another route by 2-opt*). Refreshed per route
-// by the local search after every change it makes.
+// agent type (tails handed to another route by 2-opt*), and on routes of
+// more than kLongRouteTargets targets the same inner segments travelled
+// backwards (2-opt and reversed segment moves priced without a walk).
+// Refreshed per route by the local search after every change it makes.
 class RouteSegments {
  public:
   RouteSegments(const RouteRules& rules, const std::vector<size_t>& types);
@@ -42,6 +45,30 @@ class RouteSegments {
     }
     return joined;
   }
+  // Whether a reversed segment of route k is priced from stored summaries
+  // (the route had more than kLongRouteTargets targets at its last refresh).
+  bool PricesReversal(size_t k) const { return long_[k] != 0; }
+  // Whether a segment of targets costs the same in both directions for
+  // agent k: a symmetric matrix and no target window.
+  bool ReversalKeepsCost(size_t k) const { return keeps_cost_[k] != 0; }
+  // nodes[to], nodes[to-1], ..., nodes[from] of route k for agent k, for a
+  // route that PricesReversal, 1 <= from <= to < length: O(1) for up to
+  // kWindow nodes, O((to - from) / kWindow) beyond.
+  Segment ReversedBetween(size_t k, size_t from, size_t to) const {
+    if (keeps_cost_[k] != 0) return Between(k, from, to);
+    const std::vector<Segment>& reversed = reversed_[k];
+    if (to - from < kWindow) return reversed[from * kWindow + (to - from)];
+    // Stored pieces of kWindow nodes, the rightmost first.
+    const std::vector<size_t>& nodes = nodes_[k];
+    size_t at = from + (to - from) / kWindow * kWindow;
+    Segment joined = reversed[at * kWindow + (to - at)];
+    while (at > from) {
+      at -= kWindow;
+      joined = rules_.Join(k, joined, nodes[at + kWindow], nodes[at + kWindow - 1],
+                           reversed[at * kWindow + kWindow - 1]);
+    }
+    return joined;
+  }
   // Type slot of agent k (index into the types given at construction).
   size_t SlotOf(size_t k) const { return slot_of_[k]; }
   // Targets nodes[from..length-2] of route k priced for the agents of type
@@ -60,6 +87,9 @@ class RouteSegments {
   std::vector<size_t> lengths_;         // nodes per route at the last refresh
   std::vector<std::vector<size_t>> nodes_;     // route -> its nodes at the last refresh
   std::vector<std::vector<Segment>> between_;  // route -> from * kWindow + (to - from)
+  std::vector<std::vector<Segment>> reversed_;  // the same, backwards (long routes, costs by direction)
+  std::vector<char> long_;        // per route: more than kLongRouteTargets targets
+  std::vector<char> keeps_cost_;  // per agent: ReversalKeepsCost
   std::vector<std::vector<Segment>> tails_;    // route -> slot * length + from
   std::vector<std::vector<char>> tail_servable_;
 };

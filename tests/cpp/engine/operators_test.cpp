@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "engine/granular_neighbours.h"
@@ -355,6 +357,84 @@ TEST(Operators, LongRoutesJoinStoredSegments) {
   }
   EXPECT_GT(long_segments, 100u);
   EXPECT_GT(relocate_within.feasible, 50u);
+}
+
+// Long routes (more than kLongRouteTargets targets) keep their segments
+// backwards too: on asymmetric matrices, with windows, limits and penalty
+// weights, a stored reversed segment equals the segment walked backwards
+// node by node, and 2-opt and reversed relocations of segments of any
+// length are priced as the full evaluation of the built route prices them.
+TEST(Operators, LongRoutesPriceReversalsFromStoredSegments) {
+  Tally reverse, relocate_within;
+  size_t long_segments = 0;
+  unsigned seed = 930;
+  for (int mask : {0, 1, 2, 3}) {
+    for (bool penalised : {false, true}) {
+      InstanceKinds kinds = engine_test::KindsFromMask(mask);
+      kinds.nodes = 260;
+      kinds.agents = 2;
+      kinds.types = 1;
+      engine_test::RandomInstance instance = MakeRandomInstance(kinds, ++seed);
+      RouteRules rules(instance.tables);
+      const PenaltyWeights weights = penalised ? PenaltyWeights{true, 3.5, 2.0} : PenaltyWeights{};
+      GranularNeighbours neighbours(rules, 5);
+      RouteSegments segments(rules, neighbours.Types());
+      SegmentJoiner joiner(rules, segments);
+      ReverseWithin reverse_op(joiner, rules.NumNodes());
+      RelocateWithin relocate_op(joiner);
+      Solution solution(rules);
+      Solution applied(rules);
+      std::mt19937 random(seed);
+      RandomRoutes(rules, solution, weights, random);
+      segments.RefreshAll(solution);
+      const size_t a = solution.Route(0).Targets() >= solution.Route(1).Targets() ? 0 : 1;
+      ASSERT_TRUE(segments.PricesReversal(a));
+      ASSERT_FALSE(segments.ReversalKeepsCost(a));
+      const Nodes nodes = solution.Route(a).nodes;
+      const size_t last = nodes.size() - 2;
+      ASSERT_GT(last, 2 * RouteSegments::kWindow);
+      for (int trial = 0; trial < 200; ++trial) {
+        size_t from = 1 + random() % last;
+        size_t to = 1 + random() % last;
+        if (from > to) std::swap(from, to);
+        Segment walked = rules.NodeSeg(nodes[to]);
+        for (size_t q = to; q-- > from;) walked = rules.Join(a, walked, nodes[q + 1], nodes[q], rules.NodeSeg(nodes[q]));
+        const Segment stored = segments.ReversedBetween(a, from, to);
+        if (to - from >= RouteSegments::kWindow) ++long_segments;
+        for (const auto& [got, want] : {std::pair{stored.duration, walked.duration}, std::pair{stored.warp, walked.warp},
+                                        std::pair{stored.earliest, walked.earliest},
+                                        std::pair{stored.latest, walked.latest}}) {
+          if (std::isinf(want)) {
+            EXPECT_EQ(got, want);  // no window on the way: an unbounded start
+          } else {
+            EXPECT_NEAR(got, want, 1e-7 * std::max(1.0, std::fabs(want)));
+          }
+        }
+        EXPECT_EQ(stored.blocked, walked.blocked);
+
+        if (to - from >= 2) {
+          Nodes expected = nodes;
+          std::reverse(expected.begin() + static_cast<std::ptrdiff_t>(from),
+                       expected.begin() + static_cast<std::ptrdiff_t>(to + 1));
+          CheckMove(reverse_op, ReverseWithinMove{a, from - 1, to}, solution, applied, weights, expected, {}, false,
+                    reverse, "2-opt on a long route");
+        }
+        const size_t count = to - from + 1;
+        if (count + 1 >= last) continue;
+        size_t after = random() % (last + 1);
+        while (after + 1 >= from && after <= to) after = random() % (last + 1);
+        const bool reversed = trial % 3 != 0;
+        CheckMove(relocate_op, RelocateWithinMove{a, from, count, after, reversed}, solution, applied, weights,
+                  InsertBefore(Without(nodes, from, count), nodes[after + 1], SegmentOf(nodes, from, count, reversed)),
+                  {}, false, relocate_within, "segment moved within a long route");
+      }
+    }
+  }
+  EXPECT_GT(long_segments, 300u);
+  for (const Tally* tally : {&reverse, &relocate_within}) {
+    EXPECT_GT(tally->feasible, 200u);
+    EXPECT_GT(tally->valued, 100u);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,158 @@
+// The tour pass of the local search: a long route improved as a travelling
+// salesman tour. Each awake target tries the moves within its route against
+// its neighbours (2-opt joining the two, its segments of 1 to 3 targets
+// relocated next to the neighbour in both orientations, swap) and then
+// Or-3opt; a target that finds nothing goes to sleep until a move changes
+// its neighbours in the tour (don't-look bits), so a pass costs
+// O(targets x neighbours) evaluations, each O(1) from stored segments
+// (O(length / window) for segments longer than the stored window).
+#include <algorithm>
+
+#include "engine/local_search.h"
+
+namespace tarsel {
+
+namespace {
+
+// Neighbours of a target's predecessor and of the target itself that
+// Or-3opt combines: the nearest few carry nearly all of its gains.
+constexpr size_t kOr3optNeighbours = 10;
+
+}  // namespace
+
+void LocalSearch::Wake(size_t node) {
+  if (awake_[node] != 0) return;
+  awake_[node] = 1;
+  queue_.push_back(node);
+}
+
+void LocalSearch::WakeChanged(const Solution& solution, size_t k) {
+  const std::vector<size_t>& before = saved_a_;
+  for (size_t p = 1; p + 1 < before.size(); ++p) {
+    old_prev_[before[p]] = before[p - 1];
+    old_next_[before[p]] = before[p + 1];
+  }
+  const std::vector<size_t>& nodes = solution.Route(k).nodes;
+  for (size_t p = 1; p + 1 < nodes.size(); ++p) {
+    const size_t x = nodes[p], prev = nodes[p - 1], next = nodes[p + 1];
+    const bool same = (prev == old_prev_[x] && next == old_next_[x]) || (prev == old_next_[x] && next == old_prev_[x]);
+    if (!same) Wake(x);
+  }
+}
+
+size_t LocalSearch::ImproveTour(Solution& solution, const PenaltyWeights& weights, size_t k,
+                                const std::function<bool()>& stop) {
+  segments_.Refresh(solution, k);
+  size_t taken = 0;
+  bool stopped = false;
+  // Rounds until one wakes every target and none moves: a target whose
+  // neighbour changed without its own tour neighbours changing is asked
+  // again there, so the route ends at a local optimum of these moves.
+  for (size_t round = 0; !stopped; ++round) {
+    const size_t before = taken;
+    queue_.clear();
+    const std::vector<size_t>& nodes = solution.Route(k).nodes;
+    for (size_t p = 1; p + 1 < nodes.size(); ++p) Wake(nodes[p]);
+    for (size_t head = 0; head < queue_.size(); ++head) {
+      const size_t u = queue_[head];
+      awake_[u] = 0;
+      if (stopped || solution.RouteOf(u) != k) continue;
+      if (stop && stop()) {
+        stopped = true;
+        continue;
+      }
+      if (TryTourAt(solution, weights, u)) {
+        ++taken;
+        WakeChanged(solution, k);
+        Wake(u);
+      }
+    }
+    if (taken == before) {
+      tour_clean_[k] = stopped ? 0 : 1;
+      break;
+    }
+  }
+  return taken;
+}
+
+size_t LocalSearch::TourPasses(Solution& solution, const PenaltyWeights& weights,
+                               const std::function<bool()>& stop) {
+  size_t taken = 0;
+  for (size_t k = 0; k < solution.NumRoutes(); ++k) {
+    if (solution.Route(k).Targets() <= kLongRouteTargets || tour_clean_[k] != 0) continue;
+    if (stop && stop()) break;
+    taken += ImproveTour(solution, weights, k, stop);
+  }
+  return taken;
+}
+
+bool LocalSearch::TryTourAt(Solution& solution, const PenaltyWeights& weights, size_t u) {
+  const size_t k = solution.RouteOf(u);
+  const size_t* list = neighbours_.Begin(segments_.SlotOf(k), u);
+  for (size_t index = 0; index < neighbours_.Count(); ++index) {
+    const size_t v = list[index];
+    if (solution.RouteOf(v) != k) continue;
+    if (TryWithin(solution, weights, u, solution.PositionOf(v))) return true;
+  }
+  return TryOr3opt(solution, weights, u);
+}
+
+// Or-3opt: the segment from u (position i) to the target before w (a
+// neighbour of u's predecessor p, later in the route) leaves, p joins w,
+// and the segment goes in order after a neighbour v of u (v then u) or
+// reversed before it (u then v). Candidates whose three new arcs do not
+// cost less than the three removed ones (by the agent's matrix, waiting
+// aside) are skipped; the rest are priced exactly.
+bool LocalSearch::TryOr3opt(Solution& solution, const PenaltyWeights& weights, size_t u) {
+  const size_t k = solution.RouteOf(u);
+  const size_t i = solution.PositionOf(u);
+  const std::vector<size_t>& nodes = solution.Route(k).nodes;
+  const size_t last = nodes.size() - 2;
+  const size_t p = nodes[i - 1];
+  if (!rules_.IsTarget(p)) return false;
+  const size_t slot = segments_.SlotOf(k);
+  const size_t count_limit = std::min(kOr3optNeighbours, neighbours_.Count());
+  const size_t* near_p = neighbours_.Begin(slot, p);
+  const size_t* near_u = neighbours_.Begin(slot, u);
+  bool blocked = false;
+  auto arc = [&](size_t from, size_t to) { return rules_.Travel(k, from, to, blocked); };
+  const double removed_p = arc(p, u);
+  for (size_t a = 0; a < count_limit; ++a) {
+    const size_t w = near_p[a];
+    if (solution.RouteOf(w) != k) continue;
+    const size_t q = solution.PositionOf(w);
+    if (q < i + 2) continue;  // segments of at least two targets
+    const size_t tail = nodes[q - 1];
+    const double closing = removed_p + arc(tail, w) - arc(p, w);
+    if (!(closing > 0)) continue;
+    const size_t count = q - i;
+    for (size_t b = 0; b < count_limit; ++b) {
+      const size_t v = near_u[b];
+      if (solution.RouteOf(v) != k) continue;
+      const size_t r = solution.PositionOf(v);
+      // In order after v: v -> u ... tail -> v's successor.
+      if ((r + 1 < i || r >= q) && r <= last) {
+        const size_t next = nodes[r + 1];
+        if (closing + arc(v, next) - arc(v, u) - arc(tail, next) > 0) {
+          const RelocateWithin::Move move{k, i, count, r, false};
+          if (Take(solution, weights, relocate_within_, move, relocate_within_.Evaluate(solution, move, weights))) {
+            return true;
+          }
+        }
+      }
+      // Reversed before v: v's predecessor -> tail ... u -> v.
+      if (r >= 1 && (r < i || r - 1 >= q)) {
+        const size_t prev = nodes[r - 1];
+        if (closing + arc(prev, v) - arc(prev, tail) - arc(u, v) > 0) {
+          const RelocateWithin::Move move{k, i, count, r - 1, true};
+          if (Take(solution, weights, relocate_within_, move, relocate_within_.Evaluate(solution, move, weights))) {
+            return true;
+          }
+        }
+      }
+    }
+  }
+  return false;
+}
+
+}  // namespace tarsel
