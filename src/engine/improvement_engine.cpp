@@ -46,8 +46,8 @@ constexpr double kMutationShare = 0.3;
 constexpr double kLargeMutationShare = 0.7;
 // Routes of at least this many targets on average are tours where the
 // edge-assembly crossover may pay off; below it only the order crossover
-// runs (on 40 to 49 targets per route it measured no better than the order
-// crossover alone).
+// runs, as the engine did before, so that short-route instances keep the
+// results the engine reaches without it.
 constexpr size_t kLongRouteTargets = 50;
 // The crossovers, chosen adaptively where both run: each keeps at least
 // this probability, and its quality follows the share of its children that
