@@ -48,7 +48,7 @@ constexpr double kLargeMutationShare = 0.7;
 // edge-assembly crossover may pay off; below it only the order crossover
 // runs, as the engine did before, so that short-route instances keep the
 // results the engine reaches without it.
-constexpr size_t kLongRouteTargets = 50;
+constexpr size_t kEdgeAssemblyRouteTargets = 50;
 // The crossovers, chosen adaptively where both run: each keeps at least
 // this probability, and its quality follows the share of its children that
 // beat both parents or the best solution.
@@ -147,7 +147,7 @@ class Engine {
     next_exchange_ = settings.exchange_every;
     const size_t targets = rules_.Targets().size();
     edge_assembly_on_ = edge_assembly_.Applicable() && rules_.NumAgents() > 0 &&
-                        targets >= kLongRouteTargets * rules_.NumAgents();
+                        targets >= kEdgeAssemblyRouteTargets * rules_.NumAgents();
     decompose_ = targets >= kDecomposeTargets && rules_.NumAgents() >= 3 && !tables.HasPrecedence();
   }
 
