@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "engine/bounded_settings.h"
 #include "engine/improvement_engine.h"
 #include "engine/objective_value.h"
 #include "engine/random_instance.h"
@@ -13,18 +14,9 @@ namespace tarsel {
 namespace {
 
 using engine_test::AllKinds;
+using engine_test::Bounded;
 using engine_test::InstanceKinds;
 using engine_test::MakeRandomInstance;
-
-EngineSettings Bounded(bool min_max, uint64_t seed, int64_t iterations) {
-  EngineSettings settings;
-  settings.min_max = min_max;
-  settings.seed = seed;
-  settings.max_iterations = iterations;
-  settings.deadline = 1e9;
-  settings.clock = [] { return 0.0; };
-  return settings;
-}
 
 // Every target once, every route valid for the route evaluator, no missing
 // arc, the reported cost the evaluator's.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/interrupt_check.h"
+#include "engine/bounded_settings.h"
 #include "engine/improvement_engine.h"
 #include "engine/island_engine.h"
 #include "engine/objective_value.h"
@@ -14,18 +15,9 @@
 namespace tarsel {
 namespace {
 
+using engine_test::Bounded;
 using engine_test::InstanceKinds;
 using engine_test::MakeRandomInstance;
-
-EngineSettings Bounded(bool min_max, uint64_t seed, int64_t iterations) {
-  EngineSettings settings;
-  settings.min_max = min_max;
-  settings.seed = seed;
-  settings.max_iterations = iterations;
-  settings.deadline = 1e9;
-  settings.clock = [] { return 0.0; };
-  return settings;
-}
 
 ObjectiveValue ValueOf(const Result& result) {
   ObjectiveValue value;
