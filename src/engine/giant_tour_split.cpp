@@ -5,7 +5,7 @@
 
 namespace tarsel {
 
-GiantTourSplit::GiantTourSplit(const RouteRules& rules) : rules_(rules) {
+GiantTourSplit::GiantTourSplit(const RouteRules& rules) : rules_(rules), same_pairs_(rules) {
   const size_t cells = (rules.NumAgents() + 1) * (rules.Targets().size() + 1);
   value_.resize(cells);
   cut_.resize(cells);
@@ -22,12 +22,32 @@ size_t GiantTourSplit::RouteBound(size_t targets, size_t agents) {
 
 bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<size_t>& order,
                            const PenaltyWeights& weights, Solution& solution) {
+  if ((order.size() + 1) * (tour.size() + 1) > value_.size()) return false;
+  bool solved = false;
+  if (same_pairs_.Any()) {
+    same_pairs_.CleanCuts(tour, clean_);
+    solved = Solve(tour, order, weights, true);
+  }
+  if (!solved && !Solve(tour, order, weights, false)) return false;
+  const size_t n = tour.size();
+  const size_t width = n + 1;
+  size_t to = n;
+  for (size_t used = order.size(); used >= 1; --used) {
+    const size_t from = cut_[used * width + to];
+    solution.SetTargets(order[used - 1], tour.data() + from, to - from);
+    to = from;
+  }
+  for (size_t k = 0; k < solution.NumRoutes(); ++k) solution.Refresh(k, weights);
+  return true;
+}
+
+bool GiantTourSplit::Solve(const std::vector<size_t>& tour, const std::vector<size_t>& order,
+                           const PenaltyWeights& weights, bool clean_only) {
   const size_t n = tour.size();
   const size_t m = order.size();
   const size_t width = n + 1;
   const double infinity = std::numeric_limits<double>::infinity();
   const bool min_max = rules_.MinMax();
-  if ((m + 1) * width > value_.size()) return false;
   const size_t bound = RouteBound(n, m);
   for (size_t cell = 0; cell < (m + 1) * width; ++cell) value_[cell] = ObjectiveValue{infinity, infinity};
   value_[0] = ObjectiveValue{0, 0};
@@ -37,12 +57,12 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
     const Segment goal_segment = rules_.NodeSeg(goal);
     for (size_t from = 0; from <= n; ++from) {
       const ObjectiveValue before = value_[(used - 1) * width + from];
-      if (!(before.total < infinity)) continue;
+      if (!(before.total < infinity) || (clean_only && clean_[from] == 0)) continue;
       Segment route = rules_.StartSeg(agent);
       size_t last = rules_.Agent(agent).start;
       for (size_t to = from;; ++to) {
         const double cost = rules_.Cost(agent, rules_.Join(agent, route, last, goal, goal_segment), weights);
-        if (cost < infinity) {
+        if (cost < infinity && (!clean_only || clean_[to] != 0)) {
           const ObjectiveValue candidate{std::max(before.longest, cost), before.total + cost};
           ObjectiveValue& cell = value_[used * width + to];
           if (RanksBefore(candidate, cell, min_max)) {
@@ -60,15 +80,7 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
       }
     }
   }
-  if (!(value_[m * width + n].total < infinity)) return false;
-  size_t to = n;
-  for (size_t used = m; used >= 1; --used) {
-    const size_t from = cut_[used * width + to];
-    solution.SetTargets(order[used - 1], tour.data() + from, to - from);
-    to = from;
-  }
-  for (size_t k = 0; k < solution.NumRoutes(); ++k) solution.Refresh(k, weights);
-  return true;
+  return value_[m * width + n].total < infinity;
 }
 
 }  // namespace tarsel

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/objective_value.h"
+#include "engine/same_pairs.h"
 #include "engine/solution.h"
 
 namespace tarsel {
@@ -16,7 +17,10 @@ namespace tarsel {
 // connections); a route is extended only while it stays feasible. O(m n^2),
 // or O(m n L) where a route is bounded to L targets: L is n unless m n^2
 // passes kSplitWork joins, then the largest L within that work, but at
-// least twice the even share n / m.
+// least twice the even share n / m. With "same" pairs a route begins and
+// ends only where it splits none of them (`SamePairs::CleanCuts`), so that
+// each pair's nodes stay on one route; when no such cut is feasible, at
+// any position (the engine mends the pairs that splits).
 class GiantTourSplit {
  public:
   explicit GiantTourSplit(const RouteRules& rules);
@@ -30,8 +34,13 @@ class GiantTourSplit {
   // Targets a route may take when `agents` routes share `targets` targets.
   static size_t RouteBound(size_t targets, size_t agents);
   static constexpr double kSplitWork = 2e7;
+  // The dynamic programme; with `clean_only`, cuts only where clean_ allows.
+  bool Solve(const std::vector<size_t>& tour, const std::vector<size_t>& order, const PenaltyWeights& weights,
+             bool clean_only);
 
   const RouteRules& rules_;
+  SamePairs same_pairs_;
+  std::vector<char> clean_;            // per cut position: splits no "same" pair
   std::vector<ObjectiveValue> value_;  // (agents used) * (n + 1) + covered
   std::vector<size_t> cut_;            // where the last route began
 };
