@@ -104,12 +104,12 @@ size_t EngineFixedBytes(size_t nodes, size_t agents, size_t types) {
   // Every segment of up to RouteSegments::kWindow nodes, and every tail for
   // each type, over all routes (whose nodes are the targets and two ends
   // each); the window twice, forwards and backwards (long routes whose
-  // costs depend on the direction). A route's stored segments keep the
-  // room of its longest length so far, and routes grow and shrink during a
-  // run: room for twice the nodes (two routes, one of which held nearly
-  // every target once, reach that).
+  // costs depend on the direction). Routes grow and shrink during a run,
+  // and a route's stores keep room for up to twice its nodes and at least
+  // RouteSegments::kKeptNodes (RouteSegments::Refresh).
   const size_t route_nodes = n + 2 * m;
-  const size_t segments = 2 * route_nodes * (2 * RouteSegments::kWindow + types) * (sizeof(Segment) + 1) +
+  const size_t room = 2 * route_nodes + m * RouteSegments::kKeptNodes;
+  const size_t segments = room * (2 * RouteSegments::kWindow + types) * (sizeof(Segment) + 1) +
                           route_nodes * sizeof(size_t);
   const size_t construction = n * m * 3 * sizeof(double);
   const size_t split = (m + 1) * (n + 1) * (sizeof(ObjectiveValue) + sizeof(size_t));
