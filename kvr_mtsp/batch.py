@@ -145,8 +145,9 @@ def solve_many(
     from kvr_mtsp.console import SolverWarning
 
     check_settings(time_limit=time_limit, wall_time_limit=wall_time_limit, threads=threads)
-    settings = {"time_limit": time_limit, "wall_time_limit": wall_time_limit, "improve": improve, "seed": seed, "enforce_capacity": enforce_capacity,
-                "enforce_precedence": enforce_precedence, "schedule": schedule, "threads": threads}
+    settings = {"time_limit": time_limit, "wall_time_limit": wall_time_limit, "improve": improve, "seed": seed,
+                "enforce_capacity": enforce_capacity, "enforce_precedence": enforce_precedence, "schedule": schedule,
+                "threads": threads}
     prepared = [_prepare(index, instance) for index, instance in enumerate(instances)]
     outcomes: list[BatchOutcome | None] = [None] * len(prepared)
 
