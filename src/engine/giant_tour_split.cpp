@@ -25,9 +25,26 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
   const size_t n = tour.size();
   const size_t m = order.size();
   const size_t width = n + 1;
+  if ((m + 1) * width > value_.size()) return false;
+  const bool load_bound = weights.active && rules_.HasLoads();
+  if (!Cut(tour, order, weights, load_bound) && !(load_bound && Cut(tour, order, weights, false))) return false;
+  size_t to = n;
+  for (size_t used = m; used >= 1; --used) {
+    const size_t from = cut_[used * width + to];
+    solution.SetTargets(order[used - 1], tour.data() + from, to - from);
+    to = from;
+  }
+  for (size_t k = 0; k < solution.NumRoutes(); ++k) solution.Refresh(k, weights);
+  return true;
+}
+
+bool GiantTourSplit::Cut(const std::vector<size_t>& tour, const std::vector<size_t>& order,
+                         const PenaltyWeights& weights, bool load_bound) {
+  const size_t n = tour.size();
+  const size_t m = order.size();
+  const size_t width = n + 1;
   const double infinity = std::numeric_limits<double>::infinity();
   const bool min_max = rules_.MinMax();
-  if ((m + 1) * width > value_.size()) return false;
   const size_t bound = RouteBound(n, m);
   for (size_t cell = 0; cell < (m + 1) * width; ++cell) value_[cell] = ObjectiveValue{infinity, infinity};
   value_[0] = ObjectiveValue{0, 0};
@@ -35,6 +52,8 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
     const size_t agent = order[used - 1];
     const size_t goal = rules_.Agent(agent).goal;
     const Segment goal_segment = rules_.NodeSeg(goal);
+    const double capacity = rules_.Agent(agent).capacity;
+    const double most_load = load_bound && capacity > 0 ? kLoadBound * capacity : infinity;
     for (size_t from = 0; from <= n; ++from) {
       const ObjectiveValue before = value_[(used - 1) * width + from];
       if (!(before.total < infinity)) continue;
@@ -56,19 +75,11 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
         route = rules_.Join(agent, route, last, next, rules_.NodeSeg(next));
         last = next;
         // Waiting, lateness, length and missing arcs only grow along a route.
-        if (!(rules_.Cost(agent, route, weights) < infinity)) break;
+        if (!(rules_.Cost(agent, route, weights) < infinity) || route.load > most_load) break;
       }
     }
   }
-  if (!(value_[m * width + n].total < infinity)) return false;
-  size_t to = n;
-  for (size_t used = m; used >= 1; --used) {
-    const size_t from = cut_[used * width + to];
-    solution.SetTargets(order[used - 1], tour.data() + from, to - from);
-    to = from;
-  }
-  for (size_t k = 0; k < solution.NumRoutes(); ++k) solution.Refresh(k, weights);
-  return true;
+  return value_[m * width + n].total < infinity;
 }
 
 }  // namespace tarsel

@@ -16,7 +16,11 @@ namespace tarsel {
 // connections); a route is extended only while it stays feasible. O(m n^2),
 // or O(m n L) where a route is bounded to L targets: L is n unless m n^2
 // passes kSplitWork joins, then the largest L within that work, but at
-// least twice the even share n / m.
+// least twice the even share n / m. With capacities priced by penalties, a
+// route first stops growing once its load passes kLoadBound times its
+// agent's capacity (no good cut carries that much, and the cuts to try drop
+// from O(n) to about the targets a vehicle carries); only when that leaves
+// no cut is the tour split again without that bound.
 class GiantTourSplit {
  public:
   explicit GiantTourSplit(const RouteRules& rules);
@@ -30,6 +34,11 @@ class GiantTourSplit {
   // Targets a route may take when `agents` routes share `targets` targets.
   static size_t RouteBound(size_t targets, size_t agents);
   static constexpr double kSplitWork = 2e7;
+  static constexpr double kLoadBound = 1.5;
+  // The dynamic programme; `load_bound`: whether routes stop at kLoadBound
+  // times their capacity. True when a cut exists (it is then in value_, cut_).
+  bool Cut(const std::vector<size_t>& tour, const std::vector<size_t>& order, const PenaltyWeights& weights,
+           bool load_bound);
 
   const RouteRules& rules_;
   std::vector<ObjectiveValue> value_;  // (agents used) * (n + 1) + covered
