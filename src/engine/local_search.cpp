@@ -172,6 +172,10 @@ bool LocalSearch::TryNode(Solution& solution, const PenaltyWeights& weights, siz
   });
   for (size_t b = 0; b < solution.NumRoutes(); ++b) {
     if (b == solution.RouteOf(u) || Unchanged(last, solution.RouteOf(u), b)) continue;
+    // Where the value depends on two routes alone, the start of a route
+    // with targets is already tried from its first target (before it, and
+    // 2-opt* there) when that target is u's neighbour; empty routes remain.
+    if (skip_unchanged_ && solution.Route(b).Targets() > 0) continue;
     if (TryBetween(solution, weights, u, b, 0, false)) moved = true;
   }
   if (!pairs_of_.empty() && TryRelocatePairs(solution, weights, u)) moved = true;
