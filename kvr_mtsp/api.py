@@ -141,9 +141,10 @@ class Route:
 
 @dataclass(frozen=True)
 class AnytimePoint:
-    """An improving solution: processor seconds since the start, its longest
-    and total route cost, and wall-clock seconds since the start (None
-    unless the solve had a wall-clock limit)."""
+    """An improving solution: processor seconds since the start (of every
+    thread together), its longest and total route cost, and wall-clock
+    seconds since the start (the package's solves always give it; None for
+    a module result document without it)."""
 
     time: float
     max_cost: float
@@ -359,8 +360,8 @@ def solve(
     `time_limit`: processor seconds of search, of every thread together
     (ValueError unless it is a positive finite number). `wall_time_limit`:
     wall-clock seconds of search (ValueError unless positive and finite);
-    the solve ends at whichever limit it reaches first, and each entry of
-    `anytime` then carries its `wall_time`. `improve`: whether the improvement engine
+    the solve ends at whichever limit it reaches first. Each entry of
+    `anytime` carries both clocks: `time` (processor) and `wall_time`. `improve`: whether the improvement engine
     improves the focal search's first solution. `seed`: the engine's random
     seed. `max_iterations`: engine iterations (0 or less: no limit).
     `max_no_improvement`: engine iterations in a row without a better
@@ -422,6 +423,20 @@ class _FinderWatch:
         return None if self.on_progress is None else self.on_progress(record)
 
 
+def check_settings(*, time_limit: Any = None, wall_time_limit: Any = None, threads: Any = None) -> None:
+    """Raises ValueError naming the first of the package's solve settings
+    that is out of range (None: not given): `time_limit` and
+    `wall_time_limit` must be positive finite numbers of seconds, `threads`
+    a whole number of at least 1. Checked by every solve of the package
+    (`solve`, the command line, `solve_many`) before anything starts."""
+    if threads is not None and not (isinstance(threads, int) and not isinstance(threads, bool) and threads >= 1):
+        raise ValueError(f"threads must be a whole number of at least 1, not {threads!r}")
+    for name, seconds in (("time_limit", time_limit), ("wall_time_limit", wall_time_limit)):
+        if seconds is not None and not (isinstance(seconds, (int, float)) and not isinstance(seconds, bool)
+                                        and math.isfinite(seconds) and seconds > 0):
+            raise ValueError(f"{name} must be a positive finite number of seconds, not {seconds!r}")
+
+
 def solve_with(
     instance: Solvable,
     options: Mapping[str, Any],
@@ -437,12 +452,8 @@ def solve_with(
     options are set in it and its cost matrices move into the solve.
     `on_console` takes the solver's console records, of the reading and of
     the solve (by default: warnings and logging, see kvr_mtsp.console)."""
-    threads = options.get("threads")
-    if threads is not None and not (isinstance(threads, int) and threads >= 1):
-        raise ValueError(f"threads must be a whole number of at least 1, not {threads!r}")
-    for name, seconds in (("time_limit", time_limit), ("wall_time_limit", options.get("wall_time_limit"))):
-        if seconds is not None and not (isinstance(seconds, (int, float)) and math.isfinite(seconds) and seconds > 0):
-            raise ValueError(f"{name} must be a positive finite number of seconds, not {seconds!r}")
+    check_settings(time_limit=time_limit, wall_time_limit=options.get("wall_time_limit"),
+                   threads=options.get("threads"))
     problem = instance if isinstance(instance, _kvr_core.Problem) else read(instance, on_console)
     settings = problem.options()
     for key, value in options.items():
@@ -463,7 +474,7 @@ def solve_with(
     try:
         # The matrices move into the solve: the Problem is not needed after it.
         result = _kvr_core.solve_problem(
-            problem, limit, consume_costs=True, on_progress=watch, on_console=on_console
+            problem, limit, consume_costs=True, on_progress=watch, on_console=on_console, wall_times=True
         )
     except BaseException as error:
         # An exception of on_progress carries the best solution as the result document.

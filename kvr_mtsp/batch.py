@@ -99,6 +99,7 @@ def solve_many(
     *,
     client: Any = None,
     time_limit: float | None = None,
+    wall_time_limit: float | None = None,
     improve: bool = True,
     seed: int = 0,
     enforce_capacity: bool = True,
@@ -112,17 +113,20 @@ def solve_many(
     """Solves every instance (a path, a JSON text or a dict, as for
     `kvr_mtsp.solve`) and returns one BatchOutcome per instance, in input order.
 
-    `time_limit`, `improve`, `seed`, `enforce_capacity`,
-    `enforce_precedence`, `schedule`, `threads`: passed to every
-    solve (a `seed` of None keeps each document's own). `threads` (the
+    `time_limit` (processor seconds, of every thread of a solve together),
+    `wall_time_limit` (wall-clock seconds), `improve`, `seed`,
+    `enforce_capacity`, `enforce_precedence`, `schedule`, `threads`:
+    passed to every solve (a `seed` of None keeps each document's own;
+    ValueError before anything starts for a limit or a `threads` out of
+    range, as `kvr_mtsp.solve` raises it). `threads` (the
     improvement engine's threads per solve): None divides the cores this
     process may use among the cluster's concurrent solves (its worker
     threads), at least 1 each; give it for a cluster on other machines. `client`: a `distributed.Client`; None
     starts a local cluster of `workers` processes (default: the cores this
     process may use) for this call. `solve_function`: what the solving
     processes call instead of `kvr_mtsp.solve`, with the instance document
-    (a dict) and the keyword arguments time_limit, improve, seed,
-    enforce_capacity, enforce_precedence, schedule and threads; it must
+    (a dict) and the keyword arguments time_limit, wall_time_limit, improve,
+    seed, enforce_capacity, enforce_precedence, schedule and threads; it must
     return a SolveResult and pickle by name (a module-level function, or a
     functools.partial of one), its module importable on the workers.
     `on_outcome`: called in this process with each outcome as it arrives.
@@ -137,15 +141,13 @@ def solve_many(
     do not run the calling script again (see `_name_main_module`), so the
     `if __name__ == "__main__":` guard is not needed (though harmless).
     """
-    from kvr_mtsp.api import SolveResult
+    from kvr_mtsp.api import SolveResult, check_settings
     from kvr_mtsp.console import SolverWarning
 
-    if time_limit is not None:
-        _check_time_limit(time_limit)
-    if threads is not None and not (isinstance(threads, int) and threads >= 1):
-        raise ValueError(f"threads must be a whole number of at least 1, not {threads!r}")
-    settings = {"time_limit": time_limit, "improve": improve, "seed": seed, "enforce_capacity": enforce_capacity,
-                "enforce_precedence": enforce_precedence, "schedule": schedule, "threads": threads}
+    check_settings(time_limit=time_limit, wall_time_limit=wall_time_limit, threads=threads)
+    settings = {"time_limit": time_limit, "wall_time_limit": wall_time_limit, "improve": improve, "seed": seed,
+                "enforce_capacity": enforce_capacity, "enforce_precedence": enforce_precedence, "schedule": schedule,
+                "threads": threads}
     prepared = [_prepare(index, instance) for index, instance in enumerate(instances)]
     outcomes: list[BatchOutcome | None] = [None] * len(prepared)
 
@@ -229,13 +231,6 @@ def digest_of(raw: bytes) -> str:
 
 
 # --- in the calling process ---------------------------------------------------
-
-
-def _check_time_limit(time_limit: float) -> None:
-    import math
-
-    if not (math.isfinite(time_limit) and time_limit > 0):
-        raise ValueError(f"time_limit must be a positive finite number of seconds, not {time_limit!r}")
 
 
 def _prepare(index: int, instance: Any) -> _Prepared:

@@ -1,7 +1,8 @@
 """Command line `kvr-mtsp batch`: solve many instances on Dask and write one result per instance.
 
     kvr-mtsp batch INSTANCES... --out DIR [--workers N | --scheduler ADDRESS]
-                   [--time-limit S] [--improve | --no-improve] [--seed K (default 0)]
+                   [--time-limit S] [--wall-time-limit S] [--threads N]
+                   [--improve | --no-improve] [--seed K (default 0)]
                    [--capacity | --no-capacity] [--precedence | --no-precedence]
                    [--schedule | --no-schedule] [--force]
 
@@ -76,7 +77,11 @@ def register(commands: Any) -> None:
                          help="solve on the existing Dask cluster whose scheduler listens at ADDRESS "
                               "(tcp://HOST:PORT) instead of a local one")
     batch.add_argument("--time-limit", type=positive_seconds, default=None, metavar="S",
-                       help="processor seconds of search per instance; replaces each instance's own limit")
+                       help="processor seconds of search per instance, of every thread of its solve together; "
+                            "replaces each instance's own limit")
+    batch.add_argument("--wall-time-limit", type=positive_seconds, default=None, metavar="S",
+                       help='wall-clock seconds of search per instance (the option "wall_time_limit"); a solve '
+                            "ends at whichever limit comes first")
     batch.add_argument("--improve", action=argparse.BooleanOptionalAction, default=True,
                        help="improve the focal search's first solution with the improvement engine (default: on)")
     batch.add_argument("--seed", type=int, default=0, metavar="K",
@@ -297,8 +302,10 @@ def batch_command(args: argparse.Namespace) -> int:
     except OSError as error:
         return fail(f"cannot write to {args.out}: {error.strerror or error}")
 
-    settings = {"time_limit": args.time_limit, "improve": args.improve, "seed": args.seed, "threads": args.threads,
-                "enforce_capacity": args.capacity,
+    # The settings every solve gets, recorded in each result file: a rerun
+    # skips only the instances solved with the same.
+    settings = {"time_limit": args.time_limit, "wall_time_limit": args.wall_time_limit, "improve": args.improve,
+                "seed": args.seed, "threads": args.threads, "enforce_capacity": args.capacity,
                 "enforce_precedence": args.precedence, "schedule": args.schedule}
     targets = [os.path.join(args.out, name) for name in result_names(paths)]
     rows: list[dict[str, Any] | None] = [None] * len(paths)
@@ -331,7 +338,8 @@ def batch_command(args: argparse.Namespace) -> int:
                 if todo:
                     with _client(args.scheduler) as client:
                         solve_many([paths[index] for index in todo], client=client, workers=args.workers,
-                                   time_limit=args.time_limit, improve=args.improve, seed=args.seed,
+                                   time_limit=args.time_limit, wall_time_limit=args.wall_time_limit,
+                                   improve=args.improve, seed=args.seed,
                                    enforce_capacity=args.capacity,
                                    enforce_precedence=args.precedence, schedule=args.schedule,
                                    threads=args.threads,

@@ -336,9 +336,10 @@ def write_summary(
         f"last update  {stats.last_update_time:.4f} s processor time",
     ]
     if result.anytime:
-        lines.append("improvements (processor time: max cost, sum cost)")
+        lines.append("improvements (processor time, wall clock: max cost, sum cost)")
         for point in result.anytime:
-            lines.append(f"  {point.time:9.4f} s: {fmt(point.max_cost)}, {fmt(point.sum_cost)}")
+            wall = "" if point.wall_time is None else f", {point.wall_time:9.4f} s"
+            lines.append(f"  {point.time:9.4f} s{wall}: {fmt(point.max_cost)}, {fmt(point.sum_cost)}")
     else:
         lines.append("improvements none")
     out.write("\n".join(lines) + "\n")
@@ -441,7 +442,9 @@ def solve_command(args: argparse.Namespace) -> int:
     own_limit = problem.options().time_limit
     received: list[int] = []
     budget = args.time_limit if args.time_limit is not None else own_limit
-    display = None if args.quiet else ProgressDisplay(budget)
+    own_wall = problem.options().wall_time_limit
+    wall_budget = args.wall_time_limit if args.wall_time_limit is not None else own_wall if own_wall > 0 else None
+    display = None if args.quiet else ProgressDisplay(budget, wall_budget=wall_budget)
     try:
         with stop_signals_raise(received), display or contextlib.nullcontext():
             result = solve(args, problem, options, display, console)
@@ -458,6 +461,8 @@ def solve_command(args: argparse.Namespace) -> int:
     limit_text = limit_line(args.time_limit, own_limit, sets_time_limit(view))
     if args.wall_time_limit is not None:
         limit_text += f", {fmt(args.wall_time_limit)} s wall clock (from --wall-time-limit)"
+    elif own_wall > 0:
+        limit_text += f", {fmt(own_wall)} s wall clock (from the instance)"
     write_summary(args.instance, result, limit_text, sys.stdout, stopped_by, console.memory_stop, result.found_by,
                   schedule=args.verbose)
     if args.output:

@@ -1,8 +1,11 @@
 """Live progress of a command-line solve, on standard error.
 
 When standard error is a terminal, a progress bar over the time budget
-(processor seconds) shows the best objective so far and the number of
-improving solutions; it is removed when the solve ends, before the summary.
+shows the wall-clock seconds since the start (of the wall-clock limit, when
+there is one), the processor seconds of every thread together of the
+processor-time limit, the best objective so far and the number of improving
+solutions; the bar fills towards whichever limit is nearer to its end. It is
+removed when the solve ends, before the summary.
 Otherwise each improving solution writes one line:
 
     [progress] cpu=0.0123 wall=0.0456 objective=154.2 max_cost=154.2 sum_cost=443.7 phase=search improvements=2
@@ -42,14 +45,18 @@ class ProgressDisplay:
     """The `on_progress` callable of a command-line solve and the stream it
     writes to; use as a context manager around the solve.
 
-    `budget`: the time limit in processor seconds (None when unknown: the
-    bar then shows no total). `terminal`: None decides by whether file
-    descriptor 2 is a terminal. A display that fails to write turns itself
-    off rather than stop the solve.
+    `budget`: the time limit in processor seconds (None when unknown).
+    `wall_budget`: the wall-clock limit in seconds (None: none). The bar
+    fills with the larger of the two shares used; with neither known it
+    shows no total. `terminal`: None decides by whether file descriptor 2
+    is a terminal. A display that fails to write turns itself off rather
+    than stop the solve.
     """
 
-    def __init__(self, budget: float | None, terminal: bool | None = None) -> None:
+    def __init__(self, budget: float | None, terminal: bool | None = None,
+                 wall_budget: float | None = None) -> None:
         self.budget = budget
+        self.wall_budget = wall_budget
         self.terminal = os.isatty(2) if terminal is None else terminal
         self.improvements = 0
         self._stream: TextIO | None = None
@@ -99,29 +106,39 @@ class ProgressDisplay:
 
     def _start_bar(self) -> None:
         from rich.console import Console
-        from rich.progress import BarColumn, Progress, TextColumn, TimeElapsedColumn
+        from rich.progress import BarColumn, Progress, TextColumn
 
-        # The solve holds the interpreter lock, so no refresh thread could
-        # run: the bar is redrawn at each record (at least once a second).
+        # The figures are the solver's clocks, which only its records carry:
+        # the bar is redrawn at each record (improving ones, and at least
+        # once a second of processor time).
+        wall_of = "" if self.wall_budget is None else f" of {self.wall_budget:g}"
         self._bar = Progress(
             TextColumn("solving"),
             BarColumn(),
+            TextColumn("{task.fields[wall]}" + wall_of + " s wall clock,"),
             TextColumn("{task.fields[cpu]} s of {task.fields[budget]} s processor time"),
             TextColumn("best {task.fields[best]}"),
             TextColumn("{task.fields[improvements]} improvements"),
-            TimeElapsedColumn(),
             console=Console(file=self._stream, stderr=False),
             auto_refresh=False,
             transient=True,
         )
         budget = "?" if self.budget is None else f"{self.budget:g}"
-        self._task = self._bar.add_task("solve", total=self.budget, cpu="0.0", budget=budget, best="none",
+        total = None if self.budget is None and self.wall_budget is None else 1.0
+        self._task = self._bar.add_task("solve", total=total, wall="0.0", cpu="0.0", budget=budget, best="none",
                                         improvements=0)
         self._bar.start()
         self._bar.refresh()
 
     def _update_bar(self, record: Any) -> None:
         best = "none" if record.objective is None else fmt(record.objective)
-        completed = record.cpu_time if self.budget is None else min(record.cpu_time, self.budget)
-        self._bar.update(self._task, completed=completed, cpu=f"{record.cpu_time:.1f}", best=best,
-                         improvements=self.improvements, refresh=True)
+        self._bar.update(self._task, completed=self.share_used(record), wall=f"{record.wall_time:.1f}",
+                         cpu=f"{record.cpu_time:.1f}", best=best, improvements=self.improvements, refresh=True)
+
+    def share_used(self, record: Any) -> float:
+        """How far the solve is towards its end: the larger of the shares of
+        the processor-time and the wall-clock limit used, at most 1 (0 with
+        neither known)."""
+        shares = [used / limit for used, limit in ((record.cpu_time, self.budget),
+                                                   (record.wall_time, self.wall_budget)) if limit]
+        return min(1.0, max(shares, default=0.0))

@@ -74,6 +74,15 @@ def dies_on_attempts(document, *, attempts_dir, victim_targets, deaths, kill, **
     return kvr_mtsp.solve(document, **settings)
 
 
+def echoes_settings(document, **settings):
+    """Solves as kvr_mtsp.solve does and carries the settings it was called
+    with in the result, so that the caller sees what reached the solve."""
+    from dataclasses import replace
+
+    result = kvr_mtsp.solve(document, **settings)
+    return replace(result, extra=(("settings", settings),))
+
+
 class TestSolveMany:
     @pytest.mark.parametrize("improve", [True, False])
     def test_same_routes_as_solving_each_alone_in_input_order(self, client, tmp_path, improve):
@@ -212,9 +221,38 @@ class TestSolveMany:
         assert [route.stops for route in loose.routes] == [None, None]
         assert check_routes(loaded_doc(enforce=True, improve=True), [r.to_dict() for r in enforced.routes]) == []
 
-    def test_time_limit_is_checked_before_anything_starts(self):
-        with pytest.raises(ValueError, match="time_limit must be a positive finite number"):
-            solve_many([grid_doc(3)], time_limit=0)
+    @pytest.mark.parametrize("setting, value, message", [
+        ("time_limit", 0, "time_limit must be a positive finite number of seconds, not 0"),
+        ("wall_time_limit", float("inf"), "wall_time_limit must be a positive finite number of seconds, not inf"),
+        ("wall_time_limit", -1, "wall_time_limit must be a positive finite number of seconds, not -1"),
+        ("threads", 0, "threads must be a whole number of at least 1, not 0"),
+        ("threads", 1.5, "threads must be a whole number of at least 1, not 1.5"),
+    ])
+    def test_limits_and_threads_are_checked_before_anything_starts_as_solve_checks_them(
+            self, setting, value, message):
+        def never(*args, **kwargs):
+            raise AssertionError("no solve may start")
+
+        with pytest.raises(ValueError, match=f"^{message}$"):
+            solve_many([grid_doc(3)], solve_function=never, **{setting: value})
+        # The same words as kvr_mtsp.solve's, from the one check both make.
+        with pytest.raises(ValueError, match=f"^{message}$"):
+            kvr_mtsp.solve(grid_doc(3), **{setting: value})
+
+    def test_the_wall_clock_limit_and_threads_reach_every_solve(self, client):
+        docs = [repeatable_doc(5), repeatable_doc(6)]
+        outcomes = solve_many(docs, client=client, solve_function=echoes_settings, wall_time_limit=7.5,
+                              threads=2, seed=3)
+        for doc, outcome in zip(docs, outcomes):
+            assert outcome.status == "success", outcome.error
+            settings = dict(outcome.result.extra)["settings"]
+            assert settings["wall_time_limit"] == 7.5 and settings["threads"] == 2
+            # Every improvement carries both clocks.
+            assert outcome.result.anytime and all(point.wall_time is not None for point in outcome.result.anytime)
+            assert routes_of(outcome.result) == routes_of(kvr_mtsp.solve(doc, seed=3, threads=2))
+        # Without it, none: each document's own.
+        (plain,) = solve_many(docs[:1], client=client, solve_function=echoes_settings)
+        assert dict(plain.result.extra)["settings"]["wall_time_limit"] is None
 
 
 class TestFiles:
@@ -337,12 +375,14 @@ class TestCommandLine:
     def test_no_capacity_reaches_every_solve_and_the_settings(self, client, tmp_path):
         write(tmp_path / "in" / "loaded.json", loaded_doc())
         engine = ("--scheduler", client.scheduler.address)
-        for flags, loads, enforced in (((), [9, 9], True), (("--no-capacity", "--no-schedule"), None, False)):
+        for flags, loads, enforced in ((("--wall-time-limit", "30"), [9, 9], True),
+                                       (("--no-capacity", "--no-schedule"), None, False)):
             completed = run_batch("in", "--out", "out", *engine, "--force", *flags, cwd=tmp_path)
             assert completed.returncode == 0, completed.stderr
             written = json.loads((tmp_path / "out" / "loaded.result.json").read_text())
             assert [route.get("load") for route in written["routes"]] == (loads or [None, None])
             assert written["batch"]["settings"]["enforce_capacity"] is enforced
+            assert written["batch"]["settings"]["wall_time_limit"] == (30.0 if enforced else None)
             # The schedule goes with the default, and the checker reads it.
             assert written["batch"]["settings"]["schedule"] is enforced
             stops = [[stop["load"] for stop in route["stops"]] if "stops" in route else None

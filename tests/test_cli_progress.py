@@ -26,6 +26,10 @@ LINE = re.compile(
 )
 
 
+# A line of the summary's improvements: processor and wall-clock seconds, then the costs.
+IMPROVEMENT = re.compile(r"\s*(\d+\.\d{4}) s,\s+(\d+\.\d{4}) s: \S+, \S+")
+
+
 def progress_lines(stderr: str) -> list[re.Match]:
     return [LINE.fullmatch(line) for line in lines_of(stderr) if line.startswith("[progress]")]
 
@@ -46,6 +50,12 @@ class TestLinesWithoutTerminal:
             for n, p in enumerate(anytime, 1)
         ]
         assert "status       success" in completed.stdout  # the summary as before, on standard output
+        # The trace carries both clocks, in the result file and in the summary.
+        walls = [point["wall_time"] for point in anytime]
+        assert walls == sorted(walls) and walls[0] >= 0
+        listed = [line for line in lines_of(completed.stdout) if IMPROVEMENT.fullmatch(line)]
+        assert [IMPROVEMENT.fullmatch(line).group(1, 2) for line in listed] == [
+            (f"{p['time']:.4f}", f"{p['wall_time']:.4f}") for p in anytime]
         if "--no-improve" in flags:
             assert {m[6] for m in lines} == {"search"}
 
@@ -96,9 +106,11 @@ def run_on_terminal(args: list[str], cwd: Path, interrupt_after: float | None = 
 class TestBarOnTerminal:
     def test_bar_shows_budget_best_and_improvements(self, tmp_path):
         instance = write(tmp_path / "long.json", long_search_doc(1.3))
-        completed, terminal = run_on_terminal(["solve", str(instance), "--no-improve"], tmp_path)
+        completed, terminal = run_on_terminal(["solve", str(instance), "--no-improve", "--wall-time-limit", "30"],
+                                              tmp_path)
         assert completed.returncode == 0
         assert "1.0 s of 1.3 s processor time" in terminal  # redrawn by the periodic record
+        assert re.search(r"\d+\.\d of 30 s wall clock", terminal)
         assert re.search(r"best \d+\.\d+", terminal) and "improvements" in terminal
         assert "[progress]" not in terminal
         assert "status       success" in completed.stdout
@@ -114,6 +126,20 @@ class TestBarOnTerminal:
         completed, _ = run_on_terminal(["solve", str(instance)], tmp_path, interrupt_after=2.0)
         assert completed.returncode == 130
         assert "status       success (interrupted by SIGINT; best solution found so far)" in lines_of(completed.stdout)
+
+
+def test_the_bar_fills_towards_the_limit_nearer_its_end():
+    def at(cpu, wall):
+        return SimpleNamespace(cpu_time=cpu, wall_time=wall)
+
+    both = ProgressDisplay(budget=8.0, terminal=False, wall_budget=4.0)
+    # Two threads use processor time twice as fast as the wall clock runs.
+    assert both.share_used(at(2.0, 1.0)) == 0.25
+    assert both.share_used(at(2.0, 3.0)) == 0.75  # the wall clock nearer its end
+    assert both.share_used(at(9.0, 3.0)) == 1.0  # past a limit: full, not beyond
+    assert ProgressDisplay(budget=8.0, terminal=False).share_used(at(2.0, 7.0)) == 0.25
+    assert ProgressDisplay(budget=None, terminal=False, wall_budget=10.0).share_used(at(9.0, 5.0)) == 0.5
+    assert ProgressDisplay(budget=None, terminal=False).share_used(at(9.0, 5.0)) == 0.0
 
 
 def test_a_display_that_cannot_write_stays_out_of_the_way():

@@ -136,6 +136,20 @@ class TestOptions:
         with pytest.raises(ValueError):
             kvr_mtsp.solve(make_doc(3), time_limit=1, memory_limit_mb=-1.0)
 
+    def test_every_improvement_carries_both_clocks_and_the_modules_document_only_when_asked(self, make_doc):
+        doc = make_doc(6)
+        doc["options"]["max_iterations"] = 20
+        result = kvr_mtsp.solve(doc, time_limit=5)
+        assert result.anytime
+        walls = [point.wall_time for point in result.anytime]
+        assert None not in walls and walls == sorted(walls) and walls[0] >= 0
+        assert all(set(entry) == {"time", "wall_time", "max_cost", "sum_cost"} for entry in result.to_dict()["anytime"])
+        # The module's own entries keep their document: no wall clock without a wall-clock limit.
+        plain = core.solve_json_str(json.dumps(doc))
+        assert plain["anytime"] and all(set(entry) == {"time", "max_cost", "sum_cost"} for entry in plain["anytime"])
+        asked = core.solve_problem(core.read_document(json.dumps(doc)), wall_times=True)
+        assert asked["anytime"] and all("wall_time" in entry for entry in asked["anytime"])
+
     def test_every_per_call_option_is_documented(self):
         doc = kvr_mtsp.solve.__doc__
         assert all(f"`{key}`" in doc for key in PER_CALL)

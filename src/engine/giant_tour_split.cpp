@@ -5,7 +5,7 @@
 
 namespace tarsel {
 
-GiantTourSplit::GiantTourSplit(const RouteRules& rules) : rules_(rules) {
+GiantTourSplit::GiantTourSplit(const RouteRules& rules) : rules_(rules), same_pairs_(rules) {
   const size_t cells = (rules.NumAgents() + 1) * (rules.Targets().size() + 1);
   value_.resize(cells);
   cut_.resize(cells);
@@ -22,14 +22,17 @@ size_t GiantTourSplit::RouteBound(size_t targets, size_t agents) {
 
 bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<size_t>& order,
                            const PenaltyWeights& weights, Solution& solution) {
+  if ((order.size() + 1) * (tour.size() + 1) > value_.size()) return false;
+  bool solved = false;
+  if (same_pairs_.Any()) {
+    same_pairs_.CleanCuts(tour, clean_);
+    solved = SolveBounded(tour, order, weights, true);
+  }
+  if (!solved && !SolveBounded(tour, order, weights, false)) return false;
   const size_t n = tour.size();
-  const size_t m = order.size();
   const size_t width = n + 1;
-  if ((m + 1) * width > value_.size()) return false;
-  const bool load_bound = weights.active && rules_.HasLoads();
-  if (!Cut(tour, order, weights, load_bound) && !(load_bound && Cut(tour, order, weights, false))) return false;
   size_t to = n;
-  for (size_t used = m; used >= 1; --used) {
+  for (size_t used = order.size(); used >= 1; --used) {
     const size_t from = cut_[used * width + to];
     solution.SetTargets(order[used - 1], tour.data() + from, to - from);
     to = from;
@@ -38,8 +41,15 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
   return true;
 }
 
-bool GiantTourSplit::Cut(const std::vector<size_t>& tour, const std::vector<size_t>& order,
-                         const PenaltyWeights& weights, bool load_bound) {
+bool GiantTourSplit::SolveBounded(const std::vector<size_t>& tour, const std::vector<size_t>& order,
+                                  const PenaltyWeights& weights, bool clean_only) {
+  const bool load_bound = weights.active && rules_.HasLoads();
+  return (load_bound && Solve(tour, order, weights, clean_only, true)) ||
+         Solve(tour, order, weights, clean_only, false);
+}
+
+bool GiantTourSplit::Solve(const std::vector<size_t>& tour, const std::vector<size_t>& order,
+                           const PenaltyWeights& weights, bool clean_only, bool load_bound) {
   const size_t n = tour.size();
   const size_t m = order.size();
   const size_t width = n + 1;
@@ -56,12 +66,12 @@ bool GiantTourSplit::Cut(const std::vector<size_t>& tour, const std::vector<size
     const double most_load = load_bound && capacity > 0 ? kLoadBound * capacity : infinity;
     for (size_t from = 0; from <= n; ++from) {
       const ObjectiveValue before = value_[(used - 1) * width + from];
-      if (!(before.total < infinity)) continue;
+      if (!(before.total < infinity) || (clean_only && clean_[from] == 0)) continue;
       Segment route = rules_.StartSeg(agent);
       size_t last = rules_.Agent(agent).start;
       for (size_t to = from;; ++to) {
         const double cost = rules_.Cost(agent, rules_.Join(agent, route, last, goal, goal_segment), weights);
-        if (cost < infinity) {
+        if (cost < infinity && (!clean_only || clean_[to] != 0)) {
           const ObjectiveValue candidate{std::max(before.longest, cost), before.total + cost};
           ObjectiveValue& cell = value_[used * width + to];
           if (RanksBefore(candidate, cell, min_max)) {

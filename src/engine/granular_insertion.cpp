@@ -7,6 +7,15 @@
 
 namespace tarsel {
 
+namespace {
+
+// The farthest apart (in positions of the route) that a "same" pair's two
+// nodes are first placed: pairs are mostly served close together, and the
+// local search moves them further apart where that pays.
+constexpr size_t kJointGap = 16;
+
+}  // namespace
+
 GranularInsertion::GranularInsertion(const RouteRules& rules, const GranularNeighbours& neighbours)
     : rules_(rules), neighbours_(neighbours), pairs_(rules) {
   const double infinity = std::numeric_limits<double>::infinity();
@@ -19,6 +28,7 @@ GranularInsertion::GranularInsertion(const RouteRules& rules, const GranularNeig
     }
   }
   pending_.reserve(rules.Targets().size());
+  candidate_.assign(rules.NumAgents(), 0);
 }
 
 void GranularInsertion::Consider(const Solution& solution, const PenaltyWeights& weights, size_t node,
@@ -104,10 +114,13 @@ bool GranularInsertion::Fill(Solution& solution, const PenaltyWeights& weights, 
   const size_t listed = pending_.size();
   for (size_t index = 0; index < pending_.size(); ++index) {
     const size_t node = pending_[index];
+    if (solution.RouteOf(node) != kNoIndex) continue;  // went in with the first node of its pair
     if (index < listed && pairs_.Waits(solution, node)) {
       pending_.push_back(node);
       continue;
     }
+    const size_t companion = pairs_.Companion(solution, node);
+    if (companion != kNoIndex && PlaceJoint(solution, weights, node, companion, random, noise)) continue;
     Place place = BestPlace(solution, weights, node, random, noise, false, false);
     if (!place.found) place = BestPlace(solution, weights, node, random, noise, true, false);
     if (!place.found && pairs_.Any()) place = BestPlace(solution, weights, node, random, noise, true, true);
@@ -125,6 +138,46 @@ bool GranularInsertion::Fill(Solution& solution, const PenaltyWeights& weights, 
     }
   }
   return all_placed;
+}
+
+bool GranularInsertion::PlaceJoint(Solution& solution, const PenaltyWeights& weights, size_t node,
+                                   size_t companion, Random& random, double noise) {
+  const double factor = noise > 0 ? 1.0 + noise * (2.0 * random.Unit() - 1.0) : 1.0;
+  const double longest = solution.Value().longest;
+  const bool min_max = rules_.MinMax();
+  const size_t m = solution.NumRoutes();
+  std::fill(candidate_.begin(), candidate_.end(), 0);
+  for (const size_t placed : {node, companion}) {
+    neighbours_.ForEachPlaced(solution, placed, [&](size_t k, size_t) { candidate_[k] = 1; });
+  }
+  for (size_t k = 0; k < m; ++k) {
+    if (solution.Route(k).Targets() == 0) candidate_[k] = 1;
+  }
+  size_t best_route = kNoIndex;
+  InsertionPairs::JointPlace best_place;
+  ObjectiveValue best_judged;
+  for (const bool everywhere : {false, true}) {
+    for (size_t k = 0; k < m; ++k) {
+      if ((candidate_[k] != 0) == everywhere) continue;
+      InsertionPairs::JointPlace place;
+      if (!pairs_.BestJoint(solution, weights, node, companion, k, kJointGap, place)) continue;
+      const ObjectiveValue judged{min_max ? std::max(longest, place.cost * factor) : 0.0,
+                                  (place.cost - solution.Route(k).cost) * factor};
+      if (best_route != kNoIndex && !RanksBefore(judged, best_judged, min_max)) continue;
+      best_route = k;
+      best_place = place;
+      best_judged = judged;
+    }
+    if (best_route != kNoIndex) break;
+  }
+  if (best_route == kNoIndex) return false;
+  InsertionPairs::InsertJoint(solution, weights, best_route, node, companion, best_place);
+  if (solution.Route(best_route).cost < RouteRules::kInfeasible) return true;
+  // The exact evaluation disagrees with the segments at a boundary: undo.
+  solution.Erase(best_route, best_place.second + 1);
+  solution.Erase(best_route, best_place.first);
+  solution.Refresh(best_route, weights);
+  return false;
 }
 
 }  // namespace tarsel

@@ -24,8 +24,11 @@ namespace tarsel {
 // Order: without noise, the targets farthest from the nearest agent start
 // first (they shape the routes, the near ones fill in); with noise, a
 // random order. With precedence pairs a target goes only where its pairs
-// stay kept (`InsertionPairs`; the second node of a "same" pair after its
-// first), anywhere only when no such place is feasible.
+// stay kept (`InsertionPairs`), anywhere only when no such place is
+// feasible; the first node of a "same" pair goes in together with its
+// second (both at their best places at most kJointGap apart, in the routes
+// next to their neighbours and the empty routes first, then in any route),
+// so that a route with room for one but not both is never chosen.
 class GranularInsertion {
  public:
   GranularInsertion(const RouteRules& rules, const GranularNeighbours& neighbours);
@@ -51,11 +54,17 @@ class GranularInsertion {
                   double noise,
                   bool everywhere, bool relaxed) const;
 
+  // Inserts `node` together with its companion (`InsertionPairs::Companion`)
+  // at their best joint place; false when no route has one.
+  bool PlaceJoint(Solution& solution, const PenaltyWeights& weights, size_t node, size_t companion,
+                  Random& random, double noise);
+
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;
   InsertionPairs pairs_;
   std::vector<double> start_distance_;  // per node: cheapest arc from an agent's start
   std::vector<size_t> pending_;
+  std::vector<char> candidate_;  // per route: next to a neighbour of the pair being placed, or empty
 };
 
 }  // namespace tarsel

@@ -18,6 +18,7 @@
 #include "engine/population_budget.h"
 #include "engine/related_ruin.h"
 #include "engine/route_rules.h"
+#include "engine/same_pairs.h"
 #include "engine/schedule_pricing.h"
 #include "engine/solution.h"
 #include "engine/target_insertion.h"
@@ -114,6 +115,7 @@ class Engine {
         search_(rules_, neighbours_),
         insertion_(rules_, neighbours_),
         split_(rules_),
+        same_pairs_(rules_),
         related_ruin_(rules_, neighbours_),
         edge_assembly_(rules_, neighbours_),
         crossover_choice_(2, kCrossoverFloor, kCrossoverRate),
@@ -356,17 +358,20 @@ class Engine {
     if (work_.Complete() && Improves(work_.Value(), elite_->Value(), settings_.min_max)) Keep(work_);
   }
 
-  // Removes a random share (up to a third) of the targets.
+  // Removes a random share (up to a third) of the targets, each with the
+  // other node of its "same" pairs, so that the repair moves pairs whole.
   void Ruin(Solution& solution) {
     const std::vector<size_t>& targets = rules_.Targets();
     if (targets.empty()) return;
-    const size_t count = 1 + random_.Below(std::max<size_t>(1, targets.size() / 3));
+    size_t count = 1 + random_.Below(std::max<size_t>(1, targets.size() / 3));
+    if (same_pairs_.Any()) count = (count + 1) / 2;  // most steps remove two
     for (size_t step = 0; step < count; ++step) {
       const size_t node = targets[random_.Below(targets.size())];
       const size_t k = solution.RouteOf(node);
       if (k == kNoIndex) continue;
       solution.Erase(k, solution.PositionOf(node));
       solution.Refresh(k, penalties_.Weights());
+      same_pairs_.ErasePartners(solution, node, penalties_.Weights());
     }
   }
 
@@ -491,6 +496,7 @@ class Engine {
   LocalSearch search_;
   TargetInsertion insertion_;
   GiantTourSplit split_;
+  SamePairs same_pairs_;
   RelatedRuin related_ruin_;
   EdgeAssembly edge_assembly_;
   AdaptiveChoice crossover_choice_;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
@@ -15,6 +16,7 @@
 #include "common/interrupt_check.h"
 #include "engine/improvement_engine.h"
 #include "engine/objective_value.h"
+#include "engine/population_budget.h"
 #include "model/anytime_points.h"
 
 namespace tarsel {
@@ -152,8 +154,16 @@ class Mailbox {
 
 }  // namespace
 
+size_t IslandsWithinBudget(const InstanceTables& tables, double budget_bytes, size_t islands) {
+  const double least =
+      static_cast<double>(EngineLeastBytes(tables.NumNodes(), tables.NumAgents(), tables.NumTypes()));
+  if (islands <= 1 || !(budget_bytes < least * static_cast<double>(islands))) return std::max<size_t>(1, islands);
+  return std::max<size_t>(1, static_cast<size_t>(std::floor(budget_bytes / least)));
+}
+
 EngineOutcome RunIslands(const InstanceTables& tables, const Result* start, const EngineSettings& settings,
                          size_t islands) {
+  islands = IslandsWithinBudget(tables, settings.memory_budget_bytes, islands);
   if (islands <= 1) return RunImprovementEngine(tables, start, settings);
 
   Meeting meeting(islands, settings.min_max);

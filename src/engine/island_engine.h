@@ -8,6 +8,11 @@
 
 namespace tarsel {
 
+// The islands a memory budget of `budget_bytes` holds on `tables`, at most
+// `islands` and at least 1: each island is a whole engine and needs its
+// least bytes (EngineLeastBytes) of the budget.
+size_t IslandsWithinBudget(const InstanceTables& tables, double budget_bytes, size_t islands);
+
 // Iterations of each island between two exchanges of best solutions.
 constexpr int64_t kIslandExchangeEvery = 100;
 
@@ -26,7 +31,11 @@ constexpr int64_t kIslandExchangeEvery = 100;
 // others. An interrupt stops every island. The outcome is the best island's
 // (ties: the lowest), with the iterations and restarts of all islands; it
 // is `improved` as soon as any island improved. `islands` 1 is exactly
-// RunImprovementEngine.
+// RunImprovementEngine. When the budget cannot hold `islands` engines at
+// their least (EngineLeastBytes each: the budget left once the focal
+// search has kept its stores may be less than the solver's check before
+// the solve granted), only as many islands run as it holds, at least one
+// (IslandsWithinBudget).
 EngineOutcome RunIslands(const InstanceTables& tables, const Result* start, const EngineSettings& settings,
                          size_t islands);
 

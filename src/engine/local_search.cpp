@@ -28,6 +28,7 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
       reverse_within_(joiner_, rules.NumNodes()),
       swap_star_(rules, joiner_),
       relocate_pair_(joiner_),
+      reverse_chain_(joiner_, rules.NumNodes()),
       order_(rules.Targets()) {
   const size_t n = rules.NumNodes() + 2;
   saved_a_.reserve(n);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include "engine/relocate_pair.h"
 #include "engine/relocate_segment.h"
 #include "engine/relocate_within.h"
+#include "engine/reverse_chain.h"
 #include "engine/reverse_within.h"
 #include "engine/route_operator.h"
 #include "engine/route_segments.h"
@@ -40,7 +42,7 @@ namespace tarsel {
 // within itself tried; then SWAP* between every pair of routes changed
 // since it was last examined. Routes of more than kLongRouteTargets targets
 // get the tour pass (2-opt and Or-opt over neighbour lists with don't-look
-// bits, Or-3opt) instead of the all-pairs pass when longest, and on every
+// bits, Or-3opt, chains of 2-opt steps) instead of the all-pairs pass when longest, and on every
 // such route before SWAP*. Every move is priced in O(1) from stored
 // segments (2-opt within a route in full where reversal changes the cost)
 // and taken when it improves the objective (min-max: longest route, then
@@ -59,11 +61,14 @@ class LocalSearch {
   size_t Run(Solution& solution, const PenaltyWeights& weights, Random& random,
              const std::function<bool()>& stop);
   // Improves route k of a complete `solution` as a tour (tour_pass.cpp):
-  // 2-opt, Or-opt and swap between each target and its neighbours, and
-  // Or-3opt, with don't-look bits, until a pass over all its targets finds
+  // 2-opt, Or-opt and swap between each target and its neighbours,
+  // Or-3opt and chains of 2-opt steps, with don't-look bits, until a pass over all its targets finds
   // nothing or `stop` answers true. Returns the number of moves taken.
   size_t ImproveTour(Solution& solution, const PenaltyWeights& weights, size_t k,
                      const std::function<bool()>& stop);
+  // The most 2-opt steps a chain of the tour pass takes (at most
+  // ChainTour::kMaxReversals, the default; 0: no chains).
+  void SetChainSteps(size_t steps) { chain_steps_ = std::min(steps, ChainTour::kMaxReversals); }
 
  private:
   // Longest segment of targets relocated as one.
@@ -97,6 +102,14 @@ class LocalSearch {
   size_t TourPasses(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
   bool TryTourAt(Solution& solution, const PenaltyWeights& weights, size_t u);
   bool TryOr3opt(Solution& solution, const PenaltyWeights& weights, size_t u);
+  // A chain of 2-opt steps from u (Lin-Kernighan style, tour_pass.cpp):
+  // each step removes an arc at t1's end, joins its other node t2 to a
+  // neighbour t3 and breaks an arc at t3, kept while the running gain of
+  // removed over added arcs stays positive; taken at the first step whose
+  // closed tour is cheaper when priced exactly.
+  bool TryChain(Solution& solution, const PenaltyWeights& weights, size_t u);
+  bool ChainStep(Solution& solution, const PenaltyWeights& weights, size_t t1, size_t t2, bool forward, double gain,
+                 size_t depth);
   void Wake(size_t node);
   // After a move within route k: wakes the targets whose neighbours in
   // the tour (either direction) changed.
@@ -153,6 +166,9 @@ class LocalSearch {
   ReverseWithin reverse_within_;
   SwapStar swap_star_;
   RelocatePair relocate_pair_;
+  ReverseChain reverse_chain_;
+  ReverseChainMove chain_;  // the chain under construction
+  size_t chain_steps_ = ChainTour::kMaxReversals;
   std::vector<size_t> order_;
   std::vector<size_t> inner_order_;  // targets of one route for the passes over all its pairs
   std::vector<size_t> saved_a_;  // the routes before a move, restored when it does not improve

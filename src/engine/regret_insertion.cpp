@@ -19,8 +19,17 @@ void RegretInsertion::Price(const Solution& solution, const PenaltyWeights& weig
   Option best;
   size_t low = 1;
   size_t high = route.nodes.size() - 1;
-  const bool allowed = relaxed_ || (!pairs_.Waits(solution, node) && pairs_.Places(solution, node, k, low, high));
-  if (allowed && rules_.CanServe(k, node)) {
+  const size_t companion = relaxed_ ? kNoIndex : pairs_.Companion(solution, node);
+  if (companion != kNoIndex) {
+    InsertionPairs::JointPlace joint;
+    if (!pairs_.Waits(solution, node) && pairs_.BestJoint(solution, weights, node, companion, k, kNoIndex, joint)) {
+      best.cost = joint.cost;
+      best.position = joint.first;
+      best.companion = companion;
+      best.companion_position = joint.second;
+    }
+  } else if ((relaxed_ || (!pairs_.Waits(solution, node) && pairs_.Places(solution, node, k, low, high))) &&
+             rules_.CanServe(k, node)) {
     const Segment single = rules_.NodeSeg(node);
     for (size_t p = low; p <= high; ++p) {
       const Segment head = rules_.Join(k, route.prefix[p - 1], route.nodes[p - 1], node, single);
@@ -100,6 +109,16 @@ bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Ra
     }
     const size_t node = pending_[chosen];
     pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(chosen));
+    const size_t companion = options_[node * m + chosen_route].companion;
+    if (companion != kNoIndex) {
+      if (PlaceJoint(solution, weights, node, chosen_route)) {
+        Recompute(solution, weights, chosen_route, random, noise);
+        for (const size_t placed : {node, companion}) {
+          RepricePartners(solution, weights, placed, chosen_route, random, noise);
+        }
+      }
+      continue;
+    }
     solution.Insert(chosen_route, options_[node * m + chosen_route].position, node);
     solution.Refresh(chosen_route, weights);
     if (!(solution.Route(chosen_route).cost < RouteRules::kInfeasible)) {
@@ -111,15 +130,39 @@ bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Ra
       continue;
     }
     Recompute(solution, weights, chosen_route, random, noise);
-    // The places of the targets that share a pair with it changed in every route.
-    pairs_.ForEachPartner(node, [&](size_t other) {
-      if (solution.RouteOf(other) != kNoIndex) return;
-      for (size_t k = 0; k < m; ++k) {
-        if (k != chosen_route) Price(solution, weights, other, k, random, noise);
-      }
-    });
+    RepricePartners(solution, weights, node, chosen_route, random, noise);
   }
   return true;
+}
+
+// The places of the targets that share a pair with `node` changed in every route.
+void RegretInsertion::RepricePartners(const Solution& solution, const PenaltyWeights& weights, size_t node,
+                                      size_t route, Random& random, double noise) {
+  pairs_.ForEachPartner(node, [&](size_t other) {
+    if (solution.RouteOf(other) != kNoIndex) return;
+    for (size_t k = 0; k < rules_.NumAgents(); ++k) {
+      if (k != route) Price(solution, weights, other, k, random, noise);
+    }
+  });
+}
+
+// Inserts `node` and its companion at their priced places in route k;
+// when the exact evaluation disagrees, undoes it, marks the option
+// infeasible and puts `node` back among the pending targets.
+bool RegretInsertion::PlaceJoint(Solution& solution, const PenaltyWeights& weights, size_t node, size_t k) {
+  Option& option = options_[node * rules_.NumAgents() + k];
+  const InsertionPairs::JointPlace place{option.cost, option.position, option.companion_position};
+  InsertionPairs::InsertJoint(solution, weights, k, node, option.companion, place);
+  if (solution.Route(k).cost < RouteRules::kInfeasible) {
+    pending_.erase(std::find(pending_.begin(), pending_.end(), option.companion));
+    return true;
+  }
+  solution.Erase(k, place.second + 1);
+  solution.Erase(k, place.first);
+  solution.Refresh(k, weights);
+  option.cost = RouteRules::kInfeasible;
+  pending_.push_back(node);
+  return false;
 }
 
 }  // namespace tarsel

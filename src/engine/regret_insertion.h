@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "common/special_values.h"
 #include "engine/insertion_pairs.h"
 #include "engine/random.h"
 #include "engine/solution.h"
@@ -17,8 +18,10 @@ namespace tarsel {
 // [1 - noise, 1 + noise], which gives different solutions for a
 // population. Targets no route can take stay unplaced. With precedence
 // pairs a target goes only where its pairs stay kept (`InsertionPairs`),
-// until no pending target has such a place: the rest are then placed
-// anywhere (the engine's pair repair mends what that breaks).
+// the first node of a "same" pair together with its second (priced as one
+// insertion, so that a route with room for one but not both is never
+// chosen), until no pending target has such a place: the rest are then
+// placed anywhere (the engine's pair repair mends what that breaks).
 class RegretInsertion {
  public:
   explicit RegretInsertion(const RouteRules& rules);
@@ -30,6 +33,8 @@ class RegretInsertion {
   struct Option {
     double cost = RouteRules::kInfeasible;  // new cost of the route
     size_t position = 0;
+    size_t companion = kNoIndex;  // the second node of a "same" pair inserted with it
+    size_t companion_position = 0;
     double factor = 1;
   };
   void Recompute(const Solution& solution, const PenaltyWeights& weights, size_t k, Random& random,
@@ -37,6 +42,10 @@ class RegretInsertion {
   // The best place of `node` in route k.
   void Price(const Solution& solution, const PenaltyWeights& weights, size_t node, size_t k, Random& random,
              double noise);
+
+  void RepricePartners(const Solution& solution, const PenaltyWeights& weights, size_t node, size_t route,
+                       Random& random, double noise);
+  bool PlaceJoint(Solution& solution, const PenaltyWeights& weights, size_t node, size_t k);
 
   const RouteRules& rules_;
   InsertionPairs pairs_;

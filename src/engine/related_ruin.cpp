@@ -7,7 +7,7 @@
 namespace tarsel {
 
 RelatedRuin::RelatedRuin(const RouteRules& rules, const GranularNeighbours& neighbours)
-    : rules_(rules), neighbours_(neighbours), taken_(rules.NumNodes(), 0), touched_(rules.NumAgents(), 0) {
+    : rules_(rules), neighbours_(neighbours), same_pairs_(rules), taken_(rules.NumNodes(), 0), touched_(rules.NumAgents(), 0) {
   group_.reserve(rules.Targets().size());
 }
 
@@ -46,6 +46,7 @@ size_t RelatedRuin::Apply(Solution& solution, const PenaltyWeights& weights, Ran
     solution.Refresh(k, weights);
     touched_[k] = 1;
     ++removed;
+    removed += same_pairs_.ErasePartners(solution, node, weights);
   }
   return removed;
 }

@@ -5,6 +5,7 @@
 
 #include "engine/granular_neighbours.h"
 #include "engine/random.h"
+#include "engine/same_pairs.h"
 #include "engine/solution.h"
 
 namespace tarsel {
@@ -13,7 +14,9 @@ namespace tarsel {
 // target and then, breadth first, its granular neighbours and theirs, so
 // that the recreate step and the local search after it rework one area of
 // the routes instead of targets scattered over all of them. Between
-// kMinRemoved and kMaxRemoved targets (at most a third of them) go.
+// kMinRemoved and kMaxRemoved targets (at most a third of them) go, and
+// with them the other node of each "same" pair the group touches, so that
+// the recreate step places the pair as a whole.
 class RelatedRuin {
  public:
   RelatedRuin(const RouteRules& rules, const GranularNeighbours& neighbours);
@@ -27,6 +30,7 @@ class RelatedRuin {
  private:
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;
+  SamePairs same_pairs_;
   std::vector<char> taken_;        // per node: already in the group
   std::vector<size_t> group_;      // the group, in breadth-first order
   std::vector<char> touched_;      // per route: lost a target

@@ -1,8 +1,30 @@
 #include "engine/route_segments.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace tarsel {
+
+namespace {
+
+// Resizes a route's store of `per_node` entries per node to `size`
+// entries and gives back its room when it holds more than twice that and
+// more than RouteSegments::kKeptNodes nodes' worth: routes grow and shrink
+// during a run, and each would otherwise keep the room of its longest
+// length so far (on identical agents under min-sum every route may once
+// hold nearly every target). So all routes' stores stay within twice the
+// nodes and kKeptNodes per route, which the engine's memory estimate counts
+// (population_budget). Giving back is rare: a route must have lost half of
+// its nodes since its store last grew.
+template <typename Value>
+void FitTo(std::vector<Value>& store, size_t size, size_t per_node) {
+  store.resize(size);
+  if (store.capacity() > 2 * size && store.capacity() > RouteSegments::kKeptNodes * per_node) {
+    store.shrink_to_fit();
+  }
+}
+
+}  // namespace
 
 RouteSegments::RouteSegments(const RouteRules& rules, const std::vector<size_t>& types)
     : rules_(rules),
@@ -60,7 +82,7 @@ void RouteSegments::Refresh(const Solution& solution, size_t k) {
   // allocates only when a route grows beyond its largest size so far.
   nodes_[k].assign(nodes.begin(), nodes.end());
   std::vector<Segment>& between = between_[k];
-  between.resize(len * kWindow);
+  FitTo(between, len * kWindow, kWindow);
   for (size_t from = 1; from < len; ++from) {
     Segment segment = rules_.NodeSeg(nodes[from]);
     between[from * kWindow] = segment;
@@ -74,7 +96,7 @@ void RouteSegments::Refresh(const Solution& solution, size_t k) {
   long_[k] = len > kLongRouteTargets + 2 ? 1 : 0;
   if (long_[k] != 0 && keeps_cost_[k] == 0) {
     std::vector<Segment>& reversed = reversed_[k];
-    reversed.resize(len * kWindow);
+    FitTo(reversed, len * kWindow, kWindow);
     for (size_t from = 1; from < len; ++from) {
       Segment segment = rules_.NodeSeg(nodes[from]);
       reversed[from * kWindow] = segment;
@@ -91,8 +113,8 @@ void RouteSegments::Refresh(const Solution& solution, size_t k) {
   const size_t slots = representative_.size();
   std::vector<Segment>& tails = tails_[k];
   std::vector<char>& servable = tail_servable_[k];
-  tails.resize(slots * len);
-  servable.resize(slots * len);
+  FitTo(tails, slots * len, slots);
+  FitTo(servable, slots * len, slots);
   for (size_t slot = 0; slot < slots; ++slot) {
     const size_t agent = representative_[slot];
     if (len < 3) continue;

@@ -31,6 +31,10 @@ class RouteSegments {
   // grow with length x window instead of length squared, which matters for
   // routes of hundreds or thousands of targets.
   static constexpr size_t kWindow = 64;
+  // A route's stores keep room for at most twice its nodes, and for this
+  // many nodes however short it gets, so that routes emptied and refilled
+  // by the moves do not allocate again and again.
+  static constexpr size_t kKeptNodes = 16;
 
   // nodes[from..to] of route k for agent k, 1 <= from <= to < length: O(1)
   // for segments of up to kWindow nodes, O((to - from) / kWindow) beyond.

@@ -2,11 +2,12 @@
 // salesman tour. Each awake target tries the moves within its route against
 // its neighbours (2-opt joining the two, its segments of 1 to 3 targets
 // relocated next to the neighbour in both orientations, swap) and then
-// Or-3opt; a target that finds nothing goes to sleep until a move changes
+// Or-3opt and a chain of 2-opt steps; a target that finds nothing goes to sleep until a move changes
 // its neighbours in the tour (don't-look bits), so a pass costs
 // O(targets x neighbours) evaluations, each O(1) from stored segments
 // (O(length / window) for segments longer than the stored window).
 #include <algorithm>
+#include <array>
 
 #include "engine/local_search.h"
 
@@ -17,6 +18,12 @@ namespace {
 // Neighbours of a target's predecessor and of the target itself that
 // Or-3opt combines: the nearest few carry nearly all of its gains.
 constexpr size_t kOr3optNeighbours = 10;
+
+// The chain of 2-opt steps: neighbours tried as t3 at each step, and how
+// many of the best of them (by the running gain) are followed at each
+// depth; the last depths follow only the best, as in Lin-Kernighan.
+constexpr size_t kChainNeighbours = 10;
+constexpr size_t kChainBreadth[ChainTour::kMaxReversals] = {5, 3, 1, 1, 1};
 
 }  // namespace
 
@@ -94,7 +101,7 @@ bool LocalSearch::TryTourAt(Solution& solution, const PenaltyWeights& weights, s
     if (solution.RouteOf(v) != k) continue;
     if (TryWithin(solution, weights, u, solution.PositionOf(v))) return true;
   }
-  return TryOr3opt(solution, weights, u);
+  return TryOr3opt(solution, weights, u) || TryChain(solution, weights, u);
 }
 
 // Or-3opt: the segment from u (position i) to the target before w (a
@@ -151,6 +158,106 @@ bool LocalSearch::TryOr3opt(Solution& solution, const PenaltyWeights& weights, s
         }
       }
     }
+  }
+  return false;
+}
+
+bool LocalSearch::TryChain(Solution& solution, const PenaltyWeights& weights, size_t u) {
+  const size_t k = solution.RouteOf(u);
+  const std::vector<size_t>& nodes = solution.Route(k).nodes;
+  const size_t p = solution.PositionOf(u);
+  bool blocked = false;
+  if (chain_steps_ == 0) return false;
+  for (const bool forward : {true, false}) {
+    const size_t t2 = nodes[forward ? p + 1 : p - 1];
+    if (!rules_.IsTarget(t2)) continue;
+    chain_.k = k;
+    chain_.tour.Reset(nodes.size());
+    const double removed = forward ? rules_.Travel(k, u, t2, blocked) : rules_.Travel(k, t2, u, blocked);
+    if (ChainStep(solution, weights, u, t2, forward, removed, 0)) return true;
+  }
+  return false;
+}
+
+// One step of the chain. t1 and t2 are joined by an arc of the tour as the
+// chain has made it (t2 after t1 when `forward`), `gain` the removed arcs'
+// cost less the added ones' with that arc counted as removed. For a
+// neighbour t3 of t2 whose arc from t2 costs less than `gain`, t4 is t3's
+// tour neighbour on the side that reversing the stretch between them
+// detaches: the reversal removes t3-t4, adds t2-t3 and leaves t1-t4 as the
+// arc the next step breaks. Arc costs follow the tour's direction; the
+// closed tour is priced exactly, so an asymmetric matrix, windows or limits
+// only make the filter approximate, never a move wrong.
+bool LocalSearch::ChainStep(Solution& solution, const PenaltyWeights& weights, size_t t1, size_t t2, bool forward,
+                            double gain, size_t depth) {
+  struct Candidate {
+    size_t first, last, t4;
+    bool forward;
+    double gain;
+  };
+  std::array<Candidate, 8> best{};
+  const size_t breadth = kChainBreadth[depth];
+  size_t found = 0;
+  const size_t k = chain_.k;
+  const std::vector<size_t>& nodes = solution.Route(k).nodes;
+  const size_t last = nodes.size() - 2;
+  bool blocked = false;
+  auto arc = [&](size_t from, size_t to) { return rules_.Travel(k, from, to, blocked); };
+  const size_t p = chain_.tour.Current(solution.PositionOf(t1));
+  const size_t* near = neighbours_.Begin(segments_.SlotOf(k), t2);
+  const size_t tried = std::min(kChainNeighbours, neighbours_.Count());
+  for (size_t index = 0; index < tried; ++index) {
+    const size_t t3 = near[index];
+    if (t3 == t1 || solution.RouteOf(t3) != k) continue;
+    const size_t q = chain_.tour.Current(solution.PositionOf(t3));
+    Candidate next{};
+    if (forward) {
+      if (q > p + 2) {
+        next = {p + 1, q - 1, 0, true, 0};
+      } else if (q < p) {
+        next = {q, p, 0, false, 0};
+      } else {
+        continue;
+      }
+      next.t4 = nodes[chain_.tour.Original(q - 1)];
+    } else {
+      if (q + 2 < p) {
+        next = {q + 1, p - 1, 0, false, 0};
+      } else if (q > p && q <= last) {
+        next = {p, q, 0, true, 0};
+      } else {
+        continue;
+      }
+      next.t4 = nodes[chain_.tour.Original(q + 1)];
+    }
+    const double added = forward ? arc(t2, t3) : arc(t3, t2);
+    if (!(gain - added > 0)) continue;
+    next.gain = gain - added + (forward ? arc(next.t4, t3) : arc(t3, next.t4));
+    // Keep the `breadth` best by running gain, best first.
+    size_t at = std::min(found, breadth);
+    while (at > 0 && best[at - 1].gain < next.gain) {
+      if (at < breadth) best[at] = best[at - 1];
+      --at;
+    }
+    if (at < breadth) {
+      best[at] = next;
+      found = std::min(found + 1, breadth);
+    }
+  }
+  for (size_t c = 0; c < found; ++c) {
+    const Candidate& next = best[c];
+    const ChainTour saved = chain_.tour;
+    if (!chain_.tour.Reverse(next.first, next.last)) continue;
+    const double closed = next.gain - (next.forward ? arc(t1, next.t4) : arc(next.t4, t1));
+    if (closed > 0 && Take(solution, weights, reverse_chain_, chain_,
+                           reverse_chain_.Evaluate(solution, chain_, weights))) {
+      return true;
+    }
+    if (depth + 1 < chain_steps_ && rules_.IsTarget(next.t4) &&
+        ChainStep(solution, weights, t1, next.t4, next.forward, next.gain, depth + 1)) {
+      return true;
+    }
+    chain_.tour = saved;
   }
   return false;
 }

@@ -285,6 +285,7 @@ def solve_problem(
     consume_costs: bool = False,
     on_progress: Callable[[ProgressRecord], object] | None = None,
     on_console: Callable[[ConsoleRecord], object] | None = None,
+    wall_times: bool = False,
 ) -> dict[str, Any]:
     """Solve problem under its options() and return the result document, as solve_json_str
     does for the document the problem was read from.
@@ -294,6 +295,8 @@ def solve_problem(
     taking one ConsoleRecord, called on this thread for each line instead. When it
     raises, the solve stops and the exception propagates as one raised by on_progress
     does (raised while the solver is built: before the search, without 'result').
+    wall_times: True gives every "anytime" entry its "wall_time" (wall-clock seconds
+    since the start), as a positive "wall_time_limit" does.
 
     time_limit: processor seconds of search; a positive value replaces the document's own
     limit ("options" "time_limit", default 60), any other keeps it.

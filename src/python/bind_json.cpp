@@ -153,18 +153,21 @@ void BindJsonEntry(py::module_& m) {
   m.def(
       "solve_problem",
       [](Problem& problem, double time_limit, bool consume_costs, ProgressCallable on_progress,
-         ConsoleCallable on_console) {
-        if (!consume_costs) return SolveProblem(problem, time_limit, std::move(on_progress), std::move(on_console));
+         ConsoleCallable on_console, bool wall_times) {
+        if (!consume_costs) {
+          return SolveProblem(problem, time_limit, std::move(on_progress), std::move(on_console), wall_times);
+        }
         // The matrices move into the solve; everything else is copied, so
         // that references into the problem's nodes and agents stay valid.
         std::unordered_map<std::string, CostMatrix> matrices;
         matrices.swap(problem.cost_matrices);
         Problem solved = problem;
         solved.cost_matrices = std::move(matrices);
-        return SolveProblem(std::move(solved), time_limit, std::move(on_progress), std::move(on_console));
+        return SolveProblem(std::move(solved), time_limit, std::move(on_progress), std::move(on_console),
+                            wall_times);
       },
       py::arg("problem"), py::arg("time_limit") = -1, py::kw_only(), py::arg("consume_costs") = false,
-      py::arg("on_progress") = py::none(), py::arg("on_console") = py::none(),
+      py::arg("on_progress") = py::none(), py::arg("on_console") = py::none(), py::arg("wall_times") = false,
       (std::string("Solve problem under its options() and return the result document, as solve_json_str\n"
                    "does for the document the problem was read from.\n"
                    "consume_costs: True moves the problem's cost matrices into the solve instead of\n"
@@ -172,7 +175,9 @@ void BindJsonEntry(py::module_& m) {
                    "on_console: None (the solver's lines go to standard output and error), or a callable\n"
                    "taking one ConsoleRecord, called on this thread for each line instead. When it\n"
                    "raises, the solve stops and the exception propagates as one raised by on_progress\n"
-                   "does (raised while the solver is built: before the search, without 'result').\n\n") +
+                   "does (raised while the solver is built: before the search, without 'result').\n"
+                   "wall_times: True gives every \"anytime\" entry its \"wall_time\" (wall-clock seconds\n"
+                   "since the start), as a positive \"wall_time_limit\" does.\n\n") +
        kSolveDocBody)
           .c_str());
 }

@@ -124,7 +124,8 @@ py::dict SolveJson(std::string json_text, double time_limit, py::object on_progr
   return SolveProblem(ReadProblem(std::move(json_text)), time_limit, std::move(on_progress));
 }
 
-py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress, py::object on_console) {
+py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress, py::object on_console,
+                      bool wall_times) {
   if (time_limit > 0) problem.options.time_limit = time_limit;
   // The result needs the agents and the objective; the Solver takes the
   // Problem itself, so its matrices are not held twice.
@@ -177,8 +178,8 @@ py::dict SolveProblem(Problem problem, double time_limit, py::object on_progress
   output["timeout"] = py::bool_(result.timeout);
   output["routes"] = std::move(routes);
   output["statistics"] = std::move(statistics);
-  // The wall clock joins the trace when the solve was bounded by it.
-  output["anytime"] = BuildAnytime(log, options.objective, options.wall_time_limit > 0);
+  // The wall clock joins the trace when the solve was bounded by it, or when the caller asks for it.
+  output["anytime"] = BuildAnytime(log, options.objective, wall_times || options.wall_time_limit > 0);
   progress.Finish([&output] { return py::object(output); });
   console.Finish([&output] { return py::object(output); });
   return output;

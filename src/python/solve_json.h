@@ -43,9 +43,10 @@ Problem ReadProblemFile(const std::string& input_path);
 // place of the standard streams (python/console_forward.h); when it raises,
 // the solve stops and the exception propagates as one of `on_progress`
 // does (raised while the solver is built: before the search, without
-// "result").
+// "result"). With `wall_times`, every "anytime" entry carries its
+// "wall_time", as it does anyway when the options set a wall-clock limit.
 pybind11::dict SolveProblem(Problem problem, double time_limit, pybind11::object on_progress = pybind11::none(),
-                            pybind11::object on_console = pybind11::none());
+                            pybind11::object on_console = pybind11::none(), bool wall_times = false);
 
 // Solves the instance held by the JSON document `json_text` (UTF-8) and
 // returns the result dictionary with the keys "status", "timeout", "routes",

@@ -97,7 +97,10 @@ void Solver::CheckMemoryBudget(const Problem& problem, const Options& options) {
   }
   message << ", more than the memory budget of " << std::setprecision(6) << std::defaultfloat
           << options.memory_limit_mb
-          << " MB; raise the option \"memory_limit_mb\" or solve a smaller instance";
+          << " MB; raise the option \"memory_limit_mb\"";
+  // Each thread of the engine is an engine of its own: fewer of them need less.
+  if (options.improve && EngineThreads(options) > 1) message << ", lower the option \"threads\"";
+  message << " or solve a smaller instance";
   throw std::length_error(message.str());
 }
 

@@ -10,6 +10,7 @@
 #include "engine/objective_value.h"
 #include "engine/random_instance.h"
 #include "engine/route_rules.h"
+#include "engine/same_pairs.h"
 #include "engine/solution.h"
 
 namespace tarsel {
@@ -23,10 +24,12 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // The best value of any cut of `tour` into consecutive routes for the agents
 // in `order`, each route walked node by node and priced under `weights`;
-// only cuts whose routes carry at most `load_factor` times their agent's
-// capacity (where it has one); +inf when no cut is feasible.
+// +inf when no cut is feasible. With `clean`, only cuts at positions c where
+// clean[c] != 0; only cuts whose routes carry at most `load_factor` times
+// their agent's capacity (where it has one).
 ObjectiveValue BruteForceBest(const RouteRules& rules, const std::vector<size_t>& tour,
                               const std::vector<size_t>& order, bool min_max,
+                              const std::vector<char>* clean = nullptr,
                               const PenaltyWeights& weights = PenaltyWeights{}, double load_factor = kInfinity) {
   const size_t n = tour.size();
   const size_t m = order.size();
@@ -38,6 +41,7 @@ ObjectiveValue BruteForceBest(const RouteRules& rules, const std::vector<size_t>
   while (true) {
     ObjectiveValue value;
     bool feasible = true;
+    for (size_t r = 1; r < m && clean != nullptr; ++r) feasible = feasible && (*clean)[cuts[r]] != 0;
     for (size_t r = 0; r < m && feasible; ++r) {
       const size_t agent = order[r];
       route.assign(1, rules.Agent(agent).start);
@@ -150,8 +154,8 @@ TEST(GiantTourSplit, BoundsRouteLoadsUnderPenaltiesAndFallsBackWhenNothingFits) 
     std::vector<size_t> order(rules.NumAgents());
     for (size_t k = 0; k < order.size(); ++k) order[k] = k;
     const PenaltyWeights weights{true, 1.0, 1.0, round % 2 == 0 ? 0.05 : 50.0};
-    const ObjectiveValue all = BruteForceBest(rules, tour, order, false, weights);
-    const ObjectiveValue within = BruteForceBest(rules, tour, order, false, weights, 1.5);
+    const ObjectiveValue all = BruteForceBest(rules, tour, order, false, nullptr, weights);
+    const ObjectiveValue within = BruteForceBest(rules, tour, order, false, nullptr, weights, 1.5);
     Solution solution(rules);
     ASSERT_TRUE(split.Split(tour, order, weights, solution)) << "round " << round;
     const ObjectiveValue value = solution.Value();
@@ -171,6 +175,89 @@ TEST(GiantTourSplit, BoundsRouteLoadsUnderPenaltiesAndFallsBackWhenNothingFits) 
   EXPECT_GT(bounded, 50u);
   EXPECT_GT(fell_back, 0u);
   EXPECT_GT(beyond_bound, 0u);
+}
+
+// Cut positions of a tour that split no "same" pair: a pair's nodes at
+// positions i < j forbid every cut between them, and pairs that overlap
+// or nest forbid the union of their spans.
+TEST(GiantTourSplit, CleanCutsAreThoseBetweenNoPairsNodes) {
+  InstanceKinds kinds;
+  kinds.nodes = 9;
+  kinds.types = 1;
+  engine_test::RandomInstance instance = MakeRandomInstance(kinds, 41);
+  instance.tables.SetPrecedencePairs({PrecedencePair{1, 3, 1, 3, PairKind::kSame},
+                                      PrecedencePair{2, 5, 2, 5, PairKind::kSame},
+                                      PrecedencePair{6, 7, 6, 7, PairKind::kSame},
+                                      PrecedencePair{4, 8, 4, 8, PairKind::kPlain}});
+  RouteRules rules(instance.tables);
+  SamePairs pairs(rules);
+  ASSERT_TRUE(pairs.Any());
+  std::vector<char> cuts;
+  // Positions: 1@0 2@1 3@2 5@3 4@4 7@5 6@6 8@7 (the plain pair 4-8 splits nothing).
+  pairs.CleanCuts({1, 2, 3, 5, 4, 7, 6, 8}, cuts);
+  EXPECT_EQ(cuts, (std::vector<char>{1, 0, 0, 0, 1, 1, 0, 1, 1}));
+  // A tour that holds only some of the nodes: a pair with one node outside
+  // it splits nothing within it.
+  pairs.CleanCuts({3, 6, 5, 7}, cuts);
+  EXPECT_EQ(cuts, (std::vector<char>{1, 1, 0, 0, 1}));
+  // Without "same" pairs every cut is clean.
+  instance.tables.SetPrecedencePairs({PrecedencePair{1, 3, 1, 3, PairKind::kPlain}});
+  RouteRules plain(instance.tables);
+  SamePairs none(plain);
+  EXPECT_FALSE(none.Any());
+  none.CleanCuts({1, 2, 3}, cuts);
+  EXPECT_EQ(cuts, (std::vector<char>{1, 1, 1, 1}));
+}
+
+// With "same" pairs over the tour's targets, the split keeps each pair on
+// one route whenever some cut allows it, and finds the best of those cuts;
+// when none is feasible it falls back to the best of all cuts.
+TEST(GiantTourSplit, KeepsSamePairsOnOneRouteWheneverACutAllowsIt) {
+  size_t kept = 0;
+  unsigned seed = 1300;
+  for (int mask = 0; mask < 64; ++mask) {
+    InstanceKinds kinds = KindsFromMask(mask);
+    kinds.own_depots = false;
+    kinds.types = 1 + static_cast<size_t>(mask % 2);
+    kinds.agents = 2 + static_cast<size_t>(mask % 2);
+    kinds.nodes = 9;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, ++seed);
+    std::mt19937 random(seed);
+    std::vector<size_t> tour;
+    for (size_t node = 1; node < kinds.nodes; ++node) tour.push_back(node);
+    std::shuffle(tour.begin(), tour.end(), random);
+    // Two "same" pairs over four random targets.
+    instance.tables.SetPrecedencePairs({PrecedencePair{tour[0], tour[1], tour[0], tour[1], PairKind::kSame},
+                                        PrecedencePair{tour[2], tour[3], tour[2], tour[3], PairKind::kSame}});
+    RouteRules rules(instance.tables);
+    const bool min_max = mask % 2 == 0;
+    rules.SetMinMax(min_max);
+    SamePairs pairs(rules);
+    GiantTourSplit split(rules);
+    std::shuffle(tour.begin(), tour.end(), random);
+    std::vector<size_t> order(rules.NumAgents());
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::vector<char> clean;
+    pairs.CleanCuts(tour, clean);
+    const ObjectiveValue best_clean = BruteForceBest(rules, tour, order, min_max, &clean);
+    const ObjectiveValue best_any = BruteForceBest(rules, tour, order, min_max);
+    Solution solution(rules);
+    const bool made = split.Split(tour, order, PenaltyWeights{}, solution);
+    ASSERT_EQ(made, best_any.total < kInfinity) << "mask " << mask;
+    if (!made) continue;
+    const ObjectiveValue value = solution.Value();
+    const ObjectiveValue& best = best_clean.total < kInfinity ? best_clean : best_any;
+    const double tolerance = 1e-9 * std::max(1.0, best.total);
+    EXPECT_NEAR(min_max ? value.longest : value.total, min_max ? best.longest : best.total, tolerance)
+        << "mask " << mask;
+    if (best_clean.total < kInfinity) {
+      for (const PrecedencePair& pair : instance.tables.PrecedencePairs()) {
+        EXPECT_EQ(solution.RouteOf(pair.before), solution.RouteOf(pair.after)) << "mask " << mask;
+      }
+      ++kept;
+    }
+  }
+  EXPECT_GT(kept, 10u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "engine/bounded_settings.h"
 #include "engine/improvement_engine.h"
 #include "engine/objective_value.h"
+#include "engine/population_budget.h"
 #include "engine/random_instance.h"
 #include "engine/route_rules.h"
 #include "postopt/route_evaluator.h"
@@ -167,7 +168,10 @@ TEST(ImprovementEngine, StopsCleanlyUnderATinyMemoryBudgetAndRunsSmallerUnderASm
   // A budget for a handful of solutions: the run goes on with a smaller
   // population and hands out valid solutions.
   EngineSettings small = Bounded(true, 2, 200);
-  small.memory_budget_bytes = 200000;
+  small.memory_budget_bytes =
+      static_cast<double>(EngineFixedBytes(instance.tables.NumNodes(), instance.tables.NumAgents(),
+                                           instance.tables.NumTypes())) +
+      60000;
   const EngineOutcome outcome = RunImprovementEngine(instance.tables, nullptr, small);
   EXPECT_FALSE(outcome.memory_limited);
   EXPECT_EQ(outcome.iterations, 200);

@@ -6,6 +6,7 @@
 
 #include "engine/granular_insertion.h"
 #include "engine/granular_neighbours.h"
+#include "engine/pickup_delivery_instance.h"
 #include "engine/random_instance.h"
 #include "engine/regret_insertion.h"
 #include "engine/route_rules.h"
@@ -90,6 +91,39 @@ TEST(InsertionPairs, ConstructionsAndRepairsKeepEveryPair) {
     }
   }
   EXPECT_GT(filled, 40u);
+}
+
+// Pickup and delivery with capacities that leave no room to spare: every
+// target in a "same" pair, each pair loading 5 and each agent carrying 3
+// pairs. Under the hard rules a construction must place every pair on one
+// route in order without overloading any: a first node placed where its
+// second no longer fits would leave the pair broken.
+TEST(InsertionPairs, TightCapacitiesKeepEveryPairUnderHardRules) {
+  size_t filled = 0;
+  for (unsigned seed = 300; seed < 306; ++seed) {
+    engine_test::RandomInstance instance = engine_test::MakeTightPickupDelivery(seed);
+    RouteRules rules(instance.tables);
+    rules.SetMinMax(seed % 2 == 0);
+    GranularNeighbours neighbours(rules, 4);
+    RegretInsertion regret(rules);
+    GranularInsertion granular(rules, neighbours);
+    for (const bool use_regret : {true, false}) {
+      for (const double noise : {0.0, 0.3}) {
+        Solution solution(rules);
+        Random draws(seed);
+        solution.Clear(PenaltyWeights{});
+        const bool made = use_regret ? regret.Fill(solution, PenaltyWeights{}, draws, noise)
+                                     : granular.Fill(solution, PenaltyWeights{}, draws, noise);
+        const char* which = use_regret ? " regret" : " granular";
+        ASSERT_TRUE(made) << "seed " << seed << which;
+        EXPECT_EQ(solution.Unplaced(), 0u);
+        EXPECT_TRUE(solution.WithinCapacity()) << "seed " << seed << which;
+        EXPECT_EQ(Broken(rules, solution), 0u) << "seed " << seed << which;
+        ++filled;
+      }
+    }
+  }
+  EXPECT_EQ(filled, 24u);
 }
 
 // A pair no place can keep (a "diff" pair when only one agent drives) does

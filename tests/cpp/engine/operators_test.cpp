@@ -12,6 +12,7 @@
 #include "engine/relocate_pair.h"
 #include "engine/relocate_segment.h"
 #include "engine/relocate_within.h"
+#include "engine/reverse_chain.h"
 #include "engine/reverse_within.h"
 #include "engine/route_rules.h"
 #include "engine/route_segments.h"
@@ -434,6 +435,66 @@ TEST(Operators, LongRoutesPriceReversalsFromStoredSegments) {
   for (const Tally* tally : {&reverse, &relocate_within}) {
     EXPECT_GT(tally->feasible, 200u);
     EXPECT_GT(tally->valued, 100u);
+  }
+}
+
+// A chain of up to five reversals within one route, applied as one move:
+// the applied route is the one built by reversing plain vectors in turn,
+// and its price (joined from stored segments, backwards ones on long
+// routes; a full walk on short routes where reversal changes the cost)
+// equals the full evaluation of that route, on symmetric and asymmetric
+// matrices, with windows and limits, with and without penalty weights.
+TEST(Operators, ReverseChainAgreesWithTheAppliedRoute) {
+  Tally long_chains, short_chains;
+  unsigned seed = 1700;
+  for (int mask : {0, 1, 2, 3}) {
+    for (bool symmetric : {false, true}) {
+      for (size_t agents : {2u, 6u}) {
+        InstanceKinds kinds = engine_test::KindsFromMask(mask);
+        kinds.nodes = 200;
+        kinds.agents = agents;
+        kinds.types = 1;
+        kinds.symmetric = symmetric;
+        engine_test::RandomInstance instance = MakeRandomInstance(kinds, ++seed);
+        RouteRules rules(instance.tables);
+        GranularNeighbours neighbours(rules, 5);
+        RouteSegments segments(rules, neighbours.Types());
+        SegmentJoiner joiner(rules, segments);
+        ReverseChain chain_op(joiner, rules.NumNodes());
+        Solution solution(rules);
+        Solution applied(rules);
+        std::mt19937 random(seed);
+        for (bool penalised : {false, true}) {
+          const PenaltyWeights weights = penalised ? PenaltyWeights{true, 3.5, 2.0} : PenaltyWeights{};
+          RandomRoutes(rules, solution, weights, random);
+          segments.RefreshAll(solution);
+          for (int trial = 0; trial < 60; ++trial) {
+            const size_t k = random() % agents;
+            const Nodes& nodes = solution.Route(k).nodes;
+            if (nodes.size() < 6) continue;
+            const size_t last = nodes.size() - 2;
+            ReverseChainMove move{k, {}};
+            move.tour.Reset(nodes.size());
+            Nodes expected = nodes;
+            const size_t steps = 1 + random() % ChainTour::kMaxReversals;
+            for (size_t step = 0; step < steps; ++step) {
+              size_t first = 1 + random() % last, to = 1 + random() % last;
+              if (first > to) std::swap(first, to);
+              if (first == to) continue;
+              ASSERT_TRUE(move.tour.Reverse(first, to));
+              std::reverse(expected.begin() + static_cast<std::ptrdiff_t>(first),
+                           expected.begin() + static_cast<std::ptrdiff_t>(to + 1));
+            }
+            Tally& tally = segments.PricesReversal(k) ? long_chains : short_chains;
+            CheckMove(chain_op, move, solution, applied, weights, expected, {}, false, tally, "chain of reversals");
+          }
+        }
+      }
+    }
+  }
+  for (const Tally* tally : {&long_chains, &short_chains}) {
+    EXPECT_GT(tally->compared, 200u);
+    EXPECT_GT(tally->feasible, 60u);
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "engine/granular_neighbours.h"
 #include "engine/local_search.h"
+#include "engine/reverse_chain.h"
 #include "engine/random_instance.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
@@ -175,6 +176,92 @@ TEST(TourPass, StopsWhenAsked) {
   // The stopped pass leaves no target marked awake that the next pass
   // would then skip: asked again without a stop, it improves the route.
   EXPECT_GT(search.ImproveTour(solution, PenaltyWeights{}, 0, nullptr), 10u);
+}
+
+// The pieces of a chain follow plain reversals of a vector: after each
+// reversal the concatenated pieces are the reversed vector, and positions
+// map both ways; a reversal beyond the bound is refused and changes nothing.
+TEST(TourPass, ChainPiecesFollowPlainReversals) {
+  std::mt19937 random(5);
+  for (int trial = 0; trial < 300; ++trial) {
+    const size_t length = 4 + random() % 80;
+    Nodes plain(length);
+    for (size_t p = 0; p < length; ++p) plain[p] = p;
+    ChainTour tour;
+    tour.Reset(length);
+    for (size_t step = 0; step < ChainTour::kMaxReversals; ++step) {
+      size_t first = 1 + random() % (length - 2), last = 1 + random() % (length - 2);
+      if (first > last) std::swap(first, last);
+      if (first == last) last = first + 1 < length - 1 ? first + 1 : first;
+      if (first == last) continue;
+      ASSERT_TRUE(tour.Reverse(first, last));
+      std::reverse(plain.begin() + static_cast<std::ptrdiff_t>(first),
+                   plain.begin() + static_cast<std::ptrdiff_t>(last + 1));
+      Nodes joined;
+      for (size_t index = 0; index < tour.Count(); ++index) {
+        const ChainTour::Piece& piece = tour.At(index);
+        ASSERT_LE(piece.from, piece.to);
+        for (size_t q = 0; q <= piece.to - piece.from; ++q) joined.push_back(piece.reversed ? piece.to - q : piece.from + q);
+      }
+      ASSERT_EQ(joined, plain);
+      for (size_t p = 0; p < length; ++p) {
+        ASSERT_EQ(tour.Original(p), plain[p]);
+        ASSERT_EQ(tour.Current(plain[p]), p);
+      }
+    }
+    if (tour.Reversals() == ChainTour::kMaxReversals && length > 3) {
+      const ChainTour before = tour;
+      EXPECT_FALSE(tour.Reverse(1, 2));
+      EXPECT_EQ(tour.Count(), before.Count());
+      for (size_t p = 0; p < length; ++p) EXPECT_EQ(tour.Original(p), before.Original(p));
+    }
+  }
+}
+
+// A tour at a local optimum of 2-opt, Or-opt, swap and Or-3opt is improved
+// further by the chains of 2-opt steps, on symmetric and asymmetric
+// matrices and with windows and limits under penalties: the chains take
+// moves, every one lowers the cost, the route keeps its targets and its
+// stored cost is its walk's, and the result is still a local optimum of
+// the simpler moves.
+TEST(TourPass, ChainsImproveBeyondTheSimplerMoves) {
+  size_t improved = 0;
+  for (int mask : {0, 1, 2, 3}) {
+    for (bool symmetric : {true, false}) {
+      InstanceKinds kinds = engine_test::KindsFromMask(mask);
+      kinds.nodes = 241;
+      kinds.agents = 2;
+      kinds.types = 1;
+      kinds.symmetric = symmetric;
+      engine_test::RandomInstance instance = MakeRandomInstance(kinds, 70 + static_cast<unsigned>(mask));
+      RouteRules rules(instance.tables);
+      rules.SetMinMax(false);
+      GranularNeighbours neighbours(rules, kNeighbours);
+      LocalSearch plain(rules, neighbours);
+      plain.SetChainSteps(0);
+      LocalSearch chained(rules, neighbours);
+      Solution solution(rules);
+      std::mt19937 random(static_cast<unsigned>(mask) + (symmetric ? 0u : 10u));
+      const PenaltyWeights weights = mask == 0 ? PenaltyWeights{} : PenaltyWeights{true, 3.5, 2.0};
+      OneRandomTour(rules, solution, weights, random);
+      const Nodes before = solution.Route(0).nodes;
+      plain.ImproveTour(solution, weights, 0, nullptr);
+      ASSERT_EQ(plain.ImproveTour(solution, weights, 0, nullptr), 0u);
+      const double local_optimum = solution.Route(0).cost;
+      const size_t moves = chained.ImproveTour(solution, weights, 0, nullptr);
+      EXPECT_EQ(Sorted(solution.Route(0).nodes), Sorted(before));
+      EXPECT_NEAR(solution.Route(0).cost, rules.ExactCost(0, solution.Route(0).nodes, weights),
+                  1e-7 * solution.Route(0).cost);
+      EXPECT_LE(solution.Route(0).cost, local_optimum);
+      if (moves > 0) {
+        EXPECT_LT(solution.Route(0).cost, local_optimum);
+        ++improved;
+      }
+      ExpectLocalOptimum(rules, neighbours, solution, weights, true);
+    }
+  }
+  // Chains find gains past the simpler moves on most of these tours.
+  EXPECT_GE(improved, 6u);
 }
 
 }  // namespace
