@@ -26,9 +26,9 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
   bool solved = false;
   if (same_pairs_.Any()) {
     same_pairs_.CleanCuts(tour, clean_);
-    solved = Solve(tour, order, weights, true);
+    solved = SolveBounded(tour, order, weights, true);
   }
-  if (!solved && !Solve(tour, order, weights, false)) return false;
+  if (!solved && !SolveBounded(tour, order, weights, false)) return false;
   const size_t n = tour.size();
   const size_t width = n + 1;
   size_t to = n;
@@ -41,8 +41,15 @@ bool GiantTourSplit::Split(const std::vector<size_t>& tour, const std::vector<si
   return true;
 }
 
+bool GiantTourSplit::SolveBounded(const std::vector<size_t>& tour, const std::vector<size_t>& order,
+                                  const PenaltyWeights& weights, bool clean_only) {
+  const bool load_bound = weights.active && rules_.HasLoads();
+  return (load_bound && Solve(tour, order, weights, clean_only, true)) ||
+         Solve(tour, order, weights, clean_only, false);
+}
+
 bool GiantTourSplit::Solve(const std::vector<size_t>& tour, const std::vector<size_t>& order,
-                           const PenaltyWeights& weights, bool clean_only) {
+                           const PenaltyWeights& weights, bool clean_only, bool load_bound) {
   const size_t n = tour.size();
   const size_t m = order.size();
   const size_t width = n + 1;
@@ -55,6 +62,8 @@ bool GiantTourSplit::Solve(const std::vector<size_t>& tour, const std::vector<si
     const size_t agent = order[used - 1];
     const size_t goal = rules_.Agent(agent).goal;
     const Segment goal_segment = rules_.NodeSeg(goal);
+    const double capacity = rules_.Agent(agent).capacity;
+    const double most_load = load_bound && capacity > 0 ? kLoadBound * capacity : infinity;
     for (size_t from = 0; from <= n; ++from) {
       const ObjectiveValue before = value_[(used - 1) * width + from];
       if (!(before.total < infinity) || (clean_only && clean_[from] == 0)) continue;
@@ -76,7 +85,7 @@ bool GiantTourSplit::Solve(const std::vector<size_t>& tour, const std::vector<si
         route = rules_.Join(agent, route, last, next, rules_.NodeSeg(next));
         last = next;
         // Waiting, lateness, length and missing arcs only grow along a route.
-        if (!(rules_.Cost(agent, route, weights) < infinity)) break;
+        if (!(rules_.Cost(agent, route, weights) < infinity) || route.load > most_load) break;
       }
     }
   }

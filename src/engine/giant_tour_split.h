@@ -20,7 +20,11 @@ namespace tarsel {
 // least twice the even share n / m. With "same" pairs a route begins and
 // ends only where it splits none of them (`SamePairs::CleanCuts`), so that
 // each pair's nodes stay on one route; when no such cut is feasible, at
-// any position (the engine mends the pairs that splits).
+// any position (the engine mends the pairs that splits). With capacities
+// priced by penalties, a route first stops growing once its load passes
+// kLoadBound times its agent's capacity (no good cut carries that much, and
+// the cuts to try drop from O(n) to about the targets a vehicle carries);
+// only when that leaves no cut is the tour split again without that bound.
 class GiantTourSplit {
  public:
   explicit GiantTourSplit(const RouteRules& rules);
@@ -34,9 +38,14 @@ class GiantTourSplit {
   // Targets a route may take when `agents` routes share `targets` targets.
   static size_t RouteBound(size_t targets, size_t agents);
   static constexpr double kSplitWork = 2e7;
-  // The dynamic programme; with `clean_only`, cuts only where clean_ allows.
+  static constexpr double kLoadBound = 1.5;
+  // The dynamic programme; with `clean_only`, cuts only where clean_ allows;
+  // with `load_bound`, routes stop at kLoadBound times their capacity.
   bool Solve(const std::vector<size_t>& tour, const std::vector<size_t>& order, const PenaltyWeights& weights,
-             bool clean_only);
+             bool clean_only, bool load_bound);
+  // Solve with the load bound first when it applies, then without it.
+  bool SolveBounded(const std::vector<size_t>& tour, const std::vector<size_t>& order,
+                    const PenaltyWeights& weights, bool clean_only);
 
   const RouteRules& rules_;
   SamePairs same_pairs_;

@@ -79,22 +79,6 @@ ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   return value;
 }
 
-// The starting weight of a unit of load over a capacity: the longest arc
-// over the largest demand, so that carrying the largest demand too far
-// costs about as much as the longest detour that would avoid it.
-double CostPerDemand(const RouteRules& rules) {
-  const InstanceTables& tables = rules.Tables();
-  double longest = 0;
-  for (size_t t = 0; t < tables.NumTypes(); ++t) {
-    for (const double cost : tables.CostMatrix(t)) {
-      if (tables.Connected(cost)) longest = std::max(longest, cost);
-    }
-  }
-  double largest = 0;
-  for (const size_t node : rules.Targets()) largest = std::max(largest, rules.NodeSeg(node).load);
-  return largest > 0 && longest > 0 ? longest / largest : 1.0;
-}
-
 // Loads the routes of `result` into `solution`, priced under `weights`;
 // false when they are not routes the engine represents (start, targets,
 // end) or not feasible.
@@ -143,7 +127,7 @@ class Engine {
         used_(tables.NumNodes(), 0),
         pricing_(rules_) {
     rules_.SetMinMax(settings.min_max);
-    if (rules_.HasLoads()) penalties_.SetOverloadWeight(CostPerDemand(rules_));
+    if (rules_.HasLoads()) penalties_.SetOverloadWeight(StartingOverloadWeight(rules_));
     evaluator_.Attach(tables);
     stop_ = [this] { return StopNow(); };
     next_exchange_ = settings.exchange_every;

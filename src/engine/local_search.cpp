@@ -46,6 +46,8 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
   old_prev_.assign(rules.NumNodes(), 0);
   old_next_.assign(rules.NumNodes(), 0);
   tour_clean_.assign(rules.NumAgents(), 0);
+  tested_at_.assign(rules.NumNodes(), -1);
+  modified_at_.assign(rules.NumAgents(), 0);
 }
 
 bool LocalSearch::Better(const Solution& solution, const MoveCosts& costs) const {
@@ -87,6 +89,8 @@ bool LocalSearch::Settle(Solution& solution, const PenaltyWeights& weights, cons
                         solution.Route(b).cost < RouteRules::kInfeasible;
   if (feasible && BrokenPrecedencePairs(solution, a, b) <= broken_before &&
       Improves(solution.Value(), before, rules_.MinMax())) {
+    ++taken_;
+    modified_at_[a] = modified_at_[b] = taken_;
     segments_.Refresh(solution, a);
     swap_star_.Touch(a);
     tour_clean_[a] = 0;
@@ -113,6 +117,15 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
   swap_star_.Forget();
   std::fill(tour_clean_.begin(), tour_clean_.end(), 0);
   const bool min_max = rules_.MinMax();
+  // Elsewhere a move's value may also depend on other routes (the longest
+  // route under min-max, precedence pairs), or the search keeps testing as
+  // it always has (no binding capacity).
+  skip_unchanged_ = rules_.HasLoads() && !min_max && pairs_of_.empty();
+  if (skip_unchanged_) {
+    taken_ = 0;
+    std::fill(tested_at_.begin(), tested_at_.end(), -1);
+    std::fill(modified_at_.begin(), modified_at_.end(), 0);
+  }
   for (size_t pass = 0; pass < kMaxPasses; ++pass) {
     bool improved = false;
     if (pass == 0) order_ = rules_.Targets();  // a run depends on the solution and the generator only
@@ -152,11 +165,19 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
 
 bool LocalSearch::TryNode(Solution& solution, const PenaltyWeights& weights, size_t u) {
   bool moved = false;
+  const int64_t last = tested_at_[u];
+  tested_at_[u] = taken_;
   neighbours_.ForEachPlaced(solution, u, [&](size_t b, size_t j) {
+    if (Unchanged(last, solution.RouteOf(u), b)) return;
     if (TryPair(solution, weights, u, b, j)) moved = true;
   });
   for (size_t b = 0; b < solution.NumRoutes(); ++b) {
-    if (b != solution.RouteOf(u) && TryBetween(solution, weights, u, b, 0, false)) moved = true;
+    if (b == solution.RouteOf(u) || Unchanged(last, solution.RouteOf(u), b)) continue;
+    // Where the value depends on two routes alone, the start of a route
+    // with targets is already tried from its first target (before it, and
+    // 2-opt* there) when that target is u's neighbour; empty routes remain.
+    if (skip_unchanged_ && solution.Route(b).Targets() > 0) continue;
+    if (TryBetween(solution, weights, u, b, 0, false)) moved = true;
   }
   if (!pairs_of_.empty() && TryRelocatePairs(solution, weights, u)) moved = true;
   return moved;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -115,6 +116,12 @@ class LocalSearch {
   void WakeChanged(const Solution& solution, size_t k);
   size_t ImproveWithin(Solution& solution, const PenaltyWeights& weights, size_t k,
                        const std::function<bool()>& stop);
+  // Whether every move of u against route b (a: u's route) was already
+  // found not to improve: neither route changed since u's last test began
+  // (`last`: the count of moves taken then; negative: never tested).
+  bool Unchanged(int64_t last, size_t a, size_t b) const {
+    return skip_unchanged_ && last >= 0 && modified_at_[a] <= last && modified_at_[b] <= last;
+  }
   // Judges the new costs of a move's routes.
   bool Better(const Solution& solution, const MoveCosts& costs) const;
   // Takes the move when its priced costs improve the objective and the
@@ -178,6 +185,13 @@ class LocalSearch {
   std::vector<size_t> old_prev_;
   std::vector<size_t> old_next_;
   std::vector<char> tour_clean_;
+  // Under min-sum with capacities, a move's value depends on its two routes
+  // alone: u is tested against a route again only when it or u's route
+  // changed since u's last test. Counted in moves taken during one run.
+  bool skip_unchanged_ = false;
+  int64_t taken_ = 0;
+  std::vector<int64_t> tested_at_;    // per node: moves taken when its last test began (-1: none)
+  std::vector<int64_t> modified_at_;  // per route: moves taken when it last changed
 };
 
 }  // namespace tarsel

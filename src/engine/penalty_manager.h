@@ -6,6 +6,8 @@
 
 namespace tarsel {
 
+class RouteRules;
+
 // Adapts the penalty weights towards a target share of children that keep
 // each rule after local search: every `period` children, a weight whose
 // rule was kept by fewer children than the target (less a tolerance) grows,
@@ -52,5 +54,11 @@ class PenaltyManager {
   size_t within_limits_ = 0;
   size_t within_capacity_ = 0;
 };
+
+// The weight a unit of load over a capacity starts at (demands and costs
+// come in units of their own): twice the cost of an average round trip from
+// an agent's start to a target it may serve and on to its end, per unit of
+// its capacity, averaged over the agents with a capacity (1 without any).
+double StartingOverloadWeight(const RouteRules& rules);
 
 }  // namespace tarsel

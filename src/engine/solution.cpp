@@ -1,5 +1,7 @@
 #include "engine/solution.h"
 
+#include <algorithm>
+
 #include "common/special_values.h"
 
 namespace tarsel {
@@ -93,8 +95,11 @@ void Solution::SetWalk(size_t k, const RouteWalk& walk, const PenaltyWeights& we
 
 void Solution::RefreshTop() {
   top_[0] = top_[1] = top_[2] = kNoIndex;
+  value_ = ObjectiveValue{};
   for (size_t k = 0; k < routes_.size(); ++k) {
     const double cost = routes_[k].cost;
+    value_.longest = std::max(value_.longest, cost);
+    value_.total += cost;
     for (size_t slot = 0; slot < 3; ++slot) {
       if (top_[slot] == kNoIndex || cost > routes_[top_[slot]].cost) {
         for (size_t later = 2; later > slot; --later) top_[later] = top_[later - 1];
@@ -154,15 +159,6 @@ bool Solution::WithinCapacity() const {
 void Solution::Recost(const PenaltyWeights& weights) {
   for (EngineRoute& route : routes_) route.cost = RouteCosts::CostOf(route.walk, weights);
   RefreshTop();
-}
-
-ObjectiveValue Solution::Value() const {
-  ObjectiveValue value;
-  for (const EngineRoute& route : routes_) {
-    value.longest = std::max(value.longest, route.cost);
-    value.total += route.cost;
-  }
-  return value;
 }
 
 Segment Solution::SegmentFor(size_t k, size_t from, size_t to, size_t agent) const {

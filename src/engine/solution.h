@@ -66,7 +66,8 @@ class Solution {
   // Recomputes every route's cost under `weights` (from its stored walk).
   void Recost(const PenaltyWeights& weights);
   size_t Unplaced() const { return unplaced_; }
-  ObjectiveValue Value() const;
+  // The objective value, kept up to date whenever a route's cost changes.
+  const ObjectiveValue& Value() const { return value_; }
   // Longest cost among routes other than a and b (pass the same twice for one).
   double LongestExcept(size_t a, size_t b) const;
 
@@ -92,6 +93,7 @@ class Solution {
   std::vector<size_t> position_of_;
   size_t unplaced_ = 0;
   size_t top_[3];  // indices of the three costliest routes
+  ObjectiveValue value_;  // longest and total of the routes' costs
 };
 
 }  // namespace tarsel

@@ -23,11 +23,14 @@ using engine_test::MakeRandomInstance;
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // The best value of any cut of `tour` into consecutive routes for the agents
-// in `order`, each route walked node by node; +inf when no cut is feasible.
-// With `clean`, only cuts at positions c where clean[c] != 0.
+// in `order`, each route walked node by node and priced under `weights`;
+// +inf when no cut is feasible. With `clean`, only cuts at positions c where
+// clean[c] != 0; only cuts whose routes carry at most `load_factor` times
+// their agent's capacity (where it has one).
 ObjectiveValue BruteForceBest(const RouteRules& rules, const std::vector<size_t>& tour,
                               const std::vector<size_t>& order, bool min_max,
-                              const std::vector<char>* clean = nullptr) {
+                              const std::vector<char>* clean = nullptr,
+                              const PenaltyWeights& weights = PenaltyWeights{}, double load_factor = kInfinity) {
   const size_t n = tour.size();
   const size_t m = order.size();
   ObjectiveValue best{kInfinity, kInfinity};
@@ -42,12 +45,16 @@ ObjectiveValue BruteForceBest(const RouteRules& rules, const std::vector<size_t>
     for (size_t r = 0; r < m && feasible; ++r) {
       const size_t agent = order[r];
       route.assign(1, rules.Agent(agent).start);
+      double load = 0;
       for (size_t i = cuts[r]; i < cuts[r + 1]; ++i) {
         feasible = feasible && rules.CanServe(agent, tour[i]);
         route.push_back(tour[i]);
+        load += rules.NodeSeg(tour[i]).load;
       }
       route.push_back(rules.Agent(agent).goal);
-      const double cost = rules.ExactCost(agent, route, PenaltyWeights{});
+      const double capacity = rules.Agent(agent).capacity;
+      feasible = feasible && !(capacity > 0 && load > load_factor * capacity);
+      const double cost = rules.ExactCost(agent, route, weights);
       feasible = feasible && cost < kInfinity;
       value.longest = std::max(value.longest, cost);
       value.total += cost;
@@ -119,6 +126,55 @@ TEST(GiantTourSplit, FindsTheBestOfAllCutsForBothObjectives) {
   }
   EXPECT_GT(compared, 150u);
   EXPECT_GT(infeasible, 0u);  // the failing case was exercised
+}
+
+// With capacities priced by penalties, the split keeps to routes of at most
+// one and a half times their capacity and finds the best such cut; when no
+// such cut exists it still cuts the tour (the best cut of all). Overload
+// weights low and high, so that the best cut of all sometimes overloads.
+TEST(GiantTourSplit, BoundsRouteLoadsUnderPenaltiesAndFallsBackWhenNothingFits) {
+  size_t bounded = 0;
+  size_t fell_back = 0;
+  size_t beyond_bound = 0;  // the best cut of all carries more than the bound
+  unsigned seed = 4200;
+  for (int round = 0; round < 150; ++round) {
+    InstanceKinds kinds;
+    kinds.capacities = true;
+    kinds.types = 1;
+    kinds.agents = 2 + static_cast<size_t>(round % 2);
+    kinds.nodes = 7 + static_cast<size_t>(round % 3);
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, ++seed);
+    RouteRules rules(instance.tables);
+    rules.SetMinMax(false);
+    if (!rules.HasLoads()) continue;  // no agent with a capacity drawn
+    GiantTourSplit split(rules);
+    std::mt19937 random(seed);
+    std::vector<size_t> tour = rules.Targets();
+    std::shuffle(tour.begin(), tour.end(), random);
+    std::vector<size_t> order(rules.NumAgents());
+    for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+    const PenaltyWeights weights{true, 1.0, 1.0, round % 2 == 0 ? 0.05 : 50.0};
+    const ObjectiveValue all = BruteForceBest(rules, tour, order, false, nullptr, weights);
+    const ObjectiveValue within = BruteForceBest(rules, tour, order, false, nullptr, weights, 1.5);
+    Solution solution(rules);
+    ASSERT_TRUE(split.Split(tour, order, weights, solution)) << "round " << round;
+    const ObjectiveValue value = solution.Value();
+    const double tolerance = 1e-9 * std::max(1.0, all.total);
+    if (within.total < kInfinity) {
+      ++bounded;
+      EXPECT_NEAR(value.total, within.total, tolerance) << "round " << round;
+      if (all.total < within.total - tolerance) ++beyond_bound;
+    } else {
+      ++fell_back;
+      EXPECT_NEAR(value.total, all.total, tolerance) << "round " << round;
+    }
+    for (size_t k = 0; k < solution.NumRoutes(); ++k) {
+      EXPECT_EQ(solution.Route(k).cost, rules.ExactCost(k, solution.Route(k).nodes, weights));
+    }
+  }
+  EXPECT_GT(bounded, 50u);
+  EXPECT_GT(fell_back, 0u);
+  EXPECT_GT(beyond_bound, 0u);
 }
 
 // Cut positions of a tour that split no "same" pair: a pair's nodes at

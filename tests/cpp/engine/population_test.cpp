@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -11,6 +12,8 @@
 #include "engine/random_instance.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
+#include "common/test_tables.h"
+#include "graph/sparse_graph.h"
 
 namespace tarsel {
 namespace {
@@ -224,6 +227,63 @@ TEST(PenaltyManager, WeightsFollowTheShareOfFeasibleChildren) {
   PenaltyManager off(false, settings);
   for (int child = 0; child < 100; ++child) EXPECT_FALSE(off.Record(false, false));
   EXPECT_FALSE(off.Weights().active);
+}
+
+// A depot (node 0) and two targets at 3 and 5 from it (4 apart); agent 0
+// has capacity `capacity`, agent 1 none, and target 2 only agent 1's type
+// when `restricted`.
+struct TwoTargets {
+  std::unique_ptr<SparseGraph> graph;
+  InstanceTables tables;
+};
+TwoTargets MakeTwoTargets(double capacity, double scale, bool restricted) {
+  const std::vector<std::vector<double>> costs{{0, 3, 5}, {3, 0, 4}, {5, 4, 0}};
+  std::vector<std::vector<std::vector<double>>> per_type(2, costs);
+  std::vector<std::vector<double>> flat(2, std::vector<double>(9));
+  for (size_t t = 0; t < 2; ++t) {
+    for (size_t i = 0; i < 3; ++i) {
+      for (size_t j = 0; j < 3; ++j) {
+        per_type[t][i][j] *= scale;
+        flat[t][i * 3 + j] = per_type[t][i][j];
+      }
+    }
+  }
+  TwoTargets instance;
+  instance.graph = std::make_unique<SparseGraph>(test_common::MatrixGraph(per_type));
+  instance.tables.SetCostMatrices(flat, 3, instance.graph.get());
+  const std::vector<size_t> only_second{1};
+  const std::vector<size_t> both{0, 1};
+  instance.tables.SetNodes(test_common::MakeNodes({both, both, restricted ? only_second : both}));
+  std::vector<AgentInfo> agents(2);
+  for (size_t k = 0; k < 2; ++k) {
+    agents[k].id = k;
+    agents[k].type = static_cast<int64_t>(k);
+  }
+  agents[0].capacity_limit = capacity;
+  instance.tables.SetAgents(agents);
+  instance.tables.SetStarts({0, 0});
+  instance.tables.SetGoals({0, 0});
+  instance.tables.SetReturnToEnd(true);
+  instance.tables.SetDemands({0, 1, 2});
+  return instance;
+}
+
+// The capacity weight starts at twice the mean round trip per unit of
+// capacity: trips of 6 and 10 over a capacity of 4 give 2 * 8 / 4; it
+// grows with the costs, shrinks with the capacity, ignores agents without
+// one, and is 1 when no agent has a capacity.
+TEST(PenaltyManager, OverloadWeightStartsAtTheRoundTripCostPerUnitOfCapacity) {
+  TwoTargets base = MakeTwoTargets(4.0, 1.0, false);
+  EXPECT_DOUBLE_EQ(StartingOverloadWeight(RouteRules(base.tables)), 4.0);
+  TwoTargets costly = MakeTwoTargets(4.0, 10.0, false);
+  EXPECT_DOUBLE_EQ(StartingOverloadWeight(RouteRules(costly.tables)), 40.0);
+  TwoTargets larger = MakeTwoTargets(8.0, 1.0, false);
+  EXPECT_DOUBLE_EQ(StartingOverloadWeight(RouteRules(larger.tables)), 2.0);
+  TwoTargets none = MakeTwoTargets(0.0, 1.0, false);
+  EXPECT_DOUBLE_EQ(StartingOverloadWeight(RouteRules(none.tables)), 1.0);
+  // Only targets the agent may serve count: agent 0 keeps the trip of 6.
+  TwoTargets restricted = MakeTwoTargets(4.0, 1.0, true);
+  EXPECT_DOUBLE_EQ(StartingOverloadWeight(RouteRules(restricted.tables)), 3.0);
 }
 
 TEST(PopulationBudget, ShrinksThePopulationToTheBudget) {
