@@ -30,9 +30,9 @@ namespace tarsel {
 
 namespace {
 
-// Each part of the population: 25 survivors, 40 children between two
-// survivor selections, 4 elite, diversity over the 5 closest.
-constexpr SubPopulationSizes kPopulationSizes{25, 40, 4, 5};
+// Each part of the population at the standard sizes (`SubPopulationSizes`'
+// defaults), which the memory estimate also counts on.
+constexpr SubPopulationSizes kPopulationSizes{};
 // On large instances one local search takes seconds: a smaller population
 // leaves time for breeding.
 constexpr SubPopulationSizes kLargePopulationSizes{4, 4, 1, 2};

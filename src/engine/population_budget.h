@@ -6,10 +6,11 @@
 
 namespace tarsel {
 
-// Members of one part of the population at its largest (25 survivors and
-// 40 children between two selections, and one more): each member keeps a
-// distance to every other, so a member's bytes grow with it.
-constexpr size_t kLargestPart = 66;
+// Members of one part of the population at its largest (its survivors and
+// the children between two selections at their standard sizes, and one
+// more): each member keeps a distance to every other, so a member's bytes
+// grow with it.
+constexpr size_t kLargestPart = SubPopulationSizes{}.survivors + SubPopulationSizes{}.generation + 1;
 
 // Sizes of the population's two parts that fit a memory budget: `wanted`
 // when both parts at their largest (survivors + generation + 1 members each)
