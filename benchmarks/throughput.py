@@ -60,7 +60,12 @@ Each solve runs alone in a fresh child process with the same processor-time limi
 
 
 def instance_path(name: str) -> Path:
+    """A benchmark instance's document: of the default set (written when
+    missing) or of a suite already written to benchmarks/generated/."""
     path = HERE / "instances" / f"{name}.json"
+    generated = HERE / "generated" / f"{name}.json"
+    if not path.exists() and generated.exists():
+        return generated
     if not path.exists():
         from benchmarks import make_instances  # needs vrplib
 
