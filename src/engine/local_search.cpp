@@ -20,6 +20,8 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
       neighbours_(neighbours),
       segments_(rules, neighbours.Types()),
       joiner_(rules, segments_),
+      arc_pricing_(rules, segments_),
+      sectors_(rules),
       relocate_(joiner_),
       swap_(joiner_),
       swap_tails_(joiner_, rules.NumNodes()),
@@ -121,6 +123,7 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
   // route under min-max, precedence pairs), or the search keeps testing as
   // it always has (no binding capacity).
   skip_unchanged_ = rules_.HasLoads() && !min_max && pairs_of_.empty();
+  arc_priced_ = skip_unchanged_ && arc_pricing_.Applicable();
   if (skip_unchanged_) {
     taken_ = 0;
     std::fill(tested_at_.begin(), tested_at_.end(), -1);
@@ -211,16 +214,28 @@ bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& 
   const size_t last_a = ra.nodes.size() - 2;
   for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last_a; ++count) {
     if (!rules_.CanServe(b, ra.nodes[i + count - 1])) break;
-    const double a_without = relocate_.Removed(solution, a, i, count, weights);
-    if (!(a_without < RouteRules::kInfeasible)) continue;
+    // Route a without the segment, priced once the first of its moves is
+    // not dropped by its arcs.
+    double a_without = 0;
+    bool a_priced = false;
     for (size_t at : {j + 1, j}) {
       if (at == 0 || (at == j && !is_target)) continue;
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
+        if (arc_priced_ &&
+            Hopeless(solution, arc_pricing_.Relocate(solution, a, i, count, b, at, reversed, weights))) {
+          continue;
+        }
+        if (!a_priced) {
+          a_without = relocate_.Removed(solution, a, i, count, weights);
+          a_priced = true;
+        }
+        if (!(a_without < RouteRules::kInfeasible)) break;
         const RelocateSegment::Move move{a, i, count, b, at, reversed};
         const double b_with = relocate_.Inserted(solution, move, weights);
         if (Take(solution, weights, relocate_, move, {a, a_without, b, b_with})) return true;
       }
+      if (!(a_without < RouteRules::kInfeasible)) break;
     }
   }
   return false;
@@ -228,12 +243,14 @@ bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& 
 
 bool LocalSearch::TrySwap(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j) {
   const SwapTargets::Move move{solution.RouteOf(u), solution.PositionOf(u), b, j};
+  if (arc_priced_ && Hopeless(solution, arc_pricing_.Swap(solution, move.a, move.i, b, j, weights))) return false;
   return Take(solution, weights, swap_, move, swap_.Evaluate(solution, move, weights));
 }
 
 bool LocalSearch::TryTailExchange(Solution& solution, const PenaltyWeights& weights, size_t a, size_t i,
                                   size_t b, size_t j) {
   const SwapTails::Move move{a, i, b, j};
+  if (arc_priced_ && Hopeless(solution, arc_pricing_.Tails(solution, a, i, b, j, weights))) return false;
   return Take(solution, weights, swap_tails_, move, swap_tails_.Evaluate(solution, move, weights));
 }
 
@@ -251,6 +268,9 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
         const RelocateWithin::Move move{a, i, count, after, reversed};
+        if (arc_priced_ && Hopeless(solution, arc_pricing_.RelocateWithin(solution, a, i, count, after, reversed))) {
+          continue;
+        }
         if (Take(solution, weights, relocate_within_, move, relocate_within_.Evaluate(solution, move, weights))) {
           return true;
         }
@@ -260,13 +280,15 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
   const size_t low = std::min(i, j);
   const size_t high = std::max(i, j);
   const SwapWithin::Move swap{a, low, high};
-  if (Take(solution, weights, swap_within_, swap, swap_within_.Evaluate(solution, swap, weights))) return true;
+  if (!(arc_priced_ && Hopeless(solution, arc_pricing_.SwapWithin(solution, a, low, high))) &&
+      Take(solution, weights, swap_within_, swap, swap_within_.Evaluate(solution, swap, weights))) return true;
   // 2-opt: reversing low+1..high joins the node at low to the one at high;
   // reversing low..high-1 joins the nodes after them.
   for (size_t first : {low, low - 1}) {
     const size_t end = first + (high - low);
     if (end < first + 2) continue;
     const ReverseWithin::Move move{a, first, end};
+    if (arc_priced_ && Hopeless(solution, arc_pricing_.ReverseWithin(solution, a, first, end))) continue;
     if (Take(solution, weights, reverse_within_, move, reverse_within_.Evaluate(solution, move, weights))) {
       return true;
     }
@@ -278,13 +300,24 @@ size_t LocalSearch::SwapStarPass(Solution& solution, const PenaltyWeights& weigh
                                  const std::function<bool()>& stop) {
   size_t taken = 0;
   const size_t m = solution.NumRoutes();
+  const bool sectors = arc_priced_ && sectors_.Applicable();
+  if (sectors) {
+    for (size_t k = 0; k < m; ++k) sectors_.Update(solution, k);
+  }
   for (size_t a = 0; a < m; ++a) {
     for (size_t b = a + 1; b < m; ++b) {
       if (!swap_star_.Changed(a, b)) continue;
+      if (sectors && !sectors_.Overlap(a, b)) continue;
       if (stop && stop()) return taken;
       SwapStar::Exchange exchange;
       if (!swap_star_.Best(solution, weights, a, b, exchange)) continue;
-      if (Take(solution, weights, swap_star_, exchange, swap_star_.Evaluate(solution, exchange, weights))) ++taken;
+      if (Take(solution, weights, swap_star_, exchange, swap_star_.Evaluate(solution, exchange, weights))) {
+        ++taken;
+        if (sectors) {
+          sectors_.Update(solution, a);
+          sectors_.Update(solution, b);
+        }
+      }
     }
   }
   return taken;

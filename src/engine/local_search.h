@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/arc_pricing.h"
 #include "engine/granular_neighbours.h"
 #include "engine/random.h"
 #include "engine/relocate_pair.h"
@@ -15,6 +16,7 @@
 #include "engine/reverse_chain.h"
 #include "engine/reverse_within.h"
 #include "engine/route_operator.h"
+#include "engine/route_sectors.h"
 #include "engine/route_segments.h"
 #include "engine/segment_joiner.h"
 #include "engine/solution.h"
@@ -122,6 +124,13 @@ class LocalSearch {
   bool Unchanged(int64_t last, size_t a, size_t b) const {
     return skip_unchanged_ && last >= 0 && modified_at_[a] <= last && modified_at_[b] <= last;
   }
+  // Whether a move whose arcs change the routes' total by `change`
+  // (ArcPricing) cannot improve the objective, so that pricing it with the
+  // segments is skipped (asked only where `arc_priced_`). Half the margin
+  // leaves room for the rounding of the arcs' sums.
+  static bool Hopeless(const Solution& solution, double change) {
+    return change >= -0.5 * ImprovementMargin(solution.Value().total);
+  }
   // Judges the new costs of a move's routes.
   bool Better(const Solution& solution, const MoveCosts& costs) const;
   // Takes the move when its priced costs improve the objective and the
@@ -158,6 +167,8 @@ class LocalSearch {
   const GranularNeighbours& neighbours_;
   RouteSegments segments_;
   SegmentJoiner joiner_;
+  ArcPricing arc_pricing_;
+  RouteSectors sectors_;  // with arc pricing: SWAP* only between overlapping routes
   RelocateSegment relocate_;
   SwapTargets swap_;
   SwapTails swap_tails_;
@@ -192,6 +203,10 @@ class LocalSearch {
   int64_t taken_ = 0;
   std::vector<int64_t> tested_at_;    // per node: moves taken when its last test began (-1: none)
   std::vector<int64_t> modified_at_;  // per route: moves taken when it last changed
+  // Under the same conditions, on instances without windows and length
+  // limits: moves are first priced from their arcs and dropped when they
+  // cannot improve (`Hopeless`).
+  bool arc_priced_ = false;
 };
 
 }  // namespace tarsel

@@ -1,0 +1,165 @@
+#include "engine/arc_pricing.h"
+
+#include <cmath>
+#include <limits>
+
+namespace tarsel {
+
+namespace {
+
+constexpr double kUnpriced = -std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+ArcPricing::ArcPricing(const RouteRules& rules, const RouteSegments& segments) : rules_(rules), segments_(segments) {
+  for (size_t v = 0; v < rules.NumNodes(); ++v) {
+    const Segment window = rules.NodeSeg(v);
+    if (std::isfinite(window.earliest) || std::isfinite(window.latest)) applicable_ = false;
+  }
+  for (size_t k = 0; k < rules.NumAgents(); ++k) {
+    if (rules.Agent(k).limit > 0) applicable_ = false;
+  }
+}
+
+double ArcPricing::Inner(size_t k, const std::vector<size_t>& nodes, size_t from, size_t to, bool reversed,
+                         bool& blocked) const {
+  double travel = 0;
+  for (size_t q = from; q < to; ++q) {
+    travel += reversed ? Arc(k, nodes[q + 1], nodes[q], blocked) : Arc(k, nodes[q], nodes[q + 1], blocked);
+  }
+  return travel;
+}
+
+double ArcPricing::Demand(const std::vector<size_t>& nodes, size_t from, size_t to) const {
+  double load = 0;
+  for (size_t q = from; q <= to; ++q) load += rules_.NodeSeg(nodes[q]).load;
+  return load;
+}
+
+double ArcPricing::Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const {
+  Segment route;
+  route.duration = duration;
+  route.load = load;
+  route.blocked = blocked;
+  return rules_.Cost(k, route, weights);
+}
+
+double ArcPricing::Relocate(const Solution& solution, size_t a, size_t i, size_t count, size_t b, size_t at,
+                            bool reversed, const PenaltyWeights& weights) const {
+  const EngineRoute& ra = solution.Route(a);
+  const EngineRoute& rb = solution.Route(b);
+  const std::vector<size_t>& na = ra.nodes;
+  const std::vector<size_t>& nb = rb.nodes;
+  const size_t last = i + count - 1;
+  bool blocked = false;
+  const double a_duration =
+      ra.walk.duration - Stored(ra, i - 1, last + 1) + Arc(a, na[i - 1], na[last + 1], blocked);
+  const size_t first_moved = reversed ? na[last] : na[i];
+  const size_t last_moved = reversed ? na[i] : na[last];
+  // The segment's own travel: as stored when the receiving agent travels it
+  // the same way.
+  const bool same_travel = rules_.Agent(a).type == rules_.Agent(b).type &&
+                           (!reversed || segments_.ReversalKeepsCost(a));
+  const double inner = same_travel ? Stored(ra, i, last) : Inner(b, na, i, last, reversed, blocked);
+  const double b_duration = rb.walk.duration - Stored(rb, at - 1, at) + Arc(b, nb[at - 1], first_moved, blocked) +
+                            inner + Arc(b, last_moved, nb[at], blocked);
+  const double moved = Demand(na, i, last);
+  return Cost(a, a_duration, ra.walk.load - moved, blocked, weights) +
+         Cost(b, b_duration, rb.walk.load + moved, blocked, weights) - ra.cost - rb.cost;
+}
+
+double ArcPricing::Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
+                        const PenaltyWeights& weights) const {
+  const EngineRoute& ra = solution.Route(a);
+  const EngineRoute& rb = solution.Route(b);
+  const std::vector<size_t>& na = ra.nodes;
+  const std::vector<size_t>& nb = rb.nodes;
+  const size_t u = na[i];
+  const size_t v = nb[j];
+  bool blocked = false;
+  const double a_duration = ra.walk.duration - Stored(ra, i - 1, i + 1) + Arc(a, na[i - 1], v, blocked) +
+                            Arc(a, v, na[i + 1], blocked);
+  const double b_duration = rb.walk.duration - Stored(rb, j - 1, j + 1) + Arc(b, nb[j - 1], u, blocked) +
+                            Arc(b, u, nb[j + 1], blocked);
+  const double exchanged = rules_.NodeSeg(v).load - rules_.NodeSeg(u).load;
+  return Cost(a, a_duration, ra.walk.load + exchanged, blocked, weights) +
+         Cost(b, b_duration, rb.walk.load - exchanged, blocked, weights) - ra.cost - rb.cost;
+}
+
+double ArcPricing::Tails(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
+                         const PenaltyWeights& weights) const {
+  if (rules_.Agent(a).type != rules_.Agent(b).type) return kUnpriced;
+  const EngineRoute& ra = solution.Route(a);
+  const EngineRoute& rb = solution.Route(b);
+  const size_t last_a = ra.nodes.size() - 2;
+  const size_t last_b = rb.nodes.size() - 2;
+  if (i > last_a || j > last_b) return kUnpriced;
+  bool blocked = false;
+  // The head of route `k` up to position `keep`, then the targets of route
+  // `other` after position `from`, then k's end.
+  const auto joined = [&](size_t k, const EngineRoute& own, size_t keep, const EngineRoute& other, size_t from,
+                          size_t other_last) {
+    const std::vector<size_t>& nodes = own.nodes;
+    double duration = own.prefix[keep].duration;
+    if (from + 1 <= other_last) {
+      duration += Arc(k, nodes[keep], other.nodes[from + 1], blocked) + other.prefix[other_last].duration -
+                  other.prefix[from + 1].duration + Arc(k, other.nodes[other_last], nodes.back(), blocked);
+    } else {
+      duration += Arc(k, nodes[keep], nodes.back(), blocked);
+    }
+    return duration;
+  };
+  const double a_duration = joined(a, ra, i, rb, j, last_b);
+  const double b_duration = joined(b, rb, j, ra, i, last_a);
+  const double a_load = ra.prefix[i].load + rb.walk.load - rb.prefix[j].load;
+  const double b_load = rb.prefix[j].load + ra.walk.load - ra.prefix[i].load;
+  return Cost(a, a_duration, a_load, blocked, weights) + Cost(b, b_duration, b_load, blocked, weights) - ra.cost -
+         rb.cost;
+}
+
+double ArcPricing::RelocateWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after,
+                                  bool reversed) const {
+  const EngineRoute& route = solution.Route(k);
+  const std::vector<size_t>& nodes = route.nodes;
+  const size_t last = i + count - 1;
+  bool blocked = false;
+  double change = Arc(k, nodes[i - 1], nodes[last + 1], blocked) - Stored(route, i - 1, i) -
+                  Stored(route, last, last + 1) - Stored(route, after, after + 1);
+  const size_t first_moved = reversed ? nodes[last] : nodes[i];
+  const size_t last_moved = reversed ? nodes[i] : nodes[last];
+  change += Arc(k, nodes[after], first_moved, blocked) + Arc(k, last_moved, nodes[after + 1], blocked);
+  if (reversed && !segments_.ReversalKeepsCost(k)) {
+    change += Inner(k, nodes, i, last, true, blocked) - Stored(route, i, last);
+  }
+  return blocked ? RouteRules::kInfeasible : change;
+}
+
+double ArcPricing::SwapWithin(const Solution& solution, size_t k, size_t i, size_t j) const {
+  const EngineRoute& route = solution.Route(k);
+  const std::vector<size_t>& nodes = route.nodes;
+  const size_t u = nodes[i];
+  const size_t v = nodes[j];
+  bool blocked = false;
+  double change;
+  if (j == i + 1) {
+    change = Arc(k, nodes[i - 1], v, blocked) + Arc(k, v, u, blocked) + Arc(k, u, nodes[j + 1], blocked) -
+             Stored(route, i - 1, j + 1);
+  } else {
+    change = Arc(k, nodes[i - 1], v, blocked) + Arc(k, v, nodes[i + 1], blocked) + Arc(k, nodes[j - 1], u, blocked) +
+             Arc(k, u, nodes[j + 1], blocked) - Stored(route, i - 1, i + 1) - Stored(route, j - 1, j + 1);
+  }
+  return blocked ? RouteRules::kInfeasible : change;
+}
+
+double ArcPricing::ReverseWithin(const Solution& solution, size_t k, size_t first, size_t last) const {
+  if (!segments_.ReversalKeepsCost(k)) return kUnpriced;
+  const std::vector<size_t>& nodes = solution.Route(k).nodes;
+  bool blocked = false;
+  const EngineRoute& route = solution.Route(k);
+  const double change = Arc(k, nodes[first], nodes[last], blocked) +
+                        Arc(k, nodes[first + 1], nodes[last + 1], blocked) - Stored(route, first, first + 1) -
+                        Stored(route, last, last + 1);
+  return blocked ? RouteRules::kInfeasible : change;
+}
+
+}  // namespace tarsel

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "engine/route_rules.h"
+#include "engine/route_segments.h"
+#include "engine/solution.h"
+#include "routes/penalty_weights.h"
+
+namespace tarsel {
+
+// Moves priced from the arcs they change, for instances whose only soft
+// rule is the capacity: no node has a window and no agent a length limit.
+// A route's cost is then its travel plus its weighted overload, so the new
+// cost of a route a move changes follows from a few arcs and the demand it
+// gains or loses, in O(1) without joining segments. Each call returns the
+// change of the total cost of the routes the move changes under the given
+// weights (+inf when a route would use a missing arc or, without active
+// weights, break its capacity), or -inf when it cannot price the move this
+// way (2-opt* between agents of different types, reversals where the
+// direction changes the cost). The local search uses it to drop moves that
+// cannot improve before pricing them with the segments. Positions are
+// those of the operators of the same name; nothing is checked beyond them
+// (which agent may serve which target is the operators' check).
+class ArcPricing {
+ public:
+  ArcPricing(const RouteRules& rules, const RouteSegments& segments);
+
+  // Whether the instance has neither windows nor length limits.
+  bool Applicable() const { return applicable_; }
+
+  // Targets i..i+count-1 of route a moved before position `at` of route b
+  // (b != a), reversed or not.
+  double Relocate(const Solution& solution, size_t a, size_t i, size_t count, size_t b, size_t at,
+                  bool reversed, const PenaltyWeights& weights) const;
+  // The target at i of route a and the one at j of route b (b != a) exchanged.
+  double Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
+              const PenaltyWeights& weights) const;
+  // 2-opt*: route a keeps nodes 0..i, route b nodes 0..j, they exchange the
+  // targets after them.
+  double Tails(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
+               const PenaltyWeights& weights) const;
+  // Within route k (its load and so its overload unchanged): targets
+  // i..i+count-1 moved behind position `after`; the targets at i < j
+  // exchanged; nodes first+1..last reversed.
+  double RelocateWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after,
+                        bool reversed) const;
+  double SwapWithin(const Solution& solution, size_t k, size_t i, size_t j) const;
+  double ReverseWithin(const Solution& solution, size_t k, size_t first, size_t last) const;
+
+ private:
+  // Agent k's arc u -> v; sets `blocked` when it is missing (never clears it).
+  double Arc(size_t k, size_t u, size_t v, bool& blocked) const {
+    bool missing = false;
+    const double travel = rules_.Travel(k, u, v, missing);
+    if (missing) blocked = true;
+    return travel;
+  }
+  // The travel inside nodes[from..to] for agent k, in that order or reversed.
+  double Inner(size_t k, const std::vector<size_t>& nodes, size_t from, size_t to, bool reversed,
+               bool& blocked) const;
+  // The travel from nodes[from] to nodes[to] of a route, from its stored
+  // prefixes (without windows a prefix's duration is its travel).
+  static double Stored(const EngineRoute& route, size_t from, size_t to) {
+    return route.prefix[to].duration - route.prefix[from].duration;
+  }
+  // Demand of nodes[from..to].
+  double Demand(const std::vector<size_t>& nodes, size_t from, size_t to) const;
+  // Cost under `weights` of a route of agent k with this travel and load.
+  double Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const;
+
+  const RouteRules& rules_;
+  const RouteSegments& segments_;
+  bool applicable_ = true;
+};
+
+}  // namespace tarsel

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "engine/arc_pricing.h"
+#include "engine/granular_neighbours.h"
+#include "engine/random_instance.h"
+#include "engine/route_rules.h"
+#include "engine/route_segments.h"
+#include "engine/solution.h"
+
+namespace tarsel {
+namespace {
+
+using engine_test::InstanceKinds;
+using engine_test::MakeRandomInstance;
+
+using Nodes = std::vector<size_t>;
+
+// How many moves had their change compared, and how many of them were
+// left unpriced (-inf) or priced as infeasible.
+struct Tally {
+  size_t compared = 0;
+  size_t unpriced = 0;
+  size_t infeasible = 0;
+};
+
+class ArcPricingCheck {
+ public:
+  ArcPricingCheck(const Solution& solution, const PenaltyWeights& weights) : solution_(solution), weights_(weights) {}
+
+  // `change` against the full evaluation of routes a and b (a == b: one)
+  // replaced by `route_a` and `route_b`.
+  void Expect(double change, size_t a, const Nodes& route_a, size_t b, const Nodes& route_b, Tally& tally,
+              const char* name) const {
+    const RouteRules& rules = solution_.Rules();
+    ++tally.compared;
+    if (change == -std::numeric_limits<double>::infinity()) {
+      ++tally.unpriced;
+      return;
+    }
+    double exact = rules.ExactCost(a, route_a, weights_) - solution_.Route(a).cost;
+    if (b != a) exact += rules.ExactCost(b, route_b, weights_) - solution_.Route(b).cost;
+    if (!(exact < RouteRules::kInfeasible)) {
+      ++tally.infeasible;
+      EXPECT_EQ(change, RouteRules::kInfeasible) << name;
+      return;
+    }
+    EXPECT_NEAR(change, exact, 1e-7 * std::max(1.0, solution_.Value().total)) << name;
+  }
+
+ private:
+  const Solution& solution_;
+  const PenaltyWeights& weights_;
+};
+
+Nodes Segment(const Nodes& nodes, size_t i, size_t count, bool reversed) {
+  Nodes segment(nodes.begin() + static_cast<std::ptrdiff_t>(i), nodes.begin() + static_cast<std::ptrdiff_t>(i + count));
+  if (reversed) std::reverse(segment.begin(), segment.end());
+  return segment;
+}
+
+Nodes Without(const Nodes& nodes, size_t i, size_t count) {
+  Nodes out = nodes;
+  out.erase(out.begin() + static_cast<std::ptrdiff_t>(i), out.begin() + static_cast<std::ptrdiff_t>(i + count));
+  return out;
+}
+
+Nodes InsertAt(const Nodes& nodes, size_t at, const Nodes& inserted) {
+  Nodes out = nodes;
+  out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), inserted.begin(), inserted.end());
+  return out;
+}
+
+// Every move kind of the local search on random routes of instances
+// without windows and limits (open routes, own depots, missing arcs, one to
+// three types, capacities, symmetric or not), with and without penalty
+// weights: the change the arcs give equals the change of the routes' full
+// evaluations, +inf exactly where a changed route is rejected, and it is
+// left unpriced only for 2-opt* between types and reversals whose cost
+// depends on the direction.
+TEST(ArcPricing, ChangeEqualsTheFullEvaluationOfEveryMove) {
+  Tally relocate, swap, tails, relocate_within, swap_within, reverse;
+  unsigned seed = 900;
+  for (int mask = 0; mask < 32; ++mask, ++seed) {
+    InstanceKinds kinds;
+    kinds.nodes = 13;
+    kinds.open_routes = (mask & 1) != 0;
+    kinds.own_depots = (mask & 2) != 0;
+    kinds.missing_arcs = (mask & 4) != 0;
+    kinds.symmetric = (mask & 8) != 0;
+    kinds.capacities = (mask & 16) == 0;
+    kinds.types = 1 + static_cast<size_t>(mask % 3);
+    kinds.agents = 2 + static_cast<size_t>(mask % 2);
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
+    RouteRules rules(instance.tables);
+    GranularNeighbours neighbours(rules, 5);
+    RouteSegments segments(rules, neighbours.Types());
+    ArcPricing pricing(rules, segments);
+    ASSERT_TRUE(pricing.Applicable());
+    const PenaltyWeights weights = mask % 3 == 0 ? PenaltyWeights{} : PenaltyWeights{true, 3.5, 2.0, 7.0};
+    Solution solution(rules);
+    const ArcPricingCheck check(solution, weights);
+    std::mt19937 random(seed);
+    for (int trial = 0; trial < 8; ++trial) {
+      solution.Clear(weights);
+      std::vector<Nodes> targets(rules.NumAgents());
+      for (size_t v : rules.Targets()) targets[random() % rules.NumAgents()].push_back(v);
+      for (size_t k = 0; k < rules.NumAgents(); ++k) {
+        std::shuffle(targets[k].begin(), targets[k].end(), random);
+        solution.SetTargets(k, targets[k].data(), targets[k].size());
+        solution.Refresh(k, weights);
+      }
+      segments.RefreshAll(solution);
+      const size_t a = random() % rules.NumAgents();
+      const size_t b = (a + 1) % rules.NumAgents();
+      // The search prices moves of routes with finite costs only.
+      if (!(solution.Route(a).cost < RouteRules::kInfeasible) || !(solution.Route(b).cost < RouteRules::kInfeasible)) {
+        continue;
+      }
+      const Nodes na = solution.Route(a).nodes;
+      const Nodes nb = solution.Route(b).nodes;
+      const size_t last_a = na.size() - 2;
+      const size_t last_b = nb.size() - 2;
+      for (size_t i = 0; i <= last_a; ++i) {
+        for (size_t j = 0; j <= last_b; ++j) {
+          Nodes route_a(na.begin(), na.begin() + static_cast<std::ptrdiff_t>(i + 1));
+          route_a.insert(route_a.end(), nb.begin() + static_cast<std::ptrdiff_t>(j + 1), nb.end() - 1);
+          route_a.push_back(na.back());
+          Nodes route_b(nb.begin(), nb.begin() + static_cast<std::ptrdiff_t>(j + 1));
+          route_b.insert(route_b.end(), na.begin() + static_cast<std::ptrdiff_t>(i + 1), na.end() - 1);
+          route_b.push_back(nb.back());
+          check.Expect(pricing.Tails(solution, a, i, b, j, weights), a, route_a, b, route_b, tails, "2-opt*");
+        }
+      }
+      for (size_t i = 1; i <= last_a; ++i) {
+        for (size_t count = 1; count <= 3 && i + count - 1 <= last_a; ++count) {
+          for (bool reversed : {false, true}) {
+            const Nodes moved = Segment(na, i, count, reversed);
+            const Nodes rest = Without(na, i, count);
+            for (size_t at = 1; at <= last_b + 1; ++at) {
+              check.Expect(pricing.Relocate(solution, a, i, count, b, at, reversed, weights), a, rest, b,
+                           InsertAt(nb, at, moved), relocate, "relocate");
+            }
+            for (size_t after = 0; after <= last_a; ++after) {
+              if (after + 1 >= i && after <= i + count - 1) continue;
+              const size_t at = after < i ? after + 1 : after + 1 - count;
+              const Nodes route = InsertAt(rest, at, moved);
+              check.Expect(pricing.RelocateWithin(solution, a, i, count, after, reversed), a, route, a, route,
+                           relocate_within, "relocate within");
+            }
+          }
+        }
+        for (size_t j = 1; j <= last_b; ++j) {
+          Nodes route_a = na, route_b = nb;
+          std::swap(route_a[i], route_b[j]);
+          check.Expect(pricing.Swap(solution, a, i, b, j, weights), a, route_a, b, route_b, swap, "swap");
+        }
+        for (size_t j = i + 1; j <= last_a; ++j) {
+          Nodes route = na;
+          std::swap(route[i], route[j]);
+          check.Expect(pricing.SwapWithin(solution, a, i, j), a, route, a, route, swap_within, "swap within");
+        }
+      }
+      for (size_t first = 0; first + 2 <= last_a; ++first) {
+        for (size_t last = first + 2; last <= last_a; ++last) {
+          Nodes route = na;
+          std::reverse(route.begin() + static_cast<std::ptrdiff_t>(first + 1),
+                       route.begin() + static_cast<std::ptrdiff_t>(last + 1));
+          check.Expect(pricing.ReverseWithin(solution, a, first, last), a, route, a, route, reverse, "2-opt");
+        }
+      }
+    }
+  }
+  // Every kind was priced many times and met rejected routes; only 2-opt*
+  // and 2-opt are ever left unpriced.
+  for (const Tally* tally : {&relocate, &swap, &tails, &relocate_within, &swap_within, &reverse}) {
+    EXPECT_GT(tally->compared - tally->unpriced - tally->infeasible, 200u);
+    EXPECT_GT(tally->infeasible, 20u);
+  }
+  for (const Tally* tally : {&relocate, &swap, &relocate_within, &swap_within}) EXPECT_EQ(tally->unpriced, 0u);
+  EXPECT_GT(tails.unpriced, 0u);
+  EXPECT_GT(reverse.unpriced, 0u);
+}
+
+// Windows or length limits make a route's cost more than its travel and
+// overload: the arcs cannot price its moves.
+TEST(ArcPricing, AppliesOnlyWithoutWindowsAndLimits) {
+  for (int mask = 0; mask < 4; ++mask) {
+    InstanceKinds kinds;
+    kinds.windows = (mask & 1) != 0;
+    kinds.limits = (mask & 2) != 0;
+    kinds.capacities = true;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, 40 + static_cast<unsigned>(mask));
+    RouteRules rules(instance.tables);
+    GranularNeighbours neighbours(rules, 5);
+    RouteSegments segments(rules, neighbours.Types());
+    EXPECT_EQ(ArcPricing(rules, segments).Applicable(), mask == 0) << mask;
+  }
+}
+
+}  // namespace
+}  // namespace tarsel
