@@ -11,14 +11,40 @@ constexpr double kUnpriced = -std::numeric_limits<double>::infinity();
 
 }  // namespace
 
-ArcPricing::ArcPricing(const RouteRules& rules, const RouteSegments& segments) : rules_(rules), segments_(segments) {
+bool WithoutWindowsAndLimits(const RouteRules& rules) {
   for (size_t v = 0; v < rules.NumNodes(); ++v) {
     const Segment window = rules.NodeSeg(v);
-    if (std::isfinite(window.earliest) || std::isfinite(window.latest)) applicable_ = false;
+    if (std::isfinite(window.earliest) || std::isfinite(window.latest)) return false;
   }
   for (size_t k = 0; k < rules.NumAgents(); ++k) {
-    if (rules.Agent(k).limit > 0) applicable_ = false;
+    if (rules.Agent(k).limit > 0) return false;
   }
+  return true;
+}
+
+double CheapestInsertionByArcs(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t low,
+                               size_t high, const PenaltyWeights& weights, size_t& position) {
+  const std::vector<size_t>& nodes = route.nodes;
+  double best = std::numeric_limits<double>::infinity();
+  size_t best_position = 0;
+  for (size_t p = low; p <= high; ++p) {
+    bool in_blocked = false;
+    bool out_blocked = false;
+    const double added = rules.Travel(k, nodes[p - 1], node, in_blocked) +
+                         rules.Travel(k, node, nodes[p], out_blocked) -
+                         (route.prefix[p].duration - route.prefix[p - 1].duration);
+    if (!in_blocked && !out_blocked && added < best) {
+      best = added;
+      best_position = p;
+    }
+  }
+  if (best_position == 0) return RouteRules::kInfeasible;
+  Segment whole;
+  whole.duration = route.walk.duration + best;
+  whole.load = route.walk.load + rules.NodeSeg(node).load;
+  const double cost = rules.Cost(k, whole, weights);
+  if (cost < RouteRules::kInfeasible) position = best_position;
+  return cost;
 }
 
 double ArcPricing::Inner(size_t k, const std::vector<size_t>& nodes, size_t from, size_t to, bool reversed,
@@ -44,16 +70,26 @@ double ArcPricing::Cost(size_t k, double duration, double load, bool blocked, co
   return rules_.Cost(k, route, weights);
 }
 
-double ArcPricing::Relocate(const Solution& solution, size_t a, size_t i, size_t count, size_t b, size_t at,
-                            bool reversed, const PenaltyWeights& weights) const {
+ArcPricing::Removal ArcPricing::Remove(const Solution& solution, size_t a, size_t i, size_t count,
+                                       const PenaltyWeights& weights) const {
+  const EngineRoute& ra = solution.Route(a);
+  const std::vector<size_t>& na = ra.nodes;
+  const size_t last = i + count - 1;
+  bool blocked = false;
+  const double duration = ra.walk.duration - Stored(ra, i - 1, last + 1) + Arc(a, na[i - 1], na[last + 1], blocked);
+  Removal removal{a, i, count, 0, Demand(na, i, last)};
+  removal.change = Cost(a, duration, ra.walk.load - removal.load, blocked, weights) - ra.cost;
+  return removal;
+}
+
+double ArcPricing::Insert(const Solution& solution, const Removal& removal, size_t b, size_t at, bool reversed,
+                          const PenaltyWeights& weights) const {
+  const size_t a = removal.a, i = removal.i, last = removal.i + removal.count - 1;
   const EngineRoute& ra = solution.Route(a);
   const EngineRoute& rb = solution.Route(b);
   const std::vector<size_t>& na = ra.nodes;
   const std::vector<size_t>& nb = rb.nodes;
-  const size_t last = i + count - 1;
   bool blocked = false;
-  const double a_duration =
-      ra.walk.duration - Stored(ra, i - 1, last + 1) + Arc(a, na[i - 1], na[last + 1], blocked);
   const size_t first_moved = reversed ? na[last] : na[i];
   const size_t last_moved = reversed ? na[i] : na[last];
   // The segment's own travel: as stored when the receiving agent travels it
@@ -61,11 +97,9 @@ double ArcPricing::Relocate(const Solution& solution, size_t a, size_t i, size_t
   const bool same_travel = rules_.Agent(a).type == rules_.Agent(b).type &&
                            (!reversed || segments_.ReversalKeepsCost(a));
   const double inner = same_travel ? Stored(ra, i, last) : Inner(b, na, i, last, reversed, blocked);
-  const double b_duration = rb.walk.duration - Stored(rb, at - 1, at) + Arc(b, nb[at - 1], first_moved, blocked) +
-                            inner + Arc(b, last_moved, nb[at], blocked);
-  const double moved = Demand(na, i, last);
-  return Cost(a, a_duration, ra.walk.load - moved, blocked, weights) +
-         Cost(b, b_duration, rb.walk.load + moved, blocked, weights) - ra.cost - rb.cost;
+  const double duration = rb.walk.duration - Stored(rb, at - 1, at) + Arc(b, nb[at - 1], first_moved, blocked) +
+                          inner + Arc(b, last_moved, nb[at], blocked);
+  return removal.change + Cost(b, duration, rb.walk.load + removal.load, blocked, weights) - rb.cost;
 }
 
 double ArcPricing::Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,

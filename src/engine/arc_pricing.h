@@ -23,9 +23,21 @@ namespace tarsel {
 // cannot improve before pricing them with the segments. Positions are
 // those of the operators of the same name; nothing is checked beyond them
 // (which agent may serve which target is the operators' check).
+// Whether the instance has neither windows nor length limits.
+bool WithoutWindowsAndLimits(const RouteRules& rules);
+
+// On such an instance: the cheapest place of `node` in route k (before
+// position low..high, the exact cost's travel from the arcs, its overload
+// the same at every place) and its cost under `weights`; kInfeasible and
+// `position` unchanged when every place uses a missing arc or, without
+// active weights, the load breaks the capacity.
+double CheapestInsertionByArcs(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t low,
+                               size_t high, const PenaltyWeights& weights, size_t& position);
+
 class ArcPricing {
  public:
-  ArcPricing(const RouteRules& rules, const RouteSegments& segments);
+  ArcPricing(const RouteRules& rules, const RouteSegments& segments)
+      : rules_(rules), segments_(segments), applicable_(WithoutWindowsAndLimits(rules)) {}
 
   // Whether the instance has neither windows nor length limits.
   bool Applicable() const { return applicable_; }
@@ -33,7 +45,19 @@ class ArcPricing {
   // Targets i..i+count-1 of route a moved before position `at` of route b
   // (b != a), reversed or not.
   double Relocate(const Solution& solution, size_t a, size_t i, size_t count, size_t b, size_t at,
-                  bool reversed, const PenaltyWeights& weights) const;
+                  bool reversed, const PenaltyWeights& weights) const {
+    return Insert(solution, Remove(solution, a, i, count, weights), b, at, reversed, weights);
+  }
+  // The same in two steps: the segment taken out of route a (once for
+  // all its places), then put in at one place.
+  struct Removal {
+    size_t a = 0, i = 0, count = 0;
+    double change = 0;  // route a's cost change
+    double load = 0;    // the segment's demand
+  };
+  Removal Remove(const Solution& solution, size_t a, size_t i, size_t count, const PenaltyWeights& weights) const;
+  double Insert(const Solution& solution, const Removal& removal, size_t b, size_t at, bool reversed,
+                const PenaltyWeights& weights) const;
   // The target at i of route a and the one at j of route b (b != a) exchanged.
   double Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
               const PenaltyWeights& weights) const;
@@ -72,7 +96,7 @@ class ArcPricing {
 
   const RouteRules& rules_;
   const RouteSegments& segments_;
-  bool applicable_ = true;
+  bool applicable_;
 };
 
 }  // namespace tarsel

@@ -4,11 +4,13 @@
 #include <limits>
 
 #include "common/special_values.h"
+#include "engine/arc_pricing.h"
 #include "engine/objective_value.h"
 
 namespace tarsel {
 
-RegretInsertion::RegretInsertion(const RouteRules& rules) : rules_(rules), pairs_(rules) {
+RegretInsertion::RegretInsertion(const RouteRules& rules)
+    : rules_(rules), pairs_(rules), without_windows_and_limits_(WithoutWindowsAndLimits(rules)) {
   options_.resize(rules.NumNodes() * rules.NumAgents());
   pending_.reserve(rules.Targets().size());
 }
@@ -30,14 +32,18 @@ void RegretInsertion::Price(const Solution& solution, const PenaltyWeights& weig
     }
   } else if ((relaxed_ || (!pairs_.Waits(solution, node) && pairs_.Places(solution, node, k, low, high))) &&
              rules_.CanServe(k, node)) {
-    const Segment single = rules_.NodeSeg(node);
-    for (size_t p = low; p <= high; ++p) {
-      const Segment head = rules_.Join(k, route.prefix[p - 1], route.nodes[p - 1], node, single);
-      const Segment whole = rules_.Join(k, head, node, route.nodes[p], route.suffix[p]);
-      const double cost = rules_.Cost(k, whole, weights);
-      if (cost < best.cost) {
-        best.cost = cost;
-        best.position = p;
+    if (arc_priced_) {
+      best.cost = CheapestInsertionByArcs(rules_, route, k, node, low, high, weights, best.position);
+    } else {
+      const Segment single = rules_.NodeSeg(node);
+      for (size_t p = low; p <= high; ++p) {
+        const Segment head = rules_.Join(k, route.prefix[p - 1], route.nodes[p - 1], node, single);
+        const Segment whole = rules_.Join(k, head, node, route.nodes[p], route.suffix[p]);
+        const double cost = rules_.Cost(k, whole, weights);
+        if (cost < best.cost) {
+          best.cost = cost;
+          best.position = p;
+        }
       }
     }
   }
@@ -57,6 +63,8 @@ bool RegretInsertion::Fill(Solution& solution, const PenaltyWeights& weights, Ra
     if (solution.RouteOf(node) == kNoIndex) pending_.push_back(node);
   }
   relaxed_ = false;
+  arc_priced_ = without_windows_and_limits_ && rules_.HasLoads() && !rules_.MinMax() &&
+                !rules_.Tables().HasPrecedence();
   for (size_t k = 0; k < m; ++k) Recompute(solution, weights, k, random, noise);
   const bool min_max = rules_.MinMax();
   while (!pending_.empty()) {

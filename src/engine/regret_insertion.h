@@ -50,6 +50,10 @@ class RegretInsertion {
   const RouteRules& rules_;
   InsertionPairs pairs_;
   bool relaxed_ = false;  // this fill places the rest without regard to pairs
+  // Under min-sum with capacities and neither windows, limits nor pairs, a
+  // place is priced from its arcs (`CheapestInsertionByArcs`).
+  bool without_windows_and_limits_ = false;
+  bool arc_priced_ = false;
   std::vector<size_t> pending_;
   std::vector<Option> options_;  // node * agents + route
 };
