@@ -124,6 +124,7 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
   // it always has (no binding capacity).
   skip_unchanged_ = rules_.HasLoads() && !min_max && pairs_of_.empty();
   arc_priced_ = skip_unchanged_ && arc_pricing_.Applicable();
+  swap_star_.SetArcPriced(arc_priced_);
   if (skip_unchanged_) {
     taken_ = 0;
     std::fill(tested_at_.begin(), tested_at_.end(), -1);

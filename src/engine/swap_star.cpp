@@ -31,9 +31,29 @@ const SwapStar::Place* SwapStar::Places(const Solution& solution, const PenaltyW
   if (stamp == version_[k]) return places;
   stamp = version_[k];
   for (size_t slot = 0; slot < kPlaces; ++slot) places[slot] = {RouteRules::kInfeasible, 0};
-  const size_t len = solution.Route(k).nodes.size();
+  const EngineRoute& route = solution.Route(k);
+  const size_t len = route.nodes.size();
+  // With arc pricing the places are ranked by the travel they add, and the
+  // route's overload with the node, the same at every place, is added once.
+  double overload_cost = 0;
+  if (arc_priced_) {
+    Segment loaded;
+    loaded.load = route.walk.load + rules_.NodeSeg(node).load;
+    overload_cost = rules_.Cost(k, loaded, weights);
+    if (!(overload_cost < RouteRules::kInfeasible)) return places;
+  }
   for (size_t p = 1; p < len; ++p) {
-    const double cost = joiner_.WithNode(solution, k, p, node, weights);
+    double cost;
+    if (arc_priced_) {
+      bool in_blocked = false;
+      bool out_blocked = false;
+      cost = route.walk.duration + rules_.Travel(k, route.nodes[p - 1], node, in_blocked) +
+             rules_.Travel(k, node, route.nodes[p], out_blocked) -
+             (route.prefix[p].duration - route.prefix[p - 1].duration) + overload_cost;
+      if (in_blocked || out_blocked) continue;
+    } else {
+      cost = joiner_.WithNode(solution, k, p, node, weights);
+    }
     if (!(cost < places[kPlaces - 1].cost)) continue;
     size_t slot = kPlaces - 1;
     while (slot > 0 && cost < places[slot - 1].cost) {

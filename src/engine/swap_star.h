@@ -36,6 +36,9 @@ class SwapStar final : public RouteOperator<SwapStarMove> {
 
   // Every cached insertion and every examined pair is out of date.
   void Forget();
+  // Whether insertion places are priced from their arcs (ArcPricing's
+  // instances: a route's travel plus its overload, the same at every place).
+  void SetArcPriced(bool arc_priced) { arc_priced_ = arc_priced; }
   // Route k changed.
   void Touch(size_t k) { ++version_[k]; }
   // Whether routes a and b changed since they were last examined.
@@ -71,6 +74,7 @@ class SwapStar final : public RouteOperator<SwapStarMove> {
   std::vector<std::pair<uint64_t, uint64_t>> examined_;  // (route a, route b) -> their versions then
   std::vector<double> removal_a_;         // per position of a: cost change of removing it
   std::vector<double> removal_b_;
+  bool arc_priced_ = false;
 };
 
 }  // namespace tarsel
