@@ -51,8 +51,11 @@ namespace tarsel {
 // total; min-sum: total) and keeps every window end, length limit and
 // connection. Each move kind is an operator (`route_operator.h`) that prices
 // and applies it; the search chooses the moves to try, takes them and
-// refreshes the stored segments. Buffers are sized once; the loop does not
-// allocate.
+// refreshes the stored segments. Under min-sum with capacities on instances
+// without windows and limits, a move is first priced from its arcs
+// (`ArcPricing`) and only priced from the segments when that says it may
+// improve; SWAP* is then tried between routes whose sectors overlap
+// (`RouteSectors`). Buffers are sized once; the loop does not allocate.
 class LocalSearch {
  public:
   LocalSearch(const RouteRules& rules, const GranularNeighbours& neighbours);
