@@ -26,7 +26,8 @@ namespace tarsel {
 // Whether the instance has neither windows nor length limits.
 bool WithoutWindowsAndLimits(const RouteRules& rules);
 
-// On such an instance: the cheapest place of `node` in route k (before
+// On such an instance, for a route k without missing arcs (those of a
+// solution being built or searched): the cheapest place of `node` in it (before
 // position low..high, the exact cost's travel from the arcs, its overload
 // the same at every place) and its cost under `weights`; kInfeasible and
 // `position` unchanged when every place uses a missing arc or, without

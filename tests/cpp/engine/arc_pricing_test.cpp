@@ -187,6 +187,59 @@ TEST(ArcPricing, ChangeEqualsTheFullEvaluationOfEveryMove) {
   EXPECT_GT(reverse.unpriced, 0u);
 }
 
+// The cheapest insertion from the arcs: the least full evaluation of the
+// route with the target before each allowed position, infeasible exactly
+// where every such route is rejected (missing arcs, or the capacity
+// without penalty weights).
+TEST(ArcPricing, CheapestInsertionIsTheLeastFullEvaluation) {
+  size_t compared = 0, infeasible = 0;
+  for (int mask = 0; mask < 16; ++mask) {
+    InstanceKinds kinds;
+    kinds.nodes = 14;
+    kinds.open_routes = (mask & 1) != 0;
+    kinds.missing_arcs = (mask & 2) != 0;
+    kinds.types = 1 + static_cast<size_t>(mask % 2);
+    kinds.capacities = true;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, 70 + static_cast<unsigned>(mask));
+    RouteRules rules(instance.tables);
+    const PenaltyWeights weights = (mask & 4) != 0 ? PenaltyWeights{true, 1.0, 1.0, 5.0} : PenaltyWeights{};
+    Solution solution(rules);
+    std::mt19937 random(static_cast<unsigned>(mask));
+    solution.Clear(weights);
+    const std::vector<size_t>& targets = rules.Targets();
+    const size_t node = targets.back();
+    Nodes route(targets.begin(), targets.begin() + static_cast<std::ptrdiff_t>(6 + mask % 3));
+    std::shuffle(route.begin(), route.end(), random);
+    solution.SetTargets(0, route.data(), route.size());
+    solution.Refresh(0, weights);
+    if (solution.Route(0).walk.blocked) continue;  // the pricing reads a route without missing arcs
+    const Nodes& nodes = solution.Route(0).nodes;
+    for (size_t low = 1; low < nodes.size(); ++low) {
+      for (size_t high = low; high < nodes.size(); ++high) {
+        double exact = RouteRules::kInfeasible;
+        for (size_t p = low; p <= high; ++p) {
+          exact = std::min(exact, rules.ExactCost(0, InsertAt(nodes, p, {node}), weights));
+        }
+        size_t position = 0;
+        const double priced = CheapestInsertionByArcs(rules, solution.Route(0), 0, node, low, high, weights, position);
+        ++compared;
+        if (!(exact < RouteRules::kInfeasible)) {
+          ++infeasible;
+          EXPECT_EQ(priced, RouteRules::kInfeasible);
+          EXPECT_EQ(position, 0u);
+          continue;
+        }
+        EXPECT_NEAR(priced, exact, 1e-9 * exact);
+        ASSERT_GE(position, low);
+        ASSERT_LE(position, high);
+        EXPECT_NEAR(rules.ExactCost(0, InsertAt(nodes, position, {node}), weights), exact, 1e-9 * exact);
+      }
+    }
+  }
+  EXPECT_GT(compared - infeasible, 200u);
+  EXPECT_GT(infeasible, 10u);
+}
+
 // Windows or length limits make a route's cost more than its travel and
 // overload: the arcs cannot price its moves.
 TEST(ArcPricing, AppliesOnlyWithoutWindowsAndLimits) {
