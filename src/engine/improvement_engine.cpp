@@ -69,12 +69,13 @@ constexpr int64_t kSubproblemIterations = 60;
 constexpr double kSubproblemTimeShare = 0.08;
 // Where routes are long tours (at least this many targets per agent on
 // average), every few iterations the best solution's routes get an
-// iterated local search (`LocalSearch::KickTours`, one kick per target),
-// then the whole local search, and the result is kept when better: a child
-// of two parents reworks every route, while kicks refine the tours of the
-// best solution where the crossover rarely reaches.
-constexpr size_t kKickRouteTargets = 50;
+// iterated local search (`LocalSearch::KickTours`, kKicksPerTarget kicks
+// per target of the instance), then the whole local search, and the result
+// is kept when better: a child of two parents reworks every route, while
+// kicks refine the tours of the best solution one local change at a time.
+constexpr size_t kKickRouteTargets = 40;
 constexpr int64_t kKickEvery = 10;
+constexpr size_t kKicksPerTarget = 2;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
@@ -373,7 +374,7 @@ class Engine {
   // whole local search; kept when better.
   void KickBest() {
     work_ = *elite_;
-    search_.KickTours(work_, penalties_.Weights(), random_, rules_.Targets().size(), stop_);
+    search_.KickTours(work_, penalties_.Weights(), random_, kKicksPerTarget * rules_.Targets().size(), stop_);
     Improve(false);
   }
 
