@@ -38,7 +38,8 @@ namespace tarsel {
 //   the pair moved together next to the neighbours of its two nodes in any
 //   route, its own included (`pair_pass.cpp`).
 // When no such move improves: under min-max, the longest route hands segments
-// to the best place anywhere else and gets every relocation and 2-opt
+// to the best place anywhere else (on a long route: next to the neighbours
+// of the segment's ends, or at another route's ends) and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
 // since it was last examined. Routes of more than kLongRouteTargets targets
 // get the tour pass (2-opt and Or-opt over neighbour lists with don't-look
