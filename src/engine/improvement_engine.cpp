@@ -73,6 +73,15 @@ constexpr int64_t kDecomposeEvery = 10;
 constexpr size_t kSubproblemTargets = 200;
 constexpr int64_t kSubproblemIterations = 60;
 constexpr double kSubproblemTimeShare = 0.08;
+// Where routes are long tours (at least this many targets per agent on
+// average), every few iterations the best solution's routes get an
+// iterated local search (`LocalSearch::KickTours`, kKicksPerTarget kicks
+// per target of the instance), then the whole local search, and the result
+// is kept when better: a child of two parents reworks every route, while
+// kicks refine the tours of the best solution one local change at a time.
+constexpr size_t kKickRouteTargets = 40;
+constexpr int64_t kKickEvery = 10;
+constexpr size_t kKicksPerTarget = 2;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
@@ -141,6 +150,7 @@ class Engine {
     edge_assembly_on_ = edge_assembly_.Applicable() && rules_.NumAgents() > 0 &&
                         targets >= kEdgeAssemblyRouteTargets * rules_.NumAgents();
     decompose_ = targets >= kDecomposeTargets && rules_.NumAgents() >= 3 && !tables.HasPrecedence();
+    kick_ = rules_.NumAgents() > 0 && targets >= kKickRouteTargets * rules_.NumAgents() && !tables.HasPrecedence();
   }
 
   EngineOutcome Run(const Result* start) {
@@ -168,6 +178,8 @@ class Engine {
       ++iterations_;
       if (decompose_ && elite_ && iterations_ % kDecomposeEvery == 0) {
         Decompose();
+      } else if (kick_ && elite_ && iterations_ % kKickEvery == kKickEvery / 2) {
+        KickBest();
       } else {
         Breed(order);
       }
@@ -364,6 +376,14 @@ class Engine {
     if (work_.Complete() && Improves(work_.Value(), elite_->Value(), settings_.min_max)) Keep(work_);
   }
 
+  // Iterated local search on the best solution's long routes, then the
+  // whole local search; kept when better.
+  void KickBest() {
+    work_ = *elite_;
+    search_.KickTours(work_, penalties_.Weights(), random_, kKicksPerTarget * rules_.Targets().size(), stop_);
+    Improve(false);
+  }
+
   // Removes a random share (up to a third) of the targets, each with the
   // other node of its "same" pairs, so that the repair moves pairs whole.
   void Ruin(Solution& solution) {
@@ -508,6 +528,7 @@ class Engine {
   AdaptiveChoice crossover_choice_;
   bool edge_assembly_on_ = false;  // routes long enough for the edge-assembly crossover
   bool decompose_ = false;         // large enough to be improved piecewise as well
+  bool kick_ = false;              // routes long enough for kicks on the best solution's tours
   double run_start_ = 0;           // clock at the start of breeding
   Subproblem subproblem_;
   std::vector<std::vector<size_t>> whole_routes_;

@@ -33,6 +33,7 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
   const size_t n = rules.NumNodes() + 2;
   saved_a_.reserve(n);
   saved_b_.reserve(n);
+  kick_saved_.reserve(n);
   const std::vector<PrecedencePair>& pairs = rules.Tables().PrecedencePairs();
   if (!pairs.empty()) pairs_of_.resize(rules.NumNodes());
   for (size_t p = 0; p < pairs.size(); ++p) {

@@ -38,7 +38,8 @@ namespace tarsel {
 //   the pair moved together next to the neighbours of its two nodes in any
 //   route, its own included (`pair_pass.cpp`).
 // When no such move improves: under min-max, the longest route hands segments
-// to the best place anywhere else and gets every relocation and 2-opt
+// to the best place anywhere else (on a long route: next to the neighbours
+// of the segment's ends, or at another route's ends) and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
 // since it was last examined. Routes of more than kLongRouteTargets targets
 // get the tour pass (2-opt and Or-opt over neighbour lists with don't-look
@@ -66,6 +67,13 @@ class LocalSearch {
   // nothing or `stop` answers true. Returns the number of moves taken.
   size_t ImproveTour(Solution& solution, const PenaltyWeights& weights, size_t k,
                      const std::function<bool()>& stop);
+  // Iterated local search on the long routes of a complete `solution`:
+  // `kicks` times, a route (under min-max the longest half of the time)
+  // gets two neighbouring segments of up to 30 targets exchanged, then the
+  // tour pass from the targets at the changed joins; the route is kept when
+  // the objective improved and restored otherwise. Returns the kicks kept.
+  size_t KickTours(Solution& solution, const PenaltyWeights& weights, Random& random, size_t kicks,
+                   const std::function<bool()>& stop);
   // The most 2-opt steps a chain of the tour pass takes (at most
   // ChainTour::kMaxReversals, the default; 0: no chains).
   void SetChainSteps(size_t steps) { chain_steps_ = std::min(steps, ChainTour::kMaxReversals); }
@@ -111,6 +119,10 @@ class LocalSearch {
   bool ChainStep(Solution& solution, const PenaltyWeights& weights, size_t t1, size_t t2, bool forward, double gain,
                  size_t depth);
   void Wake(size_t node);
+  // The tour pass on route k from the awake targets in the queue until none
+  // is left; sets `stopped` when `stop` answers true. Returns moves taken.
+  size_t DrainTour(Solution& solution, const PenaltyWeights& weights, size_t k, const std::function<bool()>& stop,
+                   bool& stopped);
   // After a move within route k: wakes the targets whose neighbours in
   // the tour (either direction) changed.
   void WakeChanged(const Solution& solution, size_t k);
@@ -192,6 +204,7 @@ class LocalSearch {
   std::vector<size_t> old_prev_;
   std::vector<size_t> old_next_;
   std::vector<char> tour_clean_;
+  std::vector<size_t> kick_saved_;  // a route before a kick, restored when the kick does not pay
   // Under min-sum with capacities, a move's value depends on its two routes
   // alone: u is tested against a route again only when it or u's route
   // changed since u's last test. Counted in moves taken during one run.
