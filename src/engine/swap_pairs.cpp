@@ -29,6 +29,8 @@ MoveCosts SwapPairs::Best(const Solution& solution, Move& move, const PenaltyWei
   if (move.a == move.b) return costs;
   const std::vector<size_t>& na = solution.Route(move.a).nodes;
   const std::vector<size_t>& nb = solution.Route(move.b).nodes;
+  const RouteRules& rules = joiner_.Rules();
+  if (!rules.CanServe(move.b, na[move.i]) || !rules.CanServe(move.b, na[move.j])) return costs;
   costs.cost_a = BestPlaces(solution, move.a, move.i, move.j, nb[move.k], nb[move.l], weights, move.r, move.s);
   if (!(costs.cost_a < RouteRules::kInfeasible)) return costs;
   costs.cost_b = BestPlaces(solution, move.b, move.k, move.l, na[move.i], na[move.j], weights, move.p, move.q);
