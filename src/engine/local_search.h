@@ -41,7 +41,9 @@ namespace tarsel {
 // When no such move improves: under min-max, the longest route hands segments
 // to the best place anywhere else and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
-// since it was last examined. Routes of more than kLongRouteTargets targets
+// since it was last examined; with "same" pairs, last, every two pairs of
+// two routes exchanged, each at its cheapest places in the other route.
+// Routes of more than kLongRouteTargets targets
 // get the tour pass (2-opt and Or-opt over neighbour lists with don't-look
 // bits, Or-3opt, chains of 2-opt steps) instead of the all-pairs pass when longest, and on every
 // such route before SWAP*. Every move is priced in O(1) from stored
