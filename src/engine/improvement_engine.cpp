@@ -36,6 +36,12 @@ constexpr SubPopulationSizes kPopulationSizes{};
 // On large instances one local search takes seconds: a smaller population
 // leaves time for breeding.
 constexpr SubPopulationSizes kLargePopulationSizes{4, 4, 1, 2};
+// Under min-max, the first population is only this many constructions
+// (besides the starting solution): each costs a local search from a poor
+// start, children fill the population to its size within the first
+// generation anyway, and on short budgets the constructions took half the
+// run before the first child. Restarts build the full size.
+constexpr size_t kFirstMinMaxPopulation = 4;
 // Probability that an infeasible child is repaired with raised penalties.
 constexpr double kRepairShare = 0.5;
 constexpr double kConstructionNoise = 0.3;
@@ -153,7 +159,7 @@ class Engine {
       Keep(work_);
       Improve(false);
     }
-    Populate();
+    Populate(settings_.min_max ? kFirstMinMaxPopulation : population_.Sizes().survivors);
     std::vector<size_t> order(m);
     for (size_t k = 0; k < m; ++k) order[k] = k;
     const size_t restart_after = RestartAfter();
@@ -202,11 +208,11 @@ class Engine {
     return insertion_.Large() ? kLargePopulationSizes : kPopulationSizes;
   }
 
-  // Fills the population with regret constructions (the first plain, the
-  // rest randomised), each improved by local search; each counts as an
-  // iteration.
-  void Populate() {
-    const size_t wanted = population_.Sizes().survivors;
+  // Fills the population up to `wanted` members (at most its survivors)
+  // with regret constructions (the first plain, the rest randomised), each
+  // improved by local search; each counts as an iteration.
+  void Populate(size_t wanted) {
+    wanted = std::min(wanted, population_.Sizes().survivors);
     for (size_t attempt = 0; attempt < 2 * wanted && population_.Size() < wanted; ++attempt) {
       if (StopNow() || IterationsDone()) break;
       ++iterations_;
@@ -242,7 +248,7 @@ class Engine {
     since_improvement_ = 0;
     population_.Clear();
     if (elite_) population_.Offer(*elite_);
-    Populate();
+    Populate(population_.Sizes().survivors);
   }
 
   // At each multiple of the exchange interval the iterations have passed:

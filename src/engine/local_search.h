@@ -130,6 +130,13 @@ class LocalSearch {
   bool Unchanged(int64_t last, size_t a, size_t b) const {
     return skip_unchanged_ && last >= 0 && modified_at_[a] <= last && modified_at_[b] <= last;
   }
+  // Under min-max, whether target u's surroundings are as they were at
+  // its last test: the arcs at u, at the targets after it that its segments
+  // take along and at each of its neighbours unchanged since then.
+  bool Quiet(const Solution& solution, size_t u) const;
+  // After a move on routes a and b (saved_a_, saved_b_: their nodes
+  // before): stamps every node whose predecessor or successor changed.
+  void StampChanged(const Solution& solution, size_t a, size_t b);
   // Judges the new costs of a move's routes.
   bool Better(const Solution& solution, const MoveCosts& costs) const;
   // Takes the move when its priced costs improve the objective and the
@@ -202,6 +209,15 @@ class LocalSearch {
   int64_t taken_ = 0;
   std::vector<int64_t> tested_at_;    // per node: moves taken when its last test began (-1: none)
   std::vector<int64_t> modified_at_;  // per route: moves taken when it last changed
+  // Under min-max (without precedence pairs) a pass over the targets skips
+  // those that are `Quiet`: most of a pass after the first finds nothing,
+  // and with two or three routes nearly every move changes the routes
+  // every target is tested against, so routes cannot tell which tests to
+  // skip where the arcs can. A move's value there still depends on routes'
+  // costs elsewhere, so the search ends only after a full pass, one that
+  // skips nothing, has found nothing either.
+  bool skip_quiet_ = false;
+  std::vector<int64_t> changed_at_;  // per node: moves taken when an arc at it last changed
 };
 
 }  // namespace tarsel
