@@ -28,6 +28,7 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
       reverse_within_(joiner_, rules.NumNodes()),
       swap_star_(rules, joiner_),
       relocate_pair_(joiner_),
+      swap_pairs_(joiner_),
       reverse_chain_(joiner_, rules.NumNodes()),
       order_(rules.Targets()) {
   const size_t n = rules.NumNodes() + 2;
@@ -37,6 +38,7 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
   const std::vector<PrecedencePair>& pairs = rules.Tables().PrecedencePairs();
   if (!pairs.empty()) pairs_of_.resize(rules.NumNodes());
   for (size_t p = 0; p < pairs.size(); ++p) {
+    if (pairs[p].kind == PairKind::kSame) same_pairs_.push_back(p);
     for (const size_t node : {pairs[p].before, pairs[p].after}) {
       if (node < pairs_of_.size()) pairs_of_[node].push_back(p);
     }
@@ -168,6 +170,11 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
     }
     if (!improved) {
       const size_t taken = SwapStarPass(solution, weights, stop);
+      moves += taken;
+      improved = taken > 0;
+    }
+    if (!improved && !same_pairs_.empty()) {
+      const size_t taken = SwapPairsPass(solution, weights, stop);
       moves += taken;
       improved = taken > 0;
     }

@@ -18,6 +18,7 @@
 #include "engine/route_segments.h"
 #include "engine/segment_joiner.h"
 #include "engine/solution.h"
+#include "engine/swap_pairs.h"
 #include "engine/swap_star.h"
 #include "engine/swap_tails.h"
 #include "engine/swap_targets.h"
@@ -41,7 +42,9 @@ namespace tarsel {
 // to the best place anywhere else (on a long route: next to the neighbours
 // of the segment's ends, or at another route's ends) and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
-// since it was last examined. Routes of more than kLongRouteTargets targets
+// since it was last examined; with "same" pairs, last, every two pairs of
+// two routes exchanged, each at its cheapest places in the other route.
+// Routes of more than kLongRouteTargets targets
 // get the tour pass (2-opt and Or-opt over neighbour lists with don't-look
 // bits, Or-3opt, chains of 2-opt steps) instead of the all-pairs pass when longest, and on every
 // such route before SWAP*. Every move is priced in O(1) from stored
@@ -102,6 +105,11 @@ class LocalSearch {
   void PairPlaces(const Solution& solution, size_t node, size_t a, size_t i, size_t j, bool route_starts,
                   std::vector<std::pair<size_t, size_t>>& places) const;
   size_t SwapStarPass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
+  // Every two "same" pairs of two routes exchanged, each at its cheapest
+  // places in the other route (pair_pass.cpp).
+  size_t SwapPairsPass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
+  // Route and positions of a "same" pair held in order on one route.
+  bool SamePairPlaced(const Solution& solution, const PrecedencePair& pair, size_t& k, size_t& i, size_t& j) const;
   // Min-max passes on the longest route (longest_route_pass.cpp).
   size_t LongestRoutePass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
   bool MoveOffLongest(Solution& solution, const PenaltyWeights& weights, size_t longest);
@@ -185,6 +193,8 @@ class LocalSearch {
   ReverseWithin reverse_within_;
   SwapStar swap_star_;
   RelocatePair relocate_pair_;
+  SwapPairs swap_pairs_;
+  std::vector<size_t> same_pairs_;  // indices of the "same" precedence pairs
   ReverseChain reverse_chain_;
   ReverseChainMove chain_;  // the chain under construction
   size_t chain_steps_ = ChainTour::kMaxReversals;

@@ -271,8 +271,58 @@ bool ImprovingPairRelocation(const Solution& solution, const std::vector<Precede
   return false;
 }
 
+// Whether exchanging two "same" pairs of two routes (each kept in order on
+// one route), each placed at any two places of the other route, the first
+// before the second, improves the objective: priced by the full evaluation.
+bool ImprovingPairExchange(const Solution& solution, const std::vector<PrecedencePair>& pairs) {
+  const RouteRules& rules = solution.Rules();
+  auto without = [&](const PrecedencePair& pair) {
+    std::vector<size_t> rest = solution.Route(solution.RouteOf(pair.before)).nodes;
+    rest.erase(std::find(rest.begin(), rest.end(), pair.after));
+    rest.erase(std::find(rest.begin() + 1, rest.end(), pair.before));
+    return rest;
+  };
+  // The cheapest route of `rest` (route k) with the pair placed in order.
+  auto cheapest = [&](size_t k, const std::vector<size_t>& rest, const PrecedencePair& pair,
+                      std::vector<size_t>& best) {
+    double best_cost = RouteRules::kInfeasible;
+    if (!rules.CanServe(k, pair.before) || !rules.CanServe(k, pair.after)) return best_cost;
+    for (size_t p = 1; p < rest.size(); ++p) {
+      for (size_t q = p; q < rest.size(); ++q) {
+        std::vector<size_t> route = rest;
+        route.insert(route.begin() + static_cast<std::ptrdiff_t>(q), pair.after);
+        route.insert(route.begin() + static_cast<std::ptrdiff_t>(p), pair.before);
+        const double cost = rules.ExactCost(k, route, PenaltyWeights{});
+        if (cost < best_cost) {
+          best_cost = cost;
+          best = route;
+        }
+      }
+    }
+    return best_cost;
+  };
+  std::vector<size_t> route_a, route_b;
+  for (size_t x = 0; x < pairs.size(); ++x) {
+    for (size_t y = x + 1; y < pairs.size(); ++y) {
+      const size_t a = solution.RouteOf(pairs[x].before);
+      const size_t b = solution.RouteOf(pairs[y].before);
+      if (a == b) continue;
+      // Each route's cost is the cheapest of its own: the best exchange of
+      // these two pairs is the one with both cheapest.
+      if (!(cheapest(a, without(pairs[x]), pairs[y], route_a) < RouteRules::kInfeasible) ||
+          !(cheapest(b, without(pairs[y]), pairs[x], route_b) < RouteRules::kInfeasible)) {
+        continue;
+      }
+      const ObjectiveValue value = ValueWith(solution, a, route_a, b, route_b);
+      if (value.longest < RouteRules::kInfeasible && Improves(value, solution.Value(), rules.MinMax())) return true;
+    }
+  }
+  return false;
+}
+
 // Pickup-and-delivery pairs (each target in at most one) end at a local
-// optimum of moving a pair as a whole, and kept.
+// optimum of moving a pair as a whole and of exchanging two pairs of two
+// routes, and kept.
 TEST(LocalSearch, RelocatesPickupAndDeliveryPairsToALocalOptimum) {
   size_t searched = 0;
   size_t improved = 0;
@@ -307,6 +357,7 @@ TEST(LocalSearch, RelocatesPickupAndDeliveryPairsToALocalOptimum) {
     SchedulePairs(rules, routes, schedule);
     EXPECT_TRUE(schedule.violations.empty()) << "seed " << seed;
     EXPECT_FALSE(ImprovingPairRelocation(solution, pairs)) << "seed " << seed;
+    EXPECT_FALSE(ImprovingPairExchange(solution, pairs)) << "seed " << seed;
   }
   EXPECT_GT(searched, 20u);
   EXPECT_GT(improved, searched / 4);
