@@ -3,8 +3,9 @@
 Usage: python -m benchmarks.long_routes [--budgets S ...] [--instances NAME ...]
             [--iterations N] [--label TEXT] [--out PATH]
 
-Instances are the benchmark documents of benchmarks/instances (NAME as there)
-or a plain TSPLIB-derived document with its agents changed: NAME@M solves
+Instances are the benchmark documents of benchmarks/instances (NAME as there),
+the large min-max suite's documents (written into benchmarks/generated/ on
+first use), or a plain TSPLIB-derived document with its agents changed: NAME@M solves
 NAME with M identical agents (for example ch150-m3-minmax@2). Each solve runs
 alone in a fresh child process (benchmarks.worker) with "improve" on and seed
 0; every solution is checked by kvr_mtsp.checker. Per instance it prints the
@@ -47,7 +48,17 @@ def parse_args(argv):
 
 def document(name: str) -> dict:
     base, _, agents = name.partition("@")
-    doc = json.loads((HERE / "instances" / f"{base}.json").read_text())
+    path = HERE / "instances" / f"{base}.json"
+    if not path.exists():
+        # A document of the large min-max suite, written on first use.
+        from benchmarks import make_suites
+        from benchmarks.suites import SUITES
+
+        recipes = [r for r in SUITES["large-minmax"] if r.name == base]
+        if not recipes:
+            raise SystemExit(f"unknown instance: {base}")
+        path = make_suites.ensure(recipes, verbose=False)[0]
+    doc = json.loads(path.read_text())
     if agents:
         template = doc["agents"][0]
         doc["agents"] = [dict(copy.deepcopy(template), id=k) for k in range(int(agents))]

@@ -582,6 +582,12 @@ def test_long_routes_changes_the_agents_and_compares_labels(tmp_path, capsys):
     assert all({k: v for k, v in a.items() if k != "id"} ==
                {k: v for k, v in base["agents"][0].items() if k != "id"} for a in doc["agents"])
     assert doc["nodes"] == base["nodes"] and doc["costs"] == base["costs"]
+    # A large-suite name is its generated document, with agents changed too.
+    large = long_routes.document("lin318-m3-minmax@2")
+    assert len(large["nodes"]) == 318 and len(large["agents"]) == 2
+    assert large["options"]["objective"] == "min_max"
+    with pytest.raises(SystemExit, match="unknown instance"):
+        long_routes.document("lin318-m4-minmax")
     rows = [{"label": "b", "instance": "x", "budget": 10.0, "value": 200.0},
             {"label": "a", "instance": "x", "budget": 10.0, "value": 198.0},
             {"label": "b", "instance": "x", "budget": "children/s", "value": 10.0},

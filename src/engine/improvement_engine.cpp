@@ -36,6 +36,12 @@ constexpr SubPopulationSizes kPopulationSizes{};
 // On large instances one local search takes seconds: a smaller population
 // leaves time for breeding.
 constexpr SubPopulationSizes kLargePopulationSizes{4, 4, 1, 2};
+// Under min-max, the first population is only this many constructions
+// (besides the starting solution): each costs a local search from a poor
+// start, children fill the population to its size within the first
+// generation anyway, and on short budgets the constructions took half the
+// run before the first child. Restarts build the full size.
+constexpr size_t kFirstMinMaxPopulation = 4;
 // Probability that an infeasible child is repaired with raised penalties.
 constexpr double kRepairShare = 0.5;
 constexpr double kConstructionNoise = 0.3;
@@ -69,6 +75,15 @@ constexpr int64_t kSubproblemIterations = 60;
 constexpr double kSubproblemTimeShare = 0.08;
 // The local search's asks whether to stop per reading of the clock.
 constexpr size_t kStopAskEvery = 8;
+// Where routes are long tours (at least this many targets per agent on
+// average), every few iterations the best solution's routes get an
+// iterated local search (`LocalSearch::KickTours`, kKicksPerTarget kicks
+// per target of the instance), then the whole local search, and the result
+// is kept when better: a child of two parents reworks every route, while
+// kicks refine the tours of the best solution one local change at a time.
+constexpr size_t kKickRouteTargets = 40;
+constexpr int64_t kKickEvery = 10;
+constexpr size_t kKicksPerTarget = 2;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
@@ -140,6 +155,7 @@ class Engine {
     edge_assembly_on_ = edge_assembly_.Applicable() && rules_.NumAgents() > 0 &&
                         targets >= kEdgeAssemblyRouteTargets * rules_.NumAgents();
     decompose_ = targets >= kDecomposeTargets && rules_.NumAgents() >= 3 && !tables.HasPrecedence();
+    kick_ = rules_.NumAgents() > 0 && targets >= kKickRouteTargets * rules_.NumAgents() && !tables.HasPrecedence();
   }
 
   EngineOutcome Run(const Result* start) {
@@ -158,7 +174,7 @@ class Engine {
       Keep(work_);
       Improve(false);
     }
-    Populate();
+    Populate(settings_.min_max ? kFirstMinMaxPopulation : population_.Sizes().survivors);
     std::vector<size_t> order(m);
     for (size_t k = 0; k < m; ++k) order[k] = k;
     const size_t restart_after = RestartAfter();
@@ -167,6 +183,8 @@ class Engine {
       ++iterations_;
       if (decompose_ && elite_ && iterations_ % kDecomposeEvery == 0) {
         Decompose();
+      } else if (kick_ && elite_ && iterations_ % kKickEvery == kKickEvery / 2) {
+        KickBest();
       } else {
         Breed(order);
       }
@@ -207,11 +225,11 @@ class Engine {
     return insertion_.Large() ? kLargePopulationSizes : kPopulationSizes;
   }
 
-  // Fills the population with regret constructions (the first plain, the
-  // rest randomised), each improved by local search; each counts as an
-  // iteration.
-  void Populate() {
-    const size_t wanted = population_.Sizes().survivors;
+  // Fills the population up to `wanted` members (at most its survivors)
+  // with regret constructions (the first plain, the rest randomised), each
+  // improved by local search; each counts as an iteration.
+  void Populate(size_t wanted) {
+    wanted = std::min(wanted, population_.Sizes().survivors);
     for (size_t attempt = 0; attempt < 2 * wanted && population_.Size() < wanted; ++attempt) {
       if (StopNow() || IterationsDone()) break;
       ++iterations_;
@@ -247,7 +265,7 @@ class Engine {
     since_improvement_ = 0;
     population_.Clear();
     if (elite_) population_.Offer(*elite_);
-    Populate();
+    Populate(population_.Sizes().survivors);
   }
 
   // At each multiple of the exchange interval the iterations have passed:
@@ -361,6 +379,14 @@ class Engine {
       work_.Refresh(k, penalties_.Weights());
     }
     if (work_.Complete() && Improves(work_.Value(), elite_->Value(), settings_.min_max)) Keep(work_);
+  }
+
+  // Iterated local search on the best solution's long routes, then the
+  // whole local search; kept when better.
+  void KickBest() {
+    work_ = *elite_;
+    search_.KickTours(work_, penalties_.Weights(), random_, kKicksPerTarget * rules_.Targets().size(), stop_);
+    Improve(false);
   }
 
   // Removes a random share (up to a third) of the targets, each with the
@@ -507,6 +533,7 @@ class Engine {
   AdaptiveChoice crossover_choice_;
   bool edge_assembly_on_ = false;  // routes long enough for the edge-assembly crossover
   bool decompose_ = false;         // large enough to be improved piecewise as well
+  bool kick_ = false;              // routes long enough for kicks on the best solution's tours
   double run_start_ = 0;           // clock at the start of breeding
   Subproblem subproblem_;
   std::vector<std::vector<size_t>> whole_routes_;

@@ -30,14 +30,17 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
       reverse_within_(joiner_, rules.NumNodes()),
       swap_star_(rules, joiner_),
       relocate_pair_(joiner_),
+      swap_pairs_(joiner_),
       reverse_chain_(joiner_, rules.NumNodes()),
       order_(rules.Targets()) {
   const size_t n = rules.NumNodes() + 2;
   saved_a_.reserve(n);
   saved_b_.reserve(n);
+  kick_saved_.reserve(n);
   const std::vector<PrecedencePair>& pairs = rules.Tables().PrecedencePairs();
   if (!pairs.empty()) pairs_of_.resize(rules.NumNodes());
   for (size_t p = 0; p < pairs.size(); ++p) {
+    if (pairs[p].kind == PairKind::kSame) same_pairs_.push_back(p);
     for (const size_t node : {pairs[p].before, pairs[p].after}) {
       if (node < pairs_of_.size()) pairs_of_[node].push_back(p);
     }
@@ -50,6 +53,7 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
   tour_clean_.assign(rules.NumAgents(), 0);
   tested_at_.assign(rules.NumNodes(), -1);
   modified_at_.assign(rules.NumAgents(), 0);
+  changed_at_.assign(rules.NumNodes(), 0);
 }
 
 bool LocalSearch::Better(const Solution& solution, const MoveCosts& costs) const {
@@ -93,6 +97,7 @@ bool LocalSearch::Settle(Solution& solution, const PenaltyWeights& weights, cons
       Improves(solution.Value(), before, rules_.MinMax())) {
     ++taken_;
     modified_at_[a] = modified_at_[b] = taken_;
+    if (skip_quiet_) StampChanged(solution, a, b);
     segments_.Refresh(solution, a);
     swap_star_.Touch(a);
     tour_clean_[a] = 0;
@@ -125,11 +130,18 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
   skip_unchanged_ = rules_.HasLoads() && !min_max && pairs_of_.empty();
   arc_priced_ = skip_unchanged_ && arc_pricing_.Applicable();
   swap_star_.SetArcPriced(arc_priced_);
-  if (skip_unchanged_) {
+  skip_quiet_ = min_max && pairs_of_.empty();
+  if (skip_unchanged_ || skip_quiet_) {
     taken_ = 0;
     std::fill(tested_at_.begin(), tested_at_.end(), -1);
     std::fill(modified_at_.begin(), modified_at_.end(), 0);
+    std::fill(changed_at_.begin(), changed_at_.end(), 0);
   }
+  // Whether this pass tests every target (the first does: none is tested
+  // yet), and whether the passes after it found nothing in the solution
+  // as it stands (then a full pass that finds nothing either ends the run).
+  bool full = true;
+  bool rest_found_nothing = false;
   for (size_t pass = 0; pass < kMaxPasses; ++pass) {
     bool improved = false;
     if (pass == 0) order_ = rules_.Targets();  // a run depends on the solution and the generator only
@@ -140,6 +152,7 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
     for (int round = 0; round < (min_max ? 2 : 1); ++round) {
       for (size_t u : order_) {
         if (min_max && (solution.RouteOf(u) == longest) != (round == 0)) continue;
+        if (!full && Quiet(solution, u)) continue;
         if (stop && stop()) return moves;
         if (TryNode(solution, weights, u)) {
           ++moves;
@@ -147,6 +160,8 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
         }
       }
     }
+    if (!improved && rest_found_nothing) break;
+    rest_found_nothing = false;
     if (!improved && min_max) {
       const size_t taken = LongestRoutePass(solution, weights, stop);
       moves += taken;
@@ -162,9 +177,56 @@ size_t LocalSearch::Run(Solution& solution, const PenaltyWeights& weights, Rando
       moves += taken;
       improved = taken > 0;
     }
+    if (!improved && !same_pairs_.empty()) {
+      const size_t taken = SwapPairsPass(solution, weights, stop);
+      moves += taken;
+      improved = taken > 0;
+    }
+    if (!improved && !full) {
+      // Nothing found while skipping quiet targets: one full pass decides.
+      full = true;
+      rest_found_nothing = true;
+      continue;
+    }
     if (!improved) break;
+    full = !skip_quiet_;
   }
   return moves;
+}
+
+bool LocalSearch::Quiet(const Solution& solution, size_t u) const {
+  const int64_t last = tested_at_[u];
+  if (last < 0) return false;
+  const std::vector<size_t>& nodes = solution.Route(solution.RouteOf(u)).nodes;
+  const size_t i = solution.PositionOf(u);
+  for (size_t q = i; q < i + kMaxSegment && q + 1 < nodes.size(); ++q) {
+    if (changed_at_[nodes[q]] > last) return false;
+  }
+  for (size_t slot = 0; slot < neighbours_.Types().size(); ++slot) {
+    const size_t* list = neighbours_.Begin(slot, u);
+    for (size_t index = 0; index < neighbours_.Count(); ++index) {
+      if (changed_at_[list[index]] > last) return false;
+    }
+  }
+  return true;
+}
+
+void LocalSearch::StampChanged(const Solution& solution, size_t a, size_t b) {
+  for (const std::vector<size_t>* before : {&saved_a_, &saved_b_}) {
+    for (size_t p = 1; p + 1 < before->size(); ++p) {
+      old_prev_[(*before)[p]] = (*before)[p - 1];
+      old_next_[(*before)[p]] = (*before)[p + 1];
+    }
+    if (b == a) break;
+  }
+  for (const size_t k : {a, b}) {
+    const std::vector<size_t>& nodes = solution.Route(k).nodes;
+    for (size_t p = 1; p + 1 < nodes.size(); ++p) {
+      const size_t x = nodes[p];
+      if (nodes[p - 1] != old_prev_[x] || nodes[p + 1] != old_next_[x]) changed_at_[x] = taken_;
+    }
+    if (b == a) break;
+  }
 }
 
 bool LocalSearch::TryNode(Solution& solution, const PenaltyWeights& weights, size_t u) {

@@ -20,6 +20,7 @@
 #include "engine/route_segments.h"
 #include "engine/segment_joiner.h"
 #include "engine/solution.h"
+#include "engine/swap_pairs.h"
 #include "engine/swap_star.h"
 #include "engine/swap_tails.h"
 #include "engine/swap_targets.h"
@@ -40,9 +41,12 @@ namespace tarsel {
 //   the pair moved together next to the neighbours of its two nodes in any
 //   route, its own included (`pair_pass.cpp`).
 // When no such move improves: under min-max, the longest route hands segments
-// to the best place anywhere else and gets every relocation and 2-opt
+// to the best place anywhere else (on a long route: next to the neighbours
+// of the segment's ends, or at another route's ends) and gets every relocation and 2-opt
 // within itself tried; then SWAP* between every pair of routes changed
-// since it was last examined. Routes of more than kLongRouteTargets targets
+// since it was last examined; with "same" pairs, last, every two pairs of
+// two routes exchanged, each at its cheapest places in the other route.
+// Routes of more than kLongRouteTargets targets
 // get the tour pass (2-opt and Or-opt over neighbour lists with don't-look
 // bits, Or-3opt, chains of 2-opt steps) instead of the all-pairs pass when longest, and on every
 // such route before SWAP*. Every move is priced in O(1) from stored
@@ -71,6 +75,13 @@ class LocalSearch {
   // nothing or `stop` answers true. Returns the number of moves taken.
   size_t ImproveTour(Solution& solution, const PenaltyWeights& weights, size_t k,
                      const std::function<bool()>& stop);
+  // Iterated local search on the long routes of a complete `solution`:
+  // `kicks` times, a route (under min-max the longest half of the time)
+  // gets two neighbouring segments of up to 30 targets exchanged, then the
+  // tour pass from the targets at the changed joins; the route is kept when
+  // the objective improved and restored otherwise. Returns the kicks kept.
+  size_t KickTours(Solution& solution, const PenaltyWeights& weights, Random& random, size_t kicks,
+                   const std::function<bool()>& stop);
   // The most 2-opt steps a chain of the tour pass takes (at most
   // ChainTour::kMaxReversals, the default; 0: no chains).
   void SetChainSteps(size_t steps) { chain_steps_ = std::min(steps, ChainTour::kMaxReversals); }
@@ -99,6 +110,11 @@ class LocalSearch {
   void PairPlaces(const Solution& solution, size_t node, size_t a, size_t i, size_t j, bool route_starts,
                   std::vector<std::pair<size_t, size_t>>& places) const;
   size_t SwapStarPass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
+  // Every two "same" pairs of two routes exchanged, each at its cheapest
+  // places in the other route (pair_pass.cpp).
+  size_t SwapPairsPass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
+  // Route and positions of a "same" pair held in order on one route.
+  bool SamePairPlaced(const Solution& solution, const PrecedencePair& pair, size_t& k, size_t& i, size_t& j) const;
   // Min-max passes on the longest route (longest_route_pass.cpp).
   size_t LongestRoutePass(Solution& solution, const PenaltyWeights& weights, const std::function<bool()>& stop);
   bool MoveOffLongest(Solution& solution, const PenaltyWeights& weights, size_t longest);
@@ -116,6 +132,10 @@ class LocalSearch {
   bool ChainStep(Solution& solution, const PenaltyWeights& weights, size_t t1, size_t t2, bool forward, double gain,
                  size_t depth);
   void Wake(size_t node);
+  // The tour pass on route k from the awake targets in the queue until none
+  // is left; sets `stopped` when `stop` answers true. Returns moves taken.
+  size_t DrainTour(Solution& solution, const PenaltyWeights& weights, size_t k, const std::function<bool()>& stop,
+                   bool& stopped);
   // After a move within route k: wakes the targets whose neighbours in
   // the tour (either direction) changed.
   void WakeChanged(const Solution& solution, size_t k);
@@ -134,6 +154,13 @@ class LocalSearch {
   static bool Hopeless(const Solution& solution, double change) {
     return change >= -0.5 * ImprovementMargin(solution.Value().total);
   }
+  // Under min-max, whether target u's surroundings are as they were at
+  // its last test: the arcs at u, at the targets after it that its segments
+  // take along and at each of its neighbours unchanged since then.
+  bool Quiet(const Solution& solution, size_t u) const;
+  // After a move on routes a and b (saved_a_, saved_b_: their nodes
+  // before): stamps every node whose predecessor or successor changed.
+  void StampChanged(const Solution& solution, size_t a, size_t b);
   // Judges the new costs of a move's routes.
   bool Better(const Solution& solution, const MoveCosts& costs) const;
   // Takes the move when its priced costs improve the objective and the
@@ -180,6 +207,8 @@ class LocalSearch {
   ReverseWithin reverse_within_;
   SwapStar swap_star_;
   RelocatePair relocate_pair_;
+  SwapPairs swap_pairs_;
+  std::vector<size_t> same_pairs_;  // indices of the "same" precedence pairs
   ReverseChain reverse_chain_;
   ReverseChainMove chain_;  // the chain under construction
   size_t chain_steps_ = ChainTour::kMaxReversals;
@@ -199,6 +228,7 @@ class LocalSearch {
   std::vector<size_t> old_prev_;
   std::vector<size_t> old_next_;
   std::vector<char> tour_clean_;
+  std::vector<size_t> kick_saved_;  // a route before a kick, restored when the kick does not pay
   // Under min-sum with capacities, a move's value depends on its two routes
   // alone: u is tested against a route again only when it or u's route
   // changed since u's last test. Counted in moves taken during one run.
@@ -210,6 +240,15 @@ class LocalSearch {
   // limits: moves are first priced from their arcs and dropped when they
   // cannot improve (`Hopeless`).
   bool arc_priced_ = false;
+  // Under min-max (without precedence pairs) a pass over the targets skips
+  // those that are `Quiet`: most of a pass after the first finds nothing,
+  // and with two or three routes nearly every move changes the routes
+  // every target is tested against, so routes cannot tell which tests to
+  // skip where the arcs can. A move's value there still depends on routes'
+  // costs elsewhere, so the search ends only after a full pass, one that
+  // skips nothing, has found nothing either.
+  bool skip_quiet_ = false;
+  std::vector<int64_t> changed_at_;  // per node: moves taken when an arc at it last changed
 };
 
 }  // namespace tarsel

@@ -29,10 +29,17 @@ size_t LocalSearch::LongestRoutePass(Solution& solution, const PenaltyWeights& w
 }
 
 // The best place in any other route for a segment of 1..kMaxSegment targets of the
-// longest route (in order or reversed), judged by (new longest, total).
+// longest route (in order or reversed), judged by (new longest, total). On a
+// long route the places are those next to the granular neighbours of the
+// segment's two end targets and the two ends of every other route (which
+// covers empty routes): trying every place of every route there costs
+// O(length^2) per pass and is where the pass's time went, while a segment
+// nearly always goes next to one of its ends' neighbours. Short routes keep
+// every place.
 bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weights, size_t longest) {
   const std::vector<size_t>& nodes = solution.Route(longest).nodes;
   const size_t last = nodes.size() - 2;
+  const bool granular = solution.Route(longest).Targets() > kLongRouteTargets;
   const double current_cost = solution.Route(longest).cost;
   const ObjectiveValue current = solution.Value();
   ObjectiveValue best = current;
@@ -43,28 +50,47 @@ bool LocalSearch::MoveOffLongest(Solution& solution, const PenaltyWeights& weigh
       const double without = relocate_.Removed(solution, longest, i, count, weights);
       // Only a shorter longest route can lower the objective's first part.
       if (!(without < current_cost)) continue;
-      for (size_t r = 0; r < solution.NumRoutes(); ++r) {
-        if (r == longest) continue;
-        bool servable = true;
-        for (size_t q = i; q < i + count; ++q) servable = servable && rules_.CanServe(r, nodes[q]);
-        if (!servable) continue;
-        const size_t len_r = solution.Route(r).nodes.size();
-        for (size_t at = 1; at < len_r; ++at) {
-          for (bool reversed : {false, true}) {
-            if (reversed && count == 1) continue;
-            const double with =
-                relocate_.Inserted(solution, RelocateSegment::Move{longest, i, count, r, at, reversed}, weights);
-            if (!(with < RouteRules::kInfeasible)) continue;
-            const ObjectiveValue value = ValueAfter(solution, longest, without, r, with);
-            if (!RanksBefore(value, best, true)) continue;
-            best = value;
-            best_i = i;
-            best_count = count;
-            best_route = r;
-            best_at = at;
-            best_reversed = reversed;
-          }
+      auto servable = [&](size_t r) {
+        for (size_t q = i; q < i + count; ++q) {
+          if (!rules_.CanServe(r, nodes[q])) return false;
         }
+        return true;
+      };
+      auto try_at = [&](size_t r, size_t at) {
+        for (bool reversed : {false, true}) {
+          if (reversed && count == 1) continue;
+          const double with =
+              relocate_.Inserted(solution, RelocateSegment::Move{longest, i, count, r, at, reversed}, weights);
+          if (!(with < RouteRules::kInfeasible)) continue;
+          const ObjectiveValue value = ValueAfter(solution, longest, without, r, with);
+          if (!RanksBefore(value, best, true)) continue;
+          best = value;
+          best_i = i;
+          best_count = count;
+          best_route = r;
+          best_at = at;
+          best_reversed = reversed;
+        }
+      };
+      for (size_t r = 0; r < solution.NumRoutes(); ++r) {
+        if (r == longest || !servable(r)) continue;
+        const size_t len_r = solution.Route(r).nodes.size();
+        if (granular) {
+          try_at(r, 1);
+          if (len_r > 2) try_at(r, len_r - 1);
+          continue;
+        }
+        for (size_t at = 1; at < len_r; ++at) try_at(r, at);
+      }
+      if (!granular) continue;
+      for (const size_t end : {nodes[i], nodes[i + count - 1]}) {
+        neighbours_.ForEachPlaced(solution, end, [&](size_t r, size_t j) {
+          if (r == longest || !servable(r)) return;
+          // Before the neighbour or after it.
+          try_at(r, j);
+          try_at(r, j + 1);
+        });
+        if (count == 1) break;
       }
     }
   }

@@ -1,5 +1,6 @@
 // The local search's pickup-and-delivery moves: a "same" pair relocated as
-// a whole, so that it stays on one route in order while it moves.
+// a whole, and two such pairs of two routes exchanged, so that each stays
+// on one route in order while it moves.
 #include "common/special_values.h"
 #include "engine/local_search.h"
 
@@ -25,11 +26,8 @@ bool LocalSearch::TryRelocatePairs(Solution& solution, const PenaltyWeights& wei
   for (const size_t index : pairs_of_[u]) {
     const PrecedencePair& pair = pairs[index];
     if (pair.kind != PairKind::kSame || pair.before != u) continue;
-    const size_t a = solution.RouteOf(u);
-    if (a == kNoIndex || solution.RouteOf(pair.after) != a) continue;
-    const size_t i = solution.PositionOf(u);
-    const size_t j = solution.PositionOf(pair.after);
-    if (j < i) continue;  // out of order: the pair repair's to mend, not a move's
+    size_t a = 0, i = 0, j = 0;
+    if (!SamePairPlaced(solution, pair, a, i, j)) continue;
     const double a_without = relocate_pair_.Removed(solution, a, i, j, weights);
     PairPlaces(solution, u, a, i, j, true, first_places_);
     PairPlaces(solution, pair.after, a, i, j, false, second_places_);
@@ -55,6 +53,36 @@ bool LocalSearch::TryRelocatePairs(Solution& solution, const PenaltyWeights& wei
     }
   }
   return false;
+}
+
+bool LocalSearch::SamePairPlaced(const Solution& solution, const PrecedencePair& pair, size_t& k, size_t& i,
+                                 size_t& j) const {
+  k = solution.RouteOf(pair.before);
+  if (k == kNoIndex || solution.RouteOf(pair.after) != k) return false;
+  i = solution.PositionOf(pair.before);
+  j = solution.PositionOf(pair.after);
+  return i < j;  // out of order: the pair repair's to mend, not a move's
+}
+
+size_t LocalSearch::SwapPairsPass(Solution& solution, const PenaltyWeights& weights,
+                                  const std::function<bool()>& stop) {
+  const std::vector<PrecedencePair>& pairs = rules_.Tables().PrecedencePairs();
+  size_t taken = 0;
+  for (size_t x = 0; x < same_pairs_.size(); ++x) {
+    if (stop && stop()) break;
+    for (size_t y = x + 1; y < same_pairs_.size(); ++y) {
+      // Positions are read again for each candidate: a taken exchange
+      // moves the pairs it touches and shifts their routes' other nodes.
+      SwapPairs::Move move;
+      if (!SamePairPlaced(solution, pairs[same_pairs_[x]], move.a, move.i, move.j) ||
+          !SamePairPlaced(solution, pairs[same_pairs_[y]], move.b, move.k, move.l) || move.a == move.b) {
+        continue;
+      }
+      const MoveCosts costs = swap_pairs_.Best(solution, move, weights);
+      if (Take(solution, weights, swap_pairs_, move, costs)) ++taken;
+    }
+  }
+  return taken;
 }
 
 }  // namespace tarsel

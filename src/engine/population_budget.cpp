@@ -53,11 +53,13 @@ size_t ResultBytes(size_t n, size_t m) {
 }
 
 // The local search's work lists (its orders, the two routes saved before a
-// move, the pairs naming each node) and the tour pass's don't-look bits,
-// its queue of woken targets (up to four wakes per target) and the
-// neighbours each target had before a move.
+// move and the one saved before a kick, the pairs naming each node, when
+// each node was last tested and when an arc at it last changed) and the
+// tour pass's don't-look bits, its queue of woken targets (up to four wakes
+// per target) and the neighbours each target had before a move.
 size_t LocalSearchBytes(size_t n, size_t m) {
-  const size_t orders_and_saves = 4 * n * sizeof(size_t) + n * sizeof(std::vector<size_t>);
+  const size_t orders_and_saves =
+      5 * n * sizeof(size_t) + n * sizeof(std::vector<size_t>) + 2 * n * sizeof(int64_t);
   const size_t tour_pass = n + 4 * n * sizeof(size_t) + 2 * n * sizeof(size_t) + m;
   return orders_and_saves + tour_pass;
 }

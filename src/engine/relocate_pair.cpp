@@ -40,28 +40,29 @@ double RelocatePair::Removed(const Solution& solution, size_t a, size_t i, size_
 }
 
 double RelocatePair::Inserted(const Solution& solution, const Move& move, const PenaltyWeights& weights) const {
-  const size_t k = move.b;
   const std::vector<size_t>& source = solution.Route(move.a).nodes;
-  const size_t first = source[move.i];
-  const size_t second = source[move.j];
-  // Places of the route without the pair, as positions of the stored route.
+  // Within one route, the places index the route without the pair.
   const bool within = move.b == move.a;
-  const size_t skip_i = within ? move.i : kNoIndex;
-  const size_t skip_j = within ? move.j : kNoIndex;
+  return WithPair(solution, move.b, within ? move.i : kNoIndex, within ? move.j : kNoIndex, source[move.i],
+                  source[move.j], move.p, move.q, weights);
+}
+
+double RelocatePair::WithPair(const Solution& solution, size_t k, size_t skip_i, size_t skip_j, size_t first,
+                              size_t second, size_t p, size_t q, const PenaltyWeights& weights) const {
+  // A place of the route without the skipped nodes, as a stored position.
   auto stored = [&](size_t place) {
-    if (!within) return place;
-    if (place >= move.i) ++place;
-    if (place >= move.j) ++place;
+    if (place >= skip_i) ++place;
+    if (place >= skip_j) ++place;
     return place;
   };
   const size_t last = solution.Route(k).nodes.size() - 1;
-  const size_t at_p = stored(move.p);
-  const size_t at_q = stored(move.q);
+  const size_t at_p = stored(p);
+  const size_t at_q = stored(q);
   SegmentJoiner::Ends route;
   bool started = false;
   Append(solution, k, 0, at_p - 1, skip_i, skip_j, route, started);
   AppendPiece(k, joiner_.Node(first), route, started);
-  if (move.q > move.p) Append(solution, k, at_p, at_q - 1, skip_i, skip_j, route, started);
+  if (q > p) Append(solution, k, at_p, at_q - 1, skip_i, skip_j, route, started);
   AppendPiece(k, joiner_.Node(second), route, started);
   Append(solution, k, at_q, last, skip_i, skip_j, route, started);
   return joiner_.Cost(k, route, weights);

@@ -31,6 +31,11 @@ class RelocatePair final : public RouteOperator<RelocatePairMove> {
   double Removed(const Solution& solution, size_t a, size_t i, size_t j, const PenaltyWeights& weights) const;
   // The receiving route with both targets placed.
   double Inserted(const Solution& solution, const Move& move, const PenaltyWeights& weights) const;
+  // Route k with its stored positions skip_i < skip_j taken out (kNoIndex:
+  // none) and `first` placed before place p, `second` before place q >= p
+  // of what is left (places index the route without the skipped nodes).
+  double WithPair(const Solution& solution, size_t k, size_t skip_i, size_t skip_j, size_t first, size_t second,
+                  size_t p, size_t q, const PenaltyWeights& weights) const;
 
   MoveCosts Evaluate(const Solution& solution, const Move& move, const PenaltyWeights& weights) const override;
   void Apply(Solution& solution, const Move& move) override;

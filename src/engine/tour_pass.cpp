@@ -10,6 +10,7 @@
 #include <array>
 
 #include "engine/local_search.h"
+#include "engine/move_value.h"
 
 namespace tarsel {
 
@@ -24,6 +25,10 @@ constexpr size_t kOr3optNeighbours = 10;
 // depth; the last depths follow only the best, as in Lin-Kernighan.
 constexpr size_t kChainNeighbours = 10;
 constexpr size_t kChainBreadth[ChainTour::kMaxReversals] = {5, 3, 1, 1, 1};
+
+// The longest of the two segments a kick exchanges: near each other, so
+// that the tour pass mends the kick locally.
+constexpr size_t kKickSegment = 30;
 
 }  // namespace
 
@@ -55,31 +60,84 @@ size_t LocalSearch::ImproveTour(Solution& solution, const PenaltyWeights& weight
   // Rounds until one wakes every target and none moves: a target whose
   // neighbour changed without its own tour neighbours changing is asked
   // again there, so the route ends at a local optimum of these moves.
-  for (size_t round = 0; !stopped; ++round) {
-    const size_t before = taken;
+  while (!stopped) {
     queue_.clear();
     const std::vector<size_t>& nodes = solution.Route(k).nodes;
     for (size_t p = 1; p + 1 < nodes.size(); ++p) Wake(nodes[p]);
-    for (size_t head = 0; head < queue_.size(); ++head) {
-      const size_t u = queue_[head];
-      awake_[u] = 0;
-      if (stopped || solution.RouteOf(u) != k) continue;
-      if (stop && stop()) {
-        stopped = true;
-        continue;
-      }
-      if (TryTourAt(solution, weights, u)) {
-        ++taken;
-        WakeChanged(solution, k);
-        Wake(u);
-      }
-    }
-    if (taken == before) {
+    const size_t moved = DrainTour(solution, weights, k, stop, stopped);
+    taken += moved;
+    if (moved == 0) {
       tour_clean_[k] = stopped ? 0 : 1;
       break;
     }
   }
   return taken;
+}
+
+size_t LocalSearch::DrainTour(Solution& solution, const PenaltyWeights& weights, size_t k,
+                              const std::function<bool()>& stop, bool& stopped) {
+  size_t taken = 0;
+  for (size_t head = 0; head < queue_.size(); ++head) {
+    const size_t u = queue_[head];
+    awake_[u] = 0;
+    if (stopped || solution.RouteOf(u) != k) continue;
+    if (stop && stop()) {
+      stopped = true;
+      continue;
+    }
+    if (TryTourAt(solution, weights, u)) {
+      ++taken;
+      WakeChanged(solution, k);
+      Wake(u);
+    }
+  }
+  queue_.clear();
+  return taken;
+}
+
+size_t LocalSearch::KickTours(Solution& solution, const PenaltyWeights& weights, Random& random, size_t kicks,
+                              const std::function<bool()>& stop) {
+  segments_.RefreshAll(solution);
+  swap_star_.Forget();
+  std::fill(tour_clean_.begin(), tour_clean_.end(), 0);
+  const bool min_max = rules_.MinMax();
+  size_t kept = 0;
+  bool stopped = false;
+  for (size_t kick = 0; kick < kicks && !stopped; ++kick) {
+    // Under min-max the longest route half of the time (only it lowers the
+    // objective's first part), otherwise any route: a shorter route leaves
+    // room for the longest one's targets.
+    const size_t k = min_max && random.Unit() < 0.5 ? LongestRoute(solution) : random.Below(solution.NumRoutes());
+    const size_t n = solution.Route(k).Targets();
+    if (n <= kLongRouteTargets) continue;
+    const ObjectiveValue before = solution.Value();
+    kick_saved_ = solution.Route(k).nodes;
+    // Two neighbouring segments of the tour exchanged (the double bridge):
+    // a change no sequence of improving 2-opt steps makes.
+    const size_t limit = std::min(kKickSegment, n / 3);
+    const size_t first = 1 + random.Below(limit);
+    const size_t second = 1 + random.Below(limit);
+    const size_t i = 1 + random.Below(n - first - second + 1);
+    relocate_within_.Apply(solution, RelocateWithin::Move{k, i, first, i + first + second - 1, false});
+    solution.Refresh(k, weights);
+    segments_.Refresh(solution, k);
+    // The targets at the three changed joins try moves first.
+    const std::vector<size_t>& nodes = solution.Route(k).nodes;
+    queue_.clear();
+    for (const size_t p : {i - 1, i, i + second - 1, i + second, i + first + second - 1, i + first + second}) {
+      if (rules_.IsTarget(nodes[p])) Wake(nodes[p]);
+    }
+    DrainTour(solution, weights, k, stop, stopped);
+    if (Improves(solution.Value(), before, min_max)) {
+      ++kept;
+      continue;
+    }
+    solution.MutableNodes(k) = kick_saved_;
+    solution.Refresh(k, weights);
+    segments_.Refresh(solution, k);
+  }
+  std::fill(tour_clean_.begin(), tour_clean_.end(), 0);
+  return kept;
 }
 
 size_t LocalSearch::TourPasses(Solution& solution, const PenaltyWeights& weights,

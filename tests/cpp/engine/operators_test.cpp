@@ -18,6 +18,7 @@
 #include "engine/route_segments.h"
 #include "engine/segment_joiner.h"
 #include "engine/solution.h"
+#include "engine/swap_pairs.h"
 #include "engine/swap_star.h"
 #include "engine/swap_tails.h"
 #include "engine/swap_targets.h"
@@ -304,6 +305,89 @@ TEST(Operators, RelocatePairAgreesWithTheAppliedRoutes) {
     EXPECT_GT(tally->compared - tally->feasible, 100u);
     EXPECT_GT(tally->valued, 50u);
   }
+}
+
+// `nodes` without positions i < j, with `first` and `second` put before
+// places p <= q of what is left.
+Nodes WithPairAt(const Nodes& nodes, size_t i, size_t j, size_t first, size_t second, size_t p, size_t q) {
+  Nodes out = nodes;
+  out.erase(out.begin() + static_cast<std::ptrdiff_t>(j));
+  out.erase(out.begin() + static_cast<std::ptrdiff_t>(i));
+  out.insert(out.begin() + static_cast<std::ptrdiff_t>(q), second);
+  out.insert(out.begin() + static_cast<std::ptrdiff_t>(p), first);
+  return out;
+}
+
+// The pair exchange: two targets of one route (the first earlier) and two
+// of another trade routes, each two placed at every pair of places of the
+// other route; the cheapest places found are those of the cheapest priced
+// move.
+TEST(Operators, SwapPairsAgreesWithTheAppliedRoutes) {
+  Tally tally;
+  size_t best_checked = 0;
+  unsigned seed = 900;
+  for (InstanceKinds kinds : AllKinds()) {
+    ++seed;
+    if (seed % 2 == 0) continue;
+    kinds.nodes = 11;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, seed);
+    RouteRules rules(instance.tables);
+    if (rules.NumAgents() < 2) continue;
+    rules.SetMinMax(seed % 4 == 1);
+    const PenaltyWeights weights = seed % 3 == 0 ? PenaltyWeights{true, 3.5, 2.0} : PenaltyWeights{};
+    GranularNeighbours neighbours(rules, 5);
+    RouteSegments segments(rules, neighbours.Types());
+    SegmentJoiner joiner(rules, segments);
+    SwapPairs op(joiner);
+    Solution solution(rules);
+    Solution applied(rules);
+    std::mt19937 random(seed);
+    for (int trial = 0; trial < 4; ++trial) {
+      RandomRoutes(rules, solution, weights, random);
+      segments.RefreshAll(solution);
+      const size_t a = random() % rules.NumAgents();
+      const size_t b = (a + 1 + random() % (rules.NumAgents() - 1)) % rules.NumAgents();
+      const Nodes na = solution.Route(a).nodes;
+      const Nodes nb = solution.Route(b).nodes;
+      if (na.size() < 4 || nb.size() < 4) continue;
+      const size_t i = 1 + random() % (na.size() - 3);
+      const size_t j = i + 1 + random() % (na.size() - 2 - i);
+      const size_t k = 1 + random() % (nb.size() - 3);
+      const size_t l = k + 1 + random() % (nb.size() - 2 - k);
+      double cheapest_a = RouteRules::kInfeasible, cheapest_b = RouteRules::kInfeasible;
+      for (size_t r = 1; r + 2 < na.size(); ++r) {
+        for (size_t s = r; s + 2 < na.size(); ++s) {
+          for (size_t p = 1; p + 2 < nb.size(); ++p) {
+            for (size_t q = p; q + 2 < nb.size(); ++q) {
+              const SwapPairsMove move{a, i, j, b, k, l, p, q, r, s};
+              const Nodes expected_a = WithPairAt(na, i, j, nb[k], nb[l], r, s);
+              const Nodes expected_b = WithPairAt(nb, k, l, na[i], na[j], p, q);
+              CheckMove(op, move, solution, applied, weights, expected_a, expected_b, true, tally, "pair exchange");
+              const MoveCosts costs = op.Evaluate(solution, move, weights);
+              cheapest_a = std::min(cheapest_a, costs.cost_a);
+              if (costs.cost_a < RouteRules::kInfeasible) cheapest_b = std::min(cheapest_b, costs.cost_b);
+            }
+          }
+        }
+      }
+      SwapPairsMove best{a, i, j, b, k, l};
+      const MoveCosts found = op.Best(solution, best, weights);
+      if (!(cheapest_a < RouteRules::kInfeasible)) {
+        EXPECT_EQ(found.cost_a, RouteRules::kInfeasible);
+        continue;
+      }
+      EXPECT_DOUBLE_EQ(found.cost_a, cheapest_a);
+      EXPECT_DOUBLE_EQ(found.cost_b, cheapest_b);
+      const MoveCosts again = op.Evaluate(solution, best, weights);  // the places it names give that price
+      EXPECT_DOUBLE_EQ(again.cost_a, found.cost_a);
+      EXPECT_DOUBLE_EQ(again.cost_b, found.cost_b);
+      ++best_checked;
+    }
+  }
+  EXPECT_GT(tally.feasible, 100u);
+  EXPECT_GT(tally.compared - tally.feasible, 100u);
+  EXPECT_GT(tally.valued, 50u);
+  EXPECT_GT(best_checked, 10u);
 }
 
 // Routes longer than the stored window: a segment joined from stored
