@@ -24,16 +24,12 @@ bool WithoutWindowsAndLimits(const RouteRules& rules) {
 
 double CheapestInsertionByArcs(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t low,
                                size_t high, const PenaltyWeights& weights, size_t& position) {
-  const std::vector<size_t>& nodes = route.nodes;
   double best = std::numeric_limits<double>::infinity();
   size_t best_position = 0;
   for (size_t p = low; p <= high; ++p) {
-    bool in_blocked = false;
-    bool out_blocked = false;
-    const double added = rules.Travel(k, nodes[p - 1], node, in_blocked) +
-                         rules.Travel(k, node, nodes[p], out_blocked) -
-                         (route.prefix[p].duration - route.prefix[p - 1].duration);
-    if (!in_blocked && !out_blocked && added < best) {
+    bool blocked = false;
+    const double added = TravelWithNode(rules, route, k, node, p, 0.0, blocked);
+    if (!blocked && added < best) {
       best = added;
       best_position = p;
     }

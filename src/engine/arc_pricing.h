@@ -26,6 +26,21 @@ namespace tarsel {
 // Whether the instance has neither windows nor length limits.
 bool WithoutWindowsAndLimits(const RouteRules& rules);
 
+// `from` plus the travel route k's agent adds by visiting `node` between
+// the nodes at positions p-1 and p of `route` (two arcs in, the one between
+// them out, that from the route's stored prefixes); `blocked` when either
+// new arc is missing.
+inline double TravelWithNode(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t p,
+                             double from, bool& blocked) {
+  bool in_blocked = false;
+  bool out_blocked = false;
+  const double travel = from + rules.Travel(k, route.nodes[p - 1], node, in_blocked) +
+                        rules.Travel(k, node, route.nodes[p], out_blocked) -
+                        (route.prefix[p].duration - route.prefix[p - 1].duration);
+  blocked = in_blocked || out_blocked;
+  return travel;
+}
+
 // On such an instance, for a route k without missing arcs (those of a
 // solution being built or searched): the cheapest place of `node` in it (before
 // position low..high, the exact cost's travel from the arcs, its overload

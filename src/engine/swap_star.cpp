@@ -1,5 +1,6 @@
 #include "engine/swap_star.h"
 
+#include "engine/arc_pricing.h"
 #include "engine/move_value.h"
 
 namespace tarsel {
@@ -45,12 +46,9 @@ const SwapStar::Place* SwapStar::Places(const Solution& solution, const PenaltyW
   for (size_t p = 1; p < len; ++p) {
     double cost;
     if (arc_priced_) {
-      bool in_blocked = false;
-      bool out_blocked = false;
-      cost = route.walk.duration + rules_.Travel(k, route.nodes[p - 1], node, in_blocked) +
-             rules_.Travel(k, node, route.nodes[p], out_blocked) -
-             (route.prefix[p].duration - route.prefix[p - 1].duration) + overload_cost;
-      if (in_blocked || out_blocked) continue;
+      bool blocked = false;
+      cost = TravelWithNode(rules_, route, k, node, p, route.walk.duration, blocked) + overload_cost;
+      if (blocked) continue;
     } else {
       cost = joiner_.WithNode(solution, k, p, node, weights);
     }

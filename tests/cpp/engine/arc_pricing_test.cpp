@@ -8,6 +8,7 @@
 
 #include "engine/arc_pricing.h"
 #include "engine/granular_neighbours.h"
+#include "engine/node_edits.h"
 #include "engine/random_instance.h"
 #include "engine/route_rules.h"
 #include "engine/route_segments.h"
@@ -18,6 +19,8 @@ namespace {
 
 using engine_test::InstanceKinds;
 using engine_test::MakeRandomInstance;
+using engine_test::SegmentOf;
+using engine_test::Without;
 
 using Nodes = std::vector<size_t>;
 
@@ -57,18 +60,6 @@ class ArcPricingCheck {
   const Solution& solution_;
   const PenaltyWeights& weights_;
 };
-
-Nodes Segment(const Nodes& nodes, size_t i, size_t count, bool reversed) {
-  Nodes segment(nodes.begin() + static_cast<std::ptrdiff_t>(i), nodes.begin() + static_cast<std::ptrdiff_t>(i + count));
-  if (reversed) std::reverse(segment.begin(), segment.end());
-  return segment;
-}
-
-Nodes Without(const Nodes& nodes, size_t i, size_t count) {
-  Nodes out = nodes;
-  out.erase(out.begin() + static_cast<std::ptrdiff_t>(i), out.begin() + static_cast<std::ptrdiff_t>(i + count));
-  return out;
-}
 
 Nodes InsertAt(const Nodes& nodes, size_t at, const Nodes& inserted) {
   Nodes out = nodes;
@@ -140,7 +131,7 @@ TEST(ArcPricing, ChangeEqualsTheFullEvaluationOfEveryMove) {
       for (size_t i = 1; i <= last_a; ++i) {
         for (size_t count = 1; count <= 3 && i + count - 1 <= last_a; ++count) {
           for (bool reversed : {false, true}) {
-            const Nodes moved = Segment(na, i, count, reversed);
+            const Nodes moved = SegmentOf(na, i, count, reversed);
             const Nodes rest = Without(na, i, count);
             for (size_t at = 1; at <= last_b + 1; ++at) {
               check.Expect(pricing.Relocate(solution, a, i, count, b, at, reversed, weights), a, rest, b,

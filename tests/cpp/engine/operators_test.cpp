@@ -8,6 +8,7 @@
 
 #include "engine/granular_neighbours.h"
 #include "engine/move_value.h"
+#include "engine/node_edits.h"
 #include "engine/random_instance.h"
 #include "engine/relocate_pair.h"
 #include "engine/relocate_segment.h"
@@ -30,6 +31,8 @@ namespace {
 using engine_test::AllKinds;
 using engine_test::InstanceKinds;
 using engine_test::MakeRandomInstance;
+using engine_test::SegmentOf;
+using engine_test::Without;
 
 using Nodes = std::vector<size_t>;
 
@@ -112,19 +115,6 @@ void CheckMove(RouteOperator<Move>& op, const Move& move, const Solution& soluti
   EXPECT_NEAR(priced.longest, exact.longest, 1e-7 * std::max(1.0, exact.longest)) << name;
   EXPECT_NEAR(priced.total, exact.total, 1e-7 * std::max(1.0, exact.total)) << name;
   ++tally.valued;
-}
-
-Nodes SegmentOf(const Nodes& nodes, size_t i, size_t count, bool reversed) {
-  Nodes segment(nodes.begin() + static_cast<std::ptrdiff_t>(i),
-                nodes.begin() + static_cast<std::ptrdiff_t>(i + count));
-  if (reversed) std::reverse(segment.begin(), segment.end());
-  return segment;
-}
-
-Nodes Without(const Nodes& nodes, size_t i, size_t count) {
-  Nodes out = nodes;
-  out.erase(out.begin() + static_cast<std::ptrdiff_t>(i), out.begin() + static_cast<std::ptrdiff_t>(i + count));
-  return out;
 }
 
 // `inserted` placed right before node `before` (found by its id).
