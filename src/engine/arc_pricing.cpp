@@ -147,17 +147,27 @@ double ArcPricing::Tails(const Solution& solution, size_t a, size_t i, size_t b,
          rb.cost;
 }
 
-double ArcPricing::RelocateWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after,
-                                  bool reversed) const {
+double ArcPricing::RemoveWithin(const Solution& solution, size_t k, size_t i, size_t count) const {
   const EngineRoute& route = solution.Route(k);
   const std::vector<size_t>& nodes = route.nodes;
   const size_t last = i + count - 1;
   bool blocked = false;
-  double change = Arc(k, nodes[i - 1], nodes[last + 1], blocked) - Stored(route, i - 1, i) -
-                  Stored(route, last, last + 1) - Stored(route, after, after + 1);
+  const double change =
+      Arc(k, nodes[i - 1], nodes[last + 1], blocked) - Stored(route, i - 1, i) - Stored(route, last, last + 1);
+  return blocked ? RouteRules::kInfeasible : change;
+}
+
+double ArcPricing::InsertWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after,
+                                bool reversed, double removed) const {
+  if (!(removed < RouteRules::kInfeasible)) return RouteRules::kInfeasible;
+  const EngineRoute& route = solution.Route(k);
+  const std::vector<size_t>& nodes = route.nodes;
+  const size_t last = i + count - 1;
+  bool blocked = false;
   const size_t first_moved = reversed ? nodes[last] : nodes[i];
   const size_t last_moved = reversed ? nodes[i] : nodes[last];
-  change += Arc(k, nodes[after], first_moved, blocked) + Arc(k, last_moved, nodes[after + 1], blocked);
+  double change = removed - Stored(route, after, after + 1) + Arc(k, nodes[after], first_moved, blocked) +
+                  Arc(k, last_moved, nodes[after + 1], blocked);
   if (reversed && !segments_.ReversalKeepsCost(k)) {
     change += Inner(k, nodes, i, last, true, blocked) - Stored(route, i, last);
   }

@@ -85,7 +85,16 @@ class ArcPricing {
   // i..i+count-1 moved behind position `after`; the targets at i < j
   // exchanged; nodes first+1..last reversed.
   double RelocateWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after,
-                        bool reversed) const;
+                        bool reversed) const {
+    return InsertWithin(solution, k, i, count, after, reversed, RemoveWithin(solution, k, i, count));
+  }
+  // The same in two steps: the arcs around targets i..i+count-1 replaced
+  // by the one joining their neighbours (once for all places of the
+  // segment; +inf when that arc is missing), then the segment put back
+  // behind `after`, `removed` being the first step's change.
+  double RemoveWithin(const Solution& solution, size_t k, size_t i, size_t count) const;
+  double InsertWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after, bool reversed,
+                      double removed) const;
   double SwapWithin(const Solution& solution, size_t k, size_t i, size_t j) const;
   double ReverseWithin(const Solution& solution, size_t k, size_t first, size_t last) const;
 

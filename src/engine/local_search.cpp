@@ -32,7 +32,8 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
       relocate_pair_(joiner_),
       swap_pairs_(joiner_),
       reverse_chain_(joiner_, rules.NumNodes()),
-      order_(rules.Targets()) {
+      order_(rules.Targets()),
+      within_arc_priced_(arc_pricing_.Applicable()) {
   const size_t n = rules.NumNodes() + 2;
   saved_a_.reserve(n);
   saved_b_.reserve(n);
@@ -282,12 +283,13 @@ bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& 
     double a_without = 0;
     bool a_priced = false;
     const ArcPricing::Removal removal =
-        arc_priced_ ? arc_pricing_.Remove(solution, a, i, count, weights) : ArcPricing::Removal{};
+        within_arc_priced_ ? arc_pricing_.Remove(solution, a, i, count, weights) : ArcPricing::Removal{};
     for (size_t at : {j + 1, j}) {
       if (at == 0 || (at == j && !is_target)) continue;
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        if (arc_priced_ && Hopeless(solution, arc_pricing_.Insert(solution, removal, b, at, reversed, weights))) {
+        if (within_arc_priced_ &&
+            HopelessRelocation(solution, removal, b, arc_pricing_.Insert(solution, removal, b, at, reversed, weights))) {
           continue;
         }
         if (!a_priced) {
@@ -327,12 +329,14 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
   if (i == j) return false;
   const size_t last = solution.Route(a).nodes.size() - 2;
   for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last; ++count) {
+    const double removed = within_arc_priced_ ? arc_pricing_.RemoveWithin(solution, a, i, count) : 0.0;
     for (size_t after : {j, j - 1}) {
       if (after + 1 >= i && after <= i + count - 1) continue;  // the segment itself or in place
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
         const RelocateWithin::Move move{a, i, count, after, reversed};
-        if (arc_priced_ && Hopeless(solution, arc_pricing_.RelocateWithin(solution, a, i, count, after, reversed))) {
+        if (within_arc_priced_ &&
+            HopelessWithin(solution, arc_pricing_.InsertWithin(solution, a, i, count, after, reversed, removed))) {
           continue;
         }
         if (Take(solution, weights, relocate_within_, move, relocate_within_.Evaluate(solution, move, weights))) {
@@ -344,7 +348,7 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
   const size_t low = std::min(i, j);
   const size_t high = std::max(i, j);
   const SwapWithin::Move swap{a, low, high};
-  if (!(arc_priced_ && Hopeless(solution, arc_pricing_.SwapWithin(solution, a, low, high))) &&
+  if (!(within_arc_priced_ && HopelessWithin(solution, arc_pricing_.SwapWithin(solution, a, low, high))) &&
       Take(solution, weights, swap_within_, swap, swap_within_.Evaluate(solution, swap, weights))) return true;
   // 2-opt: reversing low+1..high joins the node at low to the one at high;
   // reversing low..high-1 joins the nodes after them.
@@ -352,7 +356,7 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
     const size_t end = first + (high - low);
     if (end < first + 2) continue;
     const ReverseWithin::Move move{a, first, end};
-    if (arc_priced_ && Hopeless(solution, arc_pricing_.ReverseWithin(solution, a, first, end))) continue;
+    if (within_arc_priced_ && HopelessWithin(solution, arc_pricing_.ReverseWithin(solution, a, first, end))) continue;
     if (Take(solution, weights, reverse_within_, move, reverse_within_.Evaluate(solution, move, weights))) {
       return true;
     }

@@ -9,6 +9,7 @@
 
 #include "engine/arc_pricing.h"
 #include "engine/granular_neighbours.h"
+#include "engine/move_value.h"
 #include "engine/random.h"
 #include "engine/relocate_pair.h"
 #include "engine/relocate_segment.h"
@@ -154,6 +155,33 @@ class LocalSearch {
   static bool Hopeless(const Solution& solution, double change) {
     return change >= -0.5 * ImprovementMargin(solution.Value().total);
   }
+  // The same for a move within one route, which changes neither the
+  // route's load nor any other route: its route's cost changes by exactly
+  // the arcs' change, so the objective improves only when that is below
+  // the margin (under min-max the longest route's, the smaller one).
+  // Asked only where `within_arc_priced_`, under either objective.
+  bool HopelessWithin(const Solution& solution, double change) const {
+    const ObjectiveValue& value = solution.Value();
+    return change >= -0.5 * ImprovementMargin(rules_.MinMax() ? value.longest : value.total);
+  }
+  // The same for a relocation from route `removal.a` to route b whose arcs
+  // change the routes' total by `change` (of which `removal.change` is
+  // route a's). Under min-max each route's new cost follows, and so the
+  // longest route after the move; the move is dropped when neither the
+  // longest route nor the total can come down by the margin, with half a
+  // margin's room for the rounding of the arcs' sums either way.
+  bool HopelessRelocation(const Solution& solution, const ArcPricing::Removal& removal, size_t b,
+                          double change) const {
+    if (!(change < RouteRules::kInfeasible)) return true;
+    if (!rules_.MinMax()) return Hopeless(solution, change);
+    const size_t a = removal.a;
+    const ObjectiveValue after = ValueAfter(solution, a, solution.Route(a).cost + removal.change, b,
+                                            solution.Route(b).cost + (change - removal.change));
+    const ObjectiveValue& now = solution.Value();
+    const double margin = ImprovementMargin(now.longest);
+    if (after.longest >= now.longest + 1.5 * margin) return true;
+    return after.longest >= now.longest - 0.5 * margin && after.total >= now.total - 0.5 * ImprovementMargin(now.total);
+  }
   // Under min-max, whether target u's surroundings are as they were at
   // its last test: the arcs at u, at the targets after it that its segments
   // take along and at each of its neighbours unchanged since then.
@@ -240,6 +268,11 @@ class LocalSearch {
   // limits: moves are first priced from their arcs and dropped when they
   // cannot improve (`Hopeless`).
   bool arc_priced_ = false;
+  // On every instance without windows and length limits the moves within
+  // a route and the relocations between routes are first priced from
+  // their arcs (`HopelessWithin`, `HopelessRelocation`): they are most of
+  // what the tour pass and the passes over long routes price.
+  bool within_arc_priced_ = false;
   // Under min-max (without precedence pairs) a pass over the targets skips
   // those that are `Quiet`: most of a pass after the first finds nothing,
   // and with two or three routes nearly every move changes the routes
