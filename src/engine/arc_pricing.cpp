@@ -99,7 +99,7 @@ double ArcPricing::Insert(const Solution& solution, const Removal& removal, size
 }
 
 double ArcPricing::Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
-                        const PenaltyWeights& weights) const {
+                        const PenaltyWeights& weights, double* change_a) const {
   const EngineRoute& ra = solution.Route(a);
   const EngineRoute& rb = solution.Route(b);
   const std::vector<size_t>& na = ra.nodes;
@@ -112,12 +112,13 @@ double ArcPricing::Swap(const Solution& solution, size_t a, size_t i, size_t b, 
   const double b_duration = rb.walk.duration - Stored(rb, j - 1, j + 1) + Arc(b, nb[j - 1], u, blocked) +
                             Arc(b, u, nb[j + 1], blocked);
   const double exchanged = rules_.NodeSeg(v).load - rules_.NodeSeg(u).load;
-  return Cost(a, a_duration, ra.walk.load + exchanged, blocked, weights) +
-         Cost(b, b_duration, rb.walk.load - exchanged, blocked, weights) - ra.cost - rb.cost;
+  const double a_change = Cost(a, a_duration, ra.walk.load + exchanged, blocked, weights) - ra.cost;
+  if (change_a != nullptr) *change_a = a_change;
+  return a_change + Cost(b, b_duration, rb.walk.load - exchanged, blocked, weights) - rb.cost;
 }
 
 double ArcPricing::Tails(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
-                         const PenaltyWeights& weights) const {
+                         const PenaltyWeights& weights, double* change_a) const {
   if (rules_.Agent(a).type != rules_.Agent(b).type) return kUnpriced;
   const EngineRoute& ra = solution.Route(a);
   const EngineRoute& rb = solution.Route(b);
@@ -143,8 +144,9 @@ double ArcPricing::Tails(const Solution& solution, size_t a, size_t i, size_t b,
   const double b_duration = joined(b, rb, j, ra, i, last_a);
   const double a_load = ra.prefix[i].load + rb.walk.load - rb.prefix[j].load;
   const double b_load = rb.prefix[j].load + ra.walk.load - ra.prefix[i].load;
-  return Cost(a, a_duration, a_load, blocked, weights) + Cost(b, b_duration, b_load, blocked, weights) - ra.cost -
-         rb.cost;
+  const double a_change = Cost(a, a_duration, a_load, blocked, weights) - ra.cost;
+  if (change_a != nullptr) *change_a = a_change;
+  return a_change + Cost(b, b_duration, b_load, blocked, weights) - rb.cost;
 }
 
 double ArcPricing::RemoveWithin(const Solution& solution, size_t k, size_t i, size_t count) const {

@@ -59,13 +59,8 @@ class ArcPricing {
   bool Applicable() const { return applicable_; }
 
   // Targets i..i+count-1 of route a moved before position `at` of route b
-  // (b != a), reversed or not.
-  double Relocate(const Solution& solution, size_t a, size_t i, size_t count, size_t b, size_t at,
-                  bool reversed, const PenaltyWeights& weights) const {
-    return Insert(solution, Remove(solution, a, i, count, weights), b, at, reversed, weights);
-  }
-  // The same in two steps: the segment taken out of route a (once for
-  // all its places), then put in at one place.
+  // (b != a), reversed or not, in two steps: the segment taken out of
+  // route a (once for all its places), then put in at one place.
   struct Removal {
     size_t a = 0, i = 0, count = 0;
     double change = 0;  // route a's cost change
@@ -74,24 +69,20 @@ class ArcPricing {
   Removal Remove(const Solution& solution, size_t a, size_t i, size_t count, const PenaltyWeights& weights) const;
   double Insert(const Solution& solution, const Removal& removal, size_t b, size_t at, bool reversed,
                 const PenaltyWeights& weights) const;
-  // The target at i of route a and the one at j of route b (b != a) exchanged.
-  double Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
-              const PenaltyWeights& weights) const;
+  // The target at i of route a and the one at j of route b (b != a)
+  // exchanged; `change_a`, when given, receives route a's part of the change.
+  double Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j, const PenaltyWeights& weights,
+              double* change_a = nullptr) const;
   // 2-opt*: route a keeps nodes 0..i, route b nodes 0..j, they exchange the
-  // targets after them.
-  double Tails(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
-               const PenaltyWeights& weights) const;
+  // targets after them; `change_a` as for Swap.
+  double Tails(const Solution& solution, size_t a, size_t i, size_t b, size_t j, const PenaltyWeights& weights,
+               double* change_a = nullptr) const;
   // Within route k (its load and so its overload unchanged): targets
-  // i..i+count-1 moved behind position `after`; the targets at i < j
-  // exchanged; nodes first+1..last reversed.
-  double RelocateWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after,
-                        bool reversed) const {
-    return InsertWithin(solution, k, i, count, after, reversed, RemoveWithin(solution, k, i, count));
-  }
-  // The same in two steps: the arcs around targets i..i+count-1 replaced
-  // by the one joining their neighbours (once for all places of the
-  // segment; +inf when that arc is missing), then the segment put back
-  // behind `after`, `removed` being the first step's change.
+  // i..i+count-1 moved behind position `after`, in two steps: the arcs
+  // around them replaced by the one joining their neighbours (once for all
+  // places of the segment; +inf when that arc is missing), then the
+  // segment put back behind `after`, `removed` being the first step's
+  // change; the targets at i < j exchanged; nodes first+1..last reversed.
   double RemoveWithin(const Solution& solution, size_t k, size_t i, size_t count) const;
   double InsertWithin(const Solution& solution, size_t k, size_t i, size_t count, size_t after, bool reversed,
                       double removed) const;

@@ -33,7 +33,7 @@ LocalSearch::LocalSearch(const RouteRules& rules, const GranularNeighbours& neig
       swap_pairs_(joiner_),
       reverse_chain_(joiner_, rules.NumNodes()),
       order_(rules.Targets()),
-      within_arc_priced_(arc_pricing_.Applicable()) {
+      moves_arc_priced_(arc_pricing_.Applicable()) {
   const size_t n = rules.NumNodes() + 2;
   saved_a_.reserve(n);
   saved_b_.reserve(n);
@@ -283,13 +283,14 @@ bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& 
     double a_without = 0;
     bool a_priced = false;
     const ArcPricing::Removal removal =
-        within_arc_priced_ ? arc_pricing_.Remove(solution, a, i, count, weights) : ArcPricing::Removal{};
+        moves_arc_priced_ ? arc_pricing_.Remove(solution, a, i, count, weights) : ArcPricing::Removal{};
     for (size_t at : {j + 1, j}) {
       if (at == 0 || (at == j && !is_target)) continue;
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        if (within_arc_priced_ &&
-            HopelessRelocation(solution, removal, b, arc_pricing_.Insert(solution, removal, b, at, reversed, weights))) {
+        if (moves_arc_priced_ &&
+            HopelessBetween(solution, a, removal.change, b,
+                            arc_pricing_.Insert(solution, removal, b, at, reversed, weights))) {
           continue;
         }
         if (!a_priced) {
@@ -309,14 +310,22 @@ bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& 
 
 bool LocalSearch::TrySwap(Solution& solution, const PenaltyWeights& weights, size_t u, size_t b, size_t j) {
   const SwapTargets::Move move{solution.RouteOf(u), solution.PositionOf(u), b, j};
-  if (arc_priced_ && Hopeless(solution, arc_pricing_.Swap(solution, move.a, move.i, b, j, weights))) return false;
+  if (moves_arc_priced_) {
+    double change_a = 0;
+    const double change = arc_pricing_.Swap(solution, move.a, move.i, b, j, weights, &change_a);
+    if (HopelessBetween(solution, move.a, change_a, b, change)) return false;
+  }
   return Take(solution, weights, swap_, move, swap_.Evaluate(solution, move, weights));
 }
 
 bool LocalSearch::TryTailExchange(Solution& solution, const PenaltyWeights& weights, size_t a, size_t i,
                                   size_t b, size_t j) {
   const SwapTails::Move move{a, i, b, j};
-  if (arc_priced_ && Hopeless(solution, arc_pricing_.Tails(solution, a, i, b, j, weights))) return false;
+  if (moves_arc_priced_) {
+    double change_a = 0;
+    const double change = arc_pricing_.Tails(solution, a, i, b, j, weights, &change_a);
+    if (HopelessBetween(solution, a, change_a, b, change)) return false;
+  }
   return Take(solution, weights, swap_tails_, move, swap_tails_.Evaluate(solution, move, weights));
 }
 
@@ -329,13 +338,13 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
   if (i == j) return false;
   const size_t last = solution.Route(a).nodes.size() - 2;
   for (size_t count = 1; count <= kMaxSegment && i + count - 1 <= last; ++count) {
-    const double removed = within_arc_priced_ ? arc_pricing_.RemoveWithin(solution, a, i, count) : 0.0;
+    const double removed = moves_arc_priced_ ? arc_pricing_.RemoveWithin(solution, a, i, count) : 0.0;
     for (size_t after : {j, j - 1}) {
       if (after + 1 >= i && after <= i + count - 1) continue;  // the segment itself or in place
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
         const RelocateWithin::Move move{a, i, count, after, reversed};
-        if (within_arc_priced_ &&
+        if (moves_arc_priced_ &&
             HopelessWithin(solution, arc_pricing_.InsertWithin(solution, a, i, count, after, reversed, removed))) {
           continue;
         }
@@ -348,7 +357,7 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
   const size_t low = std::min(i, j);
   const size_t high = std::max(i, j);
   const SwapWithin::Move swap{a, low, high};
-  if (!(within_arc_priced_ && HopelessWithin(solution, arc_pricing_.SwapWithin(solution, a, low, high))) &&
+  if (!(moves_arc_priced_ && HopelessWithin(solution, arc_pricing_.SwapWithin(solution, a, low, high))) &&
       Take(solution, weights, swap_within_, swap, swap_within_.Evaluate(solution, swap, weights))) return true;
   // 2-opt: reversing low+1..high joins the node at low to the one at high;
   // reversing low..high-1 joins the nodes after them.
@@ -356,7 +365,7 @@ bool LocalSearch::TryWithin(Solution& solution, const PenaltyWeights& weights, s
     const size_t end = first + (high - low);
     if (end < first + 2) continue;
     const ReverseWithin::Move move{a, first, end};
-    if (within_arc_priced_ && HopelessWithin(solution, arc_pricing_.ReverseWithin(solution, a, first, end))) continue;
+    if (moves_arc_priced_ && HopelessWithin(solution, arc_pricing_.ReverseWithin(solution, a, first, end))) continue;
     if (Take(solution, weights, reverse_within_, move, reverse_within_.Evaluate(solution, move, weights))) {
       return true;
     }

@@ -159,28 +159,28 @@ class LocalSearch {
   // route's load nor any other route: its route's cost changes by exactly
   // the arcs' change, so the objective improves only when that is below
   // the margin (under min-max the longest route's, the smaller one).
-  // Asked only where `within_arc_priced_`, under either objective.
+  // Asked only where `moves_arc_priced_`, under either objective.
   bool HopelessWithin(const Solution& solution, double change) const {
     const ObjectiveValue& value = solution.Value();
     return change >= -0.5 * ImprovementMargin(rules_.MinMax() ? value.longest : value.total);
   }
-  // The same for a relocation from route `removal.a` to route b whose arcs
-  // change the routes' total by `change` (of which `removal.change` is
-  // route a's). Under min-max each route's new cost follows, and so the
-  // longest route after the move; the move is dropped when neither the
-  // longest route nor the total can come down by the margin, with half a
-  // margin's room for the rounding of the arcs' sums either way.
-  bool HopelessRelocation(const Solution& solution, const ArcPricing::Removal& removal, size_t b,
-                          double change) const {
+  // The same for a move between routes a and b whose arcs change the
+  // routes' total by `change`, `change_a` of it route a's (ArcPricing;
+  // -inf: not priced so). Under min-max each route's new cost follows, and
+  // so the longest route after the move; the move is dropped when neither
+  // the longest route nor the total can come down by the margin, with half
+  // a margin's room for the rounding of the arcs' sums either way.
+  bool HopelessBetween(const Solution& solution, size_t a, double change_a, size_t b, double change) const {
     if (!(change < RouteRules::kInfeasible)) return true;
     if (!rules_.MinMax()) return Hopeless(solution, change);
-    const size_t a = removal.a;
-    const ObjectiveValue after = ValueAfter(solution, a, solution.Route(a).cost + removal.change, b,
-                                            solution.Route(b).cost + (change - removal.change));
+    if (!(change > -RouteRules::kInfeasible)) return false;
+    const ObjectiveValue after = ValueAfter(solution, a, solution.Route(a).cost + change_a, b,
+                                            solution.Route(b).cost + (change - change_a));
     const ObjectiveValue& now = solution.Value();
     const double margin = ImprovementMargin(now.longest);
     if (after.longest >= now.longest + 1.5 * margin) return true;
-    return after.longest >= now.longest - 0.5 * margin && after.total >= now.total - 0.5 * ImprovementMargin(now.total);
+    return after.longest >= now.longest - 0.5 * margin &&
+           after.total >= now.total - 0.5 * ImprovementMargin(now.total);
   }
   // Under min-max, whether target u's surroundings are as they were at
   // its last test: the arcs at u, at the targets after it that its segments
@@ -269,10 +269,9 @@ class LocalSearch {
   // cannot improve (`Hopeless`).
   bool arc_priced_ = false;
   // On every instance without windows and length limits the moves within
-  // a route and the relocations between routes are first priced from
-  // their arcs (`HopelessWithin`, `HopelessRelocation`): they are most of
-  // what the tour pass and the passes over long routes price.
-  bool within_arc_priced_ = false;
+  // a route and the relocations, swaps and 2-opt* between routes are
+  // first priced from their arcs (`HopelessWithin`, `HopelessBetween`).
+  bool moves_arc_priced_ = false;
   // Under min-max (without precedence pairs) a pass over the targets skips
   // those that are `Quiet`: most of a pass after the first finds nothing,
   // and with two or three routes nearly every move changes the routes

@@ -37,23 +37,29 @@ class ArcPricingCheck {
   ArcPricingCheck(const Solution& solution, const PenaltyWeights& weights) : solution_(solution), weights_(weights) {}
 
   // `change` against the full evaluation of routes a and b (a == b: one)
-  // replaced by `route_a` and `route_b`.
+  // replaced by `route_a` and `route_b`; `change_a`, when given, against
+  // route a's part of it (what min-max judges the longest route by).
   void Expect(double change, size_t a, const Nodes& route_a, size_t b, const Nodes& route_b, Tally& tally,
-              const char* name) const {
+              const char* name, double change_a = std::numeric_limits<double>::quiet_NaN()) const {
     const RouteRules& rules = solution_.Rules();
     ++tally.compared;
     if (change == -std::numeric_limits<double>::infinity()) {
       ++tally.unpriced;
       return;
     }
-    double exact = rules.ExactCost(a, route_a, weights_) - solution_.Route(a).cost;
+    const double exact_a = rules.ExactCost(a, route_a, weights_) - solution_.Route(a).cost;
+    double exact = exact_a;
     if (b != a) exact += rules.ExactCost(b, route_b, weights_) - solution_.Route(b).cost;
     if (!(exact < RouteRules::kInfeasible)) {
       ++tally.infeasible;
       EXPECT_EQ(change, RouteRules::kInfeasible) << name;
       return;
     }
-    EXPECT_NEAR(change, exact, 1e-7 * std::max(1.0, solution_.Value().total)) << name;
+    const double tolerance = 1e-7 * std::max(1.0, solution_.Value().total);
+    EXPECT_NEAR(change, exact, tolerance) << name;
+    if (!std::isnan(change_a)) {
+      EXPECT_NEAR(change_a, exact_a, tolerance) << name << ", first route";
+    }
   }
 
  private:
@@ -125,7 +131,9 @@ TEST(ArcPricing, ChangeEqualsTheFullEvaluationOfEveryMove) {
           Nodes route_b(nb.begin(), nb.begin() + static_cast<std::ptrdiff_t>(j + 1));
           route_b.insert(route_b.end(), na.begin() + static_cast<std::ptrdiff_t>(i + 1), na.end() - 1);
           route_b.push_back(nb.back());
-          check.Expect(pricing.Tails(solution, a, i, b, j, weights), a, route_a, b, route_b, tails, "2-opt*");
+          double change_a = 0;
+          const double change = pricing.Tails(solution, a, i, b, j, weights, &change_a);
+          check.Expect(change, a, route_a, b, route_b, tails, "2-opt*", change_a);
         }
       }
       for (size_t i = 1; i <= last_a; ++i) {
@@ -133,23 +141,27 @@ TEST(ArcPricing, ChangeEqualsTheFullEvaluationOfEveryMove) {
           for (bool reversed : {false, true}) {
             const Nodes moved = SegmentOf(na, i, count, reversed);
             const Nodes rest = Without(na, i, count);
+            const ArcPricing::Removal removal = pricing.Remove(solution, a, i, count, weights);
             for (size_t at = 1; at <= last_b + 1; ++at) {
-              check.Expect(pricing.Relocate(solution, a, i, count, b, at, reversed, weights), a, rest, b,
-                           InsertAt(nb, at, moved), relocate, "relocate");
+              check.Expect(pricing.Insert(solution, removal, b, at, reversed, weights), a, rest, b,
+                           InsertAt(nb, at, moved), relocate, "relocate", removal.change);
             }
             for (size_t after = 0; after <= last_a; ++after) {
               if (after + 1 >= i && after <= i + count - 1) continue;
               const size_t at = after < i ? after + 1 : after + 1 - count;
               const Nodes route = InsertAt(rest, at, moved);
-              check.Expect(pricing.RelocateWithin(solution, a, i, count, after, reversed), a, route, a, route,
-                           relocate_within, "relocate within");
+              check.Expect(pricing.InsertWithin(solution, a, i, count, after, reversed,
+                                                pricing.RemoveWithin(solution, a, i, count)),
+                           a, route, a, route, relocate_within, "relocate within");
             }
           }
         }
         for (size_t j = 1; j <= last_b; ++j) {
           Nodes route_a = na, route_b = nb;
           std::swap(route_a[i], route_b[j]);
-          check.Expect(pricing.Swap(solution, a, i, b, j, weights), a, route_a, b, route_b, swap, "swap");
+          double change_a = 0;
+          const double change = pricing.Swap(solution, a, i, b, j, weights, &change_a);
+          check.Expect(change, a, route_a, b, route_b, swap, "swap", change_a);
         }
         for (size_t j = i + 1; j <= last_a; ++j) {
           Nodes route = na;
