@@ -22,19 +22,20 @@ bool WithoutWindowsAndLimits(const RouteRules& rules) {
   return true;
 }
 
-double CheapestInsertionByArcs(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t low,
+double CheapestInsertionByArcs(const ArcTable& arcs, const EngineRoute& route, size_t k, size_t node, size_t low,
                                size_t high, const PenaltyWeights& weights, size_t& position) {
   double best = std::numeric_limits<double>::infinity();
   size_t best_position = 0;
   for (size_t p = low; p <= high; ++p) {
     bool blocked = false;
-    const double added = TravelWithNode(rules, route, k, node, p, 0.0, blocked);
+    const double added = TravelWithNode(arcs, route, k, node, p, 0.0, blocked);
     if (!blocked && added < best) {
       best = added;
       best_position = p;
     }
   }
   if (best_position == 0) return RouteRules::kInfeasible;
+  const RouteRules& rules = arcs.Rules();
   Segment whole;
   whole.duration = route.walk.duration + best;
   whole.load = route.walk.load + rules.NodeSeg(node).load;
@@ -56,14 +57,6 @@ double ArcPricing::Demand(const std::vector<size_t>& nodes, size_t from, size_t 
   double load = 0;
   for (size_t q = from; q <= to; ++q) load += rules_.NodeSeg(nodes[q]).load;
   return load;
-}
-
-double ArcPricing::Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const {
-  Segment route;
-  route.duration = duration;
-  route.load = load;
-  route.blocked = blocked;
-  return rules_.Cost(k, route, weights);
 }
 
 ArcPricing::Removal ArcPricing::Remove(const Solution& solution, size_t a, size_t i, size_t count,

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "engine/arc_table.h"
 #include "engine/route_rules.h"
 #include "engine/route_segments.h"
 #include "engine/solution.h"
@@ -30,12 +31,12 @@ bool WithoutWindowsAndLimits(const RouteRules& rules);
 // the nodes at positions p-1 and p of `route` (two arcs in, the one between
 // them out, that from the route's stored prefixes); `blocked` when either
 // new arc is missing.
-inline double TravelWithNode(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t p,
+inline double TravelWithNode(const ArcTable& arcs, const EngineRoute& route, size_t k, size_t node, size_t p,
                              double from, bool& blocked) {
   bool in_blocked = false;
   bool out_blocked = false;
-  const double travel = from + rules.Travel(k, route.nodes[p - 1], node, in_blocked) +
-                        rules.Travel(k, node, route.nodes[p], out_blocked) -
+  const double travel = from + arcs.Travel(k, route.nodes[p - 1], node, in_blocked) +
+                        arcs.Travel(k, node, route.nodes[p], out_blocked) -
                         (route.prefix[p].duration - route.prefix[p - 1].duration);
   blocked = in_blocked || out_blocked;
   return travel;
@@ -47,13 +48,13 @@ inline double TravelWithNode(const RouteRules& rules, const EngineRoute& route, 
 // the same at every place) and its cost under `weights`; kInfeasible and
 // `position` unchanged when every place uses a missing arc or, without
 // active weights, the load breaks the capacity.
-double CheapestInsertionByArcs(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t low,
+double CheapestInsertionByArcs(const ArcTable& arcs, const EngineRoute& route, size_t k, size_t node, size_t low,
                                size_t high, const PenaltyWeights& weights, size_t& position);
 
 class ArcPricing {
  public:
   ArcPricing(const RouteRules& rules, const RouteSegments& segments)
-      : rules_(rules), segments_(segments), applicable_(WithoutWindowsAndLimits(rules)) {}
+      : rules_(rules), arcs_(rules), segments_(segments), applicable_(WithoutWindowsAndLimits(rules)) {}
 
   // Whether the instance has neither windows nor length limits.
   bool Applicable() const { return applicable_; }
@@ -93,8 +94,8 @@ class ArcPricing {
   // Agent k's arc u -> v; sets `blocked` when it is missing (never clears it).
   double Arc(size_t k, size_t u, size_t v, bool& blocked) const {
     bool missing = false;
-    const double travel = rules_.Travel(k, u, v, missing);
-    if (missing) blocked = true;
+    const double travel = arcs_.Travel(k, u, v, missing);
+    blocked = blocked || missing;
     return travel;
   }
   // The travel inside nodes[from..to] for agent k, in that order or reversed.
@@ -107,10 +108,17 @@ class ArcPricing {
   }
   // Demand of nodes[from..to].
   double Demand(const std::vector<size_t>& nodes, size_t from, size_t to) const;
-  // Cost under `weights` of a route of agent k with this travel and load.
-  double Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const;
+  // Cost under `weights` of a route of agent k with this travel and load:
+  // RouteRules::Cost of such a route (no warp, no limit), inline since
+  // every priced move calls it once or twice.
+  double Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const {
+    if (blocked) return RouteRules::kInfeasible;
+    if (weights.active) return duration + weights.overload * rules_.Overload(k, load);
+    return rules_.Overloaded(k, load) ? RouteRules::kInfeasible : duration;
+  }
 
   const RouteRules& rules_;
+  ArcTable arcs_;
   const RouteSegments& segments_;
   bool applicable_;
 };

@@ -8,6 +8,7 @@ namespace tarsel {
 SwapStar::SwapStar(const RouteRules& rules, const SegmentJoiner& joiner)
     : rules_(rules),
       joiner_(joiner),
+      arcs_(rules),
       nodes_(rules.NumNodes()),
       version_(rules.NumAgents(), 1),
       place_version_(rules.NumAgents() * rules.NumNodes(), 0),
@@ -47,7 +48,7 @@ const SwapStar::Place* SwapStar::Places(const Solution& solution, const PenaltyW
     double cost;
     if (arc_priced_) {
       bool blocked = false;
-      cost = TravelWithNode(rules_, route, k, node, p, route.walk.duration, blocked) + overload_cost;
+      cost = TravelWithNode(arcs_, route, k, node, p, route.walk.duration, blocked) + overload_cost;
       if (blocked) continue;
     } else {
       cost = joiner_.WithNode(solution, k, p, node, weights);

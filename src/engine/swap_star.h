@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/arc_table.h"
 #include "engine/route_operator.h"
 #include "engine/route_rules.h"
 #include "engine/segment_joiner.h"
@@ -67,6 +68,7 @@ class SwapStar final : public RouteOperator<SwapStarMove> {
 
   const RouteRules& rules_;
   const SegmentJoiner& joiner_;
+  ArcTable arcs_;
   size_t nodes_;
   std::vector<uint64_t> version_;         // per route, bumped on change
   std::vector<uint64_t> place_version_;   // (route, node) -> route version of the cached places
