@@ -67,8 +67,10 @@ const SwapStar::Place* SwapStar::Places(const Solution& solution, const PenaltyW
 double SwapStar::ReplaceEstimate(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j,
                                  size_t node, double removal_delta,
                                  size_t& place) {
-  // In the removed target's place: exact.
-  double best = joiner_.Replace(solution, k, j, node, j, weights);
+  // In the removed target's place: exact (from the arcs where they price
+  // routes: two arcs for the two at the replaced target).
+  double best = arc_priced_ ? InPlaceByArcs(solution, weights, k, j, node)
+                            : joiner_.Replace(solution, k, j, node, j, weights);
   place = j;
   // Elsewhere: the insertion into the route as it stands plus the change of
   // removing the target (exact when the two do not interact, as for plain
@@ -85,6 +87,20 @@ double SwapStar::ReplaceEstimate(const Solution& solution, const PenaltyWeights&
     }
   }
   return best;
+}
+
+double SwapStar::InPlaceByArcs(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j,
+                               size_t node) const {
+  const EngineRoute& route = solution.Route(k);
+  bool in_blocked = false;
+  bool out_blocked = false;
+  Segment whole;
+  whole.duration = route.walk.duration - (route.prefix[j + 1].duration - route.prefix[j - 1].duration) +
+                   arcs_.Travel(k, route.nodes[j - 1], node, in_blocked) +
+                   arcs_.Travel(k, node, route.nodes[j + 1], out_blocked);
+  whole.load = route.walk.load - rules_.NodeSeg(route.nodes[j]).load + rules_.NodeSeg(node).load;
+  whole.blocked = in_blocked || out_blocked;
+  return rules_.Cost(k, whole, weights);
 }
 
 bool SwapStar::Best(const Solution& solution, const PenaltyWeights& weights, size_t a, size_t b,

@@ -66,6 +66,11 @@ class SwapStar final : public RouteOperator<SwapStarMove> {
                          size_t node, double removal_delta,
                          size_t& place);
 
+  // On arc-priced instances: route k with its target at j replaced by
+  // `node` in that place, from the two arcs at it and the demands.
+  double InPlaceByArcs(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j,
+                       size_t node) const;
+
   const RouteRules& rules_;
   const SegmentJoiner& joiner_;
   ArcTable arcs_;
