@@ -108,13 +108,9 @@ class ArcPricing {
   }
   // Demand of nodes[from..to].
   double Demand(const std::vector<size_t>& nodes, size_t from, size_t to) const;
-  // Cost under `weights` of a route of agent k with this travel and load:
-  // RouteRules::Cost of such a route (no warp, no limit), inline since
-  // every priced move calls it once or twice.
+  // Cost under `weights` of a route of agent k with this travel and load.
   double Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const {
-    if (blocked) return RouteRules::kInfeasible;
-    if (weights.active) return duration + weights.overload * rules_.Overload(k, load);
-    return rules_.Overloaded(k, load) ? RouteRules::kInfeasible : duration;
+    return ArcRouteCost(rules_, k, duration, load, blocked, weights);
   }
 
   const RouteRules& rules_;

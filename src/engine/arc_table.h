@@ -40,4 +40,15 @@ class ArcTable {
   double missing_cost_ = 0;
 };
 
+// On instances without windows and length limits: RouteRules::Cost of a
+// route of agent k with this travel and load (no time warp, no length
+// excess), in the same arithmetic, inline for the loops that price moves
+// from their arcs.
+inline double ArcRouteCost(const RouteRules& rules, size_t k, double duration, double load, bool blocked,
+                           const PenaltyWeights& weights) {
+  if (blocked) return RouteRules::kInfeasible;
+  if (weights.active) return duration + weights.overload * rules.Overload(k, load);
+  return rules.Overloaded(k, load) ? RouteRules::kInfeasible : duration;
+}
+
 }  // namespace tarsel

@@ -66,11 +66,14 @@ size_t LocalSearchBytes(size_t n, size_t m) {
 
 // SWAP*'s cache: the three cheapest places of every target in every route
 // with the route version they were found at, the versions of the pairs of
-// routes examined, and the removal costs of two routes.
+// routes examined, and per position of two routes the removal costs, the
+// travel and load without the target there, and the places of one route's
+// targets in the other.
 size_t SwapStarBytes(size_t n, size_t m) {
   constexpr size_t kPlaces = 3;
   return m * n * (kPlaces * (sizeof(double) + sizeof(size_t)) + sizeof(uint64_t)) +
-         m * m * 2 * sizeof(uint64_t) + m * sizeof(uint64_t) + 2 * (n + 2) * sizeof(double);
+         m * m * 2 * sizeof(uint64_t) + m * sizeof(uint64_t) + 2 * (n + 2) * sizeof(double) +
+         (n + 2) * (4 * sizeof(double) + sizeof(void*));
 }
 
 // The edge-assembly crossover's tables, all over its vertices (the targets
