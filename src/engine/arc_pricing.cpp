@@ -91,6 +91,31 @@ double ArcPricing::Insert(const Solution& solution, const Removal& removal, size
   return removal.change + Cost(b, duration, rb.walk.load + removal.load, blocked, weights) - rb.cost;
 }
 
+ArcPricing::Insertion ArcPricing::Prepare(const Solution& solution, const Removal& removal, size_t b,
+                                          const PenaltyWeights& weights) const {
+  const size_t a = removal.a, i = removal.i, last = removal.i + removal.count - 1;
+  const EngineRoute& ra = solution.Route(a);
+  const EngineRoute& rb = solution.Route(b);
+  Insertion insertion;
+  insertion.b = b;
+  insertion.first = ra.nodes[i];
+  insertion.last = ra.nodes[last];
+  for (const bool reversed : {false, true}) {
+    const bool same_travel = rules_.Agent(a).type == rules_.Agent(b).type &&
+                             (!reversed || segments_.ReversalKeepsCost(a));
+    bool blocked = false;
+    insertion.inner[reversed ? 1 : 0] = same_travel ? Stored(ra, i, last) : Inner(b, ra.nodes, i, last, reversed, blocked);
+    insertion.inner_blocked[reversed ? 1 : 0] = blocked;
+  }
+  insertion.change = removal.change;
+  insertion.duration = rb.walk.duration;
+  // Cost of a route of no travel with that load: its overload's part of
+  // ArcRouteCost (0 within the capacity, +inf beyond it without weights).
+  insertion.load_cost = ArcRouteCost(rules_, b, 0.0, rb.walk.load + removal.load, false, weights);
+  insertion.cost = rb.cost;
+  return insertion;
+}
+
 double ArcPricing::Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
                         const PenaltyWeights& weights) const {
   const EngineRoute& ra = solution.Route(a);

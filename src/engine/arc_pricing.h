@@ -75,6 +75,34 @@ class ArcPricing {
   Removal Remove(const Solution& solution, size_t a, size_t i, size_t count, const PenaltyWeights& weights) const;
   double Insert(const Solution& solution, const Removal& removal, size_t b, size_t at, bool reversed,
                 const PenaltyWeights& weights) const;
+  // The same once more, for the loop that tries one removed segment at
+  // many places of route b: what every place shares (the segment's ends and
+  // its travel each way for b's agent, route b's travel and the cost of its
+  // load with the segment) prepared once, then each place priced from its
+  // two new arcs and the one it breaks. The values are Insert's, bit for bit.
+  struct Insertion {
+    size_t b = 0;
+    size_t first = 0, last = 0;  // the segment's first and last node, in route a's order
+    double inner[2] = {0, 0};    // its travel for b's agent: in order, reversed
+    bool inner_blocked[2] = {false, false};
+    double change = 0;           // route a's cost change
+    double duration = 0;         // route b's travel now
+    double load_cost = 0;        // route b's overload cost with the segment (+inf: not allowed)
+    double cost = 0;             // route b's cost now
+  };
+  Insertion Prepare(const Solution& solution, const Removal& removal, size_t b, const PenaltyWeights& weights) const;
+  double InsertPrepared(const Solution& solution, const Insertion& insertion, size_t at, bool reversed) const {
+    const EngineRoute& rb = solution.Route(insertion.b);
+    const std::vector<size_t>& nb = rb.nodes;
+    bool blocked = insertion.inner_blocked[reversed ? 1 : 0];
+    const size_t first_moved = reversed ? insertion.last : insertion.first;
+    const size_t last_moved = reversed ? insertion.first : insertion.last;
+    const double duration = insertion.duration - Stored(rb, at - 1, at) + Arc(insertion.b, nb[at - 1], first_moved, blocked) +
+                            insertion.inner[reversed ? 1 : 0] + Arc(insertion.b, last_moved, nb[at], blocked);
+    // ArcRouteCost with the load's part added once: the same sums.
+    const double cost = blocked ? RouteRules::kInfeasible : duration + insertion.load_cost;
+    return insertion.change + cost - insertion.cost;
+  }
   // The target at i of route a and the one at j of route b (b != a) exchanged.
   double Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,
               const PenaltyWeights& weights) const;
