@@ -119,9 +119,9 @@ size_t EngineFixedBytes(size_t nodes, size_t agents, size_t types) {
   const size_t construction = n * m * 3 * sizeof(double);
   const size_t split = (m + 1) * (n + 1) * (sizeof(ObjectiveValue) + sizeof(size_t));
   const size_t buffers = 12 * (n + 2) * sizeof(size_t);
-  // The arc tables of the arc pricing, SWAP* and the construction: a
-  // matrix pointer per agent each.
-  const size_t arc_tables = 3 * m * sizeof(const double*);
+  // The arc tables of the arc pricing, SWAP*, the construction and the
+  // split: a matrix pointer per agent each.
+  const size_t arc_tables = 4 * m * sizeof(const double*);
   // The best solution reported, and with islands the one offered at a
   // meeting, the one received and those waiting in the mailbox.
   const size_t exchanged = 5 * ResultBytes(n, m);
