@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarsel {
@@ -13,7 +14,9 @@ struct ObjectiveValue {
 
 // Smallest change that counts as an improvement: far above the rounding of
 // route costs, far below any cost difference that matters.
-inline double ImprovementMargin(double value) { return 1e-9 * std::fmax(1.0, std::fabs(value)); }
+// std::max rather than std::fmax: the same value for every input (NaN
+// included), without a call into the maths library on the hot path.
+inline double ImprovementMargin(double value) { return 1e-9 * std::max(1.0, std::fabs(value)); }
 
 // The objective order, the one place it is written: whether `candidate`
 // ranks before `other` (a strict order, no margin). Min-max: the longest
