@@ -109,7 +109,7 @@ ArcPricing::Insertion ArcPricing::Prepare(const Solution& solution, const Remova
   }
   insertion.change = removal.change;
   insertion.duration = rb.walk.duration;
-  // Cost of a route of no travel with that load: its overload's part of
+  // Cost of a route of no travel with that load: the overload term of
   // ArcRouteCost (0 within the capacity, +inf beyond it without weights).
   insertion.load_cost = ArcRouteCost(rules_, b, 0.0, rb.walk.load + removal.load, false, weights);
   insertion.cost = rb.cost;

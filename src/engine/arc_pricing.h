@@ -99,7 +99,7 @@ class ArcPricing {
     const size_t last_moved = reversed ? insertion.first : insertion.last;
     const double duration = insertion.duration - Stored(rb, at - 1, at) + Arc(insertion.b, nb[at - 1], first_moved, blocked) +
                             insertion.inner[reversed ? 1 : 0] + Arc(insertion.b, last_moved, nb[at], blocked);
-    // ArcRouteCost with the load's part added once: the same sums.
+    // ArcRouteCost with the load's term prepared once: the same sums.
     const double cost = blocked ? RouteRules::kInfeasible : duration + insertion.load_cost;
     return insertion.change + cost - insertion.cost;
   }
