@@ -22,19 +22,20 @@ bool WithoutWindowsAndLimits(const RouteRules& rules) {
   return true;
 }
 
-double CheapestInsertionByArcs(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t low,
+double CheapestInsertionByArcs(const ArcTable& arcs, const EngineRoute& route, size_t k, size_t node, size_t low,
                                size_t high, const PenaltyWeights& weights, size_t& position) {
   double best = std::numeric_limits<double>::infinity();
   size_t best_position = 0;
   for (size_t p = low; p <= high; ++p) {
     bool blocked = false;
-    const double added = TravelWithNode(rules, route, k, node, p, 0.0, blocked);
+    const double added = TravelWithNode(arcs, route, k, node, p, 0.0, blocked);
     if (!blocked && added < best) {
       best = added;
       best_position = p;
     }
   }
   if (best_position == 0) return RouteRules::kInfeasible;
+  const RouteRules& rules = arcs.Rules();
   Segment whole;
   whole.duration = route.walk.duration + best;
   whole.load = route.walk.load + rules.NodeSeg(node).load;
@@ -56,14 +57,6 @@ double ArcPricing::Demand(const std::vector<size_t>& nodes, size_t from, size_t 
   double load = 0;
   for (size_t q = from; q <= to; ++q) load += rules_.NodeSeg(nodes[q]).load;
   return load;
-}
-
-double ArcPricing::Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const {
-  Segment route;
-  route.duration = duration;
-  route.load = load;
-  route.blocked = blocked;
-  return rules_.Cost(k, route, weights);
 }
 
 ArcPricing::Removal ArcPricing::Remove(const Solution& solution, size_t a, size_t i, size_t count,
@@ -96,6 +89,31 @@ double ArcPricing::Insert(const Solution& solution, const Removal& removal, size
   const double duration = rb.walk.duration - Stored(rb, at - 1, at) + Arc(b, nb[at - 1], first_moved, blocked) +
                           inner + Arc(b, last_moved, nb[at], blocked);
   return removal.change + Cost(b, duration, rb.walk.load + removal.load, blocked, weights) - rb.cost;
+}
+
+ArcPricing::Insertion ArcPricing::Prepare(const Solution& solution, const Removal& removal, size_t b,
+                                          const PenaltyWeights& weights) const {
+  const size_t a = removal.a, i = removal.i, last = removal.i + removal.count - 1;
+  const EngineRoute& ra = solution.Route(a);
+  const EngineRoute& rb = solution.Route(b);
+  Insertion insertion;
+  insertion.b = b;
+  insertion.first = ra.nodes[i];
+  insertion.last = ra.nodes[last];
+  for (const bool reversed : {false, true}) {
+    const bool same_travel = rules_.Agent(a).type == rules_.Agent(b).type &&
+                             (!reversed || segments_.ReversalKeepsCost(a));
+    bool blocked = false;
+    insertion.inner[reversed ? 1 : 0] = same_travel ? Stored(ra, i, last) : Inner(b, ra.nodes, i, last, reversed, blocked);
+    insertion.inner_blocked[reversed ? 1 : 0] = blocked;
+  }
+  insertion.change = removal.change;
+  insertion.duration = rb.walk.duration;
+  // Cost of a route of no travel with that load: the overload term of
+  // ArcRouteCost (0 within the capacity, +inf beyond it without weights).
+  insertion.load_cost = ArcRouteCost(rules_, b, 0.0, rb.walk.load + removal.load, false, weights);
+  insertion.cost = rb.cost;
+  return insertion;
 }
 
 double ArcPricing::Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j,

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "engine/arc_table.h"
 #include "engine/route_rules.h"
 #include "engine/route_segments.h"
 #include "engine/solution.h"
@@ -30,12 +31,12 @@ bool WithoutWindowsAndLimits(const RouteRules& rules);
 // the nodes at positions p-1 and p of `route` (two arcs in, the one between
 // them out, that from the route's stored prefixes); `blocked` when either
 // new arc is missing.
-inline double TravelWithNode(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t p,
+inline double TravelWithNode(const ArcTable& arcs, const EngineRoute& route, size_t k, size_t node, size_t p,
                              double from, bool& blocked) {
   bool in_blocked = false;
   bool out_blocked = false;
-  const double travel = from + rules.Travel(k, route.nodes[p - 1], node, in_blocked) +
-                        rules.Travel(k, node, route.nodes[p], out_blocked) -
+  const double travel = from + arcs.Travel(k, route.nodes[p - 1], node, in_blocked) +
+                        arcs.Travel(k, node, route.nodes[p], out_blocked) -
                         (route.prefix[p].duration - route.prefix[p - 1].duration);
   blocked = in_blocked || out_blocked;
   return travel;
@@ -47,13 +48,13 @@ inline double TravelWithNode(const RouteRules& rules, const EngineRoute& route, 
 // the same at every place) and its cost under `weights`; kInfeasible and
 // `position` unchanged when every place uses a missing arc or, without
 // active weights, the load breaks the capacity.
-double CheapestInsertionByArcs(const RouteRules& rules, const EngineRoute& route, size_t k, size_t node, size_t low,
+double CheapestInsertionByArcs(const ArcTable& arcs, const EngineRoute& route, size_t k, size_t node, size_t low,
                                size_t high, const PenaltyWeights& weights, size_t& position);
 
 class ArcPricing {
  public:
   ArcPricing(const RouteRules& rules, const RouteSegments& segments)
-      : rules_(rules), segments_(segments), applicable_(WithoutWindowsAndLimits(rules)) {}
+      : rules_(rules), arcs_(rules), segments_(segments), applicable_(WithoutWindowsAndLimits(rules)) {}
 
   // Whether the instance has neither windows nor length limits.
   bool Applicable() const { return applicable_; }
@@ -69,6 +70,34 @@ class ArcPricing {
   Removal Remove(const Solution& solution, size_t a, size_t i, size_t count, const PenaltyWeights& weights) const;
   double Insert(const Solution& solution, const Removal& removal, size_t b, size_t at, bool reversed,
                 const PenaltyWeights& weights) const;
+  // The same once more, for the loop that tries one removed segment at
+  // many places of route b: what every place shares (the segment's ends and
+  // its travel each way for b's agent, route b's travel and the cost of its
+  // load with the segment) prepared once, then each place priced from its
+  // two new arcs and the one it breaks. The values are Insert's, bit for bit.
+  struct Insertion {
+    size_t b = 0;
+    size_t first = 0, last = 0;  // the segment's first and last node, in route a's order
+    double inner[2] = {0, 0};    // its travel for b's agent: in order, reversed
+    bool inner_blocked[2] = {false, false};
+    double change = 0;           // route a's cost change
+    double duration = 0;         // route b's travel now
+    double load_cost = 0;        // route b's overload cost with the segment (+inf: not allowed)
+    double cost = 0;             // route b's cost now
+  };
+  Insertion Prepare(const Solution& solution, const Removal& removal, size_t b, const PenaltyWeights& weights) const;
+  double InsertPrepared(const Solution& solution, const Insertion& insertion, size_t at, bool reversed) const {
+    const EngineRoute& rb = solution.Route(insertion.b);
+    const std::vector<size_t>& nb = rb.nodes;
+    bool blocked = insertion.inner_blocked[reversed ? 1 : 0];
+    const size_t first_moved = reversed ? insertion.last : insertion.first;
+    const size_t last_moved = reversed ? insertion.first : insertion.last;
+    const double duration = insertion.duration - Stored(rb, at - 1, at) + Arc(insertion.b, nb[at - 1], first_moved, blocked) +
+                            insertion.inner[reversed ? 1 : 0] + Arc(insertion.b, last_moved, nb[at], blocked);
+    // ArcRouteCost with the load's term prepared once: the same sums.
+    const double cost = blocked ? RouteRules::kInfeasible : duration + insertion.load_cost;
+    return insertion.change + cost - insertion.cost;
+  }
   // The target at i of route a and the one at j of route b (b != a)
   // exchanged; `change_a`, when given, receives route a's part of the change.
   double Swap(const Solution& solution, size_t a, size_t i, size_t b, size_t j, const PenaltyWeights& weights,
@@ -93,8 +122,8 @@ class ArcPricing {
   // Agent k's arc u -> v; sets `blocked` when it is missing (never clears it).
   double Arc(size_t k, size_t u, size_t v, bool& blocked) const {
     bool missing = false;
-    const double travel = rules_.Travel(k, u, v, missing);
-    if (missing) blocked = true;
+    const double travel = arcs_.Travel(k, u, v, missing);
+    blocked = blocked || missing;
     return travel;
   }
   // The travel inside nodes[from..to] for agent k, in that order or reversed.
@@ -108,9 +137,12 @@ class ArcPricing {
   // Demand of nodes[from..to].
   double Demand(const std::vector<size_t>& nodes, size_t from, size_t to) const;
   // Cost under `weights` of a route of agent k with this travel and load.
-  double Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const;
+  double Cost(size_t k, double duration, double load, bool blocked, const PenaltyWeights& weights) const {
+    return ArcRouteCost(rules_, k, duration, load, blocked, weights);
+  }
 
   const RouteRules& rules_;
+  ArcTable arcs_;
   const RouteSegments& segments_;
   bool applicable_;
 };

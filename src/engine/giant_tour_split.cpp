@@ -3,9 +3,16 @@
 #include <algorithm>
 #include <limits>
 
+#include "engine/arc_pricing.h"
+
 namespace tarsel {
 
-GiantTourSplit::GiantTourSplit(const RouteRules& rules) : rules_(rules), same_pairs_(rules) {
+GiantTourSplit::GiantTourSplit(const RouteRules& rules)
+    : rules_(rules),
+      arcs_(rules),
+      same_pairs_(rules),
+      by_arcs_(arcs_.Flat() && WithoutWindowsAndLimits(rules) && rules.HasLoads() &&
+               !rules.Tables().HasPrecedence()) {
   const size_t cells = (rules.NumAgents() + 1) * (rules.Targets().size() + 1);
   value_.resize(cells);
   cut_.resize(cells);
@@ -50,6 +57,13 @@ bool GiantTourSplit::SolveBounded(const std::vector<size_t>& tour, const std::ve
 
 bool GiantTourSplit::Solve(const std::vector<size_t>& tour, const std::vector<size_t>& order,
                            const PenaltyWeights& weights, bool clean_only, bool load_bound) {
+  if (by_arcs_ && !rules_.MinMax()) return SolveWith<true>(tour, order, weights, clean_only, load_bound);
+  return SolveWith<false>(tour, order, weights, clean_only, load_bound);
+}
+
+template <bool kByArcs>
+bool GiantTourSplit::SolveWith(const std::vector<size_t>& tour, const std::vector<size_t>& order,
+                               const PenaltyWeights& weights, bool clean_only, bool load_bound) {
   const size_t n = tour.size();
   const size_t m = order.size();
   const size_t width = n + 1;
@@ -70,7 +84,17 @@ bool GiantTourSplit::Solve(const std::vector<size_t>& tour, const std::vector<si
       Segment route = rules_.StartSeg(agent);
       size_t last = rules_.Agent(agent).start;
       for (size_t to = from;; ++to) {
-        const double cost = rules_.Cost(agent, rules_.Join(agent, route, last, goal, goal_segment), weights);
+        double cost;
+        if constexpr (kByArcs) {
+          // Without windows the join adds the arc's travel and the load,
+          // no waiting and no warp: the same sums from the flat matrix.
+          bool back_blocked = false;
+          const double back = arcs_.Travel(agent, last, goal, back_blocked);
+          cost = ArcRouteCost(rules_, agent, route.duration + back, route.load + goal_segment.load,
+                              route.blocked || back_blocked, weights);
+        } else {
+          cost = rules_.Cost(agent, rules_.Join(agent, route, last, goal, goal_segment), weights);
+        }
         if (cost < infinity && (!clean_only || clean_[to] != 0)) {
           const ObjectiveValue candidate{std::max(before.longest, cost), before.total + cost};
           ObjectiveValue& cell = value_[used * width + to];
@@ -82,10 +106,19 @@ bool GiantTourSplit::Solve(const std::vector<size_t>& tour, const std::vector<si
         if (to == n || to - from == bound) break;
         const size_t next = tour[to];
         if (!rules_.CanServe(agent, next)) break;
-        route = rules_.Join(agent, route, last, next, rules_.NodeSeg(next));
+        if constexpr (kByArcs) {
+          bool step_blocked = false;
+          route.duration = route.duration + arcs_.Travel(agent, last, next, step_blocked);
+          route.load = route.load + rules_.NodeSeg(next).load;
+          route.blocked = route.blocked || step_blocked;
+        } else {
+          route = rules_.Join(agent, route, last, next, rules_.NodeSeg(next));
+        }
         last = next;
         // Waiting, lateness, length and missing arcs only grow along a route.
-        if (!(rules_.Cost(agent, route, weights) < infinity) || route.load > most_load) break;
+        const double so_far = kByArcs ? ArcRouteCost(rules_, agent, route.duration, route.load, route.blocked, weights)
+                                      : rules_.Cost(agent, route, weights);
+        if (!(so_far < infinity) || route.load > most_load) break;
       }
     }
   }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "engine/arc_table.h"
 #include "engine/objective_value.h"
 #include "engine/same_pairs.h"
 #include "engine/solution.h"
@@ -43,12 +44,22 @@ class GiantTourSplit {
   // with `load_bound`, routes stop at kLoadBound times their capacity.
   bool Solve(const std::vector<size_t>& tour, const std::vector<size_t>& order, const PenaltyWeights& weights,
              bool clean_only, bool load_bound);
+  // Solve's programme; kByArcs: routes extended by their arcs' travel and
+  // demands (`by_arcs_`, under min-sum), the same sums as the joins there.
+  template <bool kByArcs>
+  bool SolveWith(const std::vector<size_t>& tour, const std::vector<size_t>& order, const PenaltyWeights& weights,
+                 bool clean_only, bool load_bound);
   // Solve with the load bound first when it applies, then without it.
   bool SolveBounded(const std::vector<size_t>& tour, const std::vector<size_t>& order,
                     const PenaltyWeights& weights, bool clean_only);
 
   const RouteRules& rules_;
+  ArcTable arcs_;
   SamePairs same_pairs_;
+  // Capacities on instances without windows, limits and precedence pairs,
+  // whose arcs the table reads flat: the split under min-sum extends
+  // routes by their arcs and demands rather than by joining segments.
+  bool by_arcs_ = false;
   std::vector<char> clean_;            // per cut position: splits no "same" pair
   std::vector<ObjectiveValue> value_;  // (agents used) * (n + 1) + covered
   std::vector<size_t> cut_;            // where the last route began

@@ -282,15 +282,16 @@ bool LocalSearch::TryRelocateSegments(Solution& solution, const PenaltyWeights& 
     // not dropped by its arcs.
     double a_without = 0;
     bool a_priced = false;
-    const ArcPricing::Removal removal =
-        moves_arc_priced_ ? arc_pricing_.Remove(solution, a, i, count, weights) : ArcPricing::Removal{};
+    const ArcPricing::Insertion insertion =
+        moves_arc_priced_
+            ? arc_pricing_.Prepare(solution, arc_pricing_.Remove(solution, a, i, count, weights), b, weights)
+            : ArcPricing::Insertion{};
     for (size_t at : {j + 1, j}) {
       if (at == 0 || (at == j && !is_target)) continue;
       for (bool reversed : {false, true}) {
         if (reversed && count == 1) continue;
-        if (moves_arc_priced_ &&
-            HopelessBetween(solution, a, removal.change, b,
-                            arc_pricing_.Insert(solution, removal, b, at, reversed, weights))) {
+        if (moves_arc_priced_ && HopelessBetween(solution, a, insertion.change, b,
+                                                 arc_pricing_.InsertPrepared(solution, insertion, at, reversed))) {
           continue;
         }
         if (!a_priced) {

@@ -66,11 +66,14 @@ size_t LocalSearchBytes(size_t n, size_t m) {
 
 // SWAP*'s cache: the three cheapest places of every target in every route
 // with the route version they were found at, the versions of the pairs of
-// routes examined, and the removal costs of two routes.
+// routes examined, and per position of two routes the removal costs, the
+// travel and load without the target there, and the places of one route's
+// targets in the other.
 size_t SwapStarBytes(size_t n, size_t m) {
   constexpr size_t kPlaces = 3;
   return m * n * (kPlaces * (sizeof(double) + sizeof(size_t)) + sizeof(uint64_t)) +
-         m * m * 2 * sizeof(uint64_t) + m * sizeof(uint64_t) + 2 * (n + 2) * sizeof(double);
+         m * m * 2 * sizeof(uint64_t) + m * sizeof(uint64_t) + 2 * (n + 2) * sizeof(double) +
+         (n + 2) * (4 * sizeof(double) + sizeof(void*));
 }
 
 // The edge-assembly crossover's tables, all over its vertices (the targets
@@ -116,10 +119,13 @@ size_t EngineFixedBytes(size_t nodes, size_t agents, size_t types) {
   const size_t construction = n * m * 3 * sizeof(double);
   const size_t split = (m + 1) * (n + 1) * (sizeof(ObjectiveValue) + sizeof(size_t));
   const size_t buffers = 12 * (n + 2) * sizeof(size_t);
+  // The arc tables of the arc pricing, SWAP*, the construction and the
+  // split: a matrix pointer per agent each.
+  const size_t arc_tables = 4 * m * sizeof(const double*);
   // The best solution reported, and with islands the one offered at a
   // meeting, the one received and those waiting in the mailbox.
   const size_t exchanged = 5 * ResultBytes(n, m);
-  return solutions + neighbours + segments + construction + split + buffers + LocalSearchBytes(n, m) +
+  return solutions + neighbours + segments + construction + split + buffers + arc_tables + LocalSearchBytes(n, m) +
          SwapStarBytes(n, m) + EdgeAssemblyBytes(n, m) + ScheduleBytes(n, m) + exchanged;
 }
 

@@ -10,7 +10,7 @@
 namespace tarsel {
 
 RegretInsertion::RegretInsertion(const RouteRules& rules)
-    : rules_(rules), pairs_(rules), without_windows_and_limits_(WithoutWindowsAndLimits(rules)) {
+    : rules_(rules), arcs_(rules), pairs_(rules), without_windows_and_limits_(WithoutWindowsAndLimits(rules)) {
   options_.resize(rules.NumNodes() * rules.NumAgents());
   pending_.reserve(rules.Targets().size());
 }
@@ -33,7 +33,7 @@ void RegretInsertion::Price(const Solution& solution, const PenaltyWeights& weig
   } else if ((relaxed_ || (!pairs_.Waits(solution, node) && pairs_.Places(solution, node, k, low, high))) &&
              rules_.CanServe(k, node)) {
     if (arc_priced_) {
-      best.cost = CheapestInsertionByArcs(rules_, route, k, node, low, high, weights, best.position);
+      best.cost = CheapestInsertionByArcs(arcs_, route, k, node, low, high, weights, best.position);
     } else {
       const Segment single = rules_.NodeSeg(node);
       for (size_t p = low; p <= high; ++p) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/special_values.h"
+#include "engine/arc_table.h"
 #include "engine/insertion_pairs.h"
 #include "engine/random.h"
 #include "engine/solution.h"
@@ -48,6 +49,7 @@ class RegretInsertion {
   bool PlaceJoint(Solution& solution, const PenaltyWeights& weights, size_t node, size_t k);
 
   const RouteRules& rules_;
+  ArcTable arcs_;  // the arcs of the places priced from them
   InsertionPairs pairs_;
   bool relaxed_ = false;  // this fill places the rest without regard to pairs
   // Under min-sum with capacities and neither windows, limits nor pairs, a

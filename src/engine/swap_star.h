@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/arc_table.h"
 #include "engine/route_operator.h"
 #include "engine/route_rules.h"
 #include "engine/segment_joiner.h"
@@ -65,8 +66,26 @@ class SwapStar final : public RouteOperator<SwapStarMove> {
                          size_t node, double removal_delta,
                          size_t& place);
 
+  // Best on arc-priced instances under min-sum, with the same values: the
+  // removed target's own place priced from its two arcs, each route's
+  // travel and load without each of its targets computed once, and every
+  // target's cached places looked up once per pair of routes.
+  bool BestByArcs(const Solution& solution, const PenaltyWeights& weights, size_t a, size_t b, Exchange& exchange);
+  // Per position j of a route: its travel without the arcs at j and its
+  // load without the target at j.
+  struct InPlace {
+    double travel = 0;
+    double load = 0;
+  };
+  void PrepareInPlace(const Solution& solution, size_t k, std::vector<InPlace>& in_place) const;
+  // ReplaceEstimate from the arcs, given route k's `in_place` at j and
+  // `node`'s cached places in route k.
+  double EstimateByArcs(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j, size_t node,
+                        const InPlace& in_place, double removal_delta, const Place* places, size_t& place) const;
+
   const RouteRules& rules_;
   const SegmentJoiner& joiner_;
+  ArcTable arcs_;
   size_t nodes_;
   std::vector<uint64_t> version_;         // per route, bumped on change
   std::vector<uint64_t> place_version_;   // (route, node) -> route version of the cached places
@@ -74,6 +93,9 @@ class SwapStar final : public RouteOperator<SwapStarMove> {
   std::vector<std::pair<uint64_t, uint64_t>> examined_;  // (route a, route b) -> their versions then
   std::vector<double> removal_a_;         // per position of a: cost change of removing it
   std::vector<double> removal_b_;
+  std::vector<InPlace> in_place_a_;         // per position of a (arc-priced Best)
+  std::vector<InPlace> in_place_b_;
+  std::vector<const Place*> places_in_a_;   // per position of b: its target's places in a
   bool arc_priced_ = false;
 };
 

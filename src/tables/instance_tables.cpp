@@ -94,12 +94,6 @@ void InstanceTables::RebuildWindows() {
   }
 }
 
-bool InstanceTables::TypeAllowed(int64_t type, size_t node) const {
-  if (type < 0 || node >= nodes_.size()) return false;
-  const size_t t = static_cast<size_t>(type);
-  return t < allowed_width_ && allowed_[node * allowed_width_ + t] != 0;
-}
-
 const WindowSlot* InstanceTables::Window(size_t node) const {
   if (node < windows_.size()) return windows_[node].present ? &windows_[node] : nullptr;
   const auto it = windows_beyond_.find(node);

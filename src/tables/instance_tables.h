@@ -86,7 +86,12 @@ class InstanceTables {
 
   // Whether an agent of type index `type` may visit `node` (false for a
   // negative type and for nodes outside the node table).
-  bool TypeAllowed(int64_t type, size_t node) const;
+  // Inline: the engine's moves ask it for every candidate.
+  bool TypeAllowed(int64_t type, size_t node) const {
+    if (type < 0 || node >= nodes_.size()) return false;
+    const size_t t = static_cast<size_t>(type);
+    return t < allowed_width_ && allowed_[node * allowed_width_ + t] != 0;
+  }
 
   // Demand of `node`: 0 beyond the demand table.
   double Demand(size_t node) const { return node < demands_.size() ? demands_[node] : 0.0; }

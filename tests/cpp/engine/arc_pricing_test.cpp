@@ -141,10 +141,14 @@ TEST(ArcPricing, ChangeEqualsTheFullEvaluationOfEveryMove) {
           for (bool reversed : {false, true}) {
             const Nodes moved = SegmentOf(na, i, count, reversed);
             const Nodes rest = Without(na, i, count);
+            // The insertion prepared once for all places gives the same
+            // values as the removal and insertion priced in turn, bit for bit.
             const ArcPricing::Removal removal = pricing.Remove(solution, a, i, count, weights);
+            const ArcPricing::Insertion insertion = pricing.Prepare(solution, removal, b, weights);
             for (size_t at = 1; at <= last_b + 1; ++at) {
-              check.Expect(pricing.Insert(solution, removal, b, at, reversed, weights), a, rest, b,
-                           InsertAt(nb, at, moved), relocate, "relocate", removal.change);
+              const double change = pricing.Insert(solution, removal, b, at, reversed, weights);
+              check.Expect(change, a, rest, b, InsertAt(nb, at, moved), relocate, "relocate", removal.change);
+              EXPECT_EQ(pricing.InsertPrepared(solution, insertion, at, reversed), change) << "prepared relocate";
             }
             for (size_t after = 0; after <= last_a; ++after) {
               if (after + 1 >= i && after <= i + count - 1) continue;
@@ -224,7 +228,8 @@ TEST(ArcPricing, CheapestInsertionIsTheLeastFullEvaluation) {
           exact = std::min(exact, rules.ExactCost(0, InsertAt(nodes, p, {node}), weights));
         }
         size_t position = 0;
-        const double priced = CheapestInsertionByArcs(rules, solution.Route(0), 0, node, low, high, weights, position);
+        const double priced =
+            CheapestInsertionByArcs(ArcTable(rules), solution.Route(0), 0, node, low, high, weights, position);
         ++compared;
         if (!(exact < RouteRules::kInfeasible)) {
           ++infeasible;
@@ -257,6 +262,46 @@ TEST(ArcPricing, AppliesOnlyWithoutWindowsAndLimits) {
     RouteSegments segments(rules, neighbours.Types());
     EXPECT_EQ(ArcPricing(rules, segments).Applicable(), mask == 0) << mask;
   }
+}
+
+// The arc table reads every arc of every agent as RouteRules::Travel does,
+// value and missing-arc flag bit for bit, whether it reads the flat
+// matrices (routes that return to their end, a free diagonal) or asks
+// Travel (open routes, whose legs into an own start or end are free; a
+// matrix with a cost on its diagonal, where staying put is free).
+TEST(ArcTable, ReadsEveryArcAsTheRouteRules) {
+  size_t flat = 0, asked = 0;
+  unsigned seed = 300;
+  for (InstanceKinds kinds : engine_test::AllKinds()) {
+    for (const bool costly_diagonal : {false, true}) {
+      kinds.symmetric = seed % 2 == 0;
+      engine_test::RandomInstance instance = MakeRandomInstance(kinds, ++seed);
+      const size_t n = instance.tables.DenseSize();
+      if (costly_diagonal) {
+        std::vector<std::vector<double>> matrices;
+        for (size_t t = 0; t < instance.tables.NumTypes(); ++t) matrices.push_back(instance.tables.CostMatrix(t));
+        matrices.back()[(n - 1) * n + (n - 1)] = 4.5;
+        instance.tables.SetCostMatrices(matrices, n, instance.graph.get());
+      }
+      RouteRules rules(instance.tables);
+      const ArcTable arcs(rules);
+      EXPECT_EQ(arcs.Flat(), !kinds.open_routes && !costly_diagonal);
+      ++(arcs.Flat() ? flat : asked);
+      for (size_t k = 0; k < rules.NumAgents(); ++k) {
+        for (size_t u = 0; u < rules.NumNodes(); ++u) {
+          for (size_t v = 0; v < rules.NumNodes(); ++v) {
+            bool blocked = false, read_blocked = true;
+            const double travel = rules.Travel(k, u, v, blocked);
+            const double read = arcs.Travel(k, u, v, read_blocked);
+            ASSERT_EQ(read, travel) << k << " " << u << " " << v;
+            ASSERT_EQ(read_blocked, blocked) << k << " " << u << " " << v;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(flat, 20u);
+  EXPECT_GT(asked, 20u);
 }
 
 }  // namespace

@@ -140,5 +140,64 @@ TEST(SwapStar, FindsTheBestExchangeOfAnExhaustiveSearchOnTravelCosts) {
   EXPECT_GT(improving, 50u);
 }
 
+// Where routes cost their travel plus their weighted overload (no windows,
+// no limits), SWAP* may price its places and the removed target's own
+// place from the arcs: on capacitated instances, symmetric or not, under
+// penalty weights and without them, it proposes an exchange exactly when
+// it does from the segments, and one worth the same when priced exactly.
+TEST(SwapStar, PricedFromArcsProposesWhatTheSegmentsPropose) {
+  size_t compared = 0, proposed = 0;
+  unsigned seed = 2600;
+  for (int variant = 0; variant < 48; ++variant) {
+    InstanceKinds kinds;
+    kinds.nodes = 14;
+    kinds.agents = 2 + static_cast<size_t>(variant % 3);
+    kinds.types = 1 + static_cast<size_t>(variant % 2);
+    kinds.symmetric = variant % 4 >= 2;
+    kinds.capacities = true;
+    kinds.missing_arcs = variant % 8 >= 4;
+    engine_test::RandomInstance instance = MakeRandomInstance(kinds, ++seed);
+    RouteRules rules(instance.tables);
+    rules.SetMinMax(false);
+    GranularNeighbours neighbours(rules, 5);
+    RouteSegments segments(rules, neighbours.Types());
+    SegmentJoiner joiner(rules, segments);
+    SwapStar by_segments(rules, joiner);
+    SwapStar by_arcs(rules, joiner);
+    by_arcs.SetArcPriced(true);
+    const PenaltyWeights weights = variant % 2 == 0 ? PenaltyWeights{true, 1.0, 1.0, 6.0} : PenaltyWeights{};
+    std::mt19937 random(seed);
+    for (int trial = 0; trial < 25; ++trial) {
+      Solution solution(rules);
+      std::vector<std::vector<size_t>> routes(rules.NumAgents());
+      for (size_t node : rules.Targets()) routes[random() % rules.NumAgents()].push_back(node);
+      for (size_t k = 0; k < rules.NumAgents(); ++k) {
+        std::shuffle(routes[k].begin(), routes[k].end(), random);
+        solution.SetTargets(k, routes[k].data(), routes[k].size());
+        solution.Refresh(k, weights);
+      }
+      segments.RefreshAll(solution);
+      by_segments.Forget();
+      by_arcs.Forget();
+      const size_t a = random() % (rules.NumAgents() - 1);
+      const size_t b = a + 1 + random() % (rules.NumAgents() - 1 - a);
+      if (!(solution.Route(a).cost < kInfinity) || !(solution.Route(b).cost < kInfinity)) continue;
+      SwapStar::Exchange from_segments, from_arcs;
+      const bool found = by_segments.Best(solution, weights, a, b, from_segments);
+      ASSERT_EQ(by_arcs.Best(solution, weights, a, b, from_arcs), found) << variant << " " << trial;
+      ++compared;
+      if (!found) continue;
+      ++proposed;
+      const MoveCosts exact_segments = by_segments.Evaluate(solution, from_segments, weights);
+      const MoveCosts exact_arcs = by_segments.Evaluate(solution, from_arcs, weights);
+      EXPECT_NEAR(exact_arcs.cost_a + exact_arcs.cost_b, exact_segments.cost_a + exact_segments.cost_b,
+                  1e-9 * std::max(1.0, solution.Value().total))
+          << variant << " " << trial;
+    }
+  }
+  EXPECT_GT(compared, 300u);
+  EXPECT_GT(proposed, 50u);
+}
+
 }  // namespace
 }  // namespace tarsel
