@@ -33,7 +33,9 @@ Matrix RandomSymmetric(size_t n, std::mt19937& random) {
   }
   Matrix cost(n, std::vector<double>(n, 0.0));
   for (size_t i = 0; i < n; ++i) {
-    for (size_t j = i + 1; j < n; ++j) cost[i][j] = cost[j][i] = std::hypot(xs[i] - xs[j], ys[i] - ys[j]) + unit(random);
+    for (size_t j = i + 1; j < n; ++j) {
+      cost[i][j] = cost[j][i] = std::hypot(xs[i] - xs[j], ys[i] - ys[j]) + unit(random);
+    }
   }
   return cost;
 }
@@ -225,7 +227,8 @@ TEST(TourCandidates, AsymmetricTypesKeepTheNearestNeighbours) {
   TourCandidates candidates(rules, nearest, 6, 30);
   EXPECT_FALSE(candidates.ByAlpha(0));
   for (const size_t u : rules.Targets()) {
-    EXPECT_EQ(Nodes(candidates.Begin(0, u), candidates.Begin(0, u) + 6), Nodes(nearest.Begin(0, u), nearest.Begin(0, u) + 6));
+    EXPECT_EQ(Nodes(candidates.Begin(0, u), candidates.Begin(0, u) + 6),
+              Nodes(nearest.Begin(0, u), nearest.Begin(0, u) + 6));
   }
 }
 
