@@ -96,7 +96,7 @@ constexpr size_t kKicksPerTarget = 2;
 // hence the gate.
 constexpr size_t kCandidateRouteTargets = 60;
 constexpr size_t kTourCandidates = 8;
-constexpr size_t kCandidateAscent = 50;
+constexpr size_t kCandidateAscent = 200;
 
 ObjectiveValue ValueOfTimes(const Result& result, size_t agents) {
   ObjectiveValue value;
