@@ -26,6 +26,7 @@
 #include "engine/swap_tails.h"
 #include "engine/swap_targets.h"
 #include "engine/swap_within.h"
+#include "engine/tour_candidates.h"
 
 namespace tarsel {
 
@@ -86,6 +87,10 @@ class LocalSearch {
   // The most 2-opt steps a chain of the tour pass takes (at most
   // ChainTour::kMaxReversals, the default; 0: no chains).
   void SetChainSteps(size_t steps) { chain_steps_ = std::min(steps, ChainTour::kMaxReversals); }
+  // The lists the tour pass's Or-3opt and chains draw their targets from
+  // (null, the default: the nearest neighbours). `candidates` must outlive
+  // the search.
+  void SetTourCandidates(const TourCandidates* candidates) { candidates_ = candidates; }
 
  private:
   // Longest segment of targets relocated as one.
@@ -132,6 +137,16 @@ class LocalSearch {
   bool TryChain(Solution& solution, const PenaltyWeights& weights, size_t u);
   bool ChainStep(Solution& solution, const PenaltyWeights& weights, size_t t1, size_t t2, bool forward, double gain,
                  size_t depth);
+  // The first at most `limit` of u's tour candidates for route slot `slot`
+  // (the nearest neighbours without SetTourCandidates); their number in `count`.
+  const size_t* TourList(size_t slot, size_t u, size_t limit, size_t& count) const {
+    if (candidates_ != nullptr) {
+      count = std::min(limit, candidates_->Count());
+      return candidates_->Begin(slot, u);
+    }
+    count = std::min(limit, neighbours_.Count());
+    return neighbours_.Begin(slot, u);
+  }
   void Wake(size_t node);
   // The tour pass on route k from the awake targets in the queue until none
   // is left; sets `stopped` when `stop` answers true. Returns moves taken.
@@ -223,6 +238,7 @@ class LocalSearch {
 
   const RouteRules& rules_;
   const GranularNeighbours& neighbours_;
+  const TourCandidates* candidates_ = nullptr;
   RouteSegments segments_;
   SegmentJoiner joiner_;
   ArcPricing arc_pricing_;

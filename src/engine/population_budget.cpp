@@ -10,6 +10,7 @@
 #include "engine/route_segments.h"
 #include "routes/segment.h"
 #include "engine/solution.h"
+#include "engine/tour_candidates.h"
 #include "routes/pair_schedule.h"
 #include "common/result.h"
 
@@ -105,7 +106,9 @@ size_t EngineFixedBytes(size_t nodes, size_t agents, size_t types) {
   const size_t m = agents;
   // The work solution, the mended one, the elite and the one priced by its schedule.
   const size_t solutions = 4 * SolutionBytes(n, m);
-  const size_t neighbours = types * n * kEngineNeighbours * sizeof(size_t);
+  // The nearest neighbours, and the tour pass's candidates where routes are long tours.
+  const size_t neighbours =
+      types * n * kEngineNeighbours * sizeof(size_t) + TourCandidates::Bytes(n, types, kEngineNeighbours);
   // Every segment of up to RouteSegments::kWindow nodes, and every tail for
   // each type, over all routes (whose nodes are the targets and two ends
   // each); the window twice, forwards and backwards (long routes whose

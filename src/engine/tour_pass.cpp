@@ -17,7 +17,9 @@ namespace tarsel {
 namespace {
 
 // Neighbours of a target's predecessor and of the target itself that
-// Or-3opt combines: the nearest few carry nearly all of its gains.
+// Or-3opt combines: the nearest few carry nearly all of its gains. Or-3opt
+// and the chains read the alpha-nearest candidates instead where the
+// engine sets them (`TourList`), at most as many as they hold.
 constexpr size_t kOr3optNeighbours = 10;
 
 // The chain of 2-opt steps: neighbours tried as t3 at each step, and how
@@ -176,9 +178,9 @@ bool LocalSearch::TryOr3opt(Solution& solution, const PenaltyWeights& weights, s
   const size_t p = nodes[i - 1];
   if (!rules_.IsTarget(p)) return false;
   const size_t slot = segments_.SlotOf(k);
-  const size_t count_limit = std::min(kOr3optNeighbours, neighbours_.Count());
-  const size_t* near_p = neighbours_.Begin(slot, p);
-  const size_t* near_u = neighbours_.Begin(slot, u);
+  size_t count_limit = 0;
+  const size_t* near_p = TourList(slot, p, kOr3optNeighbours, count_limit);
+  const size_t* near_u = TourList(slot, u, kOr3optNeighbours, count_limit);
   bool blocked = false;
   auto arc = [&](size_t from, size_t to) { return rules_.Travel(k, from, to, blocked); };
   const double removed_p = arc(p, u);
@@ -262,8 +264,8 @@ bool LocalSearch::ChainStep(Solution& solution, const PenaltyWeights& weights, s
   bool blocked = false;
   auto arc = [&](size_t from, size_t to) { return rules_.Travel(k, from, to, blocked); };
   const size_t p = chain_.tour.Current(solution.PositionOf(t1));
-  const size_t* near = neighbours_.Begin(segments_.SlotOf(k), t2);
-  const size_t tried = std::min(kChainNeighbours, neighbours_.Count());
+  size_t tried = 0;
+  const size_t* near = TourList(segments_.SlotOf(k), t2, kChainNeighbours, tried);
   for (size_t index = 0; index < tried; ++index) {
     const size_t t3 = near[index];
     if (t3 == t1 || solution.RouteOf(t3) != k) continue;

@@ -119,7 +119,8 @@ void ExpectWithinLeastBudget(const InstanceTables& tables, bool min_max, int64_t
 
 TEST_F(EngineMemory, LongToursWithTheTourPassAndTheEdgeAssemblyCrossoverStayWithinTheLeastBudget) {
   // Two agents of one type over 160 targets: 80 a route, long enough for
-  // the tour pass and the edge-assembly crossover.
+  // the tour pass with its alpha-nearness candidates (under min-max) and
+  // the edge-assembly crossover.
   InstanceKinds kinds;
   kinds.nodes = 161;
   kinds.agents = 2;
