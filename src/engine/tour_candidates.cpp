@@ -24,7 +24,7 @@ size_t TourCandidates::Bytes(size_t nodes, size_t types, size_t count) {
 }
 
 TourCandidates::TourCandidates(const RouteRules& rules, const GranularNeighbours& nearest, size_t count,
-                               size_t ascent) {
+                               size_t ascent, const std::function<bool()>& stop) {
   const std::vector<size_t>& targets = rules.Targets();
   const size_t n = targets.size();
   const size_t slots = nearest.Types().size();
@@ -47,13 +47,16 @@ TourCandidates::TourCandidates(const RouteRules& rules, const GranularNeighbours
         applicable = there == tables.Cost(type, targets[j], targets[i]) && tables.Connected(there);
       }
     }
-    if (!applicable) {
+    const auto keep_nearest = [&] {
       for (const size_t u : targets) {
         std::copy(nearest.Begin(slot, u), nearest.Begin(slot, u) + count_, &lists_[(slot * nodes_ + u) * count_]);
       }
+    };
+    const auto stopped = [&] { return stop && stop(); };
+    if (!applicable || stopped()) {
+      keep_nearest();
       continue;
     }
-    by_alpha_[slot] = 1;
     pi.assign(n, 0.0);
     auto shifted = [&](size_t i, size_t j) { return tables.Cost(type, targets[i], targets[j]) + pi[i] + pi[j]; };
     auto bound = [&] {
@@ -68,7 +71,12 @@ TourCandidates::TourCandidates(const RouteRules& rules, const GranularNeighbours
     previous.assign(n, 0.0);
     double lambda = 1.0;
     size_t stale = 0;
+    bool cut_short = false;
     for (size_t iteration = 0; iteration < ascent; ++iteration) {
+      if (stopped()) {
+        cut_short = true;
+        break;
+      }
       double norm = 0;
       for (size_t i = 0; i < n; ++i) norm += static_cast<double>((tree.degree[i] - 2) * (tree.degree[i] - 2));
       if (norm == 0) break;  // the 1-tree is a tour
@@ -90,9 +98,17 @@ TourCandidates::TourCandidates(const RouteRules& rules, const GranularNeighbours
         stale = 0;
       }
     }
+    if (cut_short) {
+      keep_nearest();
+      continue;
+    }
     pi = best_pi;
     MinimumOneTree(n, 0, shifted, tree, key);
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t i = 0; i < n && !cut_short; ++i) {
+      if (i % 64 == 0 && stopped()) {
+        cut_short = true;
+        break;
+      }
       AlphaRow(tree, i, shifted, alpha, beta, mark);
       ranked.clear();
       for (size_t j = 0; j < n; ++j) {
@@ -102,6 +118,11 @@ TourCandidates::TourCandidates(const RouteRules& rules, const GranularNeighbours
       size_t* out = &lists_[(slot * nodes_ + targets[i]) * count_];
       for (size_t c = 0; c < count_; ++c) out[c] = std::get<2>(ranked[c]);
     }
+    if (cut_short) {
+      keep_nearest();
+      continue;
+    }
+    by_alpha_[slot] = 1;
     pi_[slot] = pi;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -147,10 +148,14 @@ void AlphaRow(const OneTree& tree, size_t i, const Cost& cost, std::vector<doubl
 // reports nearly every arc of optimal tours among the 5 alpha-nearest,
 // where nearest neighbour lists need many more. Computed once per solve,
 // O(ascent x targets^2) per type. A type whose matrix over the targets is
-// not symmetric or misses arcs keeps its nearest neighbours.
+// not symmetric or misses arcs keeps its nearest neighbours, and so does
+// every type not finished when `stop` (asked between steps of the ascent
+// and between rows of alpha; none: never) answers true: the solve's
+// deadline bounds this work like the search's.
 class TourCandidates {
  public:
-  TourCandidates(const RouteRules& rules, const GranularNeighbours& nearest, size_t count, size_t ascent);
+  TourCandidates(const RouteRules& rules, const GranularNeighbours& nearest, size_t count, size_t ascent,
+                 const std::function<bool()>& stop = nullptr);
 
   // Candidates of `node` for type slot `slot` (GranularNeighbours::Types()).
   const size_t* Begin(size_t slot, size_t node) const { return &lists_[(slot * nodes_ + node) * count_]; }

@@ -215,20 +215,41 @@ TEST(TourCandidates, ListsHoldTheLeastAlphaOfTheShiftedCosts) {
   }
 }
 
-// A type whose matrix is not symmetric keeps its nearest neighbours.
-TEST(TourCandidates, AsymmetricTypesKeepTheNearestNeighbours) {
+// A type whose matrix is not symmetric keeps its nearest neighbours, and
+// so does a symmetric one whose ascent or alpha rows the stop check cuts
+// short, at the first ask or later; without a stop it gets alpha lists.
+TEST(TourCandidates, AsymmetricOrStoppedTypesKeepTheNearestNeighbours) {
+  const auto expect_nearest = [](const RouteRules& rules, const GranularNeighbours& nearest,
+                                 const TourCandidates& candidates) {
+    EXPECT_FALSE(candidates.ByAlpha(0));
+    for (const size_t u : rules.Targets()) {
+      EXPECT_EQ(Nodes(candidates.Begin(0, u), candidates.Begin(0, u) + 6),
+                Nodes(nearest.Begin(0, u), nearest.Begin(0, u) + 6));
+    }
+  };
   InstanceKinds kinds;
   kinds.nodes = 30;
   kinds.agents = 2;
   kinds.types = 1;
-  engine_test::RandomInstance instance = MakeRandomInstance(kinds, 7);
-  RouteRules rules(instance.tables);
+  engine_test::RandomInstance asymmetric = MakeRandomInstance(kinds, 7);
+  RouteRules asymmetric_rules(asymmetric.tables);
+  GranularNeighbours asymmetric_nearest(asymmetric_rules, 20);
+  expect_nearest(asymmetric_rules, asymmetric_nearest, TourCandidates(asymmetric_rules, asymmetric_nearest, 6, 30));
+
+  kinds.symmetric = true;
+  engine_test::RandomInstance symmetric = MakeRandomInstance(kinds, 7);
+  RouteRules rules(symmetric.tables);
   GranularNeighbours nearest(rules, 20);
-  TourCandidates candidates(rules, nearest, 6, 30);
-  EXPECT_FALSE(candidates.ByAlpha(0));
-  for (const size_t u : rules.Targets()) {
-    EXPECT_EQ(Nodes(candidates.Begin(0, u), candidates.Begin(0, u) + 6),
-              Nodes(nearest.Begin(0, u), nearest.Begin(0, u) + 6));
+  // Asked once before the ascent, at each of its steps and once per 64
+  // rows of alpha: the last ask is the alpha rows'.
+  size_t all_asks = 0;
+  EXPECT_TRUE(TourCandidates(rules, nearest, 6, 30, [&] { return ++all_asks == 0; }).ByAlpha(0));
+  ASSERT_GE(all_asks, 3u);
+  for (const size_t stop_at : {size_t{1}, size_t{2}, all_asks}) {
+    size_t asks = 0;
+    const TourCandidates stopped(rules, nearest, 6, 30, [&] { return ++asks >= stop_at; });
+    EXPECT_EQ(asks, stop_at);
+    expect_nearest(rules, nearest, stopped);
   }
 }
 
