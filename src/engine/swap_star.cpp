@@ -67,16 +67,7 @@ const SwapStar::Place* SwapStar::Places(const Solution& solution, const PenaltyW
   return places;
 }
 
-double SwapStar::ReplaceEstimate(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j,
-                                 size_t node, double removal_delta,
-                                 size_t& place) {
-  // In the removed target's place: exact.
-  double best = joiner_.Replace(solution, k, j, node, j, weights);
-  place = j;
-  // Elsewhere: the insertion into the route as it stands plus the change of
-  // removing the target (exact when the two do not interact, as for plain
-  // travel costs).
-  const Place* places = Places(solution, weights, k, node);
+double SwapStar::BestElsewhere(const Place* places, size_t j, double removal_delta, double best, size_t& place) {
   for (size_t slot = 0; slot < kPlaces; ++slot) {
     const Place& option = places[slot];
     if (!(option.cost < RouteRules::kInfeasible)) break;
@@ -88,6 +79,18 @@ double SwapStar::ReplaceEstimate(const Solution& solution, const PenaltyWeights&
     }
   }
   return best;
+}
+
+double SwapStar::ReplaceEstimate(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j,
+                                 size_t node, double removal_delta,
+                                 size_t& place) {
+  // In the removed target's place: exact.
+  double best = joiner_.Replace(solution, k, j, node, j, weights);
+  place = j;
+  // Elsewhere: the insertion into the route as it stands plus the change of
+  // removing the target (exact when the two do not interact, as for plain
+  // travel costs).
+  return BestElsewhere(Places(solution, weights, k, node), j, removal_delta, best, place);
 }
 
 bool SwapStar::Best(const Solution& solution, const PenaltyWeights& weights, size_t a, size_t b,
@@ -150,18 +153,7 @@ double SwapStar::EstimateByArcs(const Solution& solution, const PenaltyWeights& 
   double best = ArcRouteCost(rules_, k, duration, in_place.load + rules_.NodeSeg(node).load,
                              in_blocked || out_blocked, weights);
   place = j;
-  // Elsewhere: as ReplaceEstimate.
-  for (size_t slot = 0; slot < kPlaces; ++slot) {
-    const Place& option = places[slot];
-    if (!(option.cost < RouteRules::kInfeasible)) break;
-    if (option.position == j || option.position == j + 1) continue;
-    const double estimate = option.cost + removal_delta;
-    if (estimate < best) {
-      best = estimate;
-      place = option.position;
-    }
-  }
-  return best;
+  return BestElsewhere(places, j, removal_delta, best, place);
 }
 
 bool SwapStar::BestByArcs(const Solution& solution, const PenaltyWeights& weights, size_t a, size_t b,

@@ -78,6 +78,11 @@ class SwapStar final : public RouteOperator<SwapStarMove> {
     double load = 0;
   };
   void PrepareInPlace(const Solution& solution, size_t k, std::vector<InPlace>& in_place) const;
+  // The cheaper of `best` (at `place`) and a target's cached `places` in a
+  // route other than next to position j, each plus `removal_delta`, the
+  // change of removing the target at j (exact when the insertion and the
+  // removal do not interact, as for plain travel costs).
+  static double BestElsewhere(const Place* places, size_t j, double removal_delta, double best, size_t& place);
   // ReplaceEstimate from the arcs, given route k's `in_place` at j and
   // `node`'s cached places in route k.
   double EstimateByArcs(const Solution& solution, const PenaltyWeights& weights, size_t k, size_t j, size_t node,

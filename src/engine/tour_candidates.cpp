@@ -104,7 +104,7 @@ TourCandidates::TourCandidates(const RouteRules& rules, const GranularNeighbours
     }
     pi = best_pi;
     MinimumOneTree(n, 0, shifted, tree, key);
-    for (size_t i = 0; i < n && !cut_short; ++i) {
+    for (size_t i = 0; i < n; ++i) {
       if (i % 64 == 0 && stopped()) {
         cut_short = true;
         break;

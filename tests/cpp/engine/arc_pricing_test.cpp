@@ -10,6 +10,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/node_edits.h"
 #include "engine/random_instance.h"
+#include "engine/random_routes.h"
 #include "engine/route_rules.h"
 #include "engine/route_segments.h"
 #include "engine/solution.h"
@@ -104,14 +105,7 @@ TEST(ArcPricing, ChangeEqualsTheFullEvaluationOfEveryMove) {
     const ArcPricingCheck check(solution, weights);
     std::mt19937 random(seed);
     for (int trial = 0; trial < 8; ++trial) {
-      solution.Clear(weights);
-      std::vector<Nodes> targets(rules.NumAgents());
-      for (size_t v : rules.Targets()) targets[random() % rules.NumAgents()].push_back(v);
-      for (size_t k = 0; k < rules.NumAgents(); ++k) {
-        std::shuffle(targets[k].begin(), targets[k].end(), random);
-        solution.SetTargets(k, targets[k].data(), targets[k].size());
-        solution.Refresh(k, weights);
-      }
+      engine_test::RandomRoutes(rules, solution, weights, random);
       segments.RefreshAll(solution);
       const size_t a = random() % rules.NumAgents();
       const size_t b = (a + 1) % rules.NumAgents();

@@ -10,6 +10,7 @@
 #include "engine/move_value.h"
 #include "engine/node_edits.h"
 #include "engine/random_instance.h"
+#include "engine/random_routes.h"
 #include "engine/relocate_pair.h"
 #include "engine/relocate_segment.h"
 #include "engine/relocate_within.h"
@@ -31,6 +32,7 @@ namespace {
 using engine_test::AllKinds;
 using engine_test::InstanceKinds;
 using engine_test::MakeRandomInstance;
+using engine_test::RandomRoutes;
 using engine_test::SegmentOf;
 using engine_test::Without;
 
@@ -43,19 +45,6 @@ struct Tally {
   size_t feasible = 0;
   size_t valued = 0;  // moves whose objective value after was compared too
 };
-
-// Random targets for every route (types and assignment rules ignored: the
-// full evaluation does not read them).
-void RandomRoutes(const RouteRules& rules, Solution& solution, const PenaltyWeights& weights, std::mt19937& random) {
-  solution.Clear(weights);
-  std::vector<Nodes> targets(rules.NumAgents());
-  for (size_t v : rules.Targets()) targets[random() % rules.NumAgents()].push_back(v);
-  for (size_t k = 0; k < rules.NumAgents(); ++k) {
-    std::shuffle(targets[k].begin(), targets[k].end(), random);
-    solution.SetTargets(k, targets[k].data(), targets[k].size());
-  }
-  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k, weights);
-}
 
 // Whether route k's agent may serve every target it holds after a move
 // that it did not hold before.

@@ -9,6 +9,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/objective_value.h"
 #include "engine/random_instance.h"
+#include "engine/random_routes.h"
 #include "engine/route_rules.h"
 #include "engine/route_segments.h"
 #include "engine/segment_joiner.h"
@@ -169,13 +170,7 @@ TEST(SwapStar, PricedFromArcsProposesWhatTheSegmentsPropose) {
     std::mt19937 random(seed);
     for (int trial = 0; trial < 25; ++trial) {
       Solution solution(rules);
-      std::vector<std::vector<size_t>> routes(rules.NumAgents());
-      for (size_t node : rules.Targets()) routes[random() % rules.NumAgents()].push_back(node);
-      for (size_t k = 0; k < rules.NumAgents(); ++k) {
-        std::shuffle(routes[k].begin(), routes[k].end(), random);
-        solution.SetTargets(k, routes[k].data(), routes[k].size());
-        solution.Refresh(k, weights);
-      }
+      engine_test::RandomRoutes(rules, solution, weights, random);
       segments.RefreshAll(solution);
       by_segments.Forget();
       by_arcs.Forget();

@@ -11,6 +11,7 @@
 #include "engine/granular_neighbours.h"
 #include "engine/local_search.h"
 #include "engine/random_instance.h"
+#include "engine/random_routes.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
 #include "engine/tour_candidates.h"
@@ -276,21 +277,14 @@ TEST(TourCandidates, TourPassWithAlphaListsKeepsTargetsAndEndsAtALocalOptimum) {
     const PenaltyWeights weights;
     Solution alpha_solution(rules), distance_solution(rules);
     for (Solution* solution : {&alpha_solution, &distance_solution}) {
-      solution->Clear(weights);
-      Nodes targets = rules.Targets();
       std::mt19937 random(seed);
-      std::shuffle(targets.begin(), targets.end(), random);
-      solution->SetTargets(0, targets.data(), targets.size());
-      for (size_t k = 0; k < 2; ++k) solution->Refresh(k, weights);
+      engine_test::OneRandomTour(rules, *solution, weights, random);
     }
+    const Nodes before = alpha_solution.Route(0).nodes;
     const double initial = alpha_solution.Route(0).cost;
     EXPECT_GT(by_alpha.ImproveTour(alpha_solution, weights, 0, nullptr), 50u);
     by_distance.ImproveTour(distance_solution, weights, 0, nullptr);
-    Nodes sorted = alpha_solution.Route(0).nodes, expected = rules.Targets();
-    std::sort(sorted.begin(), sorted.end());
-    std::sort(expected.begin(), expected.end());
-    sorted.erase(std::remove(sorted.begin(), sorted.end(), size_t{0}), sorted.end());
-    EXPECT_EQ(sorted, expected);
+    EXPECT_EQ(engine_test::Sorted(alpha_solution.Route(0).nodes), engine_test::Sorted(before));
     EXPECT_EQ(alpha_solution.Route(1).Targets(), 0u);
     EXPECT_NEAR(alpha_solution.Route(0).cost, rules.ExactCost(0, alpha_solution.Route(0).nodes, weights), 1e-6);
     EXPECT_LT(alpha_solution.Route(0).cost, initial / 3);

@@ -11,6 +11,7 @@
 #include "engine/local_search.h"
 #include "engine/reverse_chain.h"
 #include "engine/random_instance.h"
+#include "engine/random_routes.h"
 #include "engine/route_rules.h"
 #include "engine/solution.h"
 
@@ -19,24 +20,12 @@ namespace {
 
 using engine_test::InstanceKinds;
 using engine_test::MakeRandomInstance;
+using engine_test::OneRandomTour;
+using engine_test::Sorted;
 
 using Nodes = std::vector<size_t>;
 
 constexpr size_t kNeighbours = 8;
-
-// One route holding every target in a random order, the other routes empty.
-void OneRandomTour(const RouteRules& rules, Solution& solution, const PenaltyWeights& weights, std::mt19937& random) {
-  solution.Clear(weights);
-  Nodes targets = rules.Targets();
-  std::shuffle(targets.begin(), targets.end(), random);
-  solution.SetTargets(0, targets.data(), targets.size());
-  for (size_t k = 0; k < rules.NumAgents(); ++k) solution.Refresh(k, weights);
-}
-
-Nodes Sorted(Nodes nodes) {
-  std::sort(nodes.begin(), nodes.end());
-  return nodes;
-}
 
 // Whether `candidate` costs less than `current` by more than rounding.
 bool Cheaper(double candidate, double current) { return candidate < current - 1e-7 * std::max(1.0, current); }
